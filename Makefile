@@ -1,0 +1,42 @@
+# Thin wrapper over CMake. Two build folders: build/ (release with asserts off)
+# and build-asan/ (AddressSanitizer + UndefinedBehaviorSanitizer).
+JOBS    ?= $(shell nproc 2>/dev/null || echo 2)
+GEN     := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
+CMAKE_FLAGS ?=
+
+.PHONY: all deps build build-asan demo test test-release test-asan bench format clean
+
+all: build
+
+deps:
+	@./scripts/deps.sh
+
+build: deps
+	@cmake -S . -B build $(GEN) -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS) >/dev/null
+	@cmake --build build -j $(JOBS)
+
+build-asan: deps
+	@cmake -S . -B build-asan $(GEN) -DCMAKE_BUILD_TYPE=Debug -DDALO_SANITIZE=ON $(CMAKE_FLAGS) >/dev/null
+	@cmake --build build-asan -j $(JOBS)
+
+demo: build
+	@./build/examples/expressions
+
+test-release: build
+	@cd build && ctest --output-on-failure -j $(JOBS)
+
+test-asan: build-asan
+	@cd build-asan && ctest --output-on-failure -j $(JOBS)
+
+test: test-release test-asan
+
+bench: deps
+	@cmake -S . -B build $(GEN) -DCMAKE_BUILD_TYPE=Release -DDALO_BUILD_BENCH=ON $(CMAKE_FLAGS) >/dev/null
+	@cmake --build build -j $(JOBS)
+	@./bench/run.sh build
+
+format:
+	@git ls-files '*.c' '*.cpp' '*.h' '*.hpp' | xargs clang-format -i
+
+clean:
+	rm -rf build build-asan

@@ -1,0 +1,324 @@
+/*
+ * dalo: modelling polynomial optimisation problems over binary variables (QUBO and its
+ * higher-order form).
+ *
+ * This header is the whole public interface of dalo_c32e64m0.so. It compiles as C99 and C++.
+ *
+ * Conventions that hold for every family below:
+ *   - Objects are opaque handles allocated by the library. Functions named _create or _clone,
+ *     and operations that return a new value, return an owned handle: release it exactly once
+ *     with the family's _destroy function. Every _destroy accepts NULL and then does nothing.
+ *   - Functions named _iadd_, _isub_, _imul_, _idiv_, _negate or _set... change their first
+ *     argument in place.
+ *   - Variables are plain 32-bit identifiers (dalo_var). Coefficients are 32-bit in this build
+ *     and constants and energies 64-bit; both cross the interface as int64_t, coefficients
+ *     being truncated to 32 bits (two's complement) where they are stored.
+ *   - Misuse is fatal: the library writes "dalo: " + message + end of line to standard error,
+ *     flushes it and aborts. No function returns an error code. Only the standard allocation
+ *     and length errors may propagate out of a call (as C++ exceptions).
+ *   - Returned text points into library storage: a registry string (valid until
+ *     dalo_var_reset) or a per-thread buffer overwritten by the next call of the same kind on
+ *     the same thread.
+ *   - Independent objects may be used from different threads at once; one object must not be
+ *     changed by two threads at once. Registries may be read while other threads create
+ *     variables; dalo_var_reset must not run while other threads use variables.
+ *
+ * Environment: DALO_NUM_THREADS (a positive decimal integer) sets the number of threads the
+ * library may use; it is read once, on first need. Without it the hardware concurrency is used.
+ */
+#ifndef DALO_H
+#define DALO_H
+
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#if defined(__GNUC__) || defined(__clang__)
+#define DALO_API __attribute__((visibility("default")))
+#else
+#define DALO_API
+#endif
+
+/* Variable identifier: bits 0-29 index, bit 30 an integer atom, bit 31 a negated binary
+ * literal (the complement 1 - x of binary variable x). */
+typedef uint32_t dalo_var;
+
+#define DALO_NO_VAR ((dalo_var)0xFFFFFFFFu)   /* empty slot; never a variable */
+#define DALO_INT_BIT ((dalo_var)0x40000000u)  /* set in integer-variable identifiers */
+#define DALO_NEG_BIT ((dalo_var)0x80000000u)  /* set in negated binary literals */
+#define DALO_ATTR_PLAIN 0xFFFFFFFFu           /* attribute word of a plain expression */
+
+/* A term: coefficient times a product of variables. */
+typedef struct dalo_term dalo_term;
+/* An expression: a constant plus a sequence of terms, with an attribute word. */
+typedef struct dalo_expr dalo_expr;
+
+/* ======================================================================================
+ * Variables and integer variables
+ *
+ * Binary variables are numbered densely from 0 in creation order; integer variables have
+ * their own index space, and their identifiers carry DALO_INT_BIT. A null or empty name asks
+ * for an automatic name "{n}" (n from a process-wide counter that is never reset). Names need
+ * not be unique. Creation locks the registry; counts and names are read without a lock.
+ * ==================================================================================== */
+
+/* New binary variable; returns its identifier.
+ * Aborts if: 2^30 - 1 binary variables exist already. */
+DALO_API dalo_var dalo_new_var(const char* name);
+
+/* product(shape[ndim]) consecutive binary variables (one when ndim = 0) named as array
+ * elements ("x[1][2]"); returns the first identifier; element k (row-major) is first + k.
+ * Aborts if: the binary index space (2^30 - 1 variables) would be exceeded. */
+DALO_API dalo_var dalo_new_var_array(const char* name, const uint64_t* shape, uint64_t ndim);
+
+/* Number of binary variables created. */
+DALO_API uint64_t dalo_var_count(void);
+
+/* Binary variables plus, over all integer variables, the bit width of hi - lo. */
+DALO_API uint64_t dalo_used_var_count(void);
+
+/* New integer variable with range [lo, hi]; the identifier has DALO_INT_BIT set.
+ * Aborts if: lo >= hi; the integer index space (2^30 - 1) is full. */
+DALO_API dalo_var dalo_new_int_var(const char* name, int64_t lo, int64_t hi);
+
+/* product(shape[ndim]) integer variables sharing [lo, hi]; returns the first identifier.
+ * Aborts if: lo >= hi; the integer index space would be exceeded. */
+DALO_API dalo_var dalo_new_int_var_array(const char* name, const uint64_t* shape, uint64_t ndim,
+                                         int64_t lo, int64_t hi);
+
+/* Number of integer-variable indices created. */
+DALO_API uint32_t dalo_int_var_count(void);
+
+/* Writes the bounds of an integer variable.
+ * Aborts if: id is not an existing integer-variable identifier. */
+DALO_API void dalo_int_var_bounds(dalo_var id, int64_t* lo, int64_t* hi);
+
+/* Display name: the name ("x"), "~x" for a negated literal, "x[i][j]" for array elements,
+ * "?" for an unknown identifier. Plain names point into the registry (valid until
+ * dalo_var_reset); array-element names live in a per-thread buffer. */
+DALO_API const char* dalo_var_str(dalo_var id);
+
+/* A fresh automatic name "{n}" without creating a variable (per-thread buffer). */
+DALO_API const char* dalo_auto_var_name(void);
+
+/* Forgets every binary and integer variable. Identifiers handed out earlier become
+ * meaningless; automatic names continue their numbering. */
+DALO_API void dalo_var_reset(void);
+
+/* ======================================================================================
+ * Terms
+ *
+ * The variables of a term sit in two inline slots and a heap tail: the third and later
+ * identifiers followed by DALO_NO_VAR. A tail handed to a _move function must come from
+ * malloc(); the library then owns it and releases it with free(). Slots cross the interface
+ * packed into one 64-bit word: slot0 in the low 32 bits, slot1 in the high 32 bits, an
+ * empty slot being DALO_NO_VAR. Terms are never sorted or merged here.
+ * ==================================================================================== */
+
+/* coeff (no variable). Owned: release with dalo_term_destroy. */
+DALO_API dalo_term* dalo_term_create(int64_t coeff);
+/* coeff * v. */
+DALO_API dalo_term* dalo_term_create_var(int64_t coeff, dalo_var v);
+/* coeff * a * b; when a is DALO_NO_VAR, coeff * b. */
+DALO_API dalo_term* dalo_term_create_var_var(int64_t coeff, dalo_var a, dalo_var b);
+/* coeff times the variables of the packed slots and, when both slots are filled, of the
+ * tail (copied through its terminator; may be NULL). */
+DALO_API dalo_term* dalo_term_create_vararray(int64_t coeff, uint64_t slots, const dalo_var* tail);
+DALO_API dalo_term* dalo_term_clone(const dalo_term* t);
+DALO_API void dalo_term_destroy(dalo_term* t);
+
+/* Appends v to the variables of t. */
+DALO_API void dalo_term_mul_var(dalo_term* t, dalo_var v);
+/* coeff *= k (32-bit, wrapping). */
+DALO_API void dalo_term_mul_coeff(dalo_term* t, int64_t k);
+/* New term a * b: coefficient product, variables of a then those of b. */
+DALO_API dalo_term* dalo_term_mul_term(const dalo_term* a, const dalo_term* b);
+/* a = a * b; b is unchanged. */
+DALO_API void dalo_term_mul_term_move(dalo_term* a, const dalo_term* b);
+DALO_API void dalo_term_negate(dalo_term* t);
+/* Divides the coefficient by k.
+ * Aborts if: k = 0 ("Division by zero"); k does not divide it ("Indivisible division in Term"). */
+DALO_API void dalo_term_div_coeff(dalo_term* t, int64_t k);
+
+/* Coefficient, also stored through out when out is not NULL. */
+DALO_API int64_t dalo_term_coeff(const dalo_term* t, int64_t* out);
+DALO_API uint64_t dalo_term_degree(const dalo_term* t);
+/* Identifier at position i (0 and 1 inline, then the tail).
+ * Aborts if: i >= degree. */
+DALO_API dalo_var dalo_term_var_at(const dalo_term* t, uint64_t i);
+
+/* Term text: "3*x*y", "x*y", "-x", "5". Per-thread buffer. */
+DALO_API const char* dalo_term_str(const dalo_term* t);
+
+/* ======================================================================================
+ * Expressions: construction
+ *
+ * Every constructor returns an owned plain expression (attribute DALO_ATTR_PLAIN): release
+ * it with dalo_expr_destroy. Term 0 is stored inline; an appended term lands in the inline
+ * slot while that slot's coefficient is 0, so a zero term appended there is invisible.
+ * ==================================================================================== */
+
+DALO_API dalo_expr* dalo_expr_create(void);
+DALO_API dalo_expr* dalo_expr_create_int(int64_t c);
+/* 1 * v */
+DALO_API dalo_expr* dalo_expr_create_var(dalo_var v);
+/* The term t. consume != 0: t is moved in and released (do not use it afterwards);
+ * consume = 0: t is copied and stays the caller's. */
+DALO_API dalo_expr* dalo_expr_create_term(dalo_term* t, int consume);
+/* constant + coeff * vars[0] * ... * vars[n-1] (order kept). */
+DALO_API dalo_expr* dalo_expr_create_raw_term(int64_t coeff, const dalo_var* vars, uint64_t n,
+                                              int64_t constant);
+/* constant + the term given as parts; the tail (malloc'd) is taken. */
+DALO_API dalo_expr* dalo_expr_create_move_term(int64_t coeff, uint64_t slots, dalo_var* tail,
+                                               int64_t constant);
+/* coeff_a * vars_a[n_a] + coeff_b * vars_b[n_b]. */
+DALO_API dalo_expr* dalo_expr_create_add_raw_terms(int64_t coeff_a, const dalo_var* vars_a,
+                                                   uint64_t n_a, int64_t coeff_b,
+                                                   const dalo_var* vars_b, uint64_t n_b);
+/* a + b */
+DALO_API dalo_expr* dalo_expr_create_add_var_var(dalo_var a, dalo_var b);
+/* v + c */
+DALO_API dalo_expr* dalo_expr_create_add_var_int(dalo_var v, int64_t c);
+/* c - v */
+DALO_API dalo_expr* dalo_expr_create_sub_int_var(int64_t c, dalo_var v);
+/* t1 + t2 (both copied) */
+DALO_API dalo_expr* dalo_expr_create_add_term_term(const dalo_term* t1, const dalo_term* t2);
+/* t1 + t2: t1 moved in and released, t2 copied */
+DALO_API dalo_expr* dalo_expr_create_add_term_term_ml(dalo_term* t1, const dalo_term* t2);
+/* t1 + t2: both moved in and released */
+DALO_API dalo_expr* dalo_expr_create_add_term_term_mm(dalo_term* t1, dalo_term* t2);
+/* t1 - t2 */
+DALO_API dalo_expr* dalo_expr_create_sub_term_term(const dalo_term* t1, const dalo_term* t2);
+/* t + v */
+DALO_API dalo_expr* dalo_expr_create_add_term_var(const dalo_term* t, dalo_var v);
+/* t + c */
+DALO_API dalo_expr* dalo_expr_create_add_term_int(const dalo_term* t, int64_t c);
+/* c - t */
+DALO_API dalo_expr* dalo_expr_create_sub_int_term(int64_t c, const dalo_term* t);
+/* constant + n terms in compressed-row form, as dalo_expr_iadd_terms_bulk. */
+DALO_API dalo_expr* dalo_expr_create_from_bulk(int64_t constant, uint64_t n, const int32_t* coeffs,
+                                               const uint32_t* degrees, const dalo_var* vars);
+/* Copy, attribute word included. */
+DALO_API dalo_expr* dalo_expr_clone(const dalo_expr* e);
+DALO_API void dalo_expr_destroy(dalo_expr* e);
+
+/* ======================================================================================
+ * Expressions: in-place arithmetic
+ *
+ * Addition appends terms and multiplication forms all products; nothing is sorted or merged
+ * until a simplification runs. Coefficient arithmetic is 32-bit and wraps; constants are
+ * 64-bit. Each operation decides the attribute word of its result first, and refuses the
+ * operations that declared constraints forbid.
+ * ==================================================================================== */
+
+DALO_API void dalo_expr_iadd_int(dalo_expr* e, int64_t c);
+DALO_API void dalo_expr_isub_int(dalo_expr* e, int64_t c);
+/* e += 1 * v */
+DALO_API void dalo_expr_iadd_var(dalo_expr* e, dalo_var v);
+/* e += -1 * v */
+DALO_API void dalo_expr_isub_var(dalo_expr* e, dalo_var v);
+/* e += copy of t */
+DALO_API void dalo_expr_iadd_term(dalo_expr* e, const dalo_term* t);
+/* e += t; t is moved in and released */
+DALO_API void dalo_expr_iadd_term_move(dalo_expr* e, dalo_term* t);
+/* e += t with the coefficient negated */
+DALO_API void dalo_expr_isub_term(dalo_expr* e, const dalo_term* t);
+/* e += coeff * vars[0..n-1] */
+DALO_API void dalo_expr_iadd_raw_term(dalo_expr* e, int64_t coeff, const dalo_var* vars, uint64_t n);
+DALO_API void dalo_expr_isub_raw_term(dalo_expr* e, int64_t coeff, const dalo_var* vars, uint64_t n);
+/* e += the term given as parts; the tail (malloc'd) is taken. */
+DALO_API void dalo_expr_iadd_move_term(dalo_expr* e, int64_t coeff, uint64_t slots, dalo_var* tail);
+DALO_API void dalo_expr_isub_move_term(dalo_expr* e, int64_t coeff, uint64_t slots, dalo_var* tail);
+/* a += b (b's terms appended in its order; a and b may be the same object). */
+DALO_API void dalo_expr_iadd_expr(dalo_expr* a, const dalo_expr* b);
+DALO_API void dalo_expr_isub_expr(dalo_expr* a, const dalo_expr* b);
+/* Adds constant and appends n terms to the tail (never into the inline slot): term k has
+ * coefficient coeffs[k] and the degrees[k] identifiers that start in vars at offset
+ * degrees[0] + ... + degrees[k-1]. Zero coefficients are stored as given. */
+DALO_API void dalo_expr_iadd_terms_bulk(dalo_expr* e, int64_t constant, uint64_t n,
+                                        const int32_t* coeffs, const uint32_t* degrees,
+                                        const dalo_var* vars);
+/* Constant and every coefficient times k; zero terms stay until simplification. */
+DALO_API void dalo_expr_imul_int(dalo_expr* e, int64_t k);
+/* e = e * v */
+DALO_API void dalo_expr_imul_var(dalo_expr* e, dalo_var v);
+/* e = e * t for the term given as parts (the tail is copied, not taken): constant * t first,
+ * then every term of e times t. */
+DALO_API void dalo_expr_imul_term_direct(dalo_expr* e, int64_t coeff, uint64_t slots,
+                                         const dalo_var* tail);
+/* a = a * b (as dalo_expr_mul_expr). */
+DALO_API void dalo_expr_imul_expr(dalo_expr* a, const dalo_expr* b);
+/* Divides constant and coefficients by k.
+ * Aborts if: k = 0 ("Division by zero"); k does not divide the constant ("Indivisible
+ * division in Expr constant") or a coefficient ("Indivisible division in Expr term"). */
+DALO_API void dalo_expr_idiv_int(dalo_expr* e, int64_t k);
+DALO_API void dalo_expr_negate(dalo_expr* e);
+
+/* ======================================================================================
+ * Expressions: operations returning a new expression (owned)
+ * ==================================================================================== */
+
+DALO_API dalo_expr* dalo_expr_clone_add_int(const dalo_expr* e, int64_t c);
+DALO_API dalo_expr* dalo_expr_clone_add_var(const dalo_expr* e, dalo_var v);
+DALO_API dalo_expr* dalo_expr_clone_add_term(const dalo_expr* e, const dalo_term* t);
+DALO_API dalo_expr* dalo_expr_clone_add_expr(const dalo_expr* a, const dalo_expr* b);
+DALO_API dalo_expr* dalo_expr_clone_sub_int(const dalo_expr* e, int64_t c);
+DALO_API dalo_expr* dalo_expr_clone_sub_var(const dalo_expr* e, dalo_var v);
+DALO_API dalo_expr* dalo_expr_clone_sub_term(const dalo_expr* e, const dalo_term* t);
+DALO_API dalo_expr* dalo_expr_clone_sub_expr(const dalo_expr* a, const dalo_expr* b);
+DALO_API dalo_expr* dalo_expr_clone_mul_int(const dalo_expr* e, int64_t k);
+/* Product a * b, nothing merged. Constant a.c * b.c; terms: a.c * each term of b (when
+ * a.c != 0), b.c * each term of a (when b.c != 0), then a_i * b_j at i * count(b) + j. */
+DALO_API dalo_expr* dalo_expr_mul_expr(const dalo_expr* a, const dalo_expr* b);
+/* Square of c + a_0 + ... + a_(n-1): constant c*c; row i holds a_i*a_i, then 2c*a_i (when
+ * c != 0), then 2*a_i*a_j for every j > i. */
+DALO_API dalo_expr* dalo_expr_sqr(const dalo_expr* a);
+
+/* ======================================================================================
+ * Expressions: queries
+ * ==================================================================================== */
+
+/* Constant, also stored through out when out is not NULL. */
+DALO_API int64_t dalo_expr_constant(const dalo_expr* e, int64_t* out);
+/* Attribute word: DALO_ATTR_PLAIN, or a link to constraint records. */
+DALO_API uint32_t dalo_expr_attr(const dalo_expr* e);
+/* Present terms: the tail count, plus one when the inline coefficient is non-zero. */
+DALO_API uint64_t dalo_expr_term_count(const dalo_expr* e);
+/* Term i in numbering order. Borrowed: valid until e changes.
+ * Aborts if: i >= term count. */
+DALO_API const dalo_term* dalo_expr_term_at(const dalo_expr* e, uint64_t i);
+/* The parts of term i; *tail is borrowed (not copied). Any out pointer may be NULL.
+ * Aborts if: i >= term count. */
+DALO_API void dalo_expr_term_at_data(const dalo_expr* e, uint64_t i, int64_t* coeff,
+                                     uint64_t* slots, const dalo_var** tail);
+/* Number of present terms of degree d. */
+DALO_API uint64_t dalo_expr_term_count_degree(const dalo_expr* e, uint64_t d);
+/* Largest degree among present terms; 0 for a constant. */
+DALO_API uint64_t dalo_expr_max_degree(const dalo_expr* e);
+/* 1 when a present term contains v or its negated literal (bit 31 ignored), else 0. */
+DALO_API int dalo_expr_has(const dalo_expr* e, dalo_var v);
+/* 1 when a present term contains an integer-variable identifier, else 0. */
+DALO_API int dalo_expr_has_int_atom(const dalo_expr* e);
+/* gcd of |constant| and the non-zero |coefficients| (0 when all are 0), also stored through
+ * out when out is not NULL. */
+DALO_API int64_t dalo_expr_gcd(const dalo_expr* e, int64_t* out);
+
+/* Number of binary coefficients for the range [lo, hi] (0 when hi - lo < 1).
+ * Aborts if: a coefficient does not fit in 32 bits. */
+DALO_API uint64_t dalo_comp_coeffs_count(int64_t lo, int64_t hi);
+/* Writes them to out[dalo_comp_coeffs_count(lo, hi)]: 1, 2, 4, ... and a final remainder,
+ * summing to hi - lo ([0, 10] gives 1, 2, 4, 3).
+ * Aborts if: a coefficient does not fit in 32 bits. */
+DALO_API void dalo_comp_coeffs(int64_t lo, int64_t hi, int32_t* out);
+
+/* Expression text: "5 +3*x -2*y +x*y", "0" when empty. Per-thread buffer shared with
+ * dalo_array_expr_str. */
+DALO_API const char* dalo_expr_str(const dalo_expr* e);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* DALO_H */

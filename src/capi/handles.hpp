@@ -1,0 +1,28 @@
+// Typed conversions between the opaque handles of the interface and the internal records.
+#pragma once
+
+#include "core/expr.hpp"
+#include "core/term.hpp"
+#include "dalo.h"
+
+#define DALO_DEFINE_HANDLE(CType, Impl)                                                        \
+    inline Impl* unwrap(CType* p) { return reinterpret_cast<Impl*>(p); }                       \
+    inline const Impl* unwrap(const CType* p) { return reinterpret_cast<const Impl*>(p); }     \
+    inline CType* wrap(Impl* p) { return reinterpret_cast<CType*>(p); }                        \
+    inline const CType* wrap(const Impl* p) { return reinterpret_cast<const CType*>(p); }
+
+namespace dalo {
+
+DALO_DEFINE_HANDLE(dalo_term, TermImpl)
+DALO_DEFINE_HANDLE(dalo_expr, ExprImpl)
+
+// A new heap expression from a value.
+inline dalo_expr* wrap_new(ExprImpl&& e) { return wrap(new ExprImpl(std::move(e))); }
+
+// Stores v through out when the caller gave one; returns v.
+inline int64_t store_out(int64_t* out, int64_t v) {
+    if (out != nullptr) *out = v;
+    return v;
+}
+
+}  // namespace dalo

@@ -1,0 +1,126 @@
+#include "core/expr.hpp"
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "core/parallel.hpp"
+
+namespace dalo {
+
+namespace {
+
+TermImpl* realloc_terms(TermImpl* p, uint64_t n) {
+    void* q = std::realloc(p, n * sizeof(TermImpl));
+    if (q == nullptr) throw std::bad_alloc();
+    return static_cast<TermImpl*>(q);
+}
+
+}  // namespace
+
+void copy_terms(TermImpl* dst, const TermImpl* src, uint64_t n, bool negate) {
+    // Tails are nulled in the first pass, so the destination stays releasable if a later
+    // tail allocation throws; the second pass runs only when some term has a tail.
+    std::atomic<bool> any_tail{false};
+    par_for_ranges(n, n, [&](uint64_t b, uint64_t e) {
+        std::memcpy(dst + b, src + b, (e - b) * sizeof(TermImpl));
+        bool seen = false;
+        for (uint64_t i = b; i < e; ++i) {
+            seen |= dst[i].vars.tail != nullptr;
+            dst[i].vars.tail = nullptr;
+            if (negate) dst[i].coeff = neg_coeff(dst[i].coeff);
+        }
+        if (seen) any_tail.store(true, std::memory_order_relaxed);
+    });
+    if (!any_tail.load(std::memory_order_relaxed)) return;
+    par_for_ranges(n, n, [&](uint64_t b, uint64_t e) {
+        for (uint64_t i = b; i < e; ++i) {
+            if (src[i].vars.tail != nullptr) dst[i].vars = copy_vars(src[i].vars);
+        }
+    });
+}
+
+ExprImpl::ExprImpl(const ExprImpl& other)
+    : constant(other.constant), capacity(0), count(0), terms(nullptr), attr(other.attr) {
+    if (other.has_inline()) first = copy_term(other.first);
+    if (other.count == 0) return;
+    terms = realloc_terms(nullptr, other.count);
+    capacity = other.count;
+    copy_terms(terms, other.terms, other.count, false);
+    count = other.count;
+}
+
+ExprImpl& ExprImpl::operator=(const ExprImpl& other) {
+    if (this != &other) {
+        ExprImpl tmp(other);
+        swap(tmp);
+    }
+    return *this;
+}
+
+void ExprImpl::swap(ExprImpl& other) noexcept {
+    std::swap(constant, other.constant);
+    std::swap(first, other.first);
+    std::swap(capacity, other.capacity);
+    std::swap(count, other.count);
+    std::swap(terms, other.terms);
+    std::swap(attr, other.attr);
+}
+
+void ExprImpl::release() {
+    free_tail(first.vars);
+    if (terms != nullptr) {
+        TermImpl* t = terms;
+        par_for_ranges(count, count, [t](uint64_t b, uint64_t e) {
+            for (uint64_t i = b; i < e; ++i) std::free(t[i].vars.tail);
+        });
+        std::free(terms);
+    }
+    first = TermImpl{};
+    terms = nullptr;
+    count = capacity = 0;
+}
+
+void ExprImpl::clear_terms() {
+    energy_t c = constant;
+    uint32_t a = attr;
+    release();
+    constant = c;
+    attr = a;
+}
+
+void ExprImpl::append_owned(const TermImpl& t) {
+    if (first.coeff == 0) {
+        free_tail(first.vars);
+        first = t;
+        return;
+    }
+    if (count == capacity) {
+        uint64_t cap = capacity == 0 ? 4 : capacity * 2;
+        try {
+            terms = realloc_terms(terms, cap);
+        } catch (...) {
+            TermImpl lost = t;
+            free_tail(lost.vars);
+            throw;
+        }
+        capacity = cap;
+    }
+    terms[count++] = t;
+}
+
+void ExprImpl::reserve_more(uint64_t n) {
+    if (count + n <= capacity) return;
+    terms = realloc_terms(terms, count + n);
+    capacity = count + n;
+}
+
+TermImpl* ExprImpl::extend(uint64_t n) {
+    reserve_more(n);
+    TermImpl* p = terms + count;
+    count += n;
+    return p;
+}
+
+}  // namespace dalo

@@ -1,0 +1,233 @@
+#include "core/parallel.hpp"
+
+#include <condition_variable>
+#include <cstdlib>
+#include <exception>
+#include <limits>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace dalo {
+
+namespace {
+
+thread_local bool t_in_region = false;
+
+// Marks the current thread as running a region body for the lifetime of the guard.
+class RegionGuard {
+public:
+    RegionGuard() : saved_(t_in_region) { t_in_region = true; }
+    ~RegionGuard() { t_in_region = saved_; }
+    RegionGuard(const RegionGuard&) = delete;
+    RegionGuard& operator=(const RegionGuard&) = delete;
+
+private:
+    bool saved_;
+};
+
+// Collects the first exception thrown by any participant of a region.
+class ErrorSlot {
+public:
+    void run(const std::function<void()>& task) {
+        try {
+            RegionGuard guard;
+            task();
+        } catch (...) {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (!error_) error_ = std::current_exception();
+        }
+    }
+    void rethrow() {
+        if (error_) std::rethrow_exception(error_);
+    }
+
+private:
+    std::mutex mutex_;
+    std::exception_ptr error_;
+};
+
+std::atomic<uint64_t> g_extra_threads{0};
+
+class WorkerPool {
+public:
+    explicit WorkerPool(uint32_t workers) : worker_count_(workers) {
+        threads_.reserve(workers);
+        for (uint32_t i = 0; i < workers; ++i) threads_.emplace_back([this] { worker_loop(); });
+    }
+
+    ~WorkerPool() {
+        {
+            std::lock_guard<std::mutex> lock(state_lock_);
+            stop_ = 1;
+        }
+        wake_.notify_all();
+        for (auto& t : threads_) t.join();
+    }
+
+    WorkerPool(const WorkerPool&) = delete;
+    WorkerPool& operator=(const WorkerPool&) = delete;
+
+    uint32_t worker_count() const { return worker_count_; }
+
+    uint64_t generation() {
+        std::lock_guard<std::mutex> lock(state_lock_);
+        return generation_;
+    }
+
+    // Hands the task to every worker, runs it on the caller too, and waits for all of them.
+    void run(const std::function<void()>& task, const std::function<void()>& caller_part) {
+        std::lock_guard<std::mutex> region(region_lock_);
+        {
+            std::lock_guard<std::mutex> lock(state_lock_);
+            task_ = task;
+            active_ = worker_count_;
+            ++generation_;
+        }
+        wake_.notify_all();
+        caller_part();
+        std::unique_lock<std::mutex> lock(state_lock_);
+        done_.wait(lock, [this] { return active_ == 0; });
+        task_ = nullptr;
+    }
+
+private:
+    void worker_loop() {
+        uint64_t served = 0;
+        std::unique_lock<std::mutex> lock(state_lock_);
+        for (;;) {
+            if (stop_) return;
+            wake_.wait(lock, [&] { return stop_ || generation_ != served; });
+            if (stop_) return;
+            served = generation_;
+            std::function<void()> task = task_;
+            lock.unlock();
+            task();
+            lock.lock();
+            if (--active_ == 0) done_.notify_one();
+        }
+    }
+
+    const uint32_t worker_count_;
+    std::vector<std::thread> threads_;
+    std::mutex region_lock_;
+    std::mutex state_lock_;
+    std::condition_variable wake_;
+    std::condition_variable done_;
+    std::function<void()> task_;
+    uint32_t active_ = 0;
+    uint64_t generation_ = 0;
+    unsigned char stop_ = 0;
+};
+
+std::atomic<bool> g_pool_created{false};
+
+WorkerPool& worker_pool() {
+    static WorkerPool pool(pool_worker_count(thread_budget()));
+    g_pool_created.store(true, std::memory_order_relaxed);
+    return pool;
+}
+
+}  // namespace
+
+uint32_t parse_thread_count(const char* text) {
+    if (text == nullptr) return 0;
+    const char* p = text;
+    while (*p == ' ' || *p == '\t') ++p;
+    bool negative = false;
+    if (*p == '+' || *p == '-') negative = (*p++ == '-');
+    int64_t value = 0;
+    for (; *p >= '0' && *p <= '9'; ++p) {
+        value = value * 10 + (*p - '0');
+        if (value > std::numeric_limits<int32_t>::max()) {
+            value = std::numeric_limits<int32_t>::max();  // saturate: a huge budget is still "all"
+            while (p[1] >= '0' && p[1] <= '9') ++p;
+        }
+    }
+    if (negative || value <= 0) return 0;
+    return static_cast<uint32_t>(value);
+}
+
+uint32_t thread_budget() {
+    static const uint32_t budget = [] {
+        uint32_t b = parse_thread_count(std::getenv("DALO_NUM_THREADS"));
+        if (b > 0) return b;
+        unsigned hw = std::thread::hardware_concurrency();
+        return hw == 0 ? 1u : static_cast<uint32_t>(hw);
+    }();
+    return budget;
+}
+
+uint32_t thread_cap_for(uint32_t budget, uint64_t w) {
+    if (budget < 2) return 1;
+    if (w <= 99'999'999ull) return std::min<uint32_t>(budget, 8);
+    if (w <= 999'999'999ull) return std::min<uint32_t>(budget, 16);
+    if (w <= 9'999'999'999ull) return std::min<uint32_t>(budget, 32);
+    return std::min<uint32_t>(budget, 64);
+}
+
+uint32_t thread_cap(uint64_t w) { return thread_cap_for(thread_budget(), w); }
+
+uint32_t pool_worker_count(uint32_t budget) {
+    if (budget == 0) return 0;
+    return budget >= 8 ? 7 : budget - 1;
+}
+
+RegionPlan plan_region(uint64_t n, uint64_t w, uint32_t budget) {
+    RegionPlan plan;
+    if (n == 0) return plan;
+    plan.chunks = 1;
+    plan.chunk_size = n;
+    if (w <= kSerialLimit) return plan;
+    uint32_t t = thread_cap_for(budget, w);
+    if (t < 2) return plan;
+    plan.threads = t;
+    plan.chunks = std::min<uint64_t>(4ull * t, n);
+    plan.chunk_size = (n + plan.chunks - 1) / plan.chunks;
+    uint32_t pool = pool_worker_count(budget);
+    plan.extra_threads = t > pool + 1 ? t - (pool + 1) : 0;
+    return plan;
+}
+
+bool in_parallel_region() { return t_in_region; }
+
+PoolStats pool_stats() {
+    PoolStats s;
+    s.created = g_pool_created.load(std::memory_order_relaxed);
+    s.extra_threads = g_extra_threads.load(std::memory_order_relaxed);
+    if (s.created) {
+        s.workers = worker_pool().worker_count();
+        s.regions = worker_pool().generation();
+    }
+    return s;
+}
+
+namespace detail {
+
+void run_region(const RegionPlan& plan, const std::function<void()>& task) {
+    ErrorSlot errors;
+    std::function<void()> guarded = [&] { errors.run(task); };
+    WorkerPool& pool = worker_pool();
+    std::vector<std::thread> extra;
+    extra.reserve(plan.extra_threads);
+    for (uint32_t i = 0; i < plan.extra_threads; ++i) extra.emplace_back(guarded);
+    g_extra_threads.fetch_add(plan.extra_threads, std::memory_order_relaxed);
+    pool.run(guarded, guarded);
+    for (auto& t : extra) t.join();
+    errors.rethrow();
+}
+
+void run_own_threads(uint32_t threads, const std::function<void()>& task) {
+    ErrorSlot errors;
+    std::function<void()> guarded = [&] { errors.run(task); };
+    std::vector<std::thread> others;
+    others.reserve(threads > 0 ? threads - 1 : 0);
+    for (uint32_t i = 1; i < threads; ++i) others.emplace_back(guarded);
+    guarded();
+    for (auto& t : others) t.join();
+    errors.rethrow();
+}
+
+}  // namespace detail
+
+}  // namespace dalo
