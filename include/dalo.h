@@ -45,10 +45,10 @@ extern "C" {
  * literal (the complement 1 - x of binary variable x). */
 typedef uint32_t dalo_var;
 
-#define DALO_NO_VAR ((dalo_var)0xFFFFFFFFu)   /* empty slot; never a variable */
-#define DALO_INT_BIT ((dalo_var)0x40000000u)  /* set in integer-variable identifiers */
-#define DALO_NEG_BIT ((dalo_var)0x80000000u)  /* set in negated binary literals */
-#define DALO_ATTR_PLAIN 0xFFFFFFFFu           /* attribute word of a plain expression */
+#define DALO_NO_VAR ((dalo_var)0xFFFFFFFFu)  /* empty slot; never a variable */
+#define DALO_INT_BIT ((dalo_var)0x40000000u) /* set in integer-variable identifiers */
+#define DALO_NEG_BIT ((dalo_var)0x80000000u) /* set in negated binary literals */
+#define DALO_ATTR_PLAIN 0xFFFFFFFFu          /* attribute word of a plain expression */
 
 /* A term: coefficient times a product of variables. */
 typedef struct dalo_term dalo_term;
@@ -226,8 +226,10 @@ DALO_API void dalo_expr_iadd_term_move(dalo_expr* e, dalo_term* t);
 /* e += t with the coefficient negated */
 DALO_API void dalo_expr_isub_term(dalo_expr* e, const dalo_term* t);
 /* e += coeff * vars[0..n-1] */
-DALO_API void dalo_expr_iadd_raw_term(dalo_expr* e, int64_t coeff, const dalo_var* vars, uint64_t n);
-DALO_API void dalo_expr_isub_raw_term(dalo_expr* e, int64_t coeff, const dalo_var* vars, uint64_t n);
+DALO_API void dalo_expr_iadd_raw_term(dalo_expr* e, int64_t coeff, const dalo_var* vars,
+                                      uint64_t n);
+DALO_API void dalo_expr_isub_raw_term(dalo_expr* e, int64_t coeff, const dalo_var* vars,
+                                      uint64_t n);
 /* e += the term given as parts; the tail (malloc'd) is taken. */
 DALO_API void dalo_expr_iadd_move_term(dalo_expr* e, int64_t coeff, uint64_t slots, dalo_var* tail);
 DALO_API void dalo_expr_isub_move_term(dalo_expr* e, int64_t coeff, uint64_t slots, dalo_var* tail);

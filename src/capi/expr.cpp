@@ -125,8 +125,12 @@ void dalo_expr_iadd_move_term(dalo_expr* e, int64_t coeff, uint64_t slots, dalo_
 void dalo_expr_isub_move_term(dalo_expr* e, int64_t coeff, uint64_t slots, dalo_var* tail) {
     expr_isub_term(*unwrap(e), moved_term(coeff, slots, tail));
 }
-void dalo_expr_iadd_expr(dalo_expr* a, const dalo_expr* b) { expr_iadd_expr(*unwrap(a), *unwrap(b)); }
-void dalo_expr_isub_expr(dalo_expr* a, const dalo_expr* b) { expr_isub_expr(*unwrap(a), *unwrap(b)); }
+void dalo_expr_iadd_expr(dalo_expr* a, const dalo_expr* b) {
+    expr_iadd_expr(*unwrap(a), *unwrap(b));
+}
+void dalo_expr_isub_expr(dalo_expr* a, const dalo_expr* b) {
+    expr_isub_expr(*unwrap(a), *unwrap(b));
+}
 void dalo_expr_iadd_terms_bulk(dalo_expr* e, int64_t constant, uint64_t n, const int32_t* coeffs,
                                const uint32_t* degrees, const dalo_var* vars) {
     expr_iadd_bulk(*unwrap(e), constant, n, coeffs, degrees, vars);
@@ -140,7 +144,9 @@ void dalo_expr_imul_term_direct(dalo_expr* e, int64_t coeff, uint64_t slots, con
     expr_imul_term(*unwrap(e), t, AttrOp::MulTerm);
     free_tail(t.vars);
 }
-void dalo_expr_imul_expr(dalo_expr* a, const dalo_expr* b) { expr_imul_expr(*unwrap(a), *unwrap(b)); }
+void dalo_expr_imul_expr(dalo_expr* a, const dalo_expr* b) {
+    expr_imul_expr(*unwrap(a), *unwrap(b));
+}
 void dalo_expr_idiv_int(dalo_expr* e, int64_t k) { expr_idiv_int(*unwrap(e), k); }
 void dalo_expr_negate(dalo_expr* e) { expr_negate(*unwrap(e)); }
 
@@ -201,7 +207,9 @@ uint64_t dalo_expr_term_count_degree(const dalo_expr* e, uint64_t d) {
 uint64_t dalo_expr_max_degree(const dalo_expr* e) { return expr_max_degree(*unwrap(e)); }
 int dalo_expr_has(const dalo_expr* e, dalo_var v) { return expr_has(*unwrap(e), v) ? 1 : 0; }
 int dalo_expr_has_int_atom(const dalo_expr* e) { return expr_has_int_atom(*unwrap(e)) ? 1 : 0; }
-int64_t dalo_expr_gcd(const dalo_expr* e, int64_t* out) { return store_out(out, expr_gcd(*unwrap(e))); }
+int64_t dalo_expr_gcd(const dalo_expr* e, int64_t* out) {
+    return store_out(out, expr_gcd(*unwrap(e)));
+}
 
 uint64_t dalo_comp_coeffs_count(int64_t lo, int64_t hi) { return range_coeffs(lo, hi, nullptr); }
 void dalo_comp_coeffs(int64_t lo, int64_t hi, int32_t* out) { range_coeffs(lo, hi, out); }

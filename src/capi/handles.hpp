@@ -5,10 +5,10 @@
 #include "core/term.hpp"
 #include "dalo.h"
 
-#define DALO_DEFINE_HANDLE(CType, Impl)                                                        \
-    inline Impl* unwrap(CType* p) { return reinterpret_cast<Impl*>(p); }                       \
-    inline const Impl* unwrap(const CType* p) { return reinterpret_cast<const Impl*>(p); }     \
-    inline CType* wrap(Impl* p) { return reinterpret_cast<CType*>(p); }                        \
+#define DALO_DEFINE_HANDLE(CType, Impl)                                                    \
+    inline Impl* unwrap(CType* p) { return reinterpret_cast<Impl*>(p); }                   \
+    inline const Impl* unwrap(const CType* p) { return reinterpret_cast<const Impl*>(p); } \
+    inline CType* wrap(Impl* p) { return reinterpret_cast<CType*>(p); }                    \
     inline const CType* wrap(const Impl* p) { return reinterpret_cast<const CType*>(p); }
 
 namespace dalo {

@@ -37,7 +37,9 @@ void dalo_term_destroy(dalo_term* t) {
 
 void dalo_term_mul_var(dalo_term* t, dalo_var v) { push_var(unwrap(t)->vars, v); }
 
-void dalo_term_mul_coeff(dalo_term* t, int64_t k) { unwrap(t)->coeff = mul_coeff(unwrap(t)->coeff, k); }
+void dalo_term_mul_coeff(dalo_term* t, int64_t k) {
+    unwrap(t)->coeff = mul_coeff(unwrap(t)->coeff, k);
+}
 
 dalo_term* dalo_term_mul_term(const dalo_term* a, const dalo_term* b) {
     TermImpl t = copy_term(*unwrap(a));
@@ -45,17 +47,23 @@ dalo_term* dalo_term_mul_term(const dalo_term* a, const dalo_term* b) {
     return new_term(t);
 }
 
-void dalo_term_mul_term_move(dalo_term* a, const dalo_term* b) { term_imul_term(*unwrap(a), *unwrap(b)); }
+void dalo_term_mul_term_move(dalo_term* a, const dalo_term* b) {
+    term_imul_term(*unwrap(a), *unwrap(b));
+}
 
 void dalo_term_negate(dalo_term* t) { unwrap(t)->coeff = neg_coeff(unwrap(t)->coeff); }
 
 void dalo_term_div_coeff(dalo_term* t, int64_t k) { term_div_coeff(*unwrap(t), k); }
 
-int64_t dalo_term_coeff(const dalo_term* t, int64_t* out) { return store_out(out, unwrap(t)->coeff); }
+int64_t dalo_term_coeff(const dalo_term* t, int64_t* out) {
+    return store_out(out, unwrap(t)->coeff);
+}
 
 uint64_t dalo_term_degree(const dalo_term* t) { return degree(*unwrap(t)); }
 
-dalo_var dalo_term_var_at(const dalo_term* t, uint64_t i) { return term_var_checked(*unwrap(t), i); }
+dalo_var dalo_term_var_at(const dalo_term* t, uint64_t i) {
+    return term_var_checked(*unwrap(t), i);
+}
 
 const char* dalo_term_str(const dalo_term* t) {
     std::string& out = text_buffers().term;

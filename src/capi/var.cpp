@@ -16,7 +16,9 @@ dalo_var dalo_new_var_array(const char* name, const uint64_t* shape, uint64_t nd
 
 uint64_t dalo_var_count(void) { return var_registry().count(); }
 
-uint64_t dalo_used_var_count(void) { return var_registry().count() + int_var_registry().bit_total(); }
+uint64_t dalo_used_var_count(void) {
+    return var_registry().count() + int_var_registry().bit_total();
+}
 
 dalo_var dalo_new_int_var(const char* name, int64_t lo, int64_t hi) {
     return int_var_registry().new_int_var(name, lo, hi);

@@ -22,7 +22,7 @@ enum class AttrOp : uint8_t {
     MulExprRight,   // '*= expr', right operand
     MulExpr,        // '* expr', either operand
     Sqr,
-    Div,            // '/='
+    Div,  // '/='
 };
 
 // Word of the result of `op` on e (constant: the added constant of CloneAddConst).

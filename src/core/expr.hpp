@@ -12,11 +12,11 @@ namespace dalo {
 inline constexpr uint32_t kAttrPlain = 0xFFFFFFFFu;
 
 class ExprImpl {
-public:
+  public:
     energy_t constant = 0;
-    TermImpl first{};        // term 0, present exactly when its coefficient is non-zero
-    uint64_t capacity = 0;   // of the tail array
-    uint64_t count = 0;      // terms in the tail array
+    TermImpl first{};       // term 0, present exactly when its coefficient is non-zero
+    uint64_t capacity = 0;  // of the tail array
+    uint64_t count = 0;     // terms in the tail array
     TermImpl* terms = nullptr;
     uint32_t attr = kAttrPlain;
 
@@ -65,7 +65,7 @@ public:
     // Releases every term and the tail array; the constant and attr stay.
     void clear_terms();
 
-private:
+  private:
     void release();
 };
 

@@ -198,7 +198,8 @@ void expr_imul_term(ExprImpl& e, const TermImpl& t, AttrOp op) {
     ExprImpl r;
     r.attr = word;
     r.reserve_more(e.term_count());
-    if (e.constant != 0) r.append_owned(TermImpl{mul_coeff(e.constant, t.coeff), copy_vars(t.vars)});
+    if (e.constant != 0)
+        r.append_owned(TermImpl{mul_coeff(e.constant, t.coeff), copy_vars(t.vars)});
     e.for_each_term([&](const TermImpl& a) {
         r.append_owned(TermImpl{mul_coeff(a.coeff, t.coeff), concat_vars(a.vars, t.vars)});
     });
@@ -308,7 +309,9 @@ bool expr_has_int_atom(const ExprImpl& e) {
 }
 
 int64_t expr_gcd(const ExprImpl& e) {
-    auto mag = [](int64_t v) { return v < 0 ? 0 - static_cast<uint64_t>(v) : static_cast<uint64_t>(v); };
+    auto mag = [](int64_t v) {
+        return v < 0 ? 0 - static_cast<uint64_t>(v) : static_cast<uint64_t>(v);
+    };
     uint64_t g = mag(e.constant);
     e.for_each_term([&](const TermImpl& t) {
         if (t.coeff != 0) g = std::gcd(g, mag(t.coeff));

@@ -11,7 +11,9 @@ namespace dalo {
 
 // ---- building blocks ----
 
-inline TermImpl var_term(int64_t coeff, Var v) { return TermImpl{wrap_coeff(coeff), {v, kNoVar, nullptr}}; }
+inline TermImpl var_term(int64_t coeff, Var v) {
+    return TermImpl{wrap_coeff(coeff), {v, kNoVar, nullptr}};
+}
 inline TermImpl raw_term(int64_t coeff, const Var* vars, uint64_t n) {
     return TermImpl{wrap_coeff(coeff), make_vars(vars, n)};
 }

@@ -16,19 +16,19 @@ thread_local bool t_in_region = false;
 
 // Marks the current thread as running a region body for the lifetime of the guard.
 class RegionGuard {
-public:
+  public:
     RegionGuard() : saved_(t_in_region) { t_in_region = true; }
     ~RegionGuard() { t_in_region = saved_; }
     RegionGuard(const RegionGuard&) = delete;
     RegionGuard& operator=(const RegionGuard&) = delete;
 
-private:
+  private:
     bool saved_;
 };
 
 // Collects the first exception thrown by any participant of a region.
 class ErrorSlot {
-public:
+  public:
     void run(const std::function<void()>& task) {
         try {
             RegionGuard guard;
@@ -42,7 +42,7 @@ public:
         if (error_) std::rethrow_exception(error_);
     }
 
-private:
+  private:
     std::mutex mutex_;
     std::exception_ptr error_;
 };
@@ -50,7 +50,7 @@ private:
 std::atomic<uint64_t> g_extra_threads{0};
 
 class WorkerPool {
-public:
+  public:
     explicit WorkerPool(uint32_t workers) : worker_count_(workers) {
         threads_.reserve(workers);
         for (uint32_t i = 0; i < workers; ++i) threads_.emplace_back([this] { worker_loop(); });
@@ -91,7 +91,7 @@ public:
         task_ = nullptr;
     }
 
-private:
+  private:
     void worker_loop() {
         uint64_t served = 0;
         std::unique_lock<std::mutex> lock(state_lock_);

@@ -59,8 +59,7 @@ void run_own_threads(uint32_t threads, const std::function<void()>& task);
 template <class Body>
 void par_for_ranges(uint64_t n, uint64_t w, Body&& body) {
     if (n == 0) return;
-    RegionPlan plan =
-        in_parallel_region() ? RegionPlan{} : plan_region(n, w, thread_budget());
+    RegionPlan plan = in_parallel_region() ? RegionPlan{} : plan_region(n, w, thread_budget());
     if (plan.threads < 2) {
         body(uint64_t{0}, n);
         return;

@@ -20,7 +20,7 @@ class StableVector {
     static constexpr uint64_t kFirst = uint64_t{1} << kFirstLog2;
     static constexpr unsigned kSegments = 40;
 
-public:
+  public:
     StableVector() = default;
     StableVector(const StableVector&) = delete;
     StableVector& operator=(const StableVector&) = delete;
@@ -38,8 +38,8 @@ public:
         uint64_t i = size_.load(std::memory_order_relaxed);
         auto [seg, off] = locate(i);
         if (segments_[seg] == nullptr) {
-            segments_[seg] = static_cast<T*>(::operator new(sizeof(T) * (kFirst << seg),
-                                                            std::align_val_t{alignof(T)}));
+            segments_[seg] = static_cast<T*>(
+                ::operator new (sizeof(T) * (kFirst << seg), std::align_val_t{alignof(T)}));
         }
         T* p = new (segments_[seg] + off) T(std::forward<Args>(args)...);
         size_.store(i + 1, std::memory_order_release);
@@ -52,14 +52,14 @@ public:
         for (uint64_t i = 0; i < n; ++i) slot(i)->~T();
         for (unsigned k = 0; k < kSegments; ++k) {
             if (segments_[k] != nullptr) {
-                ::operator delete(segments_[k], std::align_val_t{alignof(T)});
+                ::operator delete (segments_[k], std::align_val_t{alignof(T)});
                 segments_[k] = nullptr;
             }
         }
         size_.store(0, std::memory_order_release);
     }
 
-private:
+  private:
     static std::pair<unsigned, uint64_t> locate(uint64_t i) {
         // Segment k starts at kFirst * (2^k - 1).
         uint64_t q = i / kFirst + 1;

@@ -28,7 +28,8 @@ static_assert(std::is_trivially_copyable_v<TermImpl>);
 // 32-bit two's complement arithmetic, wrapping on overflow.
 inline coeff_t wrap_coeff(int64_t v) { return static_cast<coeff_t>(static_cast<uint32_t>(v)); }
 inline coeff_t mul_coeff(int64_t a, int64_t b) {
-    return static_cast<coeff_t>(static_cast<uint32_t>(static_cast<uint64_t>(a) * static_cast<uint64_t>(b)));
+    return static_cast<coeff_t>(
+        static_cast<uint32_t>(static_cast<uint64_t>(a) * static_cast<uint64_t>(b)));
 }
 inline coeff_t neg_coeff(coeff_t c) { return static_cast<coeff_t>(0u - static_cast<uint32_t>(c)); }
 inline energy_t wrap_add(energy_t a, energy_t b) {
@@ -42,7 +43,9 @@ inline energy_t wrap_mul(energy_t a, energy_t b) {
 }
 
 // Packed inline slots: slot0 in the low word, slot1 in the high word.
-inline uint64_t pack_slots(const VarList& v) { return uint64_t{v.slot0} | (uint64_t{v.slot1} << 32); }
+inline uint64_t pack_slots(const VarList& v) {
+    return uint64_t{v.slot0} | (uint64_t{v.slot1} << 32);
+}
 inline void unpack_slots(uint64_t packed, VarList& v) {
     v.slot0 = static_cast<Var>(packed);
     v.slot1 = static_cast<Var>(packed >> 32);

@@ -102,8 +102,8 @@ Var VarRegistry::new_var_array(const char* name, const uint64_t* shape, uint64_t
     uint64_t first = count_.load(std::memory_order_relaxed);
     if (first + n >= kIndexSpace) fatal(kBinaryExhausted);
     uint64_t block = arrays_.size();
-    arrays_.emplace_back(VarArrayBlock{static_cast<uint32_t>(first), n, std::move(stored),
-                                       to_shape(shape, ndim)});
+    arrays_.emplace_back(
+        VarArrayBlock{static_cast<uint32_t>(first), n, std::move(stored), to_shape(shape, ndim)});
     if (n > 0) {
         NameRun& run = runs_.emplace_back();
         run.first = static_cast<uint32_t>(first);
@@ -121,8 +121,7 @@ uint64_t VarRegistry::register_group(std::string_view name, const uint64_t* shap
     stored.append(name);
     std::lock_guard<std::mutex> lock(mutex_);
     uint64_t index = groups_.size();
-    groups_.emplace_back(
-        VarArrayBlock{0, n, std::move(stored), to_shape(shape, ndim)});
+    groups_.emplace_back(VarArrayBlock{0, n, std::move(stored), to_shape(shape, ndim)});
     return index;
 }
 

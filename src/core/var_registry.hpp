@@ -27,12 +27,12 @@ struct VarArrayBlock {
 struct NameRun {
     uint32_t first = 0;
     uint64_t count = 0;
-    std::string name;     // "~" + name of a single variable; empty for array elements
-    int64_t block = -1;   // index into the arrays list for array elements
+    std::string name;    // "~" + name of a single variable; empty for array elements
+    int64_t block = -1;  // index into the arrays list for array elements
 };
 
 class VarRegistry {
-public:
+  public:
     Var new_var(const char* name);
     Var new_var_array(const char* name, const uint64_t* shape, uint64_t ndim);
 
@@ -56,7 +56,7 @@ public:
 
     std::mutex& mutex() { return mutex_; }
 
-private:
+  private:
     const NameRun* find_run(uint32_t index) const;
 
     StableVector<NameRun> runs_;
@@ -79,12 +79,14 @@ struct IntVarRecord {
 using IntEncoding = std::vector<std::pair<Var, coeff_t>>;
 
 class IntVarRegistry {
-public:
+  public:
     Var new_int_var(const char* name, int64_t lo, int64_t hi);
     Var new_int_var_array(const char* name, const uint64_t* shape, uint64_t ndim, int64_t lo,
                           int64_t hi);
 
-    uint32_t count() const { return static_cast<uint32_t>(index_count_.load(std::memory_order_acquire)); }
+    uint32_t count() const {
+        return static_cast<uint32_t>(index_count_.load(std::memory_order_acquire));
+    }
     uint64_t bit_total() const { return bit_total_.load(std::memory_order_acquire); }
 
     // The record holding an integer-variable index, or null.
@@ -100,7 +102,7 @@ public:
 
     std::mutex& mutex() { return mutex_; }
 
-private:
+  private:
     Var add(const char* name, bool single, const uint64_t* shape, uint64_t ndim, uint64_t count,
             int64_t lo, int64_t hi);
 

@@ -1,0 +1,134 @@
+// Large expressions, where the per-term loops run on several threads: every result must equal
+// a term-by-term reference built here. ctest runs this suite with 1, 4 and the default threads.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <vector>
+
+#include "dalo.h"
+#include "support/expr_util.hpp"
+
+using dalo_test::ExprPtr;
+using dalo_test::Term;
+using dalo_test::terms_of;
+
+namespace {
+
+class ExprParallel : public testing::Test {
+protected:
+    std::mt19937_64 rng{12345};
+    std::vector<dalo_var> pool;
+
+    void SetUp() override {
+        uint64_t n = 40;
+        dalo_var first = dalo_new_var_array("v", &n, 1);
+        for (dalo_var i = 0; i < n; ++i) pool.push_back(first + i);
+    }
+
+    // Random terms of degree 0..3 (negated literals included), coefficients in [-50, 50].
+    std::vector<Term> random_terms(size_t n) {
+        std::vector<Term> out;
+        for (size_t i = 0; i < n; ++i) {
+            Term t{static_cast<int64_t>(rng() % 101) - 50, {}};
+            size_t d = rng() % 8 == 0 ? 3 : rng() % 3;
+            for (size_t k = 0; k < d; ++k) {
+                dalo_var v = pool[rng() % pool.size()];
+                t.vars.push_back(rng() % 5 == 0 ? (v | DALO_NEG_BIT) : v);
+            }
+            out.push_back(t);
+        }
+        return out;
+    }
+
+    static ExprPtr build(int64_t c, const std::vector<Term>& ts) {
+        ExprPtr e(dalo_expr_create_int(c));
+        for (const Term& t : ts) dalo_expr_iadd_raw_term(e.get(), t.coeff, t.vars.data(), t.vars.size());
+        return e;
+    }
+
+    static Term product(int64_t c, const Term& a, const Term& b) {
+        Term t{static_cast<int32_t>(static_cast<uint32_t>(c * a.coeff * b.coeff)), a.vars};
+        t.vars.insert(t.vars.end(), b.vars.begin(), b.vars.end());
+        return t;
+    }
+};
+
+TEST_F(ExprParallel, ProductEqualsReferenceInBothOrientations) {
+    // Zero coefficients may not stand first: they would vanish into the inline slot.
+    std::vector<Term> a = random_terms(300), b = random_terms(70);
+    a[0].coeff = 7;
+    b[0].coeff = -3;
+    ExprPtr ea = build(3, a), eb = build(-2, b);
+    for (bool swap : {false, true}) {
+        const auto& l = swap ? b : a;
+        const auto& r = swap ? a : b;
+        int64_t lc = swap ? -2 : 3, rc = swap ? 3 : -2;
+        std::vector<Term> want;
+        for (const Term& t : r) want.push_back(product(lc, Term{1, {}}, t));
+        for (const Term& t : l) want.push_back(product(rc, t, Term{1, {}}));
+        for (const Term& s : l)
+            for (const Term& t : r) want.push_back(product(1, s, t));
+        ExprPtr p(swap ? dalo_expr_mul_expr(eb.get(), ea.get()) : dalo_expr_mul_expr(ea.get(), eb.get()));
+        EXPECT_EQ(dalo_expr_constant(p.get(), nullptr), -6);
+        EXPECT_EQ(terms_of(p.get()), want);
+    }
+}
+
+TEST_F(ExprParallel, SquareEqualsReference) {
+    std::vector<Term> a = random_terms(260);
+    a[0].coeff = 5;
+    for (int64_t c : {0, 4}) {
+        ExprPtr e = build(c, a);
+        std::vector<Term> want;
+        for (size_t i = 0; i < a.size(); ++i) {
+            want.push_back(product(1, a[i], a[i]));
+            if (c != 0) want.push_back(product(2 * c, a[i], Term{1, {}}));
+            for (size_t j = i + 1; j < a.size(); ++j) want.push_back(product(2, a[i], a[j]));
+        }
+        ExprPtr s(dalo_expr_sqr(e.get()));
+        EXPECT_EQ(dalo_expr_constant(s.get(), nullptr), c * c);
+        EXPECT_EQ(terms_of(s.get()), want);
+    }
+}
+
+TEST_F(ExprParallel, BulkEqualsTermByTerm) {
+    std::vector<Term> ts = random_terms(30000);
+    std::vector<int32_t> coeffs;
+    std::vector<uint32_t> degrees;
+    std::vector<dalo_var> vars;
+    for (const Term& t : ts) {
+        coeffs.push_back(static_cast<int32_t>(t.coeff));
+        degrees.push_back(static_cast<uint32_t>(t.vars.size()));
+        vars.insert(vars.end(), t.vars.begin(), t.vars.end());
+    }
+    ExprPtr e(dalo_expr_create_from_bulk(9, ts.size(), coeffs.data(), degrees.data(), vars.data()));
+    EXPECT_EQ(dalo_expr_constant(e.get(), nullptr), 9);
+    EXPECT_EQ(terms_of(e.get()), ts);
+}
+
+TEST_F(ExprParallel, PerTermLoopsEqualReference) {
+    std::vector<Term> ts = random_terms(25000);
+    ts[0].coeff = 11;
+    for (Term& t : ts) t.coeff *= 6;
+    ExprPtr e = build(-30, ts);
+
+    ExprPtr c(dalo_expr_clone(e.get()));
+    EXPECT_EQ(terms_of(c.get()), ts);
+
+    dalo_expr_imul_int(c.get(), -5);
+    dalo_expr_idiv_int(c.get(), 10);
+    std::vector<Term> half = ts;
+    for (Term& t : half) t.coeff = -t.coeff / 2;
+    EXPECT_EQ(dalo_expr_constant(c.get(), nullptr), 15);
+    EXPECT_EQ(terms_of(c.get()), half);
+
+    dalo_expr_negate(c.get());
+    dalo_expr_isub_expr(c.get(), e.get());
+    std::vector<Term> want = ts;
+    for (Term& t : want) t.coeff /= 2;
+    for (const Term& t : ts) want.push_back(Term{-t.coeff, t.vars});
+    EXPECT_EQ(dalo_expr_constant(c.get(), nullptr), 15);
+    EXPECT_EQ(terms_of(c.get()), want);
+}
+
+}  // namespace

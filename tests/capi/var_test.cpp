@@ -1,0 +1,254 @@
+// Binary and integer variables: identifiers, names, counts, reset and exhaustion.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "dalo.h"
+#include "support/fatal.hpp"
+
+namespace {
+
+TEST(VarRegistry, FirstAutomaticNameOfTheProcess) {
+    // Relies on a fresh process: ctest runs every test in its own.
+    ASSERT_EQ(dalo_var_count(), 0u);
+    dalo_var v = dalo_new_var(nullptr);
+    EXPECT_EQ(v, 0u);
+    EXPECT_STREQ(dalo_var_str(v), "{0}");
+    EXPECT_STREQ(dalo_var_str(v | DALO_NEG_BIT), "~{0}");
+    EXPECT_STREQ(dalo_var_str(dalo_new_var("")), "{1}");
+    EXPECT_STREQ(dalo_auto_var_name(), "{2}");
+    EXPECT_EQ(dalo_var_count(), 2u);  // an automatic name alone creates nothing
+}
+
+TEST(VarRegistry, NamesOfVariablesAndNegatedLiterals) {
+    dalo_var x = dalo_new_var("x");
+    dalo_var y = dalo_new_var("y");
+    EXPECT_EQ(y, x + 1);
+    EXPECT_STREQ(dalo_var_str(x), "x");
+    EXPECT_STREQ(dalo_var_str(x | DALO_NEG_BIT), "~x");
+    EXPECT_STREQ(dalo_var_str(y), "y");
+    // Plain names point into the registry and stay put while more variables arrive.
+    const char* p = dalo_var_str(x);
+    for (int i = 0; i < 1000; ++i) dalo_new_var("filler");
+    EXPECT_EQ(p, dalo_var_str(x));
+    EXPECT_STREQ(p, "x");
+}
+
+TEST(VarRegistry, ArrayElementsPrintRowMajorIndices) {
+    uint64_t shape[2] = {2, 3};
+    uint64_t before = dalo_var_count();
+    dalo_var x = dalo_new_var_array("x", shape, 2);
+    EXPECT_EQ(x, before);
+    EXPECT_EQ(dalo_var_count(), before + 6);
+    EXPECT_STREQ(dalo_var_str(x), "x[0][0]");
+    EXPECT_STREQ(dalo_var_str(x + 4), "x[1][1]");
+    EXPECT_STREQ(dalo_var_str(x + 5), "x[1][2]");
+    EXPECT_STREQ(dalo_var_str((x + 5) | DALO_NEG_BIT), "~x[1][2]");
+    dalo_var after = dalo_new_var("after");
+    EXPECT_EQ(after, x + 6);
+    EXPECT_STREQ(dalo_var_str(after), "after");
+
+    uint64_t three[3] = {2, 1, 2};
+    dalo_var t = dalo_new_var_array("t", three, 3);
+    EXPECT_STREQ(dalo_var_str(t + 3), "t[1][0][1]");
+}
+
+TEST(VarRegistry, ScalarAndEmptyArrays) {
+    uint64_t before = dalo_var_count();
+    dalo_var s = dalo_new_var_array("s", nullptr, 0);
+    EXPECT_EQ(s, before);
+    EXPECT_EQ(dalo_var_count(), before + 1);
+    EXPECT_STREQ(dalo_var_str(s), "s");
+
+    uint64_t zero[2] = {3, 0};
+    dalo_var e = dalo_new_var_array("e", zero, 2);
+    EXPECT_EQ(e, before + 1);
+    EXPECT_EQ(dalo_var_count(), before + 1);
+    dalo_var next = dalo_new_var("next");
+    EXPECT_EQ(next, before + 1);
+    EXPECT_STREQ(dalo_var_str(next), "next");
+
+    uint64_t one = 4;
+    dalo_var a = dalo_new_var_array(nullptr, &one, 1);
+    std::string name = dalo_var_str(a + 3);
+    EXPECT_EQ(name.front(), '{');
+    EXPECT_EQ(name.substr(name.size() - 4), "}[3]");
+}
+
+TEST(VarRegistry, UnknownIdentifiersPrintQuestionMark) {
+    dalo_var x = dalo_new_var("x");
+    EXPECT_STREQ(dalo_var_str(x + 1), "?");
+    EXPECT_STREQ(dalo_var_str(0x3FFFFFFEu), "?");
+    EXPECT_STREQ(dalo_var_str(DALO_NO_VAR), "?");
+    EXPECT_STREQ(dalo_var_str(DALO_INT_BIT | 12345), "?");
+}
+
+TEST(IntVarRegistry, FirstIntegerVariableAndBitTotal) {
+    dalo_var x = dalo_new_var("x");
+    (void)x;
+    ASSERT_EQ(dalo_int_var_count(), 0u);
+    dalo_var k = dalo_new_int_var("k", 0, 10);
+    EXPECT_EQ(k, 0x40000000u);
+    EXPECT_EQ(dalo_int_var_count(), 1u);
+    EXPECT_EQ(dalo_used_var_count(), dalo_var_count() + 4);
+    EXPECT_STREQ(dalo_var_str(k), "k");
+    int64_t lo = 0, hi = 0;
+    dalo_int_var_bounds(k, &lo, &hi);
+    EXPECT_EQ(lo, 0);
+    EXPECT_EQ(hi, 10);
+}
+
+TEST(IntVarRegistry, ArraysShareBoundsAndCountBitWidths) {
+    uint64_t base_used = dalo_used_var_count();
+    uint64_t shape[2] = {2, 2};
+    dalo_var m = dalo_new_int_var_array("m", shape, 2, -3, 4);  // width of 7 is 3 bits
+    dalo_var j = dalo_new_int_var("j", -1, 0);                   // width 1
+    dalo_var w = dalo_new_int_var(nullptr, INT64_MIN, INT64_MAX);  // width 64
+    EXPECT_EQ(j, m + 4);
+    EXPECT_EQ(w, m + 5);
+    EXPECT_EQ(dalo_used_var_count(), base_used + 4 * 3 + 1 + 64);
+    EXPECT_STREQ(dalo_var_str(m + 2), "m[1][0]");
+    EXPECT_STREQ(dalo_var_str(j), "j");
+    EXPECT_EQ(std::string(dalo_var_str(w)).front(), '{');
+    int64_t lo = 0, hi = 0;
+    dalo_int_var_bounds(m + 3, &lo, &hi);
+    EXPECT_EQ(lo, -3);
+    EXPECT_EQ(hi, 4);
+    // Bit 31 does not hide the integer index from the bounds query.
+    dalo_int_var_bounds(j | DALO_NEG_BIT, &lo, &hi);
+    EXPECT_EQ(lo, -1);
+    EXPECT_EQ(hi, 0);
+    EXPECT_STREQ(dalo_var_str(w + 1), "?");
+}
+
+TEST(VarRegistry, ResetForgetsVariablesButNotTheNameCounter) {
+    dalo_new_var("x");
+    dalo_new_int_var("k", 0, 3);
+    std::string before = dalo_auto_var_name();
+    dalo_var_reset();
+    EXPECT_EQ(dalo_var_count(), 0u);
+    EXPECT_EQ(dalo_int_var_count(), 0u);
+    EXPECT_EQ(dalo_used_var_count(), 0u);
+    EXPECT_STREQ(dalo_var_str(0), "?");
+    EXPECT_STREQ(dalo_var_str(DALO_INT_BIT), "?");
+    int n = std::stoi(before.substr(1));
+    EXPECT_EQ(std::string(dalo_auto_var_name()), "{" + std::to_string(n + 1) + "}");
+    EXPECT_EQ(dalo_new_var("y"), 0u);
+    EXPECT_EQ(dalo_new_int_var("z", 1, 2), DALO_INT_BIT);
+    EXPECT_STREQ(dalo_var_str(0), "y");
+    EXPECT_STREQ(dalo_var_str(DALO_INT_BIT), "z");
+}
+
+TEST(VarRegistry, ConcurrentCreationAndLockFreeReads) {
+    constexpr int kWriters = 4, kPerWriter = 3000;
+    std::atomic<bool> stop{false};
+    std::atomic<uint64_t> reads{0};
+    std::vector<std::vector<dalo_var>> made(kWriters);
+    std::vector<std::thread> threads;
+    for (int w = 0; w < kWriters; ++w) {
+        threads.emplace_back([w, &made] {
+            uint64_t shape[2] = {2, 2};
+            for (int k = 0; k < kPerWriter; ++k) {
+                std::string name = "w" + std::to_string(w) + "_" + std::to_string(k);
+                made[w].push_back(k % 3 == 0 ? dalo_new_var_array(name.c_str(), shape, 2)
+                                             : dalo_new_var(name.c_str()));
+            }
+        });
+    }
+    std::atomic<int> bad{0};
+    for (int r = 0; r < 2; ++r) {
+        threads.emplace_back([&] {
+            while (!stop.load()) {
+                uint64_t n = dalo_var_count();
+                for (uint64_t i = n > 64 ? n - 64 : 0; i < n; ++i) {
+                    const char* s = dalo_var_str(static_cast<dalo_var>(i));
+                    if (s[0] != 'w') bad.fetch_add(1);
+                    reads.fetch_add(1);
+                }
+            }
+        });
+    }
+    for (int w = 0; w < kWriters; ++w) threads[w].join();
+    stop = true;
+    for (size_t t = kWriters; t < threads.size(); ++t) threads[t].join();
+    EXPECT_EQ(bad.load(), 0);
+    std::set<dalo_var> ids;
+    for (int w = 0; w < kWriters; ++w) {
+        for (int k = 0; k < kPerWriter; ++k) {
+            std::string name = "w" + std::to_string(w) + "_" + std::to_string(k);
+            if (k % 3 == 0) name += "[1][1]";
+            dalo_var id = made[w][k] + (k % 3 == 0 ? 3 : 0);
+            EXPECT_EQ(dalo_var_str(id), name);
+            ids.insert(id);
+        }
+    }
+    EXPECT_EQ(ids.size(), size_t{kWriters * kPerWriter});
+}
+
+TEST(VarRegistry, AutomaticNamesAreDistinctAcrossThreads) {
+    std::vector<std::vector<std::string>> names(4);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([t, &names] {
+            for (int k = 0; k < 500; ++k) names[t].push_back(dalo_auto_var_name());
+        });
+    }
+    for (auto& th : threads) th.join();
+    std::set<std::string> all;
+    for (auto& v : names) all.insert(v.begin(), v.end());
+    EXPECT_EQ(all.size(), 2000u);
+}
+
+// ---- misuse ----
+
+constexpr const char* kBinaryFull = "Binary variable index space exhausted (2^30 - 1 variables).";
+constexpr const char* kIntFull = "int_var: integer variable index space exhausted";
+
+TEST(VarRegistryDeathTest, IntegerBoundsMustBeOrdered) {
+    EXPECT_FATAL(dalo_new_int_var("k", 5, 5), "int_var: bounds must satisfy lo < hi (got lo = 5, hi = 5)");
+    EXPECT_FATAL(dalo_new_int_var("k", -1, -3),
+                 "int_var: bounds must satisfy lo < hi (got lo = -1, hi = -3)");
+    uint64_t shape = 3;
+    EXPECT_FATAL(dalo_new_int_var_array("k", &shape, 1, 7, 2),
+                 "int_var: bounds must satisfy lo < hi (got lo = 7, hi = 2)");
+}
+
+TEST(VarRegistryDeathTest, BoundsOfSomethingElse) {
+    dalo_var x = dalo_new_var("x");
+    int64_t lo = 0, hi = 0;
+    EXPECT_FATAL(dalo_int_var_bounds(x, &lo, &hi), "dalo_int_var_bounds: not an integer variable index");
+    EXPECT_FATAL(dalo_int_var_bounds(DALO_INT_BIT | 7, &lo, &hi),
+                 "dalo_int_var_bounds: not an integer variable index");
+}
+
+TEST(VarRegistryDeathTest, BinaryIndexSpaceIsReportedNotWrapped) {
+    uint64_t all = 1ull << 30;
+    EXPECT_FATAL(dalo_new_var_array("big", &all, 1), kBinaryFull);
+    uint64_t huge[2] = {1ull << 32, 1ull << 32};  // the product does not fit in 64 bits
+    EXPECT_FATAL(dalo_new_var_array("big", huge, 2), kBinaryFull);
+    // The last index issued is 2^30 - 2.
+    uint64_t most = (1ull << 30) - 2;
+    dalo_var first = dalo_new_var_array("most", &most, 1);
+    EXPECT_EQ(first, 0u);
+    EXPECT_EQ(dalo_new_var("last"), 0x3FFFFFFEu);
+    EXPECT_STREQ(dalo_var_str(0x3FFFFFFEu), "last");
+    EXPECT_STREQ(dalo_var_str(0x3FFFFFFDu), "most[1073741821]");
+    EXPECT_FATAL(dalo_new_var("one_more"), kBinaryFull);
+    uint64_t one = 1;
+    EXPECT_FATAL(dalo_new_var_array("one_more", &one, 1), kBinaryFull);
+}
+
+TEST(VarRegistryDeathTest, IntegerIndexSpaceIsReportedNotWrapped) {
+    uint64_t all = 1ull << 30;
+    EXPECT_FATAL(dalo_new_int_var_array("big", &all, 1, 0, 1), kIntFull);
+    uint64_t most = (1ull << 30) - 1;
+    EXPECT_EQ(dalo_new_int_var_array("most", &most, 1, 0, 1), DALO_INT_BIT);
+    EXPECT_EQ(dalo_int_var_count(), 0x3FFFFFFFu);
+    EXPECT_FATAL(dalo_new_int_var("one_more", 0, 1), kIntFull);
+}
+
+}  // namespace

@@ -1,0 +1,179 @@
+// Thread budget, thread cap, region plans, the worker pool and nested regions.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <new>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+#include "core/parallel.hpp"
+
+namespace {
+
+using dalo::plan_region;
+using dalo::RegionPlan;
+using dalo::thread_cap_for;
+
+TEST(ThreadBudget, ParsesTheLeadingPositiveInteger) {
+    EXPECT_EQ(dalo::parse_thread_count("4"), 4u);
+    EXPECT_EQ(dalo::parse_thread_count("12threads"), 12u);
+    EXPECT_EQ(dalo::parse_thread_count(" 3"), 3u);
+    EXPECT_EQ(dalo::parse_thread_count("0"), 0u);
+    EXPECT_EQ(dalo::parse_thread_count("-2"), 0u);
+    EXPECT_EQ(dalo::parse_thread_count("abc"), 0u);
+    EXPECT_EQ(dalo::parse_thread_count(""), 0u);
+    EXPECT_EQ(dalo::parse_thread_count(nullptr), 0u);
+    EXPECT_EQ(dalo::parse_thread_count("99999999999999999999"), 2147483647u);
+}
+
+TEST(ThreadBudget, NonNumericEnvironmentFallsBackToHardware) {
+    setenv("DALO_NUM_THREADS", "many", 1);
+    unsigned hw = std::thread::hardware_concurrency();
+    EXPECT_EQ(dalo::thread_budget(), hw == 0 ? 1u : hw);
+    setenv("DALO_NUM_THREADS", "5", 1);  // fixed at the first reading
+    EXPECT_EQ(dalo::thread_budget(), hw == 0 ? 1u : hw);
+}
+
+TEST(ThreadBudget, OneThreadNeverTouchesThePool) {
+    setenv("DALO_NUM_THREADS", "1", 1);
+    ASSERT_EQ(dalo::thread_budget(), 1u);
+    std::vector<int> out(2'000'000, 0);
+    dalo::par_for_impl(out.size(), out.size(), [&](uint64_t i) { out[i] = static_cast<int>(i); });
+    for (size_t i = 0; i < out.size(); i += 9973) ASSERT_EQ(out[i], static_cast<int>(i));
+    EXPECT_FALSE(dalo::pool_stats().created);
+}
+
+TEST(ThreadBudget, BudgetThreeRegion) {
+    setenv("DALO_NUM_THREADS", "3", 1);
+    ASSERT_EQ(dalo::thread_budget(), 3u);
+    std::vector<std::atomic<int>> hits(20'000);
+    dalo::par_for_impl(9'999, 9'999, [&](uint64_t i) { hits[i]++; });
+    EXPECT_FALSE(dalo::pool_stats().created);  // below 10,000 items nothing touches the pool
+    dalo::par_for_impl(hits.size(), hits.size(), [&](uint64_t i) { hits[i]++; });
+    for (size_t i = 0; i < hits.size(); ++i) ASSERT_EQ(hits[i].load(), i < 9'999 ? 2 : 1) << i;
+    dalo::PoolStats s = dalo::pool_stats();
+    EXPECT_TRUE(s.created);
+    EXPECT_EQ(s.workers, 2u);
+    EXPECT_EQ(s.regions, 1u);
+    EXPECT_EQ(s.extra_threads, 0u);
+}
+
+TEST(ThreadCap, Table) {
+    EXPECT_EQ(thread_cap_for(1, 1'000'000'000'000ull), 1u);
+    EXPECT_EQ(thread_cap_for(0, 50), 1u);
+    EXPECT_EQ(thread_cap_for(64, 99'999'999), 8u);
+    EXPECT_EQ(thread_cap_for(64, 100'000'000), 16u);
+    EXPECT_EQ(thread_cap_for(64, 999'999'999), 16u);
+    EXPECT_EQ(thread_cap_for(64, 1'000'000'000), 32u);
+    EXPECT_EQ(thread_cap_for(64, 9'999'999'999ull), 32u);
+    EXPECT_EQ(thread_cap_for(64, 10'000'000'000ull), 64u);
+    EXPECT_EQ(thread_cap_for(100, 10'000'000'000ull), 64u);
+    EXPECT_EQ(thread_cap_for(3, 10'000'000'000ull), 3u);
+    EXPECT_EQ(thread_cap_for(12, 200'000'000), 12u);
+}
+
+TEST(RegionPlan, Splits) {
+    auto same = [](const RegionPlan& p, uint32_t t, uint64_t chunks, uint64_t size, uint32_t extra) {
+        EXPECT_EQ(p.threads, t);
+        EXPECT_EQ(p.chunks, chunks);
+        EXPECT_EQ(p.chunk_size, size);
+        EXPECT_EQ(p.extra_threads, extra);
+    };
+    // Budget 3, 20,000 items: 12 chunks of 1,667 (the last holds 1,663).
+    same(plan_region(20'000, 20'000, 3), 3, 12, 1'667, 0);
+    EXPECT_EQ(20'000 - 11 * 1'667, 1'663);
+    same(plan_region(10'000'000, 10'000'000, 32), 8, 32, 312'500, 0);
+    // Budget 64, 2e9 items: 32 threads = 7 pool workers + 24 extra + the caller.
+    same(plan_region(2'000'000'000, 2'000'000'000, 64), 32, 128, 15'625'000, 24);
+    same(plan_region(9'999, 9'999, 64), 1, 1, 9'999, 0);
+    same(plan_region(0, 0, 64), 1, 0, 0, 0);
+    same(plan_region(10'000, 10'000, 1), 1, 1, 10'000, 0);
+    // Fewer items than 4T: one item per chunk; the work size decides, not the count.
+    same(plan_region(5, 50'000, 4), 4, 5, 1, 0);
+    EXPECT_EQ(dalo::pool_worker_count(1), 0u);
+    EXPECT_EQ(dalo::pool_worker_count(7), 6u);
+    EXPECT_EQ(dalo::pool_worker_count(8), 7u);
+    EXPECT_EQ(dalo::pool_worker_count(200), 7u);
+}
+
+TEST(ParallelFor, ExtraThreadsJoinThePool) {
+    setenv("DALO_NUM_THREADS", "12", 1);
+    ASSERT_EQ(dalo::thread_budget(), 12u);
+    std::vector<uint64_t> out(100'000, 0);
+    dalo::par_for_impl(out.size(), out.size(), [&](uint64_t i) { out[i] = i * i; });
+    EXPECT_EQ(dalo::pool_stats().extra_threads, 0u);  // cap 8: 7 workers and the caller
+    // A work size above 10^8 lifts the cap to 12: four threads beyond the pool and the caller.
+    dalo::par_for_impl(out.size(), 200'000'000, [&](uint64_t i) { out[i] += i; });
+    for (size_t i = 0; i < out.size(); ++i) ASSERT_EQ(out[i], i * i + i);
+    dalo::PoolStats s = dalo::pool_stats();
+    EXPECT_EQ(s.workers, 7u);
+    EXPECT_EQ(s.regions, 2u);
+    EXPECT_EQ(s.extra_threads, 4u);
+}
+
+TEST(ParallelFor, NestedRegionsRunSeriallyWithTheSameResult) {
+    setenv("DALO_NUM_THREADS", "4", 1);
+    constexpr uint64_t kOuter = 12'000, kInner = 20'000;
+    std::vector<uint64_t> sums(kOuter, 0);
+    std::atomic<int> nested_parallel{0};
+    dalo::par_for_impl(kOuter, kOuter, [&](uint64_t i) {
+        if (i % 1'000 != 0) return;
+        std::vector<uint64_t> inner(kInner);
+        if (!dalo::in_parallel_region()) nested_parallel++;
+        dalo::par_for_impl(kInner, kInner, [&](uint64_t j) { inner[j] = i + j; });
+        uint64_t s = 0;
+        for (uint64_t v : inner) s += v;
+        sums[i] = s;
+    });
+    EXPECT_EQ(nested_parallel.load(), 0);
+    for (uint64_t i = 0; i < kOuter; i += 1'000) {
+        EXPECT_EQ(sums[i], i * kInner + kInner * (kInner - 1) / 2);
+    }
+    EXPECT_FALSE(dalo::in_parallel_region());
+}
+
+TEST(ParallelFor, ConcurrentCallersTakeTurns) {
+    setenv("DALO_NUM_THREADS", "4", 1);
+    std::vector<std::vector<uint64_t>> out(4, std::vector<uint64_t>(50'000));
+    std::vector<std::thread> callers;
+    for (int c = 0; c < 4; ++c) {
+        callers.emplace_back([&, c] {
+            for (int rep = 0; rep < 20; ++rep) {
+                dalo::par_for_impl(out[c].size(), out[c].size(),
+                                   [&](uint64_t i) { out[c][i] = i * (c + 1) + rep; });
+            }
+        });
+    }
+    for (auto& t : callers) t.join();
+    for (int c = 0; c < 4; ++c) {
+        for (size_t i = 0; i < out[c].size(); ++i) ASSERT_EQ(out[c][i], i * (c + 1) + 19);
+    }
+    EXPECT_EQ(dalo::pool_stats().regions, 80u);
+}
+
+TEST(ParallelFor, ExceptionsReachTheCaller) {
+    setenv("DALO_NUM_THREADS", "4", 1);
+    EXPECT_THROW(dalo::par_for_impl(100'000, 100'000,
+                                    [](uint64_t i) {
+                                        if (i == 77'777) throw std::bad_alloc();
+                                    }),
+                 std::bad_alloc);
+    // The pool is still usable afterwards.
+    std::atomic<uint64_t> n{0};
+    dalo::par_for_impl(100'000, 100'000, [&](uint64_t) { n++; });
+    EXPECT_EQ(n.load(), 100'000u);
+}
+
+TEST(OwnThreads, RowsAreCoveredOnce) {
+    setenv("DALO_NUM_THREADS", "16", 1);
+    std::vector<std::atomic<int>> rows(1'000);
+    dalo::own_threads_rows(rows.size(), true, [&](uint64_t b, uint64_t e) {
+        for (uint64_t i = b; i < e; ++i) rows[i]++;
+    });
+    for (auto& r : rows) ASSERT_EQ(r.load(), 1);
+    EXPECT_FALSE(dalo::pool_stats().created);  // products use threads of their own
+}
+
+}  // namespace
