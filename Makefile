@@ -36,7 +36,7 @@ bench: deps
 	@./bench/run.sh build
 
 format:
-	@git ls-files '*.c' '*.cpp' '*.h' '*.hpp' | xargs clang-format -i
+	@git ls-files --cached --others --exclude-standard '*.c' '*.cpp' '*.h' '*.hpp' | xargs clang-format -i
 
 clean:
 	rm -rf build build-asan

@@ -15,7 +15,7 @@ using dalo_test::terms_of;
 namespace {
 
 class ExprParallel : public testing::Test {
-protected:
+  protected:
     std::mt19937_64 rng{12345};
     std::vector<dalo_var> pool;
 
@@ -42,7 +42,8 @@ protected:
 
     static ExprPtr build(int64_t c, const std::vector<Term>& ts) {
         ExprPtr e(dalo_expr_create_int(c));
-        for (const Term& t : ts) dalo_expr_iadd_raw_term(e.get(), t.coeff, t.vars.data(), t.vars.size());
+        for (const Term& t : ts)
+            dalo_expr_iadd_raw_term(e.get(), t.coeff, t.vars.data(), t.vars.size());
         return e;
     }
 
@@ -68,7 +69,8 @@ TEST_F(ExprParallel, ProductEqualsReferenceInBothOrientations) {
         for (const Term& t : l) want.push_back(product(rc, t, Term{1, {}}));
         for (const Term& s : l)
             for (const Term& t : r) want.push_back(product(1, s, t));
-        ExprPtr p(swap ? dalo_expr_mul_expr(eb.get(), ea.get()) : dalo_expr_mul_expr(ea.get(), eb.get()));
+        ExprPtr p(swap ? dalo_expr_mul_expr(eb.get(), ea.get())
+                       : dalo_expr_mul_expr(ea.get(), eb.get()));
         EXPECT_EQ(dalo_expr_constant(p.get(), nullptr), -6);
         EXPECT_EQ(terms_of(p.get()), want);
     }

@@ -28,7 +28,7 @@ dalo_var* malloc_tail(std::initializer_list<dalo_var> ids) {
 }
 
 class ExprTest : public testing::Test {
-protected:
+  protected:
     dalo_var x = dalo_new_var("x"), y = dalo_new_var("y"), z = dalo_new_var("z"),
              w = dalo_new_var("w");
     ExprPtr var(dalo_var v) { return ExprPtr(dalo_expr_create_var(v)); }

@@ -24,7 +24,8 @@ std::set<std::string> exported_symbols(const std::vector<char>& file) {
     if (file.size() < sizeof(Elf64_Ehdr)) return out;
     Elf64_Ehdr eh;
     std::memcpy(&eh, file.data(), sizeof eh);
-    if (std::memcmp(eh.e_ident, ELFMAG, SELFMAG) != 0 || eh.e_ident[EI_CLASS] != ELFCLASS64) return out;
+    if (std::memcmp(eh.e_ident, ELFMAG, SELFMAG) != 0 || eh.e_ident[EI_CLASS] != ELFCLASS64)
+        return out;
     std::vector<Elf64_Shdr> sections(eh.e_shnum);
     std::memcpy(sections.data(), file.data() + eh.e_shoff, eh.e_shnum * sizeof(Elf64_Shdr));
     for (const Elf64_Shdr& sh : sections) {

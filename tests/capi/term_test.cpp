@@ -9,15 +9,15 @@
 #include "support/fatal.hpp"
 
 using dalo_test::Term;
-using dalo_test::TermPtr;
 using dalo_test::term_of;
+using dalo_test::TermPtr;
 
 namespace {
 
 uint64_t pack(dalo_var a, dalo_var b) { return uint64_t{a} | (uint64_t{b} << 32); }
 
 class TermTest : public testing::Test {
-protected:
+  protected:
     dalo_var x = dalo_new_var("x"), y = dalo_new_var("y"), z = dalo_new_var("z"),
              w = dalo_new_var("w"), u = dalo_new_var("u");
 };

@@ -105,8 +105,8 @@ TEST(IntVarRegistry, FirstIntegerVariableAndBitTotal) {
 TEST(IntVarRegistry, ArraysShareBoundsAndCountBitWidths) {
     uint64_t base_used = dalo_used_var_count();
     uint64_t shape[2] = {2, 2};
-    dalo_var m = dalo_new_int_var_array("m", shape, 2, -3, 4);  // width of 7 is 3 bits
-    dalo_var j = dalo_new_int_var("j", -1, 0);                   // width 1
+    dalo_var m = dalo_new_int_var_array("m", shape, 2, -3, 4);     // width of 7 is 3 bits
+    dalo_var j = dalo_new_int_var("j", -1, 0);                     // width 1
     dalo_var w = dalo_new_int_var(nullptr, INT64_MIN, INT64_MAX);  // width 64
     EXPECT_EQ(j, m + 4);
     EXPECT_EQ(w, m + 5);
@@ -209,7 +209,8 @@ constexpr const char* kBinaryFull = "Binary variable index space exhausted (2^30
 constexpr const char* kIntFull = "int_var: integer variable index space exhausted";
 
 TEST(VarRegistryDeathTest, IntegerBoundsMustBeOrdered) {
-    EXPECT_FATAL(dalo_new_int_var("k", 5, 5), "int_var: bounds must satisfy lo < hi (got lo = 5, hi = 5)");
+    EXPECT_FATAL(dalo_new_int_var("k", 5, 5),
+                 "int_var: bounds must satisfy lo < hi (got lo = 5, hi = 5)");
     EXPECT_FATAL(dalo_new_int_var("k", -1, -3),
                  "int_var: bounds must satisfy lo < hi (got lo = -1, hi = -3)");
     uint64_t shape = 3;
@@ -220,7 +221,8 @@ TEST(VarRegistryDeathTest, IntegerBoundsMustBeOrdered) {
 TEST(VarRegistryDeathTest, BoundsOfSomethingElse) {
     dalo_var x = dalo_new_var("x");
     int64_t lo = 0, hi = 0;
-    EXPECT_FATAL(dalo_int_var_bounds(x, &lo, &hi), "dalo_int_var_bounds: not an integer variable index");
+    EXPECT_FATAL(dalo_int_var_bounds(x, &lo, &hi),
+                 "dalo_int_var_bounds: not an integer variable index");
     EXPECT_FATAL(dalo_int_var_bounds(DALO_INT_BIT | 7, &lo, &hi),
                  "dalo_int_var_bounds: not an integer variable index");
 }

@@ -25,7 +25,8 @@ inline Term term_of(const dalo_term* t) {
 // Every present term of e in numbering order.
 inline std::vector<Term> terms_of(const dalo_expr* e) {
     std::vector<Term> out;
-    for (uint64_t i = 0; i < dalo_expr_term_count(e); ++i) out.push_back(term_of(dalo_expr_term_at(e, i)));
+    for (uint64_t i = 0; i < dalo_expr_term_count(e); ++i)
+        out.push_back(term_of(dalo_expr_term_at(e, i)));
     return out;
 }
 

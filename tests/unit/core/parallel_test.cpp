@@ -75,7 +75,8 @@ TEST(ThreadCap, Table) {
 }
 
 TEST(RegionPlan, Splits) {
-    auto same = [](const RegionPlan& p, uint32_t t, uint64_t chunks, uint64_t size, uint32_t extra) {
+    auto same = [](const RegionPlan& p, uint32_t t, uint64_t chunks, uint64_t size,
+                   uint32_t extra) {
         EXPECT_EQ(p.threads, t);
         EXPECT_EQ(p.chunks, chunks);
         EXPECT_EQ(p.chunk_size, size);
