@@ -69,6 +69,9 @@ class ExprImpl {
     void release();
 };
 
+// (Re)allocates a term array of n entries; throws std::bad_alloc.
+TermImpl* realloc_terms(TermImpl* p, uint64_t n);
+
 // Deep copies n terms into uninitialised storage, negating coefficients when asked; runs in
 // parallel above the serial limit.
 void copy_terms(TermImpl* dst, const TermImpl* src, uint64_t n, bool negate);

@@ -57,6 +57,24 @@ void append_all(ExprImpl& a, const ExprImpl& b, bool negate) {
     a.count += rest;
 }
 
+// Writes bulk terms [b, end) whose variables start at vars[offset].
+void fill_bulk(TermImpl* __restrict out, const coeff_t* __restrict coeffs,
+               const uint32_t* __restrict degrees, const Var* __restrict vars, uint64_t b,
+               uint64_t end, uint64_t offset) {
+    for (uint64_t k = b; k < end; ++k) {
+        const uint32_t d = degrees[k];
+        const Var* v = vars + offset;
+        if (d == 2) {
+            out[k] = TermImpl{coeffs[k], {v[0], v[1], nullptr}};
+        } else if (d < 2) {
+            out[k] = TermImpl{coeffs[k], {d == 1 ? v[0] : kNoVar, kNoVar, nullptr}};
+        } else {
+            out[k] = TermImpl{coeffs[k], make_vars(v, d)};
+        }
+        offset += d;
+    }
+}
+
 // Runs f(coeff&) over every coefficient, the tail in parallel.
 template <class F>
 void for_each_coeff(ExprImpl& e, F f) {
@@ -123,21 +141,8 @@ void expr_iadd_bulk(ExprImpl& e, int64_t constant, uint64_t n, const coeff_t* co
     if (n == 0) return;
     e.reserve_more(n);
     TermImpl* out = e.terms + e.count;
-    auto fill = [&](uint64_t b, uint64_t end, uint64_t offset) {
-        for (uint64_t k = b; k < end; ++k) {
-            uint32_t d = degrees[k];
-            const Var* v = vars + offset;
-            TermImpl& t = out[k];
-            t.coeff = coeffs[k];
-            if (d <= 2) {
-                t.vars.slot0 = d > 0 ? v[0] : kNoVar;
-                t.vars.slot1 = d > 1 ? v[1] : kNoVar;
-                t.vars.tail = nullptr;
-            } else {
-                t.vars = make_vars(v, d);
-            }
-            offset += d;
-        }
+    auto fill = [out, coeffs, degrees, vars](uint64_t b, uint64_t end, uint64_t offset) {
+        fill_bulk(out, coeffs, degrees, vars, b, end, offset);
     };
     RegionPlan plan = in_parallel_region() ? RegionPlan{} : plan_region(n, n, thread_budget());
     if (plan.threads < 2) {

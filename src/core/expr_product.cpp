@@ -2,6 +2,7 @@
 // filled in place, rows of the longer operand on up to 8 threads.
 #include <cstdlib>
 #include <new>
+#include <vector>
 
 #include "core/expr_ops.hpp"
 #include "core/parallel.hpp"
@@ -29,9 +30,7 @@ inline void put_product(TermImpl& out, coeff_t coeff, const VarList& a, const Va
 struct TermBuffer {
     TermImpl* data = nullptr;
     explicit TermBuffer(uint64_t n) {
-        if (n == 0) return;
-        data = static_cast<TermImpl*>(std::malloc(n * sizeof(TermImpl)));
-        if (data == nullptr) throw std::bad_alloc();
+        if (n > 0) data = realloc_terms(nullptr, n);
     }
     ~TermBuffer() { std::free(data); }
     TermBuffer(const TermBuffer&) = delete;
@@ -45,26 +44,60 @@ struct TermBuffer {
     }
 };
 
-// Term i of an expression, for operands read many times: the tail array plus the inline term.
-struct TermView {
-    const TermImpl* first;  // null when the inline term is absent
-    const TermImpl* tail;
-    uint64_t n;
-    explicit TermView(const ExprImpl& e)
-        : first(e.has_inline() ? &e.first : nullptr), tail(e.terms), n(e.term_count()) {}
-    const TermImpl& operator[](uint64_t i) const {
-        if (first != nullptr) return i == 0 ? *first : tail[i - 1];
-        return tail[i];
+// The terms of an operand in numbering order, plus a compact copy when every term has
+// degree 0 or 1 (the common case of products of linear expressions).
+struct Operand {
+    std::vector<const TermImpl*> at;
+    bool linear = true;
+    std::vector<coeff_t> coeff;
+    std::vector<Var> var;
+
+    explicit Operand(const ExprImpl& e) {
+        at.reserve(e.term_count());
+        e.for_each_term([&](const TermImpl& t) {
+            at.push_back(&t);
+            linear = linear && t.vars.slot1 == kNoVar;
+        });
+        if (!linear) return;
+        coeff.reserve(at.size());
+        var.reserve(at.size());
+        for (const TermImpl* t : at) {
+            coeff.push_back(t->coeff);
+            var.push_back(t->vars.slot0);
+        }
     }
+    uint64_t size() const { return at.size(); }
 };
+
+// out[k] = (xc * b_j) with the variables of x then those of b_j, for j = jb + k < je.
+inline void product_row(TermImpl* out, coeff_t xc, const VarList& x, const Operand& b, uint64_t jb,
+                        uint64_t je) {
+    if (b.linear && x.slot1 == kNoVar) {
+        const coeff_t* bc = b.coeff.data();
+        const Var* bv = b.var.data();
+        if (x.slot0 != kNoVar) {
+            const Var xs = x.slot0;
+            for (uint64_t j = jb; j < je; ++j)
+                *out++ = TermImpl{mul_coeff(xc, bc[j]), {xs, bv[j], nullptr}};
+        } else {
+            for (uint64_t j = jb; j < je; ++j)
+                *out++ = TermImpl{mul_coeff(xc, bc[j]), {bv[j], kNoVar, nullptr}};
+        }
+        return;
+    }
+    for (uint64_t j = jb; j < je; ++j) {
+        const TermImpl& y = *b.at[j];
+        put_product(*out++, mul_coeff(xc, y.coeff), x, y.vars);
+    }
+}
 
 }  // namespace
 
 ExprImpl expr_mul_expr(const ExprImpl& a, const ExprImpl& b) {
     attr_other(a, AttrOp::MulExpr);
     attr_other(b, AttrOp::MulExpr);
-    TermView ta(a), tb(b);
-    const uint64_t na = ta.n, nb = tb.n;
+    const Operand ta(a), tb(b);
+    const uint64_t na = ta.size(), nb = tb.size();
     const uint64_t head_b = a.constant != 0 ? nb : 0;
     const uint64_t head_a = b.constant != 0 ? na : 0;
     const uint64_t total = head_b + head_a + na * nb;
@@ -73,11 +106,11 @@ ExprImpl expr_mul_expr(const ExprImpl& a, const ExprImpl& b) {
     TermBuffer buf(total);
     TermImpl* out = buf.data;
     for (uint64_t j = 0; j < head_b; ++j) {
-        put_product(out[j], mul_coeff(a.constant, tb[j].coeff), VarList{}, tb[j].vars);
+        put_product(out[j], mul_coeff(a.constant, tb.at[j]->coeff), VarList{}, tb.at[j]->vars);
     }
     out += head_b;
     for (uint64_t i = 0; i < head_a; ++i) {
-        put_product(out[i], mul_coeff(b.constant, ta[i].coeff), ta[i].vars, VarList{});
+        put_product(out[i], mul_coeff(b.constant, ta.at[i]->coeff), ta.at[i]->vars, VarList{});
     }
     out += head_a;
 
@@ -85,24 +118,14 @@ ExprImpl expr_mul_expr(const ExprImpl& a, const ExprImpl& b) {
     if (na >= nb) {
         own_threads_rows(na, parallel, [&](uint64_t begin, uint64_t end) {
             for (uint64_t i = begin; i < end; ++i) {
-                const TermImpl& x = ta[i];
-                TermImpl* row = out + i * nb;
-                for (uint64_t j = 0; j < nb; ++j) {
-                    const TermImpl& y = tb[j];
-                    put_product(row[j], mul_coeff(x.coeff, y.coeff), x.vars, y.vars);
-                }
+                product_row(out + i * nb, ta.at[i]->coeff, ta.at[i]->vars, tb, 0, nb);
             }
         });
     } else {
         // Rows of b are the work units; each unit writes a column band of every row of a.
         own_threads_rows(nb, parallel, [&](uint64_t begin, uint64_t end) {
             for (uint64_t i = 0; i < na; ++i) {
-                const TermImpl& x = ta[i];
-                TermImpl* row = out + i * nb;
-                for (uint64_t j = begin; j < end; ++j) {
-                    const TermImpl& y = tb[j];
-                    put_product(row[j], mul_coeff(x.coeff, y.coeff), x.vars, y.vars);
-                }
+                product_row(out + i * nb + begin, ta.at[i]->coeff, ta.at[i]->vars, tb, begin, end);
             }
         });
     }
@@ -112,8 +135,8 @@ ExprImpl expr_mul_expr(const ExprImpl& a, const ExprImpl& b) {
 
 ExprImpl expr_sqr(const ExprImpl& a) {
     attr_other(a, AttrOp::Sqr);
-    TermView ta(a);
-    const uint64_t n = ta.n;
+    const Operand ta(a);
+    const uint64_t n = ta.size();
     const energy_t c = a.constant;
     const uint64_t with_c = c != 0 ? 1 : 0;
     const uint64_t total = n + n * (n - 1) / 2 + with_c * n;  // n = 0 gives 0
@@ -124,7 +147,7 @@ ExprImpl expr_sqr(const ExprImpl& a) {
     const coeff_t two_c = wrap_coeff(wrap_mul(2, c));
     own_threads_rows(n, n * (n - 1) >= 20'000, [&](uint64_t begin, uint64_t end) {
         for (uint64_t i = begin; i < end; ++i) {
-            const TermImpl& x = ta[i];
+            const TermImpl& x = *ta.at[i];
             TermImpl* row = out + (i * n - i * (i - 1) / 2 + with_c * i);
             put_product(*row++, mul_coeff(x.coeff, x.coeff), x.vars, x.vars);
             if (with_c) {
@@ -132,11 +155,7 @@ ExprImpl expr_sqr(const ExprImpl& a) {
                 row->vars = copy_vars(x.vars);
                 ++row;
             }
-            const coeff_t twice = mul_coeff(2, x.coeff);
-            for (uint64_t j = i + 1; j < n; ++j) {
-                const TermImpl& y = ta[j];
-                put_product(*row++, mul_coeff(twice, y.coeff), x.vars, y.vars);
-            }
+            product_row(row, mul_coeff(2, x.coeff), x.vars, ta, i + 1, n);
         }
     });
     buf.give_to(r, total);
