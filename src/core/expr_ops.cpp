@@ -112,27 +112,25 @@ void expr_isub_term(ExprImpl& e, TermImpl owned) {
     e.append_owned(negated(owned));
 }
 
-void expr_iadd_expr(ExprImpl& a, const ExprImpl& b) {
+namespace {
+
+// a += b or a -= b; in_place tells the attribute rules whether a is the caller's object.
+void add_expr(ExprImpl& a, const ExprImpl& b, bool subtract, bool in_place) {
     if (&a == &b) {
         ExprImpl copy(b);
-        expr_iadd_expr(a, copy);
+        add_expr(a, copy, subtract, in_place);
         return;
     }
-    a.attr = attr_add_expr(a, b, true);
-    a.constant = wrap_add(a.constant, b.constant);
-    append_all(a, b, false);
+    a.attr = subtract ? attr_sub_expr(a, b, in_place) : attr_add_expr(a, b, in_place);
+    a.constant = subtract ? wrap_sub(a.constant, b.constant) : wrap_add(a.constant, b.constant);
+    append_all(a, b, subtract);
 }
 
-void expr_isub_expr(ExprImpl& a, const ExprImpl& b) {
-    if (&a == &b) {
-        ExprImpl copy(b);
-        expr_isub_expr(a, copy);
-        return;
-    }
-    a.attr = attr_sub_expr(a, b, true);
-    a.constant = wrap_sub(a.constant, b.constant);
-    append_all(a, b, true);
-}
+}  // namespace
+
+void expr_iadd_expr(ExprImpl& a, const ExprImpl& b) { add_expr(a, b, false, true); }
+
+void expr_isub_expr(ExprImpl& a, const ExprImpl& b) { add_expr(a, b, true, true); }
 
 void expr_iadd_bulk(ExprImpl& e, int64_t constant, uint64_t n, const coeff_t* coeffs,
                     const uint32_t* degrees, const Var* vars) {
@@ -220,26 +218,31 @@ void expr_imul_expr(ExprImpl& a, const ExprImpl& b) {
 
 // ---- copies ----
 
-ExprImpl expr_clone_add_int(const ExprImpl& e, int64_t c) {
-    uint32_t word = attr_other(e, AttrOp::CloneAddConst, c);
+namespace {
+
+// A copy of e that carries the word already decided for the result.
+ExprImpl copy_as(const ExprImpl& e, uint32_t word) {
     ExprImpl r(e);
     r.attr = word;
+    return r;
+}
+
+}  // namespace
+
+ExprImpl expr_clone_add_int(const ExprImpl& e, int64_t c) {
+    ExprImpl r = copy_as(e, attr_other(e, AttrOp::CloneAddConst, c));
     r.constant = wrap_add(r.constant, c);
     return r;
 }
 
 ExprImpl expr_clone_sub_int(const ExprImpl& e, int64_t c) {
-    uint32_t word = attr_other(e, AttrOp::AddSubConst);
-    ExprImpl r(e);
-    r.attr = word;
+    ExprImpl r = copy_as(e, attr_other(e, AttrOp::AddSubConst));
     r.constant = wrap_sub(r.constant, c);
     return r;
 }
 
 ExprImpl expr_clone_add_var(const ExprImpl& e, Var v) {
-    uint32_t word = attr_other(e, AttrOp::SubOrMoved);
-    ExprImpl r(e);
-    r.attr = word;
+    ExprImpl r = copy_as(e, attr_other(e, AttrOp::SubOrMoved));
     r.append_owned(var_term(1, v));
     return r;
 }
@@ -251,26 +254,20 @@ ExprImpl expr_clone_add_term(const ExprImpl& e, const TermImpl& t) {
 }
 
 ExprImpl expr_clone_sub_term(const ExprImpl& e, TermImpl owned) {
-    uint32_t word = attr_other(e, AttrOp::SubOrMoved);
-    ExprImpl r(e);
-    r.attr = word;
+    ExprImpl r = copy_as(e, attr_other(e, AttrOp::SubOrMoved));
     r.append_owned(negated(owned));
     return r;
 }
 
 ExprImpl expr_clone_add_expr(const ExprImpl& a, const ExprImpl& b) {
     ExprImpl r(a);
-    r.attr = attr_add_expr(r, b, false);
-    r.constant = wrap_add(r.constant, b.constant);
-    append_all(r, b, false);
+    add_expr(r, b, false, false);
     return r;
 }
 
 ExprImpl expr_clone_sub_expr(const ExprImpl& a, const ExprImpl& b) {
     ExprImpl r(a);
-    r.attr = attr_sub_expr(r, b, false);
-    r.constant = wrap_sub(r.constant, b.constant);
-    append_all(r, b, true);
+    add_expr(r, b, true, false);
     return r;
 }
 

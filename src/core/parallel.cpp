@@ -49,6 +49,10 @@ class ErrorSlot {
 
 std::atomic<uint64_t> g_extra_threads{0};
 
+// Set once the pool has been torn down at exit; regions started later (from other static
+// destructors) run on the caller alone.
+std::atomic<bool> g_pool_down{false};
+
 class WorkerPool {
   public:
     explicit WorkerPool(uint32_t workers) : worker_count_(workers) {
@@ -57,6 +61,7 @@ class WorkerPool {
     }
 
     ~WorkerPool() {
+        g_pool_down.store(true, std::memory_order_release);
         {
             std::lock_guard<std::mutex> lock(state_lock_);
             stop_ = 1;
@@ -195,7 +200,7 @@ PoolStats pool_stats() {
     PoolStats s;
     s.created = g_pool_created.load(std::memory_order_relaxed);
     s.extra_threads = g_extra_threads.load(std::memory_order_relaxed);
-    if (s.created) {
+    if (s.created && !g_pool_down.load(std::memory_order_acquire)) {
         s.workers = worker_pool().worker_count();
         s.regions = worker_pool().generation();
     }
@@ -207,6 +212,11 @@ namespace detail {
 void run_region(const RegionPlan& plan, const std::function<void()>& task) {
     ErrorSlot errors;
     std::function<void()> guarded = [&] { errors.run(task); };
+    if (g_pool_down.load(std::memory_order_acquire)) {
+        guarded();  // the caller pulls every chunk itself
+        errors.rethrow();
+        return;
+    }
     WorkerPool& pool = worker_pool();
     std::vector<std::thread> extra;
     extra.reserve(plan.extra_threads);

@@ -26,6 +26,24 @@ bool shape_product(const uint64_t* shape, uint64_t ndim, uint64_t& out) {
     return true;
 }
 
+// The record holding an index among records appended in increasing order of their first
+// index: the last one whose first index is not above it, if its count reaches that far.
+template <class Record>
+const Record* find_holder(const StableVector<Record>& records, uint32_t index) {
+    uint64_t lo = 0, hi = records.size();
+    while (lo < hi) {
+        uint64_t mid = lo + (hi - lo) / 2;
+        if (records[mid].first <= index) {
+            lo = mid + 1;
+        } else {
+            hi = mid;
+        }
+    }
+    if (lo == 0) return nullptr;
+    const Record& r = records[lo - 1];
+    return index - r.first < r.count ? &r : nullptr;
+}
+
 std::vector<uint64_t> to_shape(const uint64_t* shape, uint64_t ndim) {
     return ndim == 0 ? std::vector<uint64_t>{} : std::vector<uint64_t>(shape, shape + ndim);
 }
@@ -125,21 +143,7 @@ uint64_t VarRegistry::register_group(std::string_view name, const uint64_t* shap
     return index;
 }
 
-const NameRun* VarRegistry::find_run(uint32_t index) const {
-    // Runs are appended in increasing order of first index and cover [0, count).
-    uint64_t lo = 0, hi = runs_.size();
-    while (lo < hi) {
-        uint64_t mid = lo + (hi - lo) / 2;
-        if (runs_[mid].first <= index) {
-            lo = mid + 1;
-        } else {
-            hi = mid;
-        }
-    }
-    if (lo == 0) return nullptr;
-    const NameRun& run = runs_[lo - 1];
-    return index - run.first < run.count ? &run : nullptr;
-}
+const NameRun* VarRegistry::find_run(uint32_t index) const { return find_holder(runs_, index); }
 
 const char* VarRegistry::display_name(Var id, std::string& buffer) const {
     uint32_t index = id & ~kNegBit;
@@ -197,18 +201,7 @@ Var IntVarRegistry::new_int_var_array(const char* name, const uint64_t* shape, u
 
 const IntVarRecord* IntVarRegistry::find(uint32_t index) const {
     if (index >= index_count_.load(std::memory_order_acquire)) return nullptr;
-    uint64_t lo = 0, hi = records_.size();
-    while (lo < hi) {
-        uint64_t mid = lo + (hi - lo) / 2;
-        if (records_[mid].first <= index) {
-            lo = mid + 1;
-        } else {
-            hi = mid;
-        }
-    }
-    if (lo == 0) return nullptr;
-    const IntVarRecord& rec = records_[lo - 1];
-    return index - rec.first < rec.count ? &rec : nullptr;
+    return find_holder(records_, index);
 }
 
 const char* IntVarRegistry::display_name(Var id, std::string& buffer) const {

@@ -167,6 +167,29 @@ TEST(ParallelFor, ExceptionsReachTheCaller) {
     EXPECT_EQ(n.load(), 100'000u);
 }
 
+// A static whose destructor runs a region after the pool has been torn down at exit.
+struct LateRegion {
+    ~LateRegion() {
+        std::vector<uint64_t> v(50'000, 0);
+        dalo::par_for_impl(v.size(), v.size(), [&](uint64_t i) { v[i] = i; });
+        for (size_t i = 0; i < v.size(); ++i) {
+            if (v[i] != i) std::abort();
+        }
+    }
+};
+
+TEST(ParallelForDeathTest, RegionsAfterThePoolIsGoneRunOnTheCaller) {
+    EXPECT_EXIT(
+        {
+            static LateRegion late;  // built before the pool, so destroyed after it
+            setenv("DALO_NUM_THREADS", "4", 1);
+            std::vector<int> v(20'000);
+            dalo::par_for_impl(v.size(), v.size(), [&](uint64_t i) { v[i] = 1; });
+            std::exit(0);
+        },
+        testing::ExitedWithCode(0), "");
+}
+
 TEST(OwnThreads, RowsAreCoveredOnce) {
     setenv("DALO_NUM_THREADS", "16", 1);
     std::vector<std::atomic<int>> rows(1'000);
