@@ -327,7 +327,7 @@ uint64_t range_coeffs(int64_t lo, int64_t hi, coeff_t* out) {
     uint64_t n = 0;
     // r_k = d - (2^k - 1); stop once it is no longer positive.
     for (unsigned k = 0; k < 64; ++k) {
-        uint64_t used = (k == 64 ? 0 : (uint64_t{1} << k)) - 1;
+        uint64_t used = (uint64_t{1} << k) - 1;
         if (d <= used) break;
         uint64_t r = d - used;
         uint64_t c = std::min<uint64_t>(uint64_t{1} << k, r);

@@ -44,6 +44,9 @@ const Record* find_holder(const StableVector<Record>& records, uint32_t index) {
     return index - r.first < r.count ? &r : nullptr;
 }
 
+// Whether n more identifiers after the first `used` stay below 2^30 (without wrapping).
+bool fits(uint64_t used, uint64_t n) { return n < kIndexSpace && used + n < kIndexSpace; }
+
 std::vector<uint64_t> to_shape(const uint64_t* shape, uint64_t ndim) {
     return ndim == 0 ? std::vector<uint64_t>{} : std::vector<uint64_t>(shape, shape + ndim);
 }
@@ -114,11 +117,11 @@ Var VarRegistry::new_var(const char* name) {
 
 Var VarRegistry::new_var_array(const char* name, const uint64_t* shape, uint64_t ndim) {
     uint64_t n = 0;
-    if (!shape_product(shape, ndim, n) || count() + n >= kIndexSpace) fatal(kBinaryExhausted);
+    if (!shape_product(shape, ndim, n) || !fits(count(), n)) fatal(kBinaryExhausted);
     std::string stored = tilde_name(name);
     std::lock_guard<std::mutex> lock(mutex_);
     uint64_t first = count_.load(std::memory_order_relaxed);
-    if (first + n >= kIndexSpace) fatal(kBinaryExhausted);
+    if (!fits(first, n)) fatal(kBinaryExhausted);
     uint64_t block = arrays_.size();
     arrays_.emplace_back(
         VarArrayBlock{static_cast<uint32_t>(first), n, std::move(stored), to_shape(shape, ndim)});
@@ -180,7 +183,7 @@ Var IntVarRegistry::add(const char* name, bool single, const uint64_t* shape, ui
     std::string stored = name_or_auto(name);
     std::lock_guard<std::mutex> lock(mutex_);
     uint64_t first = index_count_.load(std::memory_order_relaxed);
-    if (single ? first >= kIndexSpace - 1 : first + count >= kIndexSpace) fatal(kIntExhausted);
+    if (single ? first >= kIndexSpace - 1 : !fits(first, count)) fatal(kIntExhausted);
     records_.emplace_back(IntVarRecord{static_cast<uint32_t>(first), count, std::move(stored),
                                        to_shape(shape, ndim), lo, hi});
     bit_total_.fetch_add(uint64_t{range_bit_width(lo, hi)} * count, std::memory_order_release);

@@ -232,13 +232,16 @@ TEST(VarRegistryDeathTest, BinaryIndexSpaceIsReportedNotWrapped) {
     EXPECT_FATAL(dalo_new_var_array("big", &all, 1), kBinaryFull);
     uint64_t huge[2] = {1ull << 32, 1ull << 32};  // the product does not fit in 64 bits
     EXPECT_FATAL(dalo_new_var_array("big", huge, 2), kBinaryFull);
+    uint64_t wraps = UINT64_MAX;  // count + extent must not wrap round to a small number
+    dalo_new_var("x");
+    EXPECT_FATAL(dalo_new_var_array("big", &wraps, 1), kBinaryFull);
     // The last index issued is 2^30 - 2.
-    uint64_t most = (1ull << 30) - 2;
+    uint64_t most = (1ull << 30) - 3;
     dalo_var first = dalo_new_var_array("most", &most, 1);
-    EXPECT_EQ(first, 0u);
+    EXPECT_EQ(first, 1u);
     EXPECT_EQ(dalo_new_var("last"), 0x3FFFFFFEu);
     EXPECT_STREQ(dalo_var_str(0x3FFFFFFEu), "last");
-    EXPECT_STREQ(dalo_var_str(0x3FFFFFFDu), "most[1073741821]");
+    EXPECT_STREQ(dalo_var_str(0x3FFFFFFDu), "most[1073741820]");
     EXPECT_FATAL(dalo_new_var("one_more"), kBinaryFull);
     uint64_t one = 1;
     EXPECT_FATAL(dalo_new_var_array("one_more", &one, 1), kBinaryFull);
@@ -247,8 +250,11 @@ TEST(VarRegistryDeathTest, BinaryIndexSpaceIsReportedNotWrapped) {
 TEST(VarRegistryDeathTest, IntegerIndexSpaceIsReportedNotWrapped) {
     uint64_t all = 1ull << 30;
     EXPECT_FATAL(dalo_new_int_var_array("big", &all, 1, 0, 1), kIntFull);
-    uint64_t most = (1ull << 30) - 1;
-    EXPECT_EQ(dalo_new_int_var_array("most", &most, 1, 0, 1), DALO_INT_BIT);
+    uint64_t wraps = UINT64_MAX;
+    dalo_new_int_var("k", 0, 1);
+    EXPECT_FATAL(dalo_new_int_var_array("big", &wraps, 1, 0, 1), kIntFull);
+    uint64_t most = (1ull << 30) - 2;
+    EXPECT_EQ(dalo_new_int_var_array("most", &most, 1, 0, 1), DALO_INT_BIT | 1);
     EXPECT_EQ(dalo_int_var_count(), 0x3FFFFFFFu);
     EXPECT_FATAL(dalo_new_int_var("one_more", 0, 1), kIntFull);
 }
