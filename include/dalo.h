@@ -319,6 +319,101 @@ DALO_API void dalo_comp_coeffs(int64_t lo, int64_t hi, int32_t* out);
  * dalo_array_expr_str. */
 DALO_API const char* dalo_expr_str(const dalo_expr* e);
 
+/* ======================================================================================
+ * Simplification
+ *
+ * Canonical form: variables sorted inside each term by the rotated identifier
+ * (v << 1 | v >> 31: binary variables by index, each negated literal right after its
+ * variable, integer atoms last), terms sorted by degree and then position by position, equal
+ * products merged (32-bit wrapping sums), zero terms dropped, variable-free terms folded into
+ * the constant; the first term is stored inline. Each function returns a new owned
+ * expression and leaves its argument alone. Constraint records travel along: their bodies
+ * and free-form penalty are simplified the same way into new records. Large inputs use
+ * several threads; the result does not depend on their number.
+ * ==================================================================================== */
+
+/* Plain rules: x*x stays x*x. */
+DALO_API dalo_expr* dalo_expr_simplify(const dalo_expr* e);
+/* Binary rules: x*x = x, ~x = 1 - x, x*~x = 0. Afterwards no term of degree 1 or 2 holds a
+ * negated literal and no binary variable repeats within a term; integer atoms may repeat. */
+DALO_API dalo_expr* dalo_expr_simplify_as_binary(const dalo_expr* e);
+/* Spin rules: s*s = 1, ~s = -s.
+ * Aborts if: a term with a non-zero coefficient holds an integer variable. */
+DALO_API dalo_expr* dalo_expr_simplify_as_spin(const dalo_expr* e);
+
+/* ======================================================================================
+ * Reachable bounds
+ * ==================================================================================== */
+
+/* Highest value the binary-simplified expression can reach (integer variables within their
+ * bounds), also stored through out when out is not NULL. */
+DALO_API int64_t dalo_expr_pos_sum(const dalo_expr* e, int64_t* out);
+/* Lowest reachable value, as dalo_expr_pos_sum. */
+DALO_API int64_t dalo_expr_neg_sum(const dalo_expr* e, int64_t* out);
+
+/* ======================================================================================
+ * Constraint-carrying values
+ *
+ * The attribute word of an expression (dalo_expr_attr) links it to process-wide records:
+ *   0xFFFFFFFF              plain
+ *   0x00000000-0x7FFFFFFF   a VarInt (bit-encoded integer)
+ *   0x80000000-0xBFFFFFFF   a classic ExprExpr: the polynomial is a penalty, the record
+ *                           keeps the constrained body and its bounds
+ *   0xC0000000-0xFFFFFFFE   a constraint sum: ExprExpr records with weights plus an
+ *                           optional free-form penalty; declared (dalo_cons_*) or classic
+ * Arithmetic combines, scales or drops the link; operations that would lose declared
+ * constraints abort with a "dalo::cons: ..." message. Copies of a value share its records,
+ * and a record shared by two values is never changed in place.
+ * ==================================================================================== */
+
+/* A copy of penalty linked to a new ExprExpr record holding a copy of body (no bounds yet).
+ * Aborts if: either argument carries declared constraints. */
+DALO_API dalo_expr* dalo_exprexprelem_create(const dalo_expr* penalty, const dalo_expr* body);
+/* Records the bounds [lo, hi] of an ExprExpr.
+ * Aborts if: e is not an ExprExpr. */
+DALO_API void dalo_exprexpr_set_bounds(const dalo_expr* e, int64_t lo, int64_t hi);
+/* 1 and the bounds when e is an ExprExpr with bounds, else 0 (lo and hi untouched). */
+DALO_API int dalo_exprexpr_get_bounds(const dalo_expr* e, int64_t* lo, int64_t* hi);
+/* Records the allowed intervals [lo[i], hi[i]], i < n, in the order given; the bounds
+ * become their hull.
+ * Aborts if: e is not an ExprExpr; n = 0. */
+DALO_API void dalo_exprexpr_set_allowed(const dalo_expr* e, const int64_t* lo, const int64_t* hi,
+                                        uint64_t n);
+/* The constrained body: of an ExprExpr, or of a sum with exactly one constraint and no
+ * free-form penalty. Borrowed: owned by the registry, valid for the life of the process.
+ * Aborts if: e is plain, a VarInt, or a sum of another size. */
+DALO_API const dalo_expr* dalo_exprexprelem_get_body(const dalo_expr* e);
+/* Same as dalo_expr_clone / dalo_expr_destroy. */
+DALO_API dalo_expr* dalo_exprexprelem_clone(const dalo_expr* e);
+DALO_API void dalo_exprexprelem_destroy(dalo_expr* e);
+/* Classic range penalty of f over [lo, hi], a plain expression: 0 when hi < lo, (f - lo)^2
+ * when hi = lo, (f - lo)(f - hi) when hi = lo + 1, else (f - s)(f - s - 1) with a new slack
+ * s = lo + 2*y0 + ... over binary variables named "{sN}". */
+DALO_API dalo_expr* dalo_between(const dalo_expr* f, int64_t lo, int64_t hi);
+
+/* Declared constraints: each returns an expression with a zero polynomial linked to a new
+ * declared sum; add it to an objective to attach the constraint. */
+
+/* lo <= body <= hi (lo > hi is stored as given).
+ * Aborts if: body carries declared constraints. */
+DALO_API dalo_expr* dalo_cons_between(const dalo_expr* body, int64_t lo, int64_t hi);
+/* body in one of the intervals [lo[i], hi[i]], i < n.
+ * Aborts if: body carries declared constraints; n = 0. */
+DALO_API dalo_expr* dalo_cons_equal(const dalo_expr* body, const int64_t* lo, const int64_t* hi,
+                                    uint64_t n);
+/* The constraints of e declared: a declared e is adopted as is; classic constraints become
+ * declared; a plain e becomes the free-form requirement e = 0. */
+DALO_API dalo_expr* dalo_cons_mark(const dalo_expr* e);
+/* Objective-only penalty |body|^k, k in {1, 2}.
+ * Aborts if: body carries declared constraints; k is not 1 or 2. */
+DALO_API dalo_expr* dalo_abs_term(const dalo_expr* body, int32_t k);
+/* Objective-only penalty max(body, 0)^k, k in {1, 2}.
+ * Aborts if: body carries declared constraints; k is not 1 or 2. */
+DALO_API dalo_expr* dalo_relu_term(const dalo_expr* body, int32_t k);
+/* 1 when e is a declared sum without free-form penalty whose constraints (at least one) are
+ * all objective-only penalty shapes, else 0. */
+DALO_API int dalo_expr_all_objective_only(const dalo_expr* e);
+
 #ifdef __cplusplus
 }
 #endif

@@ -4,6 +4,9 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 #include "core/expr.hpp"
 
@@ -37,5 +40,20 @@ uint32_t attr_sub_expr(ExprImpl& a, const ExprImpl& b, bool in_place);
 
 // m * e (negation is m = -1).
 uint32_t attr_scale(const ExprImpl& e, int64_t m);
+
+// "dalo::cons: '<what>' is not allowed on an expression with declared constraints".
+[[noreturn]] void refuse_declared_op(std::string_view what);
+void refuse_if_declared(const ExprImpl& e, std::string_view what);
+
+// The (ExprExpr index, weight) items a word contributes with multiplier m: none for plain
+// and VarInt words, (e, m) for an ExprExpr, each item scaled for a sum.
+std::vector<std::pair<uint32_t, int64_t>> collect_items(uint32_t w, int64_t m);
+
+// A declared sum without free-form penalty whose items (at least one) are all
+// objective-only penalty shapes.
+bool all_objective_only(uint32_t w);
+
+// A second value now holds the word: its sum record must not be appended to in place.
+void mark_word_shared(uint32_t w);
 
 }  // namespace dalo

@@ -7,6 +7,7 @@
 
 #include <sys/mman.h>
 
+#include "constraints/attr_rules.hpp"
 #include "core/parallel.hpp"
 
 namespace dalo {
@@ -61,8 +62,13 @@ void copy_terms(TermImpl* dst, const TermImpl* src, uint64_t n, bool negate) {
     });
 }
 
-ExprImpl::ExprImpl(const ExprImpl& other)
-    : constant(other.constant), capacity(0), count(0), terms(nullptr), attr(other.attr) {
+ExprImpl::ExprImpl(const ExprImpl& other) : ExprImpl(other, other.attr) {
+    // Two values now hold the same constraint sum: neither may append to it in place.
+    mark_word_shared(attr);
+}
+
+ExprImpl::ExprImpl(const ExprImpl& other, uint32_t word)
+    : constant(other.constant), capacity(0), count(0), terms(nullptr), attr(word) {
     if (other.has_inline()) first = copy_term(other.first);
     if (other.count == 0) return;
     terms = realloc_terms(nullptr, other.count);

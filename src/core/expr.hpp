@@ -23,6 +23,8 @@ class ExprImpl {
     ExprImpl() = default;
     explicit ExprImpl(energy_t c) : constant(c) {}
     ExprImpl(const ExprImpl& other);
+    // A copy that carries `word` instead of the source's attribute word.
+    ExprImpl(const ExprImpl& other, uint32_t word);
     ExprImpl(ExprImpl&& other) noexcept { swap(other); }
     ExprImpl& operator=(const ExprImpl& other);
     ExprImpl& operator=(ExprImpl&& other) noexcept {

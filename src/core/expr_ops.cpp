@@ -117,7 +117,7 @@ namespace {
 // a += b or a -= b; in_place tells the attribute rules whether a is the caller's object.
 void add_expr(ExprImpl& a, const ExprImpl& b, bool subtract, bool in_place) {
     if (&a == &b) {
-        ExprImpl copy(b);
+        const ExprImpl copy(b, b.attr);  // a temporary: the record is not shared by it
         add_expr(a, copy, subtract, in_place);
         return;
     }
@@ -222,9 +222,8 @@ namespace {
 
 // A copy of e that carries the word already decided for the result.
 ExprImpl copy_as(const ExprImpl& e, uint32_t word) {
-    ExprImpl r(e);
-    r.attr = word;
-    return r;
+    mark_word_shared(word);
+    return ExprImpl(e, word);
 }
 
 }  // namespace
@@ -260,19 +259,19 @@ ExprImpl expr_clone_sub_term(const ExprImpl& e, TermImpl owned) {
 }
 
 ExprImpl expr_clone_add_expr(const ExprImpl& a, const ExprImpl& b) {
-    ExprImpl r(a);
+    ExprImpl r(a, a.attr);
     add_expr(r, b, false, false);
     return r;
 }
 
 ExprImpl expr_clone_sub_expr(const ExprImpl& a, const ExprImpl& b) {
-    ExprImpl r(a);
+    ExprImpl r(a, a.attr);
     add_expr(r, b, true, false);
     return r;
 }
 
 ExprImpl expr_clone_mul_int(const ExprImpl& e, int64_t k) {
-    ExprImpl r(e);
+    ExprImpl r(e, e.attr);
     expr_imul_int(r, k);
     return r;
 }

@@ -1,0 +1,441 @@
+#include "transform/simplify.hpp"
+
+#include <boost/sort/block_indirect_sort/block_indirect_sort.hpp>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "core/expr_ops.hpp"
+#include "core/fatal.hpp"
+#include "core/parallel.hpp"
+
+namespace dalo {
+
+// ---- term order ----
+
+namespace {
+
+inline uint32_t quick_degree(const VarList& v) {
+    if (v.slot1 == kNoVar) return v.slot0 != kNoVar ? 1 : 0;
+    if (v.tail == nullptr || v.tail[0] == kNoVar) return 2;
+    return degree(v);
+}
+
+inline bool is_negated(Var v) { return (v & kNegBit) != 0; }
+
+}  // namespace
+
+bool term_less(const TermImpl& a, const TermImpl& b) {
+    const uint32_t da = quick_degree(a.vars), db = quick_degree(b.vars);
+    if (da != db) return da < db;
+    if (da == 0) return false;
+    if (a.vars.slot0 != b.vars.slot0) return sort_key(a.vars.slot0) < sort_key(b.vars.slot0);
+    if (da == 1) return false;
+    if (a.vars.slot1 != b.vars.slot1) return sort_key(a.vars.slot1) < sort_key(b.vars.slot1);
+    for (uint32_t i = 0; i + 2 < da; ++i) {
+        if (a.vars.tail[i] != b.vars.tail[i])
+            return sort_key(a.vars.tail[i]) < sort_key(b.vars.tail[i]);
+    }
+    return false;
+}
+
+bool same_vars(const VarList& a, const VarList& b) {
+    if (a.slot0 != b.slot0 || a.slot1 != b.slot1) return false;
+    const uint32_t da = quick_degree(a), db = quick_degree(b);
+    if (da != db) return false;
+    for (uint32_t i = 0; i + 2 < da; ++i) {
+        if (a.tail[i] != b.tail[i]) return false;
+    }
+    return true;
+}
+
+// ---- work list ----
+
+TermList::TermList(uint64_t capacity) {
+    if (capacity > 0) data_ = realloc_terms(nullptr, capacity);
+    capacity_ = capacity;
+}
+
+TermList::~TermList() {
+    TermImpl* t = data_;
+    par_for_ranges(size_, size_, [t](uint64_t b, uint64_t e) {
+        for (uint64_t i = b; i < e; ++i) {
+            if (t[i].vars.tail != nullptr) std::free(t[i].vars.tail);
+        }
+    });
+    std::free(data_);
+}
+
+TermList TermList::copy_of(const ExprImpl& e) {
+    TermList w(e.term_count());
+    if (e.has_inline()) w.data_[w.size_++] = copy_term(e.first);
+    copy_terms(w.data_ + w.size_, e.terms, e.count, false);
+    w.size_ += e.count;
+    return w;
+}
+
+void TermList::push_back(const TermImpl& t) {
+    if (size_ == capacity_) {
+        uint64_t cap = capacity_ < 4 ? 4 : capacity_ * 2;
+        data_ = realloc_terms(data_, cap);
+        capacity_ = cap;
+    }
+    data_[size_++] = t;
+}
+
+// ---- variable lists ----
+
+namespace {
+
+// The identifiers of one term, copied out for rewriting.
+struct IdBuffer {
+    Var small[16];
+    std::vector<Var> large;
+    Var* ids = small;
+    uint32_t n = 0;
+
+    explicit IdBuffer(const VarList& v) {
+        n = degree(v);
+        if (n > 16) {
+            large.resize(n);
+            ids = large.data();
+        }
+        for (uint32_t i = 0; i < n; ++i) ids[i] = var_at(v, i);
+    }
+
+    void sort_by_key() {
+        for (uint32_t i = 1; i < n; ++i) {
+            Var v = ids[i];
+            uint32_t j = i;
+            for (; j > 0 && sort_key(ids[j - 1]) > sort_key(v); --j) ids[j] = ids[j - 1];
+            ids[j] = v;
+        }
+    }
+
+    // Writes the (possibly shorter) list back; the existing tail has room for it.
+    void store(VarList& v) const {
+        v.slot0 = n > 0 ? ids[0] : kNoVar;
+        v.slot1 = n > 1 ? ids[1] : kNoVar;
+        if (n <= 2) {
+            free_tail(v);
+            return;
+        }
+        std::memcpy(v.tail, ids + 2, (n - 2) * sizeof(Var));
+        v.tail[n - 2] = kNoVar;
+    }
+};
+
+void sort_vars(VarList& v) {
+    if (v.slot1 == kNoVar) return;
+    if (quick_degree(v) == 2) {
+        if (sort_key(v.slot1) < sort_key(v.slot0)) std::swap(v.slot0, v.slot1);
+        return;
+    }
+    IdBuffer buf(v);
+    buf.sort_by_key();
+    buf.store(v);
+}
+
+// ---- spin rules: s*s = 1, ~s = -s ----
+
+void spin_rewrite(TermImpl& t) {
+    if (t.coeff == 0 || t.vars.slot0 == kNoVar) return;
+    IdBuffer buf(t.vars);
+    uint32_t flips = 0;
+    for (uint32_t i = 0; i < buf.n; ++i) {
+        if (is_int_atom(buf.ids[i])) {
+            fatal(
+                "simplify_as_spin(): native integer variables (int_var) are not supported (spin "
+                "rules do not apply to integer atoms).");
+        }
+        if (is_negated(buf.ids[i])) {
+            buf.ids[i] &= ~kNegBit;
+            ++flips;
+        }
+    }
+    if (flips & 1) t.coeff = neg_coeff(t.coeff);
+    buf.sort_by_key();
+    uint32_t m = 0;
+    for (uint32_t i = 0; i < buf.n;) {
+        if (i + 1 < buf.n && buf.ids[i] == buf.ids[i + 1]) {
+            i += 2;
+        } else {
+            buf.ids[m++] = buf.ids[i++];
+        }
+    }
+    buf.n = m;
+    buf.store(t.vars);
+}
+
+// ---- binary rules: x*x = x, ~x = 1 - x ----
+
+struct SideTerm {
+    coeff_t coeff;
+    Var var;
+};
+
+// Side terms and constant adjustment produced by one rule-phase thread.
+struct RuleOutput {
+    std::vector<SideTerm> side;
+    int64_t adjust = 0;
+};
+
+void binary_rules_low(TermImpl& t, RuleOutput& out) {
+    const coeff_t c = t.coeff;
+    VarList& v = t.vars;
+    if (v.slot1 == kNoVar) {  // degree 1
+        if (is_negated(v.slot0)) {
+            out.adjust += c;
+            t.coeff = neg_coeff(c);
+            v.slot0 &= ~kNegBit;
+        }
+        return;
+    }
+    const Var a = v.slot0, b = v.slot1;
+    const bool na = is_negated(a), nb = is_negated(b);
+    if (!na && !nb) {
+        if (a == b) {
+            if (!is_int_atom(a)) v.slot1 = kNoVar;  // x*x = x
+        } else if (sort_key(b) < sort_key(a)) {
+            std::swap(v.slot0, v.slot1);
+        }
+        return;
+    }
+    if (na && nb) {  // (1 - a)(1 - b) = 1 - a - b + ab
+        const Var pa = a & ~kNegBit, pb = b & ~kNegBit;
+        out.adjust += c;
+        if (pa == pb) {
+            t.coeff = neg_coeff(c);
+            v.slot0 = pa;
+            v.slot1 = kNoVar;
+            return;
+        }
+        out.side.push_back({neg_coeff(c), pa});
+        out.side.push_back({neg_coeff(c), pb});
+        v.slot0 = sort_key(pa) < sort_key(pb) ? pa : pb;
+        v.slot1 = sort_key(pa) < sort_key(pb) ? pb : pa;
+        return;
+    }
+    // p(1 - q) = p - pq
+    const Var p = na ? b : a, q = (na ? a : b) & ~kNegBit;
+    if (p == q) {
+        t.coeff = 0;
+        return;
+    }
+    out.side.push_back({c, p});
+    t.coeff = neg_coeff(c);
+    v.slot0 = sort_key(p) < sort_key(q) ? p : q;
+    v.slot1 = sort_key(p) < sort_key(q) ? q : p;
+}
+
+void binary_rules(TermImpl& t, RuleOutput& out) {
+    if (t.coeff == 0 || t.vars.slot0 == kNoVar) return;
+    if (quick_degree(t.vars) >= 3) {
+        IdBuffer buf(t.vars);
+        buf.sort_by_key();
+        uint32_t m = 0;
+        for (uint32_t k = 0; k < buf.n;) {
+            const Var v = buf.ids[k];
+            uint32_t j = k;
+            while (j < buf.n && buf.ids[j] == v) ++j;
+            if (is_int_atom(v)) {
+                while (k < j) buf.ids[m++] = buf.ids[k++];
+            } else {
+                if (!is_negated(v) && j < buf.n && buf.ids[j] == (v | kNegBit)) {
+                    t.coeff = 0;  // x * ~x = 0
+                    return;
+                }
+                buf.ids[m++] = v;
+            }
+            k = j;
+        }
+        buf.n = m;
+        buf.store(t.vars);
+        if (m >= 3) return;
+    }
+    binary_rules_low(t, out);
+}
+
+}  // namespace
+
+// ---- merging ----
+
+namespace {
+
+// Combines w[b, e) in place; returns the end of its output. Degree-0 terms go to *constant.
+uint64_t combine_segment(TermImpl* w, uint64_t b, uint64_t e, int64_t* constant) {
+    uint64_t out = b;
+    for (uint64_t i = b; i < e; ++i) {
+        TermImpl& t = w[i];
+        if (t.coeff == 0) {
+            free_tail(t.vars);
+            continue;
+        }
+        if (t.vars.slot0 == kNoVar) {
+            *constant += t.coeff;
+            continue;
+        }
+        if (out > b && same_vars(w[out - 1].vars, t.vars)) {
+            TermImpl& last = w[out - 1];
+            last.coeff = wrap_coeff(int64_t{last.coeff} + t.coeff);
+            free_tail(t.vars);
+            if (last.coeff == 0) {
+                free_tail(last.vars);
+                --out;
+            }
+            continue;
+        }
+        w[out++] = t;
+    }
+    return out;
+}
+
+struct Segment {
+    uint64_t begin = 0;
+    uint64_t end = 0;
+    bool empty() const { return begin == end; }
+};
+
+}  // namespace
+
+ExprImpl merge_terms(TermList& work, energy_t constant) {
+    const uint64_t n = work.size();
+    ExprImpl r(constant);
+    if (n == 0) return r;
+    TermImpl* w = work.data();
+
+    const uint32_t sort_threads = in_parallel_region() ? 1 : thread_budget();
+    boost::sort::block_indirect_sort(
+        w, w + n, [](const TermImpl& a, const TermImpl& b) { return term_less(a, b); },
+        sort_threads);
+
+    const uint32_t cap = in_parallel_region() ? 1 : thread_cap(n);
+    const uint32_t segs = (n <= kSerialLimit || cap < 2) ? 1 : cap;
+    const uint64_t size = (n + segs - 1) / segs;
+    std::vector<Segment> seg(segs);
+    std::vector<int64_t> seg_constant(segs, 0);
+    auto run = [&](uint64_t s) {
+        const uint64_t b = std::min(n, s * size), e = std::min(n, b + size);
+        seg[s] = Segment{b, combine_segment(w, b, e, &seg_constant[s])};
+    };
+    if (segs == 1) {
+        run(0);
+    } else {
+        std::atomic<uint32_t> next{0};
+        detail::run_own_threads(segs, [&] {
+            for (uint32_t s; (s = next.fetch_add(1)) < segs;) run(s);
+        });
+    }
+
+    // Boundaries: the last surviving term so far meets the first term of the next segment.
+    Segment* prev = nullptr;
+    for (Segment& s : seg) {
+        if (s.empty()) continue;
+        if (prev != nullptr) {
+            TermImpl& last = w[prev->end - 1];
+            TermImpl& first = w[s.begin];
+            if (same_vars(last.vars, first.vars)) {
+                first.coeff = wrap_coeff(int64_t{first.coeff} + last.coeff);
+                free_tail(last.vars);
+                --prev->end;
+                if (first.coeff == 0) {
+                    free_tail(first.vars);
+                    ++s.begin;
+                }
+            }
+        }
+        if (!s.empty()) prev = &s;
+    }
+
+    for (int64_t c : seg_constant) r.constant = wrap_add(r.constant, c);
+    std::vector<uint64_t> offset(segs + 1, 0);
+    for (uint32_t s = 0; s < segs; ++s) offset[s + 1] = offset[s] + (seg[s].end - seg[s].begin);
+    const uint64_t total = offset[segs];
+    work.disown();  // every surviving tail moves into the result below
+    if (total == 0) return r;
+
+    // The first output term goes inline, the rest into the tail array.
+    uint32_t first_seg = 0;
+    while (seg[first_seg].empty()) ++first_seg;
+    r.first = w[seg[first_seg].begin++];
+    if (total > 1) {
+        TermImpl* tail = realloc_terms(nullptr, total - 1);
+        par_for_impl(segs, total, [&](uint64_t s) {
+            const uint64_t at = offset[s] - (s > first_seg ? 1 : 0);
+            std::memcpy(tail + at, w + seg[s].begin,
+                        (seg[s].end - seg[s].begin) * sizeof(TermImpl));
+        });
+        r.terms = tail;
+        r.count = r.capacity = total - 1;
+    }
+    return r;
+}
+
+// ---- the three simplifications ----
+
+ExprImpl expr_simplify(const ExprImpl& e) {
+    if (e.term_count() == 0) return ExprImpl(e.constant);
+    TermList w = TermList::copy_of(e);
+    TermImpl* t = w.data();
+    par_for_impl(w.size(), w.size(), [t](uint64_t i) { sort_vars(t[i].vars); });
+    return merge_terms(w, e.constant);
+}
+
+ExprImpl expr_simplify_as_spin(const ExprImpl& e) {
+    if (e.term_count() == 0) return ExprImpl(e.constant);
+    TermList w = TermList::copy_of(e);
+    TermImpl* t = w.data();
+    par_for_impl(w.size(), w.size(), [t](uint64_t i) { spin_rewrite(t[i]); });
+    return merge_terms(w, e.constant);
+}
+
+ExprImpl expr_simplify_as_binary(const ExprImpl& e) {
+    if (e.term_count() == 0) return ExprImpl(e.constant);
+    TermList w = TermList::copy_of(e);
+    const uint64_t n = w.size();
+    TermImpl* t = w.data();
+
+    const uint32_t threads = in_parallel_region() ? 1 : thread_budget();
+    std::vector<RuleOutput> outputs;
+    if (threads > 1 && n > kSerialLimit) {
+        const uint64_t chunks = std::min<uint64_t>(4ull * threads, n);
+        const uint64_t size = (n + 4ull * threads - 1) / (4ull * threads);
+        outputs.resize(threads);
+        std::atomic<uint64_t> next_chunk{0};
+        std::atomic<uint32_t> next_slot{0};
+        detail::run_own_threads(threads, [&] {
+            RuleOutput& out = outputs[next_slot.fetch_add(1)];
+            for (uint64_t c; (c = next_chunk.fetch_add(1, std::memory_order_relaxed)) < chunks;) {
+                const uint64_t b = std::min(n, c * size), end = std::min(n, b + size);
+                for (uint64_t i = b; i < end; ++i) binary_rules(t[i], out);
+            }
+        });
+    } else {
+        outputs.resize(1);
+        for (uint64_t i = 0; i < n; ++i) binary_rules(t[i], outputs[0]);
+    }
+
+    int64_t constant = e.constant;
+    std::vector<SideTerm> side;
+    for (RuleOutput& o : outputs) {
+        constant = wrap_add(constant, o.adjust);
+        side.insert(side.end(), o.side.begin(), o.side.end());
+    }
+    if (!side.empty()) {
+        boost::sort::block_indirect_sort(
+            side.begin(), side.end(),
+            [](const SideTerm& a, const SideTerm& b) { return a.var < b.var; }, threads);
+        for (size_t i = 0; i < side.size();) {
+            const Var v = side[i].var;
+            int64_t sum = 0;
+            for (; i < side.size() && side[i].var == v; ++i) sum += side[i].coeff;
+            if (wrap_coeff(sum) != 0) w.push_back(var_term(sum, v));
+        }
+    }
+    return merge_terms(w, constant);
+}
+
+}  // namespace dalo

@@ -1,0 +1,61 @@
+// Canonical forms: variables sorted inside each term, terms sorted by degree and then by
+// the rotated-identifier key, equal products merged, zero terms dropped.
+#pragma once
+
+#include <cstdint>
+#include <utility>
+
+#include "core/expr.hpp"
+
+namespace dalo {
+
+// The identifier rotated left by one bit: binary variables by index, each negated literal
+// right after its variable, integer atoms after every binary identifier.
+inline constexpr uint32_t sort_key(Var v) { return (v << 1) | (v >> 31); }
+
+// Strict term order: by degree, then position by position by sort_key.
+bool term_less(const TermImpl& a, const TermImpl& b);
+// Same degree and the same identifiers at every position.
+bool same_vars(const VarList& a, const VarList& b);
+
+// The three variants return a new plain expression (attr not carried).
+ExprImpl expr_simplify(const ExprImpl& e);
+ExprImpl expr_simplify_as_binary(const ExprImpl& e);
+ExprImpl expr_simplify_as_spin(const ExprImpl& e);
+
+// Growable array of terms that owns their tails; the input of merge_terms.
+class TermList {
+  public:
+    TermList() = default;
+    explicit TermList(uint64_t capacity);
+    TermList(const TermList&) = delete;
+    TermList& operator=(const TermList&) = delete;
+    TermList(TermList&& o) noexcept
+        : data_(std::exchange(o.data_, nullptr)),
+          size_(std::exchange(o.size_, 0)),
+          capacity_(std::exchange(o.capacity_, 0)) {}
+    ~TermList();
+
+    TermImpl* data() { return data_; }
+    uint64_t size() const { return size_; }
+    TermImpl& operator[](uint64_t i) { return data_[i]; }
+
+    // Deep copies every present term of e, in numbering order.
+    static TermList copy_of(const ExprImpl& e);
+    // Takes ownership of t's tail.
+    void push_back(const TermImpl& t);
+    // Forgets the terms without releasing their tails (they have moved elsewhere).
+    void disown() { size_ = 0; }
+
+  private:
+    TermImpl* data_ = nullptr;
+    uint64_t size_ = 0;
+    uint64_t capacity_ = 0;
+};
+
+// Sorts the list by term order, combines equal products and builds the result: the first
+// output term inline, the rest in the tail array. Serial and parallel combining agree
+// term for term.
+ExprImpl merge_terms(TermList& work, energy_t constant);
+
+}  // namespace dalo
