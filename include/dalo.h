@@ -342,9 +342,40 @@ DALO_API dalo_expr* dalo_expr_simplify_as_binary(const dalo_expr* e);
 DALO_API dalo_expr* dalo_expr_simplify_as_spin(const dalo_expr* e);
 
 /* ======================================================================================
- * Reachable bounds
+ * Spin/binary conversion and reduction
+ *
+ * A variable keeps its identifier: read as x in {0, 1} on the binary side and as s in
+ * {-1, +1} on the spin side, s = 2x - 1. Results are owned plain expressions.
+ * Aborts if: the argument carries declared constraints; a term holds an integer variable.
  * ==================================================================================== */
 
+/* 2^D times the input in spin form, D = its largest degree, spin-simplified. */
+DALO_API dalo_expr* dalo_expr_binary_to_spin(const dalo_expr* e);
+/* The same value in binary form, binary-simplified. */
+DALO_API dalo_expr* dalo_expr_spin_to_binary(const dalo_expr* e);
+/* Quadratic form: every term of degree 3 or more is replaced with new auxiliary binary
+ * variables named "{rN}" (Freedman's rule for negative, Ishikawa's for positive
+ * coefficients), so that the minimum over the auxiliary variables equals the input. */
+DALO_API dalo_expr* dalo_expr_reduce(const dalo_expr* e);
+
+/* ======================================================================================
+ * Substitution, evaluation, binarization and reachable bounds
+ * ==================================================================================== */
+
+/* A new expression with every vars[i] replaced by repl[i] (the later pair wins for repeated
+ * identifiers; ~x is not x). Not simplified; plain unless e carries declared constraints,
+ * which are substituted too. */
+DALO_API dalo_expr* dalo_expr_replace(const dalo_expr* e, const dalo_var* vars,
+                                      const dalo_expr* const* repl, uint64_t n);
+/* Value of e with vars[i] = values[i] (a negated literal reads 1 - value), also stored
+ * through out when out is not NULL.
+ * Aborts if: e carries declared constraints; a variable of e is missing from vars. */
+DALO_API int64_t dalo_expr_eval_map(const dalo_expr* e, const dalo_var* vars, const int64_t* values,
+                                    uint64_t n, int64_t* out);
+/* A new expression in which every integer variable n is replaced by lo + n#0 + 2*n#1 + ...
+ * over binary variables created on first use and cached until dalo_var_reset.
+ * Aborts if: e carries constraint records. */
+DALO_API dalo_expr* dalo_expr_binarize(const dalo_expr* e);
 /* Highest value the binary-simplified expression can reach (integer variables within their
  * bounds), also stored through out when out is not NULL. */
 DALO_API int64_t dalo_expr_pos_sum(const dalo_expr* e, int64_t* out);
