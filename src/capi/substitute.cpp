@@ -1,17 +1,26 @@
 // Substitution, evaluation under a map and binarization.
+#include <vector>
+
 #include "capi/handles.hpp"
-#include "core/fatal.hpp"
+#include "transform/binarize.hpp"
+#include "transform/substitute.hpp"
 
 using namespace dalo;
 
 extern "C" {
 
-dalo_expr* dalo_expr_replace(const dalo_expr*, const dalo_var*, const dalo_expr* const*, uint64_t) {
-    fatal("replace: not available yet");
+dalo_expr* dalo_expr_replace(const dalo_expr* e, const dalo_var* vars, const dalo_expr* const* repl,
+                             uint64_t n) {
+    std::vector<const ExprImpl*> r(n);
+    for (uint64_t i = 0; i < n; ++i) r[i] = unwrap(repl[i]);
+    return wrap_new(expr_replace(*unwrap(e), SubstMap(vars, r.data(), n)));
 }
-int64_t dalo_expr_eval_map(const dalo_expr*, const dalo_var*, const int64_t*, uint64_t, int64_t*) {
-    fatal("eval: not available yet");
+
+int64_t dalo_expr_eval_map(const dalo_expr* e, const dalo_var* vars, const int64_t* values,
+                           uint64_t n, int64_t* out) {
+    return store_out(out, expr_eval_map(*unwrap(e), vars, values, n));
 }
-dalo_expr* dalo_expr_binarize(const dalo_expr*) { fatal("binarize: not available yet"); }
+
+dalo_expr* dalo_expr_binarize(const dalo_expr* e) { return wrap_new(expr_binarize(*unwrap(e))); }
 
 }  // extern "C"

@@ -52,7 +52,8 @@ void append_all(ExprImpl& a, const ExprImpl& b, bool negate) {
         src = b.terms;
         rest -= 1;
     }
-    a.reserve_more(rest);
+    // Geometric growth: many small additions in a row must not copy the array each time.
+    if (a.count + rest > a.capacity) a.reserve_more(std::max(rest, a.capacity));
     copy_terms(a.terms + a.count, src, rest, negate);
     a.count += rest;
 }

@@ -14,43 +14,11 @@
 
 namespace dalo {
 
-// ---- term order ----
-
 namespace {
-
-inline uint32_t quick_degree(const VarList& v) {
-    if (v.slot1 == kNoVar) return v.slot0 != kNoVar ? 1 : 0;
-    if (v.tail == nullptr || v.tail[0] == kNoVar) return 2;
-    return degree(v);
-}
 
 inline bool is_negated(Var v) { return (v & kNegBit) != 0; }
 
 }  // namespace
-
-bool term_less(const TermImpl& a, const TermImpl& b) {
-    const uint32_t da = quick_degree(a.vars), db = quick_degree(b.vars);
-    if (da != db) return da < db;
-    if (da == 0) return false;
-    if (a.vars.slot0 != b.vars.slot0) return sort_key(a.vars.slot0) < sort_key(b.vars.slot0);
-    if (da == 1) return false;
-    if (a.vars.slot1 != b.vars.slot1) return sort_key(a.vars.slot1) < sort_key(b.vars.slot1);
-    for (uint32_t i = 0; i + 2 < da; ++i) {
-        if (a.vars.tail[i] != b.vars.tail[i])
-            return sort_key(a.vars.tail[i]) < sort_key(b.vars.tail[i]);
-    }
-    return false;
-}
-
-bool same_vars(const VarList& a, const VarList& b) {
-    if (a.slot0 != b.slot0 || a.slot1 != b.slot1) return false;
-    const uint32_t da = quick_degree(a), db = quick_degree(b);
-    if (da != db) return false;
-    for (uint32_t i = 0; i + 2 < da; ++i) {
-        if (a.tail[i] != b.tail[i]) return false;
-    }
-    return true;
-}
 
 // ---- work list ----
 

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "core/expr.hpp"
+#include "core/term.hpp"
 
 namespace dalo {
 
@@ -13,10 +14,38 @@ namespace dalo {
 // right after its variable, integer atoms after every binary identifier.
 inline constexpr uint32_t sort_key(Var v) { return (v << 1) | (v >> 31); }
 
+// Degree, without walking the tail for the common degrees 0 to 2.
+inline uint32_t quick_degree(const VarList& v) {
+    if (v.slot1 == kNoVar) return v.slot0 != kNoVar ? 1 : 0;
+    if (v.tail == nullptr || v.tail[0] == kNoVar) return 2;
+    return degree(v);
+}
+
 // Strict term order: by degree, then position by position by sort_key.
-bool term_less(const TermImpl& a, const TermImpl& b);
+inline bool term_less(const TermImpl& a, const TermImpl& b) {
+    const uint32_t da = quick_degree(a.vars), db = quick_degree(b.vars);
+    if (da != db) return da < db;
+    if (da == 0) return false;
+    if (a.vars.slot0 != b.vars.slot0) return sort_key(a.vars.slot0) < sort_key(b.vars.slot0);
+    if (da == 1) return false;
+    if (a.vars.slot1 != b.vars.slot1) return sort_key(a.vars.slot1) < sort_key(b.vars.slot1);
+    for (uint32_t i = 0; i + 2 < da; ++i) {
+        if (a.vars.tail[i] != b.vars.tail[i])
+            return sort_key(a.vars.tail[i]) < sort_key(b.vars.tail[i]);
+    }
+    return false;
+}
+
 // Same degree and the same identifiers at every position.
-bool same_vars(const VarList& a, const VarList& b);
+inline bool same_vars(const VarList& a, const VarList& b) {
+    if (a.slot0 != b.slot0 || a.slot1 != b.slot1) return false;
+    const uint32_t da = quick_degree(a), db = quick_degree(b);
+    if (da != db) return false;
+    for (uint32_t i = 0; i + 2 < da; ++i) {
+        if (a.tail[i] != b.tail[i]) return false;
+    }
+    return true;
+}
 
 // The three variants return a new plain expression (attr not carried).
 ExprImpl expr_simplify(const ExprImpl& e);

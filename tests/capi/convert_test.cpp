@@ -1,0 +1,471 @@
+// Spin/binary conversion and reduction: exact texts, refusals, and brute-force checks of
+// the values over every assignment.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <limits>
+#include <map>
+#include <random>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "dalo.h"
+#include "support/expr_util.hpp"
+#include "support/fatal.hpp"
+
+using dalo_test::ExprPtr;
+using dalo_test::str;
+using dalo_test::Term;
+using dalo_test::terms_of;
+
+namespace {
+
+constexpr dalo_var N = DALO_NEG_BIT;
+constexpr dalo_var kIndex = 0x3FFFFFFFu;
+
+ExprPtr term(int64_t coeff, std::vector<dalo_var> v, int64_t constant = 0) {
+    return ExprPtr(dalo_expr_create_raw_term(coeff, v.data(), v.size(), constant));
+}
+void add(const ExprPtr& e, int64_t coeff, std::vector<dalo_var> v) {
+    dalo_expr_iadd_raw_term(e.get(), coeff, v.data(), v.size());
+}
+
+std::string to_spin(const ExprPtr& e) {
+    return str(ExprPtr(dalo_expr_binary_to_spin(e.get())).get());
+}
+std::string to_binary(const ExprPtr& e) {
+    return str(ExprPtr(dalo_expr_spin_to_binary(e.get())).get());
+}
+std::string binary(const dalo_expr* e) {
+    return str(ExprPtr(dalo_expr_simplify_as_binary(e)).get());
+}
+std::string name_of(dalo_var v) { return dalo_var_str(v); }
+
+// An expression read back through the interface.
+struct Poly {
+    int64_t constant = 0;
+    std::vector<Term> terms;
+    explicit Poly(const dalo_expr* e) : terms(terms_of(e)) { dalo_expr_constant(e, &constant); }
+};
+
+// Value of one term; x[index] is the binary value of a variable. Spin meaning reads it as
+// s = 2x - 1 and a negated literal as -s; binary meaning reads a negated literal as 1 - x.
+int64_t term_value(const Term& t, const std::vector<int>& x, bool spin) {
+    int64_t p = t.coeff;
+    for (dalo_var id : t.vars) {
+        int v = x.at(id & kIndex);
+        bool neg = (id & N) != 0;
+        p *= spin ? (neg ? 1 - 2 * v : 2 * v - 1) : (neg ? 1 - v : v);
+    }
+    return p;
+}
+int64_t value(const Poly& p, const std::vector<int>& x, bool spin) {
+    int64_t s = p.constant;
+    for (const Term& t : p.terms) s += term_value(t, x, spin);
+    return s;
+}
+
+// Assignment number `bits` of the variables `vars` written into x.
+void assign(std::vector<int>& x, const std::vector<dalo_var>& vars, uint64_t bits) {
+    for (size_t i = 0; i < vars.size(); ++i) x.at(vars[i]) = static_cast<int>((bits >> i) & 1);
+}
+
+uint64_t max_degree(const Poly& p) {
+    uint64_t d = 0;
+    for (const Term& t : p.terms) d = std::max<uint64_t>(d, t.vars.size());
+    return d;
+}
+
+class ConvertTest : public testing::Test {
+  protected:
+    // Created in this order, so a < b < c < x < y < z by index.
+    dalo_var a = dalo_new_var("a"), b = dalo_new_var("b"), c = dalo_new_var("c"),
+             x = dalo_new_var("x"), y = dalo_new_var("y"), z = dalo_new_var("z");
+};
+
+// ---- binary to spin ----
+
+TEST_F(ConvertTest, BinaryToSpinScalesByTwoToTheDegree) {
+    EXPECT_EQ(to_spin(term(1, {x})), "1 +x");
+    ExprPtr e = term(1, {x, y}, 1);
+    EXPECT_EQ(to_spin(e), "5 +x +y +x*y");
+    EXPECT_EQ(to_spin(ExprPtr(dalo_expr_create_int(7))), "7");
+    EXPECT_EQ(to_spin(ExprPtr(dalo_expr_create())), "0");
+    // D = 3: x is scaled by 4, x*y*z by 1.
+    ExprPtr f = term(1, {x, y, z});
+    add(f, 1, {x});
+    EXPECT_EQ(to_spin(f), "5 +5*x +y +z +x*y +x*z +y*z +x*y*z");
+    // 1 - x = (1 - s) / 2; a repeated variable counts twice towards D.
+    EXPECT_EQ(to_spin(term(1, {x | N})), "1 -x");
+    EXPECT_EQ(to_spin(term(3, {x | N, y})), "3 -3*x +3*y -3*x*y");
+    EXPECT_EQ(to_spin(term(1, {x, x})), "2 +2*x");
+    EXPECT_EQ(str(e.get()), "1 +x*y");  // the argument is left alone
+}
+
+TEST_F(ConvertTest, SpinToBinaryKeepsTheValue) {
+    EXPECT_EQ(to_binary(term(1, {x})), "-1 +2*x");
+    ExprPtr e = term(1, {x, y});
+    EXPECT_EQ(to_binary(e), "1 -2*x -2*y +4*x*y");
+    EXPECT_EQ(to_binary(term(1, {x | N})), "1 -2*x");
+    EXPECT_EQ(to_binary(term(5, {x, x})), "5");
+    EXPECT_EQ(to_binary(ExprPtr(dalo_expr_create_int(-7))), "-7");
+    EXPECT_EQ(str(e.get()), "x*y");
+}
+
+TEST_F(ConvertTest, ResultsArePlain) {
+    ExprPtr body = term(1, {a, b});
+    ExprPtr penalty = term(2, {a, b, c}, 1);
+    ExprPtr classic(dalo_exprexprelem_create(penalty.get(), body.get()));
+    ASSERT_NE(dalo_expr_attr(classic.get()), DALO_ATTR_PLAIN);
+    for (auto f : {dalo_expr_binary_to_spin, dalo_expr_spin_to_binary, dalo_expr_reduce}) {
+        ExprPtr r(f(classic.get()));
+        EXPECT_EQ(dalo_expr_attr(r.get()), DALO_ATTR_PLAIN);
+    }
+    EXPECT_NE(dalo_expr_attr(classic.get()), DALO_ATTR_PLAIN);
+}
+
+// ---- reduction ----
+
+TEST_F(ConvertTest, ReduceNegativeCubicUsesOneVariable) {
+    uint64_t before = dalo_var_count();
+    ExprPtr e = term(-3, {a, b, c});
+    ExprPtr r(dalo_expr_reduce(e.get()));
+    ASSERT_EQ(dalo_var_count(), before + 1);
+    EXPECT_EQ(name_of(static_cast<dalo_var>(before)), "{r0}");
+    EXPECT_EQ(str(r.get()), "6*{r0} -3*a*{r0} -3*b*{r0} -3*c*{r0}");
+    EXPECT_EQ(str(e.get()), "-3*a*b*c");
+}
+
+TEST_F(ConvertTest, ReducePositiveCubicUsesOneSlackBit) {
+    uint64_t before = dalo_var_count();
+    ExprPtr r(dalo_expr_reduce(term(2, {a, b, c}).get()));
+    ASSERT_EQ(dalo_var_count(), before + 1);
+    dalo_var w = static_cast<dalo_var>(before);
+    EXPECT_EQ(name_of(w), "{r0}");
+    EXPECT_EQ(str(r.get()), "2*{r0} +2*a*b +2*a*c -2*a*{r0} +2*b*c -2*b*{r0} -2*c*{r0}");
+    // (2 * (a + b + c - w) * (a + b + c - w - 1)) / 2 built independently.
+    ExprPtr s = term(1, {a});
+    add(s, 1, {b});
+    add(s, 1, {c});
+    add(s, -1, {w});
+    ExprPtr t(dalo_expr_clone_sub_int(s.get(), 1));
+    ExprPtr p(dalo_expr_mul_expr(s.get(), t.get()));
+    dalo_expr_imul_int(p.get(), 2);
+    ExprPtr q(dalo_expr_simplify_as_binary(p.get()));
+    dalo_expr_idiv_int(q.get(), 2);
+    EXPECT_EQ(str(r.get()), str(q.get()));
+}
+
+TEST_F(ConvertTest, ReduceKeepsNegatedLiteralsUntilTheEnd) {
+    // -2 * w * (~a + b + c - 2) with ~a = 1 - a.
+    ExprPtr r(dalo_expr_reduce(term(-2, {b, a | N, c}).get()));
+    EXPECT_EQ(str(r.get()), "2*{r0} +2*a*{r0} -2*b*{r0} -2*c*{r0}");
+}
+
+TEST_F(ConvertTest, ReduceOfQuadraticCreatesNothing) {
+    uint64_t before = dalo_var_count();
+    ExprPtr e = term(3, {y, x}, 4);
+    add(e, -2, {x | N, y | N});
+    add(e, 5, {a, b, a});  // binary simplification leaves a*b
+    add(e, 1, {z});
+    ExprPtr r(dalo_expr_reduce(e.get()));
+    EXPECT_EQ(dalo_var_count(), before);
+    EXPECT_EQ(str(r.get()), binary(e.get()));
+    EXPECT_EQ(str(r.get()), "2 +2*x +2*y +z +5*a*b +x*y");
+    EXPECT_EQ(str(ExprPtr(dalo_expr_reduce(ExprPtr(dalo_expr_create_int(5)).get())).get()), "5");
+    EXPECT_EQ(dalo_var_count(), before);
+}
+
+TEST_F(ConvertTest, SlackCoefficientsFollowTheDegree) {
+    // Degree d needs y in [0, d - 2]: 2 first, then 4, 8, ... and a final remainder.
+    const std::map<int, std::vector<int64_t>> expected = {
+        {3, {1}}, {4, {2}}, {5, {2, 1}}, {6, {2, 2}}, {7, {2, 3}}, {8, {2, 4}}, {10, {2, 4, 2}},
+    };
+    uint64_t n = 10;
+    dalo_var v = dalo_new_var_array("v", &n, 1);
+    int counter = 0;
+    for (const auto& [d, coeffs] : expected) {
+        std::vector<dalo_var> vars;
+        for (int i = 0; i < d; ++i) vars.push_back(v + static_cast<dalo_var>(i));
+        const uint64_t before = dalo_var_count();
+        ExprPtr r(dalo_expr_reduce(term(1, vars).get()));
+        ASSERT_EQ(dalo_var_count(), before + coeffs.size()) << "degree " << d;
+        std::vector<int> xv(dalo_var_count(), 0);
+        Poly p(r.get());
+        const std::string base = "{r" + std::to_string(counter++) + "}";
+        for (size_t j = 0; j < coeffs.size(); ++j) {
+            dalo_var bit = static_cast<dalo_var>(before + j);
+            EXPECT_EQ(name_of(bit),
+                      coeffs.size() == 1 ? base : base + "[" + std::to_string(j) + "]");
+            // With every xi at 0 and only this bit set, the value is k(k + 1) / 2.
+            xv[bit] = 1;
+            EXPECT_EQ(value(p, xv, false), coeffs[j] * (coeffs[j] + 1) / 2) << "degree " << d;
+            xv[bit] = 0;
+        }
+        EXPECT_LE(max_degree(p), 2u);
+    }
+}
+
+TEST_F(ConvertTest, AuxiliaryNamesCountPerTermAndSurviveReset) {
+    ExprPtr e = term(1, {a, b, c});
+    add(e, -1, {x, y, z});
+    const uint64_t before = dalo_var_count();
+    ExprPtr r(dalo_expr_reduce(e.get()));
+    ASSERT_EQ(dalo_var_count(), before + 2);
+    // Terms in canonical order: a*b*c first.
+    EXPECT_EQ(name_of(static_cast<dalo_var>(before)), "{r0}");
+    EXPECT_EQ(name_of(static_cast<dalo_var>(before + 1)), "{r1}");
+    EXPECT_EQ(str(r.get()),
+              "{r0} +2*{r1} +a*b +a*c -a*{r0} +b*c -b*{r0} -c*{r0} -x*{r1} -y*{r1} -z*{r1}");
+    // Another kind of automatic name does not move the counter; a reset does not clear it.
+    ExprPtr f(dalo_between(ExprPtr(dalo_expr_create_var(a)).get(), 0, 5));
+    dalo_var_reset();
+    dalo_var p = dalo_new_var("p"), q = dalo_new_var("q"), s = dalo_new_var("s");
+    ExprPtr g(dalo_expr_reduce(term(-1, {p, q, s}).get()));
+    EXPECT_EQ(str(g.get()), "2*{r2} -p*{r2} -q*{r2} -s*{r2}");
+}
+
+// ---- properties over random polynomials ----
+
+class ConvertPropertyTest : public ConvertTest {
+  protected:
+    std::vector<dalo_var> vars() const { return {a, b, c, x, y}; }
+
+    // A few terms of degree 0 to 5 over n of the variables, with repeats and negated
+    // literals; small coefficients of both signs.
+    ExprPtr random_poly(std::mt19937& rng, int max_high_terms) const {
+        auto pick = [&](uint32_t n) { return static_cast<uint32_t>(rng() % n); };
+        const uint32_t n = 3 + pick(3);
+        const std::vector<dalo_var> vs = vars();
+        ExprPtr e(dalo_expr_create_int(static_cast<int64_t>(pick(21)) - 10));
+        const uint32_t count = 1 + pick(6);
+        int high = 0;
+        for (uint32_t k = 0; k < count; ++k) {
+            uint32_t d = pick(6);
+            if (d >= 3 && high++ >= max_high_terms) d = pick(3);
+            std::vector<dalo_var> t;
+            for (uint32_t i = 0; i < d; ++i) {
+                dalo_var v = vs[pick(n)];
+                if (pick(4) == 0) v |= N;
+                t.push_back(v);
+            }
+            add(e, static_cast<int64_t>(pick(19)) - 9, t);
+        }
+        return e;
+    }
+};
+
+TEST_F(ConvertPropertyTest, ConversionsAgreeWithTheFormulas) {
+    std::mt19937 rng(2024);
+    const std::vector<dalo_var> vs = vars();
+    for (int round = 0; round < 40; ++round) {
+        ExprPtr e = random_poly(rng, 6);
+        const int64_t scale = int64_t{1} << dalo_expr_max_degree(e.get());
+        ExprPtr spin(dalo_expr_binary_to_spin(e.get()));
+        ExprPtr back(dalo_expr_spin_to_binary(e.get()));
+        ExprPtr round_trip(dalo_expr_spin_to_binary(spin.get()));
+        const Poly pe(e.get()), ps(spin.get()), pb(back.get()), pr(round_trip.get());
+        std::vector<int> xv(dalo_var_count(), 0);
+        for (uint64_t bits = 0; bits < 32; ++bits) {
+            assign(xv, vs, bits);
+            const int64_t v = value(pe, xv, false);
+            ASSERT_EQ(value(ps, xv, true), scale * v) << str(e.get());
+            ASSERT_EQ(value(pb, xv, false), value(pe, xv, true)) << str(e.get());
+            ASSERT_EQ(value(pr, xv, false), scale * v) << str(e.get());
+        }
+    }
+}
+
+TEST_F(ConvertPropertyTest, ReductionMinimumEqualsTheInput) {
+    std::mt19937 rng(7);
+    const std::vector<dalo_var> vs = vars();
+    for (int round = 0; round < 40; ++round) {
+        ExprPtr e = random_poly(rng, 4);
+        const uint64_t before = dalo_var_count();
+        ExprPtr r(dalo_expr_reduce(e.get()));
+        const uint64_t after = dalo_var_count();
+        std::vector<dalo_var> aux;
+        for (uint64_t i = before; i < after; ++i) aux.push_back(static_cast<dalo_var>(i));
+        ASSERT_LE(aux.size(), 8u);
+        const Poly pe(e.get()), pr(r.get());
+        EXPECT_LE(max_degree(pr), 2u) << str(e.get());
+        EXPECT_LE(dalo_expr_max_degree(r.get()), 2u);
+        std::vector<int> xv(after, 0);
+        for (uint64_t bits = 0; bits < 32; ++bits) {
+            assign(xv, vs, bits);
+            int64_t best = std::numeric_limits<int64_t>::max();
+            for (uint64_t w = 0; w < (uint64_t{1} << aux.size()); ++w) {
+                assign(xv, aux, w);
+                best = std::min(best, value(pr, xv, false));
+            }
+            assign(xv, aux, 0);
+            ASSERT_EQ(best, value(pe, xv, false)) << str(e.get()) << " -> " << str(r.get());
+        }
+    }
+}
+
+// ---- large inputs, under several thread budgets ----
+
+// The minimum over the auxiliary variables, taken per group: each group belongs to one
+// reduced term and no term mixes two groups, so the minimum separates.
+int64_t grouped_minimum(const Poly& p, std::vector<int>& xv, uint64_t first_aux,
+                        const std::vector<uint64_t>& group_of,
+                        const std::vector<std::vector<dalo_var>>& bits_of) {
+    int64_t base = p.constant;
+    std::vector<std::vector<const Term*>> by_group(bits_of.size());
+    for (const Term& t : p.terms) {
+        int64_t g = -1;
+        for (dalo_var id : t.vars) {
+            if ((id & kIndex) < first_aux) continue;
+            const auto h = static_cast<int64_t>(group_of.at((id & kIndex) - first_aux));
+            EXPECT_TRUE(g == -1 || g == h) << "two groups meet in one term";
+            g = h;
+        }
+        if (g < 0) {
+            base += term_value(t, xv, false);
+        } else {
+            by_group[static_cast<uint64_t>(g)].push_back(&t);
+        }
+    }
+    for (uint64_t g = 0; g < bits_of.size(); ++g) {
+        int64_t best = std::numeric_limits<int64_t>::max();
+        for (uint64_t w = 0; w < (uint64_t{1} << bits_of[g].size()); ++w) {
+            assign(xv, bits_of[g], w);
+            int64_t s = 0;
+            for (const Term* t : by_group[g]) s += term_value(*t, xv, false);
+            best = std::min(best, s);
+        }
+        assign(xv, bits_of[g], 0);
+        base += best;
+    }
+    return base;
+}
+
+TEST(ReduceParallelTest, LargeReductionKeepsEveryMinimum) {
+    constexpr uint64_t kVars = 300, kTerms = 15000;
+    dalo_var v = dalo_new_var_array("v", &kVars, 1);
+    std::mt19937 rng(99);
+    ExprPtr e(dalo_expr_create_int(3));
+    for (uint64_t k = 0; k < kTerms; ++k) {
+        const uint32_t d = 3 + static_cast<uint32_t>(rng() % 3);
+        std::vector<dalo_var> t;
+        for (uint32_t i = 0; i < d; ++i) t.push_back(v + static_cast<dalo_var>(rng() % kVars));
+        int64_t coeff = static_cast<int64_t>(rng() % 7) + 1;
+        if (rng() % 2 == 0) coeff = -coeff;
+        add(e, coeff, t);
+        if (k % 5 == 0) add(e, coeff, {v + static_cast<dalo_var>(rng() % kVars)});
+    }
+    const uint64_t first_aux = dalo_var_count();
+    ExprPtr r(dalo_expr_reduce(e.get()));
+    const uint64_t aux_count = dalo_var_count() - first_aux;
+    // Group the auxiliary variables by name: "{rN}" or the elements "{rN}[j]".
+    std::vector<uint64_t> group_of;
+    std::vector<std::vector<dalo_var>> bits_of;
+    std::map<std::string, uint64_t> groups;
+    for (uint64_t i = 0; i < aux_count; ++i) {
+        std::string name = name_of(static_cast<dalo_var>(first_aux + i));
+        name = name.substr(0, name.find('['));
+        ASSERT_EQ(name.rfind("{r", 0), 0u) << name;
+        const uint64_t g = groups.emplace(name, groups.size()).first->second;
+        if (g == bits_of.size()) bits_of.emplace_back();
+        bits_of[g].push_back(static_cast<dalo_var>(first_aux + i));
+        group_of.push_back(g);
+    }
+    // One group per reduced term, at most two bits each (degree 5 needs y in [0, 3]).
+    ExprPtr s(dalo_expr_simplify_as_binary(e.get()));
+    uint64_t high = 0;
+    for (const Term& t : terms_of(s.get())) high += t.vars.size() >= 3 ? 1 : 0;
+    EXPECT_EQ(groups.size(), high);
+    EXPECT_LE(aux_count, 2 * high);
+    const Poly pe(e.get()), pr(r.get());
+    EXPECT_LE(max_degree(pr), 2u);
+    std::vector<int> xv(dalo_var_count(), 0);
+    for (int sample = 0; sample < 20; ++sample) {
+        for (uint64_t i = 0; i < kVars; ++i) xv[v + i] = static_cast<int>(rng() % 2);
+        ASSERT_EQ(grouped_minimum(pr, xv, first_aux, group_of, bits_of), value(pe, xv, false));
+    }
+}
+
+TEST(ReduceParallelTest, ConcurrentReductionsGetDistinctNames) {
+    constexpr uint64_t kVars = 6;
+    const dalo_var v = dalo_new_var_array("v", &kVars, 1);
+    // Each thread's expression: 40 cubic terms of both signs, degree 5 for some (two bits).
+    ExprPtr e(dalo_expr_create());
+    for (int k = 0; k < 40; ++k) {
+        if (k % 4 == 0) {
+            add(e, k + 1, {v, v + 1, v + 2, v + 3, v + 4});
+        } else {
+            add(e, k % 2 == 0 ? k : -k, {v + k % 3, v + 3, v + 5});
+        }
+    }
+    ExprPtr s(dalo_expr_simplify_as_binary(e.get()));
+    const uint64_t before = dalo_var_count();
+    std::vector<ExprPtr> out(4);
+    std::vector<std::thread> threads;
+    for (auto& r : out) threads.emplace_back([&r, &e] { r.reset(dalo_expr_reduce(e.get())); });
+    for (std::thread& t : threads) t.join();
+    // Per call: one name per reduced term, all distinct across the calls.
+    std::set<std::string> names;
+    for (uint64_t i = before; i < dalo_var_count(); ++i) {
+        std::string name = name_of(static_cast<dalo_var>(i));
+        names.insert(name.substr(0, name.find('[')));
+    }
+    EXPECT_EQ(names.size(), 4 * dalo_expr_term_count(s.get()));
+    for (const ExprPtr& r : out) EXPECT_LE(dalo_expr_max_degree(r.get()), 2u);
+}
+
+// ---- refusals ----
+
+class ConvertDeathTest : public ConvertTest {
+  protected:
+    // a*b*c with a declared constraint 0 <= a + b <= 1 attached.
+    ExprPtr declared() const {
+        ExprPtr e = term(1, {a, b, c});
+        ExprPtr body = term(1, {a});
+        add(body, 1, {b});
+        ExprPtr cons(dalo_cons_between(body.get(), 0, 1));
+        dalo_expr_iadd_expr(e.get(), cons.get());
+        return e;
+    }
+};
+
+TEST_F(ConvertDeathTest, DeclaredConstraintsAreRefused) {
+    ExprPtr e = declared();
+    EXPECT_FATAL(dalo_expr_binary_to_spin(e.get()),
+                 "dalo::cons: 'binary_to_spin' is not allowed on an expression with declared "
+                 "constraints");
+    EXPECT_FATAL(dalo_expr_spin_to_binary(e.get()),
+                 "dalo::cons: 'spin_to_binary' is not allowed on an expression with declared "
+                 "constraints");
+    EXPECT_FATAL(dalo_expr_reduce(e.get()),
+                 "dalo::cons: 'reduce (declared constraints would be dropped; reduce the "
+                 "objective before adding dalo::cons parts)' is not allowed on an expression "
+                 "with declared constraints");
+    // The constraint check comes before the integer-atom check.
+    add(e, 1, {dalo_new_int_var("k", 0, 3)});
+    EXPECT_FATAL(dalo_expr_reduce(e.get()),
+                 "dalo::cons: 'reduce (declared constraints would be dropped; reduce the "
+                 "objective before adding dalo::cons parts)' is not allowed on an expression "
+                 "with declared constraints");
+}
+
+TEST_F(ConvertDeathTest, IntegerAtomsAreRefused) {
+    dalo_var k = dalo_new_int_var("k", 0, 3);
+    // The atom sits in a later term, after one that reduction would otherwise rewrite.
+    ExprPtr e = term(-1, {a, b, c});
+    add(e, 2, {a, k});
+    EXPECT_FATAL(dalo_expr_binary_to_spin(e.get()),
+                 "binary_to_spin: native integer variables (int_var) are not supported (spin "
+                 "semantics do not apply to integer atoms).");
+    EXPECT_FATAL(dalo_expr_spin_to_binary(e.get()),
+                 "spin_to_binary: native integer variables (int_var) are not supported (spin "
+                 "semantics do not apply to integer atoms).");
+    EXPECT_FATAL(dalo_expr_reduce(e.get()),
+                 "reduce: native integer variables (int_var) are not supported "
+                 "(Ishikawa/Freedman quadratization assumes 0/1 variables).");
+}
+
+}  // namespace

@@ -1,0 +1,559 @@
+// Substitution, evaluation under a map, binarization and reachable bounds. Substitution is
+// checked term by term against the same sums built with the public product; large inputs,
+// where the work runs on several threads, against references computed here.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdlib>
+#include <map>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "dalo.h"
+#include "support/expr_util.hpp"
+#include "support/fatal.hpp"
+
+using dalo_test::ExprPtr;
+using dalo_test::str;
+using dalo_test::Term;
+using dalo_test::terms_of;
+
+namespace {
+
+constexpr dalo_var N = DALO_NEG_BIT;
+
+ExprPtr build(int64_t constant, const std::vector<Term>& ts) {
+    ExprPtr e(dalo_expr_create_int(constant));
+    for (const Term& t : ts)
+        dalo_expr_iadd_raw_term(e.get(), t.coeff, t.vars.data(), t.vars.size());
+    return e;
+}
+
+using Repl = std::map<dalo_var, const dalo_expr*>;
+
+ExprPtr replace(const dalo_expr* e, const Repl& m) {
+    std::vector<dalo_var> vars;
+    std::vector<const dalo_expr*> repl;
+    for (const auto& [v, r] : m) {
+        vars.push_back(v);
+        repl.push_back(r);
+    }
+    return ExprPtr(dalo_expr_replace(e, vars.data(), repl.data(), vars.size()));
+}
+
+// constant + sum of coeff * factor_1 * ... * factor_d, each factor the replacement or 1 * v,
+// multiplied with the public product; the products' terms are then appended one by one, as
+// adding each product would.
+ExprPtr product_reference(int64_t constant, const std::vector<Term>& ts, const Repl& m) {
+    uint64_t sum = static_cast<uint64_t>(constant);
+    std::vector<Term> all;
+    for (const Term& t : ts) {
+        ExprPtr p(dalo_expr_create_int(t.coeff));
+        for (dalo_var v : t.vars) {
+            auto it = m.find(v);
+            ExprPtr f(it != m.end() ? dalo_expr_clone(it->second) : dalo_expr_create_var(v));
+            p.reset(dalo_expr_mul_expr(p.get(), f.get()));
+        }
+        sum += static_cast<uint64_t>(dalo_expr_constant(p.get(), nullptr));
+        for (const Term& pt : terms_of(p.get())) all.push_back(pt);
+    }
+    return build(static_cast<int64_t>(sum), all);
+}
+
+int64_t eval(const dalo_expr* e, const std::map<dalo_var, int64_t>& values) {
+    std::vector<dalo_var> vars;
+    std::vector<int64_t> vals;
+    for (const auto& [v, x] : values) {
+        vars.push_back(v);
+        vals.push_back(x);
+    }
+    return dalo_expr_eval_map(e, vars.data(), vals.data(), vars.size(), nullptr);
+}
+
+class SubstituteTest : public testing::Test {
+  protected:
+    dalo_var x = dalo_new_var("x"), y = dalo_new_var("y"), z = dalo_new_var("z"),
+             w = dalo_new_var("w");
+    std::mt19937_64 rng{2024};
+
+    static ExprPtr term(int64_t coeff, std::vector<dalo_var> vs, int64_t constant = 0) {
+        return ExprPtr(dalo_expr_create_raw_term(coeff, vs.data(), vs.size(), constant));
+    }
+    static void add(const ExprPtr& e, int64_t coeff, std::vector<dalo_var> vs) {
+        dalo_expr_iadd_raw_term(e.get(), coeff, vs.data(), vs.size());
+    }
+};
+
+TEST_F(SubstituteTest, TermsFollowTheProductOrder) {
+    ExprPtr e = term(3, {x, z}, 2);
+    ExprPtr y1(dalo_expr_create_add_var_int(y, 1));
+    ExprPtr r = replace(e.get(), {{x, y1.get()}});
+    EXPECT_EQ(dalo_expr_constant(r.get(), nullptr), 2);
+    EXPECT_EQ(terms_of(r.get()), (std::vector<Term>{{3, {z}}, {3, {y, z}}}));
+    EXPECT_EQ(dalo_expr_attr(r.get()), DALO_ATTR_PLAIN);
+    EXPECT_EQ(str(e.get()), "2 +3*x*z");  // the argument is left alone
+
+    // A replacement met twice, with a constant: the product order at degree 5.
+    ExprPtr f = term(3, {x, w, x});
+    ExprPtr yz = term(1, {y, z}, 2);
+    ExprPtr g = replace(f.get(), {{x, yz.get()}});
+    EXPECT_EQ(terms_of(g.get()),
+              (std::vector<Term>{{12, {w}}, {6, {y, z, w}}, {6, {w, y, z}}, {3, {y, z, w, y, z}}}));
+    EXPECT_EQ(dalo_expr_constant(g.get(), nullptr), 0);
+}
+
+TEST_F(SubstituteTest, MatchesTermByTermProducts) {
+    const std::vector<dalo_var> pool = {x, y, z, w};
+    // n terms with coefficients in [-9, 9] and degrees drawn from [lo, hi].
+    auto random_terms = [&](size_t n, size_t lo, size_t hi) {
+        std::vector<Term> out;
+        for (size_t i = 0; i < n; ++i) {
+            Term t{static_cast<int64_t>(rng() % 19) - 9, {}};
+            for (size_t k = lo + rng() % (hi - lo + 1); k > 0; --k) {
+                dalo_var v = pool[rng() % pool.size()];
+                t.vars.push_back(rng() % 4 == 0 ? (v | N) : v);
+            }
+            out.push_back(t);
+        }
+        return out;
+    };
+    for (int round = 0; round < 40; ++round) {
+        // Quadratic terms over linear replacements take a shorter way than the rest.
+        std::vector<Term> ts = round % 2 == 0 ? random_terms(60, 0, 4) : random_terms(60, 2, 2);
+        ExprPtr e = build(static_cast<int64_t>(rng() % 7) - 3, ts);
+        std::vector<ExprPtr> owned;
+        Repl m;
+        for (dalo_var v : {x, z | N, w, y}) {
+            const bool linear = v == x || (v == w && round % 3 != 0);
+            std::vector<Term> rt =
+                linear ? random_terms(1 + rng() % 3, 1, 1) : random_terms(rng() % 4, 0, 2);
+            if (v == y && round % 4 != 0) continue;
+            owned.push_back(build(static_cast<int64_t>(rng() % 5) - 2, rt));
+            m[v] = owned.back().get();
+        }
+        ExprPtr r = replace(e.get(), m);
+        ExprPtr ref = product_reference(dalo_expr_constant(e.get(), nullptr), ts, m);
+        ASSERT_EQ(terms_of(r.get()), terms_of(ref.get())) << "round " << round;
+        ASSERT_EQ(dalo_expr_constant(r.get(), nullptr), dalo_expr_constant(ref.get(), nullptr));
+    }
+}
+
+TEST_F(SubstituteTest, NegatedLiteralsAreOtherIdentifiers) {
+    ExprPtr e = term(5, {x | N});
+    ExprPtr one(dalo_expr_create_int(1));
+    EXPECT_EQ(str(replace(e.get(), {{x, one.get()}}).get()), "5*~x");
+    ExprPtr not_x(dalo_expr_create_sub_int_var(1, x));
+    EXPECT_EQ(str(replace(e.get(), {{x | N, not_x.get()}}).get()), "5 -5*x");
+}
+
+TEST_F(SubstituteTest, NoPairsGiveAnUnsimplifiedPlainCopy) {
+    ExprPtr body(dalo_expr_create_add_var_var(x, x));
+    ExprPtr pen = term(2, {x, y}, 7);
+    add(pen, 2, {x, y});
+    ExprPtr classic(dalo_exprexprelem_create(pen.get(), body.get()));
+    ASSERT_NE(dalo_expr_attr(classic.get()), DALO_ATTR_PLAIN);
+    ExprPtr r(dalo_expr_replace(classic.get(), nullptr, nullptr, 0));
+    EXPECT_EQ(dalo_expr_attr(r.get()), DALO_ATTR_PLAIN);
+    EXPECT_EQ(str(r.get()), "7 +2*x*y +2*x*y");
+    // Each term is its coefficient times its variables: a term without variables joins the
+    // constant and a zero coefficient leaves nothing.
+    ExprPtr odd = term(2, {x});
+    add(odd, 0, {y});
+    add(odd, 4, {});
+    add(odd, -1, {z, w});
+    ExprPtr c(dalo_expr_replace(odd.get(), nullptr, nullptr, 0));
+    EXPECT_EQ(str(c.get()), "4 +2*x -z*w");
+}
+
+TEST_F(SubstituteTest, LaterPairsWin) {
+    ExprPtr e = term(2, {x, y});
+    ExprPtr ey(dalo_expr_create_var(w)), ez(dalo_expr_create_var(z));
+    std::vector<dalo_var> vars = {x, y, x};
+    std::vector<const dalo_expr*> repl = {ey.get(), ey.get(), ez.get()};
+    ExprPtr r(dalo_expr_replace(e.get(), vars.data(), repl.data(), 3));
+    EXPECT_EQ(str(r.get()), "2*z*w");
+}
+
+TEST_F(SubstituteTest, ConstantsAndCoefficientWidths) {
+    ExprPtr e = term(2, {x, y}, 1);
+    ExprPtr three(dalo_expr_create_int(3)), minus(dalo_expr_create_int(-1));
+    EXPECT_EQ(str(replace(e.get(), {{x, three.get()}}).get()), "1 +6*y");
+    ExprPtr all = replace(e.get(), {{x, three.get()}, {y, minus.get()}});
+    EXPECT_EQ(str(all.get()), "-5");
+    EXPECT_EQ(dalo_expr_term_count(all.get()), 0u);
+    // Constants multiply in 64 bits; a term's coefficient keeps the low 32 bits.
+    ExprPtr big(dalo_expr_create_int(int64_t{1} << 40)),
+        half(dalo_expr_create_int(int64_t{1} << 31));
+    EXPECT_EQ(dalo_expr_constant(replace(term(3, {x}).get(), {{x, big.get()}}).get(), nullptr),
+              3 * (int64_t{1} << 40));
+    EXPECT_EQ(str(replace(term(1, {x, y}).get(), {{x, half.get()}}).get()), "-2147483648*y");
+    // A product whose coefficient wraps to 0 is a term like any other, except when it would
+    // stand first: there it is invisible and the next term takes the inline place.
+    ExprPtr wraps(dalo_expr_create_int(int64_t{1} << 32));
+    ExprPtr first = term(1, {x, y});
+    add(first, 3, {z});
+    ExprPtr rf = replace(first.get(), {{x, wraps.get()}});
+    EXPECT_EQ(terms_of(rf.get()), (std::vector<Term>{{3, {z}}}));
+    ExprPtr two = term(1, {x, y});
+    add(two, 2, {x, w});
+    add(two, 3, {z});
+    add(two, 4, {x, w});
+    ExprPtr r2 = replace(two.get(), {{x, wraps.get()}});
+    EXPECT_EQ(terms_of(r2.get()), (std::vector<Term>{{3, {z}}, {0, {w}}}));
+    ExprPtr later = term(3, {z});
+    add(later, 1, {x, y});
+    ExprPtr rl = replace(later.get(), {{x, wraps.get()}});
+    EXPECT_EQ(terms_of(rl.get()), (std::vector<Term>{{3, {z}}, {0, {y}}}));
+    ExprPtr only = replace(term(1, {x, y}).get(), {{x, wraps.get()}});
+    EXPECT_EQ(dalo_expr_term_count(only.get()), 0u);
+    EXPECT_EQ(str(only.get()), "0");
+}
+
+TEST_F(SubstituteTest, DeclaredConstraintsAreSubstitutedIntoNewRecords) {
+    ExprPtr body(dalo_expr_create_add_var_var(x, y));
+    ExprPtr obj = term(2, {x});
+    dalo_expr_iadd_expr(obj.get(), ExprPtr(dalo_cons_between(body.get(), 0, 1)).get());
+    const uint32_t word = dalo_expr_attr(obj.get());
+    ASSERT_GE(word, 0xC0000000u);
+    ExprPtr z1(dalo_expr_create_add_var_int(z, 1));
+    ExprPtr r = replace(obj.get(), {{x, z1.get()}});
+    EXPECT_EQ(str(r.get()), "2 +2*z");
+    EXPECT_GE(dalo_expr_attr(r.get()), 0xC0000000u);
+    EXPECT_NE(dalo_expr_attr(r.get()), DALO_ATTR_PLAIN);
+    EXPECT_NE(dalo_expr_attr(r.get()), word);
+    EXPECT_EQ(str(dalo_exprexprelem_get_body(r.get())), "1 +z +y");
+    EXPECT_EQ(str(dalo_exprexprelem_get_body(obj.get())), "x +y");
+    // The constraint shape travels with the new record.
+    ExprPtr abs(dalo_abs_term(body.get(), 1));
+    ASSERT_EQ(dalo_expr_all_objective_only(abs.get()), 1);
+    ExprPtr ra = replace(abs.get(), {{y, z1.get()}});
+    EXPECT_EQ(dalo_expr_all_objective_only(ra.get()), 1);
+    EXPECT_EQ(str(dalo_exprexprelem_get_body(ra.get())), "1 +x +z");
+    // Classic records are dropped; a classic replacement enters the product as a polynomial.
+    ExprPtr f(dalo_expr_create_add_var_var(z, w));
+    ExprPtr classic(dalo_exprexprelem_create(f.get(), body.get()));
+    ExprPtr rc = replace(classic.get(), {{z, classic.get()}});
+    EXPECT_EQ(dalo_expr_attr(rc.get()), DALO_ATTR_PLAIN);
+    EXPECT_EQ(str(rc.get()), "z +w +w");
+}
+
+TEST_F(SubstituteTest, EvaluatesUnderAMap) {
+    ExprPtr e = term(2, {x, y}, 3);
+    int64_t out = 0;
+    std::vector<dalo_var> vars = {x, y};
+    std::vector<int64_t> vals = {1, 4};
+    EXPECT_EQ(dalo_expr_eval_map(e.get(), vars.data(), vals.data(), 2, &out), 11);
+    EXPECT_EQ(out, 11);
+    EXPECT_EQ(eval(term(4, {x | N}).get(), {{x, 1}}), 0);
+    EXPECT_EQ(eval(term(4, {x | N}).get(), {{x, 0}}), 4);
+    EXPECT_EQ(eval(term(4, {x | N}).get(), {{x, 3}}), -8);
+    // Later pairs win; integer atoms and degree 4 read their values.
+    dalo_var n = dalo_new_int_var("n", -3, 9);
+    ExprPtr g = term(3, {n, x, y | N, n}, -1);
+    vars = {x, n, y, n};
+    vals = {7, 2, 0, -5};
+    EXPECT_EQ(dalo_expr_eval_map(g.get(), vars.data(), vals.data(), 4, nullptr), 3 * 25 * 7 - 1);
+    // 64-bit arithmetic wraps.
+    ExprPtr big = term(2, {x}, INT64_MAX);
+    EXPECT_EQ(eval(big.get(), {{x, 1}}), INT64_MIN + 1);
+    EXPECT_EQ(eval(term(1, {x, y}).get(), {{x, INT64_MIN}, {y, -1}}), INT64_MIN);
+    EXPECT_EQ(eval(ExprPtr(dalo_expr_create_int(-6)).get(), {}), -6);
+}
+
+TEST_F(SubstituteTest, BinarizesIntegerAtoms) {
+    dalo_var n = dalo_new_int_var("n", 3, 13);
+    const uint64_t before = dalo_var_count();
+    ExprPtr e(dalo_expr_create_var(n));
+    ExprPtr b(dalo_expr_binarize(e.get()));
+    ASSERT_EQ(dalo_var_count(), before + 4);
+    const dalo_var bit0 = static_cast<dalo_var>(before);
+    for (dalo_var j = 0; j < 4; ++j) {
+        EXPECT_EQ(std::string(dalo_var_str(bit0 + j)), "n#" + std::to_string(j));
+    }
+    EXPECT_EQ(str(b.get()), "3 +n#0 +2*n#1 +4*n#2 +3*n#3");
+    EXPECT_EQ(dalo_expr_attr(b.get()), DALO_ATTR_PLAIN);
+    // Again: the same bits.
+    ExprPtr e2 = term(2, {x, n});
+    ExprPtr b2(dalo_expr_binarize(e2.get()));
+    EXPECT_EQ(dalo_var_count(), before + 4);
+    EXPECT_EQ(str(b2.get()), "6*x +2*x*n#0 +4*x*n#1 +8*x*n#2 +6*x*n#3");
+    // Array elements are named after the element.
+    uint64_t shape = 3;
+    dalo_var m = dalo_new_int_var_array("m", &shape, 1, -1, 1);
+    ExprPtr em = term(1, {m + 2}, 4);
+    EXPECT_EQ(str(ExprPtr(dalo_expr_binarize(em.get())).get()), "3 +m[2]#0 +m[2]#1");
+}
+
+TEST_F(SubstituteTest, BinarizedValuesMatchTheIntegers) {
+    dalo_var n = dalo_new_int_var("n", -2, 4), k = dalo_new_int_var("k", 5, 8);
+    ExprPtr e = term(3, {n, x, k}, 1);
+    add(e, -2, {n, n});
+    add(e, 7, {y | N});
+    add(e, 0, {x});
+    ExprPtr b(dalo_expr_binarize(e.get()));
+    EXPECT_EQ(dalo_expr_has_int_atom(b.get()), 0);
+    EXPECT_EQ(dalo_expr_term_count(b.get()), 12u + 15u + 1u + 1u);
+    // Bits of n (1, 2, 3) then of k (1, 2), created as the atoms are met.
+    const dalo_var first = static_cast<dalo_var>(dalo_var_count() - 5);
+    EXPECT_EQ(std::string(dalo_var_str(first)), "n#0");
+    EXPECT_EQ(std::string(dalo_var_str(first + 3)), "k#0");
+    for (uint32_t bits = 0; bits < 32; ++bits) {
+        for (int64_t xv = 0; xv < 2; ++xv) {
+            std::map<dalo_var, int64_t> a = {{x, xv}, {y, 1 - xv}};
+            for (dalo_var j = 0; j < 5; ++j) a[first + j] = (bits >> j) & 1;
+            const int64_t nv = -2 + a[first] + 2 * a[first + 1] + 3 * a[first + 2];
+            const int64_t kv = 5 + a[first + 3] + 2 * a[first + 4];
+            ASSERT_EQ(eval(b.get(), a), eval(e.get(), {{x, xv}, {y, 1 - xv}, {n, nv}, {k, kv}}));
+        }
+    }
+}
+
+TEST_F(SubstituteTest, EncodingCoefficientsAreTheRangeCoefficients) {
+    const std::vector<std::pair<int64_t, int64_t>> ranges = {
+        {0, 1}, {0, 2}, {-5, 2}, {0, 10}, {7, 8}, {100, 163}, {0, 1000}, {-1, 2147483646}};
+    for (const auto& [lo, hi] : ranges) {
+        dalo_var n = dalo_new_int_var("r", lo, hi);
+        ExprPtr b(dalo_expr_binarize(ExprPtr(dalo_expr_create_var(n)).get()));
+        std::vector<int32_t> want(dalo_comp_coeffs_count(lo, hi));
+        dalo_comp_coeffs(lo, hi, want.data());
+        std::vector<Term> got = terms_of(b.get());
+        ASSERT_EQ(got.size(), want.size());
+        for (size_t j = 0; j < want.size(); ++j) EXPECT_EQ(got[j].coeff, want[j]);
+        EXPECT_EQ(dalo_expr_constant(b.get(), nullptr), lo);
+    }
+}
+
+TEST_F(SubstituteTest, BinarizeWithoutIntegerAtomsCopies) {
+    ExprPtr e = term(3, {x, y | N}, 5);
+    add(e, 0, {z});
+    add(e, 2, {});
+    const uint64_t before = dalo_var_count();
+    ExprPtr b(dalo_expr_binarize(e.get()));
+    EXPECT_EQ(dalo_var_count(), before);
+    EXPECT_EQ(terms_of(b.get()), terms_of(e.get()));
+    EXPECT_EQ(dalo_expr_constant(b.get(), nullptr), 5);
+    EXPECT_EQ(dalo_expr_attr(b.get()), DALO_ATTR_PLAIN);
+}
+
+TEST_F(SubstituteTest, ConcurrentBinarizationSharesTheBits) {
+    dalo_var n = dalo_new_int_var("shared", 0, 100);
+    const uint64_t before = dalo_var_count();
+    constexpr int kThreads = 6;
+    std::vector<std::string> texts(kThreads);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            ExprPtr e(dalo_expr_create_var(n));
+            ExprPtr b(dalo_expr_binarize(e.get()));
+            texts[t] = str(b.get());
+        });
+    }
+    for (auto& t : threads) t.join();
+    EXPECT_EQ(dalo_var_count(), before + 7);
+    for (const std::string& s : texts) EXPECT_EQ(s, texts[0]);
+}
+
+TEST_F(SubstituteTest, ReachableBounds) {
+    ExprPtr e = term(3, {x}, 1);
+    add(e, -2, {y});
+    int64_t out = 0;
+    EXPECT_EQ(dalo_expr_pos_sum(e.get(), &out), 4);
+    EXPECT_EQ(out, 4);
+    EXPECT_EQ(dalo_expr_neg_sum(e.get(), nullptr), -1);
+    dalo_var n = dalo_new_int_var("n", -2, 5);
+    ExprPtr f = term(2, {n});
+    EXPECT_EQ(dalo_expr_pos_sum(f.get(), nullptr), 10);
+    EXPECT_EQ(dalo_expr_neg_sum(f.get(), nullptr), -4);
+}
+
+using SubstituteDeathTest = SubstituteTest;
+
+TEST_F(SubstituteDeathTest, EvaluationFailures) {
+    ExprPtr e = term(2, {x, y}, 3);
+    EXPECT_FATAL(eval(e.get(), {{x, 1}}), "eval: variable not found in mapping");
+    // A value for ~y is not a value for y.
+    EXPECT_FATAL(eval(e.get(), {{x, 1}, {y | N, 1}}), "eval: variable not found in mapping");
+    ExprPtr body(dalo_expr_create_add_var_var(x, y));
+    ExprPtr c(dalo_cons_between(body.get(), 0, 1));
+    EXPECT_FATAL(eval(c.get(), {{x, 1}, {y, 0}}),
+                 "dalo::cons: 'eval with a variable map (evaluate against a Sol instead)' is not "
+                 "allowed on an expression with declared constraints");
+}
+
+TEST_F(SubstituteDeathTest, DeclaredReplacementsAreRefusedByTheProduct) {
+    ExprPtr body(dalo_expr_create_add_var_var(x, y));
+    ExprPtr c(dalo_cons_between(body.get(), 0, 1));
+    ExprPtr e = term(2, {x, z});
+    // Nothing multiplies when the variable does not occur.
+    EXPECT_EQ(str(replace(e.get(), {{w, c.get()}}).get()), "2*x*z");
+    EXPECT_FATAL(replace(e.get(), {{z, c.get()}}),
+                 "dalo::cons: '* expr' is not allowed on an expression with declared constraints");
+}
+
+TEST_F(SubstituteDeathTest, BinarizationFailures) {
+    const std::string refused =
+        "binarize: constraint expressions are not supported — call expand_cons() first, then "
+        "binarize the plain penalty form.";
+    dalo_var n = dalo_new_int_var("n", 0, 4);
+    ExprPtr body(dalo_expr_create_var(n));
+    EXPECT_FATAL(dalo_expr_binarize(ExprPtr(dalo_cons_between(body.get(), 0, 1)).get()), refused);
+    ExprPtr classic(dalo_exprexprelem_create(body.get(), body.get()));
+    EXPECT_FATAL(dalo_expr_binarize(classic.get()), refused);
+    dalo_var wide = dalo_new_int_var("wide", 0, (int64_t{1} << 32) - 1);
+    EXPECT_FATAL(dalo_expr_binarize(ExprPtr(dalo_expr_create_var(wide)).get()),
+                 "binarize: encoding coefficient 2147483648 overflows coeff_t — use a wider "
+                 "coefficient variant.");
+    dalo_var huge = dalo_new_int_var("huge", INT64_MIN, INT64_MAX);
+    EXPECT_FATAL(dalo_expr_binarize(ExprPtr(dalo_expr_create_var(huge)).get()),
+                 "binarize: encoding coefficient 2147483648 overflows coeff_t — use a wider "
+                 "coefficient variant.");
+    ExprPtr unknown = term(1, {x, DALO_INT_BIT | 0x3FFFFFF0u});
+    EXPECT_FATAL(dalo_expr_binarize(unknown.get()), "binarize: unknown integer variable");
+}
+
+TEST_F(SubstituteDeathTest, ResetForgetsTheEncodings) {
+    // In a child process: the reset would invalidate the variables of the other tests.
+    EXPECT_EXIT(
+        {
+            dalo_var n = dalo_new_int_var("n", 0, 3);
+            ExprPtr e(dalo_expr_create_var(n));
+            std::string first = str(ExprPtr(dalo_expr_binarize(e.get())).get());
+            dalo_var_reset();
+            dalo_var pad = dalo_new_var("pad");
+            dalo_var again = dalo_new_int_var("n", 0, 3);
+            ExprPtr e2(dalo_expr_create_var(again));
+            ExprPtr b(dalo_expr_binarize(e2.get()));
+            const bool ok = first == "n#0 +2*n#1" && str(b.get()) == "n#0 +2*n#1" &&
+                            dalo_var_count() == 3 && pad == 0 && dalo_expr_has(b.get(), 1) &&
+                            dalo_expr_has(b.get(), 2);
+            std::exit(ok ? 0 : 1);
+        },
+        testing::ExitedWithCode(0), "");
+}
+
+// ---- large inputs ----
+
+class SubstituteParallel : public testing::Test {
+  protected:
+    std::mt19937_64 rng{777};
+    std::vector<dalo_var> pool;
+
+    void SetUp() override {
+        uint64_t n = 60;
+        dalo_var first = dalo_new_var_array("p", &n, 1);
+        for (dalo_var i = 0; i < n; ++i) pool.push_back(first + i);
+    }
+
+    dalo_var literal() {
+        dalo_var v = pool[rng() % pool.size()];
+        return rng() % 5 == 0 ? (v | N) : v;
+    }
+
+    // Terms with non-zero coefficients in [-coeff_max, coeff_max]; two in three of degree
+    // `common` (when given), the others of degree 0 to max_degree.
+    std::vector<Term> random_terms(size_t n, size_t max_degree, int64_t coeff_max,
+                                   size_t common = 2) {
+        std::vector<Term> out;
+        for (size_t i = 0; i < n; ++i) {
+            int64_t c = static_cast<int64_t>(rng() % static_cast<uint64_t>(coeff_max)) + 1;
+            Term t{rng() % 2 ? c : -c, {}};
+            size_t d = rng() % 3 != 0 ? std::min(common, max_degree) : rng() % (max_degree + 1);
+            for (; d > 0; --d) t.vars.push_back(literal());
+            out.push_back(t);
+        }
+        return out;
+    }
+
+    // The value of a literal under a: its variable's value, or 1 - value when negated, unless
+    // the literal itself has a value of its own in over.
+    static uint64_t literal_value(dalo_var v, const std::map<dalo_var, int64_t>& a,
+                                  const std::map<dalo_var, int64_t>& over) {
+        if (auto it = over.find(v); it != over.end()) return static_cast<uint64_t>(it->second);
+        uint64_t x = static_cast<uint64_t>(a.at(v & ~N));
+        return (v & N) != 0 ? 1 - x : x;
+    }
+
+    static int64_t reference_value(int64_t constant, const std::vector<Term>& ts,
+                                   const std::map<dalo_var, int64_t>& a,
+                                   const std::map<dalo_var, int64_t>& over = {}) {
+        uint64_t sum = static_cast<uint64_t>(constant);
+        for (const Term& t : ts) {
+            uint64_t p = static_cast<uint64_t>(t.coeff);
+            for (dalo_var v : t.vars) p *= literal_value(v, a, over);
+            sum += p;
+        }
+        return static_cast<int64_t>(sum);
+    }
+};
+
+TEST_F(SubstituteParallel, ReplaceEqualsTheSerialProducts) {
+    std::vector<Term> ts = random_terms(30'000, 3, 40);
+    std::vector<ExprPtr> owned;
+    Repl m;
+    std::map<dalo_var, std::vector<Term>> repl_terms;
+    std::map<dalo_var, int64_t> repl_constant;
+    for (int k = 0; k < 12; ++k) {
+        dalo_var v = k == 0 ? (pool[1] | N) : pool[static_cast<size_t>(k) * 4];
+        // Linear and general replacements alternate.
+        repl_terms[v] = random_terms(1 + rng() % 3, 2, 9);
+        if (k % 2 == 0) {
+            for (Term& t : repl_terms[v]) t.vars.resize(1, literal());
+        }
+        repl_constant[v] = static_cast<int64_t>(rng() % 5) - 2;
+        owned.push_back(build(repl_constant[v], repl_terms[v]));
+        m[v] = owned.back().get();
+    }
+    // The first output terms have coefficient 0: they may not stay in the inline place.
+    ExprPtr zero(dalo_expr_create_add_var_var(pool[9], pool[10]));
+    dalo_expr_imul_int(zero.get(), 0);
+    m[pool[3]] = zero.get();
+    ts[0] = Term{5, {pool[3], pool[5]}};
+    ts[1] = Term{-2, {pool[6], pool[3]}};
+    ExprPtr e = build(-11, ts);
+
+    ExprPtr r = replace(e.get(), m);
+    ExprPtr ref = product_reference(-11, ts, m);
+    EXPECT_EQ(dalo_expr_attr(r.get()), DALO_ATTR_PLAIN);
+    EXPECT_EQ(dalo_expr_constant(r.get(), nullptr), dalo_expr_constant(ref.get(), nullptr));
+    ASSERT_EQ(dalo_expr_term_count(r.get()), dalo_expr_term_count(ref.get()));
+    EXPECT_TRUE(terms_of(r.get()) == terms_of(ref.get()));
+    for (int round = 0; round < 3; ++round) {
+        std::map<dalo_var, int64_t> a;
+        for (dalo_var v : pool) a[v] = static_cast<int64_t>(rng() % 2);
+        std::map<dalo_var, int64_t> over = {{pool[3], 0}};
+        for (const auto& [v, rt] : repl_terms) {
+            over[v] = reference_value(repl_constant[v], rt, a);
+        }
+        EXPECT_EQ(eval(r.get(), a), reference_value(-11, ts, a, over));
+    }
+}
+
+TEST_F(SubstituteParallel, EvalEqualsTheSerialSum) {
+    // Large coefficients and values: the partial sums wrap.
+    std::vector<Term> ts = random_terms(50'000, 3, 2'000'000'000);
+    ExprPtr e = build(INT64_MAX - 5, ts);
+    for (int round = 0; round < 3; ++round) {
+        std::map<dalo_var, int64_t> a;
+        for (dalo_var v : pool) a[v] = static_cast<int64_t>(rng() % 2'000'001) - 1'000'000;
+        ASSERT_EQ(eval(e.get(), a), reference_value(INT64_MAX - 5, ts, a));
+    }
+}
+
+using SubstituteParallelDeathTest = SubstituteParallel;
+
+TEST_F(SubstituteParallelDeathTest, FailuresOnLargeInputsAreOneLine) {
+    std::vector<Term> ts = random_terms(30'000, 2, 10);
+    ExprPtr e = build(0, ts);
+    std::map<dalo_var, int64_t> a;
+    for (size_t i = 1; i < pool.size(); ++i) a[pool[i]] = 1;  // pool[0] is missing
+    EXPECT_FATAL(eval(e.get(), a), "eval: variable not found in mapping");
+    ExprPtr body(dalo_expr_create_var(pool[0]));
+    ExprPtr c(dalo_cons_between(body.get(), 0, 1));
+    EXPECT_FATAL(replace(e.get(), {{pool[2], c.get()}}),
+                 "dalo::cons: '* expr' is not allowed on an expression with declared constraints");
+}
+
+}  // namespace
