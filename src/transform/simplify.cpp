@@ -45,6 +45,24 @@ TermList TermList::copy_of(const ExprImpl& e) {
     return w;
 }
 
+TermImpl* TermList::release_buffer(uint64_t keep) {
+    TermImpl* p = std::exchange(data_, nullptr);
+    size_ = 0;
+    if (keep == 0) {
+        std::free(p);
+        capacity_ = 0;
+        return nullptr;
+    }
+    if (keep < capacity_ / 2) {  // a heavily merged result gives back what it does not use
+        void* q = std::realloc(p, keep * sizeof(TermImpl));
+        if (q != nullptr) {
+            p = static_cast<TermImpl*>(q);
+            capacity_ = keep;
+        }
+    }
+    return p;
+}
+
 void TermList::push_back(const TermImpl& t) {
     if (size_ == capacity_) {
         uint64_t cap = capacity_ < 4 ? 4 : capacity_ * 2;
@@ -322,23 +340,22 @@ ExprImpl merge_terms(TermList& work, energy_t constant) {
     std::vector<uint64_t> offset(segs + 1, 0);
     for (uint32_t s = 0; s < segs; ++s) offset[s + 1] = offset[s] + (seg[s].end - seg[s].begin);
     const uint64_t total = offset[segs];
+    // The first output term goes inline; the others move to the front of the work array,
+    // which becomes the tail array: no new memory, one pass of moves in warm cache lines.
     work.disown();  // every surviving tail moves into the result below
     if (total == 0) return r;
-
-    // The first output term goes inline, the rest into the tail array.
     uint32_t first_seg = 0;
     while (seg[first_seg].empty()) ++first_seg;
     r.first = w[seg[first_seg].begin++];
-    if (total > 1) {
-        TermImpl* tail = realloc_terms(nullptr, total - 1);
-        par_for_impl(segs, total, [&](uint64_t s) {
-            const uint64_t at = offset[s] - (s > first_seg ? 1 : 0);
-            std::memcpy(tail + at, w + seg[s].begin,
-                        (seg[s].end - seg[s].begin) * sizeof(TermImpl));
-        });
-        r.terms = tail;
-        r.count = r.capacity = total - 1;
+    uint64_t at = 0;
+    for (const Segment& sg : seg) {
+        // Destinations never pass their sources: outputs never outnumber inputs.
+        std::memmove(w + at, w + sg.begin, (sg.end - sg.begin) * sizeof(TermImpl));
+        at += sg.end - sg.begin;
     }
+    r.terms = work.release_buffer(at);
+    r.count = at;
+    r.capacity = at == 0 ? 0 : std::max(at, work.capacity());
     return r;
 }
 
@@ -362,9 +379,17 @@ ExprImpl expr_simplify_as_spin(const ExprImpl& e) {
 
 ExprImpl expr_simplify_as_binary(const ExprImpl& e) {
     if (e.term_count() == 0) return ExprImpl(e.constant);
-    TermList w = TermList::copy_of(e);
-    const uint64_t n = w.size();
+    const uint64_t n = e.term_count();
+    TermList w(n);
     TermImpl* t = w.data();
+    // Each term is copied and rewritten in one pass over memory.
+    const uint64_t shift = e.has_inline() ? 1 : 0;
+    auto rewrite = [&](uint64_t i, RuleOutput& out) {
+        const TermImpl& src = i < shift ? e.first : e.terms[i - shift];
+        t[i] = src;
+        if (src.vars.tail != nullptr) t[i].vars = copy_vars(src.vars);
+        binary_rules(t[i], out);
+    };
 
     const uint32_t threads = in_parallel_region() ? 1 : thread_budget();
     std::vector<RuleOutput> outputs;
@@ -378,13 +403,14 @@ ExprImpl expr_simplify_as_binary(const ExprImpl& e) {
             RuleOutput& out = outputs[next_slot.fetch_add(1)];
             for (uint64_t c; (c = next_chunk.fetch_add(1, std::memory_order_relaxed)) < chunks;) {
                 const uint64_t b = std::min(n, c * size), end = std::min(n, b + size);
-                for (uint64_t i = b; i < end; ++i) binary_rules(t[i], out);
+                for (uint64_t i = b; i < end; ++i) rewrite(i, out);
             }
         });
     } else {
         outputs.resize(1);
-        for (uint64_t i = 0; i < n; ++i) binary_rules(t[i], outputs[0]);
+        for (uint64_t i = 0; i < n; ++i) rewrite(i, outputs[0]);
     }
+    w.adopt(n);
 
     int64_t constant = e.constant;
     std::vector<SideTerm> side;

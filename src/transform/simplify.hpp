@@ -23,6 +23,14 @@ inline uint32_t quick_degree(const VarList& v) {
 
 // Strict term order: by degree, then position by position by sort_key.
 inline bool term_less(const TermImpl& a, const TermImpl& b) {
+    if (a.vars.tail == nullptr && b.vars.tail == nullptr) {  // degree 0 to 2, the common case
+        const uint32_t da = (a.vars.slot0 != kNoVar) + (a.vars.slot1 != kNoVar);
+        const uint32_t db = (b.vars.slot0 != kNoVar) + (b.vars.slot1 != kNoVar);
+        if (da != db) return da < db;
+        const uint64_t ka = (uint64_t{sort_key(a.vars.slot0)} << 32) | sort_key(a.vars.slot1);
+        const uint64_t kb = (uint64_t{sort_key(b.vars.slot0)} << 32) | sort_key(b.vars.slot1);
+        return ka < kb;
+    }
     const uint32_t da = quick_degree(a.vars), db = quick_degree(b.vars);
     if (da != db) return da < db;
     if (da == 0) return false;
@@ -75,6 +83,12 @@ class TermList {
     void push_back(const TermImpl& t);
     // Forgets the terms without releasing their tails (they have moved elsewhere).
     void disown() { size_ = 0; }
+    // The first n entries (within the capacity) were written in place and are now owned.
+    void adopt(uint64_t n) { size_ = n; }
+    // Hands the array over (shrunk when mostly unused; null when keep is 0) and leaves the
+    // list empty; capacity() then tells the size of what was handed over.
+    TermImpl* release_buffer(uint64_t keep);
+    uint64_t capacity() const { return capacity_; }
 
   private:
     TermImpl* data_ = nullptr;
