@@ -54,6 +54,19 @@ typedef uint32_t dalo_var;
 typedef struct dalo_term dalo_term;
 /* An expression: a constant plus a sequence of terms, with an attribute word. */
 typedef struct dalo_expr dalo_expr;
+/* A compiled, immutable Model, held through a shared handle. */
+typedef struct dalo_model dalo_model;
+/* One assignment of values to the variables of a Model, with a cached energy. */
+typedef struct dalo_sol dalo_sol;
+
+/* A growable array of 64-bit words handed between the library and its caller:
+ * {begin, end, capacity}. The block it describes is allocated with malloc() and released
+ * with free(); an empty record is three null pointers. */
+typedef struct dalo_u64_vector {
+    uint64_t* begin;
+    uint64_t* end;
+    uint64_t* capacity;
+} dalo_u64_vector;
 
 /* ======================================================================================
  * Variables and integer variables
@@ -444,6 +457,197 @@ DALO_API dalo_expr* dalo_relu_term(const dalo_expr* body, int32_t k);
 /* 1 when e is a declared sum without free-form penalty whose constraints (at least one) are
  * all objective-only penalty shapes, else 0. */
 DALO_API int dalo_expr_all_objective_only(const dalo_expr* e);
+
+/* ======================================================================================
+ * Constraint inspection and evaluation
+ *
+ * Items of a value, numbered from 0: a constraint sum's constraints in order, then its
+ * free-form penalty when it has one; an ExprExpr's own record; for a plain or VarInt value
+ * the expression itself, reported as a free-form penalty with weight 1 and bounds [0, 0].
+ * Violation distance of a body value v: outside [lo, hi] the distance to it, or with allowed
+ * intervals the smallest distance to one of them; 0 inside.
+ * ==================================================================================== */
+
+/* 1 when e is a declared constraint sum, else 0. */
+DALO_API int dalo_expr_is_declared(const dalo_expr* e);
+/* 1 for an ExprExpr, or a sum with exactly one constraint and no free-form penalty. */
+DALO_API int dalo_expr_has_body(const dalo_expr* e);
+/* Items of a sum (its penalty included); 1 for anything else. */
+DALO_API uint64_t dalo_cons_item_count(const dalo_expr* e);
+/* Item i: 1 for a bounded constraint (body copy, weight, lo, hi), 0 for a free-form item
+ * (copy of the free-form expression, weight 1, bounds [0, 0]). *body is owned by the caller.
+ * Aborts if: i is not an item of e. */
+DALO_API int dalo_cons_item_info(const dalo_expr* e, uint64_t i, dalo_expr** body, int64_t* weight,
+                                 int64_t* lo, int64_t* hi);
+/* Writes the penalty exponent k and the objective-only flag of item i (first 2 and 0);
+ * returns 1 when item i is a constraint record with bounds, else 0. */
+DALO_API int dalo_cons_item_shape(const dalo_expr* e, uint64_t i, uint32_t* k,
+                                  uint32_t* objective_only);
+/* Number of allowed intervals of item i; copies the first min(capacity, n) into lo[], hi[]. */
+DALO_API uint64_t dalo_cons_item_allowed(const dalo_expr* e, uint64_t i, int64_t* lo, int64_t* hi,
+                                         uint64_t capacity);
+/* Item i under sol: body value, bounds, violation distance and weight; a free-form item
+ * reports its value as the (signed) violation. Returns 1.
+ * Aborts if: i is not an item of e; the record has no bounds. */
+DALO_API int dalo_cons_item_eval(const dalo_expr* e, uint64_t i, const dalo_sol* sol,
+                                 int64_t* value, int64_t* lo, int64_t* hi, int64_t* violation,
+                                 int64_t* weight);
+/* Number of violated constraints of e under sol (objective-only shapes never count; a
+ * non-zero free-form penalty counts once).
+ * Aborts if: e carries no constraints. */
+DALO_API uint64_t dalo_cons_violation_count(const dalo_expr* e, const dalo_sol* sol);
+
+/* ======================================================================================
+ * Model compilation and queries
+ *
+ * dalo_model_create compiles a binary-simplified expression: every variable that occurs gets
+ * a dense model index (in ascending identifier order), terms are grouped by degree into flat
+ * arrays, declared constraints become native constraint records and a free-form penalty the
+ * remainder, integer variables become integer atoms. Inside a Model a variable word is a
+ * model index (bit 31 set for a negated literal, only in terms of degree 3 and more) or an
+ * atom position | 0x40000000. DALO_MODEL_PROFILE set prints one "  [Model] " timing line per
+ * phase on standard error.
+ * Handles are shared: owned, release with dalo_model_destroy; the Model lives while any
+ * handle, Sol or solver wrapper holds it. Pointers returned point into the Model. Every
+ * query also accepts dalo_sol_model(sol). Queries may run from any number of threads.
+ * ==================================================================================== */
+
+/* Aborts if: the expression is not in binary-simplified form, or a constraint record is
+ * unusable (the message says which). */
+DALO_API dalo_model* dalo_model_create(const dalo_expr* e);
+/* As dalo_model_create; the scale is accepted and not applied (the Model's scale is 1.0). */
+DALO_API dalo_model* dalo_model_create_scaled(const dalo_expr* e, double scale);
+/* A new handle sharing the Model. */
+DALO_API dalo_model* dalo_model_clone(const dalo_model* m);
+DALO_API void dalo_model_destroy(dalo_model* m);
+
+DALO_API double dalo_model_scale(const dalo_model* m);
+DALO_API uint32_t dalo_model_var_count(const dalo_model* m);
+/* Identifier of model index i. Aborts if: i >= dalo_model_var_count. */
+DALO_API dalo_var dalo_model_var(const dalo_model* m, uint32_t index);
+/* 1 when the variable (bit 31 ignored) is in the Model, else 0. */
+DALO_API int dalo_model_has(const dalo_model* m, dalo_var id);
+/* Model index of the variable, or 0xFFFFFFFF. */
+DALO_API uint32_t dalo_model_var_index(const dalo_model* m, dalo_var id);
+DALO_API int64_t dalo_model_constant(const dalo_model* m, int64_t* out);
+DALO_API uint32_t dalo_model_max_degree(const dalo_model* m);
+/* Terms of degree d (1-based; 0 for d = 0). Aborts if: d > max degree. */
+DALO_API uint64_t dalo_model_term_count(const dalo_model* m, uint32_t d);
+/* Variable words of the degree-d terms, d per term (NULL for d = 0).
+ * Aborts if: d > max degree. */
+DALO_API const uint32_t* dalo_model_term_vars(const dalo_model* m, uint32_t d);
+/* Coefficients of the degree-d terms (NULL for d = 0). Aborts if: d > max degree. */
+DALO_API const int32_t* dalo_model_coeff_array(const dalo_model* m, uint32_t d);
+/* Coefficient i of degree d, also stored through out when out is not NULL.
+ * Aborts if: d is 0 or above the max degree; i >= dalo_model_term_count(m, d). */
+DALO_API int64_t dalo_model_coeff_at(const dalo_model* m, uint32_t d, uint64_t i, int32_t* out);
+/* 1 when a term word has bit 31 set. */
+DALO_API int dalo_model_has_negated_literals(const dalo_model* m);
+
+DALO_API uint64_t dalo_model_int_var_count(const dalo_model* m);
+/* Aborts if: atom >= dalo_model_int_var_count. */
+DALO_API void dalo_model_int_var_bounds(const dalo_model* m, uint64_t atom, int64_t* lower,
+                                        int64_t* upper);
+/* Integer identifier of an atom. Aborts if: atom >= dalo_model_int_var_count. */
+DALO_API dalo_var dalo_model_int_var_orig(const dalo_model* m, uint64_t atom);
+
+DALO_API uint64_t dalo_model_native_cons_count(const dalo_model* m);
+/* Linear body terms of record i, for linear MIP/ILP use.
+ * Aborts if: i >= the record count; the body has a nonlinear part; the record has an
+ * allowed-value set. */
+DALO_API uint64_t dalo_model_native_cons_nterms(const dalo_model* m, uint64_t i);
+/* Variable words and coefficients of the linear body terms of record i.
+ * Aborts if: i >= the record count. */
+DALO_API const uint32_t* dalo_model_native_cons_vars(const dalo_model* m, uint64_t i);
+DALO_API const int32_t* dalo_model_native_cons_coeffs(const dalo_model* m, uint64_t i);
+/* Bounds, body constant and weight of record i. Aborts if: i >= the record count. */
+DALO_API void dalo_model_native_cons_bounds(const dalo_model* m, uint64_t i, int64_t* lower,
+                                            int64_t* upper, int64_t* constant, int64_t* weight);
+/* Penalty exponent (1 or 2) and objective-only flag of record i.
+ * Aborts if: i >= the record count. */
+DALO_API void dalo_model_native_cons_shape(const dalo_model* m, uint64_t i, uint32_t* exponent,
+                                           uint32_t* objective_only);
+/* 1 when a record has exponent 1 or is objective-only. */
+DALO_API int dalo_model_has_penalty_shapes(const dalo_model* m);
+DALO_API int dalo_model_has_remainder(const dalo_model* m);
+/* Remainder constant and term count; returns the count. */
+DALO_API uint64_t dalo_model_remainder_info(const dalo_model* m, int64_t* constant,
+                                            uint64_t* count);
+/* Term t of the remainder spans variable words [head[t], head[t + 1]) (count + 1 entries). */
+DALO_API const uint64_t* dalo_model_remainder_head(const dalo_model* m);
+DALO_API const uint32_t* dalo_model_remainder_vars(const dalo_model* m);
+DALO_API const int32_t* dalo_model_remainder_coeffs(const dalo_model* m);
+
+/* Objective value of a bit vector (model index i in word i / 64, bit i % 64); native
+ * constraints are not included. Also stored through out when out is not NULL.
+ * Aborts if: the Model has integer atoms. */
+DALO_API int64_t dalo_model_eval(const dalo_model* m, const uint64_t* bits, int64_t* out);
+/* Value of e under a bit vector indexed through the Model; variables outside the Model drop
+ * their terms. Also stored through out when out is not NULL.
+ * Aborts if: e carries declared constraints; e holds an integer variable. */
+DALO_API int64_t dalo_expr_eval_with_model(const dalo_expr* e, const dalo_model* m,
+                                           const uint64_t* bits, int64_t* out);
+
+/* ======================================================================================
+ * Sol
+ *
+ * Bits packed 64 per word (model index i in word i / 64, bit i % 64), one 64-bit value per
+ * integer atom, a cached energy with a validity flag, and a time to solution. Every change
+ * of a value invalidates the energy. Variables are identifiers; a negated literal reads and
+ * writes the complement. Owned: release with dalo_sol_destroy. A Sol shares its Model.
+ * ==================================================================================== */
+
+/* All bits 0, integer atoms at their lower bounds, energy computed, tts -1. */
+DALO_API dalo_sol* dalo_sol_create(const dalo_model* m);
+/* A Sol over a private Model compiled from the binary simplification of e (declared
+ * constraints are not attached). */
+DALO_API dalo_sol* dalo_sol_create_from_expr(const dalo_expr* e);
+DALO_API dalo_sol* dalo_sol_clone(const dalo_sol* s);
+DALO_API void dalo_sol_destroy(dalo_sol* s);
+/* The Sol's Model, for the Model queries. Borrowed: do not pass to dalo_model_destroy. */
+DALO_API const dalo_model* dalo_sol_model(const dalo_sol* s);
+DALO_API uint32_t dalo_sol_var_count(const dalo_sol* s);
+DALO_API int dalo_sol_has(const dalo_sol* s, dalo_var id);
+DALO_API dalo_var dalo_sol_model_var(const dalo_sol* s, uint32_t index);
+
+/* Value 0/1 of a binary variable or literal. Aborts if: it is not in the Model. */
+DALO_API uint32_t dalo_sol_get(const dalo_sol* s, dalo_var id);
+/* Sets a binary variable (value != 0) or literal. Aborts if: it is not in the Model. */
+DALO_API void dalo_sol_set(dalo_sol* s, dalo_var id, uint32_t value);
+/* Toggles a binary variable. Aborts if: it is not in the Model. */
+DALO_API void dalo_sol_flip(dalo_sol* s, dalo_var id);
+/* The bit words (dalo_sol_var_count bits). */
+DALO_API const uint64_t* dalo_sol_bits(const dalo_sol* s);
+/* Moves the bit words into *out: the block out held before is released with free(), and
+ * the one it receives must be released with free() by the caller. The Sol keeps no bits. */
+DALO_API void dalo_sol_steal_bits(dalo_sol* s, dalo_u64_vector* out);
+/* Value of an integer variable, also stored through out when out is not NULL.
+ * Aborts if: id is not an integer identifier in the Model. */
+DALO_API int64_t dalo_sol_get_int(const dalo_sol* s, dalo_var id, int64_t* out);
+/* Aborts if: id is not an integer identifier in the Model; value is outside its bounds. */
+DALO_API void dalo_sol_set_int(dalo_sol* s, dalo_var id, int64_t value);
+DALO_API const int64_t* dalo_sol_int_vals(const dalo_sol* s);
+DALO_API uint64_t dalo_sol_int_count(const dalo_sol* s);
+/* Copies every value of src into dst by variable identity.
+ * Aborts if: a variable of src is not in dst's Model; an integer value is out of bounds. */
+DALO_API void dalo_sol_set_from_sol(dalo_sol* dst, const dalo_sol* src);
+/* Computes the energy when it is not valid: the objective plus, for each native constraint,
+ * weight x violation (exponent 1) or weight x violation^2 (exponent 2). */
+DALO_API int64_t dalo_sol_compute_energy(dalo_sol* s, int64_t* out);
+/* The cached energy. Aborts if: it is not valid. */
+DALO_API int64_t dalo_sol_energy(const dalo_sol* s, int64_t* out);
+DALO_API int64_t dalo_sol_energy_int(const dalo_sol* s, int64_t* out);
+DALO_API int dalo_sol_energy_valid(const dalo_sol* s);
+/* Stores an energy and marks it valid. */
+DALO_API void dalo_sol_set_energy(dalo_sol* s, int64_t energy);
+DALO_API double dalo_sol_tts(const dalo_sol* s);
+DALO_API void dalo_sol_set_tts(dalo_sol* s, double tts);
+DALO_API double dalo_sol_scale(const dalo_sol* s);
+/* Value of e under the Sol, plus its declared-constraint terms when e is a declared sum;
+ * variables outside the Model drop their terms. Also stored through out. */
+DALO_API int64_t dalo_sol_eval_expr(const dalo_sol* s, const dalo_expr* e, int64_t* out);
+/* "energy:{{name,value},...}" in a per-thread buffer. Aborts if: the energy is not valid. */
+DALO_API const char* dalo_sol_str(const dalo_sol* s);
 
 #ifdef __cplusplus
 }

@@ -4,6 +4,7 @@
 #include "core/expr.hpp"
 #include "core/term.hpp"
 #include "dalo.h"
+#include "model/model.hpp"
 
 #define DALO_DEFINE_HANDLE(CType, Impl)                                                    \
     inline Impl* unwrap(CType* p) { return reinterpret_cast<Impl*>(p); }                   \
@@ -15,6 +16,8 @@ namespace dalo {
 
 DALO_DEFINE_HANDLE(dalo_term, TermImpl)
 DALO_DEFINE_HANDLE(dalo_expr, ExprImpl)
+// A Model handle is a heap-held shared handle; a Sol starts with one.
+DALO_DEFINE_HANDLE(dalo_model, ModelHandle)
 
 // A new heap expression from a value.
 inline dalo_expr* wrap_new(ExprImpl&& e) { return wrap(new ExprImpl(std::move(e))); }

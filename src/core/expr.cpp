@@ -9,14 +9,13 @@
 
 #include "constraints/attr_rules.hpp"
 #include "core/parallel.hpp"
+#include "core/pod_array.hpp"
 
 namespace dalo {
 
-namespace {
-
-// Large term arrays are written once, front to back, right after allocation: with 4 KiB
-// pages the page faults cost several times the writes themselves, so the aligned interior
-// of such an array asks for transparent huge pages where the system offers them.
+// Large arrays are written once, front to back, right after allocation: with 4 KiB pages
+// the page faults cost several times the writes themselves, so the aligned interior of
+// such an array asks for transparent huge pages where the system offers them.
 void advise_huge_pages(void* p, uint64_t bytes) {
 #ifdef MADV_HUGEPAGE
     constexpr uintptr_t kHuge = uintptr_t{2} << 20;
@@ -29,8 +28,6 @@ void advise_huge_pages(void* p, uint64_t bytes) {
     (void)bytes;
 #endif
 }
-
-}  // namespace
 
 TermImpl* realloc_terms(TermImpl* p, uint64_t n) {
     if (n > UINT64_MAX / sizeof(TermImpl)) throw std::bad_alloc();

@@ -1,0 +1,74 @@
+// A fixed-size array of trivially copyable values, allocated once and left uninitialised:
+// the large flat arrays are written exactly once, so zero-filling them first would double
+// the memory traffic.
+#pragma once
+
+#include <cstdint>
+#include <cstdlib>
+#include <new>
+#include <type_traits>
+#include <utility>
+
+namespace dalo {
+
+// Asks for transparent huge pages over the aligned interior of a large block.
+void advise_huge_pages(void* p, uint64_t bytes);
+
+template <class T>
+class PodArray {
+    static_assert(std::is_trivially_copyable_v<T>);
+
+  public:
+    PodArray() = default;
+    explicit PodArray(uint64_t n) { resize_uninitialized(n); }
+    PodArray(uint64_t n, T fill) {
+        resize_uninitialized(n);
+        for (uint64_t i = 0; i < n; ++i) data_[i] = fill;
+    }
+    PodArray(const PodArray&) = delete;
+    PodArray& operator=(const PodArray&) = delete;
+    PodArray(PodArray&& o) noexcept
+        : data_(std::exchange(o.data_, nullptr)), size_(std::exchange(o.size_, 0)) {}
+    PodArray& operator=(PodArray&& o) noexcept {
+        std::swap(data_, o.data_);
+        std::swap(size_, o.size_);
+        return *this;
+    }
+    ~PodArray() { std::free(data_); }
+
+    // Replaces the contents with n uninitialised values.
+    void resize_uninitialized(uint64_t n) {
+        std::free(data_);
+        data_ = nullptr;
+        size_ = 0;
+        if (n == 0) return;
+        if (n > UINT64_MAX / sizeof(T)) throw std::bad_alloc();
+        data_ = static_cast<T*>(std::malloc(n * sizeof(T)));
+        if (data_ == nullptr) throw std::bad_alloc();
+        advise_huge_pages(data_, n * sizeof(T));
+        size_ = n;
+    }
+
+    // Hands the block (malloc'd) to the caller and leaves the array empty.
+    T* release() {
+        size_ = 0;
+        return std::exchange(data_, nullptr);
+    }
+
+    T* data() { return data_; }
+    const T* data() const { return data_; }
+    uint64_t size() const { return size_; }
+    bool empty() const { return size_ == 0; }
+    T& operator[](uint64_t i) { return data_[i]; }
+    const T& operator[](uint64_t i) const { return data_[i]; }
+    T* begin() { return data_; }
+    T* end() { return data_ + size_; }
+    const T* begin() const { return data_; }
+    const T* end() const { return data_ + size_; }
+
+  private:
+    T* data_ = nullptr;
+    uint64_t size_ = 0;
+};
+
+}  // namespace dalo
