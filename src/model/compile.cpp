@@ -1,0 +1,517 @@
+// Compilation of an expression (and its declared constraints) into a Model.
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "constraints/registry.hpp"
+#include "core/expr_ops.hpp"
+#include "core/fatal.hpp"
+#include "core/parallel.hpp"
+#include "core/var_registry.hpp"
+#include "model/model.hpp"
+#include "transform/simplify.hpp"
+
+namespace dalo {
+
+namespace {
+
+constexpr const char* kUnsortedExpr =
+    "Model: expression not simplified as binary (unsorted/duplicate vars). Call "
+    "simplify_as_binary() first.";
+constexpr const char* kNegatedExpr =
+    "Model: expression not simplified as binary (negated literal in degree 1-2 term). Call "
+    "simplify_as_binary() first.";
+constexpr const char* kUnknownInt = "Model: unknown integer variable index.";
+constexpr const char* kUnknownBinary = "Model: unknown binary variable index.";
+constexpr const char* kNegatedBody = "Model: unexpected negated literal in constraint body";
+
+// One "  [Model] <label>: <seconds>s" line per phase end while DALO_MODEL_PROFILE is set.
+class PhaseClock {
+  public:
+    PhaseClock() : last_(std::chrono::steady_clock::now()) {}
+    void end(const char* label) {
+        const auto now = std::chrono::steady_clock::now();
+        const double s = std::chrono::duration<double>(now - last_).count();
+        last_ = now;
+        if (std::getenv("DALO_MODEL_PROFILE") != nullptr)
+            std::fprintf(stderr, "  [Model] %s: %gs\n", label, s);
+    }
+
+  private:
+    std::chrono::steady_clock::time_point last_;
+};
+
+// The first error of a parallel phase; later ones are dropped.
+class FirstError {
+  public:
+    void record(const char* msg) {
+        bool expected = false;
+        if (!claimed_.compare_exchange_strong(expected, true)) return;
+        std::lock_guard<std::mutex> lock(mutex_);
+        message_ = msg;
+    }
+    void raise_if_any() {
+        if (claimed_.load()) fatal(message_);
+    }
+
+  private:
+    std::atomic<bool> claimed_{false};
+    std::mutex mutex_;
+    std::string message_;
+};
+
+// One byte per registered variable. With several threads a byte is tested before it is
+// set, so the shared lines are mostly only read and do not bounce between cores; a single
+// thread just stores.
+class Flags {
+  public:
+    explicit Flags(uint64_t n) : bytes_(n, 0) {}
+    void set_shared(uint64_t i) {
+        std::atomic_ref<uint8_t> b(bytes_[i]);
+        if (!b.load(std::memory_order_relaxed)) b.store(1, std::memory_order_relaxed);
+    }
+    void set_owned(uint64_t i) { bytes_[i] = 1; }
+    bool test(uint64_t i) const { return bytes_[i] != 0; }
+    const uint8_t* data() const { return bytes_.data(); }
+
+  private:
+    PodArray<uint8_t> bytes_;
+};
+
+// A constraint body: validated, then kept with its item data.
+struct BodyItem {
+    ExprImpl body;
+    int64_t weight;
+    const ExprExprRecord* record;
+};
+
+// Binary-simplified form of a body or objective: sorted variables, no repeated binary
+// variable, no negated literal below degree 3. Returns the first violation's suffix.
+const char* check_simplified_term(const TermImpl& t) {
+    const uint32_t d = degree(t);
+    for (uint32_t k = 0; k < d; ++k) {
+        const Var w = var_at(t.vars, k);
+        if ((w & kNegBit) && d <= 2) {
+            return " not simplified as binary (negated literal in degree 1-2 term). Call "
+                   "simplify_as_binary() on "
+                   "the model expression first.";
+        }
+        if (k > 0) {
+            const Var prev = var_at(t.vars, k - 1) & 0x7FFFFFFFu, cur = w & 0x7FFFFFFFu;
+            if (cur < prev || (cur == prev && !is_int_atom(w))) {
+                return " not simplified as binary (unsorted/duplicate vars). Call "
+                       "simplify_as_binary() on the model "
+                       "expression first.";
+            }
+        }
+    }
+    return nullptr;
+}
+
+void validate_body(const ExprImpl& body) {
+    body.for_each_term([](const TermImpl& t) {
+        if (const char* suffix = check_simplified_term(t))
+            fatal(std::string("Model: constraint body") + suffix);
+    });
+}
+
+bool is_nonlinear(const ExprImpl& body) {
+    bool nl = false;
+    body.for_each_term([&](const TermImpl& t) { nl = nl || degree(t) >= 2; });
+    return nl;
+}
+
+NativeCons linear_record(const BodyItem& it) {
+    NativeCons c;
+    c.weight = it.weight;
+    c.lower = it.record->lo;
+    c.upper = it.record->hi;
+    c.constant = it.body.constant;
+    c.allowed = it.record->allowed;
+    c.exponent = it.record->exponent;
+    c.objective_only = it.record->objective_only;
+    it.body.for_each_term([&](const TermImpl& t) {
+        if (degree(t) != 1)
+            fatal("Model: native constraints require a linear body (degree >= 2 term found)");
+        if (t.vars.slot0 & kNegBit) fatal(kNegatedBody);
+        c.vars.push_back(t.vars.slot0);
+        c.coeffs.push_back(t.coeff);
+    });
+    std::vector<uint32_t> sorted = c.vars;
+    std::sort(sorted.begin(), sorted.end());
+    if (std::adjacent_find(sorted.begin(), sorted.end()) != sorted.end()) {
+        fatal(
+            "Model: constraint body not simplified as binary (duplicate variable across terms). "
+            "Call "
+            "simplify_as_binary() on the model expression first.");
+    }
+    return c;
+}
+
+NativeCons nonlinear_record(const BodyItem& it) {
+    NativeCons c;
+    c.weight = it.weight;
+    c.lower = it.record->lo;
+    c.upper = it.record->hi;
+    c.constant = it.body.constant;
+    c.nl_head.push_back(0);
+    it.body.for_each_term([&](const TermImpl& t) {
+        const uint32_t d = degree(t);
+        for (uint32_t k = 0; k < d; ++k) {
+            if (var_at(t.vars, k) & kNegBit) fatal(kNegatedBody);
+        }
+        if (d == 1) {
+            c.vars.push_back(t.vars.slot0);
+            c.coeffs.push_back(t.coeff);
+            return;
+        }
+        for (uint32_t k = 0; k < d; ++k) c.nl_vars.push_back(var_at(t.vars, k));
+        c.nl_coeffs.push_back(t.coeff);
+        c.nl_head.push_back(c.nl_vars.size());
+    });
+    return c;
+}
+
+// Counting, validation and flags of one range of terms (Phase 1a).
+struct CountRow {
+    std::vector<uint64_t> counts;  // [d - 1]
+
+    void count(const TermImpl& t, uint32_t d, Flags& var_flags, uint64_t nvars, Flags& int_flags,
+               uint64_t nints, FirstError& error) {
+        if (counts.size() < d) counts.resize(d, 0);
+        ++counts[d - 1];
+        Var prev = 0;
+        for (uint32_t k = 0; k < d; ++k) {
+            const Var w = var_at(t.vars, k);
+            if (is_int_atom(w) && (w & kIndexMask) >= nints) return error.record(kUnknownInt);
+            if ((w & kNegBit) && d <= 2) return error.record(kNegatedExpr);
+            if (k > 0) {
+                const Var a = w & 0x7FFFFFFFu, b = prev & 0x7FFFFFFFu;
+                if (a < b || (a == b && !is_int_atom(w))) return error.record(kUnsortedExpr);
+            }
+            if (is_int_atom(w)) {
+                int_flags.set_shared(w & kIndexMask);
+            } else {
+                if ((w & 0x7FFFFFFFu) >= nvars) return error.record(kUnknownBinary);
+                var_flags.set_shared(w & 0x7FFFFFFFu);
+            }
+            prev = w;
+        }
+    }
+};
+
+uint32_t remap_word(const ModelImpl& m, Var w) {
+    if (is_int_atom(w)) return m.int_index_map[w & kIndexMask] | kAtomBit;
+    return m.index_map[w & 0x7FFFFFFFu] | (w & kNegBit);
+}
+
+}  // namespace
+
+ModelHandle compile_model(const ExprImpl& input, double /*scale*/, const ConstraintListImpl* cons) {
+    auto model = std::make_shared<ModelImpl>();
+    ModelImpl& m = *model;
+    m.scale = 1.0;
+
+    // Constraint items: linear bodies first, nonlinear after, each in item order.
+    std::vector<BodyItem> linear, nonlinear;
+    if (cons != nullptr) {
+        for (const auto& [index, weight] : cons->items) {
+            const ExprExprRecord& rec = exprexpr_set().bounds(index);
+            if (!rec.has_bounds) fatal("Model: constraint carries no bounds");
+            validate_body(*rec.body);
+            BodyItem it{ExprImpl(*rec.body, kAttrPlain), weight, &rec};
+            const bool nl = is_nonlinear(it.body);
+            if (nl && rec.objective_only) {
+                fatal(
+                    "dalo::abs/relu: nonlinear bodies are not supported yet (the body must be "
+                    "linear)");
+            }
+            (nl ? nonlinear : linear).push_back(std::move(it));
+        }
+    }
+
+    // With a free-form penalty the objective absorbs it, and it stays listed as the remainder.
+    const bool with_penalty = cons != nullptr && cons->penalty != nullptr;
+    ExprImpl prepared;
+    if (with_penalty) {
+        ExprImpl sum(input, kAttrPlain);
+        expr_iadd_expr(sum, *cons->penalty);
+        prepared = expr_simplify_as_binary(sum);
+    }
+    const ExprImpl& e = with_penalty ? prepared : input;
+    m.constant = e.constant;
+    PhaseClock clock;
+    ExprImpl remainder;
+    if (with_penalty) remainder = expr_simplify_as_binary(*cons->penalty);
+
+    std::vector<NativeCons> records;
+    for (const BodyItem& it : linear) {
+        validate_body(it.body);
+        records.push_back(linear_record(it));
+    }
+    for (const BodyItem& it : nonlinear) {
+        validate_body(it.body);
+        records.push_back(nonlinear_record(it));
+    }
+
+    // Phase 1a: count terms per degree, validate, flag the variables that occur.
+    const uint64_t nvars = var_registry().count();
+    const uint64_t nints = int_var_registry().count();
+    Flags var_flags(nvars), int_flags(nints);
+    const uint64_t n = e.count;
+    const TermImpl* heap = e.terms;
+    const uint32_t cap = n == 0 ? 1 : thread_cap(n);
+    const uint64_t chunks = n == 0 ? 0 : std::min<uint64_t>(n, 4ull * cap);
+    const uint64_t chunk_size = chunks == 0 ? 0 : (n + chunks - 1) / chunks;
+    std::vector<CountRow> rows(chunks + 1);
+    FirstError error;
+    const bool parallel_1a = n > kSerialLimit && cap >= 2 && !in_parallel_region();
+    auto for_rows = [&](auto&& body) {  // row 0: the inline term; row c + 1: chunk c
+        body(uint64_t{0});
+        if (parallel_1a) {
+            par_for_impl(chunks, n, [&](uint64_t c) { body(c + 1); });
+        } else {
+            for (uint64_t c = 0; c < chunks; ++c) body(c + 1);
+        }
+    };
+    auto for_terms_of_row = [&](uint64_t row, auto&& f) {
+        if (row == 0) {
+            if (e.has_inline()) f(e.first);
+            return;
+        }
+        const uint64_t b = std::min(n, (row - 1) * chunk_size), end = std::min(n, b + chunk_size);
+        for (uint64_t i = b; i < end; ++i) f(heap[i]);
+    };
+    // Whether any term word is an integer atom or a negated literal (Phase 3 takes a
+    // shorter loop when none is).
+    std::atomic<bool> special_words{false};
+    for_rows([&](uint64_t row) {
+        CountRow& r = rows[row];
+        uint64_t quadratic = 0;
+        bool special = false;
+        for_terms_of_row(row, [&](const TermImpl& t) {
+            // Plain quadratic terms, by far the most common, take a short path.
+            const Var a = t.vars.slot0, b = t.vars.slot1;
+            if (t.vars.tail == nullptr && b != kNoVar && ((a | b) & 0xC0000000u) == 0 && a < b &&
+                b < nvars) {
+                ++quadratic;
+                if (parallel_1a) {
+                    var_flags.set_shared(a);
+                    var_flags.set_shared(b);
+                } else {
+                    var_flags.set_owned(a);
+                    var_flags.set_owned(b);
+                }
+                return;
+            }
+            const uint32_t d = degree(t);
+            if (d == 0) return;
+            for (uint32_t k = 0; k < d; ++k)
+                special = special || (var_at(t.vars, k) & 0xC0000000u) != 0;
+            r.count(t, d, var_flags, nvars, int_flags, nints, error);
+        });
+        if (quadratic > 0) {
+            if (r.counts.size() < 2) r.counts.resize(2, 0);
+            r.counts[1] += quadratic;
+        }
+        if (special) special_words.store(true, std::memory_order_relaxed);
+    });
+    error.raise_if_any();
+    auto flag = [&](Var w) {
+        if (is_int_atom(w)) {
+            if ((w & kIndexMask) >= nints) fatal(kUnknownInt);
+            int_flags.set_owned(w & kIndexMask);
+        } else {
+            if ((w & 0x7FFFFFFFu) >= nvars) fatal(kUnknownBinary);
+            var_flags.set_owned(w & 0x7FFFFFFFu);
+        }
+    };
+    for (const NativeCons& c : records) {
+        for (Var w : c.vars) flag(w);
+        for (Var w : c.nl_vars) flag(w);
+    }
+    if (with_penalty) {
+        remainder.for_each_term([&](const TermImpl& t) {
+            const uint32_t d = degree(t);
+            for (uint32_t k = 0; k < d; ++k) {
+                const Var w = var_at(t.vars, k);
+                if (is_int_atom(w)) {
+                    fatal(
+                        "Model: native integer variables (int_var) in a free-form penalty "
+                        "remainder are not "
+                        "supported yet.");
+                }
+                flag(w);
+            }
+        });
+    }
+    clock.end("Phase 1a (parallel count + validate + var_flags)");
+
+    // Phase 1b: totals per degree, exclusive prefix sums down each degree column.
+    uint32_t max_degree = 0;
+    for (const CountRow& r : rows)
+        max_degree = std::max<uint32_t>(max_degree, static_cast<uint32_t>(r.counts.size()));
+    m.max_degree = max_degree;
+    m.term_count.assign(max_degree, 0);
+    std::vector<std::vector<uint64_t>> offset(rows.size(), std::vector<uint64_t>(max_degree, 0));
+    for (uint32_t d = 0; d < max_degree; ++d) {
+        uint64_t running = 0;
+        for (size_t r = 0; r < rows.size(); ++r) {
+            offset[r][d] = running;
+            running += d < rows[r].counts.size() ? rows[r].counts[d] : 0;
+        }
+        m.term_count[d] = running;
+    }
+    m.term_vars.resize(max_degree);
+    m.coeff_array.resize(max_degree);
+    for (uint32_t d = 0; d < max_degree; ++d) {
+        m.term_vars[d].resize_uninitialized((d + 1) * m.term_count[d]);
+        m.coeff_array[d].resize_uninitialized(m.term_count[d]);
+    }
+    clock.end("Phase 1b (merge counts + allocate flat arrays)");
+    // Nothing else to build: no terms, no native records and no free-form penalty.
+    if (max_degree == 0 && records.empty() && !with_penalty) return model;
+
+    // Phase 1c: each term to its slot; within a degree the input order is kept.
+    for_rows([&](uint64_t row) {
+        std::vector<uint64_t>& at = offset[row];
+        uint32_t* quad_words = max_degree >= 2 ? m.term_vars[1].data() : nullptr;
+        coeff_t* quad_coeffs = max_degree >= 2 ? m.coeff_array[1].data() : nullptr;
+        uint64_t q = max_degree >= 2 ? at[1] : 0;
+        for_terms_of_row(row, [&](const TermImpl& t) {
+            if (t.vars.tail == nullptr && t.vars.slot1 != kNoVar) {
+                quad_coeffs[q] = t.coeff;
+                quad_words[2 * q] = t.vars.slot0;
+                quad_words[2 * q + 1] = t.vars.slot1;
+                ++q;
+                return;
+            }
+            const uint32_t d = degree(t);
+            if (d == 0) return;
+            const uint64_t p = at[d - 1]++;
+            m.coeff_array[d - 1][p] = t.coeff;
+            uint32_t* out = m.term_vars[d - 1].data() + p * d;
+            for (uint32_t k = 0; k < d; ++k) out[k] = var_at(t.vars, k);
+        });
+        if (max_degree >= 2) at[1] = q;
+    });
+    clock.end("Phase 1c (parallel fill flat arrays)");
+
+    // Phase 2: model indices in ascending variable order, block by block.
+    const uint64_t blocks = nvars == 0 ? 1 : std::min<uint64_t>(4ull * cap, nvars);
+    const uint64_t block_size = nvars == 0 ? 0 : (nvars + blocks - 1) / blocks;
+    m.index_map.resize_uninitialized(nvars);
+    std::vector<uint64_t> base(blocks + 1, 0);
+    const bool par_vars = nvars > kSerialLimit && thread_cap(nvars) >= 2;
+    auto over_blocks = [&](auto&& body) {
+        if (par_vars) {
+            par_for_impl(blocks, nvars, body);
+        } else {
+            for (uint64_t b = 0; b < blocks; ++b) body(b);
+        }
+    };
+    const uint8_t* flagged = var_flags.data();
+    over_blocks([&](uint64_t b) {
+        const uint64_t lo = std::min(nvars, b * block_size), hi = std::min(nvars, lo + block_size);
+        uint64_t k = 0;
+        for (uint64_t v = lo; v < hi; ++v) k += flagged[v];
+        base[b + 1] = k;
+    });
+    for (uint64_t b = 0; b < blocks; ++b) base[b + 1] += base[b];
+    m.vars.resize_uninitialized(base[blocks]);
+    over_blocks([&](uint64_t b) {
+        const uint64_t lo = std::min(nvars, b * block_size), hi = std::min(nvars, lo + block_size);
+        uint64_t k = base[b];
+        for (uint64_t v = lo; v < hi; ++v) {
+            if (var_flags.test(v)) {
+                m.vars[k] = static_cast<uint32_t>(v);
+                m.index_map[v] = static_cast<uint32_t>(k++);
+            } else {
+                m.index_map[v] = kNotInModel;
+            }
+        }
+    });
+    clock.end("Phase 2 (parallel prefix-sum var_flags scan + dense index_map)");
+
+    // Phase 2i: integer atoms in ascending integer-variable order, with their bounds.
+    if (nints > 0) {
+        m.int_index_map.assign(nints, kNotInModel);
+        for (uint64_t i = 0; i < nints; ++i) {
+            if (!int_flags.test(i)) continue;
+            m.int_index_map[i] = static_cast<uint32_t>(m.int_var_orig.size());
+            m.int_var_orig.push_back(static_cast<uint32_t>(i));
+        }
+        for (uint32_t i : m.int_var_orig) {
+            const IntVarRecord* rec = int_var_registry().find(i);
+            if (rec == nullptr) fatal("Model: integer variable bounds lookup failed.");
+            m.int_lower.push_back(rec->lo);
+            m.int_upper.push_back(rec->hi);
+        }
+        if (!m.int_var_orig.empty()) clock.end("Phase 2i (integer-atom mapping)");
+    }
+
+    if (!records.empty()) {
+        for (NativeCons& c : records) {
+            for (uint32_t& w : c.vars) w = remap_word(m, w);
+            for (uint32_t& w : c.nl_vars) w = remap_word(m, w);
+        }
+        m.native_cons = std::move(records);
+        clock.end("Native constraints (remap)");
+    }
+
+    if (with_penalty) {
+        m.has_remainder = 1;
+        m.remainder_constant = remainder.constant;
+        m.remainder_head.push_back(0);
+        remainder.for_each_term([&](const TermImpl& t) {
+            if (t.coeff == 0) return;
+            const uint32_t d = degree(t);
+            for (uint32_t k = 0; k < d; ++k)
+                m.remainder_vars.push_back(remap_word(m, var_at(t.vars, k)));
+            m.remainder_coeffs.push_back(t.coeff);
+            m.remainder_head.push_back(m.remainder_vars.size());
+        });
+        clock.end("Remainder (remap)");
+    }
+
+    // Phase 3: raw identifiers to model words, in place.
+    const bool plain_words = !special_words.load(std::memory_order_relaxed);
+    const uint32_t* index = m.index_map.data();
+    for (uint32_t d = 0; d < max_degree; ++d) {
+        uint32_t* words = m.term_vars[d].data();
+        const uint64_t count = m.term_vars[d].size();
+        auto remap = [&](uint64_t b, uint64_t end) {
+            if (plain_words) {
+                for (uint64_t i = b; i < end; ++i) words[i] = index[words[i]];
+            } else {
+                for (uint64_t i = b; i < end; ++i) words[i] = remap_word(m, words[i]);
+            }
+        };
+        if (count > kSerialLimit && thread_cap(count) >= 2) {
+            par_for_ranges(count, count, remap);
+        } else {
+            remap(0, count);
+        }
+    }
+    clock.end("Phase 3 (parallel remap)");
+    return model;
+}
+
+ModelHandle model_create(const ExprImpl& e, double scale) {
+    if (!is_sum_word(e.attr) || !constraint_sum_set().declared(e.attr & kRecordMask)) {
+        return compile_model(e, scale, nullptr);
+    }
+    const ConstraintSumRecord& rec = constraint_sum_set().record(e.attr & kRecordMask);
+    ConstraintListImpl list;
+    list.items = rec.items;
+    if (rec.penalty != nullptr) list.penalty = std::make_unique<ExprImpl>(*rec.penalty, kAttrPlain);
+    list.has_penalty = rec.penalty != nullptr;
+    return compile_model(e, scale, &list);
+}
+
+}  // namespace dalo

@@ -1,0 +1,384 @@
+// Model compilation and queries: index maps, flat arrays, native records, remainder, atoms.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <vector>
+
+#include "dalo.h"
+#include "support/expr_util.hpp"
+#include "support/fatal.hpp"
+
+using dalo_test::ExprPtr;
+
+namespace {
+
+struct ModelDeleter {
+    void operator()(dalo_model* m) const { dalo_model_destroy(m); }
+};
+using ModelPtr = std::unique_ptr<dalo_model, ModelDeleter>;
+
+ExprPtr raw(int64_t coeff, std::initializer_list<dalo_var> vs, int64_t constant = 0) {
+    std::vector<dalo_var> v(vs);
+    return ExprPtr(dalo_expr_create_raw_term(coeff, v.data(), v.size(), constant));
+}
+void add(const ExprPtr& e, int64_t coeff, std::initializer_list<dalo_var> vs) {
+    std::vector<dalo_var> v(vs);
+    dalo_expr_iadd_raw_term(e.get(), coeff, v.data(), v.size());
+}
+ExprPtr bin(const ExprPtr& e) { return ExprPtr(dalo_expr_simplify_as_binary(e.get())); }
+std::vector<uint32_t> words(const dalo_model* m, uint32_t d) {
+    const uint32_t* p = dalo_model_term_vars(m, d);
+    return std::vector<uint32_t>(p, p + d * dalo_model_term_count(m, d));
+}
+std::vector<int32_t> coeffs(const dalo_model* m, uint32_t d) {
+    const int32_t* p = dalo_model_coeff_array(m, d);
+    return std::vector<int32_t>(p, p + dalo_model_term_count(m, d));
+}
+
+class ModelTest : public testing::Test {
+  protected:
+    uint64_t five = 5;
+    dalo_var x0 = dalo_new_var_array("x", &five, 1);
+    dalo_var x1 = x0 + 1, x2 = x0 + 2, x3 = x0 + 3, x4 = x0 + 4;
+};
+
+TEST_F(ModelTest, ConstantOnly) {
+    ModelPtr m(dalo_model_create(ExprPtr(dalo_expr_create_int(-9)).get()));
+    EXPECT_EQ(dalo_model_max_degree(m.get()), 0u);
+    EXPECT_EQ(dalo_model_var_count(m.get()), 0u);
+    EXPECT_EQ(dalo_model_var_index(m.get(), x0), 0xFFFFFFFFu);
+    int64_t c = 0;
+    EXPECT_EQ(dalo_model_constant(m.get(), &c), -9);
+    EXPECT_EQ(c, -9);
+    EXPECT_EQ(dalo_model_term_count(m.get(), 0), 0u);
+    EXPECT_EQ(dalo_model_term_vars(m.get(), 0), nullptr);
+    EXPECT_EQ(dalo_model_coeff_array(m.get(), 0), nullptr);
+    EXPECT_EQ(dalo_model_native_cons_count(m.get()), 0u);
+    EXPECT_EQ(dalo_model_has_remainder(m.get()), 0);
+    EXPECT_EQ(dalo_model_scale(m.get()), 1.0);
+}
+
+TEST_F(ModelTest, DenseIndicesAndFlatArrays) {
+    ExprPtr e = raw(3, {x1, x3}, 4);
+    add(e, -2, {x0});
+    ModelPtr m(dalo_model_create(bin(e).get()));
+    ASSERT_EQ(dalo_model_var_count(m.get()), 3u);
+    EXPECT_EQ(dalo_model_var(m.get(), 0), x0);
+    EXPECT_EQ(dalo_model_var(m.get(), 1), x1);
+    EXPECT_EQ(dalo_model_var(m.get(), 2), x3);
+    EXPECT_EQ(dalo_model_var_index(m.get(), x3), 2u);
+    EXPECT_EQ(dalo_model_var_index(m.get(), x3 | DALO_NEG_BIT), 2u);
+    EXPECT_EQ(dalo_model_var_index(m.get(), x2), 0xFFFFFFFFu);
+    EXPECT_EQ(dalo_model_has(m.get(), x4), 0);
+    EXPECT_EQ(dalo_model_has(m.get(), x1), 1);
+    dalo_var later = dalo_new_var("later");  // beyond the registry at compile time
+    EXPECT_EQ(dalo_model_var_index(m.get(), later), 0xFFFFFFFFu);
+    EXPECT_EQ(dalo_model_max_degree(m.get()), 2u);
+    EXPECT_EQ(words(m.get(), 1), (std::vector<uint32_t>{0}));
+    EXPECT_EQ(words(m.get(), 2), (std::vector<uint32_t>{1, 2}));
+    EXPECT_EQ(coeffs(m.get(), 1), (std::vector<int32_t>{-2}));
+    EXPECT_EQ(coeffs(m.get(), 2), (std::vector<int32_t>{3}));
+    int32_t c = 0;
+    EXPECT_EQ(dalo_model_coeff_at(m.get(), 2, 0, &c), 3);
+    EXPECT_EQ(c, 3);
+    EXPECT_EQ(dalo_model_constant(m.get(), nullptr), 4);
+    EXPECT_EQ(dalo_model_has_negated_literals(m.get()), 0);
+    // Handles share the Model.
+    dalo_model* copy = dalo_model_clone(m.get());
+    m.reset();
+    EXPECT_EQ(dalo_model_var(copy, 2), x3);
+    dalo_model_destroy(copy);
+    dalo_model_destroy(nullptr);
+    ModelPtr scaled(dalo_model_create_scaled(bin(e).get(), 3.5));
+    EXPECT_EQ(dalo_model_scale(scaled.get()), 1.0);
+}
+
+TEST_F(ModelTest, LiteralsInHigherDegreeTermsAndIntegerAtoms) {
+    ExprPtr e = raw(2, {x0, x1 | DALO_NEG_BIT, x4});
+    ModelPtr m(dalo_model_create(e.get()));
+    EXPECT_EQ(words(m.get(), 3), (std::vector<uint32_t>{0, 1u | 0x80000000u, 2}));
+    EXPECT_EQ(dalo_model_has_negated_literals(m.get()), 1);
+    // Atoms appear in ascending integer-variable order, whatever the order of appearance.
+    dalo_var a = dalo_new_int_var("a", -1, 3), b = dalo_new_int_var("b", 0, 7);
+    ExprPtr f = raw(1, {x2, b, b});
+    add(f, 5, {a});
+    ModelPtr g(dalo_model_create(f.get()));
+    ASSERT_EQ(dalo_model_int_var_count(g.get()), 2u);
+    EXPECT_EQ(dalo_model_int_var_orig(g.get(), 0), a);
+    EXPECT_EQ(dalo_model_int_var_orig(g.get(), 1), b);
+    int64_t lo = 0, hi = 0;
+    dalo_model_int_var_bounds(g.get(), 0, &lo, &hi);
+    EXPECT_EQ(lo, -1);
+    EXPECT_EQ(hi, 3);
+    // The degree-1 term a was added after the cubic one: input order within each degree.
+    EXPECT_EQ(words(g.get(), 1), (std::vector<uint32_t>{0x40000000u}));
+    EXPECT_EQ(words(g.get(), 3), (std::vector<uint32_t>{0, 0x40000001u, 0x40000001u}));
+}
+
+TEST_F(ModelTest, NativeRecordsLinearFirstThenNonlinear) {
+    ExprPtr obj = raw(1, {x0});
+    ExprPtr nl_body =
+        bin(ExprPtr(dalo_expr_create_raw_term(2, std::vector<dalo_var>{x1, x2}.data(), 2, 1)));
+    dalo_expr_iadd_raw_term(nl_body.get(), 3, &x3, 1);
+    ExprPtr lin_body(dalo_expr_create_add_var_var(x2, x4));
+    dalo_expr_iadd_int(lin_body.get(), -1);
+    ExprPtr c1(dalo_cons_between(nl_body.get(), 0, 4));
+    dalo_expr_imul_int(c1.get(), 3);
+    int64_t alo[2] = {0, 5}, ahi[2] = {1, 9};
+    ExprPtr c2(dalo_cons_equal(lin_body.get(), alo, ahi, 2));
+    ExprPtr c3(dalo_abs_term(ExprPtr(dalo_expr_create_var(x4)).get(), 1));
+    dalo_expr_iadd_expr(obj.get(), c1.get());
+    dalo_expr_iadd_expr(obj.get(), c2.get());
+    dalo_expr_iadd_expr(obj.get(), c3.get());
+    ModelPtr m(dalo_model_create(obj.get()));
+    ASSERT_EQ(dalo_model_native_cons_count(m.get()), 3u);
+    // Variables of the constraints are in the Model even where the objective lacks them.
+    EXPECT_EQ(dalo_model_var_count(m.get()), 5u);
+    int64_t lo, hi, constant, weight;
+    uint32_t k, only;
+    dalo_model_native_cons_bounds(m.get(), 0, &lo, &hi, &constant, &weight);  // the allowed set
+    EXPECT_EQ(lo, 0);
+    EXPECT_EQ(hi, 9);
+    EXPECT_EQ(constant, -1);
+    EXPECT_EQ(weight, 1);
+    EXPECT_EQ(dalo_model_native_cons_vars(m.get(), 0)[1], 4u);
+    dalo_model_native_cons_shape(m.get(), 1, &k, &only);  // the abs shape
+    EXPECT_EQ(k, 1u);
+    EXPECT_EQ(only, 1u);
+    EXPECT_EQ(dalo_model_native_cons_nterms(m.get(), 1), 1u);
+    EXPECT_EQ(dalo_model_native_cons_coeffs(m.get(), 1)[0], 1);
+    dalo_model_native_cons_bounds(m.get(), 2, &lo, &hi, &constant, &weight);  // the nonlinear body
+    EXPECT_EQ(lo, 0);
+    EXPECT_EQ(hi, 4);
+    EXPECT_EQ(constant, 1);
+    EXPECT_EQ(weight, 3);
+    EXPECT_EQ(dalo_model_native_cons_vars(m.get(), 2)[0], 3u);
+    EXPECT_EQ(dalo_model_has_penalty_shapes(m.get()), 1);
+    EXPECT_EQ(dalo_model_has_remainder(m.get()), 0);
+    // Only the objective is in the flat arrays; the constraints are native.
+    EXPECT_EQ(words(m.get(), 1), (std::vector<uint32_t>{0}));
+    EXPECT_EQ(dalo_model_max_degree(m.get()), 1u);
+    // A plain constraint record with the default shape is no penalty shape.
+    ExprPtr plain = raw(1, {x0});
+    dalo_expr_iadd_expr(plain.get(), ExprPtr(dalo_cons_between(lin_body.get(), 1, 1)).get());
+    EXPECT_EQ(dalo_model_has_penalty_shapes(ModelPtr(dalo_model_create(plain.get())).get()), 0);
+}
+
+TEST_F(ModelTest, FreeFormPenaltyBecomesTermsAndRemainder) {
+    ExprPtr obj = raw(2, {x0});
+    ExprPtr pen = raw(1, {x1, x3}, 7);
+    add(pen, -1, {x0});
+    dalo_expr_iadd_expr(obj.get(), ExprPtr(dalo_cons_mark(pen.get())).get());
+    ModelPtr m(dalo_model_create(obj.get()));
+    EXPECT_EQ(dalo_model_constant(m.get(), nullptr), 7);
+    EXPECT_EQ(coeffs(m.get(), 1), (std::vector<int32_t>{1}));  // 2 x0 - x0
+    EXPECT_EQ(words(m.get(), 2), (std::vector<uint32_t>{1, 2}));
+    ASSERT_EQ(dalo_model_has_remainder(m.get()), 1);
+    int64_t rc = 0;
+    uint64_t count = 0;
+    EXPECT_EQ(dalo_model_remainder_info(m.get(), &rc, &count), 2u);
+    EXPECT_EQ(rc, 7);
+    const uint64_t* head = dalo_model_remainder_head(m.get());
+    EXPECT_EQ(std::vector<uint64_t>(head, head + 3), (std::vector<uint64_t>{0, 1, 3}));
+    const uint32_t* rv = dalo_model_remainder_vars(m.get());
+    EXPECT_EQ(std::vector<uint32_t>(rv, rv + 3), (std::vector<uint32_t>{0, 1, 2}));
+    const int32_t* rcf = dalo_model_remainder_coeffs(m.get());
+    EXPECT_EQ(std::vector<int32_t>(rcf, rcf + 2), (std::vector<int32_t>{-1, 1}));
+}
+
+TEST_F(ModelTest, RemainderIsKeptWhenNothingElseRemains) {
+    // The penalty cancels the objective's only term: no terms, no records, yet the remainder
+    // still lists the penalty, over a variable that gets a model index.
+    ExprPtr obj = raw(-1, {x2});
+    dalo_expr_iadd_expr(obj.get(), ExprPtr(dalo_cons_mark(raw(1, {x2}).get())).get());
+    ModelPtr m(dalo_model_create(obj.get()));
+    EXPECT_EQ(dalo_model_max_degree(m.get()), 0u);
+    ASSERT_EQ(dalo_model_has_remainder(m.get()), 1);
+    EXPECT_EQ(dalo_model_var_count(m.get()), 1u);
+    EXPECT_EQ(dalo_model_remainder_vars(m.get())[0], 0u);
+    ExprPtr c(dalo_expr_create());
+    dalo_expr_iadd_expr(c.get(),
+                        ExprPtr(dalo_cons_mark(ExprPtr(dalo_expr_create_int(4)).get())).get());
+    ModelPtr k(dalo_model_create(c.get()));
+    EXPECT_EQ(dalo_model_has_remainder(k.get()), 1);
+    int64_t rc = 0;
+    EXPECT_EQ(dalo_model_remainder_info(k.get(), &rc, nullptr), 0u);
+    EXPECT_EQ(rc, 4);
+    EXPECT_EQ(dalo_model_constant(k.get(), nullptr), 4);
+}
+
+TEST_F(ModelTest, BitVectorEvaluation) {
+    ExprPtr e = raw(3, {x0, x2}, 1);
+    add(e, -5, {x1});
+    add(e, 7, {x0, x1 | DALO_NEG_BIT, x2});
+    ModelPtr m(dalo_model_create(bin(e).get()));
+    // Model indices: x0 -> 0, x1 -> 1, x2 -> 2.
+    for (uint64_t bits = 0; bits < 8; ++bits) {
+        int64_t b0 = bits & 1, b1 = (bits >> 1) & 1, b2 = (bits >> 2) & 1;
+        int64_t want = 1 + 3 * b0 * b2 - 5 * b1 + 7 * b0 * (1 - b1) * b2;
+        int64_t out = 0;
+        EXPECT_EQ(dalo_model_eval(m.get(), &bits, &out), want);
+        EXPECT_EQ(out, want);
+        EXPECT_EQ(dalo_expr_eval_with_model(e.get(), m.get(), &bits, nullptr), want);
+    }
+    // A variable outside the Model drops its term.
+    ExprPtr f = raw(2, {x0, x3}, 6);
+    uint64_t all = 7;
+    EXPECT_EQ(dalo_expr_eval_with_model(f.get(), m.get(), &all, nullptr), 6);
+    // Native constraints are not part of the objective value.
+    ExprPtr g = raw(0, {}, 5);
+    dalo_expr_iadd_expr(
+        g.get(), ExprPtr(dalo_cons_between(ExprPtr(dalo_expr_create_var(x4)).get(), 1, 1)).get());
+    ModelPtr h(dalo_model_create(g.get()));
+    uint64_t zero = 0;
+    EXPECT_EQ(dalo_model_eval(h.get(), &zero, nullptr), 5);
+}
+
+TEST_F(ModelTest, ProfileLinesPerPhase) {
+    ExprPtr e = raw(1, {x0, x1});
+    add(e, 1, {x2});
+    EXPECT_EXIT(
+        {
+            setenv("DALO_MODEL_PROFILE", "1", 1);
+            dalo_model_destroy(dalo_model_create(bin(e).get()));
+            std::exit(0);
+        },
+        testing::ExitedWithCode(0),
+        "^  \\[Model\\] Phase 1a \\(parallel count \\+ validate \\+ var_flags\\): [0-9.e+-]+s\n"
+        "  \\[Model\\] Phase 1b \\(merge counts \\+ allocate flat arrays\\): [0-9.e+-]+s\n"
+        "  \\[Model\\] Phase 1c \\(parallel fill flat arrays\\): [0-9.e+-]+s\n"
+        "  \\[Model\\] Phase 2 \\(parallel prefix-sum var_flags scan \\+ dense index_map\\): "
+        "[0-9.e+-]+s\n"
+        "  \\[Model\\] Phase 3 \\(parallel remap\\): [0-9.e+-]+s\n$");
+}
+
+using ModelDeathTest = ModelTest;
+
+TEST_F(ModelDeathTest, ExpressionNotInBinaryForm) {
+    EXPECT_FATAL(dalo_model_create(raw(1, {x1, x0}).get()),
+                 "Model: expression not simplified as binary (unsorted/duplicate vars). Call "
+                 "simplify_as_binary() "
+                 "first.");
+    EXPECT_FATAL(dalo_model_create(raw(1, {x1, x1}).get()),
+                 "Model: expression not simplified as binary (unsorted/duplicate vars). Call "
+                 "simplify_as_binary() "
+                 "first.");
+    EXPECT_FATAL(
+        dalo_model_create(raw(1, {x0, x1 | DALO_NEG_BIT}).get()),
+        "Model: expression not simplified as binary (negated literal in degree 1-2 term). Call "
+        "simplify_as_binary() first.");
+    EXPECT_FATAL(dalo_model_create(raw(1, {x0, DALO_INT_BIT | 999}).get()),
+                 "Model: unknown integer variable index.");
+    EXPECT_FATAL(dalo_model_create(raw(1, {x0, 0x3FFFFFF0u}).get()),
+                 "Model: unknown binary variable index.");
+}
+
+TEST_F(ModelDeathTest, UnusableConstraintRecords) {
+    auto with = [](const ExprPtr& c) {
+        ExprPtr obj(dalo_expr_create());
+        dalo_expr_iadd_expr(obj.get(), c.get());
+        return obj;
+    };
+    // A classic ExprExpr without bounds, declared.
+    ExprPtr ee(dalo_exprexprelem_create(ExprPtr(dalo_expr_create()).get(), raw(1, {x0}).get()));
+    EXPECT_FATAL(dalo_model_create(with(ExprPtr(dalo_cons_mark(ee.get()))).get()),
+                 "Model: constraint carries no bounds");
+    const std::string tail = " Call simplify_as_binary() on the model expression first.";
+    EXPECT_FATAL(
+        dalo_model_create(with(ExprPtr(dalo_cons_between(raw(1, {x2, x1}).get(), 0, 1))).get()),
+        "Model: constraint body not simplified as binary (unsorted/duplicate vars)." + tail);
+    EXPECT_FATAL(
+        dalo_model_create(
+            with(ExprPtr(dalo_cons_between(raw(1, {x2 | DALO_NEG_BIT}).get(), 0, 1))).get()),
+        "Model: constraint body not simplified as binary (negated literal in degree 1-2 term)." +
+            tail);
+    ExprPtr twice(dalo_expr_create_add_var_var(x1, x1));
+    EXPECT_FATAL(
+        dalo_model_create(with(ExprPtr(dalo_cons_between(twice.get(), 0, 1))).get()),
+        "Model: constraint body not simplified as binary (duplicate variable across terms)." +
+            tail);
+    EXPECT_FATAL(
+        dalo_model_create(with(ExprPtr(dalo_abs_term(raw(1, {x0, x1}).get(), 2))).get()),
+        "dalo::abs/relu: nonlinear bodies are not supported yet (the body must be linear)");
+    ExprPtr constant_term = raw(3, {});
+    dalo_expr_iadd_var(constant_term.get(), x0);
+    EXPECT_FATAL(
+        dalo_model_create(with(ExprPtr(dalo_cons_between(constant_term.get(), 0, 1))).get()),
+        "Model: native constraints require a linear body (degree >= 2 term found)");
+    ExprPtr cubic = raw(1, {x0, x1, x2 | DALO_NEG_BIT});
+    EXPECT_FATAL(dalo_model_create(with(ExprPtr(dalo_cons_between(cubic.get(), 0, 1))).get()),
+                 "Model: unexpected negated literal in constraint body");
+    dalo_var k = dalo_new_int_var("k", 0, 2);
+    EXPECT_FATAL(dalo_model_create(with(ExprPtr(dalo_cons_mark(raw(1, {k}).get()))).get()),
+                 "Model: native integer variables (int_var) in a free-form penalty remainder are "
+                 "not supported yet.");
+}
+
+TEST_F(ModelDeathTest, AccessorsRejectIndicesOutsideTheArrays) {
+    ExprPtr e = raw(1, {x0, x1});
+    ModelPtr m(dalo_model_create(e.get()));
+    EXPECT_FATAL(dalo_model_var(m.get(), 2), "dalo_model_var: index out of range");
+    EXPECT_FATAL(dalo_model_term_count(m.get(), 3), "dalo_model_term_count: degree out of range");
+    EXPECT_FATAL(dalo_model_term_vars(m.get(), 3), "dalo_model_term_vars: degree out of range");
+    EXPECT_FATAL(dalo_model_coeff_array(m.get(), 3), "dalo_model_coeff_array: degree out of range");
+    EXPECT_FATAL(dalo_model_coeff_at(m.get(), 0, 0, nullptr),
+                 "dalo_model_coeff_at: degree out of range");
+    EXPECT_FATAL(dalo_model_coeff_at(m.get(), 2, 1, nullptr),
+                 "dalo_model_coeff_at: index out of range");
+    int64_t a, b, c, d;
+    uint32_t u, v;
+    EXPECT_FATAL(dalo_model_int_var_bounds(m.get(), 0, &a, &b),
+                 "dalo_model_int_var_bounds: index out of range");
+    EXPECT_FATAL(dalo_model_int_var_orig(m.get(), 0),
+                 "dalo_model_int_var_orig: index out of range");
+    EXPECT_FATAL(dalo_model_native_cons_nterms(m.get(), 0),
+                 "dalo_model_native_cons_nterms: index out of range");
+    EXPECT_FATAL(dalo_model_native_cons_vars(m.get(), 0),
+                 "dalo_model_native_cons_vars: index out of range");
+    EXPECT_FATAL(dalo_model_native_cons_coeffs(m.get(), 0),
+                 "dalo_model_native_cons_coeffs: index out of range");
+    EXPECT_FATAL(dalo_model_native_cons_bounds(m.get(), 0, &a, &b, &c, &d),
+                 "dalo_model_native_cons_bounds: index out of range");
+    EXPECT_FATAL(dalo_model_native_cons_shape(m.get(), 0, &u, &v),
+                 "dalo_model_native_cons_shape: index out of range");
+}
+
+TEST_F(ModelDeathTest, LinearSolversRefuseSomeRecords) {
+    ExprPtr obj(dalo_expr_create());
+    ExprPtr nl = raw(1, {x0, x1});
+    int64_t lo[1] = {2}, hi[1] = {3};
+    dalo_expr_iadd_expr(
+        obj.get(),
+        ExprPtr(dalo_cons_equal(ExprPtr(dalo_expr_create_var(x2)).get(), lo, hi, 1)).get());
+    dalo_expr_iadd_expr(obj.get(), ExprPtr(dalo_cons_between(nl.get(), 0, 1)).get());
+    ModelPtr m(dalo_model_create(obj.get()));
+    EXPECT_FATAL(dalo_model_native_cons_nterms(m.get(), 0),
+                 "MIP/ILP solvers do not support allowed-value set constraints (equal{...}) inside "
+                 "cons(). Use a "
+                 "bundled heuristic solver (BriskSolver/SweepSolver/KELPSolver).");
+    EXPECT_FATAL(dalo_model_native_cons_nterms(m.get(), 1),
+                 "MIP/ILP solvers do not support nonlinear (degree>=2) constraint bodies inside "
+                 "cons(). Call "
+                 "expand_cons() on the expression to get the classic penalty form, or use a "
+                 "bundled heuristic "
+                 "solver (BriskSolver/SweepSolver/KELPSolver).");
+}
+
+TEST_F(ModelDeathTest, EvaluatorsRefuse) {
+    dalo_var k = dalo_new_int_var("k", 0, 2);
+    ModelPtr m(dalo_model_create(raw(1, {x0, k}).get()));
+    uint64_t bits = 0;
+    EXPECT_FATAL(dalo_model_eval(m.get(), &bits, nullptr),
+                 "Model eval: native integer variables (int_var) are not supported yet.");
+    EXPECT_FATAL(dalo_expr_eval_with_model(raw(1, {k}).get(), m.get(), &bits, nullptr),
+                 "eval_with_model: native integer variables (int_var) are not supported yet (bit "
+                 "assignments "
+                 "cannot value integer atoms).");
+    ExprPtr d(dalo_cons_between(raw(1, {x0}).get(), 0, 1));
+    EXPECT_FATAL(dalo_expr_eval_with_model(d.get(), m.get(), &bits, nullptr),
+                 "dalo::cons: 'eval_with_model (evaluate against a Sol instead)' is not allowed on "
+                 "an expression "
+                 "with declared constraints");
+}
+
+}  // namespace
