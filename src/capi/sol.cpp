@@ -1,68 +1,67 @@
 // Sol.
-#include "capi/handles.hpp"
-#include "core/fatal.hpp"
+#include <cstdlib>
+
+#include "capi/sol_handle.hpp"
+
+using namespace dalo;
 
 extern "C" {
 
-dalo_sol* dalo_sol_create(const dalo_model*) { dalo::fatal("dalo_sol_create: not available yet"); }
-dalo_sol* dalo_sol_create_from_expr(const dalo_expr*) {
-    dalo::fatal("dalo_sol_create_from_expr: not available yet");
+dalo_sol* dalo_sol_create(const dalo_model* m) { return wrap(new SolImpl(*unwrap(m))); }
+dalo_sol* dalo_sol_create_from_expr(const dalo_expr* e) {
+    return wrap(sol_create_from_expr(*unwrap(e)));
 }
-dalo_sol* dalo_sol_clone(const dalo_sol*) { dalo::fatal("dalo_sol_clone: not available yet"); }
-void dalo_sol_destroy(dalo_sol*) { dalo::fatal("dalo_sol_destroy: not available yet"); }
-const dalo_model* dalo_sol_model(const dalo_sol*) {
-    dalo::fatal("dalo_sol_model: not available yet");
+dalo_sol* dalo_sol_clone(const dalo_sol* s) { return wrap(new SolImpl(*unwrap(s))); }
+void dalo_sol_destroy(dalo_sol* s) { delete unwrap(s); }
+
+// The address of the Sol's own Model handle, which is also the Sol's address.
+const dalo_model* dalo_sol_model(const dalo_sol* s) { return wrap(&unwrap(s)->model); }
+uint32_t dalo_sol_var_count(const dalo_sol* s) { return dalo_model_var_count(dalo_sol_model(s)); }
+int dalo_sol_has(const dalo_sol* s, dalo_var id) { return dalo_model_has(dalo_sol_model(s), id); }
+dalo_var dalo_sol_model_var(const dalo_sol* s, uint32_t index) {
+    return dalo_model_var(dalo_sol_model(s), index);
 }
-uint32_t dalo_sol_var_count(const dalo_sol*) {
-    dalo::fatal("dalo_sol_var_count: not available yet");
+
+uint32_t dalo_sol_get(const dalo_sol* s, dalo_var id) { return unwrap(s)->get(id); }
+void dalo_sol_set(dalo_sol* s, dalo_var id, uint32_t value) { unwrap(s)->set(id, value); }
+void dalo_sol_flip(dalo_sol* s, dalo_var id) { unwrap(s)->flip(id); }
+const uint64_t* dalo_sol_bits(const dalo_sol* s) { return unwrap(s)->bits.data(); }
+void dalo_sol_steal_bits(dalo_sol* s, dalo_u64_vector* out) {
+    PodArray<uint64_t> words = unwrap(s)->take_bits();
+    const uint64_t n = words.size();
+    std::free(out->begin);
+    out->begin = words.release();
+    out->end = out->begin + n;
+    out->capacity = out->end;
 }
-int dalo_sol_has(const dalo_sol*, dalo_var) { dalo::fatal("dalo_sol_has: not available yet"); }
-dalo_var dalo_sol_model_var(const dalo_sol*, uint32_t) {
-    dalo::fatal("dalo_sol_model_var: not available yet");
+
+int64_t dalo_sol_get_int(const dalo_sol* s, dalo_var id, int64_t* out) {
+    return store_out(out, unwrap(s)->get_int(id));
 }
-uint32_t dalo_sol_get(const dalo_sol*, dalo_var) { dalo::fatal("dalo_sol_get: not available yet"); }
-void dalo_sol_set(dalo_sol*, dalo_var, uint32_t) { dalo::fatal("dalo_sol_set: not available yet"); }
-void dalo_sol_flip(dalo_sol*, dalo_var) { dalo::fatal("dalo_sol_flip: not available yet"); }
-const uint64_t* dalo_sol_bits(const dalo_sol*) { dalo::fatal("dalo_sol_bits: not available yet"); }
-void dalo_sol_steal_bits(dalo_sol*, dalo_u64_vector*) {
-    dalo::fatal("dalo_sol_steal_bits: not available yet");
+void dalo_sol_set_int(dalo_sol* s, dalo_var id, int64_t value) { unwrap(s)->set_int(id, value); }
+const int64_t* dalo_sol_int_vals(const dalo_sol* s) { return unwrap(s)->int_vals.data(); }
+uint64_t dalo_sol_int_count(const dalo_sol* s) { return unwrap(s)->int_vals.size(); }
+void dalo_sol_set_from_sol(dalo_sol* dst, const dalo_sol* src) {
+    unwrap(dst)->set_from(*unwrap(src));
 }
-int64_t dalo_sol_get_int(const dalo_sol*, dalo_var, int64_t*) {
-    dalo::fatal("dalo_sol_get_int: not available yet");
+
+int64_t dalo_sol_compute_energy(dalo_sol* s, int64_t* out) {
+    return store_out(out, unwrap(s)->compute_energy());
 }
-void dalo_sol_set_int(dalo_sol*, dalo_var, int64_t) {
-    dalo::fatal("dalo_sol_set_int: not available yet");
+int64_t dalo_sol_energy(const dalo_sol* s, int64_t* out) {
+    return store_out(out, unwrap(s)->cached_energy());
 }
-const int64_t* dalo_sol_int_vals(const dalo_sol*) {
-    dalo::fatal("dalo_sol_int_vals: not available yet");
+int64_t dalo_sol_energy_int(const dalo_sol* s, int64_t* out) {
+    return store_out(out, unwrap(s)->cached_energy_int());
 }
-uint64_t dalo_sol_int_count(const dalo_sol*) {
-    dalo::fatal("dalo_sol_int_count: not available yet");
+int dalo_sol_energy_valid(const dalo_sol* s) { return unwrap(s)->energy_valid; }
+void dalo_sol_set_energy(dalo_sol* s, int64_t energy) { unwrap(s)->set_energy(energy); }
+double dalo_sol_tts(const dalo_sol* s) { return unwrap(s)->tts; }
+void dalo_sol_set_tts(dalo_sol* s, double tts) { unwrap(s)->tts = tts; }
+double dalo_sol_scale(const dalo_sol* s) { return unwrap(s)->scale; }
+int64_t dalo_sol_eval_expr(const dalo_sol* s, const dalo_expr* e, int64_t* out) {
+    return store_out(out, sol_eval_expr(*unwrap(s), *unwrap(e)));
 }
-void dalo_sol_set_from_sol(dalo_sol*, const dalo_sol*) {
-    dalo::fatal("dalo_sol_set_from_sol: not available yet");
-}
-int64_t dalo_sol_compute_energy(dalo_sol*, int64_t*) {
-    dalo::fatal("dalo_sol_compute_energy: not available yet");
-}
-int64_t dalo_sol_energy(const dalo_sol*, int64_t*) {
-    dalo::fatal("dalo_sol_energy: not available yet");
-}
-int64_t dalo_sol_energy_int(const dalo_sol*, int64_t*) {
-    dalo::fatal("dalo_sol_energy_int: not available yet");
-}
-int dalo_sol_energy_valid(const dalo_sol*) {
-    dalo::fatal("dalo_sol_energy_valid: not available yet");
-}
-void dalo_sol_set_energy(dalo_sol*, int64_t) {
-    dalo::fatal("dalo_sol_set_energy: not available yet");
-}
-double dalo_sol_tts(const dalo_sol*) { dalo::fatal("dalo_sol_tts: not available yet"); }
-void dalo_sol_set_tts(dalo_sol*, double) { dalo::fatal("dalo_sol_set_tts: not available yet"); }
-double dalo_sol_scale(const dalo_sol*) { dalo::fatal("dalo_sol_scale: not available yet"); }
-int64_t dalo_sol_eval_expr(const dalo_sol*, const dalo_expr*, int64_t*) {
-    dalo::fatal("dalo_sol_eval_expr: not available yet");
-}
-const char* dalo_sol_str(const dalo_sol*) { dalo::fatal("dalo_sol_str: not available yet"); }
+const char* dalo_sol_str(const dalo_sol* s) { return unwrap(s)->str(); }
 
 }  // extern "C"

@@ -1,0 +1,521 @@
+// Sol: bit and integer values over a Model, the cached energy, copies and the text form.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "dalo.h"
+#include "support/brute.hpp"
+#include "support/expr_util.hpp"
+#include "support/fatal.hpp"
+
+using dalo_test::ExprPtr;
+using dalo_test::terms_of;
+
+namespace {
+
+struct ModelDeleter {
+    void operator()(dalo_model* m) const { dalo_model_destroy(m); }
+};
+struct SolDeleter {
+    void operator()(dalo_sol* s) const { dalo_sol_destroy(s); }
+};
+using ModelPtr = std::unique_ptr<dalo_model, ModelDeleter>;
+using SolPtr = std::unique_ptr<dalo_sol, SolDeleter>;
+
+ExprPtr var(dalo_var v) { return ExprPtr(dalo_expr_create_var(v)); }
+ExprPtr bin(const ExprPtr& e) { return ExprPtr(dalo_expr_simplify_as_binary(e.get())); }
+ExprPtr raw(int64_t coeff, std::vector<dalo_var> vs, int64_t constant = 0) {
+    return ExprPtr(dalo_expr_create_raw_term(coeff, vs.data(), vs.size(), constant));
+}
+void add(const ExprPtr& e, int64_t coeff, std::vector<dalo_var> vs) {
+    dalo_expr_iadd_raw_term(e.get(), coeff, vs.data(), vs.size());
+}
+void add(const ExprPtr& e, const ExprPtr& f) { dalo_expr_iadd_expr(e.get(), f.get()); }
+ModelPtr model_of(const ExprPtr& e) { return ModelPtr(dalo_model_create(e.get())); }
+SolPtr sol_of(const ModelPtr& m) { return SolPtr(dalo_sol_create(m.get())); }
+int64_t energy(const SolPtr& s) { return dalo_sol_energy(s.get(), nullptr); }
+
+const char* kInvalidEnergy =
+    "Sol::energy(): energy is invalid (variable changed after last computation). Call "
+    "comp_energy() first.";
+const char* kInvalidEnergyInt = "Sol::energy_int(): energy is invalid. Call comp_energy() first.";
+const char* kInvalidStr =
+    "Sol::str(): energy is invalid (variable changed after last computation). Call comp_energy() "
+    "first.";
+const char* kStolen = "Sol: bit words were handed over by steal_bits";
+
+class SolTest : public testing::Test {
+  protected:
+    dalo_var x = dalo_new_var("x"), y = dalo_new_var("y"), z = dalo_new_var("z");
+    dalo_var n = dalo_new_int_var("n", -2, 3);
+    // x*y + x - 4 + 2*n: -3 at x = 1, y = 0, n = 0.
+    ExprPtr objective() {
+        ExprPtr e = raw(1, {x, y}, -4);
+        add(e, 1, {x});
+        add(e, 2, {n});
+        return bin(e);
+    }
+};
+class SolDeathTest : public SolTest {};
+
+TEST_F(SolTest, FreshSolOverAConstantModel) {
+    ModelPtr m = model_of(ExprPtr(dalo_expr_create_int(5)));
+    SolPtr s = sol_of(m);
+    int64_t out = 0;
+    EXPECT_EQ(dalo_sol_energy(s.get(), &out), 5);
+    EXPECT_EQ(out, 5);
+    EXPECT_EQ(dalo_sol_energy_int(s.get(), nullptr), 5);
+    EXPECT_EQ(dalo_sol_energy_valid(s.get()), 1);
+    EXPECT_EQ(dalo_sol_tts(s.get()), -1.0);
+    EXPECT_EQ(dalo_sol_scale(s.get()), 1.0);
+    EXPECT_EQ(dalo_sol_var_count(s.get()), 0u);
+    EXPECT_EQ(dalo_sol_int_count(s.get()), 0u);
+    EXPECT_EQ(dalo_sol_has(s.get(), x), 0);
+    EXPECT_STREQ(dalo_sol_str(s.get()), "5:{}");
+    dalo_sol_set_energy(s.get(), -3);
+    EXPECT_STREQ(dalo_sol_str(s.get()), "-3:{}");
+}
+
+TEST_F(SolTest, ReadsAndWritesLiterals) {
+    SolPtr s = sol_of(model_of(objective()));  // the Sol keeps the Model alive
+    EXPECT_EQ(dalo_sol_var_count(s.get()), 2u);
+    EXPECT_EQ(dalo_sol_has(s.get(), y | DALO_NEG_BIT), 1);
+    EXPECT_EQ(dalo_sol_has(s.get(), z), 0);
+    EXPECT_EQ(dalo_sol_model_var(s.get(), 1), y);
+    EXPECT_EQ(dalo_sol_get(s.get(), x), 0u);
+    EXPECT_EQ(dalo_sol_get(s.get(), x | DALO_NEG_BIT), 1u);
+    // A negated literal stores the complement and reads back what was set.
+    dalo_sol_set(s.get(), x | DALO_NEG_BIT, 0);
+    EXPECT_EQ(dalo_sol_get(s.get(), x), 1u);
+    EXPECT_EQ(dalo_sol_get(s.get(), x | DALO_NEG_BIT), 0u);
+    dalo_sol_set(s.get(), x | DALO_NEG_BIT, 1);
+    EXPECT_EQ(dalo_sol_get(s.get(), x), 0u);
+    EXPECT_EQ(dalo_sol_get(s.get(), x | DALO_NEG_BIT), 1u);
+    // Any non-zero value sets a plain identifier; 1 - 2 != 0 sets the bit under a negation.
+    dalo_sol_set(s.get(), y, 2);
+    EXPECT_EQ(dalo_sol_get(s.get(), y), 1u);
+    dalo_sol_set(s.get(), y, 0);
+    dalo_sol_set(s.get(), y | DALO_NEG_BIT, 2);
+    EXPECT_EQ(dalo_sol_get(s.get(), y), 1u);
+    // Flip toggles the same bit whichever literal names it.
+    dalo_sol_flip(s.get(), y | DALO_NEG_BIT);
+    EXPECT_EQ(dalo_sol_get(s.get(), y), 0u);
+    dalo_sol_flip(s.get(), x);
+    EXPECT_EQ(dalo_sol_bits(s.get())[0], 1u);
+}
+
+TEST_F(SolTest, EnergyCacheFollowsEveryWrite) {
+    SolPtr s = sol_of(model_of(objective()));
+    EXPECT_EQ(energy(s), -4 + 2 * -2);  // n starts at its lower bound
+    EXPECT_EQ(dalo_sol_int_vals(s.get())[0], -2);
+    using Write = void (*)(dalo_sol*, dalo_var, dalo_var);
+    const Write writes[] = {
+        [](dalo_sol* p, dalo_var v, dalo_var) { dalo_sol_flip(p, v); },
+        [](dalo_sol* p, dalo_var v, dalo_var) { dalo_sol_set(p, v, 0); },
+        [](dalo_sol* p, dalo_var, dalo_var i) { dalo_sol_set_int(p, i, -2); },
+    };
+    for (Write write : writes) {  // even a write of the same value invalidates
+        dalo_sol_compute_energy(s.get(), nullptr);
+        write(s.get(), x, n);
+        EXPECT_EQ(dalo_sol_energy_valid(s.get()), 0);
+        int64_t out = 0;
+        EXPECT_EQ(dalo_sol_compute_energy(s.get(), &out), out);
+        EXPECT_EQ(dalo_sol_energy_valid(s.get()), 1);
+    }
+    dalo_sol_set(s.get(), x, 1);
+    dalo_sol_set_int(s.get(), n, 0);
+    EXPECT_EQ(dalo_sol_compute_energy(s.get(), nullptr), -3);
+    // A valid energy is returned as stored, whatever the values say.
+    dalo_sol_set_energy(s.get(), 99);
+    EXPECT_EQ(dalo_sol_compute_energy(s.get(), nullptr), 99);
+    dalo_sol_set_tts(s.get(), 0.25);
+    EXPECT_EQ(dalo_sol_tts(s.get()), 0.25);
+}
+
+TEST_F(SolTest, IntegerValuesAndBounds) {
+    SolPtr s = sol_of(model_of(objective()));
+    int64_t out = 0;
+    EXPECT_EQ(dalo_sol_get_int(s.get(), n, &out), -2);
+    EXPECT_EQ(out, -2);
+    dalo_sol_set_int(s.get(), n, 3);  // the upper bound itself
+    EXPECT_EQ(dalo_sol_get_int(s.get(), n, nullptr), 3);
+    EXPECT_EQ(dalo_sol_compute_energy(s.get(), nullptr), -4 + 6);
+}
+
+TEST_F(SolDeathTest, IntegerMessages) {
+    SolPtr s = sol_of(model_of(objective()));
+    EXPECT_FATAL(dalo_sol_set_int(s.get(), n, 4),
+                 "Sol::set: value 4 outside the integer variable's bounds [-2,3]");
+    EXPECT_FATAL(dalo_sol_set_int(s.get(), n, -3),
+                 "Sol::set: value -3 outside the integer variable's bounds [-2,3]");
+    EXPECT_FATAL(dalo_sol_set_int(s.get(), x, 0), "Sol::set: not an integer variable index");
+    EXPECT_FATAL(dalo_sol_set_int(s.get(), n | DALO_NEG_BIT, 0),
+                 "Sol::set: not an integer variable index");
+    EXPECT_FATAL(dalo_sol_get_int(s.get(), x, nullptr), "Sol::get: not an integer variable index");
+    dalo_var other = dalo_new_int_var("m", 0, 1);
+    EXPECT_FATAL(dalo_sol_get_int(s.get(), other, nullptr),
+                 "Sol::get: integer variable not in model");
+    EXPECT_FATAL(dalo_sol_set_int(s.get(), other, 0), "Sol::set: integer variable not in model");
+}
+
+// Death tests re-run the binary, so identifiers in messages are pinned by a reset.
+TEST(SolIndexDeathTest, BinaryMessages) {
+    dalo_var_reset();
+    const dalo_var x = dalo_new_var("x"), y = dalo_new_var("y"), z = dalo_new_var("z");
+    ASSERT_EQ(z, 2u);
+    ExprPtr e = raw(1, {x});
+    add(e, 1, {y});
+    SolPtr s = sol_of(model_of(bin(e)));
+    EXPECT_FATAL(dalo_sol_get(s.get(), z | DALO_NEG_BIT),
+                 "Sol::get: variable not in model (index=2)");
+    EXPECT_FATAL(dalo_sol_set(s.get(), z, 1), "Sol::set: variable not in model (index=2)");
+    EXPECT_FATAL(dalo_sol_flip(s.get(), z), "Sol::flip: variable not in model (index=2)");
+    // Beyond the index map: a variable created after compilation.
+    EXPECT_FATAL(dalo_sol_get(s.get(), dalo_new_var("later")),
+                 "Sol::get: variable not in model (index=3)");
+    // An integer identifier is no binary variable: bit 30 stays in the printed index.
+    EXPECT_FATAL(dalo_sol_set(s.get(), DALO_INT_BIT | 1, 1),
+                 "Sol::set: variable not in model (index=1073741825)");
+    // A Model that lacks a variable of the source cannot take its values.
+    SolPtr narrow = sol_of(model_of(bin(raw(1, {x}))));
+    EXPECT_FATAL(dalo_sol_set_from_sol(narrow.get(), s.get()),
+                 "Sol::set: variable not in model (index=1)");
+}
+
+TEST_F(SolDeathTest, InvalidEnergyMessages) {
+    SolPtr s = sol_of(model_of(objective()));
+    dalo_sol_flip(s.get(), x);
+    EXPECT_FATAL(dalo_sol_energy(s.get(), nullptr), kInvalidEnergy);
+    EXPECT_FATAL(dalo_sol_energy_int(s.get(), nullptr), kInvalidEnergyInt);
+    EXPECT_FATAL(dalo_sol_str(s.get()), kInvalidStr);
+    dalo_sol_compute_energy(s.get(), nullptr);
+    EXPECT_EQ(energy(s), -3 + 2 * -2);
+}
+
+TEST_F(SolTest, TextForm) {
+    SolPtr s = sol_of(model_of(objective()));
+    dalo_sol_set(s.get(), x, 1);
+    dalo_sol_set_int(s.get(), n, 0);
+    dalo_sol_compute_energy(s.get(), nullptr);
+    EXPECT_STREQ(dalo_sol_str(s.get()), "-3:{{x,1},{y,0}}");
+    // Array elements by their element names, in model-index order.
+    uint64_t eight = 8;
+    dalo_var a = dalo_new_var_array("a", &eight, 1);
+    ExprPtr e = raw(5, {a + 7});
+    add(e, -2, {a + 3});
+    SolPtr t = sol_of(model_of(bin(e)));
+    dalo_sol_set(t.get(), a + 7, 1);
+    dalo_sol_compute_energy(t.get(), nullptr);
+    EXPECT_STREQ(dalo_sol_str(t.get()), "5:{{a[3],0},{a[7],1}}");
+}
+
+TEST_F(SolTest, ModelHandleInsideTheSol) {
+    ModelPtr m = model_of(objective());
+    SolPtr s = sol_of(m);
+    const dalo_model* sm = dalo_sol_model(s.get());
+    EXPECT_EQ(static_cast<const void*>(sm), static_cast<const void*>(s.get()));
+    m.reset();  // the Sol's share keeps the Model
+    EXPECT_EQ(dalo_model_var_count(sm), 2u);
+    EXPECT_EQ(dalo_model_constant(sm, nullptr), -4);
+    ModelPtr copy(dalo_model_clone(sm));
+    SolPtr t = sol_of(copy);
+    EXPECT_EQ(dalo_sol_model_var(t.get(), 0), x);
+}
+
+TEST_F(SolTest, NativeConstraintEnergy) {
+    // Bounds [2, 2], weight 3, exponent 2, body value 0: 3 x 2^2.
+    ExprPtr c(dalo_cons_between(bin(raw(1, {x}, 0)).get(), 2, 2));
+    dalo_expr_imul_int(c.get(), 3);
+    ExprPtr obj = bin(raw(1, {y}));
+    add(obj, c);
+    SolPtr s = sol_of(model_of(obj));
+    EXPECT_EQ(energy(s), 12);
+    dalo_sol_set(s.get(), x, 1);
+    EXPECT_EQ(dalo_sol_compute_energy(s.get(), nullptr), 3);
+    EXPECT_EQ(dalo_sol_eval_expr(s.get(), obj.get(), nullptr), 3);
+}
+
+TEST_F(SolTest, InvertedBoundsUseShortfallPlusExcess) {
+    // A compiled range adds the shortfall below lower and the excess above upper; with
+    // lower 5 > upper 3 and value 4 that is 1 + 1, while the record's distance is 1.
+    ExprPtr body = bin(raw(4, {x}));
+    ExprPtr c(dalo_cons_between(body.get(), 5, 3));
+    SolPtr s = sol_of(model_of(c));
+    dalo_sol_set(s.get(), x, 1);
+    EXPECT_EQ(dalo_sol_compute_energy(s.get(), nullptr), 4);
+    EXPECT_EQ(dalo_sol_eval_expr(s.get(), c.get(), nullptr), 1);
+}
+
+TEST_F(SolTest, EvalExprDropsTermsOutsideTheModel) {
+    SolPtr s = sol_of(model_of(objective()));
+    dalo_sol_set(s.get(), x, 1);
+    dalo_sol_set_int(s.get(), n, 2);
+    dalo_var m = dalo_new_int_var("m", 0, 4);
+    ExprPtr e = raw(2, {x}, 5);
+    add(e, 3, {z});                    // z is not in the Model
+    add(e, 4, {x, z});                 // nor here
+    add(e, 7, {z | DALO_NEG_BIT});     // a negated absent literal drops too
+    add(e, 11, {m});                   // an absent integer variable
+    add(e, 10, {x, n});                // 10 * 1 * 2
+    add(e, 6, {y | DALO_NEG_BIT, n});  // 6 * (1 - 0) * 2
+    add(e, 9, {y});                    // a zero factor
+    add(e, 1, {});                     // a term without variables
+    int64_t out = 0;
+    EXPECT_EQ(dalo_sol_eval_expr(s.get(), e.get(), &out), 5 + 2 + 20 + 12 + 1);
+    EXPECT_EQ(out, 5 + 2 + 20 + 12 + 1);
+}
+
+TEST_F(SolTest, CloneIsIndependent) {
+    SolPtr s = sol_of(model_of(objective()));
+    dalo_sol_set(s.get(), x, 1);
+    dalo_sol_set_tts(s.get(), 1.5);
+    SolPtr c(dalo_sol_clone(s.get()));
+    EXPECT_EQ(dalo_sol_energy_valid(c.get()), 0);
+    EXPECT_EQ(dalo_sol_tts(c.get()), 1.5);
+    dalo_sol_set(c.get(), x, 0);
+    dalo_sol_set(c.get(), y, 1);
+    dalo_sol_set_int(c.get(), n, 1);
+    EXPECT_EQ(dalo_sol_get(s.get(), x), 1u);
+    EXPECT_EQ(dalo_sol_get(s.get(), y), 0u);
+    EXPECT_EQ(dalo_sol_get_int(s.get(), n, nullptr), -2);
+    EXPECT_NE(dalo_sol_bits(s.get()), dalo_sol_bits(c.get()));
+    EXPECT_EQ(dalo_sol_compute_energy(c.get(), nullptr), -4 + 2);
+    EXPECT_EQ(dalo_sol_compute_energy(s.get(), nullptr), -3 - 4);
+    s.reset();  // the clone holds its own share of the Model
+    EXPECT_EQ(dalo_sol_var_count(c.get()), 2u);
+}
+
+TEST_F(SolTest, SetFromSolCopiesByIdentity) {
+    SolPtr src = sol_of(model_of(objective()));  // x, y, n
+    ExprPtr wide = objective();
+    add(wide, 1, {z});
+    add(wide, 1, {x, z});
+    SolPtr dst = sol_of(model_of(bin(wide)));  // x, y, z, n
+    dalo_sol_set(src.get(), x, 1);
+    dalo_sol_set(src.get(), y, 1);
+    dalo_sol_set_int(src.get(), n, 3);
+    dalo_sol_set(dst.get(), z, 1);
+    dalo_sol_compute_energy(dst.get(), nullptr);
+    dalo_sol_set_from_sol(dst.get(), src.get());
+    EXPECT_EQ(dalo_sol_energy_valid(dst.get()), 0);
+    EXPECT_EQ(dalo_sol_get(dst.get(), x), 1u);
+    EXPECT_EQ(dalo_sol_get(dst.get(), y), 1u);
+    EXPECT_EQ(dalo_sol_get(dst.get(), z), 1u);  // untouched
+    EXPECT_EQ(dalo_sol_get_int(dst.get(), n, nullptr), 3);
+    EXPECT_EQ(dalo_sol_compute_energy(dst.get(), nullptr), 1 + 1 - 4 + 6 + 1 + 1);
+}
+
+TEST_F(SolTest, StealBitsHandsOverAMallocBlock) {
+    uint64_t count = 130;
+    dalo_var b = dalo_new_var_array("b", &count, 1);
+    ExprPtr e = ExprPtr(dalo_expr_create_int(0));
+    for (dalo_var v = b; v < b + count; ++v) add(e, 1, {v});
+    SolPtr s = sol_of(model_of(bin(e)));
+    for (dalo_var v : {b, b + 64, b + 129}) dalo_sol_set(s.get(), v, 1);
+    const int64_t before = dalo_sol_compute_energy(s.get(), nullptr);
+
+    dalo_u64_vector out{static_cast<uint64_t*>(std::malloc(16)), nullptr, nullptr};
+    out.end = out.capacity = out.begin + 2;  // released by the call
+    dalo_sol_steal_bits(s.get(), &out);
+    ASSERT_EQ(out.end - out.begin, 3);
+    EXPECT_EQ(out.capacity, out.end);
+    EXPECT_EQ(out.begin[0], 1u);
+    EXPECT_EQ(out.begin[1], 1u);
+    EXPECT_EQ(out.begin[2], 2u);
+    EXPECT_EQ(dalo_sol_bits(s.get()), nullptr);
+    // Energy reads, clones and destroy stay valid.
+    EXPECT_EQ(energy(s), before);
+    SolPtr c(dalo_sol_clone(s.get()));
+    EXPECT_EQ(energy(c), before);
+    // A second steal hands over nothing and releases the block the record held.
+    dalo_sol_steal_bits(s.get(), &out);
+    EXPECT_EQ(out.begin, nullptr);
+    EXPECT_EQ(out.end, nullptr);
+    EXPECT_EQ(out.capacity, nullptr);
+    std::free(out.begin);
+}
+
+TEST_F(SolDeathTest, BitAccessAfterSteal) {
+    SolPtr s = sol_of(model_of(objective()));
+    dalo_u64_vector out{nullptr, nullptr, nullptr};
+    dalo_sol_steal_bits(s.get(), &out);
+    std::free(out.begin);
+    EXPECT_FATAL(dalo_sol_get(s.get(), x), kStolen);
+    EXPECT_FATAL(dalo_sol_set(s.get(), x, 1), kStolen);
+    EXPECT_FATAL(dalo_sol_flip(s.get(), y), kStolen);
+    dalo_sol_set_int(s.get(), n, 0);
+    EXPECT_FATAL(dalo_sol_compute_energy(s.get(), nullptr), kStolen);
+}
+
+TEST_F(SolTest, CreateFromExpression) {
+    // Unsimplified: x*x, a negated literal, a repeated term; declared constraints drop.
+    ExprPtr e = raw(3, {x, x}, 1);
+    add(e, 2, {y | DALO_NEG_BIT});
+    add(e, 4, {x, y});
+    add(e, 4, {y, x});
+    ExprPtr c(dalo_cons_between(var(z).get(), 1, 1));
+    add(e, c);
+    SolPtr s(dalo_sol_create_from_expr(e.get()));
+    const dalo_model* m = dalo_sol_model(s.get());
+    EXPECT_EQ(dalo_model_native_cons_count(m), 0u);
+    EXPECT_EQ(dalo_model_var_count(m), 2u);
+    EXPECT_EQ(energy(s), 1 + 2);
+    dalo_sol_set(s.get(), x, 1);
+    dalo_sol_set(s.get(), y, 1);
+    EXPECT_EQ(dalo_sol_compute_energy(s.get(), nullptr), 1 + 3 + 8);
+    EXPECT_EQ(dalo_sol_tts(s.get()), -1.0);
+}
+
+// ---- brute force: energy against an independent evaluation ----
+
+using Assignment = std::map<dalo_var, int64_t>;
+
+int64_t value_of(const dalo_expr* e, const Assignment& a) {
+    int64_t total = dalo_expr_constant(e, nullptr);
+    for (const dalo_test::Term& t : terms_of(e)) {
+        int64_t p = t.coeff;
+        for (dalo_var v : t.vars) {
+            int64_t x = a.at(v & ~DALO_NEG_BIT);
+            p *= (v & DALO_NEG_BIT) ? 1 - x : x;
+        }
+        total += p;
+    }
+    return total;
+}
+
+int64_t power(int64_t d, int k) { return k == 1 ? d : d * d; }
+
+struct Constraint {
+    ExprPtr body;                                      // binary-simplified
+    std::vector<std::pair<int64_t, int64_t>> allowed;  // the range when there is one interval
+    enum Kind { Range, Abs, Relu } kind = Range;
+    int k = 2;
+    int64_t weight = 1;
+
+    int64_t penalty(const Assignment& a) const {
+        const int64_t v = value_of(body.get(), a);
+        int64_t d = 0;
+        if (kind == Abs) {
+            d = v < 0 ? -v : v;
+        } else if (kind == Relu) {
+            d = std::max<int64_t>(v, 0);
+        } else {
+            d = INT64_MAX;
+            for (auto [lo, hi] : allowed) d = std::min(d, v < lo ? lo - v : v > hi ? v - hi : 0);
+        }
+        return weight * power(d, k);
+    }
+};
+
+TEST(SolBruteTest, EnergyMatchesAnIndependentEvaluation) {
+    std::mt19937_64 rng(20240611);
+    uint64_t four = 4;
+    const dalo_var b = dalo_new_var_array("bb", &four, 1);
+    const dalo_var n0 = dalo_new_int_var("n0", -2, 1), n1 = dalo_new_int_var("n1", 0, 2);
+    auto pick = [&](int lo, int hi) { return lo + static_cast<int64_t>(rng() % (hi - lo + 1)); };
+    for (int trial = 0; trial < 24; ++trial) {
+        ExprPtr obj = dalo_test::random_poly(rng, b, 4, 6, 3);
+        add(obj, pick(-3, 3), {n0});
+        add(obj, pick(-3, 3), {n0, b + 1});
+        add(obj, pick(-3, 3), {n1, n1});
+        add(obj, pick(-3, 3), {n0, n1, b + 2});
+        obj = bin(obj);
+
+        std::vector<Constraint> cons;
+        std::vector<ExprPtr> parts;
+        auto declare = [&](Constraint c, ExprPtr part) {
+            const int64_t w = pick(-3, 3);
+            if (w != 0 && w != 1) dalo_expr_imul_int(part.get(), w);
+            c.weight = w == 0 ? 1 : w;
+            cons.push_back(std::move(c));
+            parts.push_back(std::move(part));
+        };
+        {  // a linear range
+            Constraint c;
+            ExprPtr body = raw(2, {b}, pick(-1, 1));
+            add(body, -1, {b + 1});
+            add(body, 1, {n0});
+            c.body = bin(body);
+            int64_t lo = pick(-2, 1);
+            c.allowed = {{lo, lo + pick(0, 2)}};
+            ExprPtr part(dalo_cons_between(c.body.get(), lo, c.allowed[0].second));
+            declare(std::move(c), std::move(part));
+        }
+        {  // a nonlinear range
+            Constraint c;
+            ExprPtr body = raw(pick(1, 3), {b, b + 3});
+            add(body, 1, {b + 2});
+            add(body, -1, {n1, b + 1});
+            c.body = bin(body);
+            int64_t lo = pick(-1, 2);
+            c.allowed = {{lo, lo + pick(0, 1)}};
+            ExprPtr part(dalo_cons_between(c.body.get(), lo, c.allowed[0].second));
+            declare(std::move(c), std::move(part));
+        }
+        {  // an allowed-value set
+            Constraint c;
+            ExprPtr body = raw(1, {b + 1});
+            add(body, 1, {b + 2});
+            add(body, 1, {b + 3});
+            add(body, 1, {n1});
+            c.body = bin(body);
+            c.allowed = {{4, 5}, {pick(0, 1), 1}};
+            int64_t lo[2] = {c.allowed[0].first, c.allowed[1].first};
+            int64_t hi[2] = {c.allowed[0].second, c.allowed[1].second};
+            ExprPtr part(dalo_cons_equal(c.body.get(), lo, hi, 2));
+            declare(std::move(c), std::move(part));
+        }
+        for (auto kind : {Constraint::Abs, Constraint::Relu}) {  // objective-only shapes
+            Constraint c;
+            c.kind = kind;
+            c.k = static_cast<int>(pick(1, 2));
+            ExprPtr body = raw(pick(1, 2), {b + 3}, pick(-2, 0));
+            add(body, -1, {b});
+            add(body, 1, {n0});
+            c.body = bin(body);
+            ExprPtr part(kind == Constraint::Abs ? dalo_abs_term(c.body.get(), c.k)
+                                                 : dalo_relu_term(c.body.get(), c.k));
+            declare(std::move(c), std::move(part));
+        }
+        ExprPtr penalty = raw(pick(1, 3), {b, b + 2}, pick(-1, 1));
+        add(penalty, pick(-2, 2), {b + 3});
+        penalty = bin(penalty);
+
+        ExprPtr full(dalo_expr_clone(obj.get()));
+        for (const ExprPtr& p : parts) add(full, p);
+        add(full, ExprPtr(dalo_cons_mark(penalty.get())));
+        ModelPtr m = model_of(full);
+        ASSERT_EQ(dalo_model_has_remainder(m.get()), 1);
+        ASSERT_EQ(dalo_model_native_cons_count(m.get()), cons.size());
+        SolPtr s = sol_of(m);
+
+        std::vector<dalo_var> ids = {b, b + 1, b + 2, b + 3, n0, n1};
+        for (int64_t i = 0; i < 16 * 4 * 3; ++i) {
+            Assignment a;
+            for (int k = 0; k < 4; ++k) a[b + k] = (i >> k) & 1;
+            a[n0] = -2 + (i >> 4) % 4;
+            a[n1] = (i >> 4) / 4;
+            for (int k = 0; k < 4; ++k) {
+                if (dalo_sol_has(s.get(), b + k)) dalo_sol_set(s.get(), b + k, a[b + k]);
+            }
+            dalo_sol_set_int(s.get(), n0, a[n0]);
+            dalo_sol_set_int(s.get(), n1, a[n1]);
+            int64_t expected = value_of(obj.get(), a) + value_of(penalty.get(), a);
+            for (const Constraint& c : cons) expected += c.penalty(a);
+            ASSERT_EQ(dalo_sol_compute_energy(s.get(), nullptr), expected) << "trial " << trial;
+            ASSERT_EQ(dalo_sol_eval_expr(s.get(), full.get(), nullptr), expected);
+            std::vector<int64_t> values;
+            for (dalo_var v : ids) values.push_back(a[v]);
+            ASSERT_EQ(
+                dalo_sol_eval_expr(s.get(), obj.get(), nullptr),
+                dalo_expr_eval_map(obj.get(), ids.data(), values.data(), ids.size(), nullptr));
+        }
+    }
+}
+
+}  // namespace
