@@ -1,0 +1,28 @@
+// Compilation inputs that the public interface cannot produce: stale record indices.
+#include <gtest/gtest.h>
+
+#include "model/model.hpp"
+#include "support/fatal.hpp"
+
+namespace {
+
+using namespace dalo;
+
+TEST(CompileDeathTest, StaleRecordIndices) {
+    ExprImpl e;
+    e.attr = 0xC0000000u | 0x3FFFFFF0u;
+    EXPECT_FATAL(model_create(e), "ConstraintSumSet: bad index");
+    ConstraintListImpl list;
+    list.items.push_back({0x3FFFFFF0u, 1});
+    EXPECT_FATAL(compile_model(ExprImpl(), 1.0, &list), "ExprExprSet: get_bounds bad index");
+}
+
+TEST(Compile, PlainPathForOtherWords) {
+    ExprImpl e(5);
+    e.attr = 0x80000000u | 0x3FFFFFF0u;  // an ExprExpr word compiles the polynomial alone
+    ModelHandle m = model_create(e);
+    EXPECT_EQ(m->constant, 5);
+    EXPECT_TRUE(m->native_cons.empty());
+}
+
+}  // namespace
