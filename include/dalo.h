@@ -59,6 +59,24 @@ typedef struct dalo_model dalo_model;
 /* One assignment of values to the variables of a Model, with a cached energy. */
 typedef struct dalo_sol dalo_sol;
 
+/* A solver wrapper of each family, and the result of a search (shared by the three). */
+typedef struct dalo_brisk_solver_wrapper dalo_brisk_solver_wrapper;
+typedef struct dalo_sweep_wrapper dalo_sweep_wrapper;
+typedef struct dalo_kelp_wrapper dalo_kelp_wrapper;
+typedef struct dalo_solver_result dalo_solver_result;
+
+/* Search parameters: (key, value) pairs of NUL-terminated strings, ended by a pair whose key
+ * is NULL; a NULL array means no parameters. */
+typedef struct dalo_param {
+    const char* key;
+    const char* value;
+} dalo_param;
+
+/* Host callback of the KELPSolver wrapper: (context, a new Sol that the host owns and must
+ * destroy, event: 0 start, 1 new best, 2 timer). A positive return sets the timer interval in
+ * seconds, 0 switches the timer off, a negative value changes nothing. */
+typedef double (*dalo_solver_callback)(void* context, dalo_sol* sol, uint32_t event);
+
 /* A growable array of 64-bit words handed between the library and its caller:
  * {begin, end, capacity}. The block it describes is allocated with malloc() and released
  * with free(); an empty record is three null pointers. */
@@ -648,6 +666,100 @@ DALO_API double dalo_sol_scale(const dalo_sol* s);
 DALO_API int64_t dalo_sol_eval_expr(const dalo_sol* s, const dalo_expr* e, int64_t* out);
 /* "energy:{{name,value},...}" in a per-thread buffer. Aborts if: the energy is not valid. */
 DALO_API const char* dalo_sol_str(const dalo_sol* s);
+
+/* ======================================================================================
+ * Solvers
+ *
+ * Three families of solver plug-ins, loaded at run time from beside the library (see
+ * dalo_plugin.h): BriskSolver (fast heuristic), SweepSolver (exact enumeration), KELPSolver
+ * (CPU or GPU). A wrapper binds one Model (sharing it) and runs searches with string
+ * parameters. Models with integer variables are searched by the library's own engines:
+ * annealing plus descent (BriskSolver, KELPSolver) or Gray-code enumeration (SweepSolver).
+ *
+ * Parameters understood by the library's integer engine: "time_limit" (seconds),
+ * "target_energy", "seed", "threads", "topk_sols", "best_energy_sols",
+ * "enable_default_callback" ("1", "true" or "True"). Integer values are parsed after blanks
+ * and a sign; text without a digit there throws std::runtime_error
+ * "dalo::_from_string: invalid integer '...'" (the one exception this interface raises).
+ * Every result's information pairs end with "os", "cpu", "gpu" and "ram".
+ * ==================================================================================== */
+
+/* The solver type of this build, "c32e64" (per-thread string, valid for the thread's life). */
+DALO_API const char* dalo_expr_solver_type(void);
+/* "compilation_date", "version", "cpu_name", "cpu_threads", "total_ram", "hostname"; any other
+ * key (or NULL) gives "Invalid string parameter". Per-thread buffer. */
+DALO_API const char* dalo_const_str(const char* key);
+
+/* Owned: release with dalo_brisk_solver_wrapper_destroy.
+ * Aborts if: the plug-in cannot be loaded or cannot take the Model's constraints. */
+DALO_API dalo_brisk_solver_wrapper* dalo_brisk_solver_wrapper_create(const dalo_model* m);
+DALO_API void dalo_brisk_solver_wrapper_destroy(dalo_brisk_solver_wrapper* w);
+/* Searches (a "time_limit" of 10 seconds is added when absent); hint is passed through to the
+ * plug-in (NULL or a start assignment as bit words). Owned result.
+ * Aborts if: the Model has integer variables and hint is not NULL. */
+DALO_API dalo_solver_result* dalo_brisk_solver_wrapper_search(dalo_brisk_solver_wrapper* w,
+                                                              const dalo_param* params,
+                                                              const void* hint);
+/* Search of a Model with integer variables, optionally from a start state (hint_bits[words],
+ * hint_ints[hint_count], hint_count = the Model's integer variable count).
+ * Aborts if: the Model has no integer variables; the hint does not fit the Model. */
+DALO_API dalo_solver_result* dalo_brisk_solver_wrapper_search_int(dalo_brisk_solver_wrapper* w,
+                                                                  const dalo_param* params,
+                                                                  const uint64_t* hint_bits,
+                                                                  const int64_t* hint_ints,
+                                                                  uint64_t hint_count);
+
+/* Results (all three families). Indexes must be below dalo_brisk_solver_result_topk_count or
+ * dalo_brisk_solver_result_info_count (aborts otherwise). */
+DALO_API int64_t dalo_brisk_solver_result_energy(const dalo_solver_result* r, int64_t* out);
+DALO_API double dalo_brisk_solver_result_tts(const dalo_solver_result* r);
+/* Best assignment: bit i of word i / 64 = Model variable index i. */
+DALO_API const uint64_t* dalo_brisk_solver_result_bits(const dalo_solver_result* r);
+DALO_API uint64_t dalo_brisk_solver_result_topk_count(const dalo_solver_result* r);
+DALO_API int64_t dalo_brisk_solver_result_topk_energy(const dalo_solver_result* r, uint64_t i,
+                                                      int64_t* out);
+DALO_API double dalo_brisk_solver_result_topk_tts(const dalo_solver_result* r, uint64_t i);
+DALO_API const uint64_t* dalo_brisk_solver_result_topk_bits(const dalo_solver_result* r,
+                                                            uint64_t i);
+/* Exchanges the result's bit words with *v (malloc'd blocks both ways; see dalo_u64_vector). */
+DALO_API void dalo_brisk_solver_result_steal_bits(dalo_solver_result* r, dalo_u64_vector* v);
+DALO_API void dalo_brisk_solver_result_steal_topk_bits(dalo_solver_result* r, uint64_t i,
+                                                       dalo_u64_vector* v);
+DALO_API uint64_t dalo_brisk_solver_result_info_count(const dalo_solver_result* r);
+DALO_API const char* dalo_brisk_solver_result_info_key(const dalo_solver_result* r, uint64_t i);
+DALO_API const char* dalo_brisk_solver_result_info_value(const dalo_solver_result* r, uint64_t i);
+DALO_API void dalo_brisk_solver_result_destroy(dalo_solver_result* r);
+/* A Sol over m with the result's energy (valid), tts and integer values; the bit words move
+ * into the Sol (a second call gets none). Owned. */
+DALO_API dalo_sol* dalo_brisk_solver_result_to_sol(dalo_solver_result* r, const dalo_model* m);
+DALO_API dalo_sol* dalo_brisk_solver_result_topk_to_sol(dalo_solver_result* r, uint64_t i,
+                                                        const dalo_model* m);
+
+/* Owned: release with dalo_sweep_wrapper_destroy.
+ * Aborts if: the plug-in cannot be loaded; an integer Model has more than 2^32 states. */
+DALO_API dalo_sweep_wrapper* dalo_sweep_wrapper_create(const dalo_model* m);
+DALO_API void dalo_sweep_wrapper_destroy(dalo_sweep_wrapper* w);
+/* Exact search. On integer Models only "best_energy_sols" is accepted. */
+DALO_API dalo_solver_result* dalo_sweep_wrapper_search(dalo_sweep_wrapper* w,
+                                                       const dalo_param* params);
+
+/* gpu_mode: > 0 requires a GPU (that device mode), 0 takes the GPU when the plug-in has one,
+ * < 0 any device. Owned: release with dalo_kelp_wrapper_destroy. */
+DALO_API dalo_kelp_wrapper* dalo_kelp_wrapper_create(const dalo_model* m, int32_t gpu_mode);
+DALO_API void dalo_kelp_wrapper_destroy(dalo_kelp_wrapper* w);
+DALO_API dalo_solver_result* dalo_kelp_wrapper_search(dalo_kelp_wrapper* w,
+                                                      const dalo_param* params, const void* hint);
+DALO_API dalo_solver_result* dalo_kelp_wrapper_search_int(dalo_kelp_wrapper* w,
+                                                          const dalo_param* params,
+                                                          const uint64_t* hint_bits,
+                                                          const int64_t* hint_ints,
+                                                          uint64_t hint_count);
+/* A start assignment for the next or running search (ignored when it does not fit). */
+DALO_API void dalo_kelp_wrapper_hint(dalo_kelp_wrapper* w, const dalo_sol* sol);
+DALO_API void dalo_kelp_wrapper_set_callback(dalo_kelp_wrapper* w, dalo_solver_callback callback,
+                                             void* context);
+/* Asks the running search to stop soon; may be called from another thread. */
+DALO_API void dalo_kelp_wrapper_terminate(dalo_kelp_wrapper* w);
 
 #ifdef __cplusplus
 }
