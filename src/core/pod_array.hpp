@@ -49,6 +49,13 @@ class PodArray {
         size_ = n;
     }
 
+    // Takes over a malloc'd block of n values.
+    void adopt(T* p, uint64_t n) {
+        std::free(data_);
+        data_ = p;
+        size_ = p == nullptr ? 0 : n;
+    }
+
     // Hands the block (malloc'd) to the caller and leaves the array empty.
     T* release() {
         size_ = 0;

@@ -117,7 +117,13 @@ SolImpl::SolImpl(ModelHandle m, int64_t result_energy, PodArray<uint64_t>&& resu
       bits(std::move(result_bits)),
       int_vals(model->int_lower),
       tts(result_tts) {
-    if (bits.size() < word_count(*model)) fatal("Sol: solver result holds too few bit words");
+    // A result whose words were already moved out gives a Sol without words (like one
+    // whose words were stolen); a partial set of words is a caller's fault.
+    if (bits.empty() && word_count(*model) > 0) {
+        bits_taken = true;
+    } else if (bits.size() < word_count(*model)) {
+        fatal("Sol: solver result holds too few bit words");
+    }
     set_energy(result_energy);
 }
 

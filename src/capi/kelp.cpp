@@ -1,0 +1,32 @@
+// KELPSolver wrapper.
+#include "capi/solver_handles.hpp"
+
+using namespace dalo;
+
+extern "C" {
+
+dalo_kelp_wrapper* dalo_kelp_wrapper_create(const dalo_model* m, int32_t gpu_mode) {
+    return wrap(new KelpWrapper(*unwrap(m), gpu_mode));
+}
+void dalo_kelp_wrapper_destroy(dalo_kelp_wrapper* w) { delete unwrap(w); }
+dalo_solver_result* dalo_kelp_wrapper_search(dalo_kelp_wrapper* w, const dalo_param* params,
+                                             const void* hint) {
+    return new_result(unwrap(w)->search(plugin_params(params), hint));
+}
+dalo_solver_result* dalo_kelp_wrapper_search_int(dalo_kelp_wrapper* w, const dalo_param* params,
+                                                 const uint64_t* hint_bits,
+                                                 const int64_t* hint_ints, uint64_t hint_count) {
+    return new_result(
+        unwrap(w)->search_int(plugin_params(params), hint_bits, hint_ints, hint_count));
+}
+void dalo_kelp_wrapper_hint(dalo_kelp_wrapper* w, const dalo_sol* sol) {
+    unwrap(w)->hint(unwrap(sol));
+}
+void dalo_kelp_wrapper_set_callback(dalo_kelp_wrapper* w, dalo_solver_callback callback,
+                                    void* context) {
+    unwrap(w)->callback = callback;
+    unwrap(w)->callback_context = context;
+}
+void dalo_kelp_wrapper_terminate(dalo_kelp_wrapper* w) { unwrap(w)->terminate(); }
+
+}  // extern "C"

@@ -1,0 +1,16 @@
+// SweepSolver wrapper.
+#include "capi/solver_handles.hpp"
+
+using namespace dalo;
+
+extern "C" {
+
+dalo_sweep_wrapper* dalo_sweep_wrapper_create(const dalo_model* m) {
+    return wrap(new SweepWrapper(*unwrap(m)));
+}
+void dalo_sweep_wrapper_destroy(dalo_sweep_wrapper* w) { delete unwrap(w); }
+dalo_solver_result* dalo_sweep_wrapper_search(dalo_sweep_wrapper* w, const dalo_param* params) {
+    return new_result(unwrap(w)->search(plugin_params(params)));
+}
+
+}  // extern "C"

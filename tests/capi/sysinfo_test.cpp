@@ -1,0 +1,126 @@
+// Library and machine strings: keys, per-thread buffers and cross-checks with the system.
+#include <gtest/gtest.h>
+#include <sys/sysinfo.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "dalo.h"
+
+namespace {
+
+bool all_digits(const std::string& s) {
+    return !s.empty() && s.find_first_not_of("0123456789") == std::string::npos;
+}
+
+// "Mmm dd yyyy" with a blank in place of a leading zero of the day.
+bool is_compiler_date(const std::string& s) {
+    const std::string months = "JanFebMarAprMayJunJulAugSepOctNovDec";
+    if (s.size() != 11 || s[3] != ' ' || s[6] != ' ') return false;
+    size_t month = months.find(s.substr(0, 3));
+    if (month == std::string::npos || month % 3 != 0) return false;
+    if (std::string(" 123").find(s[4]) == std::string::npos) return false;
+    return all_digits(s.substr(5, 1)) && all_digits(s.substr(7));
+}
+
+// "N.NNN GiB".
+bool is_ram_text(const std::string& s) {
+    size_t dot = s.find('.');
+    return dot != std::string::npos && s.size() == dot + 8 && all_digits(s.substr(0, dot)) &&
+           all_digits(s.substr(dot + 1, 3)) && s.substr(dot + 4) == " GiB";
+}
+
+std::string threads_text() {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%ld", sysconf(_SC_NPROCESSORS_ONLN));
+    return buf;
+}
+
+TEST(ConstStr, UnknownKeysAreInvalid) {
+    for (const char* key : {static_cast<const char*>(nullptr), "", "Version", "version ",
+                            "hostname\n", "os", "cpu", "gpu", "ram", "cpu_nam"}) {
+        EXPECT_STREQ(dalo_const_str(key), "Invalid string parameter") << (key ? key : "null");
+    }
+}
+
+TEST(ConstStr, LibraryStrings) {
+    EXPECT_STREQ(dalo_const_str("version"), "2026.08.16");
+    std::string date = dalo_const_str("compilation_date");
+    EXPECT_TRUE(is_compiler_date(date)) << date;
+}
+
+TEST(ConstStr, MachineStringsMatchTheSystem) {
+    EXPECT_EQ(std::string(dalo_const_str("cpu_threads")), threads_text());
+
+    char host[256] = {};
+    ASSERT_EQ(gethostname(host, sizeof host - 1), 0);
+    EXPECT_STREQ(dalo_const_str("hostname"), host);
+
+    struct sysinfo si {};
+    ASSERT_EQ(sysinfo(&si), 0);
+    char ram[64];
+    std::snprintf(ram, sizeof ram, "%.3f GiB",
+                  static_cast<double>(si.totalram) * si.mem_unit / (1024.0 * 1024.0 * 1024.0));
+    std::string total = dalo_const_str("total_ram");
+    EXPECT_TRUE(is_ram_text(total)) << total;
+    EXPECT_EQ(total, ram);
+
+    std::string name = dalo_const_str("cpu_name");
+    ASSERT_FALSE(name.empty());
+    EXPECT_NE(name.back(), ' ');
+    EXPECT_NE(name.back(), '\n');
+    EXPECT_EQ(name.find(" @ "), std::string::npos) << name;
+    EXPECT_EQ(name, dalo_const_str("cpu_name"));
+}
+
+TEST(ConstStr, NextCallOverwritesTheBuffer) {
+    const char* first = dalo_const_str("version");
+    EXPECT_STREQ(first, "2026.08.16");
+    const char* second = dalo_const_str("cpu_threads");
+    EXPECT_EQ(second, first);
+    EXPECT_EQ(std::string(first), threads_text());
+    dalo_const_str(nullptr);
+    EXPECT_STREQ(first, "Invalid string parameter");
+}
+
+TEST(ConstStr, ThreadsHaveTheirOwnBuffers) {
+    constexpr int kThreads = 4;
+    const char* keys[] = {"version", "cpu_threads", "total_ram", "nonsense"};
+    std::vector<std::string> want;
+    for (const char* key : keys) want.emplace_back(dalo_const_str(key));
+    std::atomic<int> bad{0};
+    std::vector<std::thread> threads;
+    for (int k = 0; k < kThreads; ++k) {
+        threads.emplace_back([&, k] {
+            const char* mine = dalo_const_str(keys[k]);
+            for (int rep = 0; rep < 2000; ++rep) {
+                if (want[k] != mine || dalo_const_str(keys[k]) != mine) bad++;
+            }
+        });
+    }
+    for (auto& t : threads) t.join();
+    EXPECT_EQ(bad.load(), 0);
+}
+
+TEST(SysInfoSolverType, PerThreadStringForTheThreadsLife) {
+    const char* type = dalo_expr_solver_type();
+    EXPECT_STREQ(type, "c32e64");
+    dalo_const_str("version");
+    EXPECT_EQ(dalo_expr_solver_type(), type);
+    EXPECT_STREQ(type, "c32e64");
+    const char* other = nullptr;
+    std::string other_text;
+    std::thread t([&] {
+        other = dalo_expr_solver_type();
+        other_text = other;
+    });
+    t.join();
+    EXPECT_NE(other, type);
+    EXPECT_EQ(other_text, "c32e64");
+}
+
+}  // namespace

@@ -1,0 +1,509 @@
+// Exact enumeration of native integer Models: the size limit, the visiting order, best-energy
+// collection, parameters, and the optimum against an independent brute force.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <random>
+#include <regex>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "capi/handles.hpp"
+#include "dalo.h"
+#include "solvers/enumerate.hpp"
+#include "support/expr_util.hpp"
+#include "support/fatal.hpp"
+
+namespace {
+
+using dalo::ModelImpl;
+using dalo::ParamList;
+using dalo::SolverResult;
+using dalo_test::ExprPtr;
+
+struct ModelDeleter {
+    void operator()(dalo_model* m) const { dalo_model_destroy(m); }
+};
+using ModelPtr = std::unique_ptr<dalo_model, ModelDeleter>;
+struct SolDeleter {
+    void operator()(dalo_sol* s) const { dalo_sol_destroy(s); }
+};
+using SolPtr = std::unique_ptr<dalo_sol, SolDeleter>;
+
+const ModelImpl& impl(const ModelPtr& m) { return **dalo::unwrap(m.get()); }
+
+ExprPtr bin(const ExprPtr& e) { return ExprPtr(dalo_expr_simplify_as_binary(e.get())); }
+
+ExprPtr raw(int64_t coeff, std::vector<dalo_var> vs, int64_t constant = 0) {
+    return ExprPtr(dalo_expr_create_raw_term(coeff, vs.data(), vs.size(), constant));
+}
+
+void attach(const ExprPtr& obj, const ExprPtr& cons) { dalo_expr_iadd_expr(obj.get(), cons.get()); }
+
+ParamList params(std::vector<std::pair<std::string, std::string>> items) {
+    ParamList p;
+    for (auto& [k, v] : items) p.add(k, v);
+    return p;
+}
+
+std::string info(const SolverResult& r, const std::string& key) {
+    for (const auto& [k, v] : r.info)
+        if (k == key) return v;
+    return "<missing>";
+}
+
+// A state as (bits of the binary model indices, then the integer values).
+using State = std::vector<int64_t>;
+
+State state_of(const ModelImpl& m, const dalo::PodArray<uint64_t>& bits,
+               const std::vector<int64_t>& ints) {
+    State s;
+    for (uint32_t i = 0; i < m.var_count(); ++i) s.push_back((bits[i >> 6] >> (i & 63)) & 1);
+    s.insert(s.end(), ints.begin(), ints.end());
+    return s;
+}
+
+std::vector<State> collected(const ModelImpl& m, const SolverResult& r) {
+    std::vector<State> out;
+    for (const dalo::TopkEntry& e : r.topk) out.push_back(state_of(m, e.bits, e.int_values));
+    return out;
+}
+
+// Energy of a state through a Sol of the library.
+int64_t sol_energy(const ModelPtr& model, const State& s) {
+    const ModelImpl& m = impl(model);
+    SolPtr sol(dalo_sol_create(model.get()));
+    for (uint32_t i = 0; i < m.var_count(); ++i)
+        dalo_sol_set(sol.get(), m.vars[i], static_cast<uint32_t>(s[i]));
+    for (uint64_t k = 0; k < m.int_count(); ++k)
+        dalo_sol_set_int(sol.get(), m.int_var_orig[k] | DALO_INT_BIT, s[m.var_count() + k]);
+    int64_t e = 0;
+    dalo_sol_compute_energy(sol.get(), &e);
+    return e;
+}
+
+// Every state in reflected mixed-radix Gray order (position 0 fastest), built recursively:
+// the states of the lower positions run forward, backward, forward, ... under each value of
+// the next position.
+std::vector<State> gray_order(const std::vector<int64_t>& lower,
+                              const std::vector<int64_t>& upper) {
+    std::vector<State> seq{State{}};
+    for (size_t p = 0; p < lower.size(); ++p) {
+        std::vector<State> next;
+        for (int64_t v = lower[p]; v <= upper[p]; ++v) {
+            const bool forward = (v - lower[p]) % 2 == 0;
+            for (size_t i = 0; i < seq.size(); ++i) {
+                State s = seq[forward ? i : seq.size() - 1 - i];
+                s.push_back(v);
+                next.push_back(std::move(s));
+            }
+        }
+        seq = std::move(next);
+    }
+    return seq;
+}
+
+// ---------------------------------------------------------------------------------------------
+
+TEST(EnumerateSize, ThirtyTwoBitsAcceptedThirtyThreeRejected) {
+    uint64_t n = 21;
+    const dalo_var x = dalo_new_var_array("sz", &n, 1);
+    const dalo_var k = dalo_new_int_var("szk", 0, 4095);
+    ExprPtr e20 = raw(1, {k});
+    for (dalo_var i = 0; i < 20; ++i) dalo_expr_iadd_var(e20.get(), x + i);
+    ModelPtr m20(dalo_model_create(bin(e20).get()));
+    ASSERT_EQ(impl(m20).var_count(), 20u);
+    dalo::check_enumeration_size(impl(m20));  // exactly 2^32 states
+
+    ExprPtr e21 = raw(1, {x + 20});
+    dalo_expr_iadd_expr(e21.get(), e20.get());
+    ModelPtr m21(dalo_model_create(bin(e21).get()));
+    EXPECT_FATAL(dalo::check_enumeration_size(impl(m21)),
+                 "SweepSolver: integer search space (~2^33 states) exceeds the 2^32 enumeration "
+                 "limit.");
+
+    // 2^32 + 1 states: just above the limit, and the bit count truncates to 32.
+    const dalo_var big = dalo_new_int_var("szbig", -1, 4294967295);
+    ModelPtr mb(dalo_model_create(raw(1, {big}).get()));
+    EXPECT_FATAL(dalo::check_enumeration_size(impl(mb)),
+                 "SweepSolver: integer search space (~2^32 states) exceeds the 2^32 enumeration "
+                 "limit.");
+    const dalo_var edge = dalo_new_int_var("szedge", -1, 4294967294);
+    dalo::check_enumeration_size(impl(ModelPtr(dalo_model_create(raw(1, {edge}).get()))));
+
+    ModelImpl rem;
+    rem.has_remainder = 1;
+    EXPECT_FATAL(dalo::check_enumeration_size(rem),
+                 "SweepSolver: internal error — a free-form remainder with integer variables "
+                 "should have been rejected at Model.");
+}
+
+// With a constraint that always holds, every state ties, and the collection lists the states
+// in visiting order.
+TEST(EnumerateOrder, ReflectedMixedRadix) {
+    const dalo_var k = dalo_new_int_var("ok", -2, 2);
+    ExprPtr obj(dalo_expr_create());
+    attach(obj, ExprPtr(dalo_cons_between(ExprPtr(dalo_expr_create_var(k)).get(), -2, 2)));
+    ModelPtr mk(dalo_model_create(obj.get()));
+    SolverResult r = dalo::sweep_int_enumerate(impl(mk), params({{"best_energy_sols", "0"}}));
+    EXPECT_EQ(info(r, "states"), "5");
+    EXPECT_EQ(collected(impl(mk), r), (std::vector<State>{{-2}, {-1}, {0}, {1}, {2}}));
+
+    uint64_t two = 2;
+    const dalo_var x = dalo_new_var_array("ox", &two, 1);
+    ExprPtr objx(dalo_expr_create());
+    attach(objx,
+           ExprPtr(dalo_cons_between(ExprPtr(dalo_expr_create_add_var_var(x, x + 1)).get(), 0, 2)));
+    ModelPtr mx(dalo_model_create(objx.get()));
+    ASSERT_EQ(impl(mx).int_count(), 0u);
+    r = dalo::sweep_int_enumerate(impl(mx), params({{"best_energy_sols", ""}}));
+    EXPECT_EQ(info(r, "states"), "4");
+    EXPECT_EQ(collected(impl(mx), r), (std::vector<State>{{0, 0}, {1, 0}, {1, 1}, {0, 1}}));
+
+    // Binary position first, then an integer of radix 3.
+    const dalo_var j = dalo_new_int_var("oj", 4, 6);
+    ExprPtr objj(dalo_expr_create());
+    attach(objj,
+           ExprPtr(dalo_cons_between(ExprPtr(dalo_expr_create_add_var_var(x, j)).get(), 0, 9)));
+    ModelPtr mj(dalo_model_create(objj.get()));
+    r = dalo::sweep_int_enumerate(impl(mj), params({{"best_energy_sols", "0"}}));
+    EXPECT_EQ(info(r, "states"), "6");
+    EXPECT_EQ(collected(impl(mj), r),
+              (std::vector<State>{{0, 4}, {1, 4}, {1, 5}, {0, 5}, {0, 6}, {1, 6}}));
+    for (size_t i = 0; i < r.topk.size(); ++i) {
+        EXPECT_EQ(r.topk[i].energy, 0);
+        if (i > 0) {
+            EXPECT_GE(r.topk[i].tts, r.topk[i - 1].tts);
+        }
+    }
+    EXPECT_EQ(r.topk[0].tts, 0.0);
+}
+
+TEST(EnumerateResult, BestEnergySolsAndInfo) {
+    const dalo_var k = dalo_new_int_var("bk", -2, 2);
+    ExprPtr e = raw(1, {k, k});
+    dalo_expr_iadd_raw_term(e.get(), -1, &k, 1);  // k^2 - k: 0 at k = 0 and k = 1
+    ModelPtr m(dalo_model_create(bin(e).get()));
+    const ModelImpl& mi = impl(m);
+
+    SolverResult plain = dalo::sweep_int_enumerate(mi, ParamList());
+    EXPECT_EQ(plain.energy, 0);
+    EXPECT_EQ(plain.int_values, (std::vector<int64_t>{0}));
+    EXPECT_EQ(plain.scale, 1.0);
+    EXPECT_TRUE(plain.topk.empty());
+    std::vector<std::string> keys;
+    for (const auto& kv : plain.info) keys.push_back(kv.first);
+    EXPECT_EQ(keys, (std::vector<std::string>{"run_time", "states", "engine", "os", "cpu", "gpu",
+                                              "ram"}));
+    EXPECT_TRUE(std::regex_match(info(plain, "run_time"), std::regex("[0-9]+\\.[0-9]{6}")));
+    EXPECT_EQ(info(plain, "states"), "5");
+    EXPECT_EQ(info(plain, "engine"), "integer-cpu");
+
+    SolverResult all = dalo::sweep_int_enumerate(mi, params({{"best_energy_sols", "0"}}));
+    EXPECT_EQ(collected(mi, all), (std::vector<State>{{0}, {1}}));
+    EXPECT_EQ(all.topk[0].tts, all.tts);
+    // A value without a leading digit means no limit; 1 keeps only the first one found.
+    EXPECT_EQ(dalo::sweep_int_enumerate(mi, params({{"best_energy_sols", "all"}})).topk.size(), 2u);
+    SolverResult one = dalo::sweep_int_enumerate(mi, params({{"best_energy_sols", "1"}}));
+    EXPECT_EQ(collected(mi, one), (std::vector<State>{{0}}));
+
+    // The start state is the optimum: found at time 0 and never replaced.
+    const dalo_var u = dalo_new_int_var("bu", 3, 9);
+    ModelPtr mu(dalo_model_create(raw(2, {u}).get()));
+    SolverResult s = dalo::sweep_int_enumerate(impl(mu), ParamList());
+    EXPECT_EQ(s.energy, 6);
+    EXPECT_EQ(s.tts, 0.0);
+    EXPECT_EQ(s.int_values, (std::vector<int64_t>{3}));
+    EXPECT_EQ(info(s, "states"), "7");
+}
+
+TEST(EnumerateDeathTest, OnlyBestEnergySolsIsAccepted) {
+    const dalo_var k = dalo_new_int_var("pk", 0, 1);
+    ModelPtr m(dalo_model_create(raw(1, {k}).get()));
+    EXPECT_FATAL(dalo::sweep_int_enumerate(impl(m), params({{"time_limit", "5"}})),
+                 "SweepSolver: search parameter 'time_limit' is not supported for native "
+                 "integer models yet.");
+    EXPECT_FATAL(
+        dalo::sweep_int_enumerate(impl(m), params({{"best_energy_sols", "0"}, {"seed", "1"}})),
+        "SweepSolver: search parameter 'seed' is not supported for native integer models yet.");
+}
+
+template <class T>
+dalo::PodArray<T> pod(std::vector<T> v) {
+    dalo::PodArray<T> a(v.size());
+    std::copy(v.begin(), v.end(), a.begin());
+    return a;
+}
+
+// Shapes that only a hand-built Model holds: a binary literal next to its own negation, and an
+// integer position with a single value (never moved, yet counted).
+TEST(EnumerateInternal, RepeatedLiteralsAndSingleValuedPositions) {
+    ModelImpl m;
+    m.vars = pod<uint32_t>({0, 1});
+    m.max_degree = 3;
+    m.term_count = {1, 0, 3};
+    m.term_vars.push_back(pod<uint32_t>({1}));
+    m.term_vars.emplace_back();
+    const uint32_t k0 = dalo::kAtomBit, k1 = dalo::kAtomBit | 1, k2 = dalo::kAtomBit | 2;
+    m.term_vars.push_back(pod<uint32_t>({0, 0 | dalo::kNegBit, k0, 1, k0, k0, k1, k2, k0}));
+    m.coeff_array.push_back(pod<int32_t>({3}));
+    m.coeff_array.emplace_back();
+    m.coeff_array.push_back(pod<int32_t>({5, -2, 1}));
+    m.int_var_orig = {0, 1, 2};
+    m.int_lower = {-1, 4, 0};
+    m.int_upper = {1, 4, 1};
+
+    // 3 x1 + 5 x0 (1 - x0) k0 - 2 x1 k0^2 + k1 k2 k0, with k1 = 4.
+    auto energy = [](const State& s) {
+        return 3 * s[1] + 5 * s[0] * (1 - s[0]) * s[2] - 2 * s[1] * s[2] * s[2] +
+               s[3] * s[4] * s[2];
+    };
+    std::vector<State> optimal;
+    int64_t best = INT64_MAX;
+    for (const State& s : gray_order({0, 0, -1, 4, 0}, {1, 1, 1, 4, 1})) {
+        if (energy(s) < best) {
+            best = energy(s);
+            optimal.clear();
+        }
+        if (energy(s) == best) optimal.push_back(s);
+    }
+    ASSERT_EQ(best, -4);
+    SolverResult r = dalo::sweep_int_enumerate(m, params({{"best_energy_sols", "0"}}));
+    EXPECT_EQ(r.energy, -4);
+    EXPECT_EQ(info(r, "states"), "24");
+    EXPECT_EQ(state_of(m, r.bits, r.int_values), optimal.front());
+    EXPECT_EQ(collected(m, r), optimal);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Random Models against a brute force that evaluates the raw terms and the penalty shapes
+// itself, over the states listed in an independently built Gray order.
+
+struct RawTerm {
+    int64_t coeff;
+    std::vector<dalo_var> vars;
+};
+
+using Values = std::map<dalo_var, int64_t>;
+
+int64_t eval_terms(const std::vector<RawTerm>& terms, int64_t constant, const Values& val) {
+    int64_t total = constant;
+    for (const RawTerm& t : terms) {
+        int64_t p = t.coeff;
+        for (dalo_var v : t.vars) {
+            auto it = val.find(v & ~DALO_NEG_BIT);
+            const int64_t x = it == val.end() ? 0 : it->second;
+            p *= (v & DALO_NEG_BIT) ? 1 - x : x;
+        }
+        total += p;
+    }
+    return total;
+}
+
+enum class Shape { Between, Allowed, Abs, Relu };
+
+struct RawCons {
+    Shape shape = Shape::Between;
+    std::vector<RawTerm> body;
+    int64_t constant = 0;
+    int64_t weight = 1;
+    int64_t lo = 0, hi = 0;
+    std::vector<std::pair<int64_t, int64_t>> allowed;
+    int k = 2;
+
+    int64_t penalty(const Values& val) const {
+        const int64_t b = eval_terms(body, constant, val);
+        int64_t d = 0;
+        switch (shape) {
+            case Shape::Between:
+                d = b < lo ? lo - b : b > hi ? b - hi : 0;
+                break;
+            case Shape::Allowed:
+                d = INT64_MAX;
+                for (auto [a, z] : allowed) d = std::min(d, b < a ? a - b : b > z ? b - z : 0);
+                break;
+            case Shape::Abs:
+                d = b < 0 ? -b : b;
+                break;
+            case Shape::Relu:
+                d = std::max<int64_t>(b, 0);
+                break;
+        }
+        return weight * (k == 1 ? d : d * d);
+    }
+};
+
+struct RandomModel {
+    std::vector<RawTerm> obj;
+    int64_t obj_constant = 0;
+    std::vector<RawCons> cons;
+    ModelPtr model;
+
+    int64_t energy(const Values& val) const {
+        int64_t e = eval_terms(obj, obj_constant, val);
+        for (const RawCons& c : cons) e += c.penalty(val);
+        return e;
+    }
+};
+
+ExprPtr build(const std::vector<RawTerm>& terms, int64_t constant) {
+    ExprPtr e(dalo_expr_create_int(constant));
+    for (const RawTerm& t : terms)
+        dalo_expr_iadd_raw_term(e.get(), t.coeff, t.vars.data(), t.vars.size());
+    return bin(e);
+}
+
+RandomModel random_model(std::mt19937_64& rng, int seed) {
+    auto pick = [&rng](int64_t lo, int64_t hi) {
+        return lo + static_cast<int64_t>(rng() % static_cast<uint64_t>(hi - lo + 1));
+    };
+    const std::string tag = "r" + std::to_string(seed);
+    std::vector<dalo_var> bins, ints;
+    for (int64_t i = 0, n = pick(1, 4); i < n; ++i)
+        bins.push_back(dalo_new_var((tag + "x" + std::to_string(i)).c_str()));
+    for (int64_t i = 0, n = pick(1, 2); i < n; ++i) {
+        const int64_t lo = pick(-3, 1);
+        ints.push_back(
+            dalo_new_int_var((tag + "k" + std::to_string(i)).c_str(), lo, lo + pick(1, 3)));
+    }
+    auto any_var = [&]() {
+        const size_t i = rng() % (bins.size() + ints.size());
+        return i < bins.size() ? bins[i] : ints[i - bins.size()];
+    };
+    auto coeff = [&]() {
+        int64_t c = pick(-4, 4);
+        return c == 0 ? 1 : c;
+    };
+
+    RandomModel rm;
+    rm.obj_constant = pick(-5, 5);
+    for (int64_t t = 0, n = pick(2, 8); t < n; ++t) {
+        RawTerm term{coeff(), {}};
+        for (int64_t d = 0, deg = pick(1, 4); d < deg; ++d) {
+            dalo_var v = any_var();
+            if (!(v & DALO_INT_BIT) && rng() % 3 == 0) v |= DALO_NEG_BIT;
+            term.vars.push_back(v);
+        }
+        rm.obj.push_back(std::move(term));
+    }
+    rm.obj.push_back({coeff(), {ints[0], ints[0]}});  // the square of an integer atom
+
+    // A linear body over distinct variables, and optionally products on top.
+    auto linear_body = [&]() {
+        std::vector<dalo_var> pool = bins;
+        pool.insert(pool.end(), ints.begin(), ints.end());
+        std::shuffle(pool.begin(), pool.end(), rng);
+        std::vector<RawTerm> body;
+        for (int64_t i = 0, n = pick(1, std::min<int64_t>(3, pool.size())); i < n; ++i)
+            body.push_back({coeff(), {pool[i]}});
+        return body;
+    };
+    ExprPtr objective = build(rm.obj, rm.obj_constant);
+    for (int64_t c = 0, n = pick(1, 4); c < n; ++c) {
+        RawCons rc;
+        rc.shape = static_cast<Shape>(rng() % 4);
+        rc.body = linear_body();
+        rc.constant = pick(-2, 2);
+        rc.weight = pick(1, 3);
+        const bool nonlinear = rc.shape == Shape::Between && rng() % 2 == 0;
+        if (nonlinear) {
+            rc.body.push_back({coeff(), {ints[0], ints[0]}});
+            rc.body.push_back({coeff(), {any_var(), any_var()}});
+        }
+        ExprPtr body = build(rc.body, rc.constant);
+        ExprPtr ce;
+        switch (rc.shape) {
+            case Shape::Between:
+                rc.lo = pick(-3, 2);
+                rc.hi = rc.lo + pick(0, 3);
+                ce.reset(dalo_cons_between(body.get(), rc.lo, rc.hi));
+                break;
+            case Shape::Allowed: {
+                std::vector<int64_t> lo, hi;
+                for (int64_t i = 0, m = pick(1, 3); i < m; ++i) {
+                    lo.push_back(pick(-4, 4));
+                    hi.push_back(lo.back() + pick(0, 2));
+                    rc.allowed.push_back({lo.back(), hi.back()});
+                }
+                ce.reset(dalo_cons_equal(body.get(), lo.data(), hi.data(), lo.size()));
+                break;
+            }
+            case Shape::Abs:
+                rc.k = static_cast<int>(pick(1, 2));
+                ce.reset(dalo_abs_term(body.get(), rc.k));
+                break;
+            case Shape::Relu:
+                rc.k = static_cast<int>(pick(1, 2));
+                ce.reset(dalo_relu_term(body.get(), rc.k));
+                break;
+        }
+        if (rc.weight != 1) dalo_expr_imul_int(ce.get(), rc.weight);
+        attach(objective, ce);
+        rm.cons.push_back(std::move(rc));
+    }
+    rm.model.reset(dalo_model_create(objective.get()));
+    return rm;
+}
+
+TEST(EnumerateBruteForce, RandomModelsWithEveryConstraintKind) {
+    std::mt19937_64 rng(2024);
+    int with_pow_bodies = 0, with_shapes = 0;
+    for (int seed = 0; seed < 80; ++seed) {
+        SCOPED_TRACE(seed);
+        RandomModel rm = random_model(rng, seed);
+        const ModelImpl& m = impl(rm.model);
+        ASSERT_GT(m.int_count(), 0u);
+        for (const dalo::NativeCons& c : m.native_cons) {
+            with_pow_bodies += !c.nl_vars.empty();
+            with_shapes += c.objective_only;
+        }
+
+        std::vector<int64_t> lower, upper;
+        std::vector<dalo_var> ids;
+        for (uint32_t i = 0; i < m.var_count(); ++i) {
+            lower.push_back(0);
+            upper.push_back(1);
+            ids.push_back(m.vars[i]);
+        }
+        for (uint64_t k = 0; k < m.int_count(); ++k) {
+            lower.push_back(m.int_lower[k]);
+            upper.push_back(m.int_upper[k]);
+            ids.push_back(m.int_var_orig[k] | DALO_INT_BIT);
+        }
+        const std::vector<State> order = gray_order(lower, upper);
+        int64_t best = INT64_MAX;
+        std::vector<State> optimal;
+        for (const State& s : order) {
+            Values val;
+            for (size_t i = 0; i < s.size(); ++i) val[ids[i]] = s[i];
+            const int64_t e = rm.energy(val);
+            if (e < best) {
+                best = e;
+                optimal.clear();
+            }
+            if (e == best) optimal.push_back(s);
+        }
+
+        SolverResult r = dalo::sweep_int_enumerate(m, params({{"best_energy_sols", "0"}}));
+        EXPECT_EQ(r.energy, best);
+        EXPECT_EQ(info(r, "states"), std::to_string(order.size()));
+        const State got = state_of(m, r.bits, r.int_values);
+        EXPECT_EQ(got, optimal.front());
+        EXPECT_EQ(sol_energy(rm.model, got), r.energy);
+        EXPECT_EQ(collected(m, r), optimal);
+        for (const dalo::TopkEntry& e : r.topk) EXPECT_EQ(e.energy, best);
+
+        SolverResult two = dalo::sweep_int_enumerate(m, params({{"best_energy_sols", "2"}}));
+        const size_t kept = std::min<size_t>(2, optimal.size());
+        EXPECT_EQ(collected(m, two), std::vector<State>(optimal.begin(), optimal.begin() + kept));
+    }
+    // The generator reaches the nonlinear bodies and the objective-only shapes.
+    EXPECT_GT(with_pow_bodies, 10);
+    EXPECT_GT(with_shapes, 10);
+}
+
+}  // namespace

@@ -1,0 +1,746 @@
+// The integer search engine: parameters, move sets, the kept list, optimality against brute
+// force, stop conditions, hints, callbacks and the GPU submitter with a fake engine.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+#include <regex>
+#include <set>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "capi/sol_handle.hpp"
+#include "dalo.h"
+#include "model/sol.hpp"
+#include "solvers/int_engine.hpp"
+#include "solvers/int_engine_detail.hpp"
+#include "support/expr_util.hpp"
+#include "support/fatal.hpp"
+
+namespace {
+
+using namespace dalo;
+using dalo_test::ExprPtr;
+using Clock = std::chrono::steady_clock;
+
+// ---------------------------------------------------------------------------------------------
+// Models
+
+void add(const ExprPtr& e, int64_t coeff, std::vector<dalo_var> vars) {
+    dalo_expr_iadd_raw_term(e.get(), coeff, vars.data(), vars.size());
+}
+
+ExprPtr poly(int64_t constant) { return ExprPtr(dalo_expr_create_int(constant)); }
+
+void attach(const ExprPtr& obj, dalo_expr* part, int64_t weight = 1) {
+    if (weight != 1) dalo_expr_imul_int(part, weight);
+    dalo_expr_iadd_expr(obj.get(), part);
+    dalo_expr_destroy(part);
+}
+
+ModelHandle compile(const ExprPtr& obj) {
+    ExprPtr s(dalo_expr_simplify_as_binary(obj.get()));
+    dalo_model* m = dalo_model_create(s.get());
+    ModelHandle h = *unwrap(m);
+    dalo_model_destroy(m);
+    return h;
+}
+
+// Two small integers and two bits under every kind of native constraint: bounds, an allowed
+// set, exponent 1 and 2 shapes (abs, relu) and a nonlinear body; a cubic term with a negated
+// literal.
+ModelHandle mixed_model() {
+    const dalo_var x = dalo_new_int_var("mx", -3, 4), y = dalo_new_int_var("my", 0, 5);
+    const dalo_var b0 = dalo_new_var("mb0"), b1 = dalo_new_var("mb1");
+    ExprPtr obj = poly(3);
+    add(obj, 3, {x, y});
+    add(obj, -2, {x, x});
+    add(obj, 5, {b0, x});
+    add(obj, -4, {b1});
+    add(obj, 2, {b0, b1, y});
+    add(obj, 4, {b0 | DALO_NEG_BIT, b1, x});
+    {
+        ExprPtr body = poly(0);
+        add(body, 1, {x});
+        add(body, 2, {y});
+        add(body, -1, {b0});
+        attach(obj, dalo_cons_between(body.get(), 1, 6), 3);
+    }
+    {
+        ExprPtr body = poly(0);
+        add(body, 1, {x});
+        add(body, 1, {y});
+        const int64_t lo[2] = {-1, 3}, hi[2] = {0, 3};
+        attach(obj, dalo_cons_equal(body.get(), lo, hi, 2), 2);
+    }
+    {
+        ExprPtr body = poly(1);
+        add(body, 1, {x});
+        add(body, -1, {y});
+        attach(obj, dalo_abs_term(body.get(), 1), 2);
+    }
+    {
+        ExprPtr body = poly(0);
+        add(body, 2, {x});
+        add(body, -1, {y});
+        attach(obj, dalo_relu_term(body.get(), 2));
+    }
+    {
+        ExprPtr body = poly(0);
+        add(body, 1, {x, y});
+        add(body, 1, {b1});
+        attach(obj, dalo_cons_between(body.get(), -2, 4), 5);
+    }
+    return compile(obj);
+}
+
+// Wide ranges (stepped moves with prior jumps) and a coupling constraint.
+ModelHandle wide_model() {
+    const dalo_var z = dalo_new_int_var("wz", -1000, 1000), w = dalo_new_int_var("ww", 0, 40);
+    const dalo_var b = dalo_new_var("wb");
+    ExprPtr obj = poly(377 * 377);
+    add(obj, 1, {z, z});
+    add(obj, -754, {z});
+    add(obj, 3, {w, w});
+    add(obj, -102, {w});
+    add(obj, 2, {b, w});
+    add(obj, -5, {b});
+    ExprPtr body = poly(0);
+    add(body, 1, {z});
+    add(body, 10, {w});
+    attach(obj, dalo_cons_between(body.get(), 300, 500), 2);
+    return compile(obj);
+}
+
+// (x + y - 3)^2 over [0, 3]^2: four optimal states of energy 0.
+ModelHandle ties_model() {
+    const dalo_var x = dalo_new_int_var("tx", 0, 3), y = dalo_new_int_var("ty", 0, 3);
+    ExprPtr obj = poly(9);
+    add(obj, 1, {x, x});
+    add(obj, 1, {y, y});
+    add(obj, 2, {x, y});
+    add(obj, -6, {x});
+    add(obj, -6, {y});
+    return compile(obj);
+}
+
+// Thirty bits that each cost 1 but pay 100 all together, and k with (k - 2)^2: the optimum
+// -70 is a needle that local moves do not reach.
+ModelHandle needle_model() {
+    const uint64_t n = 30;
+    const dalo_var first = dalo_new_var_array("nd", &n, 1);
+    const dalo_var k = dalo_new_int_var("nk", 0, 5);
+    ExprPtr obj = poly(4);
+    std::vector<dalo_var> all;
+    for (dalo_var i = 0; i < n; ++i) {
+        add(obj, 1, {first + i});
+        all.push_back(first + i);
+    }
+    add(obj, -100, all);
+    add(obj, 1, {k, k});
+    add(obj, -4, {k});
+    return compile(obj);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Reference evaluation through a Sol
+
+struct SolEval {
+    explicit SolEval(ModelHandle h) : sol(std::move(h)) {}
+    int64_t operator()(const uint64_t* bits, const std::vector<int64_t>& ints) {
+        for (uint64_t w = 0; w < sol.bits.size(); ++w) sol.bits[w] = bits[w];
+        sol.int_vals = ints;
+        return sol.energy_of_values();
+    }
+    SolImpl sol;
+};
+
+// Minimum energy over every state (small models only).
+int64_t brute_minimum(const ModelHandle& h) {
+    const ModelImpl& m = *h;
+    const uint32_t nbin = m.var_count();
+    const uint64_t nint = m.int_count();
+    SolEval eval(h);
+    std::vector<uint64_t> bits(word_count(nbin), 0);
+    std::vector<int64_t> ints(m.int_lower);
+    int64_t best = std::numeric_limits<int64_t>::max();
+    for (;;) {
+        for (uint64_t mask = 0; mask < (uint64_t{1} << nbin); ++mask) {
+            if (nbin > 0) bits[0] = mask;
+            best = std::min(best, eval(bits.data(), ints));
+        }
+        uint64_t a = 0;
+        for (; a < nint && ints[a] == m.int_upper[a]; ++a) ints[a] = m.int_lower[a];
+        if (a == nint) return best;
+        ++ints[a];
+    }
+}
+
+ParamList params(std::vector<std::pair<std::string, std::string>> items) {
+    ParamList p;
+    for (auto& [k, v] : items) p.add(k, v);
+    return p;
+}
+
+SolverResult search(const ModelHandle& h, IntSearchOpts& o) {
+    o.model = h;
+    return brisk_int_search(*h, o);
+}
+
+SolverResult search(const ModelHandle& h, std::vector<std::pair<std::string, std::string>> items) {
+    IntSearchOpts o = int_search_options(params(std::move(items)), "BriskSolver");
+    return search(h, o);
+}
+
+std::string info(const SolverResult& r, const std::string& key) {
+    for (const auto& [k, v] : r.info) {
+        if (k == key) return v;
+    }
+    return "<missing>";
+}
+
+double run_time(const SolverResult& r) { return std::stod(info(r, "run_time")); }
+
+void expect_consistent(const ModelHandle& h, const SolverResult& r) {
+    SolEval eval(h);
+    EXPECT_EQ(eval(r.bits.data(), r.int_values), r.energy);
+    ASSERT_EQ(r.int_values.size(), h->int_count());
+    for (uint64_t a = 0; a < h->int_count(); ++a) {
+        EXPECT_GE(r.int_values[a], h->int_lower[a]);
+        EXPECT_LE(r.int_values[a], h->int_upper[a]);
+    }
+    for (const TopkEntry& e : r.topk) EXPECT_EQ(eval(e.bits.data(), e.int_values), e.energy);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Parameters
+
+TEST(IntSearchOptions, IntegerParser) {
+    EXPECT_EQ(parse_param_int("  -12abc"), -12);
+    EXPECT_EQ(parse_param_int("\t+7"), 7);
+    EXPECT_EQ(parse_param_int("0"), 0);
+    for (const char* bad : {"x", "", "  ", "-", "+", " -a1"}) {
+        try {
+            parse_param_int(bad);
+            ADD_FAILURE() << "no error for '" << bad << "'";
+        } catch (const std::runtime_error& e) {
+            EXPECT_EQ(std::string(e.what()),
+                      std::string("dalo::_from_string: invalid integer '") + bad + "'");
+        }
+    }
+}
+
+TEST(IntSearchOptions, DefaultsAndValues) {
+    IntSearchOpts d = int_search_options(ParamList(), "BriskSolver");
+    EXPECT_EQ(d.time_limit, 10.0);
+    EXPECT_FALSE(d.has_target);
+    EXPECT_LE(d.seed, 0xFFFFFFFFull);
+    EXPECT_GE(d.threads, 1u);
+    EXPECT_EQ(d.topk, 0u);
+    EXPECT_FALSE(d.best_energy_sols);
+    EXPECT_FALSE(d.default_callback);
+    EXPECT_EQ(d.name, "BriskSolver");
+
+    IntSearchOpts o = int_search_options(params({{"time_limit", "0.25"},
+                                                 {"target_energy", "  -12abc"},
+                                                 {"seed", "123"},
+                                                 {"threads", "3"},
+                                                 {"topk_sols", "4"},
+                                                 {"best_energy_sols", "5x"}}),
+                                         "KELPSolver");
+    EXPECT_EQ(o.time_limit, 0.25);
+    EXPECT_TRUE(o.has_target);
+    EXPECT_EQ(o.target, -12);
+    EXPECT_EQ(o.seed, 123u);
+    EXPECT_EQ(o.threads, 3u);
+    EXPECT_EQ(o.topk, 4u);
+    EXPECT_TRUE(o.best_energy_sols);
+    EXPECT_EQ(o.best_energy_limit, 5u);
+    EXPECT_EQ(o.name, "KELPSolver");
+
+    IntSearchOpts any = int_search_options(params({{"best_energy_sols", "all"}}), "BriskSolver");
+    EXPECT_TRUE(any.best_energy_sols);
+    EXPECT_EQ(any.best_energy_limit, 0u);
+
+    for (const char* on : {"1", "true", "True"}) {
+        EXPECT_TRUE(
+            int_search_options(params({{"enable_default_callback", on}}), "B").default_callback);
+    }
+    for (const char* off : {"yes", "TRUE", "0", ""}) {
+        EXPECT_FALSE(
+            int_search_options(params({{"enable_default_callback", off}}), "B").default_callback);
+    }
+    EXPECT_THROW(int_search_options(params({{"target_energy", "x"}}), "B"), std::runtime_error);
+}
+
+TEST(IntSearchOptionsDeathTest, BadValuesAndKeys) {
+    EXPECT_FATAL(int_search_options(params({{"threads", "0"}}), "BriskSolver"),
+                 "BriskSolver: threads must be >= 1.");
+    EXPECT_FATAL(int_search_options(params({{"topk_sols", "0"}}), "KELPSolver"),
+                 "KELPSolver: topk_sols must be >= 1.");
+    EXPECT_FATAL(int_search_options(params({{"thread_count", "2"}}), "BriskSolver"),
+                 "BriskSolver: parameter 'thread_count' is not supported for native integer "
+                 "models yet.");
+}
+
+TEST(IntSearchOptionsDeathTest, HintChecks) {
+    ModelHandle h = mixed_model();
+    IntSearchOpts o = int_search_options(ParamList(), "BriskSolver");
+    const uint64_t bits = 0;
+    const int64_t ok[2] = {-3, 5}, high[2] = {4, 6};
+    EXPECT_FATAL(set_int_hint(o, *h, &bits, ok, 1),
+                 "BriskSolver: hint integer-variable count mismatch.");
+    EXPECT_FATAL(set_int_hint(o, *h, &bits, high, 2),
+                 "BriskSolver: hint value outside the integer variable's bounds.");
+    set_int_hint(o, *h, nullptr, high, 2);  // no bits: no hint
+    EXPECT_EQ(o.hint_bits, nullptr);
+    set_int_hint(o, *h, &bits, ok, 2);
+    EXPECT_EQ(o.hint_bits, &bits);
+    EXPECT_EQ(o.hint_ints, ok);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Move sets and the kept list
+
+TEST(IntEngineMoves, SmallAndSteppedRanges) {
+    using int_detail::MoveKind;
+    const auto small = int_detail::int_var_moves(-5, 10);  // range 15
+    EXPECT_EQ(small.kind, MoveKind::Small);
+    EXPECT_EQ(small.moves, 15u);
+    struct Case {
+        int64_t lo, hi;
+        uint32_t steps;
+    };
+    // Steps reach the first power of two above range / 2.
+    for (const Case c :
+         {Case{0, 16, 5}, Case{0, 17, 5}, Case{3, 34, 5}, Case{0, 32, 6}, Case{-100, 100, 8}}) {
+        const auto mv = int_detail::int_var_moves(c.lo, c.hi);
+        EXPECT_EQ(mv.kind, MoveKind::Stepped);
+        EXPECT_EQ(mv.steps, c.steps) << c.lo << " " << c.hi;
+        EXPECT_EQ(mv.moves, 2u * c.steps);
+        EXPECT_TRUE(mv.has_weight);
+    }
+    EXPECT_DOUBLE_EQ(int_detail::int_var_moves(0, 16).weight, std::log(0.5));
+    EXPECT_DOUBLE_EQ(int_detail::int_var_moves(0, 64).weight, std::log(2.0 / 3.0));
+    const auto huge = int_detail::int_var_moves(std::numeric_limits<int64_t>::min(),
+                                                std::numeric_limits<int64_t>::max());
+    EXPECT_EQ(huge.steps, 64u);
+    EXPECT_FALSE(huge.has_weight);
+}
+
+TEST(IntEngineKeeper, TopkOrderDuplicatesAndCut) {
+    int_detail::Keeper k(3, false, 0);
+    const int64_t a[1] = {1}, b[1] = {2}, c[1] = {3}, d[1] = {4}, e[1] = {5};
+    EXPECT_TRUE(k.offer(a, 1, 10, 0.1));
+    EXPECT_FALSE(k.offer(b, 1, 10, 0.2));  // equal: after the listed 10
+    EXPECT_FALSE(k.offer(a, 1, 10, 0.3));  // identical: ignored
+    EXPECT_TRUE(k.offer(c, 1, 5, 0.4));
+    ASSERT_EQ(k.kept().size(), 3u);
+    EXPECT_EQ(k.kept()[0].vals[0], 3);
+    EXPECT_EQ(k.kept()[1].vals[0], 1);
+    EXPECT_EQ(k.kept()[2].vals[0], 2);
+    EXPECT_FALSE(k.offer(d, 1, 10, 0.5));  // full and not lower than the last
+    EXPECT_EQ(k.kept()[2].vals[0], 2);
+    EXPECT_FALSE(k.offer(e, 1, 7, 0.6));  // cuts the last 10
+    ASSERT_EQ(k.kept().size(), 3u);
+    EXPECT_EQ(k.kept()[1].energy, 7);
+    EXPECT_EQ(k.kept()[2].vals[0], 1);
+    EXPECT_EQ(k.best().energy, 5);
+    EXPECT_EQ(k.best().tts, 0.4);
+}
+
+TEST(IntEngineKeeper, BestEnergyCollection) {
+    int_detail::Keeper k(0, true, 2);
+    const int64_t a[2] = {1, 0}, b[2] = {2, 0}, c[2] = {3, 0};
+    EXPECT_TRUE(k.offer(a, 2, 4, 0.1));
+    EXPECT_FALSE(k.offer(c, 2, 6, 0.2));  // worse: not listed
+    EXPECT_FALSE(k.offer(a, 2, 4, 0.3));  // identical
+    EXPECT_FALSE(k.offer(b, 2, 4, 0.4));
+    EXPECT_FALSE(k.offer(c, 2, 4, 0.5));  // limit reached
+    ASSERT_EQ(k.kept().size(), 2u);
+    EXPECT_EQ(k.kept()[1].tts, 0.4);
+    EXPECT_TRUE(k.offer(c, 2, 1, 0.6));  // better: the list starts over
+    ASSERT_EQ(k.kept().size(), 1u);
+    EXPECT_EQ(k.kept()[0].vals[0], 3);
+    int_detail::Keeper none(0, false, 0);
+    none.offer(a, 2, 4, 0.1);
+    EXPECT_TRUE(none.kept().empty());
+}
+
+// ---------------------------------------------------------------------------------------------
+// Searches
+
+TEST(IntEngineTest, FindsTheBruteForceOptimum) {
+    for (const ModelHandle& h : {mixed_model(), wide_model()}) {
+        const int64_t best = brute_minimum(h);
+        for (const char* threads : {"1", "2"}) {
+            SolverResult r = search(h, {{"time_limit", "0.15"}, {"threads", threads}});
+            EXPECT_EQ(r.energy, best) << threads;
+            expect_consistent(h, r);
+            EXPECT_EQ(r.scale, 1.0);
+            EXPECT_TRUE(r.topk.empty());
+            EXPECT_EQ(info(r, "threads"), threads);
+            EXPECT_GE(std::stoull(info(r, "rounds")), 1u);
+            EXPECT_GT(std::stoull(info(r, "proposals")), 4000u);
+        }
+    }
+}
+
+TEST(IntEngineTest, InfoKeysInOrder) {
+    SolverResult r = search(ties_model(), {{"time_limit", "0.05"}, {"threads", "2"}});
+    std::vector<std::string> keys;
+    for (const auto& kv : r.info) keys.push_back(kv.first);
+    EXPECT_EQ(keys, (std::vector<std::string>{"run_time", "threads", "rounds", "proposals",
+                                              "engine", "os", "cpu", "gpu", "ram"}));
+    EXPECT_TRUE(std::regex_match(info(r, "run_time"), std::regex("[0-9]+\\.[0-9]{6}")));
+    EXPECT_EQ(info(r, "engine"), "integer-cpu");
+}
+
+TEST(IntEngineTest, TopkListIsSortedDistinctAndBounded) {
+    ModelHandle h = wide_model();
+    SolverResult r = search(h, {{"time_limit", "0.1"}, {"threads", "2"}, {"topk_sols", "5"}});
+    expect_consistent(h, r);
+    ASSERT_FALSE(r.topk.empty());
+    EXPECT_LE(r.topk.size(), 5u);
+    EXPECT_EQ(r.topk.front().energy, r.energy);
+    std::set<std::pair<uint64_t, std::vector<int64_t>>> seen;
+    for (size_t i = 0; i < r.topk.size(); ++i) {
+        if (i > 0) {
+            EXPECT_LE(r.topk[i - 1].energy, r.topk[i].energy);
+        }
+        EXPECT_TRUE(seen.insert({r.topk[i].bits[0], r.topk[i].int_values}).second);
+    }
+}
+
+TEST(IntEngineTest, BestEnergyCollectsDistinctOptima) {
+    ModelHandle h = ties_model();
+    SolverResult all = search(h, {{"time_limit", "0.1"}, {"best_energy_sols", "0"}});
+    ASSERT_EQ(all.topk.size(), 4u);
+    std::set<std::vector<int64_t>> states;
+    for (const TopkEntry& e : all.topk) {
+        EXPECT_EQ(e.energy, 0);
+        EXPECT_EQ(e.int_values[0] + e.int_values[1], 3);
+        states.insert(e.int_values);
+    }
+    EXPECT_EQ(states.size(), 4u);
+    SolverResult two = search(h, {{"time_limit", "0.1"}, {"best_energy_sols", "2"}});
+    EXPECT_EQ(two.topk.size(), 2u);
+    EXPECT_NE(two.topk[0].int_values, two.topk[1].int_values);
+}
+
+TEST(IntEngineTest, TargetEndsEarlyAndTimeLimitHolds) {
+    ModelHandle h = wide_model();
+    const std::string target = std::to_string(brute_minimum(h));
+    for (const char* threads : {"1", "2"}) {
+        SolverResult r =
+            search(h, {{"time_limit", "5"}, {"threads", threads}, {"target_energy", target}});
+        EXPECT_EQ(std::to_string(r.energy), target);
+        EXPECT_LT(run_time(r), 1.0);
+        EXPECT_LE(r.tts, run_time(r));
+    }
+    // An unreachable target does not stop the search.
+    SolverResult r =
+        search(h, {{"time_limit", "0.2"}, {"threads", "2"}, {"target_energy", "-1000000000"}});
+    EXPECT_GE(run_time(r), 0.2);
+    EXPECT_LT(run_time(r), 0.3);
+}
+
+TEST(IntEngineTest, StopFlagEndsTheSearchPromptly) {
+    ModelHandle h = wide_model();
+    for (bool with_callback : {false, true}) {
+        std::atomic<uint8_t> stop{0};
+        IntSearchOpts o =
+            int_search_options(params({{"time_limit", "10"}, {"threads", "1"}}), "KELPSolver");
+        o.stop = &stop;
+        if (with_callback) {
+            o.callback = [](void*, dalo_sol* s, uint32_t) {
+                dalo_sol_destroy(s);
+                return -1.0;
+            };
+        }
+        Clock::time_point set_at;
+        std::thread stopper([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            set_at = Clock::now();
+            stop.store(1);
+        });
+        SolverResult r = search(h, o);
+        const Clock::time_point end = Clock::now();
+        stopper.join();
+        const double late = std::chrono::duration<double>(end - set_at).count();
+        EXPECT_LT(late, 0.05) << with_callback;
+        expect_consistent(h, r);
+    }
+}
+
+TEST(IntEngineTest, HintStartsWorkerZero) {
+    ModelHandle h = mixed_model();
+    // With no time at all the single worker offers its start state: the hint.
+    const uint64_t bits = 0b10;
+    const int64_t ints[2] = {2, 1};
+    IntSearchOpts o =
+        int_search_options(params({{"time_limit", "0"}, {"threads", "1"}}), "BriskSolver");
+    set_int_hint(o, *h, &bits, ints, 2);
+    SolverResult r = search(h, o);
+    EXPECT_EQ(r.bits[0], bits);
+    EXPECT_EQ(r.int_values, (std::vector<int64_t>{2, 1}));
+    expect_consistent(h, r);
+    EXPECT_EQ(info(r, "rounds"), "1");
+}
+
+struct Fetch {
+    std::atomic<int> calls[2] = {0, 0};
+    std::atomic<bool> pending[2] = {true, true};
+    uint64_t bits = 0b01;
+    int64_t ints[2] = {-1, 4};
+    uint64_t nint = 2;
+};
+
+bool fetch_hint(void* context, int consumer, uint64_t* bits, int64_t* ints) {
+    auto* f = static_cast<Fetch*>(context);
+    ++f->calls[consumer];
+    if (!f->pending[consumer].exchange(false)) return false;
+    bits[0] = f->bits;
+    std::copy(f->ints, f->ints + f->nint, ints);
+    return true;
+}
+
+TEST(IntEngineTest, PendingHintStartsARound) {
+    ModelHandle h = mixed_model();
+    Fetch f;
+    IntSearchOpts o =
+        int_search_options(params({{"time_limit", "0"}, {"threads", "1"}}), "KELPSolver");
+    o.hint_fetch = fetch_hint;
+    o.hint_context = &f;
+    SolverResult r = search(h, o);
+    EXPECT_EQ(f.calls[0].load(), 1);
+    EXPECT_EQ(r.bits[0], f.bits);
+    EXPECT_EQ(r.int_values, (std::vector<int64_t>{-1, 4}));
+}
+
+struct Events {
+    ModelHandle model;
+    double first_answer = 0.0;
+    double timer_answer = -1.0;
+    std::atomic<int> count[3] = {0, 0, 0};
+    std::atomic<int> bad{0};
+};
+
+double count_events(void* context, dalo_sol* sol, uint32_t event) {
+    auto* ev = static_cast<Events*>(context);
+    ++ev->count[event];
+    SolImpl* s = unwrap(sol);
+    if (s->energy_of_values() != s->energy || s->model != ev->model) ++ev->bad;
+    if (event == 0) {
+        const bool at_start =
+            s->bits[0] == 0 && s->int_vals == ev->model->int_lower && s->tts == 0.0;
+        if (!at_start) ++ev->bad;
+    }
+    dalo_sol_destroy(sol);
+    if (event == 0) return ev->first_answer;
+    return event == 2 ? ev->timer_answer : -1.0;
+}
+
+TEST(IntEngineTest, CallbackEventsAndTimer) {
+    ModelHandle h = mixed_model();
+    struct Case {
+        double first, timer;
+        int min_timer, max_timer;
+    };
+    // A positive answer starts the timer, zero stops it, a negative one keeps it as it is.
+    for (const Case c : {Case{0.03, -1.0, 4, 9}, Case{0.03, 0.0, 1, 1}, Case{-1.0, -1.0, 0, 0},
+                         Case{0.0, -1.0, 0, 0}}) {
+        Events ev;
+        ev.model = h;
+        ev.first_answer = c.first;
+        ev.timer_answer = c.timer;
+        IntSearchOpts o =
+            int_search_options(params({{"time_limit", "0.25"}, {"threads", "1"}}), "KELPSolver");
+        o.callback = count_events;
+        o.callback_context = &ev;
+        SolverResult r = search(h, o);
+        EXPECT_EQ(ev.count[0].load(), 1);
+        EXPECT_GE(ev.count[1].load(), 1);
+        EXPECT_GE(ev.count[2].load(), c.min_timer) << c.first << " " << c.timer;
+        EXPECT_LE(ev.count[2].load(), c.max_timer) << c.first << " " << c.timer;
+        EXPECT_EQ(ev.bad.load(), 0);
+    }
+}
+
+TEST(IntEngineTest, DefaultCallbackLines) {
+    ModelHandle h = mixed_model();
+    testing::internal::CaptureStdout();
+    SolverResult r =
+        search(h, {{"time_limit", "0.05"}, {"threads", "2"}, {"enable_default_callback", "1"}});
+    const std::string out = testing::internal::GetCapturedStdout();
+    const std::regex line(
+        "TTS = [0-9]+\\.[0-9]{3}s Energy = (-?[0-9]+) Obj = (-?[0-9]+) Viol = ([0-9]+)/3");
+    std::smatch last;
+    size_t lines = 0;
+    for (size_t at = 0; at < out.size();) {
+        const size_t end = out.find('\n', at);
+        ASSERT_NE(end, std::string::npos);
+        const std::string text = out.substr(at, end - at);
+        ASSERT_TRUE(std::regex_match(text, last, line)) << text;
+        ++lines;
+        at = end + 1;
+        if (at == out.size()) {
+            // The last line is the best state: its objective is the energy less the penalties.
+            std::vector<int64_t> vals;
+            for (uint32_t i = 0; i < h->var_count(); ++i) vals.push_back((r.bits[0] >> i) & 1);
+            vals.insert(vals.end(), r.int_values.begin(), r.int_values.end());
+            const int_detail::StateEval e = int_detail::evaluate_state(*h, vals.data());
+            EXPECT_EQ(std::stoll(last[1]), r.energy);
+            EXPECT_EQ(std::stoll(last[2]), e.energy - e.penalty);
+            EXPECT_EQ(std::stoull(last[3]), e.violated);
+        }
+    }
+    EXPECT_GE(lines, 1u);
+    // Without native constraints the line ends after the energy.
+    testing::internal::CaptureStdout();
+    search(ties_model(),
+           {{"time_limit", "0.02"}, {"threads", "1"}, {"enable_default_callback", "true"}});
+    const std::string plain = testing::internal::GetCapturedStdout();
+    EXPECT_TRUE(
+        std::regex_search(plain, std::regex("^TTS = [0-9]+\\.[0-9]{3}s Energy = -?[0-9]+\n")));
+    EXPECT_EQ(plain.find("Obj"), std::string::npos);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The GPU submitter with a fake engine
+
+struct FakeGpu {
+    ModelHandle model;
+    int64_t energy_offset = 0;   // added to the reported energies
+    bool all_ones = false;       // return every bit set
+    bool out_of_bounds = false;  // return an integer above its bound
+    int32_t answer = 0;
+    int calls = 0;
+    int bad_starts = 0;
+    std::vector<std::vector<int64_t>> hints;
+};
+
+int32_t fake_round(void* engine, const uint64_t* start_bits, const int64_t* start_ints,
+                   uint32_t batch, uint64_t* out_bits, int64_t* out_ints, int64_t* energies,
+                   uint8_t* improved) {
+    auto* f = static_cast<FakeGpu*>(engine);
+    const ModelImpl& m = *f->model;
+    const uint64_t words = word_count(m.var_count()), nint = m.int_count();
+    ++f->calls;
+    EXPECT_EQ(batch, 8u);
+    SolEval eval(f->model);
+    for (uint32_t j = 0; j < batch; ++j) {
+        std::vector<int64_t> ints(start_ints + j * nint, start_ints + (j + 1) * nint);
+        for (uint64_t a = 0; a < nint; ++a) {
+            if (ints[a] < m.int_lower[a] || ints[a] > m.int_upper[a]) ++f->bad_starts;
+        }
+        for (uint64_t w = 0; w < words; ++w) {
+            const uint32_t used = m.var_count() - 64 * static_cast<uint32_t>(w);
+            const uint64_t mask = used >= 64 ? ~0ull : (uint64_t{1} << used) - 1;
+            out_bits[j * words + w] = f->all_ones ? mask : start_bits[j * words + w];
+            if (start_bits[j * words + w] & ~mask) ++f->bad_starts;
+        }
+        if (f->out_of_bounds) ints[0] = m.int_upper[0] + 1;
+        std::copy(ints.begin(), ints.end(), out_ints + j * nint);
+        energies[j] = eval(out_bits + j * words, ints) + f->energy_offset;
+        improved[j] = 1;
+    }
+    return f->answer;
+}
+
+void fake_hint(void* engine, const uint64_t*, const int64_t* ints) {
+    auto* f = static_cast<FakeGpu*>(engine);
+    f->hints.emplace_back(ints, ints + f->model->int_count());
+}
+
+IntSearchOpts gpu_opts(FakeGpu& f, const char* time_limit, const char* threads) {
+    IntSearchOpts o = int_search_options(params({{"time_limit", time_limit}, {"threads", threads}}),
+                                         "KELPSolver");
+    o.gpu_engine = &f;
+    o.gpu_round = fake_round;
+    o.gpu_hint = fake_hint;
+    return o;
+}
+
+TEST(IntEngineGpuTest, VerifiedStatesAreOffered) {
+    ModelHandle h = needle_model();
+    FakeGpu f;
+    f.model = h;
+    f.all_ones = true;
+    Fetch fetch;
+    fetch.pending[0] = false;
+    fetch.ints[0] = 3;
+    fetch.nint = 1;
+    IntSearchOpts o = gpu_opts(f, "0.1", "1");
+    o.hint_fetch = fetch_hint;
+    o.hint_context = &fetch;
+    const uint64_t hint_bits = 0;
+    const int64_t hint_int = 5;
+    set_int_hint(o, *h, &hint_bits, &hint_int, 1);
+    setenv("DALO_KELP_INT_DEBUG", "1", 1);
+    testing::internal::CaptureStderr();
+    SolverResult r = search(h, o);
+    const std::string err = testing::internal::GetCapturedStderr();
+    unsetenv("DALO_KELP_INT_DEBUG");
+    // Only the fake reaches the needle.
+    EXPECT_EQ(r.energy, -70);
+    expect_consistent(h, r);
+    EXPECT_EQ(info(r, "engine"), "integer-cpu+gpu");
+    EXPECT_EQ(err, "[kelp-int-gpu] rounds=" + info(r, "rounds") +
+                       " submissions=" + std::to_string(f.calls) + "\n");
+    EXPECT_GT(f.calls, 1);
+    EXPECT_EQ(f.bad_starts, 0);
+    // The search's hint goes first, then the pending one.
+    ASSERT_EQ(f.hints.size(), 2u);
+    EXPECT_EQ(f.hints[0], std::vector<int64_t>{5});
+    EXPECT_EQ(f.hints[1], std::vector<int64_t>{3});
+}
+
+TEST(IntEngineGpuTest, PoolStatesStayInBoundsAndNonZeroEndsSubmissions) {
+    ModelHandle h = mixed_model();
+    FakeGpu f;
+    f.model = h;
+    IntSearchOpts o = gpu_opts(f, "0.1", "2");
+    SolverResult r = search(h, o);
+    EXPECT_EQ(r.energy, brute_minimum(h));
+    EXPECT_GT(f.calls, 10);
+    EXPECT_EQ(f.bad_starts, 0);
+
+    FakeGpu once;
+    once.model = h;
+    once.answer = 1;
+    IntSearchOpts o1 = gpu_opts(once, "0.05", "1");
+    SolverResult r1 = search(h, o1);
+    EXPECT_EQ(once.calls, 1);
+    EXPECT_EQ(info(r1, "engine"), "integer-cpu+gpu");
+}
+
+TEST(IntEngineGpuDeathTest, EnergyMismatchIsFatal) {
+    ModelHandle h = mixed_model();
+    const std::string msg = "KELPSolver: internal error — GPU integer engine energy mismatch.";
+    EXPECT_FATAL(
+        {
+            FakeGpu f;
+            f.model = h;
+            f.energy_offset = 1;
+            IntSearchOpts o = gpu_opts(f, "1", "1");
+            search(h, o);
+        },
+        msg);
+    EXPECT_FATAL(
+        {
+            FakeGpu f;
+            f.model = h;
+            f.out_of_bounds = true;
+            IntSearchOpts o = gpu_opts(f, "1", "1");
+            search(h, o);
+        },
+        msg);
+}
+
+}  // namespace
