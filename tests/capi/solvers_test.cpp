@@ -302,6 +302,8 @@ TEST_F(SolverDeathTest, ResultIndexesAreChecked) {
     EXPECT_FATAL(dalo_brisk_solver_result_info_key(r, 99), "SolverResult: info index out of range");
     EXPECT_FATAL(dalo_brisk_solver_wrapper_search_int(w, nullptr, nullptr, nullptr, 0),
                  "BriskSolver: search_int called on a binary model.");
+    dalo_brisk_solver_result_destroy(r);
+    dalo_brisk_solver_wrapper_destroy(w);
 }
 
 // ---- integer Models ----
@@ -447,6 +449,7 @@ TEST_F(IntModelDeathTest, Refusals) {
                  "SweepSolver: internal error — a free-form remainder with integer variables "
                  "should have been rejected "
                  "at Model.");
+    dalo_brisk_solver_wrapper_destroy(w);
 }
 
 // ---- KELPSolver ----
