@@ -4,7 +4,10 @@
 // tried), instance 1 0..30 times (power-of-two steps and prior jumps).
 // BM_Proposals: proposals per second over one second. BM_TimeToOptimum: seconds until the
 // exact optimum (found beforehand by dynamic programming over the total weight) is reached,
-// over five seeds. Both with the "threads" parameter at 1 and 2.
+// over five seeds, with the optimum as target energy. These optima overfill the capacity a
+// little, so the target does not end the search (that needs every constraint satisfied): each
+// run lasts its 3-second limit and tts_s is the time of its best state. Both benchmarks run
+// with the "threads" parameter at 1 and 2.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -133,7 +136,7 @@ void BM_TimeToOptimum(benchmark::State& state) {
     double tts = 0, gap = 0;
     int reached = 0, runs = 0;
     for (auto _ : state) {
-        dalo_solver_result* r = run(k, {{"time_limit", "30"},
+        dalo_solver_result* r = run(k, {{"time_limit", "3"},
                                         {"threads", threads},
                                         {"seed", std::to_string(++runs)},
                                         {"target_energy", target}});

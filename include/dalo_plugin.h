@@ -36,6 +36,13 @@
 extern "C" {
 #endif
 
+/* Plug-ins built with hidden visibility mark their entry-point definitions with this. */
+#if defined(__GNUC__) || defined(__clang__)
+#define DALO_PLUGIN_EXPORT __attribute__((visibility("default")))
+#else
+#define DALO_PLUGIN_EXPORT
+#endif
+
 typedef int32_t dalo_plugin_coeff;
 typedef int64_t dalo_plugin_energy;
 
