@@ -19,6 +19,9 @@ using dalo_test::ExprPtr;
 
 namespace {
 
+// A short search for the plug-ins beside the library (real solvers use the whole limit).
+const dalo_param kShort[] = {{"time_limit", "0.2"}, {nullptr, nullptr}};
+
 std::string fixtures(const std::string& variant) {
     return std::string(DALO_FIXTURE_DIR) + "/" + variant;
 }
@@ -88,7 +91,7 @@ double record_callback(void* context, dalo_sol* sol, uint32_t event) {
 
 TEST_F(SolverTest, DefaultFolderIsTheLibrarysOwn) {
     dalo_brisk_solver_wrapper* w = dalo_brisk_solver_wrapper_create(model(objective()));
-    dalo_solver_result* r = dalo_brisk_solver_wrapper_search(w, nullptr, nullptr);
+    dalo_solver_result* r = dalo_brisk_solver_wrapper_search(w, kShort, nullptr);
     Info info(r);
     std::vector<std::string> keys = info.keys();
     ASSERT_GE(keys.size(), 5u);
@@ -114,7 +117,7 @@ TEST_F(SolverTest, DefaultParametersAndNoList) {
 TEST_F(SolverTest, LibDirWithoutTrailingSlash) {
     use("minimal");  // no get_info: only the library's own pairs
     dalo_brisk_solver_wrapper* w = dalo_brisk_solver_wrapper_create(model(objective()));
-    dalo_solver_result* r = dalo_brisk_solver_wrapper_search(w, nullptr, nullptr);
+    dalo_solver_result* r = dalo_brisk_solver_wrapper_search(w, kShort, nullptr);
     EXPECT_EQ(Info(r).keys(), (std::vector<std::string>{"run_time", "os", "cpu", "gpu", "ram"}));
     dalo_brisk_solver_result_destroy(r);
     dalo_brisk_solver_wrapper_destroy(w);
@@ -123,7 +126,7 @@ TEST_F(SolverTest, LibDirWithoutTrailingSlash) {
 TEST_F(SolverTest, EmptyLibDirIsUnset) {
     setenv("DALO_LIB_DIR", "", 1);
     dalo_brisk_solver_wrapper* w = dalo_brisk_solver_wrapper_create(model(objective()));
-    dalo_solver_result* r = dalo_brisk_solver_wrapper_search(w, nullptr, nullptr);
+    dalo_solver_result* r = dalo_brisk_solver_wrapper_search(w, kShort, nullptr);
     EXPECT_EQ(dalo_brisk_solver_result_energy(r, nullptr), -4);
     dalo_brisk_solver_result_destroy(r);
     dalo_brisk_solver_wrapper_destroy(w);
@@ -306,7 +309,7 @@ TEST_F(SolverTest, ResultsListsAndSols) {
 
 TEST_F(SolverDeathTest, ResultIndexesAreChecked) {
     dalo_brisk_solver_wrapper* w = dalo_brisk_solver_wrapper_create(model(objective()));
-    dalo_solver_result* r = dalo_brisk_solver_wrapper_search(w, nullptr, nullptr);
+    dalo_solver_result* r = dalo_brisk_solver_wrapper_search(w, kShort, nullptr);
     EXPECT_FATAL(dalo_brisk_solver_result_topk_tts(r, 0), "SolverResult: top-k index out of range");
     EXPECT_FATAL(dalo_brisk_solver_result_info_key(r, 99), "SolverResult: info index out of range");
     EXPECT_FATAL(dalo_brisk_solver_wrapper_search_int(w, nullptr, nullptr, nullptr, 0),
