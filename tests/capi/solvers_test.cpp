@@ -351,6 +351,7 @@ TEST_F(IntModelTest, UnifiedEngineWhenAsked) {
     dalo_sol_destroy(s);
     dalo_brisk_solver_result_destroy(r);
     dalo_brisk_solver_wrapper_destroy(w);
+    unsetenv("DALO_INT_UNIFIED");
 }
 
 // The exact minimum of int_objective over k in [-2, 3] and x0 in {0, 1}.
@@ -403,6 +404,7 @@ TEST_F(IntModelTest, KelpUnifiedEngineForwardsIntegerEvents) {
     EXPECT_EQ(dalo_brisk_solver_result_energy(r, nullptr), int_optimum());
     dalo_brisk_solver_result_destroy(r);
     dalo_kelp_wrapper_destroy(w);
+    unsetenv("DALO_INT_UNIFIED");
 }
 
 TEST_F(IntModelTest, KelpTerminateStopsAnIntegerSearch) {
