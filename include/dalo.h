@@ -59,6 +59,12 @@ typedef struct dalo_model dalo_model;
 /* One assignment of values to the variables of a Model, with a cached energy. */
 typedef struct dalo_sol dalo_sol;
 
+/* N-dimensional arrays of variables, integers (32-bit), terms and expressions. */
+typedef struct dalo_array_var dalo_array_var;
+typedef struct dalo_array_int dalo_array_int;
+typedef struct dalo_array_term dalo_array_term;
+typedef struct dalo_array_expr dalo_array_expr;
+
 /* A solver wrapper of each family, and the result of a search (shared by the three). */
 typedef struct dalo_brisk_solver_wrapper dalo_brisk_solver_wrapper;
 typedef struct dalo_sweep_wrapper dalo_sweep_wrapper;
@@ -760,6 +766,119 @@ DALO_API void dalo_kelp_wrapper_set_callback(dalo_kelp_wrapper* w, dalo_solver_c
                                              void* context);
 /* Asks the running search to stop soon; may be called from another thread. */
 DALO_API void dalo_kelp_wrapper_terminate(dalo_kelp_wrapper* w);
+
+/* ======================================================================================
+ * Arrays: containers and views
+ *
+ * Four kinds with one layout: a shape (ndim extents, row-major; ndim 0 is a scalar array of
+ * one element), its strides and the elements. Every array owns its elements: selections copy.
+ * Functions below marked K exist for each kind K in var, int, term, expr (for example
+ * dalo_array_var_create, dalo_array_int_create, ...). Flat indexes are row-major and checked:
+ * an index, axis or range outside the array aborts ("<operation>: index ... out of range").
+ * Copies of more than 9,999 elements run on several threads. Owned results: release with
+ * dalo_array_K_destroy (NULL is ignored).
+ * ==================================================================================== */
+
+/* For each kind K: create (elements zero: identifier 0, 0, the term 0, the expression 0),
+ * create_data (from data[size]; terms and expressions copied, attribute word included),
+ * destroy, size, ndim, shape (borrowed ndim extents), shape_at, clone, subarray (the slice [i]
+ * along axis 0; a scalar array from a one-dimensional one; NULL for a scalar array), view
+ * (start[d] .. stop[d] - 1 on each of the naxes = ndim axes; an axis with drop[d] != 0 is
+ * indexed at start[d] and removed), concat (along axis; the other extents must agree) and str
+ * (nested text "{{...},{...}}", "{}" for a scalar array; per-thread buffer, the expression kind
+ * sharing dalo_expr_str's). */
+DALO_API dalo_array_var* dalo_array_var_create(const uint64_t* shape, uint64_t ndim);
+DALO_API dalo_array_var* dalo_array_var_create_data(const dalo_var* data, const uint64_t* shape, uint64_t ndim);
+DALO_API void dalo_array_var_destroy(dalo_array_var* a);
+DALO_API uint64_t dalo_array_var_size(const dalo_array_var* a);
+DALO_API uint64_t dalo_array_var_ndim(const dalo_array_var* a);
+DALO_API const uint64_t* dalo_array_var_shape(const dalo_array_var* a);
+DALO_API uint64_t dalo_array_var_shape_at(const dalo_array_var* a, uint64_t axis);
+DALO_API dalo_array_var* dalo_array_var_clone(const dalo_array_var* a);
+DALO_API dalo_array_var* dalo_array_var_subarray(const dalo_array_var* a, uint64_t i);
+DALO_API dalo_array_var* dalo_array_var_view(const dalo_array_var* a, const uint64_t* start, const uint64_t* stop,
+                                    const uint8_t* drop, uint64_t naxes);
+DALO_API dalo_array_var* dalo_array_var_concat(const dalo_array_var* a, const dalo_array_var* b, uint64_t axis);
+DALO_API const char* dalo_array_var_str(const dalo_array_var* a);
+
+DALO_API dalo_array_int* dalo_array_int_create(const uint64_t* shape, uint64_t ndim);
+DALO_API dalo_array_int* dalo_array_int_create_data(const int32_t* data, const uint64_t* shape, uint64_t ndim);
+DALO_API void dalo_array_int_destroy(dalo_array_int* a);
+DALO_API uint64_t dalo_array_int_size(const dalo_array_int* a);
+DALO_API uint64_t dalo_array_int_ndim(const dalo_array_int* a);
+DALO_API const uint64_t* dalo_array_int_shape(const dalo_array_int* a);
+DALO_API uint64_t dalo_array_int_shape_at(const dalo_array_int* a, uint64_t axis);
+DALO_API dalo_array_int* dalo_array_int_clone(const dalo_array_int* a);
+DALO_API dalo_array_int* dalo_array_int_subarray(const dalo_array_int* a, uint64_t i);
+DALO_API dalo_array_int* dalo_array_int_view(const dalo_array_int* a, const uint64_t* start, const uint64_t* stop,
+                                    const uint8_t* drop, uint64_t naxes);
+DALO_API dalo_array_int* dalo_array_int_concat(const dalo_array_int* a, const dalo_array_int* b, uint64_t axis);
+DALO_API const char* dalo_array_int_str(const dalo_array_int* a);
+
+DALO_API dalo_array_term* dalo_array_term_create(const uint64_t* shape, uint64_t ndim);
+DALO_API dalo_array_term* dalo_array_term_create_data(const dalo_term* const* data, const uint64_t* shape, uint64_t ndim);
+DALO_API void dalo_array_term_destroy(dalo_array_term* a);
+DALO_API uint64_t dalo_array_term_size(const dalo_array_term* a);
+DALO_API uint64_t dalo_array_term_ndim(const dalo_array_term* a);
+DALO_API const uint64_t* dalo_array_term_shape(const dalo_array_term* a);
+DALO_API uint64_t dalo_array_term_shape_at(const dalo_array_term* a, uint64_t axis);
+DALO_API dalo_array_term* dalo_array_term_clone(const dalo_array_term* a);
+DALO_API dalo_array_term* dalo_array_term_subarray(const dalo_array_term* a, uint64_t i);
+DALO_API dalo_array_term* dalo_array_term_view(const dalo_array_term* a, const uint64_t* start, const uint64_t* stop,
+                                    const uint8_t* drop, uint64_t naxes);
+DALO_API dalo_array_term* dalo_array_term_concat(const dalo_array_term* a, const dalo_array_term* b, uint64_t axis);
+DALO_API const char* dalo_array_term_str(const dalo_array_term* a);
+
+DALO_API dalo_array_expr* dalo_array_expr_create(const uint64_t* shape, uint64_t ndim);
+DALO_API dalo_array_expr* dalo_array_expr_create_data(const dalo_expr* const* data, const uint64_t* shape, uint64_t ndim);
+DALO_API void dalo_array_expr_destroy(dalo_array_expr* a);
+DALO_API uint64_t dalo_array_expr_size(const dalo_array_expr* a);
+DALO_API uint64_t dalo_array_expr_ndim(const dalo_array_expr* a);
+DALO_API const uint64_t* dalo_array_expr_shape(const dalo_array_expr* a);
+DALO_API uint64_t dalo_array_expr_shape_at(const dalo_array_expr* a, uint64_t axis);
+DALO_API dalo_array_expr* dalo_array_expr_clone(const dalo_array_expr* a);
+DALO_API dalo_array_expr* dalo_array_expr_subarray(const dalo_array_expr* a, uint64_t i);
+DALO_API dalo_array_expr* dalo_array_expr_view(const dalo_array_expr* a, const uint64_t* start, const uint64_t* stop,
+                                    const uint8_t* drop, uint64_t naxes);
+DALO_API dalo_array_expr* dalo_array_expr_concat(const dalo_array_expr* a, const dalo_array_expr* b, uint64_t axis);
+DALO_API const char* dalo_array_expr_str(const dalo_array_expr* a);
+
+/* Element access. get of a term or expression returns an owned copy. */
+DALO_API dalo_var dalo_array_var_get(const dalo_array_var* a, uint64_t i);
+DALO_API int64_t dalo_array_int_get(const dalo_array_int* a, uint64_t i, int64_t* out);
+DALO_API dalo_term* dalo_array_term_get(const dalo_array_term* a, uint64_t i);
+DALO_API dalo_expr* dalo_array_expr_get(const dalo_array_expr* a, uint64_t i);
+DALO_API void dalo_array_var_set(dalo_array_var* a, uint64_t i, dalo_var v);
+/* Stores the value truncated to 32 bits. */
+DALO_API void dalo_array_int_set(dalo_array_int* a, uint64_t i, int64_t v);
+DALO_API void dalo_array_term_set(dalo_array_term* a, uint64_t i, const dalo_term* t);
+/* Copy-assigns the expression, attribute word included. */
+DALO_API void dalo_array_expr_set(dalo_array_expr* a, uint64_t i, const dalo_expr* e);
+/* The element inside the array. Borrowed: valid until the array changes or is destroyed. */
+DALO_API const dalo_expr* dalo_array_expr_ref(const dalo_array_expr* a, uint64_t i);
+/* The identifier buffer (size entries). Borrowed. */
+DALO_API const dalo_var* dalo_array_var_data(const dalo_array_var* a);
+
+DALO_API dalo_array_int* dalo_array_int_create_zero(const uint64_t* shape, uint64_t ndim);
+DALO_API dalo_array_expr* dalo_array_expr_create_zero(const uint64_t* shape, uint64_t ndim);
+/* Every element the constant value / the expression 1 * v. */
+DALO_API dalo_array_expr* dalo_array_expr_create_constant_int(const uint64_t* shape, uint64_t ndim, int64_t value);
+DALO_API dalo_array_expr* dalo_array_expr_create_constant_var(const uint64_t* shape, uint64_t ndim, dalo_var v);
+/* New variables (dalo_new_var_array), element i = first identifier + i. */
+DALO_API dalo_array_var* dalo_array_var_create_named(const char* name, const uint64_t* shape, uint64_t ndim);
+DALO_API dalo_array_var* dalo_array_var_create_unnamed(const uint64_t* shape, uint64_t ndim);
+/* Deep copy (parallel above 9,999 elements). */
+DALO_API dalo_array_expr* dalo_array_expr_from_expr(const dalo_array_expr* a);
+/* New array of the last k axes' shape holding the elements from the flat offset on.
+ * Aborts if: the range leaves the array. k > ndim throws std::length_error. */
+DALO_API dalo_array_int* dalo_array_int_clone_subview(const dalo_array_int* a, uint64_t offset, uint64_t k);
+DALO_API dalo_array_expr* dalo_array_expr_clone_subview(const dalo_array_expr* a, uint64_t offset, uint64_t k);
+/* Copies the size integers into out[size] (parallel above 9,999). */
+DALO_API void dalo_array_int_to_ints(const dalo_array_int* a, int32_t* out);
+/* The value of each variable in the Sol (0 for one outside its Model). */
+DALO_API dalo_array_int* dalo_array_int_from_sol(const dalo_sol* s, const dalo_array_var* vars);
+/* Each identifier with bit 31 toggled (each literal replaced by its negation). */
+DALO_API dalo_array_var* dalo_array_var_invert(const dalo_array_var* a);
 
 #ifdef __cplusplus
 }
