@@ -880,6 +880,24 @@ DALO_API dalo_array_int* dalo_array_int_from_sol(const dalo_sol* s, const dalo_a
 /* Each identifier with bit 31 toggled (each literal replaced by its negation). */
 DALO_API dalo_array_var* dalo_array_var_invert(const dalo_array_var* a);
 
+/* ======================================================================================
+ * VarInt encoding and penalty expansion
+ * ==================================================================================== */
+
+/* (declarations of this block: VarInt, expansion) */
+
+/* ======================================================================================
+ * Arrays: element-wise operations, sums, comparisons
+ * ==================================================================================== */
+
+/* (declarations of this block: element-wise family) */
+
+/* ======================================================================================
+ * einsum
+ * ==================================================================================== */
+
+/* (declarations of this block: einsum) */
+
 #ifdef __cplusplus
 }
 #endif
