@@ -11,8 +11,7 @@ uint32_t ExprExprSet::add(std::unique_ptr<ExprImpl> body) {
     std::lock_guard<std::mutex> lock(mutex_);
     uint64_t index = records_.size();
     if (index > kLargestRecord) fatal("ExprExprSet: index overflow");
-    ExprExprRecord& r = records_.emplace_back();
-    r.body = std::move(body);
+    records_.append([&](ExprExprRecord& r) { r.body = std::move(body); });
     return static_cast<uint32_t>(index);
 }
 
@@ -91,10 +90,11 @@ uint32_t ConstraintSumSet::add(std::vector<SumItem> items, std::unique_ptr<ExprI
     std::lock_guard<std::mutex> lock(mutex_);
     uint64_t index = records_.size();
     if (index > kLargestRecord) fatal("ConstraintSumSet: index overflow");
-    ConstraintSumRecord& r = records_.emplace_back();
-    r.items = std::move(items);
-    r.penalty = std::move(penalty);
-    r.declared = declared ? 1 : 0;
+    records_.append([&](ConstraintSumRecord& r) {
+        r.items = std::move(items);
+        r.penalty = std::move(penalty);
+        r.declared = declared ? 1 : 0;
+    });
     return static_cast<uint32_t>(index);
 }
 

@@ -32,17 +32,21 @@ class StableVector {
     const T& operator[](uint64_t i) const { return *slot(i); }
     T& operator[](uint64_t i) { return *slot(i); }
 
-    // Writer side: the caller holds the owner's lock.
+    // Writer side: the caller holds the owner's lock. The element is published complete.
     template <class... Args>
     T& emplace_back(Args&&... args) {
-        uint64_t i = size_.load(std::memory_order_relaxed);
-        auto [seg, off] = locate(i);
-        if (segments_[seg] == nullptr) {
-            segments_[seg] = static_cast<T*>(
-                ::operator new (sizeof(T) * (kFirst << seg), std::align_val_t{alignof(T)}));
-        }
-        T* p = new (segments_[seg] + off) T(std::forward<Args>(args)...);
-        size_.store(i + 1, std::memory_order_release);
+        T* p = new (next_slot()) T(std::forward<Args>(args)...);
+        size_.fetch_add(1, std::memory_order_release);
+        return *p;
+    }
+
+    // Writer side: default-constructs the element and lets `fill` set its fields before
+    // readers can reach it.
+    template <class Fill>
+    T& append(Fill&& fill) {
+        T* p = new (next_slot()) T();
+        fill(*p);
+        size_.fetch_add(1, std::memory_order_release);
         return *p;
     }
 
@@ -60,6 +64,14 @@ class StableVector {
     }
 
   private:
+    T* next_slot() {
+        auto [seg, off] = locate(size_.load(std::memory_order_relaxed));
+        if (segments_[seg] == nullptr) {
+            segments_[seg] = static_cast<T*>(
+                ::operator new (sizeof(T) * (kFirst << seg), std::align_val_t{alignof(T)}));
+        }
+        return segments_[seg] + off;
+    }
     static std::pair<unsigned, uint64_t> locate(uint64_t i) {
         // Segment k starts at kFirst * (2^k - 1).
         uint64_t q = i / kFirst + 1;

@@ -107,10 +107,11 @@ Var VarRegistry::new_var(const char* name) {
     std::lock_guard<std::mutex> lock(mutex_);
     uint64_t first = count_.load(std::memory_order_relaxed);
     if (first >= kIndexSpace - 1) fatal(kBinaryExhausted);
-    NameRun& run = runs_.emplace_back();
-    run.first = static_cast<uint32_t>(first);
-    run.count = 1;
-    run.name = std::move(stored);
+    runs_.append([&](NameRun& run) {
+        run.first = static_cast<uint32_t>(first);
+        run.count = 1;
+        run.name = std::move(stored);
+    });
     count_.store(first + 1, std::memory_order_release);
     return static_cast<Var>(first);
 }
@@ -126,10 +127,11 @@ Var VarRegistry::new_var_array(const char* name, const uint64_t* shape, uint64_t
     arrays_.emplace_back(
         VarArrayBlock{static_cast<uint32_t>(first), n, std::move(stored), to_shape(shape, ndim)});
     if (n > 0) {
-        NameRun& run = runs_.emplace_back();
-        run.first = static_cast<uint32_t>(first);
-        run.count = n;
-        run.block = static_cast<int64_t>(block);
+        runs_.append([&](NameRun& run) {
+            run.first = static_cast<uint32_t>(first);
+            run.count = n;
+            run.block = static_cast<int64_t>(block);
+        });
     }
     count_.store(first + n, std::memory_order_release);
     return static_cast<Var>(first);
