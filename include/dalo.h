@@ -896,7 +896,38 @@ DALO_API dalo_array_var* dalo_array_var_invert(const dalo_array_var* a);
  * einsum
  * ==================================================================================== */
 
-/* (declarations of this block: einsum) */
+/* Input type tags of dalo_einsum. */
+#define DALO_EINSUM_VAR 0u  /* dalo_array_var: one variable per element */
+#define DALO_EINSUM_INT 1u  /* dalo_array_int: an integer factor */
+#define DALO_EINSUM_TERM 2u /* dalo_array_term: coefficient and variable list */
+#define DALO_EINSUM_EXPR 3u /* dalo_array_expr: a polynomial */
+
+/*
+ * Einstein summation over n arrays: subscript such as "ij,jk->ik" (space, tab and line feed
+ * are skipped; without "->" the output labels are those that occur exactly once, in
+ * ascending character order). inputs[i] is an array handle of the kind tags[i] names.
+ * Labels repeated within an input walk its diagonal; every label that is not an output
+ * label is summed over.
+ *
+ * expr_output = 0 asks for a dalo_array_int (every input must be an integer array; each
+ * element is the 64-bit sum of 64-bit products, stored truncated to 32 bits); any other
+ * value returns a dalo_array_expr whose elements keep one term per contraction tuple
+ * (unsimplified; tuples whose coefficient is 0 are left out). out_dim is the number of
+ * output axes the caller expects. The result has the extents of the output labels in
+ * output order (ndim 0 without output labels); the caller destroys it with the destroy
+ * function of its kind.
+ *
+ * An output label given twice ("i->ii") yields a result whose elements off the diagonal of
+ * those axes are empty.
+ *
+ * Fatal: n < 1, an unknown tag, a null input, a malformed subscript, a label count that
+ * differs from an input's ndim, one label with two extents, an explicit output label that
+ * no input has, out_dim different from the number of output labels, or an integer result
+ * with a non-integer input.
+ */
+DALO_API void* dalo_einsum(const char* subscript, int32_t n, const uint32_t* tags,
+                           const void* const* inputs, uint32_t expr_output, uint64_t out_dim);
+
 
 #ifdef __cplusplus
 }
