@@ -884,7 +884,74 @@ DALO_API dalo_array_var* dalo_array_var_invert(const dalo_array_var* a);
  * VarInt encoding and penalty expansion
  * ==================================================================================== */
 
-/* (declarations of this block: VarInt, expansion) */
+/* A VarInt is a bounded integer lo + c0*x0 + c1*x1 + ... over binary variables; its attribute
+ * word (0x00000000-0x7FFFFFFF) indexes a process-wide record of the range, the coefficients
+ * and the bits, which dalo_var_reset leaves alone. Arithmetic on a VarInt gives a plain
+ * expression. The encoding's coefficients are 1, 2, 4, ... with the last one capped so that
+ * they sum to hi - lo ([0, 10] gives 1, 2, 4, 3); hi - lo < 1 gives no bits and the constant lo.
+ * A null or empty name asks for one automatic name "{n}", used for the bits and the group. */
+
+/* New VarInt over [lo, hi]: one new bit named name, or a new array name[0], name[1], ...
+ * when there are several; the name is registered as a group without shape.
+ * Aborts if: a coefficient does not fit in 32 bits ("VarInt range [lo, hi] too large: ..."). */
+DALO_API dalo_expr* dalo_varintelem_create(const char* name, int64_t lo, int64_t hi);
+/* New VarInt lo + coeffs[0]*vars[0] + ... + coeffs[n-1]*vars[n-1] over the given bits, taken
+ * without any check. */
+DALO_API dalo_expr* dalo_varintelem_create_with_vars(const char* name, int64_t lo, int64_t hi,
+                                                     const int32_t* coeffs, const dalo_var* vars,
+                                                     uint64_t n);
+/* New array of shape[ndim] VarInts over one range, registered as one group of that shape:
+ * the B bits of all elements form one new variable array name of shape (shape..., B), so
+ * element i owns the identifiers first + i*B + j. The array is owned by the caller.
+ * Aborts if: a coefficient does not fit in 32 bits. */
+DALO_API dalo_array_expr* dalo_array_varint_create_uniform(const char* name, const uint64_t* shape,
+                                                           uint64_t ndim, int64_t lo, int64_t hi);
+/* Copy of element i as a plain expression (its bits, no VarInt link).
+ * Aborts if: i >= size. */
+DALO_API dalo_expr* dalo_array_varint_get_expr(const dalo_array_expr* a, uint64_t i);
+/* The record's lo, also stored through out when out is not NULL.
+ * Aborts if: e is not a VarInt. (So do all the dalo_varintelem_ readers below.) */
+DALO_API int64_t dalo_varintelem_min(const dalo_expr* e, int64_t* out);
+/* The record's hi, as dalo_varintelem_min. */
+DALO_API int64_t dalo_varintelem_max(const dalo_expr* e, int64_t* out);
+/* Number of bits. */
+DALO_API uint64_t dalo_varintelem_var_count(const dalo_expr* e);
+/* Bit i. Aborts if: i >= number of bits. */
+DALO_API dalo_var dalo_varintelem_var(const dalo_expr* e, uint64_t i);
+/* Coefficient of bit i, also stored through out when out is not NULL.
+ * Aborts if: i >= number of bits. */
+DALO_API int64_t dalo_varintelem_coeff(const dalo_expr* e, uint64_t i, int32_t* out);
+/* Bits of value: r = value - lo; from the last bit down, bit i is 1 when coeffs[i] <= r (then
+ * r -= coeffs[i]). Writes the bit identifiers and their 0/1 values into out_vars[] and
+ * out_bits[] (each may be NULL) and returns the number of bits. value is not range-checked. */
+DALO_API uint64_t dalo_varintelem_decompose(const dalo_expr* e, int64_t value, dalo_var* out_vars,
+                                            uint64_t* out_bits);
+/* target takes source's polynomial and keeps its own attribute word (stays the same VarInt). */
+DALO_API void dalo_varintelem_replace_expr(dalo_expr* target, const dalo_expr* source);
+/* Same as dalo_expr_clone / dalo_expr_destroy. */
+DALO_API dalo_expr* dalo_varintelem_clone(const dalo_expr* e);
+DALO_API void dalo_varintelem_destroy(dalo_expr* e);
+/* Decodes one-hot rows: values is a row-major array of shape[ndim] whose last axis is the
+ * one-hot axis; for each row, out = the index of the last entry equal to 1 when the row sums
+ * (32-bit, wrapping) to exactly 1 and such an entry exists, else -1. Nothing is written when
+ * ndim = 0 or a leading extent is 0. */
+DALO_API void dalo_onehot_to_int(const int32_t* values, const uint64_t* shape, uint64_t ndim,
+                                 int32_t* out);
+
+/* Classic penalty form of e (owned): a declared sum becomes its polynomial plus, per
+ * constraint in order, weight * (f - lo)^2 for an equality and weight * dalo_between(f, lo, hi)
+ * otherwise (hull bounds for allowed sets; the exponent is not used), plus its free-form
+ * penalty. Other values are copied: plain, except that a VarInt keeps its word.
+ * Aborts if: a constraint has no bounds; is an abs/relu shape; is a range with a negative
+ * weight. Slack variables of the constraints before the failing one stay created. */
+DALO_API dalo_expr* dalo_expr_expand_cons(const dalo_expr* e);
+/* out[i] = dalo_between(item i, lo, hi) (owned, plain) for i < n, in order. kind 0: items is
+ * an array of const dalo_expr* (each copied); kind 1: of dalo_var (the expression 1*x); kind
+ * 2: of 24-byte term records {int32_t coeff; 4 unused bytes; dalo_var slot0, slot1; const
+ * dalo_var* tail}, the layout of the terms of an expression (the expression of that term).
+ * Aborts if: n > 0 and kind > 2. */
+DALO_API void dalo_array_between(const void* items, uint32_t kind, int64_t lo, int64_t hi,
+                                 dalo_expr** out, uint64_t n);
 
 /* ======================================================================================
  * Arrays: element-wise operations, sums, comparisons
