@@ -889,14 +889,15 @@ DALO_API dalo_array_var* dalo_array_var_invert(const dalo_array_var* a);
  * and the bits, which dalo_var_reset leaves alone. Arithmetic on a VarInt gives a plain
  * expression. The encoding's coefficients are 1, 2, 4, ... with the last one capped so that
  * they sum to hi - lo ([0, 10] gives 1, 2, 4, 3); hi - lo < 1 gives no bits and the constant lo.
- * A null or empty name asks for one automatic name "{n}", used for the bits and the group. */
+ * A null or empty name asks dalo_varintelem_create and dalo_array_varint_create_uniform for
+ * one automatic name "{n}", used for the bits and the group. */
 
 /* New VarInt over [lo, hi]: one new bit named name, or a new array name[0], name[1], ...
  * when there are several; the name is registered as a group without shape.
  * Aborts if: a coefficient does not fit in 32 bits ("VarInt range [lo, hi] too large: ..."). */
 DALO_API dalo_expr* dalo_varintelem_create(const char* name, int64_t lo, int64_t hi);
 /* New VarInt lo + coeffs[0]*vars[0] + ... + coeffs[n-1]*vars[n-1] over the given bits, taken
- * without any check. */
+ * without any check; the name (empty when NULL) is registered as a group without shape. */
 DALO_API dalo_expr* dalo_varintelem_create_with_vars(const char* name, int64_t lo, int64_t hi,
                                                      const int32_t* coeffs, const dalo_var* vars,
                                                      uint64_t n);

@@ -120,7 +120,8 @@ ExprImpl varint_create(const char* name, int64_t lo, int64_t hi) {
 
 ExprImpl varint_create_with_vars(const char* name, int64_t lo, int64_t hi, const coeff_t* coeffs,
                                  const Var* vars, uint64_t n) {
-    const uint64_t group = var_registry().register_group(name_or_auto(name), nullptr, 0);
+    // No variable is created, so no automatic name is drawn either.
+    const uint64_t group = var_registry().register_group(name == nullptr ? "" : name, nullptr, 0);
     ExprImpl e(lo);
     if (n > 1) e.reserve_more(n - 1);
     for (uint64_t i = 0; i < n; ++i) e.append_owned(var_term(coeffs[i], vars[i]));

@@ -252,6 +252,36 @@ TEST(VarIntParallel, LargeUniformArrayLayoutIsTheSameOnAnyThreadCount) {
     }
 }
 
+TEST(VarIntParallel, OneHotDecodingOfManyRowsMatchesADirectScan) {
+    constexpr uint64_t kRows = 12000, kLen = 5;
+    std::vector<int32_t> values(kRows * kLen);
+    uint32_t seed = 12345;
+    for (int32_t& v : values) {
+        seed = seed * 1103515245u + 12345u;
+        v = (seed >> 16) % 7 < 5 ? 0 : ((seed >> 20) % 3 == 0 ? 2 : 1);
+    }
+    const uint64_t shape[2] = {kRows, kLen};
+    std::vector<int32_t> out(kRows, 99);
+    dalo_onehot_to_int(values.data(), shape, 2, out.data());
+    uint64_t decoded = 0;
+    for (uint64_t r = 0; r < kRows; ++r) {
+        int32_t ones = 0, other = 0, at = -1;
+        for (uint64_t j = 0; j < kLen; ++j) {
+            const int32_t v = values[r * kLen + j];
+            if (v == 1) {
+                ++ones;
+                at = static_cast<int32_t>(j);
+            } else if (v != 0) {
+                ++other;
+            }
+        }
+        const int32_t want = ones == 1 && other == 0 ? at : -1;
+        ASSERT_EQ(out[r], want) << "row " << r;
+        decoded += want >= 0;
+    }
+    EXPECT_GT(decoded, kRows / 10);
+}
+
 TEST(VarIntDeathTest, ReadersRefuseValuesThatAreNotVarInts) {
     const char* kNot =
         "VarInt accessor called on a value that is not a VarInt (plain Expr or ExprExpr).";
