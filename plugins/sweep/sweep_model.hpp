@@ -12,6 +12,7 @@ namespace sweep {
 using u64 = uint64_t;
 
 // Positions 0 and 1 (which flip most often) are coupled to the others through a table.
+// Measured on the sparse 30-variable benchmark: two such positions beat three or four.
 inline constexpr uint32_t kLow = 2;
 inline constexpr uint32_t kLowStates = 1u << kLow;
 

@@ -1,10 +1,12 @@
 // The SweepSolver entry points: exact minimisation of a binary Model by enumerating every
 // assignment.
+#include <sched.h>
 #include <unistd.h>
+
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cmath>
-#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -23,7 +25,7 @@ using sweep::Found;
 using sweep::RawCons;
 
 // More threads than this only add start-up cost.
-constexpr uint64_t kMaxThreads = 1024;
+constexpr int kMaxThreads = 1024;
 
 struct Solver {
     sweep::RawModel raw;
@@ -40,7 +42,11 @@ std::atomic<dalo_plugin_sweep_callback> g_callback{nullptr};
 
 Solver& solver_of(void* s) { return *static_cast<Solver*>(s); }
 
+// The cores this process may run on.
 uint32_t online_processors() {
+    cpu_set_t set;
+    if (sched_getaffinity(0, sizeof(set), &set) == 0 && CPU_COUNT(&set) > 0)
+        return static_cast<uint32_t>(std::min<int>(CPU_COUNT(&set), kMaxThreads));
     const long n = sysconf(_SC_NPROCESSORS_ONLN);
     if (n > 0) return static_cast<uint32_t>(std::min<long>(n, kMaxThreads));
     return std::max(1u, std::thread::hardware_concurrency());
@@ -54,8 +60,7 @@ uint64_t leading_uint(const char* text) {
 }
 
 [[noreturn]] void bad_value(const std::string& key, const char* value, const char* what) {
-    sweep::fatal("SweepSolver: parameter '" + key + "' must be " + what + " (got '" + value +
-                 "')");
+    sweep::fatal("SweepSolver: parameter '" + key + "' must be " + what + " (got '" + value + "')");
 }
 
 // The whole text as a decimal integer, or false.
@@ -77,7 +82,7 @@ sweep::SearchOptions parse(const dalo_plugin_pair* params) {
         int64_t n = 0;
         if (key == "threads") {
             if (!whole_int(value, n) || n < 1) bad_value(key, value, "a positive integer");
-            o.threads = static_cast<uint32_t>(std::min<uint64_t>(static_cast<uint64_t>(n), kMaxThreads));
+            o.threads = static_cast<uint32_t>(std::min<int64_t>(n, kMaxThreads));
         } else if (key == "topk_sols") {
             if (!whole_int(value, n) || n < 1) bad_value(key, value, "a positive integer");
             o.topk = static_cast<uint64_t>(n);
@@ -172,7 +177,8 @@ extern "C" DALO_PLUGIN_EXPORT void* dalo_sweep_search(void* solver, dalo_solutio
     // The incremental sums must land on the energy the Model's own arrays give.
     bool drift = sweep::raw_energy(s.raw, r.best.bits) != r.best.energy;
     for (const Found& f : r.list) drift = drift || sweep::raw_energy(s.raw, f.bits) != f.energy;
-    if (drift) sweep::fatal("SweepSolver: internal error — incremental energy drift in enumeration.");
+    if (drift)
+        sweep::fatal("SweepSolver: internal error — incremental energy drift in enumeration.");
     fill(r.best, best);
 
     s.info.clear();

@@ -326,17 +326,23 @@ TEST_F(SweepPluginTest, TimeLimitAndTargetCutTheSearchShort) {
     const dalo_var x = vars(40);
     std::mt19937_64 rng(9);
     const ModelPtr m = sparse(rng, x, 40);
+    // A busy machine may not run a thread again in time; a cut that is systematically late
+    // misses every try.
     for (const char* threads : {"1", "2"}) {
         SCOPED_TRACE(threads);
-        const Outcome r = sweep(m.get(), {{"time_limit", "0.2"}, {"threads", threads}});
-        EXPECT_EQ(r["complete"], "0");
-        EXPECT_EQ(r["cut_short"], "time_limit");
-        const uint64_t states = std::stoull(r["states"]);
-        EXPECT_GT(states, uint64_t{1} << 16);
-        EXPECT_LT(states, uint64_t{1} << 40);
-        const double run_time = std::stod(r["run_time"]);
-        EXPECT_GE(run_time, 0.2);
-        EXPECT_LE(run_time, 0.22);
+        double best_run_time = 1e9;
+        for (int attempt = 0; attempt < 3 && best_run_time > 0.22; ++attempt) {
+            const Outcome r = sweep(m.get(), {{"time_limit", "0.2"}, {"threads", threads}});
+            EXPECT_EQ(r["complete"], "0");
+            EXPECT_EQ(r["cut_short"], "time_limit");
+            const uint64_t states = std::stoull(r["states"]);
+            EXPECT_GT(states, uint64_t{1} << 16);
+            EXPECT_LT(states, uint64_t{1} << 40);
+            const double run_time = std::stod(r["run_time"]);
+            EXPECT_GE(run_time, 0.2);
+            best_run_time = std::min(best_run_time, run_time);
+        }
+        EXPECT_LE(best_run_time, 0.22);
     }
     // The all-zero start has energy 0, at or below the target: the search ends at once.
     const Outcome r = sweep(m.get(), {{"target_energy", "0"}, {"threads", "1"}});
