@@ -2,11 +2,15 @@
 
 #include <algorithm>
 #include <bit>
+#include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <numeric>
 
 namespace sweep {
+
+__extension__ using i128 = __int128;
 
 void fatal(const std::string& msg) {
     std::fprintf(stderr, "dalo: %s\n", msg.c_str());
@@ -233,6 +237,23 @@ Compiled compile(const RawModel& m) {
         cc.nl_begin = static_cast<uint32_t>(c.cons_nl.size());
         for (const MaskTerm& t : b.rest) c.cons_nl.push_back(remap(t));
         cc.nl_end = static_cast<uint32_t>(c.cons_nl.size());
+        // The body lies between its constant plus the negative and plus the positive
+        // coefficients (each part is worth 0 or its coefficient).
+        i128 lo = static_cast<int64_t>(b.constant), hi = lo;
+        auto widen = [&](u64 coeff) {
+            const auto v = static_cast<int64_t>(coeff);
+            (v < 0 ? lo : hi) += v;
+        };
+        for (uint32_t j = cc.lin_begin; j < cc.lin_end; ++j) widen(c.cons_lin_coeff[j]);
+        for (uint32_t j = cc.nl_begin; j < cc.nl_end; ++j) widen(c.cons_nl[j].coeff);
+        cc.table_size = 0;
+        if (hi - lo < static_cast<i128>(kMaxTable) && lo >= INT64_MIN && hi <= INT64_MAX) {
+            cc.table_size = static_cast<uint64_t>(hi - lo) + 1;
+            cc.table_begin = c.pen_table.size();
+            cc.table_min = static_cast<u64>(static_cast<int64_t>(lo));
+            for (uint64_t v = 0; v < cc.table_size; ++v)
+                c.pen_table.push_back(static_cast<u64>(c.cons_penalty(cc, cc.table_min + v)));
+        }
         c.cons.push_back(cc);
     }
     c.ref_head.assign(n + 1, 0);

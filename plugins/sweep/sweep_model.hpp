@@ -121,7 +121,14 @@ struct CompiledCons {
     uint32_t set_begin, set_end;  // into Compiled::set_lo/set_hi
     uint32_t lin_begin, lin_end;  // into Compiled::cons_lin_pos/cons_lin_coeff
     uint32_t nl_begin, nl_end;    // into Compiled::cons_nl
+    // When the body takes few values: penalty = pen_table[table_begin + body - table_min].
+    uint64_t table_size;
+    uint64_t table_begin;
+    u64 table_min;
 };
+
+// Bodies with at most this many possible values get their penalties from a table.
+inline constexpr uint64_t kMaxTable = 4096;
 
 // The energy over enumeration positions. Positions are the model indices reordered so that
 // the cheapest ones to flip come first (they flip most often in Gray-code order).
@@ -157,6 +164,13 @@ struct Compiled {
         u64 m = 0;
         for (int b = 0; b < 6; ++b) m |= to_model[b][(x >> (8 * b)) & 0xFF];
         return m;
+    }
+    std::vector<u64> pen_table;
+
+    // The penalty of constraint c for a body value it can take.
+    [[gnu::always_inline]] u64 cons_penalty_fast(const CompiledCons& c, u64 body) const {
+        if (c.table_size != 0) return pen_table[c.table_begin + (body - c.table_min)];
+        return static_cast<u64>(cons_penalty(c, body));
     }
     int64_t cons_penalty(const CompiledCons& c, u64 body) const {
         return penalty(c.weight, c.exponent, c.lower, c.upper, set_lo.data() + c.set_begin,

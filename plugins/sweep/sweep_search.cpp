@@ -212,7 +212,8 @@ class Walker {
         int64_t thr = sink.threshold();
 
         // kPos: the position when it is 0 or 1, else kLow (any other position, in i).
-        auto flip = [&]<uint32_t kPos>(uint32_t i, std::integral_constant<uint32_t, kPos>) {
+        auto flip = [&]<uint32_t kPos>(uint32_t i, std::integral_constant<uint32_t, kPos>)
+            __attribute__((always_inline)) {
             if constexpr (kPos < kLow) i = kPos;
             const u64 bit = u64{1} << i;
             // All ones when x_i falls from 1 to 0: the changes below change sign.
@@ -242,7 +243,7 @@ class Walker {
                     if (db == 0) continue;
                     const u64 nb = body_[r.cons] + db;
                     body_[r.cons] = nb;
-                    const u64 p = static_cast<u64>(c.cons_penalty(c.cons[r.cons], nb));
+                    const u64 p = c.cons_penalty_fast(c.cons[r.cons], nb);
                     d += p - pen_[r.cons];
                     pen_[r.cons] = p;
                 }

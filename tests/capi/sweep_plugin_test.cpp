@@ -124,7 +124,7 @@ class SweepPluginTest : public testing::Test {
 
     // A random objective (cubic terms keep negated literals) with one constraint of every
     // kind: linear and nonlinear ranges, an allowed set, abs and relu shapes with k = 1 and 2,
-    // weights from integer multiples, and a free-form penalty.
+    // weights from integer multiples, a body of wide range, and a free-form penalty.
     ModelPtr random_model(std::mt19937_64& rng, dalo_var first, uint32_t n) {
         ExprPtr raw = dalo_test::random_poly(rng, first, n, static_cast<int>(3 * n), 3);
         ExprPtr obj(dalo_expr_simplify_as_binary(raw.get()));
@@ -148,6 +148,10 @@ class SweepPluginTest : public testing::Test {
         attach(dalo_abs_term(linear(rng, first, n, 3).get(), 2), 1);
         attach(dalo_relu_term(linear(rng, first, n, 3).get(), 1), 4);
         attach(dalo_relu_term(linear(rng, first, n, 3).get(), 2), 1);
+        // A body with more than 4096 possible values (no penalty table).
+        ExprPtr wide = linear(rng, first, n, 3);
+        dalo_expr_imul_int(wide.get(), 5000);
+        attach(dalo_cons_between(wide.get(), -5000, 5000), 1);
         ExprPtr penalty = dalo_test::random_poly(rng, first, n, 3, 3);
         attach(dalo_cons_mark(penalty.get()), 1);
         return ModelPtr(dalo_model_create(obj.get()));
@@ -193,7 +197,7 @@ TEST_F(SweepPluginTest, OptimaAndListsMatchBruteForceWithEveryConstraintKind) {
         negated = negated || dalo_model_has_negated_literals(m.get()) == 1;
         remainder = remainder || dalo_model_has_remainder(m.get()) == 1;
         shapes = shapes || dalo_model_has_penalty_shapes(m.get()) == 1;
-        ASSERT_GE(dalo_model_native_cons_count(m.get()), 7u);
+        ASSERT_GE(dalo_model_native_cons_count(m.get()), 8u);
         const std::vector<Scored> all = brute_force(m.get());
 
         // The best, ties going to the smallest assignment.
