@@ -1,5 +1,14 @@
 // The SweepSolver entry points: exact minimisation of a binary Model by enumerating every
-// assignment.
+// assignment (at most kMaxVars variables).
+//
+// Parameters: "threads" (default: the cores this process may use), "time_limit" (seconds;
+// none by default), "target_energy" (stop at the first energy at or below it), "topk_sols"
+// (the k best assignments), "best_energy_sols" (every assignment of the best energy, or the
+// first n of them in model-bit order; 0 or a non-number: all), "enable_default_callback"
+// (a line per new best on standard output). Ties go to the smaller assignment read as a
+// number over the model bits, so answers do not depend on the thread count.
+// Information pairs: "threads", "states", "complete" (1 when every assignment was seen),
+// "cut_short" ("time_limit" or "target_energy", only when not complete), "remainder_terms".
 #include <sched.h>
 #include <unistd.h>
 
