@@ -59,11 +59,11 @@ struct Tuning {
     double pool_size = tune("BRISK_POOL", 16);
     double hot = tune("BRISK_HOT", 0.1);      // acceptance at the hottest temperature
     double cold = tune("BRISK_COLD", 0.001);  // and at the coldest
-    double sweeps = tune("BRISK_SWEEPS", 1000);
+    double sweeps = tune("BRISK_SWEEPS", 3000);
     double p_random = tune("BRISK_PRAND", 0.2);
     double reheat = tune("BRISK_REHEAT", 0.5);
     double resweeps = tune("BRISK_RESWEEPS", 0.5);
-    double polish = tune("BRISK_POLISH", 0);
+    double polish = tune("BRISK_POLISH", 5);
     double replicas = tune("BRISK_PT", 0);
     double polish_every = tune("BRISK_PEVERY", 50);
 };
@@ -235,7 +235,7 @@ class Worker {
             tenure_rand_ = n_ / 4 + 1;
         }
         expiry_.resize(tenure_base_ + tenure_rand_ + 2);
-        if (tune("BRISK_SA", 0) > 0) {
+        if (tune("BRISK_SA", 1) > 0) {
             anneal_loop();
             sh_.flips += flips_;
             sh_.moves += moves_;
