@@ -19,7 +19,7 @@ class MoveIndex {
     static constexpr int64_t kBlocked = INT64_MAX;
 
     explicit MoveIndex(uint32_t n) : n_(n) {
-        shift_ = getenv("BRISK_SHIFT") ? atoi(getenv("BRISK_SHIFT")) : 6;
+        shift_ = 6;
         while ((uint64_t{n} >> shift_) > 1024) ++shift_;
         blocks_ = static_cast<uint32_t>((uint64_t{n} + (uint64_t{1} << shift_) - 1) >> shift_);
         key_.assign(n, 0);

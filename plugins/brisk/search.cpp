@@ -1,10 +1,12 @@
-// Tabu search with one-flip moves on every thread, sharing an elite pool.
+// The search on every thread: annealing runs, each polished by a tabu phase, sharing an elite
+// pool.
 //
-// A phase runs tabu search from a start state until its best has not improved for a while;
-// each move is the best allowed flip (not tabu, or leading to a new phase best), ties broken
-// at random, and the flipped variable stays tabu for about n/100 plus a few random moves. The
-// phase best enters the shared elite pool; the next phase starts from a perturbed elite state,
-// a crossover of two elite states or the perturbed phase best.
+// A run anneals from a start state with temperatures falling geometrically from one where a
+// tenth of the uphill flips pass to one where almost none do. Its best state is then polished
+// by tabu search (the best allowed flip each move, not tabu or leading to a new phase best,
+// ties at random, tenure about n/100 plus a few random moves) and enters the shared elite pool.
+// The next run starts from a random state, a crossover of two elite states or an elite state,
+// reheated to a lower start temperature.
 #include "search.hpp"
 
 #include <sched.h>
@@ -23,7 +25,6 @@
 
 #include "index.hpp"
 #include "keeper.hpp"
-#include "qubo.hpp"
 #include "rng.hpp"
 #include "scan.hpp"
 #include "state.hpp"
@@ -41,31 +42,19 @@ constexpr uint32_t kEnumerateBits = 16;
     std::abort();
 }
 
-double tune(const char* name, double fallback) {
-    const char* v = std::getenv(name);
-    return v != nullptr ? std::atof(v) : fallback;
-}
-
-// Search constants.
+// Search constants, chosen on the Max-Cut and bqp benchmark instances.
 struct Tuning {
-    double stall_factor = tune("BRISK_STALL", 10.0);  // phase ends after this many n moves
-    double stall_min = tune("BRISK_STALL_MIN", 2000);
-    double tenure_div = tune("BRISK_TDIV", 100);
-    double tenure_rand = tune("BRISK_TRAND", 10);
-    double perturb = tune("BRISK_PERTURB", 0.1);  // share of variables flipped
-    double p_cross = tune("BRISK_PCROSS", 0.3);
-    double p_elite = tune("BRISK_PELITE", 0.4);
-    double p_fresh = tune("BRISK_PFRESH", 0.05);
-    double pool_size = tune("BRISK_POOL", 16);
-    double hot = tune("BRISK_HOT", 0.1);      // acceptance at the hottest temperature
-    double cold = tune("BRISK_COLD", 0.001);  // and at the coldest
-    double sweeps = tune("BRISK_SWEEPS", 3000);
-    double p_random = tune("BRISK_PRAND", 0.2);
-    double reheat = tune("BRISK_REHEAT", 0.5);
-    double resweeps = tune("BRISK_RESWEEPS", 0.5);
-    double polish = tune("BRISK_POLISH", 5);
-    double replicas = tune("BRISK_PT", 0);
-    double polish_every = tune("BRISK_PEVERY", 50);
+    double tenure_div = 100;       // tabu tenure: n / tenure_div plus 1..tenure_rand
+    double tenure_rand = 10;
+    double p_cross = 0.3;          // next run from a crossover of two elite states
+    double p_random = 0.2;         // or from a random state (else from one elite state)
+    double pool_size = 16;         // elite states kept
+    double hot = 0.1;              // mean acceptance of an uphill flip at the start temperature
+    double cold = 0.0003;          // and at the final one
+    double sweeps = 3000;          // sweeps of a run from a random state
+    double reheat = 0.3;           // start temperature of a run from elite states, as a share
+    double resweeps = 0.5;         // and its sweeps, as a share
+    double polish = 10;            // tabu moves after each run without improvement, times n
 };
 
 struct Elite {
@@ -225,8 +214,6 @@ class Worker {
         descend();
         publish(st_.energy());
         const Tuning& t = sh_.tuning;
-        stall_limit_ =
-            static_cast<uint64_t>(std::max(t.stall_min, t.stall_factor * static_cast<double>(n_)));
         tenure_base_ = static_cast<uint64_t>(static_cast<double>(n_) / t.tenure_div);
         tenure_rand_ = std::max<uint64_t>(1, static_cast<uint64_t>(t.tenure_rand));
         // Small Models: never more than about a quarter of the variables tabu.
@@ -235,18 +222,7 @@ class Worker {
             tenure_rand_ = n_ / 4 + 1;
         }
         expiry_.resize(tenure_base_ + tenure_rand_ + 2);
-        if (tune("BRISK_SA", 1) > 0) {
-            anneal_loop();
-            sh_.flips += flips_;
-            sh_.moves += moves_;
-            sh_.restarts += restarts_;
-            return;
-        }
-        while (!sh_.stop.load(std::memory_order_relaxed)) {
-            if (!phase(stall_limit_)) break;
-            sh_.offer_elite(phase_best_.data(), phase_best_energy_);
-            restart();
-        }
+        anneal_loop();
         sh_.flips += flips_;
         sh_.moves += moves_;
         sh_.restarts += restarts_;
@@ -352,67 +328,12 @@ class Worker {
         return true;
     }
 
-    // Replica exchange: replicas on a geometric temperature ladder, one sweep each per round,
-    // then swaps between neighbouring temperatures by the Metropolis rule.
-    template <class S>
-    void tempering() {
-        const Tuning& t = sh_.tuning;
-        const uint32_t r = std::max<uint32_t>(2, static_cast<uint32_t>(t.replicas));
-        const double lo = t_cold_, hi = t_hot_;
-        std::vector<S> reps;
-        reps.reserve(r);
-        std::vector<double> temp(r);
-        std::vector<uint32_t> at(r);  // replica at each temperature
-        for (uint32_t k = 0; k < r; ++k) {
-            reps.emplace_back(p_);
-            for (uint32_t i = 0; i < n_; ++i) x_[i] = rng_() & 1;
-            reps.back().assign(x_.data());
-            temp[k] = lo * std::pow(hi / lo, static_cast<double>(k) / static_cast<double>(r - 1));
-            at[k] = k;
-        }
-        int64_t best = INT64_MAX;
-        for (uint64_t round = 0;; ++round) {
-            if (sh_.should_stop()) return;
-            for (uint32_t k = 0; k < r; ++k) {
-                S& st = reps[at[k]];
-                if (!sweep(st, temp[k])) return;
-                if (st.energy() < best) {
-                    best = st.energy();
-                    if (best < sh_.best_energy.load(std::memory_order_relaxed))
-                        sh_.offer_best(st.x(), best);
-                }
-            }
-            if (t.polish > 0 && round % static_cast<uint64_t>(t.polish_every) == 0) {
-                move_to(std::vector<uint8_t>(reps[at[0]].x(), reps[at[0]].x() + n_));
-                std::fill(tabu_.begin(), tabu_.end(), INT64_MIN);
-                if (!phase(static_cast<uint64_t>(t.polish * n_))) return;
-                sh_.offer_elite(phase_best_.data(), phase_best_energy_);
-            }
-            for (uint32_t k = static_cast<uint32_t>(round & 1); k + 1 < r; k += 2) {
-                const double de = static_cast<double>(reps[at[k]].energy()) -
-                                  static_cast<double>(reps[at[k + 1]].energy());
-                const double x = de * (1.0 / temp[k] - 1.0 / temp[k + 1]);
-                if (x >= 0.0 || rng_.unit() < std::exp(x)) std::swap(at[k], at[k + 1]);
-            }
-        }
-    }
-
+    // Annealing runs until the search stops: the first from the start state, later ones from a
+    // random state or from elite states, each run's best polished by tabu search.
     void anneal_loop() {
         for (int k = 0; k < 4096; ++k) nlog_[k] = -std::log((k + 0.5) / 4096.0);
         t_cold_ = temperature_for(sh_.tuning.cold);
         t_hot_ = temperature_for(sh_.tuning.hot);
-        if (std::getenv("BRISK_VERBOSE"))
-            std::fprintf(stderr, "t_cold %g t_hot %g\n", t_cold_, t_hot_);
-        if (sh_.tuning.replicas > 0) {
-            if (!p_.quadratic_only) {
-                tempering<State>();
-            } else if (fields_fit_32(p_)) {
-                tempering<QuboState<int32_t>>();
-            } else {
-                tempering<QuboState<int64_t>>();
-            }
-            return;
-        }
         const Tuning& t = sh_.tuning;
         const double hot = t_hot_, cold = t_cold_;
         const uint64_t sweeps = static_cast<uint64_t>(t.sweeps);
@@ -532,32 +453,6 @@ class Worker {
         publish(st_.energy());
     }
 
-    // Moves the state to the start of the next phase.
-    void restart() {
-        ++restarts_;
-        const Tuning& t = sh_.tuning;
-        const double r = rng_.unit();
-        // Now and then a fresh random state, so that no basin holds every thread for good.
-        if (r < t.p_fresh) {
-            for (uint32_t i = 0; i < n_; ++i) x_[i] = rng_() & 1;
-            move_to(x_);
-            std::fill(tabu_.begin(), tabu_.end(), INT64_MIN);
-            return;
-        }
-        bool built = false;
-        if (r < t.p_fresh + t.p_cross) built = sh_.cross(rng_, x_);
-        if (!built && r < t.p_fresh + t.p_cross + t.p_elite) built = sh_.pick_elite(rng_, x_);
-        if (!built) x_ = phase_best_;
-        if (r >= t.p_fresh + t.p_cross || !built) {
-            // At least a few flips, so that small Models leave the last phase's basin.
-            const double most = std::max(3.0, t.perturb * static_cast<double>(n_));
-            const uint64_t k = 1 + static_cast<uint64_t>(most * rng_.unit());
-            for (uint64_t q = 0; q < k; ++q) x_[rng_.below(n_)] ^= 1;
-        }
-        move_to(x_);
-        std::fill(tabu_.begin(), tabu_.end(), INT64_MIN);
-    }
-
     // Flips the differing variables, or rebuilds when most differ.
     void move_to(const std::vector<uint8_t>& x) {
         const uint8_t* cur = st_.x();
@@ -587,7 +482,6 @@ class Worker {
     double t_cold_ = 1.0, t_hot_ = 1.0;
     double nlog_[4096];
     int64_t iter_ = 0;
-    uint64_t stall_limit_ = 0;
     uint64_t tenure_base_ = 0;
     uint64_t tenure_rand_ = 1;
     uint64_t flips_ = 0, moves_ = 0, restarts_ = 0;
@@ -729,7 +623,7 @@ Outcome search(const Problem& p, const Options& o, const uint64_t* hint, Progres
     out.info.emplace_back("restarts", std::to_string(sh.restarts.load()));
     out.info.emplace_back("seed", std::to_string(o.seed));
     out.info.emplace_back("moves_evaluated", std::to_string(sh.moves.load()));
-    out.info.emplace_back("algorithm", "tabu search + elite pool");
+    out.info.emplace_back("algorithm", "annealing + tabu polish + elite pool");
     return out;
 }
 

@@ -342,6 +342,7 @@ TEST_F(BriskPluginDeathTest, ParameterRefusals) {
 class BriskIntegerTest : public BriskPluginTest {
   protected:
     void SetUp() override { setenv("DALO_INT_UNIFIED", "1", 1); }
+    void TearDown() override { unsetenv("DALO_INT_UNIFIED"); }
 };
 
 // Every state of a Model with integer variables (small ranges) by its Sol energy.
