@@ -16,6 +16,7 @@
 //
 // DIR defaults to $DALO_BENCH_DATA, else the first of ../shared/bench, ../../shared/bench and
 // /work/shared/bench that exists.
+#include <sys/stat.h>
 #include <algorithm>
 #include <chrono>
 #include <cinttypes>
@@ -26,7 +27,6 @@
 #include <map>
 #include <random>
 #include <string>
-#include <sys/stat.h>
 #include <utility>
 #include <vector>
 
@@ -239,7 +239,8 @@ int main(int argc, char** argv) {
         if (names.empty()) {
             names = {"G1", "G11", "G22", "G43"};
             for (int n : {50, 100, 250, 500, 1000}) {
-                for (int k = 1; k <= 10; ++k) names.push_back("bqp" + std::to_string(n) + "." + std::to_string(k));
+                for (int k = 1; k <= 10; ++k)
+                    names.push_back("bqp" + std::to_string(n) + "." + std::to_string(k));
             }
         }
         std::printf("%-12s %6s %10s %8s %12s %12s\n", "instance", "n", "best", "reached",
@@ -267,13 +268,12 @@ int main(int argc, char** argv) {
             std::vector<double> times;
             int reached = 0;
             for (int s = 1; s <= seeds; ++s) {
-                dalo_solver_result* r =
-                    search(m,
-                           {{"target_energy", std::to_string(target)},
-                            {"time_limit", std::to_string(cap)},
-                            {"threads", threads},
-                            {"seed", std::to_string(s)}},
-                           false);
+                dalo_solver_result* r = search(m,
+                                               {{"target_energy", std::to_string(target)},
+                                                {"time_limit", std::to_string(cap)},
+                                                {"threads", threads},
+                                                {"seed", std::to_string(s)}},
+                                               false);
                 const int64_t e = dalo_brisk_solver_result_energy(r, nullptr);
                 const double t = std::stod(info(r, "run_time"));
                 if (e <= target) ++reached;
@@ -303,8 +303,8 @@ int main(int argc, char** argv) {
             dalo_solver_result* r =
                 search(m, {{"time_limit", "2"}, {"threads", "1"}, {"seed", "1"}}, false);
             const double t = std::stod(info(r, "run_time"));
-            std::printf("%-12s %16.3e %22.3e\n", inst.name.c_str(),
-                        std::stod(info(r, "flips")) / t, std::stod(info(r, "moves_evaluated")) / t);
+            std::printf("%-12s %16.3e %22.3e\n", inst.name.c_str(), std::stod(info(r, "flips")) / t,
+                        std::stod(info(r, "moves_evaluated")) / t);
             std::fflush(stdout);
             dalo_brisk_solver_result_destroy(r);
             dalo_model_destroy(m);

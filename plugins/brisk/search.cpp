@@ -44,17 +44,17 @@ constexpr uint32_t kEnumerateBits = 16;
 
 // Search constants, chosen on the Max-Cut and bqp benchmark instances.
 struct Tuning {
-    double tenure_div = 100;       // tabu tenure: n / tenure_div plus 1..tenure_rand
+    double tenure_div = 100;  // tabu tenure: n / tenure_div plus 1..tenure_rand
     double tenure_rand = 10;
-    double p_cross = 0.3;          // next run from a crossover of two elite states
-    double p_random = 0.2;         // or from a random state (else from one elite state)
-    double pool_size = 16;         // elite states kept
-    double hot = 0.1;              // mean acceptance of an uphill flip at the start temperature
-    double cold = 0.0003;          // and at the final one
-    double sweeps = 3000;          // sweeps of a run from a random state
-    double reheat = 0.3;           // start temperature of a run from elite states, as a share
-    double resweeps = 0.5;         // and its sweeps, as a share
-    double polish = 10;            // tabu moves after each run without improvement, times n
+    double p_cross = 0.3;   // next run from a crossover of two elite states
+    double p_random = 0.2;  // or from a random state (else from one elite state)
+    double pool_size = 16;  // elite states kept
+    double hot = 0.1;       // mean acceptance of an uphill flip at the start temperature
+    double cold = 0.0003;   // and at the final one
+    double sweeps = 3000;   // sweeps of a run from a random state
+    double reheat = 0.3;    // start temperature of a run from elite states, as a share
+    double resweeps = 0.5;  // and its sweeps, as a share
+    double polish = 10;     // tabu moves after each run without improvement, times n
 };
 
 struct Elite {
