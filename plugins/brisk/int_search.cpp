@@ -365,7 +365,7 @@ struct IntShared {
     std::atomic<uint64_t> moves{0}, rounds{0};
 
     IntShared(const IntProblem& prob, const Options& opts, dalo_plugin_callback callback)
-        : p(prob), o(opts), cb(callback), start(Clock::now()) {
+        : p(prob), o(opts), cb(callback), start(opts.start) {
         if (!(o.time_limit > 0.0)) {
             deadline = start;
         } else if (o.time_limit > 1e9) {

@@ -88,7 +88,7 @@ struct Shared {
         : p(prob),
           o(opts),
           cb(callback),
-          start(Clock::now()),
+          start(opts.start),
           keeper(opts.topk, opts.best_energy_sols, opts.best_energy_limit) {
         if (!(o.time_limit > 0.0)) {
             deadline = start;

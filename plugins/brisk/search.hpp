@@ -8,6 +8,7 @@
 
 #include "dalo_plugin.h"
 #include "problem.hpp"
+#include "rng.hpp"
 
 namespace brisk {
 
@@ -21,6 +22,8 @@ struct Options {
     bool best_energy_sols = false;
     uint64_t best_energy_limit = 0;  // 0: no limit
     bool default_callback = false;
+    // When the plug-in call began: the time limit counts from here, preparation included.
+    Clock::time_point start = Clock::now();
 };
 
 // Parses the parameter pairs; unknown keys and bad values end the process with a message.
