@@ -47,7 +47,7 @@ struct Tuning {
     double tenure_div = 100;  // tabu tenure: n / tenure_div plus 1..tenure_rand
     double tenure_rand = 10;
     double p_cross = 0.3;   // next run from a crossover of two elite states
-    double p_random = 0.2;  // or from a random state (else from one elite state)
+    double p_random = 0.4;  // or from a random state (else from one elite state)
     double pool_size = 16;  // elite states kept
     double hot = 0.1;       // mean acceptance of an uphill flip at the start temperature
     double cold = 0.0003;   // and at the final one
