@@ -268,12 +268,12 @@ TEST_F(BriskPluginTest, TimeLimitIsHonoured) {
     const dalo_var x = vars(2000);
     std::mt19937_64 rng(11);
     const ModelPtr m = random_qubo(rng, x, 2000, 8);
-    const Outcome o = brisk(m.get(), {{"time_limit", "0.2"}, {"threads", "2"}});
+    const Outcome o = brisk(m.get(), {{"time_limit", "0.2"}, {"threads", "1"}});
     // The wrapper's own measure of the plug-in call.
     const double run_time = std::stod(o["run_time"]);
     EXPECT_GE(run_time, 0.2);
     EXPECT_LE(run_time, 0.22);
-    EXPECT_EQ(o["threads"], "2");
+    EXPECT_EQ(o["threads"], "1");
     EXPECT_GT(std::stoull(o["flips"]), 0u);
     EXPECT_NE(o["restarts"], "<absent>");
     EXPECT_GT(std::stoull(o["moves_evaluated"]), 0u);
@@ -413,6 +413,35 @@ TEST_F(BriskIntegerTest, ReachesBruteForceOptimaOnIntegerModels) {
         EXPECT_EQ(o.best.energy, best);
         EXPECT_LT(o.seconds, 4.0);
     }
+}
+
+using BriskIntegerDeathTest = BriskIntegerTest;
+
+TEST_F(BriskIntegerDeathTest, InformationAndRefusals) {
+    const dalo_var k = dalo_new_int_var("k", -3, 40);
+    const dalo_var x = vars(2);
+    // (k - 7)^2 + 3 x0 - 5 x0 x1: optimum -2 at k = 7, x0 = x1 = 1.
+    ExprPtr e(dalo_expr_create_int(49));
+    dalo_expr_iadd_raw_term(e.get(), -14, &k, 1);
+    const dalo_var kk[2] = {k, k};
+    dalo_expr_iadd_raw_term(e.get(), 1, kk, 2);
+    dalo_expr_iadd_raw_term(e.get(), 3, &x, 1);
+    const dalo_var xy[2] = {x, x + 1};
+    dalo_expr_iadd_raw_term(e.get(), -5, xy, 2);
+    ExprPtr s(dalo_expr_simplify_as_binary(e.get()));
+    const ModelPtr m(dalo_model_create(s.get()));
+    const Outcome o = brisk(m.get(), {{"threads", "1"}, {"seed", "9"}, {"time_limit", "0.05"}});
+    EXPECT_EQ(o.best.energy, -2);
+    ASSERT_EQ(o.best.ints.size(), 1u);
+    EXPECT_EQ(o.best.ints[0], 7);
+    EXPECT_EQ(o.best.bits, std::vector<uint64_t>{3});
+    EXPECT_EQ(o["engine"], "integer-unified");
+    EXPECT_EQ(o["threads"], "1");
+    EXPECT_EQ(o["seed"], "9");
+    EXPECT_NE(o["flips"], "<absent>");
+    EXPECT_NE(o["restarts"], "<absent>");
+    EXPECT_FATAL(brisk(m.get(), {{"time_limit", "0.01"}, {"colour", "red"}}),
+                 "BriskSolver: unknown parameter 'colour'");
 }
 
 }  // namespace
