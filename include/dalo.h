@@ -1080,7 +1080,8 @@ DALO_API dalo_array_expr* dalo_array_expr_simplify_as_spin(const dalo_array_expr
  * integer atoms are treated as ordinary factors. Elements are reduced in order, so the
  * auxiliary variables are numbered by element. */
 DALO_API dalo_array_expr* dalo_array_expr_reduce(const dalo_array_expr* a);
-/* Each element substituted as dalo_expr_replace (same map arguments). */
+/* Each element substituted as dalo_expr_replace (same map arguments, the map built once);
+ * the elements are plain and no constraint record is rebuilt. */
 DALO_API dalo_array_expr* dalo_array_expr_replace(const dalo_array_expr* a, const dalo_var* vars, const dalo_expr* const* repl, uint64_t n);
 /* The terms c[i] * x (the same as dalo_array_int_mul_var). */
 DALO_API dalo_array_term* dalo_array_int_coeffvec_mul_var(const dalo_array_int* c, dalo_var x);
