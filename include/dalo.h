@@ -890,7 +890,275 @@ DALO_API dalo_array_var* dalo_array_var_invert(const dalo_array_var* a);
  * Arrays: element-wise operations, sums, comparisons
  * ==================================================================================== */
 
-/* (declarations of this block: element-wise family) */
+/* Every member below applies one scalar operation to each element. Members returning an
+ * array return a new owned one (release with dalo_array_K_destroy); the _eq_ members change
+ * their first array in place. Common rules:
+ *   - Names: dalo_array_L_OP_R takes a scalar right operand (int as int64_t, var, term or expr
+ *     handle), dalo_array_L_OP_array_R an array; dalo_array_L_OP_eq_R and
+ *     dalo_array_L_OP_eq_array_R are the in-place forms.
+ *   - Two arrays must have the same shape, axis for axis (no broadcasting); the result has the
+ *     left operand's shape.
+ *     Aborts if: the shapes differ: "Array " op ": shape mismatch " left " vs " right, with op
+ *     one of + - * += -= *= and shapes written "(2,3)" ("()" for a scalar array).
+ *   - Result kind: int with int gives int; add and sub of any other pair give expr; mul gives
+ *     term when neither side is an expression, else expr; division keeps the kind.
+ *   - Each element equals the scalar operation (dalo_expr_*, dalo_term_*) on the same operands:
+ *     terms are appended in order and never merged; products of variables and terms
+ *     concatenate their variables, left first; integers enter as constants or coefficients;
+ *     coefficients wrap to 32 bits.
+ *   - Attribute words are copied, never combined: an add starts from its expression operand
+ *     (the left one when the left array holds expressions) and keeps its word; a sub keeps the
+ *     left expression's word and is plain otherwise; multiplying by an integer and negation
+ *     scale the word as dalo_expr_imul_int does; every other product, squares, divisions and
+ *     the transforms give plain elements. Operations that the scalar forms refuse on declared
+ *     constraints are carried out.
+ *     Aborts if: a declared element is multiplied by 0 and not all its items are abs/relu
+ *     terms ("dalo::cons: multiplying declared constraints by 0 would silently drop them").
+ *   - More than 9,999 elements are spread over the library's threads; the results do not
+ *     depend on the thread count.
+ */
+
+/* Scalar right operand: a new array. */
+DALO_API dalo_array_expr* dalo_array_var_add_int(const dalo_array_var* a, int64_t b);
+DALO_API dalo_array_expr* dalo_array_var_add_var(const dalo_array_var* a, dalo_var b);
+DALO_API dalo_array_expr* dalo_array_var_add_term(const dalo_array_var* a, const dalo_term* b);
+DALO_API dalo_array_expr* dalo_array_var_add_expr(const dalo_array_var* a, const dalo_expr* b);
+DALO_API dalo_array_expr* dalo_array_var_sub_int(const dalo_array_var* a, int64_t b);
+DALO_API dalo_array_expr* dalo_array_var_sub_var(const dalo_array_var* a, dalo_var b);
+DALO_API dalo_array_expr* dalo_array_var_sub_term(const dalo_array_var* a, const dalo_term* b);
+DALO_API dalo_array_expr* dalo_array_var_sub_expr(const dalo_array_var* a, const dalo_expr* b);
+DALO_API dalo_array_term* dalo_array_var_mul_int(const dalo_array_var* a, int64_t b);
+DALO_API dalo_array_term* dalo_array_var_mul_var(const dalo_array_var* a, dalo_var b);
+DALO_API dalo_array_term* dalo_array_var_mul_term(const dalo_array_var* a, const dalo_term* b);
+DALO_API dalo_array_expr* dalo_array_var_mul_expr(const dalo_array_var* a, const dalo_expr* b);
+DALO_API dalo_array_int* dalo_array_int_add_int(const dalo_array_int* a, int64_t b);
+DALO_API dalo_array_expr* dalo_array_int_add_var(const dalo_array_int* a, dalo_var b);
+DALO_API dalo_array_expr* dalo_array_int_add_term(const dalo_array_int* a, const dalo_term* b);
+DALO_API dalo_array_expr* dalo_array_int_add_expr(const dalo_array_int* a, const dalo_expr* b);
+DALO_API dalo_array_int* dalo_array_int_sub_int(const dalo_array_int* a, int64_t b);
+DALO_API dalo_array_expr* dalo_array_int_sub_var(const dalo_array_int* a, dalo_var b);
+DALO_API dalo_array_expr* dalo_array_int_sub_term(const dalo_array_int* a, const dalo_term* b);
+DALO_API dalo_array_expr* dalo_array_int_sub_expr(const dalo_array_int* a, const dalo_expr* b);
+DALO_API dalo_array_int* dalo_array_int_mul_int(const dalo_array_int* a, int64_t b);
+DALO_API dalo_array_term* dalo_array_int_mul_var(const dalo_array_int* a, dalo_var b);
+DALO_API dalo_array_term* dalo_array_int_mul_term(const dalo_array_int* a, const dalo_term* b);
+DALO_API dalo_array_expr* dalo_array_int_mul_expr(const dalo_array_int* a, const dalo_expr* b);
+DALO_API dalo_array_expr* dalo_array_term_add_int(const dalo_array_term* a, int64_t b);
+DALO_API dalo_array_expr* dalo_array_term_add_var(const dalo_array_term* a, dalo_var b);
+DALO_API dalo_array_expr* dalo_array_term_add_term(const dalo_array_term* a, const dalo_term* b);
+DALO_API dalo_array_expr* dalo_array_term_add_expr(const dalo_array_term* a, const dalo_expr* b);
+DALO_API dalo_array_expr* dalo_array_term_sub_int(const dalo_array_term* a, int64_t b);
+DALO_API dalo_array_expr* dalo_array_term_sub_var(const dalo_array_term* a, dalo_var b);
+DALO_API dalo_array_expr* dalo_array_term_sub_term(const dalo_array_term* a, const dalo_term* b);
+DALO_API dalo_array_expr* dalo_array_term_sub_expr(const dalo_array_term* a, const dalo_expr* b);
+DALO_API dalo_array_term* dalo_array_term_mul_int(const dalo_array_term* a, int64_t b);
+DALO_API dalo_array_term* dalo_array_term_mul_var(const dalo_array_term* a, dalo_var b);
+DALO_API dalo_array_term* dalo_array_term_mul_term(const dalo_array_term* a, const dalo_term* b);
+DALO_API dalo_array_expr* dalo_array_term_mul_expr(const dalo_array_term* a, const dalo_expr* b);
+DALO_API dalo_array_expr* dalo_array_expr_add_int(const dalo_array_expr* a, int64_t b);
+DALO_API dalo_array_expr* dalo_array_expr_add_var(const dalo_array_expr* a, dalo_var b);
+DALO_API dalo_array_expr* dalo_array_expr_add_term(const dalo_array_expr* a, const dalo_term* b);
+DALO_API dalo_array_expr* dalo_array_expr_add_expr(const dalo_array_expr* a, const dalo_expr* b);
+DALO_API dalo_array_expr* dalo_array_expr_sub_int(const dalo_array_expr* a, int64_t b);
+DALO_API dalo_array_expr* dalo_array_expr_sub_var(const dalo_array_expr* a, dalo_var b);
+DALO_API dalo_array_expr* dalo_array_expr_sub_term(const dalo_array_expr* a, const dalo_term* b);
+DALO_API dalo_array_expr* dalo_array_expr_sub_expr(const dalo_array_expr* a, const dalo_expr* b);
+DALO_API dalo_array_expr* dalo_array_expr_mul_int(const dalo_array_expr* a, int64_t b);
+DALO_API dalo_array_expr* dalo_array_expr_mul_var(const dalo_array_expr* a, dalo_var b);
+DALO_API dalo_array_expr* dalo_array_expr_mul_term(const dalo_array_expr* a, const dalo_term* b);
+DALO_API dalo_array_expr* dalo_array_expr_mul_expr(const dalo_array_expr* a, const dalo_expr* b);
+
+/* Array right operand: a new array. */
+DALO_API dalo_array_expr* dalo_array_var_add_array_var(const dalo_array_var* a, const dalo_array_var* b);
+DALO_API dalo_array_expr* dalo_array_var_add_array_int(const dalo_array_var* a, const dalo_array_int* b);
+DALO_API dalo_array_expr* dalo_array_var_add_array_term(const dalo_array_var* a, const dalo_array_term* b);
+DALO_API dalo_array_expr* dalo_array_var_add_array_expr(const dalo_array_var* a, const dalo_array_expr* b);
+DALO_API dalo_array_expr* dalo_array_var_sub_array_var(const dalo_array_var* a, const dalo_array_var* b);
+DALO_API dalo_array_expr* dalo_array_var_sub_array_int(const dalo_array_var* a, const dalo_array_int* b);
+DALO_API dalo_array_expr* dalo_array_var_sub_array_term(const dalo_array_var* a, const dalo_array_term* b);
+DALO_API dalo_array_expr* dalo_array_var_sub_array_expr(const dalo_array_var* a, const dalo_array_expr* b);
+DALO_API dalo_array_term* dalo_array_var_mul_array_var(const dalo_array_var* a, const dalo_array_var* b);
+DALO_API dalo_array_term* dalo_array_var_mul_array_int(const dalo_array_var* a, const dalo_array_int* b);
+DALO_API dalo_array_term* dalo_array_var_mul_array_term(const dalo_array_var* a, const dalo_array_term* b);
+DALO_API dalo_array_expr* dalo_array_var_mul_array_expr(const dalo_array_var* a, const dalo_array_expr* b);
+DALO_API dalo_array_expr* dalo_array_int_add_array_var(const dalo_array_int* a, const dalo_array_var* b);
+DALO_API dalo_array_int* dalo_array_int_add_array_int(const dalo_array_int* a, const dalo_array_int* b);
+DALO_API dalo_array_expr* dalo_array_int_add_array_term(const dalo_array_int* a, const dalo_array_term* b);
+DALO_API dalo_array_expr* dalo_array_int_add_array_expr(const dalo_array_int* a, const dalo_array_expr* b);
+DALO_API dalo_array_expr* dalo_array_int_sub_array_var(const dalo_array_int* a, const dalo_array_var* b);
+DALO_API dalo_array_int* dalo_array_int_sub_array_int(const dalo_array_int* a, const dalo_array_int* b);
+DALO_API dalo_array_expr* dalo_array_int_sub_array_term(const dalo_array_int* a, const dalo_array_term* b);
+DALO_API dalo_array_expr* dalo_array_int_sub_array_expr(const dalo_array_int* a, const dalo_array_expr* b);
+DALO_API dalo_array_term* dalo_array_int_mul_array_var(const dalo_array_int* a, const dalo_array_var* b);
+DALO_API dalo_array_int* dalo_array_int_mul_array_int(const dalo_array_int* a, const dalo_array_int* b);
+DALO_API dalo_array_term* dalo_array_int_mul_array_term(const dalo_array_int* a, const dalo_array_term* b);
+DALO_API dalo_array_expr* dalo_array_int_mul_array_expr(const dalo_array_int* a, const dalo_array_expr* b);
+DALO_API dalo_array_expr* dalo_array_term_add_array_var(const dalo_array_term* a, const dalo_array_var* b);
+DALO_API dalo_array_expr* dalo_array_term_add_array_int(const dalo_array_term* a, const dalo_array_int* b);
+DALO_API dalo_array_expr* dalo_array_term_add_array_term(const dalo_array_term* a, const dalo_array_term* b);
+DALO_API dalo_array_expr* dalo_array_term_add_array_expr(const dalo_array_term* a, const dalo_array_expr* b);
+DALO_API dalo_array_expr* dalo_array_term_sub_array_var(const dalo_array_term* a, const dalo_array_var* b);
+DALO_API dalo_array_expr* dalo_array_term_sub_array_int(const dalo_array_term* a, const dalo_array_int* b);
+DALO_API dalo_array_expr* dalo_array_term_sub_array_term(const dalo_array_term* a, const dalo_array_term* b);
+DALO_API dalo_array_expr* dalo_array_term_sub_array_expr(const dalo_array_term* a, const dalo_array_expr* b);
+DALO_API dalo_array_term* dalo_array_term_mul_array_var(const dalo_array_term* a, const dalo_array_var* b);
+DALO_API dalo_array_term* dalo_array_term_mul_array_int(const dalo_array_term* a, const dalo_array_int* b);
+DALO_API dalo_array_term* dalo_array_term_mul_array_term(const dalo_array_term* a, const dalo_array_term* b);
+DALO_API dalo_array_expr* dalo_array_term_mul_array_expr(const dalo_array_term* a, const dalo_array_expr* b);
+DALO_API dalo_array_expr* dalo_array_expr_add_array_var(const dalo_array_expr* a, const dalo_array_var* b);
+DALO_API dalo_array_expr* dalo_array_expr_add_array_int(const dalo_array_expr* a, const dalo_array_int* b);
+DALO_API dalo_array_expr* dalo_array_expr_add_array_term(const dalo_array_expr* a, const dalo_array_term* b);
+DALO_API dalo_array_expr* dalo_array_expr_add_array_expr(const dalo_array_expr* a, const dalo_array_expr* b);
+DALO_API dalo_array_expr* dalo_array_expr_sub_array_var(const dalo_array_expr* a, const dalo_array_var* b);
+DALO_API dalo_array_expr* dalo_array_expr_sub_array_int(const dalo_array_expr* a, const dalo_array_int* b);
+DALO_API dalo_array_expr* dalo_array_expr_sub_array_term(const dalo_array_expr* a, const dalo_array_term* b);
+DALO_API dalo_array_expr* dalo_array_expr_sub_array_expr(const dalo_array_expr* a, const dalo_array_expr* b);
+DALO_API dalo_array_expr* dalo_array_expr_mul_array_var(const dalo_array_expr* a, const dalo_array_var* b);
+DALO_API dalo_array_expr* dalo_array_expr_mul_array_int(const dalo_array_expr* a, const dalo_array_int* b);
+DALO_API dalo_array_expr* dalo_array_expr_mul_array_term(const dalo_array_expr* a, const dalo_array_term* b);
+DALO_API dalo_array_expr* dalo_array_expr_mul_array_expr(const dalo_array_expr* a, const dalo_array_expr* b);
+
+/* In place: the left array changes. */
+DALO_API void dalo_array_expr_add_eq_int(dalo_array_expr* a, int64_t b);
+DALO_API void dalo_array_expr_sub_eq_int(dalo_array_expr* a, int64_t b);
+DALO_API void dalo_array_expr_mul_eq_int(dalo_array_expr* a, int64_t b);
+DALO_API void dalo_array_expr_add_eq_var(dalo_array_expr* a, dalo_var b);
+DALO_API void dalo_array_expr_sub_eq_var(dalo_array_expr* a, dalo_var b);
+DALO_API void dalo_array_expr_mul_eq_var(dalo_array_expr* a, dalo_var b);
+DALO_API void dalo_array_expr_add_eq_term(dalo_array_expr* a, const dalo_term* b);
+DALO_API void dalo_array_expr_sub_eq_term(dalo_array_expr* a, const dalo_term* b);
+DALO_API void dalo_array_expr_mul_eq_term(dalo_array_expr* a, const dalo_term* b);
+DALO_API void dalo_array_expr_add_eq_expr(dalo_array_expr* a, const dalo_expr* b);
+DALO_API void dalo_array_expr_sub_eq_expr(dalo_array_expr* a, const dalo_expr* b);
+DALO_API void dalo_array_expr_mul_eq_expr(dalo_array_expr* a, const dalo_expr* b);
+DALO_API void dalo_array_int_add_eq_int(dalo_array_int* a, int64_t b);
+DALO_API void dalo_array_int_sub_eq_int(dalo_array_int* a, int64_t b);
+DALO_API void dalo_array_int_mul_eq_int(dalo_array_int* a, int64_t b);
+DALO_API void dalo_array_term_mul_eq_int(dalo_array_term* a, int64_t b);
+DALO_API void dalo_array_expr_add_eq_array_var(dalo_array_expr* a, const dalo_array_var* b);
+DALO_API void dalo_array_expr_add_eq_array_int(dalo_array_expr* a, const dalo_array_int* b);
+DALO_API void dalo_array_expr_add_eq_array_term(dalo_array_expr* a, const dalo_array_term* b);
+DALO_API void dalo_array_expr_add_eq_array_expr(dalo_array_expr* a, const dalo_array_expr* b);
+DALO_API void dalo_array_expr_sub_eq_array_var(dalo_array_expr* a, const dalo_array_var* b);
+DALO_API void dalo_array_expr_sub_eq_array_int(dalo_array_expr* a, const dalo_array_int* b);
+DALO_API void dalo_array_expr_sub_eq_array_term(dalo_array_expr* a, const dalo_array_term* b);
+DALO_API void dalo_array_expr_sub_eq_array_expr(dalo_array_expr* a, const dalo_array_expr* b);
+DALO_API void dalo_array_expr_mul_eq_array_var(dalo_array_expr* a, const dalo_array_var* b);
+DALO_API void dalo_array_expr_mul_eq_array_int(dalo_array_expr* a, const dalo_array_int* b);
+DALO_API void dalo_array_expr_mul_eq_array_term(dalo_array_expr* a, const dalo_array_term* b);
+DALO_API void dalo_array_expr_mul_eq_array_expr(dalo_array_expr* a, const dalo_array_expr* b);
+DALO_API void dalo_array_int_add_eq_array_int(dalo_array_int* a, const dalo_array_int* b);
+DALO_API void dalo_array_int_sub_eq_array_int(dalo_array_int* a, const dalo_array_int* b);
+DALO_API void dalo_array_int_mul_eq_array_int(dalo_array_int* a, const dalo_array_int* b);
+
+/* Division by k: int elements truncate toward zero and become 0 for k = 0; term and
+ * expression elements must divide exactly (k = -1 negates). The copying forms copy the array,
+ * then divide it in place.
+ * Aborts if: k = 0 for terms or expressions ("Array<Term> /=: division by zero",
+ * "Array<Expr> /=: division by zero"); a term coefficient is not a multiple of k
+ * ("Array<Term> /=: indivisible coefficient"); an expression constant or coefficient is not
+ * ("Indivisible division in Expr constant", "Indivisible division in Expr term"). */
+DALO_API dalo_array_term* dalo_array_term_div_int(const dalo_array_term* a, int64_t b);
+DALO_API dalo_array_expr* dalo_array_expr_div_int(const dalo_array_expr* a, int64_t b);
+DALO_API void dalo_array_expr_div_eq_int(dalo_array_expr* a, int64_t b);
+DALO_API void dalo_array_int_div_eq_int(dalo_array_int* a, int64_t b);
+DALO_API void dalo_array_term_div_eq_int(dalo_array_term* a, int64_t b);
+
+/* -element as an expression (int elements give the constant -c). */
+DALO_API dalo_array_expr* dalo_array_var_negate(const dalo_array_var* a);
+DALO_API dalo_array_expr* dalo_array_int_negate(const dalo_array_int* a);
+DALO_API dalo_array_expr* dalo_array_term_negate(const dalo_array_term* a);
+DALO_API dalo_array_expr* dalo_array_expr_negate(const dalo_array_expr* a);
+/* element^2, laid out as dalo_expr_sqr. */
+DALO_API dalo_array_expr* dalo_array_expr_sqr(const dalo_array_expr* a);
+/* The core simplifications of each element, as dalo_expr_simplify and its variants; the
+ * elements are plain and no constraint record is rebuilt. */
+DALO_API dalo_array_expr* dalo_array_expr_simplify(const dalo_array_expr* a);
+DALO_API dalo_array_expr* dalo_array_expr_simplify_as_binary(const dalo_array_expr* a);
+DALO_API dalo_array_expr* dalo_array_expr_simplify_as_spin(const dalo_array_expr* a);
+/* Quadratic form of each element, as dalo_expr_reduce but plain and without its checks:
+ * integer atoms are treated as ordinary factors. Elements are reduced in order, so the
+ * auxiliary variables are numbered by element. */
+DALO_API dalo_array_expr* dalo_array_expr_reduce(const dalo_array_expr* a);
+/* Each element substituted as dalo_expr_replace (same map arguments). */
+DALO_API dalo_array_expr* dalo_array_expr_replace(const dalo_array_expr* a, const dalo_var* vars, const dalo_expr* const* repl, uint64_t n);
+/* The terms c[i] * x (the same as dalo_array_int_mul_var). */
+DALO_API dalo_array_term* dalo_array_int_coeffvec_mul_var(const dalo_array_int* c, dalo_var x);
+
+/* The sum of all elements in element order, as one new expression (int: the 64-bit constant
+ * sum). An expression array's sum gets one new constraint sum of every element's constraints
+ * (declared when any element is declared); its free-form penalty adds the elements' penalties
+ * and, for classic constraints, every plain element.
+ * Aborts if: declared and classic elements meet ("dalo::cons: cannot sum declared and
+ * classic penalty-style constraints in one array"). */
+DALO_API dalo_expr* dalo_array_var_sum(const dalo_array_var* a);
+DALO_API dalo_expr* dalo_array_int_sum(const dalo_array_int* a);
+DALO_API dalo_expr* dalo_array_term_sum(const dalo_array_term* a);
+DALO_API dalo_expr* dalo_array_expr_sum(const dalo_array_expr* a);
+/* The plain sum of items[n]. */
+DALO_API dalo_expr* dalo_array_sum(const dalo_expr* const* items, uint64_t n);
+
+/* Sums along one axis: the result's shape is the shape without that axis; elements plain.
+ * Aborts if: axis >= ndim. */
+DALO_API dalo_array_expr* dalo_array_var_vector_sum(const dalo_array_var* a, uint32_t axis);
+DALO_API dalo_array_expr* dalo_array_int_vector_sum(const dalo_array_int* a, uint32_t axis);
+DALO_API dalo_array_expr* dalo_array_term_vector_sum(const dalo_array_term* a, uint32_t axis);
+DALO_API dalo_array_expr* dalo_array_expr_vector_sum(const dalo_array_expr* a, uint32_t axis);
+/* The same over a caller buffer of the given shape: kind 0 = expression handles, 1 = variable
+ * identifiers, 2 = 24-byte term records (coefficient, two identifiers, tail pointer); any
+ * other kind gives zeros. Writes one new owned expression per result element to out.
+ * Aborts if: axis >= ndim. */
+DALO_API void dalo_array_vector_sum(const void* data, uint32_t kind, const uint64_t* shape, uint64_t ndim, uint32_t axis, dalo_expr** out);
+
+/* One-hot decoding along axis (negative counts from the end): the position of the single 1
+ * where the values are all 0 or 1 with exactly one 1, else -1. The shape loses the axis, or is
+ * (1) when none would remain. NULL for an axis outside the array or a scalar array. */
+DALO_API dalo_array_int* dalo_array_int_onehot_to_int(const dalo_array_int* a, int64_t axis);
+
+/* Classic constraints: each element e becomes an ExprExpr (see dalo_exprexprelem_create) whose
+ * body is e, whose penalty is dalo_between(e, lo, hi) and whose recorded bounds are [lo, hi]:
+ * eq: lo = hi = k (penalty (e - k)^2); ge: [k, highest reachable value of e]; le: [lowest
+ * reachable value, k]; between: [lo, hi]; the _array_int forms take k, lo or hi per element.
+ * ge, le and between run in element order (their slack variables are numbered by element).
+ * Aborts if: a bound array's shape differs ("Array == Array<int>: shape mismatch",
+ * "Array range constraint: lower-bound array shape mismatch", "Array range constraint:
+ * upper-bound array shape mismatch"); an element carries declared constraints. */
+DALO_API dalo_array_expr* dalo_array_var_eq_int(const dalo_array_var* a, int64_t k);
+DALO_API dalo_array_expr* dalo_array_int_eq_int(const dalo_array_int* a, int64_t k);
+DALO_API dalo_array_expr* dalo_array_term_eq_int(const dalo_array_term* a, int64_t k);
+DALO_API dalo_array_expr* dalo_array_expr_eq_int(const dalo_array_expr* a, int64_t k);
+DALO_API dalo_array_expr* dalo_array_var_eq_array_int(const dalo_array_var* a, const dalo_array_int* k);
+DALO_API dalo_array_expr* dalo_array_term_eq_array_int(const dalo_array_term* a, const dalo_array_int* k);
+DALO_API dalo_array_expr* dalo_array_expr_eq_array_int(const dalo_array_expr* a, const dalo_array_int* k);
+DALO_API dalo_array_expr* dalo_array_var_ge_int(const dalo_array_var* a, int64_t k);
+DALO_API dalo_array_expr* dalo_array_int_ge_int(const dalo_array_int* a, int64_t k);
+DALO_API dalo_array_expr* dalo_array_term_ge_int(const dalo_array_term* a, int64_t k);
+DALO_API dalo_array_expr* dalo_array_expr_ge_int(const dalo_array_expr* a, int64_t k);
+DALO_API dalo_array_expr* dalo_array_var_le_int(const dalo_array_var* a, int64_t k);
+DALO_API dalo_array_expr* dalo_array_int_le_int(const dalo_array_int* a, int64_t k);
+DALO_API dalo_array_expr* dalo_array_term_le_int(const dalo_array_term* a, int64_t k);
+DALO_API dalo_array_expr* dalo_array_expr_le_int(const dalo_array_expr* a, int64_t k);
+DALO_API dalo_array_expr* dalo_array_var_between(const dalo_array_var* a, int64_t lo, int64_t hi);
+DALO_API dalo_array_expr* dalo_array_int_between(const dalo_array_int* a, int64_t lo, int64_t hi);
+DALO_API dalo_array_expr* dalo_array_term_between(const dalo_array_term* a, int64_t lo, int64_t hi);
+DALO_API dalo_array_expr* dalo_array_expr_between(const dalo_array_expr* a, int64_t lo, int64_t hi);
+DALO_API dalo_array_expr* dalo_array_var_ge_array_int(const dalo_array_var* a, const dalo_array_int* lo);
+DALO_API dalo_array_expr* dalo_array_int_ge_array_int(const dalo_array_int* a, const dalo_array_int* lo);
+DALO_API dalo_array_expr* dalo_array_term_ge_array_int(const dalo_array_term* a, const dalo_array_int* lo);
+DALO_API dalo_array_expr* dalo_array_expr_ge_array_int(const dalo_array_expr* a, const dalo_array_int* lo);
+DALO_API dalo_array_expr* dalo_array_var_le_array_int(const dalo_array_var* a, const dalo_array_int* hi);
+DALO_API dalo_array_expr* dalo_array_int_le_array_int(const dalo_array_int* a, const dalo_array_int* hi);
+DALO_API dalo_array_expr* dalo_array_term_le_array_int(const dalo_array_term* a, const dalo_array_int* hi);
+DALO_API dalo_array_expr* dalo_array_expr_le_array_int(const dalo_array_expr* a, const dalo_array_int* hi);
+DALO_API dalo_array_expr* dalo_array_var_between_array_int(const dalo_array_var* a, const dalo_array_int* lo, const dalo_array_int* hi);
+DALO_API dalo_array_expr* dalo_array_int_between_array_int(const dalo_array_int* a, const dalo_array_int* lo, const dalo_array_int* hi);
+DALO_API dalo_array_expr* dalo_array_term_between_array_int(const dalo_array_term* a, const dalo_array_int* lo, const dalo_array_int* hi);
+DALO_API dalo_array_expr* dalo_array_expr_between_array_int(const dalo_array_expr* a, const dalo_array_int* lo, const dalo_array_int* hi);
+
+/* A copy of element i with attribute word 0xFFFFFFFF: the bare penalty of a classic
+ * constraint.
+ * Aborts if: i >= size. */
+DALO_API dalo_expr* dalo_array_exprexpr_get_penalty(const dalo_array_expr* a, uint64_t i);
 
 /* ======================================================================================
  * einsum

@@ -1,0 +1,879 @@
+// Element-wise operations. Every row of the member table is called on random operands and each
+// result element is compared with the scalar operation (dalo_expr_*, dalo_term_*) on the same
+// operands; then the edge cases, messages and attribute rules one by one. The suite whose name
+// contains "Parallel" runs the same table above the serial limit.
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstring>
+#include <memory>
+#include <random>
+#include <string>
+#include <tuple>
+#include <type_traits>
+#include <vector>
+
+#include "dalo.h"
+#include "support/expr_util.hpp"
+#include "support/fatal.hpp"
+
+using dalo_test::ExprPtr;
+using dalo_test::TermPtr;
+
+namespace {
+
+using Shape = std::vector<uint64_t>;
+
+// ---- reading values back ----
+
+std::string term_text(const dalo_test::Term& t, dalo_var from = DALO_NO_VAR, dalo_var shift = 0) {
+    std::string s = std::to_string(t.coeff) + "*[";
+    for (dalo_var v : t.vars) s += std::to_string((v & 0x3FFFFFFFu) >= from ? v - shift : v) + ",";
+    return s + "]";
+}
+
+// Identifiers from `from` on are shifted down (to compare fresh auxiliary variables).
+std::string poly_text(const dalo_expr* e, dalo_var from = DALO_NO_VAR, dalo_var shift = 0) {
+    std::string s = std::to_string(dalo_expr_constant(e, nullptr));
+    for (const dalo_test::Term& t : dalo_test::terms_of(e)) s += " " + term_text(t, from, shift);
+    return s;
+}
+
+std::string item_text(const dalo_expr* e, uint64_t i) {
+    dalo_expr* body = nullptr;
+    int64_t w = 0, lo = 0, hi = 0;
+    const bool bounded = dalo_cons_item_info(e, i, &body, &w, &lo, &hi) != 0;
+    std::string s = (bounded ? "" : "free ") + poly_text(body) + " w" + std::to_string(w) + " [" +
+                    std::to_string(lo) + "," + std::to_string(hi) + "]; ";
+    dalo_expr_destroy(body);
+    return s;
+}
+
+// The attribute word: exact for an ExprExpr, by content for a constraint sum.
+std::string attr_text(const dalo_expr* e) {
+    const uint32_t w = dalo_expr_attr(e);
+    if (w == DALO_ATTR_PLAIN) return "plain";
+    if ((w >> 30) == 2) return "ee" + std::to_string(w & 0x3FFFFFFFu);
+    std::string s = dalo_expr_is_declared(e) ? "declared{" : "classic{";
+    for (uint64_t i = 0; i < dalo_cons_item_count(e); ++i) s += item_text(e, i);
+    return s + "}";
+}
+
+std::string full_text(const dalo_expr* e, const std::string& attr) {
+    return "expr " + poly_text(e) + " @" + attr;
+}
+std::string full_text(const dalo_expr* e) { return full_text(e, attr_text(e)); }
+
+// ---- operands ----
+
+struct Operand {
+    char kind = 'i';  // i, v, t, e
+    int64_t i = 0;
+    dalo_var v = 0;
+    std::shared_ptr<dalo_term> t;
+    std::shared_ptr<dalo_expr> e;
+};
+Operand of_int(int64_t i) { return Operand{'i', i, 0, nullptr, nullptr}; }
+
+ExprPtr expr_of(const Operand& x) {
+    switch (x.kind) {
+        case 'i':
+            return ExprPtr(dalo_expr_create_int(x.i));
+        case 'v':
+            return ExprPtr(dalo_expr_create_var(x.v));
+        case 't':
+            return ExprPtr(dalo_expr_create_term(x.t.get(), 0));
+    }
+    return ExprPtr(dalo_expr_clone(x.e.get()));
+}
+TermPtr term_of(const Operand& x) {
+    if (x.kind == 'i') return TermPtr(dalo_term_create(x.i));
+    if (x.kind == 'v') return TermPtr(dalo_term_create_var(1, x.v));
+    return TermPtr(dalo_term_clone(x.t.get()));
+}
+// A copy without constraint links (adding 0 in place drops a classic one).
+ExprPtr plain_copy(const dalo_expr* e) {
+    ExprPtr c(dalo_expr_clone(e));
+    dalo_expr_iadd_int(c.get(), 0);
+    return c;
+}
+
+std::string text(const Operand& x) {
+    if (x.kind == 'i') return "int " + std::to_string(static_cast<int32_t>(x.i));
+    if (x.kind == 'v') return "var " + std::to_string(x.v);
+    if (x.kind == 't') return "term " + term_text(dalo_test::term_of(x.t.get()));
+    return full_text(x.e.get());
+}
+
+class Gen {
+  public:
+    explicit Gen(uint64_t seed) : rng_(seed) {
+        uint64_t n = 12;
+        const dalo_var first = dalo_new_var_array("ew", &n, 1);
+        for (dalo_var i = 0; i < n; ++i) pool_.push_back(first + i);
+    }
+    int64_t pick(int64_t lo, int64_t hi) {
+        return lo + static_cast<int64_t>(rng_() % static_cast<uint64_t>(hi - lo + 1));
+    }
+    dalo_var var() { return pool_[rng_() % pool_.size()] | (rng_() % 6 == 0 ? DALO_NEG_BIT : 0); }
+
+    // Random operand; scale multiplies every number (divisible operands for division).
+    // `small` keeps the reachable range of var, term and expr operands inside [0, 1].
+    Operand make(char kind, int64_t scale = 1, bool small = false) {
+        Operand x{kind, 0, 0, nullptr, nullptr};
+        if (kind == 'i') x.i = small ? pick(0, 1) : scale * pick(-9, 9);
+        if (kind == 'v') x.v = small ? pool_[rng_() % pool_.size()] : var();
+        if (kind == 't') {
+            const int64_t c = small ? 1 : scale * pick(-9, 9);
+            const int64_t d = small ? pick(1, 2) : pick(0, 3);
+            // Negated literals widen the reachable range: 1 - x is not in [0, 1] term by term.
+            auto lit = [&] { return small ? var() & ~DALO_NEG_BIT : var(); };
+            dalo_term* t = d == 0 ? dalo_term_create(c) : dalo_term_create_var(c, lit());
+            for (int64_t k = 1; k < d; ++k) dalo_term_mul_var(t, lit());
+            x.t.reset(t, dalo_term_destroy);
+        }
+        if (kind == 'e') {
+            dalo_expr* e = dalo_expr_create_int(small ? 0 : scale * pick(-5, 5));
+            if (small) {
+                dalo_var ab[2] = {var() & ~DALO_NEG_BIT, var() & ~DALO_NEG_BIT};
+                dalo_expr_iadd_raw_term(e, 1, ab, static_cast<uint64_t>(pick(1, 2)));
+                x.e.reset(e, dalo_expr_destroy);
+                return x;
+            }
+            for (int64_t k = pick(0, 3); k > 0; --k) {
+                dalo_var vars[3] = {var(), var(), var()};
+                dalo_expr_iadd_raw_term(e, scale * pick(-9, 9), vars,
+                                        static_cast<uint64_t>(pick(0, 3)));
+            }
+            if (rng_() % 4 == 0) {  // a classic constraint
+                dalo_expr* ee = dalo_exprexprelem_create(e, e);
+                dalo_exprexpr_set_bounds(ee, 0, 1);
+                dalo_expr_destroy(e);
+                e = ee;
+            }
+            x.e.reset(e, dalo_expr_destroy);
+        }
+        return x;
+    }
+    std::vector<Operand> make_n(char kind, uint64_t n, int64_t scale = 1, bool small = false) {
+        std::vector<Operand> out;
+        for (uint64_t i = 0; i < n; ++i) out.push_back(make(kind, scale, small));
+        return out;
+    }
+
+  private:
+    std::mt19937_64 rng_;
+    std::vector<dalo_var> pool_;
+};
+
+uint64_t count(const Shape& s) {
+    uint64_t n = 1;
+    for (uint64_t e : s) n *= e;
+    return n;
+}
+
+// ---- the four array kinds ----
+
+#define KIND_HELPERS(K, C, ELEM, CONV, READ)                                                     \
+    [[maybe_unused]] char kind_of(const dalo_array_##K*) { return C; }                           \
+    [[maybe_unused]] Shape shape_of(const dalo_array_##K* a) {                                   \
+        return Shape(dalo_array_##K##_shape(a),                                                  \
+                     dalo_array_##K##_shape(a) + dalo_array_##K##_ndim(a));                      \
+    }                                                                                            \
+    [[maybe_unused]] void destroy(dalo_array_##K* a) { dalo_array_##K##_destroy(a); }            \
+    [[maybe_unused]] dalo_array_##K* make(const dalo_array_##K*, const std::vector<Operand>& xs, \
+                                          const Shape& s) {                                      \
+        std::vector<ELEM> v;                                                                     \
+        for (const Operand& x : xs) v.push_back(CONV);                                           \
+        return dalo_array_##K##_create_data(v.data(), s.data(), s.size());                       \
+    }                                                                                            \
+    [[maybe_unused]] std::vector<std::string> texts(const dalo_array_##K* a) {                   \
+        std::vector<std::string> out;                                                            \
+        for (uint64_t i = 0; i < dalo_array_##K##_size(a); ++i) out.push_back(READ);             \
+        return out;                                                                              \
+    }
+KIND_HELPERS(var, 'v', dalo_var, x.v, "var " + std::to_string(dalo_array_var_get(a, i)))
+KIND_HELPERS(int, 'i', int32_t, static_cast<int32_t>(x.i),
+             "int " + std::to_string(dalo_array_int_get(a, i, nullptr)))
+KIND_HELPERS(term, 't', const dalo_term*, x.t.get(),
+             "term " + term_text(dalo_test::term_of(TermPtr(dalo_array_term_get(a, i)).get())))
+KIND_HELPERS(expr, 'e', const dalo_expr*, x.e.get(), full_text(dalo_array_expr_ref(a, i)))
+
+char kind_of(int64_t) { return 'i'; }
+char kind_of(dalo_var) { return 'v'; }
+char kind_of(const dalo_term*) { return 't'; }
+char kind_of(const dalo_expr*) { return 'e'; }
+template <class B>
+B arg(const Operand& x) {
+    if constexpr (std::is_same_v<B, int64_t>) {
+        return x.i;
+    } else if constexpr (std::is_same_v<B, dalo_var>) {
+        return x.v;
+    } else if constexpr (std::is_same_v<B, const dalo_term*>) {
+        return x.t.get();
+    } else {
+        return x.e.get();
+    }
+}
+template <class B>
+inline constexpr bool is_array_handle =
+    !std::is_same_v<B, const dalo_term*> && !std::is_same_v<B, const dalo_expr*> &&
+    std::is_pointer_v<B>;
+
+std::vector<std::string> texts(const std::vector<Operand>& xs) {
+    std::vector<std::string> out;
+    for (const Operand& x : xs) out.push_back(text(x));
+    return out;
+}
+
+// ---- expected elements through the scalar interface ----
+
+void add_to(dalo_expr* e, const Operand& x, bool sub) {
+    if (x.kind == 'i') (sub ? dalo_expr_isub_int : dalo_expr_iadd_int)(e, x.i);
+    if (x.kind == 'v') (sub ? dalo_expr_isub_var : dalo_expr_iadd_var)(e, x.v);
+    if (x.kind == 't') (sub ? dalo_expr_isub_term : dalo_expr_iadd_term)(e, x.t.get());
+    if (x.kind == 'e') (sub ? dalo_expr_isub_expr : dalo_expr_iadd_expr)(e, x.e.get());
+}
+
+std::string expected(const std::string& op, const Operand& l, const Operand& r) {
+    if (l.kind == 'i' && r.kind == 'i') {
+        const int64_t x = l.i, y = r.i;
+        const int64_t v = op == "add"   ? x + y
+                          : op == "sub" ? x - y
+                          : op == "mul" ? x * y
+                          : y           ? x / y
+                                        : 0;
+        return text(of_int(v));
+    }
+    if (op == "div" && l.kind == 't') {
+        TermPtr t = term_of(l);
+        dalo_term_div_coeff(t.get(), r.i);
+        return "term " + term_text(dalo_test::term_of(t.get()));
+    }
+    if (op == "div") {
+        ExprPtr e = expr_of(l);
+        dalo_expr_idiv_int(e.get(), r.i);
+        return full_text(e.get());
+    }
+    if (op == "mul" && l.kind != 'e' && r.kind != 'e') {
+        TermPtr t(dalo_term_mul_term(term_of(l).get(), term_of(r).get()));
+        return "term " + term_text(dalo_test::term_of(t.get()));
+    }
+    if (op == "mul") {  // the scale rule with an integer; other products are plain
+        ExprPtr e(r.kind == 'i'   ? dalo_expr_clone_mul_int(l.e.get(), r.i)
+                  : l.kind == 'i' ? dalo_expr_clone_mul_int(r.e.get(), l.i)
+                                  : dalo_expr_mul_expr(expr_of(l).get(), expr_of(r).get()));
+        return full_text(e.get());
+    }
+    // Sums start from the expression operand and keep its word; differences from the left.
+    const bool swap = op == "add" && l.kind != 'e' && r.kind == 'e';
+    const Operand& base = swap ? r : l;
+    ExprPtr e = expr_of(base);
+    add_to(e.get(), swap ? l : r, op == "sub");
+    return full_text(e.get(), base.kind == 'e' ? attr_text(base.e.get()) : "plain");
+}
+
+std::string symbol(const std::string& op, bool in_place) {
+    return std::string(op == "add" ? "+" : op == "sub" ? "-" : "*") + (in_place ? "=" : "");
+}
+
+// ---- one checker per row shape ----
+
+// Binary members of all four forms: a new result or the left array changed, a scalar or an
+// array right operand.
+template <class Ret, class LP, class B>
+void check_binary(const char* op, Ret (*fn)(LP, B), Gen& g, const std::vector<Shape>& shapes) {
+    using LA = std::remove_const_t<std::remove_pointer_t<LP>>;
+    constexpr bool in_place = std::is_void_v<Ret>, array_right = is_array_handle<B>;
+    const char lk = kind_of(static_cast<const LA*>(nullptr)), rk = kind_of(B{});
+    const bool div = std::string(op) == "div";
+    for (const Shape& s : shapes) {
+        const uint64_t n = count(s);
+        const std::vector<Operand> lefts = g.make_n(lk, n, div && lk != 'i' ? 3 : 1);
+        std::vector<Operand> rights = g.make_n(rk, array_right ? n : 1);
+        if (div) rights[0] = of_int(lk == 'i' ? g.pick(-3, 3) : g.pick(0, 1) ? 3 : -1);
+        std::vector<std::string> want;
+        for (uint64_t i = 0; i < n; ++i)
+            want.push_back(expected(op, lefts[i], rights[array_right ? i : 0]));
+        LA* a = make(static_cast<const LA*>(nullptr), lefts, s);
+        B b{};
+        if constexpr (array_right) b = make(b, rights, s);
+        if constexpr (!array_right) b = arg<B>(rights[0]);
+        if constexpr (in_place) {
+            fn(a, b);
+            EXPECT_EQ(texts(a), want);
+        } else {
+            Ret r = fn(a, b);
+            EXPECT_EQ(shape_of(r), s);
+            EXPECT_EQ(texts(r), want);
+            EXPECT_EQ(texts(a), texts(lefts));  // the operands are only read
+            destroy(r);
+        }
+        if constexpr (array_right) {
+            if (s == Shape{2, 3}) {
+                auto* t = make(b, g.make_n(rk, 6), {3, 2});
+                EXPECT_FATAL(fn(a, t),
+                             "Array " + symbol(op, in_place) + ": shape mismatch (2,3) vs (3,2)");
+                destroy(t);
+            }
+            destroy(const_cast<std::remove_const_t<std::remove_pointer_t<B>>*>(b));
+        }
+        destroy(a);
+    }
+}
+
+template <class LA>
+void check_negate(dalo_array_expr* (*fn)(const LA*), Gen& g, const std::vector<Shape>& shapes) {
+    for (const Shape& s : shapes) {
+        const std::vector<Operand> xs =
+            g.make_n(kind_of(static_cast<const LA*>(nullptr)), count(s));
+        std::vector<std::string> want;
+        for (const Operand& x : xs) {
+            ExprPtr e = expr_of(x);
+            dalo_expr_negate(e.get());
+            want.push_back(full_text(e.get()));
+        }
+        LA* a = make(static_cast<const LA*>(nullptr), xs, s);
+        dalo_array_expr* r = fn(a);
+        EXPECT_EQ(texts(r), want);
+        destroy(r);
+        destroy(a);
+    }
+}
+
+// Transforms: the scalar transform of the same element, plain. Reduction runs in element order,
+// so its k-th new variable is the k-th of the scalar calls made afterwards.
+void check_map(const std::string& name, dalo_array_expr* (*fn)(const dalo_array_expr*), Gen& g,
+               const std::vector<Shape>& shapes) {
+    auto* scalar = name == "sqr"                  ? dalo_expr_sqr
+                   : name == "simplify"           ? dalo_expr_simplify
+                   : name == "simplify_as_binary" ? dalo_expr_simplify_as_binary
+                   : name == "simplify_as_spin"   ? dalo_expr_simplify_as_spin
+                                                  : dalo_expr_reduce;
+    for (const Shape& s : shapes) {
+        const std::vector<Operand> xs = g.make_n('e', count(s));
+        dalo_array_expr* a = make(static_cast<const dalo_array_expr*>(nullptr), xs, s);
+        const auto first = static_cast<dalo_var>(dalo_var_count());
+        dalo_array_expr* r = fn(a);
+        const auto made = static_cast<dalo_var>(dalo_var_count()) - first;
+        std::vector<std::string> got = texts(r), want;
+        for (const Operand& x : xs) {
+            ExprPtr e(scalar(plain_copy(x.e.get()).get()));
+            want.push_back("expr " + poly_text(e.get(), first + made, made) + " @plain");
+        }
+        EXPECT_EQ(got, want) << name;
+        destroy(r);
+        destroy(a);
+    }
+}
+
+// The sum in element order through the scalar interface, and the array sum attribute rule
+// worked out from the elements (classic items in order, plain elements into the penalty).
+ExprPtr loop_sum(const std::vector<Operand>& xs) {
+    ExprPtr acc(dalo_expr_create());
+    for (const Operand& x : xs) {
+        if (x.kind == 'e') {
+            dalo_expr_iadd_expr(acc.get(), plain_copy(x.e.get()).get());
+        } else {
+            add_to(acc.get(), x, false);
+        }
+    }
+    return acc;
+}
+std::string sum_attr(const std::vector<Operand>& xs) {
+    std::string items;
+    std::vector<Operand> plain;
+    for (const Operand& x : xs) {
+        if (x.kind != 'e') return "plain";
+        if (dalo_expr_attr(x.e.get()) == DALO_ATTR_PLAIN) {
+            plain.push_back(x);
+        } else {
+            items += item_text(x.e.get(), 0);
+        }
+    }
+    if (items.empty()) return "plain";
+    return "classic{" + items +
+           (plain.empty() ? "" : "free " + poly_text(loop_sum(plain).get()) + " w1 [0,0]; ") + "}";
+}
+
+template <class LA>
+void check_sum(dalo_expr* (*fn)(const LA*), Gen& g, const std::vector<Shape>& shapes) {
+    for (const Shape& s : shapes) {
+        const std::vector<Operand> xs =
+            g.make_n(kind_of(static_cast<const LA*>(nullptr)), count(s));
+        LA* a = make(static_cast<const LA*>(nullptr), xs, s);
+        ExprPtr r(fn(a));
+        EXPECT_EQ(full_text(r.get()), full_text(loop_sum(xs).get(), sum_attr(xs)));
+        destroy(a);
+    }
+}
+
+// Sums along each axis against sums built by walking the source in flat order.
+template <class LA>
+void check_vector_sum(dalo_array_expr* (*fn)(const LA*, uint32_t), Gen& g,
+                      const std::vector<Shape>& shapes) {
+    for (const Shape& s : shapes) {
+        const std::vector<Operand> xs =
+            g.make_n(kind_of(static_cast<const LA*>(nullptr)), count(s));
+        LA* a = make(static_cast<const LA*>(nullptr), xs, s);
+        for (uint32_t axis = 0; axis < s.size(); ++axis) {
+            Shape rs = s;
+            rs.erase(rs.begin() + axis);
+            std::vector<std::vector<Operand>> parts(count(rs));
+            for (uint64_t i = 0; i < xs.size(); ++i) {
+                uint64_t r = 0, rest = i, stride = count(s);
+                for (uint64_t d = 0; d < s.size(); ++d) {
+                    stride /= s[d];
+                    const uint64_t c = rest / stride;
+                    rest -= c * stride;
+                    if (d != axis) r = r * s[d] + c;
+                }
+                parts[r].push_back(xs[i]);
+            }
+            std::vector<std::string> want;
+            for (const auto& p : parts) want.push_back(full_text(loop_sum(p).get(), "plain"));
+            dalo_array_expr* r = fn(a, axis);
+            EXPECT_EQ(shape_of(r), rs);
+            EXPECT_EQ(texts(r), want);
+            destroy(r);
+        }
+        destroy(a);
+    }
+}
+
+// Comparisons on operands whose reachable range lies in [0, 1], with bounds no wider than
+// that, so that no penalty needs a slack variable and dalo_between gives it exactly.
+template <class LA, class... B>
+void check_compare(const std::string& form, dalo_array_expr* (*fn)(const LA*, B...), Gen& g,
+                   const std::vector<Shape>& shapes) {
+    const bool eq = form.rfind("eq", 0) == 0, ge = form.rfind("ge", 0) == 0,
+               le = form.rfind("le", 0) == 0, per_element = form.find("array") != std::string::npos;
+    auto draw_lo = [&] { return eq ? g.pick(-1, 2) : ge ? g.pick(0, 1) : 0; };
+    for (const Shape& s : shapes) {
+        const uint64_t n = count(s);
+        const std::vector<Operand> xs =
+            g.make_n(kind_of(static_cast<const LA*>(nullptr)), n, 1, true);
+        const int64_t k_lo = draw_lo(), k_hi = eq ? k_lo : g.pick(0, 1);
+        std::vector<Operand> lo, hi;
+        for (uint64_t i = 0; i < n; ++i) {
+            lo.push_back(of_int(per_element ? draw_lo() : k_lo));
+            hi.push_back(of_int(eq ? lo[i].i : per_element ? g.pick(0, 1) : k_hi));
+        }
+        LA* a = make(static_cast<const LA*>(nullptr), xs, s);
+        dalo_array_int* la = make(static_cast<const dalo_array_int*>(nullptr), lo, s);
+        dalo_array_int* ha = make(la, hi, s);
+        dalo_array_expr* r = nullptr;
+        using Args = std::tuple<B...>;
+        constexpr bool scalars = (std::is_same_v<B, int64_t> && ...);
+        if constexpr (std::is_same_v<Args, std::tuple<int64_t>>) r = fn(a, le ? k_hi : k_lo);
+        if constexpr (std::is_same_v<Args, std::tuple<int64_t, int64_t>>) r = fn(a, k_lo, k_hi);
+        if constexpr (std::is_same_v<Args, std::tuple<const dalo_array_int*>>)
+            r = fn(a, le ? ha : la);
+        if constexpr (sizeof...(B) == 2 && !scalars) r = fn(a, la, ha);
+        ASSERT_EQ(shape_of(r), s);
+        for (uint64_t i = 0; i < n; ++i) {
+            ExprPtr e = expr_of(xs[i]);
+            const int64_t l = le ? dalo_expr_neg_sum(e.get(), nullptr) : lo[i].i;
+            const int64_t h = ge ? dalo_expr_pos_sum(e.get(), nullptr) : hi[i].i;
+            ExprPtr el(dalo_array_expr_get(r, i)), pen(dalo_array_exprexpr_get_penalty(r, i));
+            int64_t got_lo = 7, got_hi = 7;
+            EXPECT_EQ(dalo_exprexpr_get_bounds(el.get(), &got_lo, &got_hi), 1);
+            EXPECT_EQ(std::make_pair(got_lo, got_hi), std::make_pair(l, h)) << form << " " << i;
+            EXPECT_EQ(full_text(pen.get()), full_text(ExprPtr(dalo_between(e.get(), l, h)).get())); //DBG
+            EXPECT_EQ(poly_text(dalo_exprexprelem_get_body(el.get())), poly_text(e.get()));
+        }
+        if constexpr (!scalars) {
+            if (s == Shape{2, 3}) {
+                dalo_array_int* bad = make(la, lo, {3, 2});
+                const std::string lower =
+                    "Array range constraint: lower-bound array shape mismatch";
+                const std::string upper =
+                    "Array range constraint: upper-bound array shape mismatch";
+                if constexpr (sizeof...(B) == 1) {
+                    EXPECT_FATAL(fn(a, bad), eq   ? "Array == Array<int>: shape mismatch"
+                                             : le ? upper
+                                                  : lower);
+                } else {
+                    EXPECT_FATAL(fn(a, bad, ha), lower);
+                    EXPECT_FATAL(fn(a, la, bad), upper);
+                }
+                destroy(bad);
+            }
+        }
+        destroy(r);
+        destroy(a);
+        destroy(la);
+        destroy(ha);
+    }
+}
+
+// every = false keeps, above the serial limit, the rows that share no loop with another kept
+// row: each binary row whose right kind is the left kind or an integer, and the parallel
+// comparisons.
+void run_table(Gen& g, const std::vector<Shape>& shapes, const std::vector<Shape>& sum_shapes,
+               bool every) {
+    auto keep = [every](const char* l, const char* r) {
+        return every || std::string(l) == r || std::string(r) == "int";
+    };
+#define DALO_EW_SCALAR(L, OP, R) \
+    if (keep(#L, #R)) check_binary(#OP, &dalo_array_##L##_##OP##_##R, g, shapes);
+#define DALO_EW_ARRAY(L, OP, R) \
+    if (keep(#L, #R)) check_binary(#OP, &dalo_array_##L##_##OP##_array_##R, g, shapes);
+#define DALO_EW_SCALAR_EQ(L, OP, R) \
+    if (keep(#L, #R)) check_binary(#OP, &dalo_array_##L##_##OP##_eq_##R, g, shapes);
+#define DALO_EW_ARRAY_EQ(L, OP, R) \
+    if (keep(#L, #R)) check_binary(#OP, &dalo_array_##L##_##OP##_eq_array_##R, g, shapes);
+#define DALO_EW_NEGATE(L) check_negate(&dalo_array_##L##_negate, g, shapes);
+#define DALO_EW_MAP(NAME) check_map(#NAME, &dalo_array_expr_##NAME, g, shapes);
+#define DALO_EW_SUM(L) check_sum(&dalo_array_##L##_sum, g, sum_shapes);
+#define DALO_EW_VECTOR_SUM(L) check_vector_sum(&dalo_array_##L##_vector_sum, g, sum_shapes);
+#define DALO_EW_COMPARE(L, FORM) \
+    if (every || std::string(#FORM).rfind("eq", 0) == 0)   \
+        check_compare(#FORM, &dalo_array_##L##_##FORM, g, shapes);
+#include "../../src/array/elementwise.def"
+}
+
+TEST(ArrayOps, EveryTableRowMatchesTheScalarOperations) {
+    Gen g(7);
+    run_table(g, {{2, 3}, {0, 3}, {}}, {{2, 3}, {2, 3, 2}, {0, 3}, {4}, {}}, true);
+}
+
+// ---- edge cases and messages ----
+
+dalo_array_int* ints(std::vector<int32_t> v, Shape s) {
+    return dalo_array_int_create_data(v.data(), s.data(), s.size());
+}
+std::vector<int32_t> values(const dalo_array_int* a) {
+    std::vector<int32_t> out(dalo_array_int_size(a));
+    dalo_array_int_to_ints(a, out.data());
+    return out;
+}
+dalo_array_expr* exprs(const std::vector<dalo_expr*>& owned) {
+    const uint64_t n = owned.size();
+    dalo_array_expr* a = dalo_array_expr_create_data(owned.data(), &n, 1);
+    for (dalo_expr* e : owned) dalo_expr_destroy(e);
+    return a;
+}
+std::string attr_at(const dalo_array_expr* a, uint64_t i) {
+    return attr_text(dalo_array_expr_ref(a, i));
+}
+
+TEST(ArrayOps, ShapesKindsAndIntegerDivision) {
+    const dalo_var x = dalo_new_var("x");
+    dalo_array_int* six = ints({1, 2, 3, 4, 5, 6}, {6});
+    dalo_array_int* two_three = ints({1, 2, 3, 4, 5, 6}, {2, 3});
+    dalo_array_int* scalar = ints({1}, {});
+    dalo_array_int* one = ints({1}, {1});
+    EXPECT_FATAL(dalo_array_int_add_array_int(six, two_three),
+                 "Array +: shape mismatch (6) vs (2,3)");
+    EXPECT_FATAL(dalo_array_int_sub_eq_array_int(scalar, one),
+                 "Array -=: shape mismatch () vs (1)");
+
+    dalo_array_int* a = ints({1, -2}, {2});
+    dalo_array_int* tripled = dalo_array_int_mul_int(a, 3);
+    EXPECT_EQ(values(tripled), (std::vector<int32_t>{3, -6}));
+    dalo_array_term* terms = dalo_array_int_mul_var(a, x);
+    dalo_array_term* coeffvec = dalo_array_int_coeffvec_mul_var(a, x);
+    const std::vector<std::string> want = {"term 1*[" + std::to_string(x) + ",]",
+                                           "term -2*[" + std::to_string(x) + ",]"};
+    EXPECT_EQ(texts(terms), want);
+    EXPECT_EQ(texts(coeffvec), want);
+
+    // A term without variables contributes only its coefficient to a product.
+    TermPtr five(dalo_term_create(5));
+    dalo_array_var* xs = dalo_array_var_create_data(&x, std::vector<uint64_t>{1}.data(), 1);
+    dalo_array_term* product = dalo_array_var_mul_term(xs, five.get());
+    EXPECT_EQ(texts(product), std::vector<std::string>{"term 5*[" + std::to_string(x) + ",]"});
+
+    dalo_array_int* d = ints({7, -7, INT32_MIN, 6}, {4});
+    dalo_array_int_div_eq_int(d, 2);
+    EXPECT_EQ(values(d), (std::vector<int32_t>{3, -3, INT32_MIN / 2, 3}));
+    dalo_array_int_div_eq_int(d, -1);
+    EXPECT_EQ(values(d), (std::vector<int32_t>{-3, 3, -(INT32_MIN / 2), -3}));
+    dalo_array_int* m = ints({INT32_MIN}, {1});
+    dalo_array_int_div_eq_int(m, -1);  // wraps like negation
+    EXPECT_EQ(values(m), (std::vector<int32_t>{INT32_MIN}));
+    dalo_array_int_div_eq_int(d, 0);
+    EXPECT_EQ(values(d), (std::vector<int32_t>{0, 0, 0, 0}));
+    for (dalo_array_int* p : {six, two_three, scalar, one, a, tripled, d, m})
+        dalo_array_int_destroy(p);
+    for (dalo_array_term* p : {terms, coeffvec, product}) dalo_array_term_destroy(p);
+    dalo_array_var_destroy(xs);
+}
+
+TEST(ArrayOps, DivisionMessages) {
+    const dalo_var x = dalo_new_var("x");
+    TermPtr t(dalo_term_create_var(6, x));
+    const dalo_term* tv[2] = {t.get(), t.get()};
+    const uint64_t two = 2;
+    dalo_array_term* terms = dalo_array_term_create_data(tv, &two, 1);
+    EXPECT_FATAL(dalo_array_term_div_eq_int(terms, 0), "Array<Term> /=: division by zero");
+    EXPECT_FATAL(dalo_array_term_div_int(terms, 0), "Array<Term> /=: division by zero");
+    EXPECT_FATAL(dalo_array_term_div_eq_int(terms, 4), "Array<Term> /=: indivisible coefficient");
+    dalo_array_term* halves = dalo_array_term_div_int(terms, -2);
+    EXPECT_EQ(texts(halves)[1], "term -3*[" + std::to_string(x) + ",]");
+    EXPECT_EQ(texts(terms)[1], "term 6*[" + std::to_string(x) + ",]");  // the copy was divided
+
+    dalo_expr* declared = dalo_cons_between(ExprPtr(dalo_expr_create_var(x)).get(), 0, 1);
+    dalo_expr_iadd_raw_term(declared, 4, &x, 1);
+    dalo_expr_iadd_int(declared, 2);
+    dalo_array_expr* e = exprs({declared});
+    EXPECT_FATAL(dalo_array_expr_div_eq_int(e, 0), "Array<Expr> /=: division by zero");
+    EXPECT_FATAL(dalo_array_expr_div_int(e, 4), "Indivisible division in Expr constant");
+    dalo_array_expr_mul_eq_int(e, 2);  // 8x + 4
+    EXPECT_FATAL(dalo_array_expr_div_int(e, 3), "Indivisible division in Expr constant");
+    dalo_array_expr_add_eq_int(e, 4);  // 8x + 8
+    EXPECT_FATAL(dalo_array_expr_div_int(e, 16), "Indivisible division in Expr constant");
+    dalo_array_expr_add_eq_int(e, 8);  // 8x + 16
+    EXPECT_FATAL(dalo_array_expr_div_eq_int(e, 16), "Indivisible division in Expr term");
+    // A declared element is divided too (the scalar form refuses it) and becomes plain.
+    dalo_array_expr_div_eq_int(e, -8);
+    EXPECT_EQ(texts(e)[0], "expr -2 -1*[" + std::to_string(x) + ",] @plain");
+    dalo_array_term_destroy(terms);
+    dalo_array_term_destroy(halves);
+    dalo_array_expr_destroy(e);
+}
+
+TEST(ArrayOps, AttributeWordsTravelByCopying) {
+    const dalo_var x = dalo_new_var("x"), y = dalo_new_var("y");
+    ExprPtr fx(dalo_expr_create_var(x));
+    dalo_expr* declared = dalo_cons_between(fx.get(), 0, 1);
+    const uint32_t word = dalo_expr_attr(declared);
+    dalo_array_expr* a = exprs({dalo_expr_clone(declared), dalo_expr_create_var(y)});
+
+    dalo_array_expr* added = dalo_array_expr_add_int(a, 3);
+    dalo_array_expr* subbed = dalo_array_expr_sub_var(a, y);
+    EXPECT_EQ(dalo_expr_attr(dalo_array_expr_ref(added, 0)), word);
+    EXPECT_EQ(dalo_expr_attr(dalo_array_expr_ref(subbed, 0)), word);
+    EXPECT_EQ(attr_at(added, 1), "plain");
+    const uint64_t two = 2;
+    dalo_var xy[2] = {x, y};
+    dalo_array_var* vars = dalo_array_var_create_data(xy, &two, 1);
+    dalo_array_expr* right = dalo_array_var_add_array_expr(vars, a);  // the right element's word
+    dalo_array_expr* minus = dalo_array_var_sub_array_expr(vars, a);  // plain
+    EXPECT_EQ(dalo_expr_attr(dalo_array_expr_ref(right, 0)), word);
+    EXPECT_EQ(attr_at(minus, 0), "plain");
+
+    // Scaling: the scale rule per element; products and squares are plain and refuse nothing.
+    dalo_array_expr* doubled = dalo_array_expr_mul_int(a, 2);
+    dalo_array_expr* negated = dalo_array_expr_negate(a);
+    const std::string body = poly_text(fx.get());
+    EXPECT_EQ(attr_at(doubled, 0), "declared{" + body + " w2 [0,1]; }");
+    EXPECT_EQ(attr_at(negated, 0), "declared{" + body + " w-1 [0,1]; }");
+    EXPECT_FATAL(dalo_array_expr_mul_int(a, 0),
+                 "dalo::cons: multiplying declared constraints by 0 would silently drop them");
+    dalo_array_expr* squared = dalo_array_expr_sqr(a);
+    dalo_array_expr* by_var = dalo_array_expr_mul_var(a, x);
+    EXPECT_EQ(attr_at(squared, 0), "plain");
+    EXPECT_EQ(attr_at(by_var, 0), "plain");
+    dalo_array_expr* shapes = exprs({dalo_abs_term(fx.get(), 1)});
+    dalo_array_expr_mul_eq_int(shapes, 0);  // abs/relu items only: dropped without failure
+    EXPECT_EQ(attr_at(shapes, 0), "plain");
+
+    // In place, an array added to itself keeps the left word and doubles the polynomial.
+    dalo_array_expr_add_eq_array_expr(right, right);
+    EXPECT_EQ(texts(right)[1], "expr 0 1*[" + std::to_string(y) + ",] 1*[" + std::to_string(y) +
+                                   ",] 1*[" + std::to_string(y) + ",] 1*[" + std::to_string(y) +
+                                   ",] @plain");
+    EXPECT_EQ(dalo_expr_attr(dalo_array_expr_ref(right, 0)), word);
+    for (dalo_array_expr* p :
+         {a, added, subbed, right, minus, doubled, negated, squared, by_var, shapes})
+        dalo_array_expr_destroy(p);
+    dalo_array_var_destroy(vars);
+    dalo_expr_destroy(declared);
+}
+
+TEST(ArrayOps, SumsAndTheArraySumRule) {
+    const dalo_var x = dalo_new_var("x"), y = dalo_new_var("y");
+    dalo_array_int* empty = ints({}, {0});
+    dalo_array_int* scalar = ints({-4}, {});
+    dalo_array_int* big = ints({INT32_MAX, INT32_MAX}, {2});
+    const std::vector<std::pair<dalo_array_int*, int64_t>> cases = {
+        {empty, 0}, {scalar, -4}, {big, int64_t{2} * INT32_MAX}};
+    for (auto [a, v] : cases) {
+        ExprPtr s(dalo_array_int_sum(a));
+        EXPECT_EQ(full_text(s.get()), "expr " + std::to_string(v) + " @plain");
+        dalo_array_int_destroy(a);
+    }
+
+    ExprPtr fx(dalo_expr_create_var(x)), fy(dalo_expr_create_var(y));
+    dalo_expr* classic = dalo_exprexprelem_create(fx.get(), fx.get());
+    dalo_array_expr* mixed = exprs({dalo_cons_between(fx.get(), 0, 1), dalo_expr_clone(classic)});
+    EXPECT_FATAL(
+        dalo_array_expr_sum(mixed),
+        "dalo::cons: cannot sum declared and classic penalty-style constraints in one array");
+
+    // Declared: the items of every declared element; plain elements join only the polynomial.
+    dalo_array_expr* declared = exprs({dalo_cons_between(fx.get(), 0, 1), dalo_expr_create_var(y),
+                                       dalo_cons_between(fy.get(), 2, 3)});
+    ExprPtr ds(dalo_array_expr_sum(declared));
+    EXPECT_EQ(full_text(ds.get()), "expr 0 1*[" + std::to_string(y) + ",] @declared{" +
+                                       poly_text(fx.get()) + " w1 [0,1]; " + poly_text(fy.get()) +
+                                       " w1 [2,3]; }");
+    // The sum of handles is plain whatever the elements carry.
+    const dalo_expr* items[3] = {dalo_array_expr_ref(declared, 0), classic,
+                                 dalo_array_expr_ref(declared, 1)};
+    ExprPtr hs(dalo_array_sum(items, 3)), none(dalo_array_sum(items, 0));
+    EXPECT_EQ(full_text(hs.get()),
+              "expr 0 1*[" + std::to_string(x) + ",] 1*[" + std::to_string(y) + ",] @plain");
+    EXPECT_EQ(full_text(none.get()), "expr 0 @plain");
+    dalo_array_expr_destroy(mixed);
+    dalo_array_expr_destroy(declared);
+    dalo_expr_destroy(classic);
+}
+
+TEST(ArrayOps, VectorSumOverCallerBuffers) {
+    Gen g(3);
+    const Shape s{2, 3};
+    const std::vector<Operand> es = g.make_n('e', 6), vs = g.make_n('v', 6), ts = g.make_n('t', 6);
+    std::vector<const dalo_expr*> eh;
+    std::vector<dalo_var> vh;
+    std::vector<unsigned char> th(6 * 24);  // term records as the library lays them out
+    for (int i = 0; i < 6; ++i) {
+        eh.push_back(es[i].e.get());
+        vh.push_back(vs[i].v);
+        std::memcpy(th.data() + 24 * i, ts[i].t.get(), 24);
+    }
+    dalo_array_expr* ea = make(static_cast<const dalo_array_expr*>(nullptr), es, s);
+    dalo_array_var* va = make(static_cast<const dalo_array_var*>(nullptr), vs, s);
+    dalo_array_term* ta = make(static_cast<const dalo_array_term*>(nullptr), ts, s);
+    for (uint32_t axis : {0u, 1u}) {
+        const uint64_t n = axis == 0 ? 3 : 2;
+        auto buffer = [&](const void* data, uint32_t kind) {
+            std::vector<dalo_expr*> out(n);
+            dalo_array_vector_sum(data, kind, s.data(), 2, axis, out.data());
+            std::vector<std::string> got;
+            for (dalo_expr* e : out) got.push_back(full_text(ExprPtr(e).get()));
+            return got;
+        };
+        dalo_array_expr *re = dalo_array_expr_vector_sum(ea, axis),
+                        *rv = dalo_array_var_vector_sum(va, axis),
+                        *rt = dalo_array_term_vector_sum(ta, axis);
+        EXPECT_EQ(buffer(eh.data(), 0), texts(re));
+        EXPECT_EQ(buffer(vh.data(), 1), texts(rv));
+        EXPECT_EQ(buffer(th.data(), 2), texts(rt));
+        EXPECT_EQ(buffer(vh.data(), 7), std::vector<std::string>(n, "expr 0 @plain"));
+        for (dalo_array_expr* p : {re, rv, rt}) dalo_array_expr_destroy(p);
+    }
+    std::vector<dalo_expr*> out(6);
+    EXPECT_FATAL(dalo_array_vector_sum(vh.data(), 1, s.data(), 2, 2, out.data()),
+                 "dalo_array_vector_sum: axis 2 out of range (2 axes)");
+    EXPECT_FATAL(dalo_array_var_vector_sum(va, 2),
+                 "Array vector_sum: axis 2 out of range (2 axes)");
+    dalo_array_expr_destroy(ea);
+    dalo_array_var_destroy(va);
+    dalo_array_term_destroy(ta);
+}
+
+TEST(ArrayOps, OneHotDecoding) {
+    dalo_array_int* a = ints({0, 1, 0, 1, 1, 0, 0, 0, 2}, {3, 3});
+    dalo_array_int* rows = dalo_array_int_onehot_to_int(a, -1);
+    EXPECT_EQ(values(rows), (std::vector<int32_t>{1, -1, -1}));
+    dalo_array_int* cols = dalo_array_int_onehot_to_int(a, 0);
+    EXPECT_EQ(values(cols), (std::vector<int32_t>{1, -1, -1}));
+    dalo_array_int* line = ints({0, 0, 1}, {3});
+    dalo_array_int* single = dalo_array_int_onehot_to_int(line, 0);
+    EXPECT_EQ(shape_of(single), Shape{1});
+    EXPECT_EQ(values(single), std::vector<int32_t>{2});
+    dalo_array_int* scalar = ints({1}, {});
+    EXPECT_EQ(dalo_array_int_onehot_to_int(a, 2), nullptr);
+    EXPECT_EQ(dalo_array_int_onehot_to_int(a, -3), nullptr);
+    EXPECT_EQ(dalo_array_int_onehot_to_int(scalar, 0), nullptr);
+    for (dalo_array_int* p : {a, rows, cols, line, single, scalar}) dalo_array_int_destroy(p);
+}
+
+TEST(ArrayOps, ComparisonEdgeCases) {
+    const uint64_t three = 3;
+    dalo_array_var* x = dalo_array_var_create_named("cx", &three, 1);
+    const std::string x0 = std::to_string(dalo_array_var_get(x, 0));
+    dalo_array_expr* ge = dalo_array_var_ge_int(x, 0);
+    ExprPtr p(dalo_array_exprexpr_get_penalty(ge, 0));
+    EXPECT_EQ(full_text(p.get()), "expr 0 -1*[" + x0 + ",] 1*[" + x0 + "," + x0 + ",] @plain");
+    EXPECT_EQ((dalo_expr_attr(dalo_array_expr_ref(ge, 0)) >> 30), 2u);
+    EXPECT_FATAL(dalo_array_exprexpr_get_penalty(ge, 3),
+                 "dalo_array_exprexpr_get_penalty: index 3 out of range (size 3)");
+
+    // Beyond the reachable range: bounds [2, 1] and a zero penalty.
+    dalo_array_expr* unreachable = dalo_array_var_ge_int(x, 2);
+    int64_t lo = 0, hi = 0;
+    EXPECT_EQ(dalo_exprexpr_get_bounds(dalo_array_expr_ref(unreachable, 1), &lo, &hi), 1);
+    EXPECT_EQ(std::make_pair(lo, hi), std::make_pair(int64_t{2}, int64_t{1}));
+    EXPECT_EQ(full_text(dalo_array_expr_ref(unreachable, 1)).substr(0, 8), "expr 0 @");
+
+    // An integer element c >= k records [k, c]; wide ranges take slack variables in element order.
+    dalo_array_int* c = ints({5, 9}, {2});
+    dalo_array_expr* wide = dalo_array_int_ge_int(c, 1);
+    EXPECT_EQ(dalo_exprexpr_get_bounds(dalo_array_expr_ref(wide, 1), &lo, &hi), 1);
+    EXPECT_EQ(std::make_pair(lo, hi), std::make_pair(int64_t{1}, int64_t{9}));
+    const dalo_test::Term first = dalo_test::terms_of(dalo_array_expr_ref(wide, 0)).back();
+    const dalo_test::Term second = dalo_test::terms_of(dalo_array_expr_ref(wide, 1)).back();
+    EXPECT_LT(first.vars.back(), second.vars.back());
+
+    ExprPtr fx(dalo_expr_create_var(dalo_array_var_get(x, 0)));
+    dalo_array_expr* declared = exprs({dalo_cons_between(fx.get(), 0, 1)});
+    EXPECT_FATAL(dalo_array_expr_eq_int(declared, 1),
+                 "dalo::cons: '== / <= (comparing declared constraints)' is not allowed on an "
+                 "expression with declared constraints");
+    for (dalo_array_expr* q : {ge, unreachable, wide, declared}) dalo_array_expr_destroy(q);
+    dalo_array_var_destroy(x);
+    dalo_array_int_destroy(c);
+}
+
+TEST(ArrayOps, ReduceAndReplace) {
+    const dalo_var x = dalo_new_var("x"), y = dalo_new_var("y"), z = dalo_new_var("z");
+    const dalo_var n = dalo_new_int_var("n", 0, 3);
+    dalo_var xyz[3] = {x, y, z}, xyn[3] = {x, y, n};
+    // An element with an integer atom is reduced like any other (the scalar form refuses it).
+    dalo_array_expr* a =
+        exprs({dalo_expr_create_raw_term(2, xyz, 3, 0), dalo_expr_create_raw_term(-1, xyn, 3, 0)});
+    dalo_array_expr* r = dalo_array_expr_reduce(a);
+    for (uint64_t i = 0; i < 2; ++i) EXPECT_LE(dalo_expr_max_degree(dalo_array_expr_ref(r, i)), 2u);
+
+    // Replacement: each element as dalo_expr_replace, but plain even where the element is
+    // declared.
+    ExprPtr fy(dalo_expr_create_var(y)), two(dalo_expr_create_int(2));
+    dalo_expr* d = dalo_cons_between(fy.get(), 0, 1);
+    dalo_array_expr_set(a, 1, d);
+    const dalo_expr* repl[1] = {two.get()};
+    dalo_array_expr* rep = dalo_array_expr_replace(a, &y, repl, 1);
+    for (uint64_t i = 0; i < 2; ++i) {
+        ExprPtr want(dalo_expr_replace(dalo_array_expr_ref(a, i), &y, repl, 1));
+        EXPECT_EQ(poly_text(dalo_array_expr_ref(rep, i)), poly_text(want.get()));
+    }
+    EXPECT_EQ(dalo_expr_attr(dalo_array_expr_ref(rep, 1)), DALO_ATTR_PLAIN);
+    for (dalo_array_expr* p : {a, r, rep}) dalo_array_expr_destroy(p);
+    dalo_expr_destroy(d);
+}
+
+// ---- above the serial limit: the same results for every thread count ----
+
+TEST(ArrayOpsParallel, EveryTableRowMatchesTheScalarOperations) {
+    Gen g(11);
+    run_table(g, {{7, 1430}}, {{10007, 2}}, false);
+}
+
+TEST(ArrayOpsParallel, ChunkedSumsEqualTheSerialSum) {
+    // Elements whose first stored term has coefficient 0: appended in order, such a term
+    // vanishes only while the sum has no term yet.
+    const uint64_t n = 10007;
+    const dalo_var first = dalo_new_var_array("ps", &n, 1);
+    std::vector<dalo_expr*> owned;
+    std::vector<const dalo_expr*> items;
+    ExprPtr want(dalo_expr_create());
+    for (dalo_var i = 0; i < n; ++i) {
+        const int32_t coeffs[2] = {0, static_cast<int32_t>(i % 5) - 2};
+        const uint32_t degrees[2] = {1, 1};
+        const dalo_var vars[2] = {first + i, first + static_cast<dalo_var>((i * 7) % n)};
+        owned.push_back(dalo_expr_create_from_bulk(i % 3, 2, coeffs, degrees, vars));
+        items.push_back(owned.back());
+        dalo_expr_iadd_expr(want.get(), owned.back());
+    }
+    ExprPtr h(dalo_array_sum(items.data(), n));
+    dalo_array_expr* a = exprs(owned);
+    ExprPtr s(dalo_array_expr_sum(a));
+    EXPECT_EQ(full_text(s.get()), full_text(want.get()));
+    EXPECT_EQ(full_text(h.get()), full_text(want.get()));
+    dalo_array_expr_destroy(a);
+}
+
+}  // namespace
