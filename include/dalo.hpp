@@ -32,6 +32,7 @@
 #include <ostream>
 #include <stdexcept>
 #include <string>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -471,6 +472,458 @@ inline Expr between(const Expr& f, int64_t lo, int64_t hi) {
     return Expr::adopt(dalo_between(f.get(), lo, hi));
 }
 
+// ---- arrays -----------------------------------------------------------------------------
+
+// Shapes: extents of each axis, row-major; an empty shape is a scalar array of one element.
+using Shape = std::vector<uint64_t>;
+
+template <class K>
+class Array;
+using VarArray = Array<Var>;
+using IntArray = Array<int64_t>;
+using TermArray = Array<Term>;
+using ExprArray = Array<Expr>;
+
+namespace detail {
+
+template <class K>
+struct ArrayKind;
+
+#define DALO_FE_ARRAY_KIND(K, L, TAG, ELEM_IN, TO_C, FROM_C)                                   \
+    template <>                                                                                \
+    struct ArrayKind<K> {                                                                      \
+        using C = dalo_array_##L;                                                              \
+        static constexpr const char* name = #L;                                                \
+        static C* create(const uint64_t* shape, uint64_t n) {                                  \
+            return dalo_array_##L##_create(shape, n);                                          \
+        }                                                                                      \
+        static C* clone(const C* a) { return dalo_array_##L##_clone(a); }                      \
+        static void destroy(C* a) { dalo_array_##L##_destroy(a); }                             \
+        static uint64_t size(const C* a) { return dalo_array_##L##_size(a); }                  \
+        static uint64_t ndim(const C* a) { return dalo_array_##L##_ndim(a); }                  \
+        static const uint64_t* shape(const C* a) { return dalo_array_##L##_shape(a); }         \
+        static C* subarray(const C* a, uint64_t i) { return dalo_array_##L##_subarray(a, i); } \
+        static C* view(const C* a, const uint64_t* start, const uint64_t* stop,                \
+                       const uint8_t* drop, uint64_t n) {                                      \
+            return dalo_array_##L##_view(a, start, stop, drop, n);                             \
+        }                                                                                      \
+        static C* concat(const C* a, const C* b, uint64_t axis) {                              \
+            return dalo_array_##L##_concat(a, b, axis);                                        \
+        }                                                                                      \
+        static const char* str(const C* a) { return dalo_array_##L##_str(a); }                 \
+        static K get(const C* a, uint64_t i) { return FROM_C; }                                \
+        static void set(C* a, uint64_t i, ELEM_IN v) { dalo_array_##L##_set(a, i, TO_C); }     \
+        static dalo_expr* sum(const C* a) { return dalo_array_##L##_sum(a); }                  \
+        static dalo_array_expr* vector_sum(const C* a, uint32_t axis) {                        \
+            return dalo_array_##L##_vector_sum(a, axis);                                       \
+        }                                                                                      \
+        static dalo_array_expr* negate(const C* a) { return dalo_array_##L##_negate(a); }      \
+        static constexpr uint32_t einsum_tag = TAG;                                            \
+    };
+
+DALO_FE_ARRAY_KIND(Var, var, DALO_EINSUM_VAR, Var, v.id(), Var(dalo_array_var_get(a, i)))
+DALO_FE_ARRAY_KIND(int64_t, int, DALO_EINSUM_INT, int64_t, v, dalo_array_int_get(a, i, nullptr))
+DALO_FE_ARRAY_KIND(Term, term, DALO_EINSUM_TERM, const Term&, v.get(),
+                   Term::adopt(dalo_array_term_get(a, i)))
+DALO_FE_ARRAY_KIND(Expr, expr, DALO_EINSUM_EXPR, const Expr&, v.get(),
+                   Expr::adopt(dalo_array_expr_get(a, i)))
+#undef DALO_FE_ARRAY_KIND
+
+inline std::string shape_text(const Shape& s) {
+    std::string out = "(";
+    for (size_t k = 0; k < s.size(); ++k) {
+        if (k > 0) out += ",";
+        out += std::to_string(s[k]);
+    }
+    return out + ")";
+}
+
+}  // namespace detail
+
+// An n-dimensional array of variables, integers (32-bit), terms or expressions. Copies are
+// deep; every selection copies.
+template <class K>
+class Array {
+    using Kind = detail::ArrayKind<K>;
+    using C = typename Kind::C;
+
+  public:
+    // An array of the shape with zero elements (identifier 0, 0, the term 0, the
+    // expression 0).
+    explicit Array(const Shape& shape = {}) : a_(Kind::create(shape.data(), shape.size())) {}
+    // Takes ownership of an array handle.
+    static Array adopt(C* a) {
+        if (a == nullptr)
+            throw std::invalid_argument(std::string("dalo::Array<") + Kind::name + ">: no array");
+        Array out(Adopt{}, a);
+        return out;
+    }
+    Array(const Array& o) : a_(Kind::clone(o.a_)) {}
+    Array(Array&& o) noexcept : a_(std::exchange(o.a_, nullptr)) {}
+    Array& operator=(const Array& o) {
+        if (this != &o) reset(Kind::clone(o.a_));
+        return *this;
+    }
+    Array& operator=(Array&& o) noexcept {
+        if (this != &o) reset(std::exchange(o.a_, nullptr));
+        return *this;
+    }
+    ~Array() { reset(nullptr); }
+
+    const C* get() const { return a_; }
+    C* get() { return a_; }
+
+    uint64_t size() const { return Kind::size(a_); }
+    uint64_t ndim() const { return Kind::ndim(a_); }
+    Shape shape() const {
+        const uint64_t* s = Kind::shape(a_);
+        return Shape(s, s + ndim());
+    }
+    // Element at a flat (row-major) index or at a full index.
+    K at(uint64_t flat) const { return Kind::get(a_, check_flat(flat)); }
+    K operator()(std::initializer_list<uint64_t> index) const { return at(flat_of(index)); }
+    template <class V>
+    void set(uint64_t flat, const V& v) {
+        Kind::set(a_, check_flat(flat), v);
+    }
+    template <class V>
+    void set(std::initializer_list<uint64_t> index, const V& v) {
+        Kind::set(a_, flat_of(index), v);
+    }
+    // The slice [i] along the first axis.
+    Array operator[](uint64_t i) const {
+        if (ndim() == 0 || i >= shape()[0]) {
+            throw std::out_of_range("dalo::Array[]: index " + std::to_string(i) +
+                                    " outside shape " + detail::shape_text(shape()));
+        }
+        return adopt(Kind::subarray(a_, i));
+    }
+    // Elements start[d] .. stop[d] - 1 on each axis (all axes given).
+    Array slice(const Shape& start, const Shape& stop) const {
+        if (start.size() != ndim() || stop.size() != ndim()) {
+            throw std::invalid_argument("dalo::Array::slice: one start and one stop per axis");
+        }
+        std::vector<uint8_t> drop(ndim(), 0);
+        return adopt(Kind::view(a_, start.data(), stop.data(), drop.data(), ndim()));
+    }
+    Array concat(const Array& b, uint64_t axis) const {
+        return adopt(Kind::concat(a_, b.a_, axis));
+    }
+    std::string str() const { return Kind::str(a_); }
+
+    // The sum of all elements, and the sums along one axis.
+    Expr sum() const { return Expr::adopt(Kind::sum(a_)); }
+    Array<Expr> sum(uint32_t axis) const {
+        if (axis >= ndim()) {
+            throw std::out_of_range("dalo::Array::sum: axis " + std::to_string(axis) +
+                                    " outside shape " + detail::shape_text(shape()));
+        }
+        return Array<Expr>::adopt(Kind::vector_sum(a_, axis));
+    }
+    Array<Expr> operator-() const { return Array<Expr>::adopt(Kind::negate(a_)); }
+
+    // Element-wise transforms of expression arrays.
+    Array simplify() const requires std::is_same_v<K, Expr> {
+        return adopt(dalo_array_expr_simplify(a_));
+    }
+    Array simplify_as_binary() const requires std::is_same_v<K, Expr> {
+        return adopt(dalo_array_expr_simplify_as_binary(a_));
+    }
+    Array simplify_as_spin() const requires std::is_same_v<K, Expr> {
+        return adopt(dalo_array_expr_simplify_as_spin(a_));
+    }
+    Array reduce() const requires std::is_same_v<K, Expr> {
+        return adopt(dalo_array_expr_reduce(a_));
+    }
+    Array sqr() const requires std::is_same_v<K, Expr> { return adopt(dalo_array_expr_sqr(a_)); }
+    Array replace(
+        const std::vector<std::pair<Var, Expr>>& pairs) const requires std::is_same_v<K, Expr> {
+        std::vector<dalo_var> vars;
+        std::vector<const dalo_expr*> repl;
+        for (const auto& [v, e] : pairs) {
+            vars.push_back(v.id());
+            repl.push_back(e.get());
+        }
+        return adopt(dalo_array_expr_replace(a_, vars.data(), repl.data(), vars.size()));
+    }
+    // The literals with each variable negated.
+    Array operator~() const requires std::is_same_v<K, Var> {
+        return adopt(dalo_array_var_invert(a_));
+    }
+
+  private:
+    struct Adopt {};
+    Array(Adopt, C* a) : a_(a) {}
+    void reset(C* a) {
+        if (a_ != nullptr) Kind::destroy(a_);
+        a_ = a;
+    }
+    uint64_t check_flat(uint64_t flat) const {
+        if (flat >= size()) {
+            throw std::out_of_range("dalo::Array: flat index " + std::to_string(flat) +
+                                    " outside size " + std::to_string(size()));
+        }
+        return flat;
+    }
+    uint64_t flat_of(std::initializer_list<uint64_t> index) const {
+        const Shape s = shape();
+        if (index.size() != s.size()) {
+            throw std::invalid_argument("dalo::Array: " + std::to_string(index.size()) +
+                                        " indices for shape " + detail::shape_text(s));
+        }
+        uint64_t flat = 0, k = 0;
+        for (uint64_t i : index) {
+            if (i >= s[k]) {
+                throw std::out_of_range("dalo::Array: index " + std::to_string(i) + " on axis " +
+                                        std::to_string(k) + " outside shape " +
+                                        detail::shape_text(s));
+            }
+            flat = flat * s[k++] + i;
+        }
+        return flat;
+    }
+    C* a_;
+};
+
+template <class K>
+std::ostream& operator<<(std::ostream& os, const Array<K>& a) {
+    return os << a.str();
+}
+
+// New variables name[i][j]... of the shape.
+inline VarArray var(const std::string& name, const Shape& shape) {
+    return VarArray::adopt(dalo_array_var_create_named(name.c_str(), shape.data(), shape.size()));
+}
+// New integer variables over [lo, hi] of the shape.
+inline VarArray int_var(const std::string& name, const Shape& shape, int64_t lo, int64_t hi) {
+    if (!(lo < hi)) throw std::invalid_argument("dalo::int_var: bounds must satisfy lo < hi");
+    const dalo_var first = dalo_new_int_var_array(name.c_str(), shape.data(), shape.size(), lo, hi);
+    VarArray out(shape);
+    for (uint64_t i = 0; i < out.size(); ++i) out.set(i, Var(first + static_cast<dalo_var>(i)));
+    return out;
+}
+// An integer array from values in row-major order.
+inline IntArray ints(const std::vector<int32_t>& values, const Shape& shape) {
+    uint64_t n = 1;
+    for (uint64_t e : shape) n *= e;
+    if (n != values.size()) {
+        throw std::invalid_argument("dalo::ints: " + std::to_string(values.size()) +
+                                    " values for shape " + detail::shape_text(shape));
+    }
+    return IntArray::adopt(dalo_array_int_create_data(values.data(), shape.data(), shape.size()));
+}
+
+namespace detail {
+
+inline VarArray wrap(dalo_array_var* a) { return VarArray::adopt(a); }
+inline IntArray wrap(dalo_array_int* a) { return IntArray::adopt(a); }
+inline TermArray wrap(dalo_array_term* a) { return TermArray::adopt(a); }
+inline ExprArray wrap(dalo_array_expr* a) { return ExprArray::adopt(a); }
+
+template <class A, class B>
+void same_shape(const A& a, const B& b, const char* op) {
+    if (a.shape() != b.shape()) {
+        throw std::invalid_argument(std::string("dalo: Array ") + op + ": shape mismatch " +
+                                    shape_text(a.shape()) + " vs " + shape_text(b.shape()));
+    }
+}
+
+}  // namespace detail
+
+// Element-wise operators: scalar and array right operands of every kind; two arrays must
+// have the same shape (no broadcasting), else std::invalid_argument.
+namespace detail {
+using arr_var = VarArray;
+using arr_int = IntArray;
+using arr_term = TermArray;
+using arr_expr = ExprArray;
+}  // namespace detail
+
+#define DALO_FE_SCALAR(L, OP, NAME)                                            \
+    inline auto operator OP(const detail::arr_##L& a, int64_t b) {             \
+        return detail::wrap(dalo_array_##L##_##NAME##_int(a.get(), b));        \
+    }                                                                          \
+    inline auto operator OP(const detail::arr_##L& a, Var b) {                 \
+        return detail::wrap(dalo_array_##L##_##NAME##_var(a.get(), b.id()));   \
+    }                                                                          \
+    inline auto operator OP(const detail::arr_##L& a, const Term& b) {         \
+        return detail::wrap(dalo_array_##L##_##NAME##_term(a.get(), b.get())); \
+    }                                                                          \
+    inline auto operator OP(const detail::arr_##L& a, const Expr& b) {         \
+        return detail::wrap(dalo_array_##L##_##NAME##_expr(a.get(), b.get())); \
+    }
+#define DALO_FE_PAIR(L, R, OP, NAME, SYM)                                           \
+    inline auto operator OP(const detail::arr_##L& a, const detail::arr_##R& b) {   \
+        detail::same_shape(a, b, SYM);                                              \
+        return detail::wrap(dalo_array_##L##_##NAME##_array_##R(a.get(), b.get())); \
+    }
+#define DALO_FE_LEFT(L)                                                                  \
+    DALO_FE_SCALAR(L, +, add)                                                            \
+    DALO_FE_SCALAR(L, -, sub)                                                            \
+    DALO_FE_SCALAR(L, *, mul)                                                            \
+    DALO_FE_PAIR(L, var, +, add, "+")                                                    \
+    DALO_FE_PAIR(L, int, +, add, "+") DALO_FE_PAIR(L, term, +, add, "+")                 \
+        DALO_FE_PAIR(L, expr, +, add, "+") DALO_FE_PAIR(L, var, -, sub, "-")             \
+            DALO_FE_PAIR(L, int, -, sub, "-") DALO_FE_PAIR(L, term, -, sub, "-")         \
+                DALO_FE_PAIR(L, expr, -, sub, "-") DALO_FE_PAIR(L, var, *, mul, "*")     \
+                    DALO_FE_PAIR(L, int, *, mul, "*") DALO_FE_PAIR(L, term, *, mul, "*") \
+                        DALO_FE_PAIR(L, expr, *, mul, "*")
+DALO_FE_LEFT(var)
+DALO_FE_LEFT(int)
+DALO_FE_LEFT(term)
+DALO_FE_LEFT(expr)
+#undef DALO_FE_LEFT
+#undef DALO_FE_PAIR
+#undef DALO_FE_SCALAR
+
+// An integer on the left: the same as on the right (sums and integer products commute).
+template <class K>
+auto operator+(int64_t k, const Array<K>& a) {
+    return a + k;
+}
+template <class K>
+auto operator*(int64_t k, const Array<K>& a) {
+    return a * k;
+}
+
+// In place: expression arrays take every operand; integer arrays integers; term arrays
+// integer factors.
+#define DALO_FE_INPLACE(OP, NAME, SYM)                                \
+    inline ExprArray& operator OP(ExprArray& a, int64_t b) {          \
+        dalo_array_expr_##NAME##_eq_int(a.get(), b);                  \
+        return a;                                                     \
+    }                                                                 \
+    inline ExprArray& operator OP(ExprArray& a, Var b) {              \
+        dalo_array_expr_##NAME##_eq_var(a.get(), b.id());             \
+        return a;                                                     \
+    }                                                                 \
+    inline ExprArray& operator OP(ExprArray& a, const Term& b) {      \
+        dalo_array_expr_##NAME##_eq_term(a.get(), b.get());           \
+        return a;                                                     \
+    }                                                                 \
+    inline ExprArray& operator OP(ExprArray& a, const Expr& b) {      \
+        dalo_array_expr_##NAME##_eq_expr(a.get(), b.get());           \
+        return a;                                                     \
+    }                                                                 \
+    inline ExprArray& operator OP(ExprArray& a, const VarArray& b) {  \
+        detail::same_shape(a, b, SYM);                                \
+        dalo_array_expr_##NAME##_eq_array_var(a.get(), b.get());      \
+        return a;                                                     \
+    }                                                                 \
+    inline ExprArray& operator OP(ExprArray& a, const IntArray& b) {  \
+        detail::same_shape(a, b, SYM);                                \
+        dalo_array_expr_##NAME##_eq_array_int(a.get(), b.get());      \
+        return a;                                                     \
+    }                                                                 \
+    inline ExprArray& operator OP(ExprArray& a, const TermArray& b) { \
+        detail::same_shape(a, b, SYM);                                \
+        dalo_array_expr_##NAME##_eq_array_term(a.get(), b.get());     \
+        return a;                                                     \
+    }                                                                 \
+    inline ExprArray& operator OP(ExprArray& a, const ExprArray& b) { \
+        detail::same_shape(a, b, SYM);                                \
+        dalo_array_expr_##NAME##_eq_array_expr(a.get(), b.get());     \
+        return a;                                                     \
+    }                                                                 \
+    inline IntArray& operator OP(IntArray& a, int64_t b) {            \
+        dalo_array_int_##NAME##_eq_int(a.get(), b);                   \
+        return a;                                                     \
+    }                                                                 \
+    inline IntArray& operator OP(IntArray& a, const IntArray& b) {    \
+        detail::same_shape(a, b, SYM);                                \
+        dalo_array_int_##NAME##_eq_array_int(a.get(), b.get());       \
+        return a;                                                     \
+    }
+DALO_FE_INPLACE(+=, add, "+=")
+DALO_FE_INPLACE(-=, sub, "-=")
+DALO_FE_INPLACE(*=, mul, "*=")
+#undef DALO_FE_INPLACE
+inline TermArray& operator*=(TermArray& a, int64_t k) {
+    dalo_array_term_mul_eq_int(a.get(), k);
+    return a;
+}
+// Division: integers truncate (and give 0 for k = 0); terms and expressions must divide
+// exactly.
+inline ExprArray& operator/=(ExprArray& a, int64_t k) {
+    dalo_array_expr_div_eq_int(a.get(), k);
+    return a;
+}
+inline IntArray& operator/=(IntArray& a, int64_t k) {
+    dalo_array_int_div_eq_int(a.get(), k);
+    return a;
+}
+inline TermArray& operator/=(TermArray& a, int64_t k) {
+    dalo_array_term_div_eq_int(a.get(), k);
+    return a;
+}
+inline ExprArray operator/(const ExprArray& a, int64_t k) {
+    return ExprArray::adopt(dalo_array_expr_div_int(a.get(), k));
+}
+inline TermArray operator/(const TermArray& a, int64_t k) {
+    return TermArray::adopt(dalo_array_term_div_int(a.get(), k));
+}
+inline IntArray operator/(IntArray a, int64_t k) { return std::move(a /= k); }
+
+// Classic constraints, element by element: a == k, a >= k, a <= k and lo <= a <= hi build
+// constraint expressions whose penalties vanish exactly where they hold.
+#define DALO_FE_COMPARE(L)                                                                        \
+    inline ExprArray operator==(const detail::arr_##L& a, int64_t k) {                            \
+        return ExprArray::adopt(dalo_array_##L##_eq_int(a.get(), k));                             \
+    }                                                                                             \
+    inline ExprArray operator>=(const detail::arr_##L& a, int64_t k) {                            \
+        return ExprArray::adopt(dalo_array_##L##_ge_int(a.get(), k));                             \
+    }                                                                                             \
+    inline ExprArray operator<=(const detail::arr_##L& a, int64_t k) {                            \
+        return ExprArray::adopt(dalo_array_##L##_le_int(a.get(), k));                             \
+    }                                                                                             \
+    inline ExprArray operator>=(const detail::arr_##L& a, const IntArray& k) {                    \
+        detail::same_shape(a, k, ">=");                                                           \
+        return ExprArray::adopt(dalo_array_##L##_ge_array_int(a.get(), k.get()));                 \
+    }                                                                                             \
+    inline ExprArray operator<=(const detail::arr_##L& a, const IntArray& k) {                    \
+        detail::same_shape(a, k, "<=");                                                           \
+        return ExprArray::adopt(dalo_array_##L##_le_array_int(a.get(), k.get()));                 \
+    }                                                                                             \
+    inline ExprArray between(const detail::arr_##L& a, int64_t lo, int64_t hi) {                  \
+        return ExprArray::adopt(dalo_array_##L##_between(a.get(), lo, hi));                       \
+    }                                                                                             \
+    inline ExprArray between(const detail::arr_##L& a, const IntArray& lo, const IntArray& hi) {  \
+        detail::same_shape(a, lo, "between");                                                     \
+        detail::same_shape(a, hi, "between");                                                     \
+        return ExprArray::adopt(dalo_array_##L##_between_array_int(a.get(), lo.get(), hi.get())); \
+    }
+DALO_FE_COMPARE(var)
+DALO_FE_COMPARE(int)
+DALO_FE_COMPARE(term)
+DALO_FE_COMPARE(expr)
+#undef DALO_FE_COMPARE
+#define DALO_FE_EQ_ARRAY(L)                                                       \
+    inline ExprArray operator==(const detail::arr_##L& a, const IntArray& k) {    \
+        detail::same_shape(a, k, "==");                                           \
+        return ExprArray::adopt(dalo_array_##L##_eq_array_int(a.get(), k.get())); \
+    }
+DALO_FE_EQ_ARRAY(var)
+DALO_FE_EQ_ARRAY(term)
+DALO_FE_EQ_ARRAY(expr)
+#undef DALO_FE_EQ_ARRAY
+
+// Einstein summation, for example einsum<2>("ij,jk->ik", a, b); N is the number of output
+// axes. Integer inputs alone give an integer array, anything else an expression array.
+template <size_t N, class... Ks>
+auto einsum(const std::string& subscript, const Array<Ks>&... inputs) {
+    static_assert(sizeof...(Ks) >= 1, "einsum<N>() needs at least one input");
+    constexpr bool all_int = (std::is_same_v<Ks, int64_t> && ...);
+    const uint32_t tags[] = {detail::ArrayKind<Ks>::einsum_tag...};
+    const void* handles[] = {static_cast<const void*>(inputs.get())...};
+    void* r = dalo_einsum(subscript.c_str(), static_cast<int32_t>(sizeof...(Ks)), tags, handles,
+                          all_int ? 0u : 1u, N);
+    if constexpr (all_int) {
+        return IntArray::adopt(static_cast<dalo_array_int*>(r));
+    } else {
+        return ExprArray::adopt(static_cast<dalo_array_expr*>(r));
+    }
+}
+
 // ---- models and solutions ---------------------------------------------------------------
 
 namespace detail {
@@ -533,6 +986,10 @@ class Sol {
         }
     }
     void flip(Var v) { dalo_sol_flip(get(), v.id()); }
+    // The values of an array of variables (0 for one outside the Model).
+    IntArray values(const VarArray& vars) const {
+        return IntArray::adopt(dalo_array_int_from_sol(get(), vars.get()));
+    }
 
     // The cached energy; a change since the last computation makes it invalid, and reading
     // it then is fatal: call comp_energy().

@@ -192,3 +192,70 @@ TEST(FrontEndDeath, LibraryMessagesNameTheFrontEndOperators) {
 }
 
 }  // namespace
+
+namespace {
+
+using dalo::ExprArray;
+using dalo::IntArray;
+using dalo::Shape;
+using dalo::VarArray;
+
+TEST(FrontEndArrays, OperatorsMatchTheCMembers) {
+    VarArray x = dalo::var("a", {2, 3});
+    EXPECT_EQ(x.shape(), (Shape{2, 3}));
+    EXPECT_EQ(x(std::initializer_list<uint64_t>{1, 2}).name(), "a[1][2]");
+    EXPECT_EQ(x[1].str(), "{a[1][0],a[1][1],a[1][2]}");
+    IntArray c = dalo::ints({1, 2, 3, 4, 5, 6}, {2, 3});
+    Var y = dalo::var("b");
+    auto text = [](dalo_array_expr* a) {
+        std::string s = dalo_array_expr_str(a);
+        dalo_array_expr_destroy(a);
+        return s;
+    };
+    EXPECT_EQ((x + 1).str(), text(dalo_array_var_add_int(x.get(), 1)));
+    EXPECT_EQ((x - y).str(), text(dalo_array_var_sub_var(x.get(), y.id())));
+    EXPECT_EQ((x + c).str(), text(dalo_array_var_add_array_int(x.get(), c.get())));
+    EXPECT_EQ((c * x).str(),
+              dalo::TermArray::adopt(dalo_array_int_mul_array_var(c.get(), x.get())).str());
+    ExprArray e = x * 2 + c;
+    EXPECT_EQ(e.str(), text(dalo_array_term_add_array_int(dalo::TermArray(x * 2).get(), c.get())));
+    e += y;
+    e *= 3;
+    ExprArray manual = dalo::TermArray(x * 2) + c;
+    dalo_array_expr_add_eq_var(manual.get(), y.id());
+    dalo_array_expr_mul_eq_int(manual.get(), 3);
+    EXPECT_EQ(e.str(), manual.str());
+    EXPECT_EQ((-x).str(), text(dalo_array_var_negate(x.get())));
+    EXPECT_EQ(x.sum().str(), dalo::Expr::adopt(dalo_array_var_sum(x.get())).str());
+    EXPECT_EQ(x.sum(0).str(), text(dalo_array_var_vector_sum(x.get(), 0)));
+    EXPECT_EQ((c + 1).str(), "{{2,3,4},{5,6,7}}");
+    EXPECT_EQ((c * c).at(5), 36);
+    EXPECT_EQ(dalo::einsum<0>("ij,ij->", c, c).at(0), 91);
+    EXPECT_EQ(dalo::einsum<1>("ij,ij->i", c, x).shape(), (Shape{2}));
+
+    // Shapes are checked before the call.
+    VarArray z = dalo::var("z", {3, 2});
+    EXPECT_THROW(x + z, std::invalid_argument);
+    try {
+        (void)(x * z);
+    } catch (const std::invalid_argument& err) {
+        EXPECT_STREQ(err.what(), "dalo: Array *: shape mismatch (2,3) vs (3,2)");
+    }
+    EXPECT_THROW(x.at(6), std::out_of_range);
+    EXPECT_THROW(x[2], std::out_of_range);
+    EXPECT_THROW(x.sum(2), std::out_of_range);
+    EXPECT_THROW(dalo::ints({1, 2}, {3}), std::invalid_argument);
+}
+
+TEST(FrontEndArrays, ClassicComparisonsAndSolValues) {
+    VarArray x = dalo::var("o", {3});
+    ExprArray c = x == 1;
+    EXPECT_EQ(c.size(), 3u);
+    Expr objective = 2 * x.sum() + c.sum();
+    dalo::Model m(objective.simplify_as_binary());
+    dalo::Sol s(m);
+    s.set(x.at(1), 1);
+    EXPECT_EQ(s.values(x).str(), "{0,1,0}");
+}
+
+}  // namespace
