@@ -71,6 +71,9 @@ typedef struct dalo_sweep_wrapper dalo_sweep_wrapper;
 typedef struct dalo_kelp_wrapper dalo_kelp_wrapper;
 typedef struct dalo_solver_result dalo_solver_result;
 
+/* An integer linear program built from a Model, for MIP solvers. */
+typedef struct dalo_ilp dalo_ilp;
+
 /* Search parameters: (key, value) pairs of NUL-terminated strings, ended by a pair whose key
  * is NULL; a NULL array means no parameters. */
 typedef struct dalo_param {
@@ -996,6 +999,84 @@ DALO_API void dalo_array_between(const void* items, uint32_t kind, int64_t lo, i
 DALO_API void* dalo_einsum(const char* subscript, int32_t n, const uint32_t* tags,
                            const void* const* inputs, uint32_t expr_output, uint64_t out_dim);
 
+
+/* ======================================================================================
+ * ILP export
+ *
+ * A Model becomes an integer linear program: columns (binary, or integer with bounds), a
+ * linear objective with a constant, and rows lower <= sum coeff * column <= upper. Declared
+ * constraints become hard rows (weights ignored); each free-form penalty term becomes a row
+ * saying that not all of its literals are true; a VarInt whose bits the Model uses only in
+ * their encoded form becomes one integer column. Columns come in this order: the binary
+ * columns of the other model variables (model-index order), the folded VarInts (registry
+ * order), then one column per integer atom. The Ilp copies what it needs from the Model and
+ * is read-only; several threads may read it.
+ * ==================================================================================== */
+
+/* The program of m, or NULL when m is not an ILP; the reason is then in
+ * dalo_ilp_last_error(), which every build on the calling thread first empties.
+ * Aborts if: a declared constraint has a nonlinear body or an allowed-value set. */
+DALO_API dalo_ilp* dalo_model_ilp_build(const dalo_model* m);
+/* The calling thread's last build or write failure ("" after a success); a per-thread
+ * buffer. */
+DALO_API const char* dalo_ilp_last_error(void);
+/* Releases ilp; NULL is allowed. */
+DALO_API void dalo_ilp_destroy(dalo_ilp* ilp);
+
+/* Columns. Every accessor taking a column or bit index aborts when it is out of range
+ * ("<function>: index out of range"). */
+DALO_API uint32_t dalo_ilp_ncols(const dalo_ilp* ilp);
+/* 0 binary, 1 integer. */
+DALO_API uint8_t dalo_ilp_col_kind(const dalo_ilp* ilp, uint32_t col);
+/* The model index of a binary column, the integer-atom position of an atom column, or
+ * 0xFFFFFFFF for a folded VarInt. */
+DALO_API uint32_t dalo_ilp_col_model_var(const dalo_ilp* ilp, uint32_t col);
+/* Column bounds, each stored when its pointer is not NULL. */
+DALO_API void dalo_ilp_col_bounds(const dalo_ilp* ilp, uint32_t col, int64_t* lower,
+                                  int64_t* upper);
+/* Number of encoding bits of a folded column (0 for the others); bit k is the model
+ * variable dalo_ilp_col_bit_var and weighs dalo_ilp_col_bit_coeff: the column's value is
+ * its lower bound plus the sum of the weights of the bits that are 1. */
+DALO_API uint32_t dalo_ilp_col_nbits(const dalo_ilp* ilp, uint32_t col);
+DALO_API uint32_t dalo_ilp_col_bit_var(const dalo_ilp* ilp, uint32_t col, uint32_t k);
+DALO_API int64_t dalo_ilp_col_bit_coeff(const dalo_ilp* ilp, uint32_t col, uint32_t k,
+                                        int64_t* out);
+/* Writes the bit values (one byte per bit, 0 or 1) that encode value in a folded column:
+ * bits are taken greedily in descending weight.
+ * Aborts if: value is not encodable ("dalo_ilp_col_decode: integer value out of the encoded
+ * range"). */
+DALO_API void dalo_ilp_col_decode(const dalo_ilp* ilp, uint32_t col, int64_t value,
+                                  uint8_t* out);
+/* The column's name in written files: the variable's name with characters that the file
+ * formats do not take replaced by '_', made distinct by a suffix "_2", "_3", ... */
+DALO_API const char* dalo_ilp_col_name(const dalo_ilp* ilp, uint32_t col);
+/* Objective coefficient of a column and the objective constant (also stored through out
+ * when it is not NULL). */
+DALO_API int64_t dalo_ilp_obj(const dalo_ilp* ilp, uint32_t col, int64_t* out);
+DALO_API int64_t dalo_ilp_obj_constant(const dalo_ilp* ilp, int64_t* out);
+
+/* Rows: the declared constraints in Model order, then one row per free-form penalty term.
+ * Entries are in ascending column order. A side flagged implied need not be posted: the
+ * column bounds already guarantee it. Accessors abort on a row or entry index out of range. */
+DALO_API uint64_t dalo_ilp_nrows(const dalo_ilp* ilp);
+DALO_API uint64_t dalo_ilp_row_nnz(const dalo_ilp* ilp, uint64_t row);
+DALO_API uint32_t dalo_ilp_row_col(const dalo_ilp* ilp, uint64_t row, uint64_t k);
+DALO_API int64_t dalo_ilp_row_coeff(const dalo_ilp* ilp, uint64_t row, uint64_t k, int64_t* out);
+DALO_API void dalo_ilp_row_bounds(const dalo_ilp* ilp, uint64_t row, int64_t* lower,
+                                  int64_t* upper, uint32_t* lower_implied,
+                                  uint32_t* upper_implied);
+
+/* Write the program to path as a CPLEX-LP file or a free-format MPS file, to be minimised:
+ * columns under their dalo_ilp_col_name, in column order (every column is listed in the
+ * objective, so solvers number them alike); binary and general-integer sections with the
+ * bounds; row i named "c<i>" (an LP file writes a row with two posted sides as "c<i>_lo"
+ * and "c<i>_hi", an MPS file as a range); rows whose sides are both implied are left out.
+ * A non-zero objective constant is the objective coefficient of one more column, fixed at 1
+ * and named "dalo_constant" (made distinct like the others), since readers disagree on
+ * constants in objectives. Return 0, or -1 with the reason in dalo_ilp_last_error() when the
+ * file cannot be written. */
+DALO_API int dalo_ilp_write_lp(const dalo_ilp* ilp, const char* path);
+DALO_API int dalo_ilp_write_mps(const dalo_ilp* ilp, const char* path);
 
 #ifdef __cplusplus
 }

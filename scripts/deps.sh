@@ -2,7 +2,8 @@
 # Installs the Debian packages the build needs, when any is missing.
 set -euo pipefail
 
-packages=(g++ cmake ninja-build make binutils libgtest-dev libgmock-dev libbenchmark-dev libboost-dev)
+packages=(g++ cmake ninja-build make binutils libgtest-dev libgmock-dev libbenchmark-dev libboost-dev
+          coinor-cbc glpk-utils)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
