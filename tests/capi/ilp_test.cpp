@@ -261,6 +261,63 @@ TEST(IlpBuild, RejectionsComeInBuildOrderAndTheErrorIsPerThread) {
     EXPECT_STREQ(dalo_ilp_last_error(), "");
 }
 
+TEST(IlpBuild, VarIntsFoldIntoIntegerColumnsWhenUsedOnlyAsEncoded) {
+    // n in [10, 17] over bits with coefficients 1, 2, 4; objective 3n = 30 + 3b0 + 6b1 + 12b2.
+    ExprPtr n(dalo_varintelem_create("n", 10, 17));
+    ASSERT_EQ(dalo_varintelem_var_count(n.get()), 3u);
+    dalo_var x = dalo_new_var("x");
+    ExprPtr e(dalo_expr_clone(n.get()));
+    dalo_expr_imul_int(e.get(), 3);
+    add(e, 1, {x});
+    ModelPtr m = compile(e);
+    IlpPtr p(dalo_model_ilp_build(m.get()));
+    ASSERT_NE(p, nullptr);
+    ASSERT_EQ(dalo_ilp_ncols(p.get()), 2u);  // x, then the folded column
+    EXPECT_EQ(dalo_ilp_col_kind(p.get(), 0), 0u);
+    EXPECT_EQ(dalo_ilp_col_kind(p.get(), 1), 1u);
+    EXPECT_EQ(dalo_ilp_col_model_var(p.get(), 1), 0xFFFFFFFFu);
+    int64_t lo = 0, hi = 0;
+    dalo_ilp_col_bounds(p.get(), 1, &lo, &hi);
+    EXPECT_EQ(lo, 10);
+    EXPECT_EQ(hi, 17);
+    EXPECT_EQ(dalo_ilp_obj(p.get(), 1, nullptr), 3);
+    EXPECT_EQ(dalo_ilp_obj_constant(p.get(), nullptr), dalo_model_constant(m.get(), nullptr) - 30);
+    EXPECT_STREQ(dalo_ilp_col_name(p.get(), 1), "n");
+    ASSERT_EQ(dalo_ilp_col_nbits(p.get(), 1), 3u);
+    for (uint32_t k = 0; k < 3; ++k) {
+        EXPECT_EQ(dalo_ilp_col_bit_var(p.get(), 1, k),
+                  dalo_model_var_index(m.get(), dalo_varintelem_var(n.get(), k)));
+        EXPECT_EQ(dalo_ilp_col_bit_coeff(p.get(), 1, k, nullptr), int64_t{1} << k);
+    }
+    uint8_t bits[3];
+    dalo_ilp_col_decode(p.get(), 1, 15, bits);
+    EXPECT_EQ(std::vector<int>(bits, bits + 3), (std::vector<int>{1, 0, 1}));
+    dalo_ilp_col_decode(p.get(), 1, 10, bits);
+    EXPECT_EQ(std::vector<int>(bits, bits + 3), (std::vector<int>{0, 0, 0}));
+    EXPECT_FATAL(dalo_ilp_col_decode(p.get(), 1, 18, bits),
+                 "dalo_ilp_col_decode: integer value out of the encoded range");
+    EXPECT_FATAL(dalo_ilp_col_decode(p.get(), 1, 9, bits),
+                 "dalo_ilp_col_decode: integer value out of the encoded range");
+
+    // Objective coefficients out of proportion (3, 6, 11): the bits stay binary columns.
+    ExprPtr f(dalo_expr_clone(n.get()));
+    dalo_expr_imul_int(f.get(), 3);
+    add(f, -1, {dalo_varintelem_var(n.get(), 2)});
+    ModelPtr m2 = compile(f);
+    IlpPtr p2(dalo_model_ilp_build(m2.get()));
+    ASSERT_NE(p2, nullptr);
+    EXPECT_EQ(dalo_ilp_ncols(p2.get()), 3u);
+    for (uint32_t c = 0; c < 3; ++c) EXPECT_EQ(dalo_ilp_col_kind(p2.get(), c), 0u);
+
+    // A bit inside a free-form penalty term keeps the record from folding too.
+    ExprPtr g(dalo_expr_clone(n.get()));
+    add(g, mark(raw(1, {dalo_varintelem_var(n.get(), 0), x})));
+    ModelPtr m3 = compile(g);
+    IlpPtr p3(dalo_model_ilp_build(m3.get()));
+    ASSERT_NE(p3, nullptr);
+    EXPECT_EQ(dalo_ilp_ncols(p3.get()), 4u);
+}
+
 TEST(IlpNames, LegalAndDistinct) {
     dalo_var v[6] = {dalo_new_var("a b"), dalo_new_var("a_b"), dalo_new_var("1st"),
                      dalo_new_var("e1"),  dalo_new_var("a b"), dalo_new_var("dalo_constant")};
@@ -488,6 +545,102 @@ TEST(IlpRoundTrip, MipSolversReachTheExhaustiveOptimumThroughBothFormats) {
                     std::remove(f.c_str());
         }
     }
+}
+
+// A bit-encoded integer in the objective and in a declared row folds into one integer
+// column; the solvers' value decodes back into its bits.
+TEST(IlpRoundTrip, FoldedVarIntDecodesToBitsAtTheOptimum) {
+    ASSERT_TRUE(dalo_test::have_mip_solvers());
+    std::mt19937_64 rng(77);
+    int solved = 0;
+    for (int round = 0; round < 3; ++round) {
+        ExprPtr n(dalo_varintelem_create("n", -2, 5));  // bits 1, 2, 4
+        uint64_t four = 4;
+        const dalo_var x = dalo_new_var_array("w", &four, 1);
+        auto coef = [&](int span) { return static_cast<int64_t>(rng() % (2 * span + 1)) - span; };
+        const int64_t cn = coef(4);
+        std::vector<int64_t> c(4), a(4);
+        ExprPtr e(dalo_expr_clone(n.get()));
+        dalo_expr_imul_int(e.get(), cn);
+        ExprPtr body(dalo_expr_clone(n.get()));
+        for (int i = 0; i < 4; ++i) {
+            c[i] = coef(6);
+            a[i] = coef(3);
+            add(e, c[i], {x + static_cast<dalo_var>(i)});
+            add(body, a[i], {x + static_cast<dalo_var>(i)});
+        }
+        const int64_t lo = coef(3), hi = lo + 2;
+        add(e, cons(body, lo, hi));
+        add(e, mark(raw(2, {x, x + 1})));
+        ExprPtr expr(dalo_expr_simplify_as_binary(e.get()));
+        ModelPtr model(dalo_model_create(expr.get()));
+
+        // Exhaustive: every value of n and every x.
+        bool feasible = false;
+        int64_t best = 0;
+        for (int64_t nv = -2; nv <= 5; ++nv) {
+            for (uint32_t mask = 0; mask < 16; ++mask) {
+                int64_t s = nv, obj = cn * nv;
+                for (int i = 0; i < 4; ++i) {
+                    const int64_t b = (mask >> i) & 1;
+                    s += a[i] * b;
+                    obj += c[i] * b;
+                }
+                if (s < lo || s > hi || ((mask & 3) == 3)) continue;
+                if (!feasible || obj < best) best = obj;
+                feasible = true;
+            }
+        }
+        if (!feasible) continue;
+        IlpPtr p(dalo_model_ilp_build(model.get()));
+        ASSERT_NE(p, nullptr) << dalo_ilp_last_error();
+        uint32_t folded = 0;
+        for (uint32_t col = 0; col < dalo_ilp_ncols(p.get()); ++col) {
+            folded += dalo_ilp_col_nbits(p.get(), col) > 0 ? 1 : 0;
+        }
+        EXPECT_EQ(folded, 1u);
+        ++solved;
+        for (const char* format : {"lp", "mps"}) {
+            const std::string file = scratch("fold" + std::to_string(round) + "." + format);
+            ASSERT_EQ(std::string(format) == "lp" ? dalo_ilp_write_lp(p.get(), file.c_str())
+                                                  : dalo_ilp_write_mps(p.get(), file.c_str()),
+                      0);
+            dalo_test::MipAnswer cbc = dalo_test::solve_with_cbc(file, file + ".cbc");
+            dalo_test::MipAnswer glpk = dalo_test::solve_with_glpk(
+                file, std::string(format) == "lp" ? "lp" : "freemps", file + ".glpk");
+            for (dalo_test::MipAnswer* answer : {&cbc, &glpk}) {
+                ASSERT_TRUE(answer->optimal);
+                EXPECT_EQ(std::llround(answer->objective), best);
+                SolPtr s(dalo_sol_create(model.get()));
+                for (uint32_t col = 0; col < dalo_ilp_ncols(p.get()); ++col) {
+                    const double v = answer == &cbc
+                                         ? answer->values[dalo_ilp_col_name(p.get(), col)]
+                                         : answer->values["#" + std::to_string(col + 1)];
+                    const uint32_t nbits = dalo_ilp_col_nbits(p.get(), col);
+                    if (nbits == 0) {
+                        dalo_sol_set(
+                            s.get(),
+                            dalo_model_var(model.get(), dalo_ilp_col_model_var(p.get(), col)),
+                            static_cast<uint32_t>(std::llround(v)));
+                        continue;
+                    }
+                    std::vector<uint8_t> bits(nbits);
+                    dalo_ilp_col_decode(p.get(), col, std::llround(v), bits.data());
+                    for (uint32_t k = 0; k < nbits; ++k) {
+                        dalo_sol_set(
+                            s.get(),
+                            dalo_model_var(model.get(), dalo_ilp_col_bit_var(p.get(), col, k)),
+                            bits[k]);
+                    }
+                }
+                EXPECT_EQ(dalo_cons_violation_count(expr.get(), s.get()), 0u);
+                EXPECT_EQ(dalo_sol_compute_energy(s.get(), nullptr), best);
+            }
+            for (const std::string& f : {file, file + ".cbc", file + ".glpk"})
+                std::remove(f.c_str());
+        }
+    }
+    EXPECT_GE(solved, 2);
 }
 
 }  // namespace
