@@ -71,6 +71,9 @@ typedef struct dalo_sweep_wrapper dalo_sweep_wrapper;
 typedef struct dalo_kelp_wrapper dalo_kelp_wrapper;
 typedef struct dalo_solver_result dalo_solver_result;
 
+/* An integer linear program built from a Model, for MIP solvers. */
+typedef struct dalo_ilp dalo_ilp;
+
 /* Search parameters: (key, value) pairs of NUL-terminated strings, ended by a pair whose key
  * is NULL; a NULL array means no parameters. */
 typedef struct dalo_param {
@@ -884,7 +887,75 @@ DALO_API dalo_array_var* dalo_array_var_invert(const dalo_array_var* a);
  * VarInt encoding and penalty expansion
  * ==================================================================================== */
 
-/* (declarations of this block: VarInt, expansion) */
+/* A VarInt is a bounded integer lo + c0*x0 + c1*x1 + ... over binary variables; its attribute
+ * word (0x00000000-0x7FFFFFFF) indexes a process-wide record of the range, the coefficients
+ * and the bits, which dalo_var_reset leaves alone. Arithmetic on a VarInt gives a plain
+ * expression. The encoding's coefficients are 1, 2, 4, ... with the last one capped so that
+ * they sum to hi - lo ([0, 10] gives 1, 2, 4, 3); hi - lo < 1 gives no bits and the constant lo.
+ * A null or empty name asks dalo_varintelem_create and dalo_array_varint_create_uniform for
+ * one automatic name "{n}", used for the bits and the group. */
+
+/* New VarInt over [lo, hi]: one new bit named name, or a new array name[0], name[1], ...
+ * when there are several; the name is registered as a group without shape.
+ * Aborts if: a coefficient does not fit in 32 bits ("VarInt range [lo, hi] too large: ..."). */
+DALO_API dalo_expr* dalo_varintelem_create(const char* name, int64_t lo, int64_t hi);
+/* New VarInt lo + coeffs[0]*vars[0] + ... + coeffs[n-1]*vars[n-1] over the given bits, taken
+ * without any check; the name (empty when NULL) is registered as a group without shape. */
+DALO_API dalo_expr* dalo_varintelem_create_with_vars(const char* name, int64_t lo, int64_t hi,
+                                                     const int32_t* coeffs, const dalo_var* vars,
+                                                     uint64_t n);
+/* New array of shape[ndim] VarInts over one range, registered as one group of that shape:
+ * the B bits of all elements form one new variable array name of shape (shape..., B), so
+ * element i owns the identifiers first + i*B + j. The array is owned by the caller.
+ * Aborts if: a coefficient does not fit in 32 bits. */
+DALO_API dalo_array_expr* dalo_array_varint_create_uniform(const char* name, const uint64_t* shape,
+                                                           uint64_t ndim, int64_t lo, int64_t hi);
+/* Copy of element i as a plain expression (its bits, no VarInt link).
+ * Aborts if: i >= size. */
+DALO_API dalo_expr* dalo_array_varint_get_expr(const dalo_array_expr* a, uint64_t i);
+/* The record's lo, also stored through out when out is not NULL.
+ * Aborts if: e is not a VarInt. (So do all the dalo_varintelem_ readers below.) */
+DALO_API int64_t dalo_varintelem_min(const dalo_expr* e, int64_t* out);
+/* The record's hi, as dalo_varintelem_min. */
+DALO_API int64_t dalo_varintelem_max(const dalo_expr* e, int64_t* out);
+/* Number of bits. */
+DALO_API uint64_t dalo_varintelem_var_count(const dalo_expr* e);
+/* Bit i. Aborts if: i >= number of bits. */
+DALO_API dalo_var dalo_varintelem_var(const dalo_expr* e, uint64_t i);
+/* Coefficient of bit i, also stored through out when out is not NULL.
+ * Aborts if: i >= number of bits. */
+DALO_API int64_t dalo_varintelem_coeff(const dalo_expr* e, uint64_t i, int32_t* out);
+/* Bits of value: r = value - lo; from the last bit down, bit i is 1 when coeffs[i] <= r (then
+ * r -= coeffs[i]). Writes the bit identifiers and their 0/1 values into out_vars[] and
+ * out_bits[] (each may be NULL) and returns the number of bits. value is not range-checked. */
+DALO_API uint64_t dalo_varintelem_decompose(const dalo_expr* e, int64_t value, dalo_var* out_vars,
+                                            uint64_t* out_bits);
+/* target takes source's polynomial and keeps its own attribute word (stays the same VarInt). */
+DALO_API void dalo_varintelem_replace_expr(dalo_expr* target, const dalo_expr* source);
+/* Same as dalo_expr_clone / dalo_expr_destroy. */
+DALO_API dalo_expr* dalo_varintelem_clone(const dalo_expr* e);
+DALO_API void dalo_varintelem_destroy(dalo_expr* e);
+/* Decodes one-hot rows: values is a row-major array of shape[ndim] whose last axis is the
+ * one-hot axis; for each row, out = the index of the last entry equal to 1 when the row sums
+ * (32-bit, wrapping) to exactly 1 and such an entry exists, else -1. Nothing is written when
+ * ndim = 0 or a leading extent is 0. */
+DALO_API void dalo_onehot_to_int(const int32_t* values, const uint64_t* shape, uint64_t ndim,
+                                 int32_t* out);
+
+/* Classic penalty form of e (owned): a declared sum becomes its polynomial plus, per
+ * constraint in order, weight * (f - lo)^2 for an equality and weight * dalo_between(f, lo, hi)
+ * otherwise (hull bounds for allowed sets; the exponent is not used), plus its free-form
+ * penalty. Other values are copied: plain, except that a VarInt keeps its word.
+ * Aborts if: a constraint has no bounds; is an abs/relu shape; is a range with a negative
+ * weight. Slack variables of the constraints before the failing one stay created. */
+DALO_API dalo_expr* dalo_expr_expand_cons(const dalo_expr* e);
+/* out[i] = dalo_between(item i, lo, hi) (owned, plain) for i < n, in order. kind 0: items is
+ * an array of const dalo_expr* (each copied); kind 1: of dalo_var (the expression 1*x); kind
+ * 2: of 24-byte term records {int32_t coeff; 4 unused bytes; dalo_var slot0, slot1; const
+ * dalo_var* tail}, the layout of the terms of an expression (the expression of that term).
+ * Aborts if: n > 0 and kind > 2. */
+DALO_API void dalo_array_between(const void* items, uint32_t kind, int64_t lo, int64_t hi,
+                                 dalo_expr** out, uint64_t n);
 
 /* ======================================================================================
  * Arrays: element-wise operations, sums, comparisons
@@ -1196,6 +1267,84 @@ DALO_API dalo_expr* dalo_array_exprexpr_get_penalty(const dalo_array_expr* a, ui
 DALO_API void* dalo_einsum(const char* subscript, int32_t n, const uint32_t* tags,
                            const void* const* inputs, uint32_t expr_output, uint64_t out_dim);
 
+
+/* ======================================================================================
+ * ILP export
+ *
+ * A Model becomes an integer linear program: columns (binary, or integer with bounds), a
+ * linear objective with a constant, and rows lower <= sum coeff * column <= upper. Declared
+ * constraints become hard rows (weights ignored); each free-form penalty term becomes a row
+ * saying that not all of its literals are true; a VarInt whose bits the Model uses only in
+ * their encoded form becomes one integer column. Columns come in this order: the binary
+ * columns of the other model variables (model-index order), the folded VarInts (registry
+ * order), then one column per integer atom. The Ilp copies what it needs from the Model and
+ * is read-only; several threads may read it.
+ * ==================================================================================== */
+
+/* The program of m, or NULL when m is not an ILP; the reason is then in
+ * dalo_ilp_last_error(), which every build on the calling thread first empties.
+ * Aborts if: a declared constraint has a nonlinear body or an allowed-value set. */
+DALO_API dalo_ilp* dalo_model_ilp_build(const dalo_model* m);
+/* The calling thread's last build or write failure ("" after a success); a per-thread
+ * buffer. */
+DALO_API const char* dalo_ilp_last_error(void);
+/* Releases ilp; NULL is allowed. */
+DALO_API void dalo_ilp_destroy(dalo_ilp* ilp);
+
+/* Columns. Every accessor taking a column or bit index aborts when it is out of range
+ * ("<function>: index out of range"). */
+DALO_API uint32_t dalo_ilp_ncols(const dalo_ilp* ilp);
+/* 0 binary, 1 integer. */
+DALO_API uint8_t dalo_ilp_col_kind(const dalo_ilp* ilp, uint32_t col);
+/* The model index of a binary column, the integer-atom position of an atom column, or
+ * 0xFFFFFFFF for a folded VarInt. */
+DALO_API uint32_t dalo_ilp_col_model_var(const dalo_ilp* ilp, uint32_t col);
+/* Column bounds, each stored when its pointer is not NULL. */
+DALO_API void dalo_ilp_col_bounds(const dalo_ilp* ilp, uint32_t col, int64_t* lower,
+                                  int64_t* upper);
+/* Number of encoding bits of a folded column (0 for the others); bit k is the model
+ * variable dalo_ilp_col_bit_var and weighs dalo_ilp_col_bit_coeff: the column's value is
+ * its lower bound plus the sum of the weights of the bits that are 1. */
+DALO_API uint32_t dalo_ilp_col_nbits(const dalo_ilp* ilp, uint32_t col);
+DALO_API uint32_t dalo_ilp_col_bit_var(const dalo_ilp* ilp, uint32_t col, uint32_t k);
+DALO_API int64_t dalo_ilp_col_bit_coeff(const dalo_ilp* ilp, uint32_t col, uint32_t k,
+                                        int64_t* out);
+/* Writes the bit values (one byte per bit, 0 or 1) that encode value in a folded column:
+ * bits are taken greedily in descending weight.
+ * Aborts if: value is not encodable ("dalo_ilp_col_decode: integer value out of the encoded
+ * range"). */
+DALO_API void dalo_ilp_col_decode(const dalo_ilp* ilp, uint32_t col, int64_t value,
+                                  uint8_t* out);
+/* The column's name in written files: the variable's name with characters that the file
+ * formats do not take replaced by '_', made distinct by a suffix "_2", "_3", ... */
+DALO_API const char* dalo_ilp_col_name(const dalo_ilp* ilp, uint32_t col);
+/* Objective coefficient of a column and the objective constant (also stored through out
+ * when it is not NULL). */
+DALO_API int64_t dalo_ilp_obj(const dalo_ilp* ilp, uint32_t col, int64_t* out);
+DALO_API int64_t dalo_ilp_obj_constant(const dalo_ilp* ilp, int64_t* out);
+
+/* Rows: the declared constraints in Model order, then one row per free-form penalty term.
+ * Entries are in ascending column order. A side flagged implied need not be posted: the
+ * column bounds already guarantee it. Accessors abort on a row or entry index out of range. */
+DALO_API uint64_t dalo_ilp_nrows(const dalo_ilp* ilp);
+DALO_API uint64_t dalo_ilp_row_nnz(const dalo_ilp* ilp, uint64_t row);
+DALO_API uint32_t dalo_ilp_row_col(const dalo_ilp* ilp, uint64_t row, uint64_t k);
+DALO_API int64_t dalo_ilp_row_coeff(const dalo_ilp* ilp, uint64_t row, uint64_t k, int64_t* out);
+DALO_API void dalo_ilp_row_bounds(const dalo_ilp* ilp, uint64_t row, int64_t* lower,
+                                  int64_t* upper, uint32_t* lower_implied,
+                                  uint32_t* upper_implied);
+
+/* Write the program to path as a CPLEX-LP file or a free-format MPS file, to be minimised:
+ * columns under their dalo_ilp_col_name, in column order (every column is listed in the
+ * objective, so solvers number them alike); binary and general-integer sections with the
+ * bounds; row i named "c<i>" (an LP file writes a row with two posted sides as "c<i>_lo"
+ * and "c<i>_hi", an MPS file as a range); rows whose sides are both implied are left out.
+ * A non-zero objective constant is the objective coefficient of one more column, fixed at 1
+ * and named "dalo_constant" (made distinct like the others), since readers disagree on
+ * constants in objectives. Return 0, or -1 with the reason in dalo_ilp_last_error() when the
+ * file cannot be written. */
+DALO_API int dalo_ilp_write_lp(const dalo_ilp* ilp, const char* path);
+DALO_API int dalo_ilp_write_mps(const dalo_ilp* ilp, const char* path);
 
 #ifdef __cplusplus
 }

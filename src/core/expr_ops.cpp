@@ -321,7 +321,7 @@ int64_t expr_gcd(const ExprImpl& e) {
     return static_cast<int64_t>(g);
 }
 
-uint64_t range_coeffs(int64_t lo, int64_t hi, coeff_t* out) {
+uint64_t range_coeffs(int64_t lo, int64_t hi, coeff_t* out, const char* advice) {
     if (hi <= lo) return 0;
     uint64_t d = static_cast<uint64_t>(hi) - static_cast<uint64_t>(lo);
     uint64_t n = 0;
@@ -334,7 +334,7 @@ uint64_t range_coeffs(int64_t lo, int64_t hi, coeff_t* out) {
         if (c > static_cast<uint64_t>(INT32_MAX)) {
             fatal("VarInt range [" + std::to_string(lo) + ", " + std::to_string(hi) +
                   "] too large: binary coefficient " + std::to_string(c) +
-                  " overflows the coefficient type");
+                  " overflows the coefficient type" + advice);
         }
         if (out != nullptr) out[n] = static_cast<coeff_t>(c);
         ++n;

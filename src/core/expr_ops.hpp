@@ -72,8 +72,9 @@ bool expr_has_int_atom(const ExprImpl& e);
 int64_t expr_gcd(const ExprImpl& e);
 
 // Binary coefficients of a range [lo, hi]: powers of two, then one remainder; they sum
-// to hi - lo. Writes them when out is non-null; returns how many there are.
-uint64_t range_coeffs(int64_t lo, int64_t hi, coeff_t* out);
+// to hi - lo. Writes them when out is non-null; returns how many there are. The overflow
+// message ends with `advice` (VarInt construction names the remedy).
+uint64_t range_coeffs(int64_t lo, int64_t hi, coeff_t* out, const char* advice = "");
 
 // ---- terms ----
 

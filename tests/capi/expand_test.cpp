@@ -1,0 +1,376 @@
+// Penalty expansion of declared constraints, and bulk classic range penalties.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <set>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "dalo.h"
+#include "support/expr_util.hpp"
+#include "support/fatal.hpp"
+
+using dalo_test::ExprPtr;
+using dalo_test::str;
+
+namespace {
+
+ExprPtr times(const dalo_expr* e, int64_t k) { return ExprPtr(dalo_expr_clone_mul_int(e, k)); }
+ExprPtr minus(const dalo_expr* e, int64_t k) { return ExprPtr(dalo_expr_clone_sub_int(e, k)); }
+ExprPtr product(const dalo_expr* a, const dalo_expr* b) {
+    return ExprPtr(dalo_expr_mul_expr(a, b));
+}
+ExprPtr expand(const dalo_expr* e) { return ExprPtr(dalo_expr_expand_cons(e)); }
+ExprPtr declared(const dalo_expr* f, int64_t lo, int64_t hi, int64_t weight = 1) {
+    ExprPtr c(dalo_cons_between(f, lo, hi));
+    return weight == 1 ? std::move(c) : times(c.get(), weight);
+}
+
+// (f - s)(f - s - 1) for a one-bit slack s over [0, 1].
+ExprPtr range_form(const dalo_expr* f, dalo_var s) {
+    ExprPtr gap(dalo_expr_clone_sub_var(f, s));
+    return product(gap.get(), minus(gap.get(), 1).get());
+}
+
+// The number N of a slack name "{sN}" or "{sN}[j]".
+uint64_t slack_number(dalo_var v) {
+    const std::string name = dalo_var_str(v);
+    EXPECT_EQ(name.rfind("{s", 0), 0u) << name;
+    return std::stoull(name.substr(2));
+}
+
+// min over the slack bits [first, first + n) of e, with the body variables set to xv.
+int64_t min_over_slack(const dalo_expr* e, std::vector<dalo_var> vars, std::vector<int64_t> vals,
+                       dalo_var first, uint32_t n) {
+    const size_t k = vars.size();
+    for (uint32_t j = 0; j < n; ++j) vars.push_back(first + j);
+    vals.resize(k + n);
+    int64_t best = INT64_MAX;
+    for (uint64_t mask = 0; mask < (uint64_t{1} << n); ++mask) {
+        for (uint32_t j = 0; j < n; ++j) vals[k + j] = (mask >> j) & 1;
+        best =
+            std::min(best, dalo_expr_eval_map(e, vars.data(), vals.data(), vars.size(), nullptr));
+    }
+    return best;
+}
+
+// Least penalty of a body value against [lo, hi]: d^2 for an equality, d(d + 1) for the
+// product forms of a range, d being the distance to the range.
+int64_t least_penalty(int64_t f, int64_t lo, int64_t hi) {
+    if (hi < lo) return 0;
+    const int64_t d = f < lo ? lo - f : f > hi ? f - hi : 0;
+    return lo == hi ? d * d : d * (d + 1);
+}
+
+class ExpandTest : public testing::Test {
+  protected:
+    std::vector<dalo_var> xs;
+    void SetUp() override {
+        const uint64_t four = 4;
+        const dalo_var first = dalo_new_var_array("ex", &four, 1);
+        for (dalo_var j = 0; j < 4; ++j) xs.push_back(first + j);
+    }
+    ExprPtr sum01() { return ExprPtr(dalo_expr_create_add_var_var(xs[0], xs[1])); }
+    // x0 + 2 x1 + 3 x2 - x3, reaching -1 .. 6
+    ExprPtr linear() {
+        ExprPtr f(dalo_expr_create_var(xs[0]));
+        dalo_expr_iadd_raw_term(f.get(), 2, &xs[1], 1);
+        dalo_expr_iadd_raw_term(f.get(), 3, &xs[2], 1);
+        dalo_expr_iadd_raw_term(f.get(), -1, &xs[3], 1);
+        return f;
+    }
+    // 1 + 2 x0 x1 - x0 x2 x3 + 3 ~x1 + x2 x2: a negated literal and a repeated variable
+    ExprPtr nonlinear() {
+        const dalo_var a[2] = {xs[0], xs[1]}, b[3] = {xs[0], xs[2], xs[3]};
+        const dalo_var c = xs[1] | DALO_NEG_BIT, d[2] = {xs[2], xs[2]};
+        ExprPtr f(dalo_expr_create_raw_term(2, a, 2, 1));
+        dalo_expr_iadd_raw_term(f.get(), -1, b, 3);
+        dalo_expr_iadd_raw_term(f.get(), 3, &c, 1);
+        dalo_expr_iadd_raw_term(f.get(), 1, d, 2);
+        return f;
+    }
+    int64_t at(const dalo_expr* e, const std::vector<int64_t>& xv) {
+        return dalo_expr_eval_map(e, xs.data(), xv.data(), xs.size(), nullptr);
+    }
+    static std::vector<int64_t> assignment(uint32_t mask) {
+        return {mask & 1, (mask >> 1) & 1, (mask >> 2) & 1, (mask >> 3) & 1};
+    }
+};
+
+}  // namespace
+
+TEST_F(ExpandTest, ValuesWithoutDeclaredConstraintsAreCopied) {
+    ExprPtr plain = linear();
+    ExprPtr p = expand(plain.get());
+    EXPECT_EQ(str(p.get()), str(plain.get()));
+    EXPECT_EQ(dalo_expr_attr(p.get()), DALO_ATTR_PLAIN);
+
+    ExprPtr vi(dalo_varintelem_create("ev", 0, 5));
+    ExprPtr v = expand(vi.get());
+    EXPECT_EQ(dalo_expr_attr(v.get()), dalo_expr_attr(vi.get()));
+    EXPECT_EQ(str(v.get()), "ev[0] +2*ev[1] +2*ev[2]");
+
+    // Classic values: the penalties are already the polynomial; the bookkeeping goes.
+    ExprPtr body = sum01();
+    ExprPtr pen(dalo_expr_sqr(minus(body.get(), 1).get()));
+    ExprPtr ee(dalo_exprexprelem_create(pen.get(), body.get()));
+    dalo_exprexpr_set_bounds(ee.get(), 1, 1);
+    ExprPtr classic(dalo_expr_clone_add_expr(ee.get(), ee.get()));
+    ASSERT_GE(dalo_expr_attr(classic.get()), 0xC0000000u);
+    ASSERT_EQ(dalo_expr_is_declared(classic.get()), 0);
+    for (const dalo_expr* e : {ee.get(), classic.get()}) {
+        ExprPtr x = expand(e);
+        EXPECT_EQ(dalo_expr_attr(x.get()), DALO_ATTR_PLAIN);
+        EXPECT_EQ(str(x.get()), str(e));
+    }
+}
+
+TEST_F(ExpandTest, PenaltyFormsOfEqualitiesAndRanges) {
+    ExprPtr f = sum01();
+    const uint64_t before = dalo_var_count();
+    // An equality is the weighted square for either sign of the weight.
+    ExprPtr square(dalo_expr_sqr(minus(f.get(), 3).get()));
+    ExprPtr five = expand(declared(f.get(), 3, 3, 5).get());
+    EXPECT_EQ(str(five.get()),
+              "45 +5*ex[0]*ex[0] -30*ex[0] +10*ex[0]*ex[1] +5*ex[1]*ex[1] -30*ex[1]");
+    EXPECT_EQ(str(five.get()), str(times(square.get(), 5).get()));
+    EXPECT_EQ(str(expand(declared(f.get(), 3, 3, -5).get()).get()),
+              str(times(square.get(), -5).get()));
+    EXPECT_EQ(str(expand(declared(f.get(), 3, 3).get()).get()), str(square.get()));
+    // [0, 1] with weight 2: 2 f (f - 1).
+    EXPECT_EQ(str(expand(declared(f.get(), 0, 1, 2).get()).get()),
+              str(times(product(f.get(), minus(f.get(), 1).get()).get(), 2).get()));
+    EXPECT_EQ(dalo_var_count(), before);
+
+    // [0, 5]: one slack array "{sN}" of two bits with coefficients 2, 2.
+    ExprPtr w = expand(declared(f.get(), 0, 5).get());
+    ASSERT_EQ(dalo_var_count(), before + 2);
+    const dalo_var s0 = static_cast<dalo_var>(before), s1 = s0 + 1;
+    const uint64_t n = slack_number(s0);
+    EXPECT_EQ(dalo_var_str(s0), "{s" + std::to_string(n) + "}[0]");
+    EXPECT_EQ(dalo_var_str(s1), "{s" + std::to_string(n) + "}[1]");
+    ExprPtr slack(dalo_expr_create_raw_term(2, &s0, 1, 0));
+    dalo_expr_iadd_raw_term(slack.get(), 2, &s1, 1);
+    ExprPtr gap(dalo_expr_clone_sub_expr(f.get(), slack.get()));
+    EXPECT_EQ(str(w.get()), str(product(gap.get(), minus(gap.get(), 1).get()).get()));
+    // [0, 2]: a single slack bit, named with the next number.
+    ExprPtr narrow = expand(declared(f.get(), 0, 2).get());
+    EXPECT_EQ(dalo_var_str(s0 + 2), "{s" + std::to_string(n + 1) + "}");
+    EXPECT_EQ(str(narrow.get()), str(range_form(f.get(), s0 + 2).get()));
+
+    // hi < lo: no penalty at all, only the objective.
+    ExprPtr objective = linear();
+    dalo_expr_iadd_expr(objective.get(), declared(f.get(), 5, 3, 4).get());
+    EXPECT_EQ(str(expand(objective.get()).get()), str(linear().get()));
+    EXPECT_EQ(dalo_var_count(), before + 3);
+}
+
+TEST_F(ExpandTest, SumsExpandInItemOrderThenTheFreeFormPenalty) {
+    ExprPtr a(dalo_expr_create_var(xs[0])), b = sum01();
+    ExprPtr g = linear();
+    ExprPtr p(dalo_expr_sqr(ExprPtr(dalo_expr_create_add_var_var(xs[2], xs[3])).get()));
+    ExprPtr obj(dalo_expr_clone(g.get()));
+    dalo_expr_iadd_expr(obj.get(), declared(b.get(), 0, 2).get());
+    dalo_expr_iadd_expr(obj.get(), ExprPtr(dalo_cons_mark(p.get())).get());
+    dalo_expr_iadd_expr(obj.get(), declared(a.get(), 0, 2).get());
+    const uint64_t before = dalo_var_count();
+    ExprPtr e = expand(obj.get());
+    ASSERT_EQ(dalo_var_count(), before + 2);
+    const dalo_var s_b = static_cast<dalo_var>(before), s_a = s_b + 1;
+    EXPECT_EQ(slack_number(s_a), slack_number(s_b) + 1);
+    ExprPtr expected(dalo_expr_clone(g.get()));
+    dalo_expr_iadd_expr(expected.get(), range_form(b.get(), s_b).get());
+    dalo_expr_iadd_expr(expected.get(), range_form(a.get(), s_a).get());
+    dalo_expr_iadd_expr(expected.get(), p.get());
+    EXPECT_EQ(str(e.get()), str(expected.get()));
+    EXPECT_EQ(dalo_expr_attr(e.get()), DALO_ATTR_PLAIN);
+}
+
+TEST_F(ExpandTest, MinimumOverSlacksIsTheWeightedDistancePenalty) {
+    struct Case {
+        std::vector<std::pair<int64_t, int64_t>> intervals;  // one: a range; more: a set
+        int64_t weight;
+    };
+    const Case cases[] = {
+        {{{2, 2}}, 1},          {{{2, 2}}, -2},        {{{0, 1}}, 1}, {{{1, 4}}, 3},
+        {{{2, 6}}, 1},          {{{-1, 6}}, 2},        {{{5, 3}}, 2}, {{{0, 0}, {4, 6}}, 1},
+        {{{3, 3}, {3, 3}}, -1}, {{{1, 1}, {3, 3}}, 2},  // the hull: 2 costs nothing
+    };
+    ExprPtr bodies[2] = {linear(), nonlinear()};
+    for (const ExprPtr& f : bodies) {
+        for (const Case& k : cases) {
+            std::vector<int64_t> los, his;
+            for (auto [a, b] : k.intervals) {
+                los.push_back(a);
+                his.push_back(b);
+            }
+            ExprPtr c(k.intervals.size() == 1
+                          ? dalo_cons_between(f.get(), los[0], his[0])
+                          : dalo_cons_equal(f.get(), los.data(), his.data(), los.size()));
+            if (k.weight != 1) c = times(c.get(), k.weight);
+            const int64_t lo = *std::min_element(los.begin(), los.end());
+            const int64_t hi = *std::max_element(his.begin(), his.end());
+            const uint64_t before = dalo_var_count();
+            ExprPtr e = expand(c.get());
+            const uint32_t slacks = static_cast<uint32_t>(dalo_var_count() - before);
+            ASSERT_LE(slacks, 3u);
+            for (uint32_t mask = 0; mask < 16; ++mask) {
+                const std::vector<int64_t> xv = assignment(mask);
+                const int64_t fv = at(f.get(), xv);
+                const int64_t m = min_over_slack(e.get(), xs, xv, dalo_var(before), slacks);
+                EXPECT_EQ(m, k.weight * least_penalty(fv, lo, hi))
+                    << str(f.get()) << " in [" << lo << ", " << hi << "] weight " << k.weight
+                    << " value " << fv;
+                if (k.weight > 0 && lo <= hi) {
+                    EXPECT_EQ(m == 0, lo <= fv && fv <= hi);
+                }
+            }
+        }
+    }
+}
+
+TEST_F(ExpandTest, SumsExpandItemByItemPlusObjectiveAndPenalty) {
+    ExprPtr f1 = linear(), f2 = nonlinear();
+    ExprPtr g(dalo_expr_create_add_var_int(xs[3], 5));
+    dalo_expr_iadd_raw_term(g.get(), -2, &xs[0], 1);
+    ExprPtr p(dalo_expr_sqr(ExprPtr(dalo_expr_clone_sub_var(f1.get(), xs[2])).get()));
+    ExprPtr obj(dalo_expr_clone(g.get()));
+    dalo_expr_iadd_expr(obj.get(), declared(f1.get(), 1, 4, 2).get());
+    const int64_t lo[2] = {0, 5}, hi[2] = {2, 6};
+    dalo_expr_iadd_expr(obj.get(), ExprPtr(dalo_cons_equal(f2.get(), lo, hi, 2)).get());
+    dalo_expr_iadd_expr(obj.get(), declared(f1.get(), 3, 3).get());
+    dalo_expr_iadd_expr(obj.get(), ExprPtr(dalo_cons_mark(p.get())).get());
+    ASSERT_EQ(dalo_cons_item_count(obj.get()), 4u);
+    const uint64_t before = dalo_var_count();
+    ExprPtr e = expand(obj.get());
+    const uint32_t slacks = static_cast<uint32_t>(dalo_var_count() - before);
+    ASSERT_EQ(slacks, 3u);  // [1, 4]: one bit; the hull [0, 6]: two; the equality: none
+    for (uint32_t mask = 0; mask < 16; ++mask) {
+        const std::vector<int64_t> xv = assignment(mask);
+        const int64_t want = at(g.get(), xv) + 2 * least_penalty(at(f1.get(), xv), 1, 4) +
+                             least_penalty(at(f2.get(), xv), 0, 6) +
+                             least_penalty(at(f1.get(), xv), 3, 3) + at(p.get(), xv);
+        EXPECT_EQ(min_over_slack(e.get(), xs, xv, dalo_var(before), slacks), want);
+    }
+}
+
+using ExpandDeathTest = ExpandTest;
+
+TEST_F(ExpandDeathTest, UnusableItemsAreFatal) {
+    const char* kNegative =
+        "expand_cons: a one-sided/range constraint carries a NEGATIVE weight; its slack-based "
+        "penalty form is only valid for positive weights. Keep the expression in cons() form "
+        "and use a bundled solver.";
+    const char* kShape =
+        "expand_cons: dalo::abs/relu terms have no classic penalty form (|f|^k is not a "
+        "polynomial)";
+    ExprPtr f = sum01();
+    EXPECT_FATAL(expand(declared(f.get(), 0, 3, -1).get()), kNegative);
+    EXPECT_FATAL(expand(declared(f.get(), 4, 3, -2).get()), kNegative);  // empty, still a range
+    // The shape check comes before the weight check.
+    EXPECT_FATAL(expand(times(ExprPtr(dalo_abs_term(f.get(), 1)).get(), -1).get()), kShape);
+    EXPECT_FATAL(expand(ExprPtr(dalo_relu_term(f.get(), 2)).get()), kShape);
+    // relu(x0 - x1) has the range bounds [-1, 0]: under a negative weight the shape still
+    // decides the message.
+    ExprPtr diff(dalo_expr_clone_sub_var(ExprPtr(dalo_expr_create_var(xs[0])).get(), xs[1]));
+    ExprPtr relu(dalo_relu_term(diff.get(), 1));
+    dalo_expr* body = nullptr;
+    int64_t w = 0, lo = 0, hi = 0;
+    ASSERT_EQ(dalo_cons_item_info(relu.get(), 0, &body, &w, &lo, &hi), 1);
+    dalo_expr_destroy(body);
+    ASSERT_EQ(lo, -1);
+    EXPECT_FATAL(expand(times(relu.get(), -3).get()), kShape);
+    // Items are taken in order: a good range before a bad one has made its slack, the bad
+    // one stops the expansion.
+    ExprPtr both = declared(f.get(), 0, 2);
+    dalo_expr_iadd_expr(both.get(), declared(f.get(), 1, 1).get());
+    dalo_expr_iadd_expr(both.get(), relu.get());
+    dalo_expr_iadd_expr(both.get(), declared(f.get(), 0, 3, -1).get());
+    EXPECT_FATAL(expand(both.get()), kShape);
+    // A classic record without bounds, declared through cons_mark.
+    ExprPtr ee(dalo_exprexprelem_create(f.get(), f.get()));
+    EXPECT_FATAL(expand(ExprPtr(dalo_cons_mark(ee.get())).get()),
+                 "expand_cons: constraint carries no bounds");
+}
+
+TEST_F(ExpandTest, ConcurrentExpansionsGetDistinctSlacks) {
+    constexpr int kThreads = 4, kEach = 25;
+    ExprPtr c = declared(sum01().get(), 0, 2);  // one slack bit per expansion
+    const uint64_t before = dalo_var_count();
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&c] {
+            for (int k = 0; k < kEach; ++k) dalo_expr_destroy(dalo_expr_expand_cons(c.get()));
+        });
+    }
+    for (std::thread& th : threads) th.join();
+    ASSERT_EQ(dalo_var_count(), before + kThreads * kEach);
+    std::set<std::string> names;
+    for (uint64_t v = before; v < dalo_var_count(); ++v) names.insert(dalo_var_str(dalo_var(v)));
+    EXPECT_EQ(names.size(), static_cast<size_t>(kThreads * kEach));
+}
+
+// The 24-byte term record of the interface.
+struct TermRecord {
+    int32_t coeff;
+    uint32_t unused;
+    dalo_var slot0, slot1;
+    const dalo_var* tail;
+};
+static_assert(sizeof(TermRecord) == 24);
+
+TEST_F(ExpandTest, ArrayBetweenBuildsOnePenaltyPerItem) {
+    // Kind 0: expression handles, each copied; a VarInt's word does not travel.
+    ExprPtr vi(dalo_varintelem_create("eb", 0, 3));
+    ExprPtr f = sum01();
+    const dalo_expr* exprs[2] = {f.get(), vi.get()};
+    dalo_expr* out[3] = {nullptr, nullptr, nullptr};
+    dalo_array_between(exprs, 0, 2, 3, out, 2);
+    EXPECT_EQ(out[2], nullptr);
+    for (int i = 0; i < 2; ++i) {
+        ExprPtr got(out[i]);
+        EXPECT_EQ(dalo_expr_attr(got.get()), DALO_ATTR_PLAIN);
+        EXPECT_EQ(str(got.get()),
+                  str(product(minus(exprs[i], 2).get(), minus(exprs[i], 3).get()).get()));
+    }
+
+    // Kind 1: variables, each 1*x; a wide range gives each its own slack, in order.
+    const uint64_t before = dalo_var_count();
+    dalo_array_between(xs.data(), 1, 0, 5, out, 3);
+    ASSERT_EQ(dalo_var_count(), before + 6);
+    const dalo_var s = dalo_var(before);
+    for (int i = 0; i < 3; ++i) {
+        ExprPtr got(out[i]);
+        EXPECT_EQ(slack_number(s + 2 * i), slack_number(s) + i);
+        for (int64_t x = 0; x <= 1; ++x)
+            EXPECT_EQ(min_over_slack(got.get(), {xs[i]}, {x}, s + 2 * i, 2), 0);
+    }
+
+    // Kind 2: term records of degree 1 to 3.
+    const dalo_var tail[2] = {xs[2], DALO_NO_VAR};
+    const TermRecord terms[3] = {{3, 0, xs[0], DALO_NO_VAR, nullptr},
+                                 {-2, 0, xs[0], xs[1], nullptr},
+                                 {5, 0, xs[0], xs[1], tail}};
+    dalo_array_between(terms, 2, 1, 1, out, 3);
+    const int64_t coeffs[3] = {3, -2, 5};
+    for (int i = 0; i < 3; ++i) {
+        ExprPtr got(out[i]);
+        ExprPtr term(dalo_expr_create_raw_term(coeffs[i], xs.data(), i + 1, 0));
+        EXPECT_EQ(str(got.get()), str(ExprPtr(dalo_expr_sqr(minus(term.get(), 1).get())).get()));
+        if (i == 0) {
+            EXPECT_EQ(str(got.get()), "1 +9*ex[0]*ex[0] -6*ex[0]");
+        }
+    }
+
+    // Nothing to do for n = 0, whatever the kind.
+    dalo_array_between(nullptr, 9, 0, 1, nullptr, 0);
+}
+
+TEST_F(ExpandDeathTest, ArrayBetweenRefusesAnUnknownKind) {
+    dalo_expr* out[1] = {nullptr};
+    EXPECT_FATAL(dalo_array_between(xs.data(), 3, 0, 1, out, 1),
+                 "dalo_array_between: unknown item kind 3");
+}

@@ -1,0 +1,371 @@
+// Bit-encoded integers: the encoding, the registry readers, uniform arrays, one-hot decoding.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "dalo.h"
+#include "support/expr_util.hpp"
+#include "support/fatal.hpp"
+
+using dalo_test::ExprPtr;
+using dalo_test::str;
+
+namespace {
+
+struct ArrayDeleter {
+    void operator()(dalo_array_expr* a) const { dalo_array_expr_destroy(a); }
+};
+using ArrayPtr = std::unique_ptr<dalo_array_expr, ArrayDeleter>;
+
+bool is_varint(const dalo_expr* e) { return dalo_expr_attr(e) <= 0x7FFFFFFFu; }
+
+std::vector<int64_t> coeffs_of(const dalo_expr* e) {
+    std::vector<int64_t> out;
+    for (uint64_t j = 0; j < dalo_varintelem_var_count(e); ++j)
+        out.push_back(dalo_varintelem_coeff(e, j, nullptr));
+    return out;
+}
+
+std::string overflow(const std::string& lo, const std::string& hi) {
+    return "VarInt range [" + lo + ", " + hi +
+           "] too large: binary coefficient 2147483648 overflows the coefficient type; use a "
+           "wider INTEGER_TYPE variant";
+}
+
+}  // namespace
+
+TEST(VarInt, EncodingNamesAndPolynomial) {
+    const uint64_t before = dalo_var_count();
+    ExprPtr a(dalo_varintelem_create("vi_a", 0, 10));
+    EXPECT_TRUE(is_varint(a.get()));
+    EXPECT_EQ(coeffs_of(a.get()), (std::vector<int64_t>{1, 2, 4, 3}));
+    EXPECT_EQ(dalo_var_count(), before + 4);
+    for (uint64_t j = 0; j < 4; ++j) EXPECT_EQ(dalo_varintelem_var(a.get(), j), before + j);
+    EXPECT_EQ(str(a.get()), "vi_a[0] +2*vi_a[1] +4*vi_a[2] +3*vi_a[3]");
+    int64_t lo = -1, hi = -1;
+    int32_t c = 0;
+    EXPECT_EQ(dalo_varintelem_min(a.get(), &lo), 0);
+    EXPECT_EQ(dalo_varintelem_max(a.get(), &hi), 10);
+    EXPECT_EQ(dalo_varintelem_coeff(a.get(), 3, &c), 3);
+    EXPECT_EQ((std::vector<int64_t>{lo, hi, c}), (std::vector<int64_t>{0, 10, 3}));
+
+    ExprPtr b(dalo_varintelem_create("vi_b", -4, -1));
+    EXPECT_EQ(str(b.get()), "-4 +vi_b[0] +2*vi_b[1]");
+    // One coefficient: a single variable carrying exactly the name.
+    ExprPtr one(dalo_varintelem_create("vi_one", 5, 6));
+    EXPECT_STREQ(dalo_var_str(dalo_varintelem_var(one.get(), 0)), "vi_one");
+    EXPECT_EQ(str(one.get()), "5 +vi_one");
+    // A null name draws one automatic name for the bits.
+    ExprPtr unnamed(dalo_varintelem_create(nullptr, 0, 3));
+    const std::string first = dalo_var_str(dalo_varintelem_var(unnamed.get(), 0));
+    EXPECT_EQ(first.front(), '{');
+    EXPECT_EQ(dalo_var_str(dalo_varintelem_var(unnamed.get(), 1)),
+              first.substr(0, first.size() - 3) + "[1]");
+
+    // No bits: the constant lo, and the record keeps the range as given.
+    const uint64_t no_bits = dalo_var_count();
+    ExprPtr fixed(dalo_varintelem_create("vi_fixed", 3, 3));
+    ExprPtr back(dalo_varintelem_create("vi_back", 5, 2));
+    EXPECT_EQ(dalo_var_count(), no_bits);
+    EXPECT_EQ(str(fixed.get()), "3");
+    EXPECT_EQ(str(back.get()), "5");
+    EXPECT_EQ(dalo_varintelem_var_count(fixed.get()), 0u);
+    EXPECT_EQ(dalo_varintelem_var_count(back.get()), 0u);
+    EXPECT_EQ(dalo_varintelem_min(back.get(), nullptr), 5);
+    EXPECT_EQ(dalo_varintelem_max(back.get(), nullptr), 2);
+    EXPECT_NE(dalo_expr_attr(fixed.get()), dalo_expr_attr(back.get()));
+}
+
+TEST(VarInt, CoefficientsAreTheRangeCoefficients) {
+    std::vector<std::pair<int64_t, int64_t>> ranges = {
+        {0, 2147483647}, {1, 4294967295}, {-9000000000, -9000000000 + 4294967294}};
+    for (int64_t r = 1; r <= 130; ++r) ranges.emplace_back(-17, -17 + r);
+    for (auto [lo, hi] : ranges) {
+        ExprPtr v(dalo_varintelem_create("vi_sum", lo, hi));
+        std::vector<int32_t> want(dalo_comp_coeffs_count(lo, hi));
+        dalo_comp_coeffs(lo, hi, want.data());
+        EXPECT_EQ(coeffs_of(v.get()), std::vector<int64_t>(want.begin(), want.end()));
+        int64_t total = 0;
+        for (int64_t c : coeffs_of(v.get())) total += c;
+        EXPECT_EQ(total, hi - lo);
+    }
+    // The widest range that fits ends on the largest coefficient.
+    ExprPtr widest(dalo_varintelem_create("vi_wide", 0, 4294967294));
+    EXPECT_EQ(dalo_varintelem_coeff(widest.get(), 31, nullptr), 2147483647);
+}
+
+TEST(VarIntDeathTest, CoefficientOverflowNamesTheRangeAndTheCoefficient) {
+    EXPECT_FATAL(dalo_varintelem_create("vi_big", 0, 4294967295), overflow("0", "4294967295"));
+    EXPECT_FATAL(dalo_varintelem_create("vi_big", INT64_MIN, INT64_MAX),
+                 overflow("-9223372036854775808", "9223372036854775807"));
+    const uint64_t shape[1] = {2};
+    EXPECT_FATAL(dalo_array_varint_create_uniform("vi_big", shape, 1, -1, 4294967294),
+                 overflow("-1", "4294967294"));
+}
+
+TEST(VarInt, DecomposeThenEvaluateGivesTheValue) {
+    ExprPtr ten(dalo_varintelem_create("vi_dec", 0, 10));
+    std::vector<dalo_var> vars(4);
+    std::vector<uint64_t> bits(4, 7);
+    // 9 = 3 + 4 + 2: bits 3, 2 and 1 set, bit 0 clear.
+    EXPECT_EQ(dalo_varintelem_decompose(ten.get(), 9, vars.data(), bits.data()), 4u);
+    EXPECT_EQ(bits, (std::vector<uint64_t>{0, 1, 1, 1}));
+    EXPECT_EQ(vars[3], dalo_varintelem_var(ten.get(), 3));
+    // Values out of range are not checked: the greedy pass saturates.
+    dalo_varintelem_decompose(ten.get(), 12, nullptr, bits.data());
+    EXPECT_EQ(bits, (std::vector<uint64_t>{1, 1, 1, 1}));
+    dalo_varintelem_decompose(ten.get(), -1, nullptr, bits.data());
+    EXPECT_EQ(bits, (std::vector<uint64_t>{0, 0, 0, 0}));
+
+    // Widths 0, 1, 2, 2^k - 1, 2^k, 2^k + 1 and others, every value of the range.
+    const std::pair<int64_t, int64_t> ranges[] = {
+        {5, 5}, {0, 1},  {0, 2},      {-7, 20},    {100, 164}, {-3, -1},  {0, 1000}, {0, 7},
+        {0, 8}, {-9, 0}, {-100, 155}, {-100, 156}, {40, 297},  {0, 1023}, {0, 1024}, {1, 1026}};
+    for (auto [lo, hi] : ranges) {
+        ExprPtr v(dalo_varintelem_create("vi_round", lo, hi));
+        const uint64_t n = dalo_varintelem_var_count(v.get());
+        std::vector<dalo_var> ids(n);
+        std::vector<uint64_t> b(n);
+        for (int64_t value = lo; value <= hi; ++value) {
+            ASSERT_EQ(dalo_varintelem_decompose(v.get(), value, ids.data(), b.data()), n);
+            std::vector<int64_t> vals(b.begin(), b.end());
+            for (int64_t x : vals) ASSERT_LE(static_cast<uint64_t>(x), 1u);
+            EXPECT_EQ(dalo_expr_eval_map(v.get(), ids.data(), vals.data(), n, nullptr), value);
+        }
+    }
+}
+
+// Wide ranges: the values at both ends, next to every power of two, and in between.
+TEST(VarInt, DecomposeRoundTripsOnWideRanges) {
+    const std::pair<int64_t, int64_t> ranges[] = {{0, 4294967294},
+                                                  {-9000000000, -9000000000 + 4294967294},
+                                                  {INT64_MAX - 3000000000, INT64_MAX},
+                                                  {INT64_MIN, INT64_MIN + 2147483648},
+                                                  {-1, 65535}};
+    for (auto [lo, hi] : ranges) {
+        ExprPtr v(dalo_varintelem_create("vi_wide_rt", lo, hi));
+        const uint64_t n = dalo_varintelem_var_count(v.get());
+        std::vector<dalo_var> ids(n);
+        std::vector<uint64_t> b(n);
+        const uint64_t width = static_cast<uint64_t>(hi) - static_cast<uint64_t>(lo);
+        std::vector<uint64_t> offsets = {0, width, width / 3, width - 1};
+        for (unsigned k = 0; k < 64 && (uint64_t{1} << k) <= width; ++k) {
+            for (int64_t d = -1; d <= 1; ++d) {
+                const uint64_t o = (uint64_t{1} << k) + static_cast<uint64_t>(d);
+                if (o <= width) offsets.push_back(o);
+            }
+        }
+        for (uint64_t o : offsets) {
+            const int64_t value = static_cast<int64_t>(static_cast<uint64_t>(lo) + o);
+            ASSERT_EQ(dalo_varintelem_decompose(v.get(), value, ids.data(), b.data()), n);
+            std::vector<int64_t> vals(b.begin(), b.end());
+            EXPECT_EQ(dalo_expr_eval_map(v.get(), ids.data(), vals.data(), n, nullptr), value)
+                << "[" << lo << ", " << hi << "] offset " << o;
+        }
+    }
+}
+
+TEST(VarInt, CreateWithVarsTakesTheBitsAsGiven) {
+    const dalo_var x = dalo_new_var("wx"), y = dalo_new_var("wy");
+    const int32_t coeffs[2] = {3, -2};
+    const dalo_var vars[2] = {x, y | DALO_NEG_BIT};
+    const uint64_t before = dalo_var_count();
+    ExprPtr v(dalo_varintelem_create_with_vars("vi_given", 1, 9, coeffs, vars, 2));
+    EXPECT_EQ(dalo_var_count(), before);
+    EXPECT_EQ(str(v.get()), "1 +3*wx -2*~wy");
+    EXPECT_EQ(coeffs_of(v.get()), (std::vector<int64_t>{3, -2}));
+    EXPECT_EQ(dalo_varintelem_var(v.get(), 1), y | DALO_NEG_BIT);
+    EXPECT_EQ(dalo_varintelem_max(v.get(), nullptr), 9);
+    // Greedy over the given coefficients: r = 3; -2 <= 3 leaves 5; 3 <= 5 leaves 2.
+    uint64_t bits[2];
+    EXPECT_EQ(dalo_varintelem_decompose(v.get(), 4, nullptr, bits), 2u);
+    EXPECT_EQ(bits[0], 1u);
+    EXPECT_EQ(bits[1], 1u);
+    ExprPtr none(dalo_varintelem_create_with_vars("vi_none", -6, 0, nullptr, nullptr, 0));
+    EXPECT_EQ(str(none.get()), "-6");
+    EXPECT_TRUE(is_varint(none.get()));
+}
+
+TEST(VarInt, UniformArrayLayout) {
+    const uint64_t before = dalo_var_count();
+    const uint64_t shape[2] = {2, 3};
+    ArrayPtr a(dalo_array_varint_create_uniform("vu", shape, 2, 0, 10));
+    ASSERT_EQ(dalo_array_expr_size(a.get()), 6u);
+    EXPECT_EQ(dalo_var_count(), before + 24);
+    std::set<uint32_t> words;
+    for (uint64_t i = 0; i < 6; ++i) {
+        const dalo_expr* e = dalo_array_expr_ref(a.get(), i);
+        words.insert(dalo_expr_attr(e));
+        EXPECT_EQ(coeffs_of(e), (std::vector<int64_t>{1, 2, 4, 3}));
+        for (uint64_t j = 0; j < 4; ++j) EXPECT_EQ(dalo_varintelem_var(e, j), before + i * 4 + j);
+        EXPECT_EQ(dalo_varintelem_max(e, nullptr), 10);
+    }
+    EXPECT_EQ(words.size(), 6u);
+    EXPECT_LE(*words.rbegin(), 0x7FFFFFFFu);
+    // Element 4 sits at (1, 1) and owns base + 16 ... base + 19 of one (2, 3, 4) array.
+    const dalo_expr* e4 = dalo_array_expr_ref(a.get(), 4);
+    EXPECT_EQ(str(e4), "vu[1][1][0] +2*vu[1][1][1] +4*vu[1][1][2] +3*vu[1][1][3]");
+    EXPECT_STREQ(dalo_var_str(static_cast<dalo_var>(before + 19)), "vu[1][1][3]");
+    ExprPtr plain(dalo_array_varint_get_expr(a.get(), 4));
+    EXPECT_EQ(dalo_expr_attr(plain.get()), DALO_ATTR_PLAIN);
+    EXPECT_EQ(str(plain.get()), str(e4));
+
+    // One bit per element still forms one array, of shape (3, 1); no axis gives shape (B).
+    const uint64_t three[1] = {3};
+    ArrayPtr bits(dalo_array_varint_create_uniform("vb", three, 1, 4, 5));
+    EXPECT_EQ(str(dalo_array_expr_ref(bits.get(), 2)), "4 +vb[2][0]");
+    ArrayPtr scalar(dalo_array_varint_create_uniform("vs", nullptr, 0, -1, 2));
+    ASSERT_EQ(dalo_array_expr_size(scalar.get()), 1u);
+    EXPECT_EQ(str(dalo_array_expr_ref(scalar.get(), 0)), "-1 +vs[0] +2*vs[1]");
+
+    // No bits, or no elements: no variables at all.
+    const uint64_t n0 = dalo_var_count();
+    ArrayPtr fixed(dalo_array_varint_create_uniform("vf", three, 1, 7, 7));
+    const uint64_t empty_shape[2] = {2, 0};
+    ArrayPtr empty(dalo_array_varint_create_uniform("ve", empty_shape, 2, 0, 10));
+    EXPECT_EQ(dalo_var_count(), n0);
+    EXPECT_EQ(dalo_array_expr_size(empty.get()), 0u);
+    const dalo_expr* f2 = dalo_array_expr_ref(fixed.get(), 2);
+    EXPECT_TRUE(is_varint(f2));
+    EXPECT_EQ(str(f2), "7");
+}
+
+TEST(VarIntParallel, LargeUniformArrayLayoutIsTheSameOnAnyThreadCount) {
+    const uint64_t shape[2] = {100, 120};
+    const uint64_t before = dalo_var_count();
+    ArrayPtr a(dalo_array_varint_create_uniform("vp", shape, 2, -2, 3));
+    ASSERT_EQ(dalo_array_expr_size(a.get()), 12000u);
+    const uint32_t w0 = dalo_expr_attr(dalo_array_expr_ref(a.get(), 0));
+    for (uint64_t i = 0; i < 12000; ++i) {
+        const dalo_expr* e = dalo_array_expr_ref(a.get(), i);
+        ASSERT_EQ(dalo_expr_attr(e), w0 + i);
+        ASSERT_EQ(dalo_expr_constant(e, nullptr), -2);
+        ASSERT_EQ(dalo_expr_term_count(e), 3u);
+        for (uint64_t j = 0; j < 3; ++j) {
+            ASSERT_EQ(dalo_varintelem_var(e, j), before + i * 3 + j);
+            ASSERT_EQ(dalo_term_var_at(dalo_expr_term_at(e, j), 0), before + i * 3 + j);
+        }
+    }
+}
+
+TEST(VarIntParallel, OneHotDecodingOfManyRowsMatchesADirectScan) {
+    constexpr uint64_t kRows = 12000, kLen = 5;
+    std::vector<int32_t> values(kRows * kLen);
+    uint32_t seed = 12345;
+    for (int32_t& v : values) {
+        seed = seed * 1103515245u + 12345u;
+        v = (seed >> 16) % 7 < 5 ? 0 : ((seed >> 20) % 3 == 0 ? 2 : 1);
+    }
+    const uint64_t shape[2] = {kRows, kLen};
+    std::vector<int32_t> out(kRows, 99);
+    dalo_onehot_to_int(values.data(), shape, 2, out.data());
+    uint64_t decoded = 0;
+    for (uint64_t r = 0; r < kRows; ++r) {
+        int32_t ones = 0, other = 0, at = -1;
+        for (uint64_t j = 0; j < kLen; ++j) {
+            const int32_t v = values[r * kLen + j];
+            if (v == 1) {
+                ++ones;
+                at = static_cast<int32_t>(j);
+            } else if (v != 0) {
+                ++other;
+            }
+        }
+        const int32_t want = ones == 1 && other == 0 ? at : -1;
+        ASSERT_EQ(out[r], want) << "row " << r;
+        decoded += want >= 0;
+    }
+    EXPECT_GT(decoded, kRows / 10);
+}
+
+TEST(VarIntDeathTest, ReadersRefuseValuesThatAreNotVarInts) {
+    const char* kNot =
+        "VarInt accessor called on a value that is not a VarInt (plain Expr or ExprExpr).";
+    ExprPtr plain(dalo_expr_create_var(dalo_new_var("rx")));
+    ExprPtr ee(dalo_exprexprelem_create(plain.get(), plain.get()));
+    ExprPtr declared(dalo_cons_between(plain.get(), 0, 1));
+    ExprPtr vi(dalo_varintelem_create("rv", 0, 10));
+    ExprPtr moved(dalo_expr_clone_add_int(vi.get(), 1));  // arithmetic drops the link
+    EXPECT_FATAL(dalo_varintelem_min(plain.get(), nullptr), kNot);
+    EXPECT_FATAL(dalo_varintelem_max(ee.get(), nullptr), kNot);
+    EXPECT_FATAL(dalo_varintelem_var_count(declared.get()), kNot);
+    EXPECT_FATAL(dalo_varintelem_var(moved.get(), 0), kNot);
+    EXPECT_FATAL(dalo_varintelem_coeff(plain.get(), 0, nullptr), kNot);
+    EXPECT_FATAL(dalo_varintelem_decompose(moved.get(), 3, nullptr, nullptr), kNot);
+    EXPECT_FATAL(dalo_varintelem_var(vi.get(), 4),
+                 "dalo_varintelem_var: index 4 out of range (4 bits)");
+    EXPECT_FATAL(dalo_varintelem_coeff(vi.get(), 7, nullptr),
+                 "dalo_varintelem_coeff: index 7 out of range (4 bits)");
+    const uint64_t two[1] = {2};
+    ArrayPtr a(dalo_array_varint_create_uniform("rvu", two, 1, 0, 3));
+    EXPECT_FATAL(dalo_array_varint_get_expr(a.get(), 2),
+                 "dalo_array_varint_get_expr: index 2 out of range (size 2)");
+}
+
+TEST(VarInt, ReplaceAndCloneKeepTheLink) {
+    ExprPtr vi(dalo_varintelem_create("kv", 2, 5));
+    const uint32_t word = dalo_expr_attr(vi.get());
+    ExprPtr clone(dalo_varintelem_clone(vi.get()));
+    EXPECT_EQ(dalo_expr_attr(clone.get()), word);
+    ExprPtr source(dalo_expr_create_add_var_var(dalo_new_var("kx"), dalo_new_var("ky")));
+    dalo_varintelem_replace_expr(vi.get(), source.get());
+    dalo_varintelem_replace_expr(vi.get(), vi.get());
+    EXPECT_EQ(str(vi.get()), "kx +ky");
+    EXPECT_EQ(dalo_expr_attr(vi.get()), word);
+    EXPECT_EQ(dalo_varintelem_max(vi.get(), nullptr), 5);
+    dalo_varintelem_destroy(nullptr);
+}
+
+TEST(VarInt, OneHotRowsDecode) {
+    auto decode = [](std::vector<int32_t> values, std::vector<uint64_t> shape, size_t rows) {
+        std::vector<int32_t> out(rows + 1, 99);  // the extra slot must stay untouched
+        dalo_onehot_to_int(values.data(), shape.data(), shape.size(), out.data());
+        EXPECT_EQ(out.back(), 99);
+        out.pop_back();
+        return out;
+    };
+    using V = std::vector<int32_t>;
+    EXPECT_EQ(decode({0, 1, 0}, {3}, 1), V{1});
+    EXPECT_EQ(decode({1, 1, 0}, {3}, 1), V{-1});
+    EXPECT_EQ(decode({0, 0, 0}, {3}, 1), V{-1});
+    EXPECT_EQ(decode({0, 0, 1, 0, 1, 0, 1, 1}, {2, 2, 2}, 4), (V{-1, 0, 0, -1}));
+    // The sum decides, then the last 1: (2, -1, 0) has no 1; (1, 1, -1) ends on index 1;
+    // the 32-bit sum of (1, 2^31 - 1, 2^31 - 1, 2) wraps to 1.
+    EXPECT_EQ(decode({2, -1, 0, 1, 1, -1}, {2, 3}, 2), (V{-1, 1}));
+    EXPECT_EQ(decode({1, INT32_MAX, INT32_MAX, 2}, {4}, 1), V{0});
+    // An empty one-hot axis gives -1 per row; no axis or an empty leading axis writes nothing.
+    EXPECT_EQ(decode({}, {2, 0}, 2), (V{-1, -1}));
+    EXPECT_EQ(decode({1}, {}, 0), V{});
+    EXPECT_EQ(decode({}, {0, 3}, 0), V{});
+}
+
+TEST(VarInt, ConcurrentCreationGivesDistinctRecords) {
+    constexpr int kThreads = 4, kEach = 40;
+    std::vector<std::vector<dalo_expr*>> made(kThreads);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([t, &made] {
+            for (int k = 0; k < kEach; ++k)
+                made[t].push_back(dalo_varintelem_create("vc", -t, k + 1));
+        });
+    }
+    for (std::thread& th : threads) th.join();
+    std::set<uint32_t> words;
+    std::set<dalo_var> bits;
+    for (int t = 0; t < kThreads; ++t) {
+        for (int k = 0; k < kEach; ++k) {
+            dalo_expr* e = made[t][k];
+            words.insert(dalo_expr_attr(e));
+            EXPECT_EQ(dalo_varintelem_min(e, nullptr), -t);
+            EXPECT_EQ(dalo_varintelem_max(e, nullptr), k + 1);
+            for (uint64_t j = 0; j < dalo_varintelem_var_count(e); ++j)
+                EXPECT_TRUE(bits.insert(dalo_varintelem_var(e, j)).second);
+            dalo_varintelem_destroy(e);
+        }
+    }
+    EXPECT_EQ(words.size(), static_cast<size_t>(kThreads * kEach));
+}
