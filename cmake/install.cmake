@@ -2,17 +2,17 @@
 # package (find_package(dalo) gives the target dalo::dalo) and a pkg-config file in place.
 include(CMakePackageConfigHelpers)
 
-install(TARGETS dalo EXPORT daloTargets LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
+install(TARGETS dalo EXPORT daloTargets LIBRARY DESTINATION lib)
 foreach(plugin brisksolver_plugin sweep_plugin kelp_plugin)
   if(TARGET ${plugin})
-    install(TARGETS ${plugin} LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
+    install(TARGETS ${plugin} LIBRARY DESTINATION lib)
   endif()
 endforeach()
 install(FILES ${CMAKE_SOURCE_DIR}/include/dalo.h ${CMAKE_SOURCE_DIR}/include/dalo.hpp
               ${CMAKE_SOURCE_DIR}/include/dalo_plugin.h
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 
-set(DALO_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/dalo)
+set(DALO_CMAKE_DIR lib/cmake/dalo)
 install(EXPORT daloTargets NAMESPACE dalo:: DESTINATION ${DALO_CMAKE_DIR})
 configure_package_config_file(${CMAKE_SOURCE_DIR}/cmake/daloConfig.cmake.in
                               ${CMAKE_BINARY_DIR}/daloConfig.cmake INSTALL_DESTINATION ${DALO_CMAKE_DIR})
@@ -22,4 +22,4 @@ install(FILES ${CMAKE_BINARY_DIR}/daloConfig.cmake ${CMAKE_BINARY_DIR}/daloConfi
         DESTINATION ${DALO_CMAKE_DIR})
 
 configure_file(${CMAKE_SOURCE_DIR}/cmake/dalo.pc.in ${CMAKE_BINARY_DIR}/dalo.pc @ONLY)
-install(FILES ${CMAKE_BINARY_DIR}/dalo.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+install(FILES ${CMAKE_BINARY_DIR}/dalo.pc DESTINATION lib/pkgconfig)
