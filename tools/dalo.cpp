@@ -309,8 +309,8 @@ int export_lp(const Options& o) {
 }
 
 int info() {
-    for (const char* key : {"version", "compilation_date", "cpu_name", "cpu_threads", "total_ram",
-                            "hostname"}) {
+    for (const char* key :
+         {"version", "compilation_date", "cpu_name", "cpu_threads", "total_ram", "hostname"}) {
         std::printf("%-17s %s\n", key, dalo_const_str(key));
     }
     std::printf("%-17s %s\n", "solver_type", dalo_expr_solver_type());

@@ -50,7 +50,8 @@ class Tokens {
         if (*begin == '+') ++begin;
         auto [p, ec] = std::from_chars(begin, end, v);
         if (ec == std::errc::result_out_of_range) fail(k, "'" + text + "' is out of range");
-        if (ec != std::errc() || p != end || begin == end) fail(k, "'" + text + "' is not an integer");
+        if (ec != std::errc() || p != end || begin == end)
+            fail(k, "'" + text + "' is not an integer");
         return v;
     }
     // Exactly `count` words on data line k.
@@ -90,7 +91,8 @@ int64_t coefficient(const Tokens& t, size_t k, size_t w, int64_t scale) {
 int64_t positive_count(const Tokens& t, size_t k, size_t w, const char* what, int64_t limit) {
     const int64_t v = t.integer(k, w);
     if (v < 0 || v > limit) {
-        t.fail(k, std::string(what) + " " + std::to_string(v) + " outside 0.." + std::to_string(limit));
+        t.fail(k, std::string(what) + " " + std::to_string(v) + " outside 0.." +
+                      std::to_string(limit));
     }
     return v;
 }
@@ -116,7 +118,8 @@ Problem read_gset(const Tokens& t) {
             t.fail_file("expected " + std::to_string(m) + " edges, found " +
                         std::to_string(t.line_count() - 1) + " (truncated file?)");
         }
-        t.fail(static_cast<size_t>(m) + 1, "more lines than the " + std::to_string(m) + " edges announced");
+        t.fail(static_cast<size_t>(m) + 1,
+               "more lines than the " + std::to_string(m) + " edges announced");
     }
     p.entries.reserve(static_cast<size_t>(3 * m));
     for (size_t k = 1; k < t.line_count(); ++k) {
@@ -148,14 +151,16 @@ Problem read_bqp(const Tokens& t, uint32_t instance) {
     }
     size_t k = 1;
     for (int64_t inst = 1; inst <= count; ++inst) {
-        if (k >= t.line_count()) t.fail_file("instance " + std::to_string(inst) + " is missing (truncated file?)");
+        if (k >= t.line_count())
+            t.fail_file("instance " + std::to_string(inst) + " is missing (truncated file?)");
         t.expect_words(k, 2, "n and nonzero count");
         const int64_t n = positive_count(t, k, 0, "variable count", (int64_t{1} << 30) - 2);
         const int64_t nnz = positive_count(t, k, 1, "nonzero count", int64_t{1} << 40);
         ++k;
         if (static_cast<int64_t>(t.line_count() - k) < nnz) {
             t.fail_file("instance " + std::to_string(inst) + " announces " + std::to_string(nnz) +
-                        " entries, found " + std::to_string(t.line_count() - k) + " (truncated file?)");
+                        " entries, found " + std::to_string(t.line_count() - k) +
+                        " (truncated file?)");
         }
         const bool wanted = inst == instance;
         if (wanted) p.n = static_cast<uint32_t>(n);
@@ -215,7 +220,8 @@ const char* format_name(Format f) {
     return "?";
 }
 
-Problem read_problem(const std::string& path, const std::string& format_name_in, uint32_t instance) {
+Problem read_problem(const std::string& path, const std::string& format_name_in,
+                     uint32_t instance) {
     std::ifstream in(path);
     if (!in) throw ReadError{path + ": cannot open file"};
     Tokens t(path, in);
