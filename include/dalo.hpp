@@ -328,6 +328,9 @@ class Expr {
     Expr body() const { return adopt(dalo_expr_clone(dalo_exprexprelem_get_body(get()))); }
     // Number of constraints that sol violates.
     uint64_t violations(const Sol& sol) const;
+    // The classic penalty form: declared constraints become quadratic penalties (with slack
+    // variables for ranges) that vanish exactly where they hold.
+    Expr expand_cons() const { return adopt(dalo_expr_expand_cons(get())); }
 
   private:
     struct Adopt {};
@@ -757,17 +760,17 @@ using arr_expr = ExprArray;
         detail::same_shape(a, b, SYM);                                              \
         return detail::wrap(dalo_array_##L##_##NAME##_array_##R(a.get(), b.get())); \
     }
-#define DALO_FE_LEFT(L)                                                                  \
-    DALO_FE_SCALAR(L, +, add)                                                            \
-    DALO_FE_SCALAR(L, -, sub)                                                            \
-    DALO_FE_SCALAR(L, *, mul)                                                            \
-    DALO_FE_PAIR(L, var, +, add, "+")                                                    \
-    DALO_FE_PAIR(L, int, +, add, "+") DALO_FE_PAIR(L, term, +, add, "+")                 \
-        DALO_FE_PAIR(L, expr, +, add, "+") DALO_FE_PAIR(L, var, -, sub, "-")             \
-            DALO_FE_PAIR(L, int, -, sub, "-") DALO_FE_PAIR(L, term, -, sub, "-")         \
-                DALO_FE_PAIR(L, expr, -, sub, "-") DALO_FE_PAIR(L, var, *, mul, "*")     \
-                    DALO_FE_PAIR(L, int, *, mul, "*") DALO_FE_PAIR(L, term, *, mul, "*") \
-                        DALO_FE_PAIR(L, expr, *, mul, "*")
+#define DALO_FE_LEFT(L)                                                             \
+    DALO_FE_SCALAR(L, +, add)                                                       \
+    DALO_FE_SCALAR(L, -, sub)                                                       \
+    DALO_FE_SCALAR(L, *, mul)                                                       \
+    DALO_FE_PAIR(L, var, +, add, "+")                                               \
+    DALO_FE_PAIR(L, int, +, add, "+")                                               \
+    DALO_FE_PAIR(L, term, +, add, "+") DALO_FE_PAIR(L, expr, +, add, "+")           \
+        DALO_FE_PAIR(L, var, -, sub, "-") DALO_FE_PAIR(L, int, -, sub, "-")         \
+            DALO_FE_PAIR(L, term, -, sub, "-") DALO_FE_PAIR(L, expr, -, sub, "-")   \
+                DALO_FE_PAIR(L, var, *, mul, "*") DALO_FE_PAIR(L, int, *, mul, "*") \
+                    DALO_FE_PAIR(L, term, *, mul, "*") DALO_FE_PAIR(L, expr, *, mul, "*")
 DALO_FE_LEFT(var)
 DALO_FE_LEFT(int)
 DALO_FE_LEFT(term)
@@ -924,6 +927,57 @@ auto einsum(const std::string& subscript, const Array<Ks>&... inputs) {
     }
 }
 
+// ---- bit-encoded integers ---------------------------------------------------------------
+
+// A bounded integer lo + c0*b0 + c1*b1 + ... over new binary variables, remembered by the
+// library so that solutions decode back into the integer. Arithmetic on it gives a plain
+// expression.
+class VarInt : public Expr {
+  public:
+    VarInt(const std::string& name, int64_t lo, int64_t hi)
+        : Expr(adopt(dalo_varintelem_create(name.c_str(), lo, hi))) {}
+    // Element i of a VarInt array.
+    static VarInt of(Expr e) { return VarInt(std::move(e)); }
+
+    int64_t min() const { return dalo_varintelem_min(get(), nullptr); }
+    int64_t max() const { return dalo_varintelem_max(get(), nullptr); }
+    std::vector<Var> bits() const {
+        std::vector<Var> out;
+        for (uint64_t i = 0; i < dalo_varintelem_var_count(get()); ++i) {
+            out.emplace_back(dalo_varintelem_var(get(), i));
+        }
+        return out;
+    }
+    std::vector<int64_t> coeffs() const {
+        std::vector<int64_t> out;
+        for (uint64_t i = 0; i < dalo_varintelem_var_count(get()); ++i) {
+            out.push_back(dalo_varintelem_coeff(get(), i, nullptr));
+        }
+        return out;
+    }
+    // The bit values that encode value.
+    std::vector<std::pair<Var, int>> encode(int64_t value) const {
+        const uint64_t n = dalo_varintelem_var_count(get());
+        std::vector<dalo_var> vars(n);
+        std::vector<uint64_t> bits(n);
+        dalo_varintelem_decompose(get(), value, vars.data(), bits.data());
+        std::vector<std::pair<Var, int>> out;
+        for (uint64_t i = 0; i < n; ++i) out.emplace_back(Var(vars[i]), static_cast<int>(bits[i]));
+        return out;
+    }
+    // The integer that a Sol's bits encode.
+    int64_t value(const Sol& s) const;
+
+  private:
+    explicit VarInt(Expr e) : Expr(std::move(e)) {}
+};
+
+// An array of VarInts over one range.
+inline ExprArray varint(const std::string& name, const Shape& shape, int64_t lo, int64_t hi) {
+    return ExprArray::adopt(
+        dalo_array_varint_create_uniform(name.c_str(), shape.data(), shape.size(), lo, hi));
+}
+
 // ---- models and solutions ---------------------------------------------------------------
 
 namespace detail {
@@ -1006,6 +1060,16 @@ class Sol {
     Sol(Adopt, dalo_sol* s) : h_(s) {}
     detail::Owned<dalo_sol, detail::clone_sol, dalo_sol_destroy> h_;
 };
+
+inline int64_t VarInt::value(const Sol& s) const {
+    int64_t v = min();
+    const std::vector<Var> b = bits();
+    const std::vector<int64_t> c = coeffs();
+    for (size_t i = 0; i < b.size(); ++i) {
+        if (s.has(b[i]) && s[b[i]] != 0) v += c[i];
+    }
+    return v;
+}
 
 inline uint64_t Expr::violations(const Sol& sol) const {
     return dalo_cons_violation_count(get(), sol.get());

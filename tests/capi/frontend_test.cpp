@@ -259,3 +259,35 @@ TEST(FrontEndArrays, ClassicComparisonsAndSolValues) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(FrontEndVarInt, EncodeDecodeAndExpansion) {
+    dalo::VarInt n("n", 3, 13);  // coefficients 1, 2, 4, 3
+    EXPECT_EQ(n.min(), 3);
+    EXPECT_EQ(n.max(), 13);
+    EXPECT_EQ(n.coeffs(), (std::vector<int64_t>{1, 2, 4, 3}));
+    ASSERT_EQ(n.bits().size(), 4u);
+    dalo::Expr f = (n - 8).sqr();
+    dalo::Model m(f.simplify_as_binary());
+    dalo::Result r = dalo::SweepSolver(m).search();
+    EXPECT_EQ(r.energy(), 0);
+    EXPECT_EQ(n.value(r.sol()), 8);
+    for (int64_t v = 3; v <= 13; ++v) {
+        dalo::Sol s(m);
+        for (const auto& [bit, on] : n.encode(v)) s.set(bit, on);
+        EXPECT_EQ(n.value(s), v);
+    }
+    dalo::ExprArray arr = dalo::varint("m", {2}, 0, 3);
+    EXPECT_EQ(arr.size(), 2u);
+
+    // Expansion: minimum zero exactly where the declared range holds.
+    Var a = dalo::var("a"), b = dalo::var("b");
+    dalo::Expr declared = dalo::cons(a + b, 1, 1);
+    dalo::Expr classic = declared.expand_cons();
+    EXPECT_FALSE(classic.is_declared());
+    EXPECT_EQ(classic.simplify_as_binary().str(),
+              dalo::Expr(((a + b) - 1).sqr()).simplify_as_binary().str());
+}
+
+}  // namespace
