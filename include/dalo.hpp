@@ -760,17 +760,18 @@ using arr_expr = ExprArray;
         detail::same_shape(a, b, SYM);                                              \
         return detail::wrap(dalo_array_##L##_##NAME##_array_##R(a.get(), b.get())); \
     }
-#define DALO_FE_LEFT(L)                                                             \
-    DALO_FE_SCALAR(L, +, add)                                                       \
-    DALO_FE_SCALAR(L, -, sub)                                                       \
-    DALO_FE_SCALAR(L, *, mul)                                                       \
-    DALO_FE_PAIR(L, var, +, add, "+")                                               \
-    DALO_FE_PAIR(L, int, +, add, "+")                                               \
-    DALO_FE_PAIR(L, term, +, add, "+") DALO_FE_PAIR(L, expr, +, add, "+")           \
-        DALO_FE_PAIR(L, var, -, sub, "-") DALO_FE_PAIR(L, int, -, sub, "-")         \
-            DALO_FE_PAIR(L, term, -, sub, "-") DALO_FE_PAIR(L, expr, -, sub, "-")   \
-                DALO_FE_PAIR(L, var, *, mul, "*") DALO_FE_PAIR(L, int, *, mul, "*") \
-                    DALO_FE_PAIR(L, term, *, mul, "*") DALO_FE_PAIR(L, expr, *, mul, "*")
+#define DALO_FE_LEFT(L)                                                              \
+    DALO_FE_SCALAR(L, +, add)                                                        \
+    DALO_FE_SCALAR(L, -, sub)                                                        \
+    DALO_FE_SCALAR(L, *, mul)                                                        \
+    DALO_FE_PAIR(L, var, +, add, "+")                                                \
+    DALO_FE_PAIR(L, int, +, add, "+")                                                \
+    DALO_FE_PAIR(L, term, +, add, "+")                                               \
+    DALO_FE_PAIR(L, expr, +, add, "+") DALO_FE_PAIR(L, var, -, sub, "-")             \
+        DALO_FE_PAIR(L, int, -, sub, "-") DALO_FE_PAIR(L, term, -, sub, "-")         \
+            DALO_FE_PAIR(L, expr, -, sub, "-") DALO_FE_PAIR(L, var, *, mul, "*")     \
+                DALO_FE_PAIR(L, int, *, mul, "*") DALO_FE_PAIR(L, term, *, mul, "*") \
+                    DALO_FE_PAIR(L, expr, *, mul, "*")
 DALO_FE_LEFT(var)
 DALO_FE_LEFT(int)
 DALO_FE_LEFT(term)
@@ -1081,18 +1082,18 @@ inline std::ostream& operator<<(std::ostream& os, const Sol& s) { return os << s
 
 // Search parameters; unset fields keep the solver's defaults.
 struct SearchOptions {
-    std::optional<double> time_limit;      // seconds
-    std::optional<uint64_t> seed;          // with one thread, the same seed gives the same result
-    std::optional<uint32_t> threads;       // default: all cores
-    std::optional<int64_t> target_energy;  // stop once reached
-    std::optional<uint64_t> topk;          // the k best distinct solutions
-    std::optional<uint64_t> best_energy_sols;  // all distinct solutions of the best energy
-    bool progress = false;                     // a line per new best on standard output
+    std::optional<double> time_limit = {};  // seconds
+    std::optional<uint64_t> seed = {};      // with one thread, the same seed gives the same result
+    std::optional<uint32_t> threads = {};   // default: all cores
+    std::optional<int64_t> target_energy = {};      // stop once reached
+    std::optional<uint64_t> topk = {};              // the k best distinct solutions
+    std::optional<uint64_t> best_energy_sols = {};  // all distinct solutions of the best energy
+    bool progress = false;                          // a line per new best on standard output
     // Called with a copy of each new best (event 1) and on the timer (event 2); the return
     // value sets the timer interval in seconds (0 off, negative: unchanged). KELPSolver only.
-    std::function<double(const Sol&, uint32_t)> callback;
+    std::function<double(const Sol&, uint32_t)> callback = {};
     // Further plug-in parameters as (key, value) text pairs.
-    std::vector<std::pair<std::string, std::string>> extra;
+    std::vector<std::pair<std::string, std::string>> extra = {};
 };
 
 namespace detail {
