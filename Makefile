@@ -21,6 +21,7 @@ build-asan: deps
 
 demo: build
 	@./build/examples/expressions
+	@./build/examples/maxcut examples/data/G1 11624 5
 
 test-release: build
 	@cd build && ctest --output-on-failure -j $(JOBS)

@@ -10,8 +10,11 @@ for t in 1 2; do
   DALO_NUM_THREADS=$t "$build/bench/expr_bench" --benchmark_repetitions="$reps" \
     --benchmark_report_aggregates_only=true --benchmark_format=csv 2>/dev/null | python3 "$here/report.py"
   for prog in "$build"/bench/*_bench; do
-    [ "$(basename "$prog")" = expr_bench ] && continue
+    case "$(basename "$prog")" in expr_bench|brisk_bench) continue ;; esac
     DALO_NUM_THREADS=$t "$prog" --benchmark_repetitions="$reps" --benchmark_report_aggregates_only=true \
       2>/dev/null | grep '_median' | awk '{printf "%-46s %10s %s\n", $1, $2, $3}'
   done
 done
+# BriskSolver: whole searches on the shared benchmark set (its own table, see the program).
+echo "== BriskSolver (brisk_bench) =="
+"$build/bench/brisk_bench"

@@ -1,0 +1,630 @@
+// The search on every thread: annealing runs, each polished by a tabu phase, sharing an elite
+// pool.
+//
+// A run anneals from a start state with temperatures falling geometrically from one where a
+// tenth of the uphill flips pass to one where almost none do. Its best state is then polished
+// by tabu search (the best allowed flip each move, not tabu or leading to a new phase best,
+// ties at random, tenure about n/100 plus a few random moves) and enters the shared elite pool.
+// The next run starts from a random state, a crossover of two elite states or an elite state,
+// reheated to a lower start temperature.
+#include "search.hpp"
+
+#include <sched.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cinttypes>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <random>
+#include <thread>
+
+#include "index.hpp"
+#include "keeper.hpp"
+#include "rng.hpp"
+#include "scan.hpp"
+#include "state.hpp"
+
+namespace brisk {
+
+namespace {
+
+// Models with at most this many variables get exact solution lists by enumeration.
+constexpr uint32_t kEnumerateBits = 16;
+
+[[noreturn]] void fail(const std::string& msg) {
+    std::fprintf(stderr, "dalo: BriskSolver: %s\n", msg.c_str());
+    std::fflush(stderr);
+    std::abort();
+}
+
+// Search constants, chosen on the Max-Cut and bqp benchmark instances.
+struct Tuning {
+    double tenure_div = 100;  // tabu tenure: n / tenure_div plus 1..tenure_rand
+    double tenure_rand = 10;
+    double p_cross = 0.3;   // next run from a crossover of two elite states
+    double p_random = 0.4;  // or from a random state (else from one elite state)
+    double pool_size = 16;  // elite states kept
+    double hot = 0.1;       // mean acceptance of an uphill flip at the start temperature
+    double cold = 0.0003;   // and at the final one
+    double sweeps = 3000;   // sweeps of a run from a random state
+    double reheat = 0.3;    // start temperature of a run from elite states, as a share
+    double resweeps = 0.5;  // and its sweeps, as a share
+    double polish = 10;     // tabu moves after each run without improvement, times n
+};
+
+struct Elite {
+    int64_t energy;
+    uint64_t hash;
+    std::vector<uint8_t> x;
+};
+
+struct Shared {
+    const Problem& p;
+    const Options& o;
+    ProgressCallback cb;
+    Tuning tuning;
+    Clock::time_point start;
+    Clock::time_point deadline;
+    bool has_deadline = true;
+
+    std::atomic<bool> stop{false};
+    std::atomic<int64_t> best_energy{INT64_MAX};
+    std::atomic<int64_t> list_threshold{INT64_MIN};
+
+    std::mutex lock;
+    bool has_best = false;
+    Found best;
+    std::vector<Elite> pool;
+    Keeper keeper;
+
+    std::atomic<uint64_t> flips{0}, moves{0}, restarts{0};
+
+    Shared(const Problem& prob, const Options& opts, ProgressCallback callback)
+        : p(prob),
+          o(opts),
+          cb(callback),
+          start(opts.start),
+          keeper(opts.topk, opts.best_energy_sols, opts.best_energy_limit) {
+        if (!(o.time_limit > 0.0)) {
+            deadline = start;
+        } else if (o.time_limit > 1e9) {
+            has_deadline = false;
+        } else {
+            deadline = start + std::chrono::duration_cast<Clock::duration>(
+                                   std::chrono::duration<double>(o.time_limit));
+        }
+        if (keeper.active()) list_threshold = INT64_MAX;
+    }
+
+    bool should_stop() {
+        if (stop.load(std::memory_order_relaxed)) return true;
+        if (has_deadline && Clock::now() >= deadline) {
+            stop.store(true, std::memory_order_relaxed);
+            return true;
+        }
+        return false;
+    }
+
+    // A state better than every one seen so far (or equal, for the lists).
+    void offer_best(const uint8_t* x, int64_t energy) {
+        std::lock_guard<std::mutex> g(lock);
+        const double tts = seconds_since(start);
+        if (keeper.active()) {
+            keeper.offer(x, p.n(), energy, tts);
+            list_threshold.store(keeper.threshold(), std::memory_order_relaxed);
+        }
+        if (has_best && energy >= best.energy) return;
+        has_best = true;
+        best.energy = energy;
+        best.tts = tts;
+        best.x.assign(x, x + p.n());
+        best_energy.store(energy, std::memory_order_relaxed);
+        if (o.default_callback) {
+            std::printf("TTS = %.3fs Energy = %" PRId64 "\n", tts, energy);
+            std::fflush(stdout);
+        }
+        if (cb != nullptr) {
+            std::vector<uint64_t> bits((p.n() + 63) / 64, 0);
+            for (uint32_t i = 0; i < p.n(); ++i) bits[i >> 6] |= uint64_t{x[i]} << (i & 63);
+            cb(nullptr, &energy, bits.data(), 1, tts);
+        }
+        if (o.has_target && energy <= o.target) stop.store(true);
+    }
+
+    void offer_list(const uint8_t* x, int64_t energy) {
+        std::lock_guard<std::mutex> g(lock);
+        keeper.offer(x, p.n(), energy, seconds_since(start));
+        list_threshold.store(keeper.threshold(), std::memory_order_relaxed);
+    }
+
+    void offer_elite(const uint8_t* x, int64_t energy) {
+        const uint64_t h = hash_bytes(x, p.n());
+        std::lock_guard<std::mutex> g(lock);
+        for (const Elite& e : pool) {
+            if (e.energy == energy && e.hash == h) return;
+        }
+        const size_t cap = static_cast<size_t>(tuning.pool_size);
+        if (pool.size() >= cap) {
+            auto worst = std::max_element(
+                pool.begin(), pool.end(),
+                [](const Elite& a, const Elite& b) { return a.energy < b.energy; });
+            if (worst->energy <= energy) return;
+            *worst = Elite{energy, h, std::vector<uint8_t>(x, x + p.n())};
+            return;
+        }
+        pool.push_back(Elite{energy, h, std::vector<uint8_t>(x, x + p.n())});
+    }
+
+    // Copies a pool entry (the better of two random ones) into x; false when the pool is empty.
+    bool pick_elite(Rng& rng, std::vector<uint8_t>& x, int64_t* energy = nullptr) {
+        std::lock_guard<std::mutex> g(lock);
+        if (pool.empty()) return false;
+        const size_t a = rng.below(pool.size()), b = rng.below(pool.size());
+        const Elite& e = pool[pool[a].energy <= pool[b].energy ? a : b];
+        x = e.x;
+        if (energy != nullptr) *energy = e.energy;
+        return true;
+    }
+
+    // Uniform crossover of two distinct pool entries: shared values kept, the others drawn.
+    bool cross(Rng& rng, std::vector<uint8_t>& x) {
+        std::lock_guard<std::mutex> g(lock);
+        if (pool.size() < 2) return false;
+        const size_t a = rng.below(pool.size());
+        size_t b = rng.below(pool.size() - 1);
+        if (b >= a) ++b;
+        const std::vector<uint8_t>& xa = pool[a].x;
+        const std::vector<uint8_t>& xb = pool[b].x;
+        x.resize(xa.size());
+        for (size_t i = 0; i < xa.size(); ++i) x[i] = xa[i] == xb[i] ? xa[i] : (rng() & 1);
+        return true;
+    }
+};
+
+class Worker {
+  public:
+    Worker(Shared& sh, uint32_t index)
+        : sh_(sh),
+          p_(sh.p),
+          n_(sh.p.n()),
+          index_(index),
+          rng_(sh.o.seed * 0x2545F4914F6CDD1Dull + index),
+          st_(sh.p),
+          tabu_(sh.p.n(), INT64_MIN),
+          moves_index_(sh.p.n()),
+          x_(sh.p.n(), 0),
+          phase_best_(sh.p.n(), 0) {}
+
+    void run(const uint64_t* hint) {
+        if (n_ == 0) {
+            sh_.offer_best(x_.data(), p_.base);
+            return;
+        }
+        if (hint != nullptr && index_ == 0) {
+            for (uint32_t i = 0; i < n_; ++i) x_[i] = (hint[i >> 6] >> (i & 63)) & 1;
+        } else {
+            for (uint32_t i = 0; i < n_; ++i) x_[i] = rng_() & 1;
+        }
+        st_.assign(x_.data());
+        descend();
+        publish(st_.energy());
+        const Tuning& t = sh_.tuning;
+        tenure_base_ = static_cast<uint64_t>(static_cast<double>(n_) / t.tenure_div);
+        tenure_rand_ = std::max<uint64_t>(1, static_cast<uint64_t>(t.tenure_rand));
+        // Small Models: never more than about a quarter of the variables tabu.
+        if (tenure_base_ + tenure_rand_ > n_ / 4 + 1) {
+            tenure_base_ = 0;
+            tenure_rand_ = n_ / 4 + 1;
+        }
+        expiry_.resize(tenure_base_ + tenure_rand_ + 2);
+        anneal_loop();
+        sh_.flips += flips_;
+        sh_.moves += moves_;
+        sh_.restarts += restarts_;
+    }
+
+  private:
+    // First-improvement sweeps until no single flip improves.
+    void descend() {
+        const int64_t* d = st_.delta();
+        for (bool improved = true; improved;) {
+            improved = false;
+            for (uint32_t i = 0; i < n_; ++i) {
+                if (d[i] < 0) {
+                    st_.flip(i);
+                    ++flips_;
+                    improved = true;
+                }
+            }
+            moves_ += n_;
+        }
+    }
+
+    // The temperature at which a move from the current state (a local minimum) is accepted
+    // with the given mean probability.
+    double temperature_for(double acceptance) const {
+        std::vector<double> pos;
+        const int64_t* d = st_.delta();
+        for (uint32_t i = 0; i < n_; ++i) {
+            if (d[i] > 0) pos.push_back(static_cast<double>(d[i]));
+        }
+        if (pos.empty()) return 1.0;
+        auto rate = [&](double t) {
+            double sum = 0.0;
+            for (double v : pos) sum += std::exp(-v / t);
+            return sum / static_cast<double>(n_);
+        };
+        double lo = 1e-9, hi = 1.0;
+        while (rate(hi) < acceptance && hi < 1e30) hi *= 2.0;
+        for (int it = 0; it < 100; ++it) {
+            const double mid = std::sqrt(lo * hi);
+            (rate(mid) < acceptance ? lo : hi) = mid;
+        }
+        return hi;
+    }
+
+    // One Metropolis sweep over the variables in order at temperature temp. False when the
+    // target was reached (the state is then saved).
+    template <class S>
+    bool sweep(S& st, double temp) {
+        const bool target = sh_.o.has_target;
+        const int64_t goal = sh_.o.target;
+        constexpr int kTable = 64;
+        uint32_t accept[kTable + 1];
+        // Changes above `cut` pass with probability below 2^-32: never.
+        const double cutf = temp * 22.18;
+        const int64_t cut = cutf > 9e18 ? INT64_MAX : static_cast<int64_t>(cutf);
+        const int top = static_cast<int>(std::min<int64_t>(cut, kTable));
+        for (int k = 1; k <= top; ++k)
+            accept[k] =
+                static_cast<uint32_t>(std::min(4294967295.0, std::exp(-k / temp) * 4294967296.0));
+        for (uint32_t j = 0; j < n_; ++j) {
+            const int64_t dj = st.delta_at(j);
+            if (dj > 0) {
+                if (dj > cut) continue;
+                const uint32_t r = static_cast<uint32_t>(rng_());
+                if (dj <= kTable) {
+                    if (r >= accept[dj]) continue;
+                } else if (static_cast<double>(dj) >= temp * nlog_[r >> 20]) {
+                    continue;
+                }
+            }
+            st.flip(j);
+            ++flips_;
+            if (target && st.energy() <= goal) {
+                std::copy(st.x(), st.x() + n_, phase_best_.begin());
+                sh_.offer_best(st.x(), st.energy());
+                return false;
+            }
+        }
+        moves_ += n_;
+        return true;
+    }
+
+    // One annealing run from the current state, temperatures geometric from hot to cold; the
+    // run's best state ends in phase_best_. False when the search must stop.
+    bool anneal(double hot, double cold, uint64_t sweeps) {
+        phase_best_energy_ = st_.energy();
+        std::copy(st_.x(), st_.x() + n_, phase_best_.begin());
+        for (uint64_t sw = 0; sw < sweeps; ++sw) {
+            if (sh_.should_stop()) return false;
+            const double temp =
+                sweeps < 2 ? cold
+                           : hot * std::pow(cold / hot, static_cast<double>(sw) /
+                                                            static_cast<double>(sweeps - 1));
+            if (!sweep(st_, temp)) return false;
+            const int64_t e = st_.energy();
+            if (e < phase_best_energy_) {
+                phase_best_energy_ = e;
+                std::copy(st_.x(), st_.x() + n_, phase_best_.begin());
+                if (e < sh_.best_energy.load(std::memory_order_relaxed)) publish(e);
+            }
+        }
+        return true;
+    }
+
+    // Annealing runs until the search stops: the first from the start state, later ones from a
+    // random state or from elite states, each run's best polished by tabu search.
+    void anneal_loop() {
+        for (int k = 0; k < 4096; ++k) nlog_[k] = -std::log((k + 0.5) / 4096.0);
+        t_cold_ = temperature_for(sh_.tuning.cold);
+        t_hot_ = temperature_for(sh_.tuning.hot);
+        const Tuning& t = sh_.tuning;
+        const double hot = t_hot_, cold = t_cold_;
+        const uint64_t sweeps = static_cast<uint64_t>(t.sweeps);
+        if (!anneal(hot, cold, sweeps)) return;
+        sh_.offer_elite(phase_best_.data(), phase_best_energy_);
+        while (true) {
+            ++restarts_;
+            const double r = rng_.unit();
+            if (r < t.p_random) {
+                for (uint32_t i = 0; i < n_; ++i) x_[i] = rng_() & 1;
+                move_to(x_);
+                if (!anneal(hot, cold, sweeps)) return;
+            } else {
+                if (r < t.p_random + t.p_cross) {
+                    if (!sh_.cross(rng_, x_)) sh_.pick_elite(rng_, x_);
+                } else if (!sh_.pick_elite(rng_, x_)) {
+                    x_ = phase_best_;
+                }
+                move_to(x_);
+                if (!anneal(hot * t.reheat, cold,
+                            std::max<uint64_t>(2, static_cast<uint64_t>(
+                                                      t.resweeps * static_cast<double>(sweeps)))))
+                    return;
+            }
+            if (t.polish > 0) {
+                move_to(phase_best_);
+                if (!phase(static_cast<uint64_t>(t.polish * n_))) return;
+            }
+            sh_.offer_elite(phase_best_.data(), phase_best_energy_);
+        }
+    }
+
+    // Offers the current state as a new best when it is one; true when it reached the target.
+    void publish(int64_t e) {
+        if (e < sh_.best_energy.load(std::memory_order_relaxed)) sh_.offer_best(st_.x(), e);
+        if (sh_.keeper.active() && e <= sh_.list_threshold.load(std::memory_order_relaxed))
+            sh_.offer_list(st_.x(), e);
+    }
+
+    // Offers the 1-flip neighbours that can enter the solution list.
+    void offer_neighbours() {
+        const int64_t limit = sh_.list_threshold.load(std::memory_order_relaxed);
+        const int64_t* d = st_.delta();
+        const int64_t e = st_.energy();
+        for (uint32_t j = 0; j < n_; ++j) {
+            if (radd(e, d[j]) > limit) continue;
+            std::vector<uint8_t> y(st_.x(), st_.x() + n_);
+            y[j] ^= 1;
+            sh_.offer_list(y.data(), radd(e, d[j]));
+        }
+    }
+
+    // One tabu phase from the current state; false when the search must stop.
+    bool phase(uint64_t limit) {
+        phase_best_energy_ = st_.energy();
+        std::copy(st_.x(), st_.x() + n_, phase_best_.begin());
+        bool dirty = false;
+        uint64_t stall = 0;
+        const int64_t* d = st_.delta();
+        const bool lists = sh_.keeper.active();
+        moves_index_.reset(d);
+        for (auto& b : expiry_) b.clear();
+        const uint64_t slots = expiry_.size();
+        auto changed = [this](uint32_t j, int64_t before, int64_t after) {
+            moves_index_.changed(j, before, after);
+        };
+        while (stall < limit) {
+            if ((iter_ & 255) == 0 && sh_.should_stop()) {
+                if (dirty) save();
+                return false;
+            }
+            std::vector<uint32_t>& due = expiry_[static_cast<uint64_t>(iter_) % slots];
+            for (uint32_t v : due) {
+                if (tabu_[v] == iter_) moves_index_.release(v);
+            }
+            due.clear();
+            const int64_t asp = rsub(phase_best_energy_, st_.energy());
+            int64_t dmin = 0;
+            uint32_t j = moves_index_.select(asp, rng_, dmin);
+            moves_ += n_;
+            if (j == n_) j = static_cast<uint32_t>(rng_.below(n_));
+            if (lists) offer_neighbours();
+            if (dirty && d[j] >= 0) {
+                save();
+                dirty = false;
+            }
+            const int64_t dj = d[j];
+            st_.flip(j, changed);
+            moves_index_.flipped_tabu(j, dj, d[j]);
+            ++flips_;
+            const uint64_t tenure = tenure_base_ + 1 + rng_.below(tenure_rand_);
+            tabu_[j] = iter_ + static_cast<int64_t>(tenure);
+            expiry_[(static_cast<uint64_t>(iter_) + tenure) % slots].push_back(j);
+            ++iter_;
+            const int64_t e = st_.energy();
+            if (lists && e <= sh_.list_threshold.load(std::memory_order_relaxed))
+                sh_.offer_list(st_.x(), e);
+            if (e < phase_best_energy_) {
+                phase_best_energy_ = e;
+                dirty = true;
+                stall = 0;
+                if (sh_.o.has_target && e <= sh_.o.target) {
+                    save();
+                    return false;
+                }
+            } else {
+                ++stall;
+            }
+        }
+        if (dirty) save();
+        return true;
+    }
+
+    // Keeps the current state as the phase best and offers it.
+    void save() {
+        std::copy(st_.x(), st_.x() + n_, phase_best_.begin());
+        publish(st_.energy());
+    }
+
+    // Flips the differing variables, or rebuilds when most differ.
+    void move_to(const std::vector<uint8_t>& x) {
+        const uint8_t* cur = st_.x();
+        uint64_t diff = 0;
+        for (uint32_t i = 0; i < n_; ++i) diff += cur[i] != x[i];
+        if (diff * 4 > n_) {
+            st_.assign(x.data());
+            return;
+        }
+        for (uint32_t i = 0; i < n_; ++i) {
+            if (cur[i] != x[i]) st_.flip(i);
+        }
+    }
+
+    Shared& sh_;
+    const Problem& p_;
+    uint32_t n_;
+    uint32_t index_;
+    Rng rng_;
+    State st_;
+    std::vector<int64_t> tabu_;
+    MoveIndex moves_index_;
+    std::vector<std::vector<uint32_t>> expiry_;  // variables leaving the tabu list, by move
+    std::vector<uint8_t> x_;
+    std::vector<uint8_t> phase_best_;
+    int64_t phase_best_energy_ = 0;
+    double t_cold_ = 1.0, t_hot_ = 1.0;
+    double nlog_[4096];
+    int64_t iter_ = 0;
+    uint64_t tenure_base_ = 0;
+    uint64_t tenure_rand_ = 1;
+    uint64_t flips_ = 0, moves_ = 0, restarts_ = 0;
+};
+
+bool parse_int(const char* text, int64_t& out) {
+    errno = 0;
+    char* end = nullptr;
+    const long long v = std::strtoll(text, &end, 10);
+    if (end == text || errno != 0) return false;
+    while (*end == ' ' || *end == '\t') ++end;
+    if (*end != '\0') return false;
+    out = v;
+    return true;
+}
+
+bool parse_uint(const char* text, uint64_t& out) {
+    const char* t = text;
+    while (*t == ' ' || *t == '\t') ++t;
+    if (*t == '-') return false;
+    errno = 0;
+    char* end = nullptr;
+    const unsigned long long v = std::strtoull(t, &end, 10);
+    if (end == t || errno != 0) return false;
+    while (*end == ' ' || *end == '\t') ++end;
+    if (*end != '\0') return false;
+    out = v;
+    return true;
+}
+
+}  // namespace
+
+uint32_t default_threads() {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (sched_getaffinity(0, sizeof set, &set) == 0) {
+        const int n = CPU_COUNT(&set);
+        if (n > 0) return static_cast<uint32_t>(n);
+    }
+    return std::max(1u, std::thread::hardware_concurrency());
+}
+
+Options parse_options(const dalo_plugin_pair* params) {
+    Options o;
+    o.seed = std::random_device{}();
+    o.threads = default_threads();
+    for (const dalo_plugin_pair* q = params; q != nullptr && q->key != nullptr; ++q) {
+        const std::string key = q->key;
+        const char* value = q->value != nullptr ? q->value : "";
+        auto bad = [&] { fail("invalid value '" + std::string(value) + "' for '" + key + "'"); };
+        if (key == "time_limit") {
+            char* end = nullptr;
+            o.time_limit = std::strtod(value, &end);
+            if (end == value || std::isnan(o.time_limit)) bad();
+            while (*end == ' ' || *end == '\t') ++end;
+            if (*end != '\0') bad();
+        } else if (key == "target_energy") {
+            if (!parse_int(value, o.target)) bad();
+            o.has_target = true;
+        } else if (key == "seed") {
+            int64_t v = 0;
+            uint64_t w = 0;
+            if (parse_uint(value, w)) {
+                o.seed = w;
+            } else if (parse_int(value, v)) {
+                o.seed = static_cast<uint64_t>(v);
+            } else {
+                bad();
+            }
+        } else if (key == "threads" || key == "thread_count") {
+            uint64_t v = 0;
+            if (!parse_uint(value, v)) bad();
+            if (v == 0) fail("threads must be >= 1.");
+            o.threads = static_cast<uint32_t>(std::min<uint64_t>(v, 1024));
+        } else if (key == "topk_sols") {
+            if (!parse_uint(value, o.topk)) bad();
+            if (o.topk == 0) fail("topk_sols must be >= 1.");
+        } else if (key == "best_energy_sols") {
+            if (!parse_uint(value, o.best_energy_limit)) bad();
+            o.best_energy_sols = true;
+        } else if (key == "enable_default_callback") {
+            const std::string v = value;
+            if (v == "1" || v == "true" || v == "True") {
+                o.default_callback = true;
+            } else if (v == "0" || v == "false" || v == "False") {
+                o.default_callback = false;
+            } else {
+                bad();
+            }
+        } else {
+            fail("unknown parameter '" + key + "'");
+        }
+    }
+    if (o.topk > 0 && o.best_energy_sols) fail("topk_sols and best_energy_sols exclude each other");
+    return o;
+}
+
+Outcome search(const Problem& p, const Options& o, const uint64_t* hint, ProgressCallback cb) {
+    Shared sh(p, o, cb);
+    const uint32_t threads = std::max(1u, o.threads);
+    if (sh.keeper.active() && p.n() > 0 && p.n() <= kEnumerateBits) {
+        // Solution lists of a small Model are exact: every state, in Gray-code order.
+        State st(p);
+        std::vector<uint8_t> x(p.n(), 0);
+        st.assign(x.data());
+        for (uint64_t k = 0;; ++k) {
+            const int64_t e = st.energy();
+            if (e < sh.best_energy.load(std::memory_order_relaxed)) {
+                sh.offer_best(st.x(), e);
+            } else if (e <= sh.list_threshold.load(std::memory_order_relaxed)) {
+                sh.offer_list(st.x(), e);
+            }
+            if (k + 1 == (uint64_t{1} << p.n())) break;
+            st.flip(static_cast<uint32_t>(__builtin_ctzll(k + 1)));
+        }
+        sh.flips += (uint64_t{1} << p.n()) - 1;
+        sh.moves += uint64_t{1} << p.n();
+    } else if (threads == 1) {
+        Worker(sh, 0).run(hint);
+    } else {
+        std::vector<std::thread> pool;
+        pool.reserve(threads);
+        for (uint32_t w = 0; w < threads; ++w)
+            pool.emplace_back([&sh, w, hint] { Worker(sh, w).run(hint); });
+        for (std::thread& t : pool) t.join();
+    }
+    Outcome out;
+    out.best = std::move(sh.best);
+    out.best.energy = p.energy(out.best.x.data());
+    if (sh.keeper.active()) {
+        out.has_list = true;
+        out.list = sh.keeper.take();
+        for (Found& f : out.list) f.energy = p.energy(f.x.data());
+        std::stable_sort(out.list.begin(), out.list.end(),
+                         [](const Found& a, const Found& b) { return a.energy < b.energy; });
+    }
+    out.info.emplace_back("threads", std::to_string(threads));
+    out.info.emplace_back("flips", std::to_string(sh.flips.load()));
+    out.info.emplace_back("restarts", std::to_string(sh.restarts.load()));
+    out.info.emplace_back("seed", std::to_string(o.seed));
+    out.info.emplace_back("moves_evaluated", std::to_string(sh.moves.load()));
+    out.info.emplace_back("algorithm", "annealing + tabu polish + elite pool");
+    return out;
+}
+
+}  // namespace brisk
