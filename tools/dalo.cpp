@@ -34,6 +34,8 @@ constexpr const char* kUsage =
     "  --seed N                 random seed\n"
     "  --threads N              worker threads (default: all cores)\n"
     "  --target E               stop once the energy reaches E\n"
+    "  --best-known V           the best known cut or value (gset, bqp): reported beside\n"
+    "                           the result, and the search stops once it is reached\n"
     "  --topk K                 also print the K best distinct solutions\n"
     "  --out FILE               write the assignment to FILE instead of printing it\n"
     "  --quiet                  no progress line\n";
@@ -44,7 +46,7 @@ struct Options {
     std::optional<double> time_limit;
     std::optional<uint64_t> seed, topk;
     std::optional<uint32_t> threads;
-    std::optional<int64_t> target;
+    std::optional<int64_t> target, best_known;
     bool quiet = false;
 };
 
@@ -101,6 +103,8 @@ Options parse(int argc, char** argv, int first) {
             if (*o.threads == 0) usage_error("--threads must be >= 1");
         } else if (a == "--target") {
             o.target = number<int64_t>(a, value());
+        } else if (a == "--best-known") {
+            o.best_known = number<int64_t>(a, value());
         } else if (a == "--topk") {
             o.topk = number<uint64_t>(a, value());
             if (*o.topk == 0) usage_error("--topk must be >= 1");
@@ -251,6 +255,7 @@ int solve(const Options& o) {
     so.seed = o.seed;
     so.threads = o.threads;
     so.target_energy = o.target;
+    if (o.best_known && !so.target_energy) so.target_energy = p.sign * *o.best_known;
     so.topk = o.topk;
     const bool progress = !o.quiet && o.solver != "sweep";
     so.progress = progress;
@@ -266,7 +271,9 @@ int solve(const Options& o) {
     const dalo::Sol& best = r.sol();
     std::printf("energy %lld\n", static_cast<long long>(r.energy()));
     if (p.sign != 1) {
-        std::printf("%s %lld\n", p.value_name, static_cast<long long>(p.sign * r.energy()));
+        std::printf("%s %lld", p.value_name, static_cast<long long>(p.sign * r.energy()));
+        if (o.best_known) std::printf(" (best known %lld)", static_cast<long long>(*o.best_known));
+        std::printf("\n");
     }
     std::printf("time_to_solution %.3f s\n", r.tts());
     const std::string bits = assignment(best, b);

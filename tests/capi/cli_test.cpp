@@ -72,6 +72,8 @@ TEST(Cli, EachFormatReachesTheKnownOptimum) {
     EXPECT_EQ(r.status, 0) << r.out;
     EXPECT_TRUE(has(r.out, "cut 4\n")) << r.out;
     EXPECT_TRUE(has(r.out, "top 1: energy -4 ")) << r.out;
+    r = run("solve " + g + " --time-limit 5 --best-known 4 --quiet");
+    EXPECT_TRUE(has(r.out, "cut 4 (best known 4)\n")) << r.out;
     for (const std::string& f : {g, b, q}) std::remove(f.c_str());
 }
 
