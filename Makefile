@@ -21,6 +21,9 @@ build-asan: deps
 
 demo: build
 	@./build/examples/expressions
+	@./build/tools/dalo solve examples/data/G1 --time-limit 5 --best-known 11624 --quiet \
+	  --out build/G1.assignment
+	@./build/examples/qap
 	@./build/examples/maxcut examples/data/G1 11624 5
 
 test-release: build
