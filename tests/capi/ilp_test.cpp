@@ -636,8 +636,9 @@ TEST(IlpRoundTrip, FoldedVarIntDecodesToBitsAtTheOptimum) {
                 EXPECT_EQ(dalo_cons_violation_count(expr.get(), s.get()), 0u);
                 EXPECT_EQ(dalo_sol_compute_energy(s.get(), nullptr), best);
             }
-            for (const std::string& f : {file, file + ".cbc", file + ".glpk"})
-                std::remove(f.c_str());
+            if (std::getenv("DALO_KEEP_FILES") == nullptr)
+                for (const std::string& f : {file, file + ".cbc", file + ".glpk"})
+                    std::remove(f.c_str());
         }
     }
     EXPECT_GE(solved, 2);
