@@ -1,0 +1,143 @@
+#include "kelp_model.hpp"
+
+#include <algorithm>
+
+namespace kelp {
+
+int64_t Constraint::distance(int64_t body) const {
+    if (set_lo.empty()) {
+        if (body < lower) return wsub(lower, body);
+        if (body > upper) return wsub(body, upper);
+        return 0;
+    }
+    int64_t nearest = 0;
+    for (size_t i = 0; i < set_lo.size(); ++i) {
+        if (body >= set_lo[i] && body <= set_hi[i]) return 0;
+        const int64_t d = body < set_lo[i] ? wsub(set_lo[i], body) : wsub(body, set_hi[i]);
+        if (i == 0 || d < nearest) nearest = d;
+    }
+    return nearest;
+}
+
+Model::Model(uint32_t nbin, uint64_t nint, const int64_t* lower, const int64_t* upper,
+             uint32_t max_degree, int64_t constant, const uint64_t* counts,
+             const uint32_t* const* vars, const int32_t* const* coeffs)
+    : nbin_(nbin), lo_(nbin, 0), hi_(nbin, 1), constant_(constant) {
+    for (uint64_t k = 0; k < nint; ++k) {
+        lo_.push_back(lower[k]);
+        hi_.push_back(upper[k]);
+    }
+    begin_.push_back(0);
+    for (uint32_t d = 1; d <= max_degree; ++d) {
+        for (uint64_t t = 0; t < counts[d - 1]; ++t)
+            add_term(coeffs[d - 1][t], vars[d - 1] + t * d, d, -1);
+    }
+}
+
+uint32_t Model::position(uint32_t word) const {
+    if ((word & 0xC0000000u) == 0x40000000u) return nbin_ + (word & 0x3FFFFFFFu);
+    return word;
+}
+
+void Model::add_term(int64_t coeff, const uint32_t* words, uint64_t n, int32_t owner) {
+    coeff_.push_back(coeff);
+    owner_.push_back(owner);
+    for (uint64_t k = 0; k < n; ++k) lits_.push_back(position(words[k]));
+    begin_.push_back(lits_.size());
+}
+
+void Model::add_constraint(Constraint c, uint64_t nterms, const uint32_t* vars,
+                           const int32_t* coeffs, uint64_t nl_terms, const uint64_t* nl_head,
+                           const uint32_t* nl_vars, const int32_t* nl_coeffs) {
+    const auto owner = static_cast<int32_t>(cons_.size());
+    cons_.push_back(std::move(c));
+    for (uint64_t k = 0; k < nterms; ++k) add_term(coeffs[k], vars + k, 1, owner);
+    for (uint64_t t = 0; t < nl_terms; ++t)
+        add_term(nl_coeffs[t], nl_vars + nl_head[t], nl_head[t + 1] - nl_head[t], owner);
+}
+
+void Model::finish() {
+    const uint64_t n = size();
+    occ_off_.assign(n + 1, 0);
+    std::vector<uint64_t> last(n, UINT64_MAX);
+    auto each = [&](auto&& visit) {
+        std::fill(last.begin(), last.end(), UINT64_MAX);
+        for (uint64_t t = 0; t + 1 < begin_.size(); ++t) {
+            for (uint64_t k = begin_[t]; k < begin_[t + 1]; ++k) {
+                const uint64_t p = lits_[k] & ~kNegated;
+                if (last[p] == t) continue;  // a position repeated in one term counts once
+                last[p] = t;
+                visit(p, t);
+            }
+        }
+    };
+    each([&](uint64_t p, uint64_t) { ++occ_off_[p + 1]; });
+    for (uint64_t p = 0; p < n; ++p) occ_off_[p + 1] += occ_off_[p];
+    occ_.assign(occ_off_[n], 0);
+    std::vector<uint64_t> fill(occ_off_.begin(), occ_off_.end() - 1);
+    each([&](uint64_t p, uint64_t t) { occ_[fill[p]++] = t; });
+}
+
+int64_t Model::term_value(uint64_t t, const int64_t* v, uint64_t p, int64_t at) const {
+    int64_t prod = coeff_[t];
+    for (uint64_t k = begin_[t]; k < begin_[t + 1] && prod != 0; ++k) {
+        const uint32_t w = lits_[k];
+        const uint64_t q = w & ~kNegated;
+        const int64_t x = q == p ? at : v[q];
+        prod = wmul(prod, (w & kNegated) ? 1 - x : x);
+    }
+    return prod;
+}
+
+int64_t Model::energy(const int64_t* v, int64_t* bodies) const {
+    int64_t e = constant_;
+    std::vector<int64_t> body(cons_.size());
+    for (size_t c = 0; c < cons_.size(); ++c) body[c] = cons_[c].constant;
+    for (uint64_t t = 0; t + 1 < begin_.size(); ++t) {
+        const int64_t val = term_value(t, v, UINT64_MAX, 0);
+        if (owner_[t] < 0) {
+            e = wadd(e, val);
+        } else {
+            body[static_cast<size_t>(owner_[t])] = wadd(body[static_cast<size_t>(owner_[t])], val);
+        }
+    }
+    for (size_t c = 0; c < cons_.size(); ++c) {
+        e = wadd(e, cons_[c].penalty(body[c]));
+        if (bodies != nullptr) bodies[c] = body[c];
+    }
+    return e;
+}
+
+int64_t Model::change(const int64_t* v, const int64_t* bodies, uint64_t p, int64_t to,
+                      std::vector<std::pair<uint32_t, int64_t>>* body_change) const {
+    const int64_t from = v[p];
+    int64_t d = 0;
+    int32_t cur = -1;
+    int64_t cur_change = 0;
+    auto flush = [&] {
+        if (cur < 0) return;
+        const Constraint& c = cons_[static_cast<size_t>(cur)];
+        const int64_t b = bodies[cur];
+        d = wadd(d, wsub(c.penalty(wadd(b, cur_change)), c.penalty(b)));
+        if (body_change != nullptr) body_change->emplace_back(static_cast<uint32_t>(cur), cur_change);
+    };
+    // Occurrences ascend by term, and a constraint's terms are contiguous.
+    for (uint64_t k = occ_off_[p]; k < occ_off_[p + 1]; ++k) {
+        const uint64_t t = occ_[k];
+        const int64_t diff = wsub(term_value(t, v, p, to), term_value(t, v, p, from));
+        if (owner_[t] < 0) {
+            d = wadd(d, diff);
+            continue;
+        }
+        if (owner_[t] != cur) {
+            flush();
+            cur = owner_[t];
+            cur_change = 0;
+        }
+        cur_change = wadd(cur_change, diff);
+    }
+    flush();
+    return d;
+}
+
+}  // namespace kelp

@@ -1,0 +1,94 @@
+// The Model as the KELP search holds it: positions 0 .. nbin - 1 binary, nbin .. onwards
+// bounded integers; objective terms and native constraint body terms in one list of literal
+// products, each position knowing the terms it occurs in. Energies use 64-bit wrapping
+// arithmetic like the library's Sol, so a change summed term by term equals the energy
+// recomputed from scratch.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <utility>
+#include <vector>
+
+namespace kelp {
+
+inline int64_t wadd(int64_t a, int64_t b) {
+    return static_cast<int64_t>(static_cast<uint64_t>(a) + static_cast<uint64_t>(b));
+}
+inline int64_t wsub(int64_t a, int64_t b) {
+    return static_cast<int64_t>(static_cast<uint64_t>(a) - static_cast<uint64_t>(b));
+}
+inline int64_t wmul(int64_t a, int64_t b) {
+    return static_cast<int64_t>(static_cast<uint64_t>(a) * static_cast<uint64_t>(b));
+}
+
+constexpr uint32_t kNegated = 0x80000000u;
+
+// One native constraint: weight times the distance of its body to the allowed range (or to
+// the nearest allowed interval), to the power 1 or 2.
+struct Constraint {
+    int64_t weight = 0, lower = 0, upper = 0, constant = 0;
+    std::vector<int64_t> set_lo, set_hi;
+    uint32_t exponent = 2;
+    uint32_t objective_only = 0;
+
+    int64_t distance(int64_t body) const;
+    int64_t penalty(int64_t body) const {
+        const int64_t d = distance(body);
+        return exponent == 1 ? wmul(weight, d) : wmul(wmul(weight, d), d);
+    }
+};
+
+class Model {
+  public:
+    // Binary Model (nint = 0) or unified integer Model. Term words: a position, bit 31 for a
+    // negated binary literal; an atom word 0x40000000 | k names integer k.
+    Model(uint32_t nbin, uint64_t nint, const int64_t* lower, const int64_t* upper,
+          uint32_t max_degree, int64_t constant, const uint64_t* counts,
+          const uint32_t* const* vars, const int32_t* const* coeffs);
+
+    // Body = constant + sum coeffs * literal + sum of the nonlinear products.
+    void add_constraint(Constraint c, uint64_t nterms, const uint32_t* vars, const int32_t* coeffs,
+                        uint64_t nl_terms, const uint64_t* nl_head, const uint32_t* nl_vars,
+                        const int32_t* nl_coeffs);
+    Constraint* last_constraint() { return cons_.empty() ? nullptr : &cons_.back(); }
+    void set_remainder_terms(uint64_t n) { remainder_terms_ = n; }
+    uint64_t remainder_terms() const { return remainder_terms_; }
+
+    uint32_t nbin() const { return nbin_; }
+    uint64_t size() const { return lo_.size(); }
+    uint64_t nint() const { return lo_.size() - nbin_; }
+    int64_t lo(uint64_t p) const { return lo_[p]; }
+    int64_t hi(uint64_t p) const { return hi_[p]; }
+    size_t constraint_count() const { return cons_.size(); }
+
+    // Builds the per-position occurrence lists once the constraints are known.
+    void finish();
+
+    // Exact energy from scratch; bodies (one per constraint) are written when not null.
+    int64_t energy(const int64_t* v, int64_t* bodies) const;
+    // Energy change of setting position p to value to (bodies as energy() writes them);
+    // body_change receives each touched constraint's body change when not null.
+    int64_t change(const int64_t* v, const int64_t* bodies, uint64_t p, int64_t to,
+                   std::vector<std::pair<uint32_t, int64_t>>* body_change) const;
+
+  private:
+    int64_t term_value(uint64_t t, const int64_t* v, uint64_t p, int64_t at) const;
+    uint32_t position(uint32_t word) const;
+    void add_term(int64_t coeff, const uint32_t* words, uint64_t n, int32_t owner);
+
+    uint32_t nbin_;
+    std::vector<int64_t> lo_, hi_;
+    int64_t constant_;
+    // Terms: coefficient, literal range in lits_, owner (-1: objective, else constraint).
+    std::vector<int64_t> coeff_;
+    std::vector<uint64_t> begin_;
+    std::vector<int32_t> owner_;
+    std::vector<uint32_t> lits_;  // position | kNegated
+    std::vector<Constraint> cons_;
+    std::vector<uint64_t> occ_off_;
+    std::vector<uint64_t> occ_;  // term indices per position, ascending
+    uint64_t remainder_terms_ = 0;
+};
+
+}  // namespace kelp

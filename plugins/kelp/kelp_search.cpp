@@ -1,0 +1,356 @@
+#include "kelp_search.hpp"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <thread>
+
+namespace kelp {
+
+namespace {
+
+[[noreturn]] void fail(const std::string& what) {
+    std::fprintf(stderr, "dalo: KELPSolver: %s\n", what.c_str());
+    std::fflush(stderr);
+    std::abort();
+}
+
+bool read_int(const char* s, int64_t& out) {
+    errno = 0;
+    char* end = nullptr;
+    const long long v = std::strtoll(s, &end, 10);
+    if (end == s || *end != '\0' || errno != 0) return false;
+    out = v;
+    return true;
+}
+
+bool read_double(const char* s, double& out) {
+    char* end = nullptr;
+    out = std::strtod(s, &end);
+    return end != s && *end == '\0' && !std::isnan(out);
+}
+
+// xorshift-multiply generator seeded through splitmix64.
+class Rng {
+  public:
+    explicit Rng(uint64_t seed) : s_(seed) {
+        for (int k = 0; k < 4; ++k) next_seed();
+        if (s_ == 0) s_ = 0x2545F4914F6CDD1Dull;
+    }
+    uint64_t operator()() {
+        s_ ^= s_ >> 12;
+        s_ ^= s_ << 25;
+        s_ ^= s_ >> 27;
+        return s_ * 0x2545F4914F6CDD1Dull;
+    }
+    uint64_t below(uint64_t n) {
+        __extension__ typedef unsigned __int128 u128;
+        return static_cast<uint64_t>((static_cast<u128>((*this)()) * n) >> 64);
+    }
+    double unit() { return static_cast<double>((*this)() >> 11) * 0x1p-53; }
+
+  private:
+    void next_seed() {
+        uint64_t z = (s_ += 0x9E3779B97F4A7C15ull);
+        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+        s_ = z ^ (z >> 31);
+    }
+    uint64_t s_;
+};
+
+double since(Clock::time_point t0) {
+    return std::chrono::duration<double>(Clock::now() - t0).count();
+}
+
+struct Replica {
+    std::vector<int64_t> v, body;
+    int64_t e = 0;
+};
+
+struct Shared {
+    const Model& m;
+    const Options& o;
+    Hint& hint;
+    std::mutex mutex;
+    int64_t best_energy = 0;
+    std::vector<int64_t> best;
+    double best_time = 0.0;
+    bool has_best = false;
+    std::atomic<int64_t> bar{INT64_MAX};  // energies at or above it are no news
+    std::atomic<uint64_t> version{0};
+    std::atomic<bool> done{false};
+    std::atomic<uint64_t> sweeps{0}, moves{0};
+    std::atomic<uint32_t> running{0};
+
+    Shared(const Model& model, const Options& opts, Hint& h) : m(model), o(opts), hint(h) {}
+
+    void offer(const Replica& r) {
+        if (r.e >= bar.load(std::memory_order_relaxed) && has_best_relaxed()) return;
+        std::lock_guard<std::mutex> lock(mutex);
+        if (has_best && r.e >= best_energy) return;
+        best_energy = r.e;
+        best = r.v;
+        best_time = since(o.start);
+        has_best = true;
+        bar.store(r.e, std::memory_order_relaxed);
+        version.fetch_add(1, std::memory_order_release);
+        if (o.has_target && r.e <= o.target) done.store(true, std::memory_order_relaxed);
+    }
+    bool has_best_relaxed() const { return version.load(std::memory_order_relaxed) > 0; }
+};
+
+class Worker {
+  public:
+    Worker(Shared& sh, uint32_t index)
+        : sh_(sh), m_(sh.m), rng_(sh.o.seed ^ (0xD1B54A32D192ED03ull * (index + 1))),
+          index_(index), reps_(std::max<uint32_t>(2, sh.o.replicas)), beta_(reps_.size(), 1.0) {}
+
+    void run(const std::vector<int64_t>* start) {
+        const uint64_t n = m_.size();
+        for (Replica& r : reps_) {
+            r.v.resize(n);
+            for (uint64_t p = 0; p < n; ++p) r.v[p] = random_value(p);
+            rebuild(r);
+        }
+        if (start != nullptr) set_state(reps_.back(), *start);
+        for (const Replica& r : reps_) sh_.offer(r);
+        if (n == 0) return;
+        calibrate();
+        uint64_t stall = 0;
+        int64_t my_best = reps_.back().e;
+        std::vector<int64_t> taken;
+        while (!sh_.done.load(std::memory_order_relaxed)) {
+            if (sh_.hint.pending() && sh_.hint.take(taken)) set_state(reps_.back(), taken);
+            for (size_t r = 0; r < reps_.size(); ++r) {
+                if (!sweep(reps_[r], beta_[r])) return;
+            }
+            sh_.sweeps.fetch_add(reps_.size(), std::memory_order_relaxed);
+            bool improved = false;
+            for (const Replica& r : reps_) {
+                if (r.e < my_best) {
+                    my_best = r.e;
+                    improved = true;
+                }
+                sh_.offer(r);
+            }
+            exchange();
+            stall = improved ? 0 : stall + 1;
+            if (stall > 64) {
+                reseed();
+                stall = 0;
+            }
+        }
+    }
+
+  private:
+    int64_t random_value(uint64_t p) {
+        const int64_t lo = m_.lo(p), hi = m_.hi(p);
+        const uint64_t span = static_cast<uint64_t>(hi) - static_cast<uint64_t>(lo);
+        const uint64_t r = span == UINT64_MAX ? rng_() : rng_.below(span + 1);
+        return static_cast<int64_t>(static_cast<uint64_t>(lo) + r);
+    }
+
+    // A new value for p: the other bit, or mostly a step of one for integers.
+    int64_t propose(uint64_t p, int64_t now) {
+        const int64_t lo = m_.lo(p), hi = m_.hi(p);
+        if (lo == hi) return now;
+        if (p < m_.nbin()) return 1 - now;
+        if (rng_.below(8) == 0) return random_value(p);
+        if (now <= lo) return lo + 1;
+        if (now >= hi) return hi - 1;
+        return (rng_() & 1) ? now + 1 : now - 1;
+    }
+
+    void rebuild(Replica& r) {
+        r.body.assign(m_.constraint_count(), 0);
+        r.e = m_.energy(r.v.data(), r.body.data());
+    }
+
+    void set_state(Replica& r, const std::vector<int64_t>& values) {
+        for (uint64_t p = 0; p < r.v.size() && p < values.size(); ++p)
+            r.v[p] = std::clamp(values[p], m_.lo(p), m_.hi(p));
+        rebuild(r);
+    }
+
+    void apply(Replica& r, uint64_t p, int64_t to, int64_t d) {
+        for (const auto& [c, bc] : changes_) r.body[c] = wadd(r.body[c], bc);
+        r.v[p] = to;
+        r.e = wadd(r.e, d);
+    }
+
+    // n Metropolis moves at beta; false when the search must end.
+    bool sweep(Replica& r, double beta) {
+        const uint64_t n = m_.size();
+        for (uint64_t k = 0; k < n; ++k) {
+            if ((k & 255) == 255 && sh_.done.load(std::memory_order_relaxed)) return false;
+            const uint64_t p = rng_.below(n);
+            const int64_t to = propose(p, r.v[p]);
+            if (to == r.v[p]) continue;
+            changes_.clear();
+            const int64_t d = m_.change(r.v.data(), r.body.data(), p, to, &changes_);
+            if (d <= 0 || rng_.unit() < std::exp(-beta * static_cast<double>(d))) apply(r, p, to, d);
+        }
+        sh_.moves.fetch_add(n, std::memory_order_relaxed);
+        return true;
+    }
+
+    // Temperatures from the energy changes of random moves: the hottest replica accepts a
+    // typical uphill move half the time, the coldest the smallest one about once in a hundred.
+    void calibrate() {
+        Replica& r = reps_.front();
+        std::vector<double> ups;
+        const uint64_t samples = std::min<uint64_t>(4096, 16 * m_.size());
+        for (uint64_t s = 0; s < samples; ++s) {
+            const uint64_t p = rng_.below(m_.size());
+            const int64_t to = propose(p, r.v[p]);
+            if (to == r.v[p]) continue;
+            const int64_t d = m_.change(r.v.data(), r.body.data(), p, to, nullptr);
+            if (d != 0) ups.push_back(std::fabs(static_cast<double>(d)));
+        }
+        if (ups.empty()) return;
+        std::sort(ups.begin(), ups.end());
+        const double hot = std::log(2.0) / ups[ups.size() / 2];
+        const double cold = std::max(std::log(100.0) / ups.front(), hot * 4.0);
+        const size_t k = beta_.size();
+        for (size_t i = 0; i < k; ++i)
+            beta_[i] = hot * std::pow(cold / hot, static_cast<double>(i) / static_cast<double>(k - 1));
+    }
+
+    // Neighbouring temperatures swap states with the replica-exchange probability.
+    void exchange() {
+        for (size_t i = 0; i + 1 < reps_.size(); ++i) {
+            const double x = (beta_[i] - beta_[i + 1]) *
+                             (static_cast<double>(reps_[i].e) - static_cast<double>(reps_[i + 1].e));
+            if (x >= 0 || rng_.unit() < std::exp(x)) std::swap(reps_[i], reps_[i + 1]);
+        }
+    }
+
+    // The hottest replica restarts from a uniform crossover of the best state and a random
+    // replica, so a stalled ladder gets new material near good regions.
+    void reseed() {
+        std::vector<int64_t> best;
+        {
+            std::lock_guard<std::mutex> lock(sh_.mutex);
+            best = sh_.best;
+        }
+        const Replica& other = reps_[rng_.below(reps_.size())];
+        Replica& hot = reps_.front();
+        for (uint64_t p = 0; p < hot.v.size(); ++p) {
+            const uint64_t pick = rng_.below(4);
+            hot.v[p] = pick == 0 ? random_value(p) : pick == 1 ? other.v[p] : best[p];
+        }
+        rebuild(hot);
+        (void)index_;
+    }
+
+    Shared& sh_;
+    const Model& m_;
+    Rng rng_;
+    uint32_t index_;
+    std::vector<Replica> reps_;
+    std::vector<double> beta_;
+    std::vector<std::pair<uint32_t, int64_t>> changes_;
+};
+
+}  // namespace
+
+Options parse_options(const dalo_plugin_pair* params) {
+    Options o;
+    o.seed = std::random_device{}();
+    o.threads = std::max(1u, std::thread::hardware_concurrency());
+    for (const dalo_plugin_pair* q = params; q != nullptr && q->key != nullptr; ++q) {
+        const std::string key = q->key;
+        const char* value = q->value != nullptr ? q->value : "";
+        auto bad = [&] { fail("invalid value '" + std::string(value) + "' for '" + key + "'"); };
+        int64_t iv = 0;
+        if (key == "time_limit") {
+            if (!read_double(value, o.time_limit)) bad();
+        } else if (key == "target_energy") {
+            if (!read_int(value, o.target)) bad();
+            o.has_target = true;
+        } else if (key == "seed") {
+            if (!read_int(value, iv)) bad();
+            o.seed = static_cast<uint64_t>(iv);
+        } else if (key == "threads" || key == "thread_count") {
+            if (!read_int(value, iv) || iv < 1) bad();
+            o.threads = static_cast<uint32_t>(std::min<int64_t>(iv, 1024));
+        } else if (key == "replicas") {
+            if (!read_int(value, iv) || iv < 2) bad();
+            o.replicas = static_cast<uint32_t>(std::min<int64_t>(iv, 4096));
+        } else if (key == "timer_interval") {
+            if (!read_double(value, o.timer_interval) || !(o.timer_interval > 0)) bad();
+        } else {
+            fail("unknown parameter '" + key + "'");
+        }
+    }
+    return o;
+}
+
+Outcome search(const Model& m, const Options& o, Hint& hint, const uint8_t* stop,
+               Progress progress, void* progress_context) {
+    Shared sh(m, o, hint);
+    std::vector<int64_t> start;
+    const bool hinted = hint.take(start);
+    std::vector<std::thread> pool;
+    sh.running.store(o.threads);
+    for (uint32_t t = 0; t < o.threads; ++t) {
+        pool.emplace_back([&sh, &start, hinted, t] {
+            {
+                Worker w(sh, t);
+                w.run(hinted && t == 0 ? &start : nullptr);
+            }
+            sh.running.fetch_sub(1);
+        });
+    }
+    Outcome out;
+    uint64_t seen = 0;
+    double next_timer = o.timer_interval;
+    std::vector<int64_t> snapshot;
+    int64_t snapshot_energy = 0;
+    auto take_best = [&] {
+        std::lock_guard<std::mutex> lock(sh.mutex);
+        snapshot = sh.best;
+        snapshot_energy = sh.best_energy;
+    };
+    // The calling thread watches the clock, the stop flag and the news, and reports.
+    for (;;) {
+        const bool ended =
+            sh.done.load(std::memory_order_relaxed) || sh.running.load() == 0;
+        if (stop != nullptr && __atomic_load_n(stop, __ATOMIC_ACQUIRE) != 0) out.stopped = true;
+        const double now = since(o.start);
+        const uint64_t v = sh.version.load(std::memory_order_acquire);
+        if (v != seen && progress != nullptr) {
+            seen = v;
+            take_best();
+            progress(progress_context, snapshot_energy, snapshot, 1, now);
+        }
+        if (now >= next_timer) {
+            next_timer = now + o.timer_interval;
+            if (progress != nullptr && sh.version.load() > 0) {
+                take_best();
+                progress(progress_context, snapshot_energy, snapshot, 2, now);
+            }
+        }
+        if (ended || out.stopped || now >= o.time_limit) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    sh.done.store(true);
+    for (std::thread& t : pool) t.join();
+    if (progress != nullptr && sh.version.load() != seen) {
+        take_best();
+        progress(progress_context, snapshot_energy, snapshot, 1, since(o.start));
+    }
+    out.energy = sh.best_energy;
+    out.values = sh.best;
+    out.tts = sh.best_time;
+    out.sweeps = sh.sweeps.load();
+    out.moves = sh.moves.load();
+    return out;
+}
+
+}  // namespace kelp
