@@ -76,6 +76,49 @@ void Model::finish() {
     occ_.assign(occ_off_[n], 0);
     std::vector<uint64_t> fill(occ_off_.begin(), occ_off_.end() - 1);
     each([&](uint64_t p, uint64_t t) { occ_[fill[p]++] = t; });
+    build_quadratic();
+}
+
+void Model::build_quadratic() {
+    quadratic_ = false;
+    if (!cons_.empty() || nint() > 0) return;
+    const uint64_t n = size();
+    lin_.assign(n, 0);
+    std::vector<std::pair<uint64_t, int64_t>> pairs;
+    int64_t extra = 0;
+    for (uint64_t t = 0; t + 1 < begin_.size(); ++t) {
+        std::vector<uint32_t> w(lits_.begin() + static_cast<ptrdiff_t>(begin_[t]),
+                                lits_.begin() + static_cast<ptrdiff_t>(begin_[t + 1]));
+        std::sort(w.begin(), w.end());
+        w.erase(std::unique(w.begin(), w.end()), w.end());
+        for (uint32_t l : w) {
+            if (l & kNegated) return;  // negated literals come with higher degrees
+        }
+        if (w.empty()) {
+            extra = wadd(extra, coeff_[t]);
+        } else if (w.size() == 1) {
+            lin_[w[0]] = wadd(lin_[w[0]], coeff_[t]);
+        } else if (w.size() == 2) {
+            pairs.emplace_back((uint64_t{w[0]} << 32) | w[1], coeff_[t]);
+        } else {
+            return;
+        }
+    }
+    (void)extra;  // the constant part stays in the energy computed from scratch
+    adj_off_.assign(n + 1, 0);
+    for (const auto& [key, c] : pairs) {
+        ++adj_off_[(key >> 32) + 1];
+        ++adj_off_[(key & 0xFFFFFFFFu) + 1];
+    }
+    for (uint64_t p = 0; p < n; ++p) adj_off_[p + 1] += adj_off_[p];
+    adj_.assign(adj_off_[n], {0, 0});
+    std::vector<uint64_t> fill(adj_off_.begin(), adj_off_.end() - 1);
+    for (const auto& [key, c] : pairs) {
+        const auto a = static_cast<uint32_t>(key >> 32), b = static_cast<uint32_t>(key);
+        adj_[fill[a]++] = {b, c};
+        adj_[fill[b]++] = {a, c};
+    }
+    quadratic_ = true;
 }
 
 int64_t Model::term_value(uint64_t t, const int64_t* v, uint64_t p, int64_t at) const {

@@ -72,7 +72,16 @@ class Model {
     int64_t change(const int64_t* v, const int64_t* bodies, uint64_t p, int64_t to,
                    std::vector<std::pair<uint32_t, int64_t>>* body_change) const;
 
+    // Binary Models whose objective is at most quadratic and that carry no constraints also
+    // have a compact form: energy = base + sum lin_i x_i + sum over pairs q_ij x_i x_j, with
+    // each pair listed from both ends (neighbour, coefficient).
+    bool quadratic() const { return quadratic_; }
+    int64_t lin(uint64_t p) const { return lin_[p]; }
+    const std::pair<uint32_t, int64_t>* adj_begin(uint64_t p) const { return adj_.data() + adj_off_[p]; }
+    const std::pair<uint32_t, int64_t>* adj_end(uint64_t p) const { return adj_.data() + adj_off_[p + 1]; }
+
   private:
+    void build_quadratic();
     int64_t term_value(uint64_t t, const int64_t* v, uint64_t p, int64_t at) const;
     uint32_t position(uint32_t word) const;
     void add_term(int64_t coeff, const uint32_t* words, uint64_t n, int32_t owner);
@@ -89,6 +98,10 @@ class Model {
     std::vector<uint64_t> occ_off_;
     std::vector<uint64_t> occ_;  // term indices per position, ascending
     uint64_t remainder_terms_ = 0;
+    bool quadratic_ = false;
+    std::vector<int64_t> lin_;
+    std::vector<uint64_t> adj_off_;
+    std::vector<std::pair<uint32_t, int64_t>> adj_;
 };
 
 }  // namespace kelp

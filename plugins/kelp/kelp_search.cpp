@@ -69,6 +69,7 @@ double since(Clock::time_point t0) {
 
 struct Replica {
     std::vector<int64_t> v, body;
+    std::vector<int64_t> field;  // quadratic Models: energy change per unit change of each x
     int64_t e = 0;
 };
 
@@ -169,6 +170,35 @@ class Worker {
     void rebuild(Replica& r) {
         r.body.assign(m_.constraint_count(), 0);
         r.e = m_.energy(r.v.data(), r.body.data());
+        if (!m_.quadratic()) return;
+        r.field.assign(m_.size(), 0);
+        for (uint64_t p = 0; p < m_.size(); ++p) {
+            int64_t f = m_.lin(p);
+            for (auto* a = m_.adj_begin(p); a != m_.adj_end(p); ++a) f = wadd(f, wmul(a->second, r.v[a->first]));
+            r.field[p] = f;
+        }
+    }
+
+    // The quadratic form keeps every variable's field, so a proposal costs one lookup and
+    // only an accepted flip touches the neighbours.
+    bool sweep_quadratic(Replica& r, double beta) {
+        const uint64_t n = m_.size();
+        const double cut = 40.0 / beta;  // changes above it are never accepted in practice
+        for (uint64_t k = 0; k < n; ++k) {
+            if ((k & 1023) == 1023 && sh_.done.load(std::memory_order_relaxed)) return false;
+            const uint64_t p = rng_.below(n);
+            const int64_t step = 1 - 2 * r.v[p];
+            const int64_t d = wmul(step, r.field[p]);
+            if (d > 0 && (static_cast<double>(d) > cut ||
+                          rng_.unit() >= std::exp(-beta * static_cast<double>(d))))
+                continue;
+            r.v[p] += step;
+            r.e = wadd(r.e, d);
+            for (auto* a = m_.adj_begin(p); a != m_.adj_end(p); ++a)
+                r.field[a->first] = wadd(r.field[a->first], wmul(a->second, step));
+        }
+        sh_.moves.fetch_add(n, std::memory_order_relaxed);
+        return true;
     }
 
     void set_state(Replica& r, const std::vector<int64_t>& values) {
@@ -185,6 +215,7 @@ class Worker {
 
     // n Metropolis moves at beta; false when the search must end.
     bool sweep(Replica& r, double beta) {
+        if (m_.quadratic()) return sweep_quadratic(r, beta);
         const uint64_t n = m_.size();
         for (uint64_t k = 0; k < n; ++k) {
             if ((k & 255) == 255 && sh_.done.load(std::memory_order_relaxed)) return false;
@@ -214,8 +245,8 @@ class Worker {
         }
         if (ups.empty()) return;
         std::sort(ups.begin(), ups.end());
-        const double hot = std::log(2.0) / ups[ups.size() / 2];
-        const double cold = std::max(std::log(100.0) / ups.front(), hot * 4.0);
+        const double hot = std::log(4.0) / ups[ups.size() / 2];
+        const double cold = std::max(std::log(1000.0) / ups.front(), hot * 4.0);
         const size_t k = beta_.size();
         for (size_t i = 0; i < k; ++i)
             beta_[i] = hot * std::pow(cold / hot, static_cast<double>(i) / static_cast<double>(k - 1));
