@@ -1,5 +1,8 @@
 // The KELPSolver entry points of dalo_plugin.h: the CPU solver for binary Models and the
 // unified integer engine, both driven by the replica-exchange search.
+#include <algorithm>
+#include <chrono>
+#include <cmath>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -9,6 +12,9 @@
 #include "dalo_plugin.h"
 #include "kelp_model.hpp"
 #include "kelp_search.hpp"
+#ifdef KELP_WITH_CUDA
+#include "kelp_gpu.hpp"
+#endif
 
 namespace {
 
@@ -16,6 +22,9 @@ using kelp::Model;
 
 dalo_plugin_callback g_callback = nullptr;
 dalo_plugin_callback_iv g_callback_iv = nullptr;
+#ifdef KELP_WITH_CUDA
+dalo_plugin_callback g_gpu_callback = nullptr;
+#endif
 
 struct Handle {
     void* context = nullptr;
@@ -25,6 +34,8 @@ struct Handle {
     std::vector<std::string> text;  // keys and values of the information array
     std::vector<dalo_plugin_pair> info;
     std::vector<uint64_t> bits;  // scratch for progress reports
+    bool gpu = false;            // created as the GPU solver
+    int device = 0;
 };
 
 struct List {
@@ -52,10 +63,24 @@ void report(void* context, int64_t energy, const std::vector<int64_t>& values, u
     h->bits.assign((nbin + 63) / 64, 0);
     pack(values, nbin, h->bits.data(), static_cast<uint32_t>(h->bits.size()));
     if (h->model->nint() == 0) {
-        if (g_callback != nullptr) g_callback(h->context, &energy, h->bits.data(), event, seconds);
+        dalo_plugin_callback cb = g_callback;
+#ifdef KELP_WITH_CUDA
+        if (h->gpu) cb = g_gpu_callback;
+#endif
+        if (cb != nullptr) cb(h->context, &energy, h->bits.data(), event, seconds);
     } else if (g_callback_iv != nullptr) {
         g_callback_iv(h->context, &energy, h->bits.data(), values.data() + nbin, event, seconds);
     }
+}
+
+// Keys and values in turn become the record's information array.
+void set_info(Handle* h, dalo_kelp_solution_record* best, std::vector<std::string> text) {
+    h->text = std::move(text);
+    h->info.clear();
+    for (size_t k = 0; k + 1 < h->text.size(); k += 2)
+        h->info.push_back({h->text[k].c_str(), h->text[k + 1].c_str()});
+    h->info.push_back({nullptr, nullptr});
+    best->info = h->info.data();
 }
 
 kelp::Outcome run(Handle* h, dalo_kelp_solution_record* best, const dalo_plugin_pair* params) {
@@ -65,17 +90,14 @@ kelp::Outcome run(Handle* h, dalo_kelp_solution_record* best, const dalo_plugin_
     best->energy = out.energy;
     best->tts = out.tts;
     pack(out.values, h->model->nbin(), best->bits, best->word_count);
-    h->text = {"algorithm", "replica exchange",
+    set_info(h, best, {"algorithm", "replica exchange",
                "threads",   std::to_string(o.threads),
                "replicas",  std::to_string(o.replicas),
                "sweeps",    std::to_string(out.sweeps),
                "moves",     std::to_string(out.moves),
-               "stopped",   out.stopped ? "1" : "0"};
-    h->info.clear();
-    for (size_t k = 0; k + 1 < h->text.size(); k += 2)
-        h->info.push_back({h->text[k].c_str(), h->text[k + 1].c_str()});
-    h->info.push_back({nullptr, nullptr});
-    best->info = h->info.data();
+               "stopped",   out.stopped ? "1" : "0",
+               "device",    "cpu",
+               "solver",    h->gpu ? "gpu" : "cpu"});
     return out;
 }
 
@@ -89,11 +111,93 @@ kelp::Constraint make(const int64_t* weight, const int64_t* lower, const int64_t
     return c;
 }
 
+
+#ifdef KELP_WITH_CUDA
+// The GPU search: rounds of independent annealing replicas on the device, longer each round;
+// every returned state's energy is recomputed here from the Model, so what is reported is
+// exact whatever the device did. Models the kernel does not cover, and machines without a
+// device, get the CPU search.
+void run_gpu(Handle* h, dalo_kelp_solution_record* best, const dalo_plugin_pair* params) {
+    Model& m = *h->model;
+    m.finish();
+    const int devices = kelp::gpu::device_count();
+    if (devices <= 0 || !m.quadratic() || m.size() == 0) {
+        run(h, best, params);
+        return;
+    }
+    const kelp::Options o = kelp::parse_options(params);
+    kelp::gpu::Quadratic q;
+    q.n = static_cast<uint32_t>(m.size());
+    q.adj_off.push_back(0);
+    for (uint64_t p = 0; p < m.size(); ++p) {
+        q.lin.push_back(m.lin(p));
+        for (auto* a = m.adj_begin(p); a != m.adj_end(p); ++a) {
+            q.adj_var.push_back(a->first);
+            q.adj_coeff.push_back(a->second);
+        }
+        q.adj_off.push_back(q.adj_var.size());
+    }
+    // Temperatures as on the CPU: from the flip changes of a random state.
+    std::vector<double> ups;
+    uint64_t seed = o.seed;
+    for (uint64_t p = 0; p < m.size(); ++p) {
+        double f = static_cast<double>(m.lin(p));
+        for (auto* a = m.adj_begin(p); a != m.adj_end(p); ++a)
+            f += static_cast<double>(a->second) * static_cast<double>((seed = seed * 6364136223846793005ull + 1442695040888963407ull) >> 63);
+        if (f != 0) ups.push_back(std::fabs(f));
+    }
+    std::sort(ups.begin(), ups.end());
+    const double hot = ups.empty() ? 1.0 : std::log(4.0) / ups[ups.size() / 2];
+    const double cold = ups.empty() ? 1.0 : std::max(std::log(1000.0) / ups.front(), hot * 4.0);
+    const int device = std::min(h->device, devices - 1);
+    const uint32_t replicas = std::max<uint32_t>(1024, o.replicas * 256);
+    std::vector<uint8_t> states;
+    std::vector<int64_t> values(m.size()), found;
+    int64_t best_energy = 0;
+    double tts = 0.0;
+    bool have = false, stopped = false;
+    uint64_t moves = 0, rounds = 0;
+    auto elapsed = [&] { return std::chrono::duration<double>(kelp::Clock::now() - o.start).count(); };
+    for (uint32_t sweeps = 64;; sweeps = std::min<uint32_t>(sweeps * 2, 8192), ++rounds) {
+        if (!kelp::gpu::anneal(device, q, replicas, sweeps, hot, cold, o.seed + rounds, states)) break;
+        moves += uint64_t{replicas} * sweeps * m.size();
+        for (uint32_t r = 0; r < replicas; ++r) {
+            for (uint64_t p = 0; p < m.size(); ++p) values[p] = states[r * m.size() + p];
+            const int64_t e = m.energy(values.data(), nullptr);
+            if (have && e >= best_energy) continue;
+            have = true;
+            best_energy = e;
+            found = values;
+            tts = elapsed();
+            report(h, e, found, 1, tts);
+        }
+        stopped = h->stop != nullptr && __atomic_load_n(h->stop, __ATOMIC_ACQUIRE) != 0;
+        if (stopped || elapsed() >= o.time_limit || (o.has_target && best_energy <= o.target)) break;
+    }
+    if (!have) {
+        run(h, best, params);  // the device failed before its first round
+        return;
+    }
+    best->energy = best_energy;
+    best->tts = tts;
+    pack(found, m.nbin(), best->bits, best->word_count);
+    set_info(h, best, {"algorithm", "annealing replicas", "device", "gpu",
+                       "replicas", std::to_string(replicas), "rounds", std::to_string(rounds + 1),
+                       "moves", std::to_string(moves), "stopped", stopped ? "1" : "0",
+                       "solver", "gpu"});
+}
+#endif
 }  // namespace
 
 extern "C" {
 
-DALO_PLUGIN_EXPORT int32_t dalo_kelp_gpu_device_count(void) { return 0; }
+DALO_PLUGIN_EXPORT int32_t dalo_kelp_gpu_device_count(void) {
+#ifdef KELP_WITH_CUDA
+    return kelp::gpu::device_count();
+#else
+    return 0;
+#endif
+}
 
 DALO_PLUGIN_EXPORT void* dalo_kelp_cpu_solver_create(void* context, uint32_t var_count,
                                                      uint32_t max_degree,
@@ -227,5 +331,98 @@ DALO_PLUGIN_EXPORT void dalo_kelp_cpu_hint_iv(void* solver, const uint64_t* bits
     for (uint64_t k = 0; k < h->model->nint(); ++k) v.push_back(k < nint ? int_values[k] : h->model->lo(h->model->nbin() + k));
     h->hint.offer(std::move(v));
 }
+
+#ifdef KELP_WITH_CUDA
+// The GPU solver. It shares the CPU solver's handle, constraints and hints; its search runs
+// on the device where the Model suits the kernel and a device is present.
+DALO_PLUGIN_EXPORT void dalo_kelp_init(void) {}
+
+DALO_PLUGIN_EXPORT void* dalo_kelp_solver_create(void* context, uint32_t var_count,
+                                                 uint32_t max_degree,
+                                                 const dalo_plugin_energy* constant,
+                                                 const uint64_t* term_counts,
+                                                 const uint32_t* const* term_vars,
+                                                 const dalo_plugin_coeff* const* coeffs,
+                                                 uint32_t device) {
+    auto* h = static_cast<Handle*>(dalo_kelp_cpu_solver_create(context, var_count, max_degree,
+                                                               constant, term_counts, term_vars,
+                                                               coeffs));
+    h->gpu = true;
+    // Mode m > 0 names device m - 1; "any device" and 0 take the first.
+    h->device = device != 0xFFFFFFFFu && device > 0 ? static_cast<int>(device - 1) : 0;
+    return h;
+}
+
+DALO_PLUGIN_EXPORT void dalo_kelp_solver_destroy(void* solver) { delete handle(solver); }
+
+DALO_PLUGIN_EXPORT void* dalo_kelp_solver_search(void* solver, dalo_kelp_solution_record* best,
+                                                 uint32_t, const dalo_plugin_pair* params,
+                                                 const void* hint) {
+    Handle* h = handle(solver);
+    if (hint != nullptr)
+        h->hint.offer(unpack(static_cast<const uint64_t*>(hint), h->model->nbin()));
+    run_gpu(h, best, params);
+    return nullptr;
+}
+
+DALO_PLUGIN_EXPORT void dalo_kelp_register_callback(dalo_plugin_callback callback) {
+    g_gpu_callback = callback;
+}
+
+DALO_PLUGIN_EXPORT uint64_t dalo_kelp_sol_list_count(void* list) {
+    return dalo_kelp_cpu_sol_list_count(list);
+}
+
+DALO_PLUGIN_EXPORT void dalo_kelp_sol_list_get(void* list, uint64_t index,
+                                               dalo_kelp_solution_record* out, uint32_t n) {
+    dalo_kelp_cpu_sol_list_get(list, index, out, n);
+}
+
+DALO_PLUGIN_EXPORT void dalo_kelp_sol_list_destroy(void* list) { dalo_kelp_cpu_sol_list_destroy(list); }
+
+DALO_PLUGIN_EXPORT void dalo_kelp_hint_solution(void* solver, const uint64_t* bits) {
+    dalo_kelp_cpu_hint_solution(solver, bits);
+}
+
+DALO_PLUGIN_EXPORT void dalo_kelp_solver_set_external_stop(void* solver, const uint8_t* flag) {
+    dalo_kelp_cpu_solver_set_external_stop(solver, flag);
+}
+
+DALO_PLUGIN_EXPORT void dalo_kelp_add_constraint(void* solver, const int64_t* weight,
+                                                 const int64_t* lower, const int64_t* upper,
+                                                 const int64_t* constant, uint64_t nterms,
+                                                 const uint32_t* vars,
+                                                 const dalo_plugin_coeff* coeffs) {
+    dalo_kelp_cpu_add_constraint(solver, weight, lower, upper, constant, nterms, vars, coeffs);
+}
+
+DALO_PLUGIN_EXPORT void dalo_kelp_add_constraint_nl(
+    void* solver, const int64_t* weight, const int64_t* lower, const int64_t* upper,
+    const int64_t* constant, uint64_t nterms, const uint32_t* vars, const dalo_plugin_coeff* coeffs,
+    uint64_t nl_terms, const uint64_t* nl_head, const uint32_t* nl_vars,
+    const dalo_plugin_coeff* nl_coeffs) {
+    dalo_kelp_cpu_add_constraint_nl(solver, weight, lower, upper, constant, nterms, vars, coeffs,
+                                    nl_terms, nl_head, nl_vars, nl_coeffs);
+}
+
+DALO_PLUGIN_EXPORT void dalo_kelp_add_constraint_set(
+    void* solver, const int64_t* weight, const int64_t* lower, const int64_t* upper,
+    const int64_t* constant, uint64_t nterms, const uint32_t* vars, const dalo_plugin_coeff* coeffs,
+    uint64_t nsets, const int64_t* set_lo, const int64_t* set_hi) {
+    dalo_kelp_cpu_add_constraint_set(solver, weight, lower, upper, constant, nterms, vars, coeffs,
+                                     nsets, set_lo, set_hi);
+}
+
+DALO_PLUGIN_EXPORT void dalo_kelp_set_cons_shape(void* solver, uint32_t exponent, uint32_t param) {
+    dalo_kelp_cpu_set_cons_shape(solver, exponent, param);
+}
+
+DALO_PLUGIN_EXPORT void dalo_kelp_set_remainder(void* solver, const int64_t* constant,
+                                                uint64_t nterms, const uint64_t* head,
+                                                const uint32_t* vars,
+                                                const dalo_plugin_coeff* coeffs) {
+    dalo_kelp_cpu_set_remainder(solver, constant, nterms, head, vars, coeffs);
+}
+#endif
 
 }  // extern "C"

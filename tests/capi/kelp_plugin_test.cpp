@@ -1,6 +1,7 @@
 // KELPSolver's plug-in beside the library, through the public interface: optima against
 // brute force over Sol energies with every constraint kind, reported energies, the external
 // stop, progress events, hints and the unified integer engine.
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -246,6 +247,52 @@ TEST_F(KelpPluginDeathTest, ParameterRefusals) {
                  "KELPSolver: invalid value 'soon' for 'time_limit'");
     EXPECT_FATAL(kelp(m.get(), {{"threads", "0"}}), "KELPSolver: invalid value '0' for 'threads'");
     EXPECT_FATAL(kelp(m.get(), {{"replicas", "1"}}), "KELPSolver: invalid value '1' for 'replicas'");
+}
+
+// ---- the GPU solver ----
+
+// What the plug-in beside the library offers: its GPU solver and the devices it sees.
+struct GpuSide {
+    bool solver = false;
+    int32_t devices = 0;
+    GpuSide() {
+        std::string dir = DALO_LIBRARY_PATH;
+        dir = dir.substr(0, dir.rfind('/') + 1);
+        void* lib = dlopen((dir + "kelp_c32e64.so").c_str(), RTLD_NOW | RTLD_LOCAL);
+        if (lib == nullptr) return;
+        solver = dlsym(lib, "dalo_kelp_solver_create") != nullptr;
+        auto count = reinterpret_cast<int32_t (*)()>(dlsym(lib, "dalo_kelp_gpu_device_count"));
+        devices = count != nullptr ? count() : 0;
+    }
+};
+
+TEST_F(KelpPluginTest, GpuSolverReachesOptimaWithOrWithoutADevice) {
+    const GpuSide gpu;
+    if (!gpu.solver) GTEST_SKIP() << "plug-in built without the GPU solver";
+    const dalo_var x = vars(12);
+    std::mt19937_64 rng(55);
+    for (uint32_t round = 0; round < 6; ++round) {
+        SCOPED_TRACE(round);
+        // Constrained Models, and plain quadratic ones that the device kernel takes.
+        const ModelPtr m = round % 2 ? dalo_test::constrained_model(rng, x, 6 + round)
+                                     : dalo_test::random_qubo(rng, x, 8 + round, 4);
+        const auto all = dalo_test::all_energies(m.get());
+        const std::string target = std::to_string(all.front().first);
+        const Outcome o = kelp(m.get(), {{"target_energy", target.c_str()}, {"time_limit", "10"}});
+        EXPECT_EQ(o.energy, all.front().first);
+        EXPECT_EQ(o["solver"], "gpu");
+        EXPECT_EQ(o["device"], gpu.devices > 0 && round % 2 == 0 ? "gpu" : "cpu");
+    }
+}
+
+TEST_F(KelpPluginDeathTest, GpuModeWithoutADeviceIsRefused) {
+    const GpuSide gpu;
+    if (gpu.devices > 0) GTEST_SKIP() << "a device is present";
+    const dalo_var x = vars(4);
+    std::mt19937_64 rng(2);
+    const ModelPtr m = dalo_test::random_qubo(rng, x, 4, 2);
+    EXPECT_FATAL(dalo_kelp_wrapper_create(m.get(), 1),
+                 "KELPSolver: GPU mode requested but no GPU available");
 }
 
 // ---- the unified integer engine ----

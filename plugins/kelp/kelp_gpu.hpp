@@ -1,0 +1,28 @@
+// The GPU side of the KELP plug-in: independent annealing replicas of a quadratic binary
+// Model, one CUDA thread each, with every replica's fields kept in device memory. Built only
+// where nvcc is found; elsewhere device_count() is 0 and the GPU solver runs the CPU search.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace kelp::gpu {
+
+// Devices the CUDA runtime sees; 0 without a driver or a device.
+int device_count();
+
+struct Quadratic {
+    uint32_t n = 0;
+    std::vector<uint64_t> adj_off;  // n + 1 entries
+    std::vector<uint32_t> adj_var;
+    std::vector<int64_t> adj_coeff;
+    std::vector<int64_t> lin;
+};
+
+// Anneals `replicas` random states for `sweeps` sweeps, beta rising geometrically from hot
+// to cold, and writes the final states (replica after replica, one byte per variable).
+// False when the device cannot run it.
+bool anneal(int device, const Quadratic& q, uint32_t replicas, uint32_t sweeps, double hot,
+            double cold, uint64_t seed, std::vector<uint8_t>& states);
+
+}  // namespace kelp::gpu
