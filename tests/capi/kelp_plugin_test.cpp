@@ -29,16 +29,7 @@ double seconds(Clock::time_point t0) {
     return std::chrono::duration<double>(Clock::now() - t0).count();
 }
 
-// The library's own energy of a Sol (recomputed after two flips); the Sol is released.
-int64_t recomputed(dalo_sol* s, const dalo_model* m) {
-    if (dalo_model_var_count(m) > 0) {
-        dalo_sol_flip(s, dalo_model_var(m, 0));
-        dalo_sol_flip(s, dalo_model_var(m, 0));
-    }
-    const int64_t e = dalo_sol_compute_energy(s, nullptr);
-    dalo_sol_destroy(s);
-    return e;
-}
+using dalo_test::recomputed;
 
 struct Outcome {
     int64_t energy = 0;

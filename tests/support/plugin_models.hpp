@@ -35,6 +35,17 @@ inline std::vector<std::pair<int64_t, uint64_t>> all_energies(const dalo_model* 
     return out;
 }
 
+// The library's own energy of a Sol (recomputed after two flips); the Sol is released.
+inline int64_t recomputed(dalo_sol* s, const dalo_model* m) {
+    if (dalo_model_var_count(m) > 0) {
+        dalo_sol_flip(s, dalo_model_var(m, 0));
+        dalo_sol_flip(s, dalo_model_var(m, 0));
+    }
+    const int64_t e = dalo_sol_compute_energy(s, nullptr);
+    dalo_sol_destroy(s);
+    return e;
+}
+
 // Smallest Sol energy over every binary assignment and every value of the integer variables.
 inline int64_t mixed_optimum(const dalo_model* m, const std::vector<dalo_var>& ints) {
     const uint32_t n = dalo_model_var_count(m);
