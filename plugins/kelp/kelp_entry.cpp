@@ -52,7 +52,8 @@ void pack(const std::vector<int64_t>& values, uint32_t nbin, uint64_t* words, ui
 
 std::vector<int64_t> unpack(const uint64_t* words, uint32_t nbin) {
     std::vector<int64_t> v(nbin);
-    for (uint32_t i = 0; i < nbin; ++i) v[i] = static_cast<int64_t>((words[i >> 6] >> (i & 63)) & 1);
+    for (uint32_t i = 0; i < nbin; ++i)
+        v[i] = static_cast<int64_t>((words[i >> 6] >> (i & 63)) & 1);
     return v;
 }
 
@@ -90,14 +91,11 @@ kelp::Outcome run(Handle* h, dalo_kelp_solution_record* best, const dalo_plugin_
     best->energy = out.energy;
     best->tts = out.tts;
     pack(out.values, h->model->nbin(), best->bits, best->word_count);
-    set_info(h, best, {"algorithm", "replica exchange",
-               "threads",   std::to_string(o.threads),
-               "replicas",  std::to_string(o.replicas),
-               "sweeps",    std::to_string(out.sweeps),
-               "moves",     std::to_string(out.moves),
-               "stopped",   out.stopped ? "1" : "0",
-               "device",    "cpu",
-               "solver",    h->gpu ? "gpu" : "cpu"});
+    set_info(h, best,
+             {"algorithm", "replica exchange", "threads", std::to_string(o.threads), "replicas",
+              std::to_string(o.replicas), "sweeps", std::to_string(out.sweeps), "moves",
+              std::to_string(out.moves), "stopped", out.stopped ? "1" : "0", "device", "cpu",
+              "solver", h->gpu ? "gpu" : "cpu"});
     return out;
 }
 
@@ -110,7 +108,6 @@ kelp::Constraint make(const int64_t* weight, const int64_t* lower, const int64_t
     c.constant = *constant;
     return c;
 }
-
 
 #ifdef KELP_WITH_CUDA
 // The GPU search: rounds of independent annealing replicas on the device, longer each round;
@@ -143,7 +140,9 @@ void run_gpu(Handle* h, dalo_kelp_solution_record* best, const dalo_plugin_pair*
     for (uint64_t p = 0; p < m.size(); ++p) {
         double f = static_cast<double>(m.lin(p));
         for (auto* a = m.adj_begin(p); a != m.adj_end(p); ++a)
-            f += static_cast<double>(a->second) * static_cast<double>((seed = seed * 6364136223846793005ull + 1442695040888963407ull) >> 63);
+            f += static_cast<double>(a->second) *
+                 static_cast<double>(
+                     (seed = seed * 6364136223846793005ull + 1442695040888963407ull) >> 63);
         if (f != 0) ups.push_back(std::fabs(f));
     }
     std::sort(ups.begin(), ups.end());
@@ -157,9 +156,12 @@ void run_gpu(Handle* h, dalo_kelp_solution_record* best, const dalo_plugin_pair*
     double tts = 0.0;
     bool have = false, stopped = false;
     uint64_t moves = 0, rounds = 0;
-    auto elapsed = [&] { return std::chrono::duration<double>(kelp::Clock::now() - o.start).count(); };
+    auto elapsed = [&] {
+        return std::chrono::duration<double>(kelp::Clock::now() - o.start).count();
+    };
     for (uint32_t sweeps = 64;; sweeps = std::min<uint32_t>(sweeps * 2, 8192), ++rounds) {
-        if (!kelp::gpu::anneal(device, q, replicas, sweeps, hot, cold, o.seed + rounds, states)) break;
+        if (!kelp::gpu::anneal(device, q, replicas, sweeps, hot, cold, o.seed + rounds, states))
+            break;
         moves += uint64_t{replicas} * sweeps * m.size();
         for (uint32_t r = 0; r < replicas; ++r) {
             for (uint64_t p = 0; p < m.size(); ++p) values[p] = states[r * m.size() + p];
@@ -172,7 +174,8 @@ void run_gpu(Handle* h, dalo_kelp_solution_record* best, const dalo_plugin_pair*
             report(h, e, found, 1, tts);
         }
         stopped = h->stop != nullptr && __atomic_load_n(h->stop, __ATOMIC_ACQUIRE) != 0;
-        if (stopped || elapsed() >= o.time_limit || (o.has_target && best_energy <= o.target)) break;
+        if (stopped || elapsed() >= o.time_limit || (o.has_target && best_energy <= o.target))
+            break;
     }
     if (!have) {
         run(h, best, params);  // the device failed before its first round
@@ -181,10 +184,10 @@ void run_gpu(Handle* h, dalo_kelp_solution_record* best, const dalo_plugin_pair*
     best->energy = best_energy;
     best->tts = tts;
     pack(found, m.nbin(), best->bits, best->word_count);
-    set_info(h, best, {"algorithm", "annealing replicas", "device", "gpu",
-                       "replicas", std::to_string(replicas), "rounds", std::to_string(rounds + 1),
-                       "moves", std::to_string(moves), "stopped", stopped ? "1" : "0",
-                       "solver", "gpu"});
+    set_info(h, best,
+             {"algorithm", "annealing replicas", "device", "gpu", "replicas",
+              std::to_string(replicas), "rounds", std::to_string(rounds + 1), "moves",
+              std::to_string(moves), "stopped", stopped ? "1" : "0", "solver", "gpu"});
 }
 #endif
 }  // namespace
@@ -305,8 +308,8 @@ DALO_PLUGIN_EXPORT void* dalo_kelp_cpu_solver_create_int(
     const uint32_t* const* term_vars, const dalo_plugin_coeff* const* coeffs, uint32_t) {
     auto* h = new Handle();
     h->context = context;
-    h->model = std::make_unique<Model>(nbin, nint, lower, upper, max_degree, *constant,
-                                       term_counts, term_vars, coeffs);
+    h->model = std::make_unique<Model>(nbin, nint, lower, upper, max_degree, *constant, term_counts,
+                                       term_vars, coeffs);
     return h;
 }
 
@@ -316,7 +319,8 @@ DALO_PLUGIN_EXPORT void* dalo_kelp_cpu_solver_search_int(void* solver,
                                                          int64_t* int_values) {
     Handle* h = handle(solver);
     const kelp::Outcome out = run(h, best, params);
-    for (uint64_t k = 0; k < h->model->nint(); ++k) int_values[k] = out.values[h->model->nbin() + k];
+    for (uint64_t k = 0; k < h->model->nint(); ++k)
+        int_values[k] = out.values[h->model->nbin() + k];
     return nullptr;
 }
 
@@ -328,7 +332,8 @@ DALO_PLUGIN_EXPORT void dalo_kelp_cpu_hint_iv(void* solver, const uint64_t* bits
                                               const int64_t* int_values, uint64_t nint) {
     Handle* h = handle(solver);
     std::vector<int64_t> v = unpack(bits, h->model->nbin());
-    for (uint64_t k = 0; k < h->model->nint(); ++k) v.push_back(k < nint ? int_values[k] : h->model->lo(h->model->nbin() + k));
+    for (uint64_t k = 0; k < h->model->nint(); ++k)
+        v.push_back(k < nint ? int_values[k] : h->model->lo(h->model->nbin() + k));
     h->hint.offer(std::move(v));
 }
 
@@ -337,16 +342,12 @@ DALO_PLUGIN_EXPORT void dalo_kelp_cpu_hint_iv(void* solver, const uint64_t* bits
 // on the device where the Model suits the kernel and a device is present.
 DALO_PLUGIN_EXPORT void dalo_kelp_init(void) {}
 
-DALO_PLUGIN_EXPORT void* dalo_kelp_solver_create(void* context, uint32_t var_count,
-                                                 uint32_t max_degree,
-                                                 const dalo_plugin_energy* constant,
-                                                 const uint64_t* term_counts,
-                                                 const uint32_t* const* term_vars,
-                                                 const dalo_plugin_coeff* const* coeffs,
-                                                 uint32_t device) {
-    auto* h = static_cast<Handle*>(dalo_kelp_cpu_solver_create(context, var_count, max_degree,
-                                                               constant, term_counts, term_vars,
-                                                               coeffs));
+DALO_PLUGIN_EXPORT void* dalo_kelp_solver_create(
+    void* context, uint32_t var_count, uint32_t max_degree, const dalo_plugin_energy* constant,
+    const uint64_t* term_counts, const uint32_t* const* term_vars,
+    const dalo_plugin_coeff* const* coeffs, uint32_t device) {
+    auto* h = static_cast<Handle*>(dalo_kelp_cpu_solver_create(
+        context, var_count, max_degree, constant, term_counts, term_vars, coeffs));
     h->gpu = true;
     // Mode m > 0 names device m - 1; "any device" and 0 take the first.
     h->device = device != 0xFFFFFFFFu && device > 0 ? static_cast<int>(device - 1) : 0;
@@ -378,7 +379,9 @@ DALO_PLUGIN_EXPORT void dalo_kelp_sol_list_get(void* list, uint64_t index,
     dalo_kelp_cpu_sol_list_get(list, index, out, n);
 }
 
-DALO_PLUGIN_EXPORT void dalo_kelp_sol_list_destroy(void* list) { dalo_kelp_cpu_sol_list_destroy(list); }
+DALO_PLUGIN_EXPORT void dalo_kelp_sol_list_destroy(void* list) {
+    dalo_kelp_cpu_sol_list_destroy(list);
+}
 
 DALO_PLUGIN_EXPORT void dalo_kelp_hint_solution(void* solver, const uint64_t* bits) {
     dalo_kelp_cpu_hint_solution(solver, bits);

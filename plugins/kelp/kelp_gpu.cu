@@ -17,8 +17,8 @@ __device__ uint64_t next(uint64_t& s) {
 // threads of a warp read neighbouring words.
 __global__ void anneal_kernel(uint32_t n, const uint64_t* off, const uint32_t* var,
                               const int64_t* coeff, const int64_t* lin, uint32_t replicas,
-                              uint32_t sweeps, double hot, double cold, uint64_t seed,
-                              uint8_t* x, int64_t* field) {
+                              uint32_t sweeps, double hot, double cold, uint64_t seed, uint8_t* x,
+                              int64_t* field) {
     const uint32_t r = blockIdx.x * blockDim.x + threadIdx.x;
     if (r >= replicas) return;
     uint64_t s = seed ^ (0x9E3779B97F4A7C15ull * (r + 1));
@@ -56,8 +56,8 @@ T* upload(const std::vector<T>& v, bool& ok) {
         ok = false;
         return nullptr;
     }
-    if (!v.empty() && cudaMemcpy(d, v.data(), v.size() * sizeof(T), cudaMemcpyHostToDevice) !=
-                          cudaSuccess)
+    if (!v.empty() &&
+        cudaMemcpy(d, v.data(), v.size() * sizeof(T), cudaMemcpyHostToDevice) != cudaSuccess)
         ok = false;
     return d;
 }
@@ -104,7 +104,8 @@ bool anneal(int device, const Quadratic& q, uint32_t replicas, uint32_t sweeps, 
     }
     states.assign(cells, 0);
     for (uint32_t r = 0; r < replicas; ++r) {
-        for (uint32_t i = 0; i < q.n; ++i) states[uint64_t{r} * q.n + i] = grid[uint64_t{i} * replicas + r];
+        for (uint32_t i = 0; i < q.n; ++i)
+            states[uint64_t{r} * q.n + i] = grid[uint64_t{i} * replicas + r];
     }
     return true;
 }

@@ -162,7 +162,8 @@ int64_t Model::change(const int64_t* v, const int64_t* bodies, uint64_t p, int64
         const Constraint& c = cons_[static_cast<size_t>(cur)];
         const int64_t b = bodies[cur];
         d = wadd(d, wsub(c.penalty(wadd(b, cur_change)), c.penalty(b)));
-        if (body_change != nullptr) body_change->emplace_back(static_cast<uint32_t>(cur), cur_change);
+        if (body_change != nullptr)
+            body_change->emplace_back(static_cast<uint32_t>(cur), cur_change);
     };
     // Occurrences ascend by term, and a constraint's terms are contiguous.
     for (uint64_t k = occ_off_[p]; k < occ_off_[p + 1]; ++k) {

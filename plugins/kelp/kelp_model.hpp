@@ -77,8 +77,12 @@ class Model {
     // each pair listed from both ends (neighbour, coefficient).
     bool quadratic() const { return quadratic_; }
     int64_t lin(uint64_t p) const { return lin_[p]; }
-    const std::pair<uint32_t, int64_t>* adj_begin(uint64_t p) const { return adj_.data() + adj_off_[p]; }
-    const std::pair<uint32_t, int64_t>* adj_end(uint64_t p) const { return adj_.data() + adj_off_[p + 1]; }
+    const std::pair<uint32_t, int64_t>* adj_begin(uint64_t p) const {
+        return adj_.data() + adj_off_[p];
+    }
+    const std::pair<uint32_t, int64_t>* adj_end(uint64_t p) const {
+        return adj_.data() + adj_off_[p + 1];
+    }
 
   private:
     void build_quadratic();

@@ -108,8 +108,12 @@ struct Shared {
 class Worker {
   public:
     Worker(Shared& sh, uint32_t index)
-        : sh_(sh), m_(sh.m), rng_(sh.o.seed ^ (0xD1B54A32D192ED03ull * (index + 1))),
-          index_(index), reps_(std::max<uint32_t>(2, sh.o.replicas)), beta_(reps_.size(), 1.0) {}
+        : sh_(sh),
+          m_(sh.m),
+          rng_(sh.o.seed ^ (0xD1B54A32D192ED03ull * (index + 1))),
+          index_(index),
+          reps_(std::max<uint32_t>(2, sh.o.replicas)),
+          beta_(reps_.size(), 1.0) {}
 
     void run(const std::vector<int64_t>* start) {
         const uint64_t n = m_.size();
@@ -174,7 +178,8 @@ class Worker {
         r.field.assign(m_.size(), 0);
         for (uint64_t p = 0; p < m_.size(); ++p) {
             int64_t f = m_.lin(p);
-            for (auto* a = m_.adj_begin(p); a != m_.adj_end(p); ++a) f = wadd(f, wmul(a->second, r.v[a->first]));
+            for (auto* a = m_.adj_begin(p); a != m_.adj_end(p); ++a)
+                f = wadd(f, wmul(a->second, r.v[a->first]));
             r.field[p] = f;
         }
     }
@@ -224,7 +229,8 @@ class Worker {
             if (to == r.v[p]) continue;
             changes_.clear();
             const int64_t d = m_.change(r.v.data(), r.body.data(), p, to, &changes_);
-            if (d <= 0 || rng_.unit() < std::exp(-beta * static_cast<double>(d))) apply(r, p, to, d);
+            if (d <= 0 || rng_.unit() < std::exp(-beta * static_cast<double>(d)))
+                apply(r, p, to, d);
         }
         sh_.moves.fetch_add(n, std::memory_order_relaxed);
         return true;
@@ -249,14 +255,15 @@ class Worker {
         const double cold = std::max(std::log(1000.0) / ups.front(), hot * 4.0);
         const size_t k = beta_.size();
         for (size_t i = 0; i < k; ++i)
-            beta_[i] = hot * std::pow(cold / hot, static_cast<double>(i) / static_cast<double>(k - 1));
+            beta_[i] =
+                hot * std::pow(cold / hot, static_cast<double>(i) / static_cast<double>(k - 1));
     }
 
     // Neighbouring temperatures swap states with the replica-exchange probability.
     void exchange() {
         for (size_t i = 0; i + 1 < reps_.size(); ++i) {
-            const double x = (beta_[i] - beta_[i + 1]) *
-                             (static_cast<double>(reps_[i].e) - static_cast<double>(reps_[i + 1].e));
+            const double x = (beta_[i] - beta_[i + 1]) * (static_cast<double>(reps_[i].e) -
+                                                          static_cast<double>(reps_[i + 1].e));
             if (x >= 0 || rng_.unit() < std::exp(x)) std::swap(reps_[i], reps_[i + 1]);
         }
     }
@@ -322,8 +329,8 @@ Options parse_options(const dalo_plugin_pair* params) {
     return o;
 }
 
-Outcome search(const Model& m, const Options& o, Hint& hint, const uint8_t* stop,
-               Progress progress, void* progress_context) {
+Outcome search(const Model& m, const Options& o, Hint& hint, const uint8_t* stop, Progress progress,
+               void* progress_context) {
     Shared sh(m, o, hint);
     std::vector<int64_t> start;
     const bool hinted = hint.take(start);
@@ -350,8 +357,7 @@ Outcome search(const Model& m, const Options& o, Hint& hint, const uint8_t* stop
     };
     // The calling thread watches the clock, the stop flag and the news, and reports.
     for (;;) {
-        const bool ended =
-            sh.done.load(std::memory_order_relaxed) || sh.running.load() == 0;
+        const bool ended = sh.done.load(std::memory_order_relaxed) || sh.running.load() == 0;
         if (stop != nullptr && __atomic_load_n(stop, __ATOMIC_ACQUIRE) != 0) out.stopped = true;
         const double now = since(o.start);
         const uint64_t v = sh.version.load(std::memory_order_acquire);

@@ -68,7 +68,7 @@ struct Outcome {
     uint64_t sweeps = 0, moves = 0;
 };
 
-Outcome search(const Model& m, const Options& o, Hint& hint, const uint8_t* stop,
-               Progress progress, void* progress_context);
+Outcome search(const Model& m, const Options& o, Hint& hint, const uint8_t* stop, Progress progress,
+               void* progress_context);
 
 }  // namespace kelp

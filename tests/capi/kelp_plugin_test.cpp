@@ -156,7 +156,8 @@ TEST_F(KelpPluginTest, TerminateFromAnotherThreadEndsTheSearchPromptly) {
         const auto t0 = Clock::now();
         std::thread stopper([&] {
             std::this_thread::sleep_for(std::chrono::milliseconds(150));
-            asked = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - t0).count();
+            asked =
+                std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - t0).count();
             dalo_kelp_wrapper_terminate(w);
         });
         dalo_solver_result* r = dalo_kelp_wrapper_search(w, p, nullptr);
@@ -237,7 +238,8 @@ TEST_F(KelpPluginDeathTest, ParameterRefusals) {
     EXPECT_FATAL(kelp(m.get(), {{"time_limit", "soon"}}),
                  "KELPSolver: invalid value 'soon' for 'time_limit'");
     EXPECT_FATAL(kelp(m.get(), {{"threads", "0"}}), "KELPSolver: invalid value '0' for 'threads'");
-    EXPECT_FATAL(kelp(m.get(), {{"replicas", "1"}}), "KELPSolver: invalid value '1' for 'replicas'");
+    EXPECT_FATAL(kelp(m.get(), {{"replicas", "1"}}),
+                 "KELPSolver: invalid value '1' for 'replicas'");
 }
 
 // ---- the GPU solver ----

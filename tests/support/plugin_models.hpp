@@ -143,8 +143,7 @@ inline ModelPtr mixed_model(std::mt19937_64& rng, dalo_var x, uint64_t spread,
     for (uint32_t i = 0; i < 4; ++i) all.push_back(x + i);
     for (int t = 0; t < 10; ++t) {
         const dalo_var pair[2] = {all[rng() % all.size()], all[rng() % all.size()]};
-        dalo_expr_iadd_raw_term(e.get(), static_cast<int64_t>(rng() % 11) - 5, pair,
-                                1 + rng() % 2);
+        dalo_expr_iadd_raw_term(e.get(), static_cast<int64_t>(rng() % 11) - 5, pair, 1 + rng() % 2);
     }
     ExprPtr cap(dalo_expr_create());
     ExprPtr eq(dalo_expr_create());
