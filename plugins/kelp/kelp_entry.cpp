@@ -84,6 +84,18 @@ void set_info(Handle* h, dalo_kelp_solution_record* best, std::vector<std::strin
     best->info = h->info.data();
 }
 
+// The outcome's list for the library, or null when none was asked for.
+void* listed(const kelp::Outcome& out, uint32_t nbin) {
+    if (out.list.empty()) return nullptr;
+    auto* l = new List();
+    for (const auto& [e, values] : out.list) {
+        std::vector<uint64_t> words((nbin + 63) / 64, 0);
+        pack(values, nbin, words.data(), static_cast<uint32_t>(words.size()));
+        l->sols.emplace_back(e, std::move(words));
+    }
+    return l;
+}
+
 kelp::Outcome run(Handle* h, dalo_kelp_solution_record* best, const dalo_plugin_pair* params) {
     const kelp::Options o = kelp::parse_options(params);
     h->model->finish();
@@ -114,13 +126,12 @@ kelp::Constraint make(const int64_t* weight, const int64_t* lower, const int64_t
 // every returned state's energy is recomputed here from the Model, so what is reported is
 // exact whatever the device did. Models the kernel does not cover, and machines without a
 // device, get the CPU search.
-void run_gpu(Handle* h, dalo_kelp_solution_record* best, const dalo_plugin_pair* params) {
+void* run_gpu(Handle* h, dalo_kelp_solution_record* best, const dalo_plugin_pair* params) {
     Model& m = *h->model;
     m.finish();
     const int devices = kelp::gpu::device_count();
     if (devices <= 0 || !m.quadratic() || m.size() == 0) {
-        run(h, best, params);
-        return;
+        return listed(run(h, best, params), m.nbin());
     }
     const kelp::Options o = kelp::parse_options(params);
     kelp::gpu::Quadratic q;
@@ -178,8 +189,8 @@ void run_gpu(Handle* h, dalo_kelp_solution_record* best, const dalo_plugin_pair*
             break;
     }
     if (!have) {
-        run(h, best, params);  // the device failed before its first round
-        return;
+        // The device failed before its first round.
+        return listed(run(h, best, params), m.nbin());
     }
     best->energy = best_energy;
     best->tts = tts;
@@ -188,6 +199,7 @@ void run_gpu(Handle* h, dalo_kelp_solution_record* best, const dalo_plugin_pair*
              {"algorithm", "annealing replicas", "device", "gpu", "replicas",
               std::to_string(replicas), "rounds", std::to_string(rounds + 1), "moves",
               std::to_string(moves), "stopped", stopped ? "1" : "0", "solver", "gpu"});
+    return nullptr;  // the device rounds keep no list
 }
 #endif
 }  // namespace
@@ -223,8 +235,7 @@ DALO_PLUGIN_EXPORT void* dalo_kelp_cpu_solver_search(void* solver, dalo_kelp_sol
     Handle* h = handle(solver);
     if (hint != nullptr)
         h->hint.offer(unpack(static_cast<const uint64_t*>(hint), h->model->nbin()));
-    run(h, best, params);
-    return nullptr;
+    return listed(run(h, best, params), h->model->nbin());
 }
 
 DALO_PLUGIN_EXPORT void dalo_kelp_cpu_register_callback(dalo_plugin_callback callback) {
@@ -362,8 +373,7 @@ DALO_PLUGIN_EXPORT void* dalo_kelp_solver_search(void* solver, dalo_kelp_solutio
     Handle* h = handle(solver);
     if (hint != nullptr)
         h->hint.offer(unpack(static_cast<const uint64_t*>(hint), h->model->nbin()));
-    run_gpu(h, best, params);
-    return nullptr;
+    return run_gpu(h, best, params);
 }
 
 DALO_PLUGIN_EXPORT void dalo_kelp_register_callback(dalo_plugin_callback callback) {

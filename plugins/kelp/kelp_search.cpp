@@ -91,6 +91,7 @@ struct Shared {
     Shared(const Model& model, const Options& opts, Hint& h) : m(model), o(opts), hint(h) {}
 
     void offer(const Replica& r) {
+        keep(r);
         if (r.e >= bar.load(std::memory_order_relaxed) && has_best_relaxed()) return;
         std::lock_guard<std::mutex> lock(mutex);
         if (has_best && r.e >= best_energy) return;
@@ -103,6 +104,29 @@ struct Shared {
         if (o.has_target && r.e <= o.target) done.store(true, std::memory_order_relaxed);
     }
     bool has_best_relaxed() const { return version.load(std::memory_order_relaxed) > 0; }
+
+    // The list of the search's best states: distinct states ordered by energy, cut to k (top-k)
+    // or to those at the lowest energy (best-energy lists).
+    std::mutex list_mutex;
+    std::set<std::pair<int64_t, std::vector<int64_t>>> list;
+    std::atomic<int64_t> list_bar{INT64_MAX};  // states above it cannot enter
+
+    void keep(const Replica& r) {
+        if (o.topk == 0 && !o.best_energy_sols) return;
+        if (r.e > list_bar.load(std::memory_order_relaxed)) return;
+        std::lock_guard<std::mutex> lock(list_mutex);
+        if (o.best_energy_sols) {
+            if (!list.empty() && r.e > list.begin()->first) return;
+            if (!list.empty() && r.e < list.begin()->first) list.clear();
+            if (o.best_energy_limit > 0 && list.size() >= o.best_energy_limit) return;
+            list.emplace(r.e, r.v);
+            list_bar.store(r.e, std::memory_order_relaxed);
+            return;
+        }
+        list.emplace(r.e, r.v);
+        if (list.size() > o.topk) list.erase(std::prev(list.end()));
+        if (list.size() == o.topk) list_bar.store(std::prev(list.end())->first);
+    }
 };
 
 class Worker {
@@ -320,12 +344,20 @@ Options parse_options(const dalo_plugin_pair* params) {
         } else if (key == "replicas") {
             if (!read_int(value, iv) || iv < 2) bad();
             o.replicas = static_cast<uint32_t>(std::min<int64_t>(iv, 4096));
+        } else if (key == "topk_sols") {
+            if (!read_int(value, iv) || iv < 1) bad();
+            o.topk = static_cast<uint64_t>(iv);
+        } else if (key == "best_energy_sols") {
+            if (!read_int(value, iv) || iv < 0) bad();
+            o.best_energy_sols = true;
+            o.best_energy_limit = static_cast<uint64_t>(iv);
         } else if (key == "timer_interval") {
             if (!read_double(value, o.timer_interval) || !(o.timer_interval > 0)) bad();
         } else {
             fail("unknown parameter '" + key + "'");
         }
     }
+    if (o.topk > 0 && o.best_energy_sols) fail("topk_sols and best_energy_sols exclude each other");
     return o;
 }
 
@@ -387,6 +419,7 @@ Outcome search(const Model& m, const Options& o, Hint& hint, const uint8_t* stop
     out.tts = sh.best_time;
     out.sweeps = sh.sweeps.load();
     out.moves = sh.moves.load();
+    out.list.assign(sh.list.begin(), sh.list.end());
     return out;
 }
 

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdint>
 #include <mutex>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -27,6 +28,9 @@ struct Options {
     uint32_t threads = 1;
     uint32_t replicas = 16;
     double timer_interval = 1.0;  // seconds between timer events
+    uint64_t topk = 0;            // 0: no list of the k best
+    bool best_energy_sols = false;
+    uint64_t best_energy_limit = 0;  // 0: every state at the best energy
     Clock::time_point start = Clock::now();
 };
 
@@ -65,6 +69,8 @@ struct Outcome {
     double tts = 0.0;
     std::vector<int64_t> values;
     bool stopped = false;
+    // The k best distinct states seen, or those at the best energy; ascending energy.
+    std::vector<std::pair<int64_t, std::vector<int64_t>>> list;
     uint64_t sweeps = 0, moves = 0;
 };
 

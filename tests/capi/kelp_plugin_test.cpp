@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <random>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -33,7 +34,8 @@ using dalo_test::recomputed;
 
 struct Outcome {
     int64_t energy = 0;
-    uint64_t bits = 0;  // first word
+    uint64_t bits = 0;                               // first word
+    std::vector<std::pair<int64_t, uint64_t>> list;  // energy, first word
     std::vector<std::pair<std::string, std::string>> info;
     double seconds = 0.0;
 
@@ -66,6 +68,13 @@ Outcome finish(dalo_solver_result* r, const dalo_model* m, Clock::time_point t0)
     out.energy = dalo_brisk_solver_result_energy(r, nullptr);
     const uint64_t* bits = dalo_brisk_solver_result_bits(r);
     out.bits = bits != nullptr && dalo_model_var_count(m) > 0 ? bits[0] : 0;
+    for (uint64_t i = 0; i < dalo_brisk_solver_result_topk_count(r); ++i) {
+        const uint64_t* w = dalo_brisk_solver_result_topk_bits(r, i);
+        out.list.emplace_back(dalo_brisk_solver_result_topk_energy(r, i, nullptr),
+                              w != nullptr && dalo_model_var_count(m) > 0 ? w[0] : 0);
+        EXPECT_EQ(recomputed(dalo_brisk_solver_result_topk_to_sol(r, i, m), m),
+                  out.list.back().first);
+    }
     for (uint64_t i = 0; i < dalo_brisk_solver_result_info_count(r); ++i) {
         out.info.emplace_back(dalo_brisk_solver_result_info_key(r, i),
                               dalo_brisk_solver_result_info_value(r, i));
@@ -139,6 +148,40 @@ TEST_F(KelpPluginTest, TimeLimitEndsASearchThatFindsNoTarget) {
     EXPECT_EQ(o["replicas"], "4");
     EXPECT_EQ(o["stopped"], "0");
     EXPECT_GT(std::stoull(o["moves"]), 0u);
+}
+
+TEST_F(KelpPluginTest, ListsHoldTheBestDistinctStates) {
+    const dalo_var x = vars(9);
+    std::mt19937_64 rng(6);
+    for (uint32_t round = 0; round < 3; ++round) {
+        SCOPED_TRACE(round);
+        const ModelPtr m = dalo_test::constrained_model(rng, x, 7 + round);
+        const auto all = dalo_test::all_energies(m.get());
+        // Small Models: the replicas visit every state, so the list is the exact top 7.
+        const Outcome top = kelp(m.get(), {{"topk_sols", "7"}, {"time_limit", "0.2"}});
+        ASSERT_EQ(top.list.size(), 7u);
+        std::set<uint64_t> distinct;
+        for (size_t i = 0; i < top.list.size(); ++i) {
+            EXPECT_EQ(top.list[i].first, all[i].first) << i;
+            distinct.insert(top.list[i].second);
+        }
+        EXPECT_EQ(distinct.size(), 7u);
+        EXPECT_EQ(top.energy, all.front().first);
+        // Best-energy lists: every optimal state, or as many as asked for.
+        std::set<uint64_t> want;
+        for (const auto& [e, mask] : all) {
+            if (e == all.front().first) want.insert(mask);
+        }
+        const Outcome best = kelp(m.get(), {{"best_energy_sols", "0"}, {"time_limit", "0.2"}});
+        std::set<uint64_t> got;
+        for (const auto& [e, mask] : best.list) {
+            EXPECT_EQ(e, all.front().first);
+            got.insert(mask);
+        }
+        EXPECT_EQ(got, want);
+        const Outcome one = kelp(m.get(), {{"best_energy_sols", "1"}, {"time_limit", "0.1"}});
+        EXPECT_EQ(one.list.size(), 1u);
+    }
 }
 
 TEST_F(KelpPluginTest, TerminateFromAnotherThreadEndsTheSearchPromptly) {
