@@ -215,7 +215,7 @@ class Worker {
         const double cut = 40.0 / beta;  // changes above it are never accepted in practice
         for (uint64_t k = 0; k < n; ++k) {
             if ((k & 1023) == 1023 && sh_.done.load(std::memory_order_relaxed)) return false;
-            const uint64_t p = rng_.below(n);
+            const uint64_t p = k;
             const int64_t step = 1 - 2 * r.v[p];
             const int64_t d = wmul(step, r.field[p]);
             if (d > 0 && (static_cast<double>(d) > cut ||
@@ -275,7 +275,7 @@ class Worker {
         }
         if (ups.empty()) return;
         std::sort(ups.begin(), ups.end());
-        const double hot = std::log(4.0) / ups[ups.size() / 2];
+        const double hot = std::log(16.0) / ups[ups.size() / 2];
         const double cold = std::max(std::log(1000.0) / ups.front(), hot * 4.0);
         const size_t k = beta_.size();
         for (size_t i = 0; i < k; ++i)
