@@ -162,6 +162,8 @@ void* run_gpu(Handle* h, dalo_kelp_solution_record* best, const dalo_plugin_pair
     const int device = std::min(h->device, devices - 1);
     const uint32_t replicas = std::max<uint32_t>(1024, o.replicas * 256);
     std::vector<uint8_t> states;
+    std::vector<int64_t> energies;
+    int64_t best_rank = 0;  // the device's energy of the best state so far
     std::vector<int64_t> values(m.size()), found;
     int64_t best_energy = 0;
     double tts = 0.0;
@@ -171,15 +173,19 @@ void* run_gpu(Handle* h, dalo_kelp_solution_record* best, const dalo_plugin_pair
         return std::chrono::duration<double>(kelp::Clock::now() - o.start).count();
     };
     for (uint32_t sweeps = 64;; sweeps = std::min<uint32_t>(sweeps * 2, 8192), ++rounds) {
-        if (!kelp::gpu::anneal(device, q, replicas, sweeps, hot, cold, o.seed + rounds, states))
+        if (!kelp::gpu::anneal(device, q, replicas, sweeps, hot, cold, o.seed + rounds, states,
+                               energies))
             break;
         moves += uint64_t{replicas} * sweeps * m.size();
         for (uint32_t r = 0; r < replicas; ++r) {
+            // Only states the device ranks better than the best are recomputed.
+            if (have && energies[r] >= best_rank) continue;
             for (uint64_t p = 0; p < m.size(); ++p) values[p] = states[r * m.size() + p];
             const int64_t e = m.energy(values.data(), nullptr);
             if (have && e >= best_energy) continue;
             have = true;
             best_energy = e;
+            best_rank = energies[r];
             found = values;
             tts = elapsed();
             report(h, e, found, 1, tts);

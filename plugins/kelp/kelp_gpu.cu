@@ -18,7 +18,7 @@ __device__ uint64_t next(uint64_t& s) {
 __global__ void anneal_kernel(uint32_t n, const uint64_t* off, const uint32_t* var,
                               const int64_t* coeff, const int64_t* lin, uint32_t replicas,
                               uint32_t sweeps, double hot, double cold, uint64_t seed, uint8_t* x,
-                              int64_t* field) {
+                              int64_t* field, int64_t* energy) {
     const uint32_t r = blockIdx.x * blockDim.x + threadIdx.x;
     if (r >= replicas) return;
     uint64_t s = seed ^ (0x9E3779B97F4A7C15ull * (r + 1));
@@ -46,6 +46,13 @@ __global__ void anneal_kernel(uint32_t n, const uint64_t* off, const uint32_t* v
                 field[uint64_t{var[k]} * replicas + r] += coeff[k] * step;
         }
     }
+    // x_i (lin_i + field_i) counts the linear part twice and every pair twice.
+    int64_t twice = 0;
+    for (uint32_t i = 0; i < n; ++i) {
+        const uint64_t at = uint64_t{i} * replicas + r;
+        if (x[at]) twice += lin[i] + field[at];
+    }
+    energy[r] = twice / 2;
 }
 
 template <class T>
@@ -74,7 +81,8 @@ int device_count() {
 }
 
 bool anneal(int device, const Quadratic& q, uint32_t replicas, uint32_t sweeps, double hot,
-            double cold, uint64_t seed, std::vector<uint8_t>& states) {
+            double cold, uint64_t seed, std::vector<uint8_t>& states,
+            std::vector<int64_t>& energies) {
     if (cudaSetDevice(device) != cudaSuccess) return false;
     bool ok = true;
     uint64_t* off = upload(q.adj_off, ok);
@@ -84,19 +92,26 @@ bool anneal(int device, const Quadratic& q, uint32_t replicas, uint32_t sweeps, 
     const uint64_t cells = uint64_t{q.n} * replicas;
     uint8_t* x = nullptr;
     int64_t* field = nullptr;
+    int64_t* energy = nullptr;
     ok = ok && cudaMalloc(&x, cells + 1) == cudaSuccess;
     ok = ok && cudaMalloc(&field, (cells + 1) * sizeof(int64_t)) == cudaSuccess;
+    ok = ok && cudaMalloc(&energy, (replicas + 1) * sizeof(int64_t)) == cudaSuccess;
     if (ok) {
         const uint32_t block = 128;
         anneal_kernel<<<(replicas + block - 1) / block, block>>>(
-            q.n, off, var, coeff, lin, replicas, sweeps, hot, cold, seed, x, field);
+            q.n, off, var, coeff, lin, replicas, sweeps, hot, cold, seed, x, field, energy);
         ok = cudaDeviceSynchronize() == cudaSuccess;
     }
     std::vector<uint8_t> grid(cells);
     if (ok && cells > 0)
         ok = cudaMemcpy(grid.data(), x, cells, cudaMemcpyDeviceToHost) == cudaSuccess;
+    energies.assign(replicas, 0);
+    if (ok)
+        ok = cudaMemcpy(energies.data(), energy, replicas * sizeof(int64_t),
+                        cudaMemcpyDeviceToHost) == cudaSuccess;
     for (void* p : {static_cast<void*>(off), static_cast<void*>(var), static_cast<void*>(coeff),
-                    static_cast<void*>(lin), static_cast<void*>(x), static_cast<void*>(field)})
+                    static_cast<void*>(lin), static_cast<void*>(x), static_cast<void*>(field),
+                    static_cast<void*>(energy)})
         cudaFree(p);
     if (!ok) {
         cudaGetLastError();

@@ -20,9 +20,12 @@ struct Quadratic {
 };
 
 // Anneals `replicas` random states for `sweeps` sweeps, beta rising geometrically from hot
-// to cold, and writes the final states (replica after replica, one byte per variable).
-// False when the device cannot run it.
+// to cold, and writes the final states (replica after replica, one byte per variable) and
+// their energies without the Model's constant (sum lin x + sum of the pairs), which rank the
+// states; whatever is reported is recomputed on the host. False when the device cannot run
+// it.
 bool anneal(int device, const Quadratic& q, uint32_t replicas, uint32_t sweeps, double hot,
-            double cold, uint64_t seed, std::vector<uint8_t>& states);
+            double cold, uint64_t seed, std::vector<uint8_t>& states,
+            std::vector<int64_t>& energies);
 
 }  // namespace kelp::gpu
