@@ -4,7 +4,8 @@
 // A run anneals from a start state with temperatures falling geometrically from one where a
 // tenth of the uphill flips pass to one where almost none do. Its best state is then polished
 // by tabu search (the best allowed flip each move, not tabu or leading to a new phase best,
-// ties at random, tenure about n/100 plus a few random moves) and enters the shared elite pool.
+// ties at random, tenure about n/100 plus a few random moves) and enters the shared elite pool,
+// which stays spread out: a newcomer close to an entry may only replace that entry.
 // The next run starts from a random state, a crossover of two elite states or an elite state,
 // reheated to a lower start temperature.
 #include "search.hpp"
@@ -51,11 +52,24 @@ struct Tuning {
     double pool_size = 16;  // elite states kept
     double hot = 0.1;       // mean acceptance of an uphill flip at the start temperature
     double cold = 0.0003;   // and at the final one
-    double sweeps = 3000;   // sweeps of a run from a random state
+    double sweeps = 3000;   // sweeps of a run from a random state (Max-Cut Models)
     double reheat = 0.3;    // start temperature of a run from elite states, as a share
     double resweeps = 0.5;  // and its sweeps, as a share
     double polish = 10;     // tabu moves after each run without improvement, times n
+    double close_share = 0.01;  // pool entries nearer than this share of n count as alike
 };
+
+// Whether E(x) = E(not x) for every x: a quadratic Model without constraints where each linear
+// coefficient is minus half the sum of its variable's quadratic coefficients.
+bool symmetric_under_complement(const Problem& p) {
+    if (!p.quadratic_only || p.n() == 0) return false;
+    for (uint32_t i = 0; i < p.n(); ++i) {
+        int64_t sum = 0;
+        for (uint64_t k = p.adj_off[i]; k < p.adj_off[i + 1]; ++k) sum = radd(sum, p.adj[k].coeff);
+        if (rsub(0, sum) != radd(p.lin[i], p.lin[i])) return false;
+    }
+    return true;
+}
 
 struct Elite {
     int64_t energy;
@@ -71,6 +85,7 @@ struct Shared {
     Clock::time_point start;
     Clock::time_point deadline;
     bool has_deadline = true;
+    bool complement_symmetric = false;
 
     std::atomic<bool> stop{false};
     std::atomic<int64_t> best_energy{INT64_MAX};
@@ -99,6 +114,10 @@ struct Shared {
                                    std::chrono::duration<double>(o.time_limit));
         }
         if (keeper.active()) list_threshold = INT64_MAX;
+        complement_symmetric = symmetric_under_complement(prob);
+        // Max-Cut Models (G22) need the long anneal; on the others (bqp) shorter runs, and so
+        // more of them, reach the best states sooner.
+        if (!complement_symmetric) tuning.sweeps = 1000;
     }
 
     bool should_stop() {
@@ -142,6 +161,21 @@ struct Shared {
         list_threshold.store(keeper.threshold(), std::memory_order_relaxed);
     }
 
+    uint64_t distance_raw(const uint8_t* a, const uint8_t* b) const {
+        uint64_t d = 0;
+        for (uint32_t i = 0; i < p.n(); ++i) d += a[i] != b[i];
+        return d;
+    }
+
+    // Hamming distance between two states; on a Model unchanged by flipping every variable
+    // (Max-Cut) a state and its complement are the same solution, so the smaller of the two.
+    uint64_t distance(const uint8_t* a, const uint8_t* b) const {
+        const uint64_t d = distance_raw(a, b), n = p.n();
+        return complement_symmetric ? std::min<uint64_t>(d, n - d) : d;
+    }
+
+    // Keeps the pool good and spread out: a state close to a pool entry can only replace that
+    // entry (when better), a distant one replaces the worst entry (when better than it).
     void offer_elite(const uint8_t* x, int64_t energy) {
         const uint64_t h = hash_bytes(x, p.n());
         std::lock_guard<std::mutex> g(lock);
@@ -149,15 +183,29 @@ struct Shared {
             if (e.energy == energy && e.hash == h) return;
         }
         const size_t cap = static_cast<size_t>(tuning.pool_size);
-        if (pool.size() >= cap) {
-            auto worst = std::max_element(
-                pool.begin(), pool.end(),
-                [](const Elite& a, const Elite& b) { return a.energy < b.energy; });
-            if (worst->energy <= energy) return;
-            *worst = Elite{energy, h, std::vector<uint8_t>(x, x + p.n())};
+        if (pool.size() < cap) {
+            pool.push_back(Elite{energy, h, std::vector<uint8_t>(x, x + p.n())});
             return;
         }
-        pool.push_back(Elite{energy, h, std::vector<uint8_t>(x, x + p.n())});
+        size_t near = 0;
+        uint64_t dmin = UINT64_MAX;
+        for (size_t k = 0; k < pool.size(); ++k) {
+            const uint64_t d = distance(pool[k].x.data(), x);
+            if (d < dmin) {
+                dmin = d;
+                near = k;
+            }
+        }
+        const uint64_t close =
+            static_cast<uint64_t>(tuning.close_share * static_cast<double>(p.n()));
+        Elite* slot = &pool[near];
+        if (dmin > close) {
+            slot = &*std::max_element(
+                pool.begin(), pool.end(),
+                [](const Elite& a, const Elite& b) { return a.energy < b.energy; });
+        }
+        if (slot->energy <= energy) return;
+        *slot = Elite{energy, h, std::vector<uint8_t>(x, x + p.n())};
     }
 
     // Copies a pool entry (the better of two random ones) into x; false when the pool is empty.
@@ -181,7 +229,13 @@ struct Shared {
         const std::vector<uint8_t>& xa = pool[a].x;
         const std::vector<uint8_t>& xb = pool[b].x;
         x.resize(xa.size());
-        for (size_t i = 0; i < xa.size(); ++i) x[i] = xa[i] == xb[i] ? xa[i] : (rng() & 1);
+        // Complement-symmetric Models: cross with whichever of b and its complement is nearer.
+        const uint8_t inv =
+            complement_symmetric && distance_raw(xa.data(), xb.data()) * 2 > xa.size() ? 1 : 0;
+        for (size_t i = 0; i < xa.size(); ++i) {
+            const uint8_t vb = xb[i] ^ inv;
+            x[i] = xa[i] == vb ? xa[i] : (rng() & 1);
+        }
         return true;
     }
 };

@@ -203,6 +203,37 @@ TEST_F(BriskPluginTest, ReachesBruteForceOptimaWithEveryConstraintKind) {
     EXPECT_TRUE(negated && remainder && shapes);
 }
 
+TEST_F(BriskPluginTest, MaxCutOfABipartiteGraphCutsEveryEdge) {
+    // Max-Cut as minimisation (each edge w adds -w x_i - w x_j + 2 w x_i x_j, -w when cut) on
+    // a random bipartite graph: the optimum cuts every edge. The search runs its whole time so
+    // the elite pool fills and turns over on a Model unchanged by complementing every variable.
+    const uint32_t n = 80;
+    const dalo_var x = vars(n);
+    std::mt19937_64 rng(31);
+    std::vector<uint32_t> side(n);
+    for (uint32_t& s : side) s = static_cast<uint32_t>(rng() & 1);
+    ExprPtr e(dalo_expr_create());
+    int64_t total = 0;
+    for (uint32_t i = 0; i < n; ++i) {
+        for (uint32_t k = 0; k < 4; ++k) {
+            const uint32_t j = static_cast<uint32_t>(rng() % n);
+            if (side[i] == side[j]) continue;
+            const int64_t w = 1 + static_cast<int64_t>(rng() % 5);
+            const dalo_var a = x + i, b = x + j;
+            const dalo_var ab[2] = {a, b};
+            dalo_expr_iadd_raw_term(e.get(), -w, &a, 1);
+            dalo_expr_iadd_raw_term(e.get(), -w, &b, 1);
+            dalo_expr_iadd_raw_term(e.get(), 2 * w, ab, 2);
+            total += w;
+        }
+    }
+    ExprPtr s(dalo_expr_simplify_as_binary(e.get()));
+    const ModelPtr m(dalo_model_create(s.get()));
+    const Outcome o = brisk(m.get(), {{"time_limit", "0.3"}, {"threads", "2"}, {"seed", "4"}});
+    EXPECT_EQ(o.best.energy, -total);
+    EXPECT_GT(std::stoull(o["restarts"]), 16u);
+}
+
 TEST_F(BriskPluginTest, TopKListsAreTheKBestDistinctSolutions) {
     const dalo_var x = vars(10);
     std::mt19937_64 rng(5);
@@ -268,10 +299,16 @@ TEST_F(BriskPluginTest, TimeLimitIsHonoured) {
     const dalo_var x = vars(2000);
     std::mt19937_64 rng(11);
     const ModelPtr m = random_qubo(rng, x, 2000, 8);
-    const Outcome o = brisk(m.get(), {{"time_limit", "0.2"}, {"threads", "1"}});
-    // The wrapper's own measure of the plug-in call.
-    const double run_time = std::stod(o["run_time"]);
-    EXPECT_GE(run_time, 0.2);
+    // The wrapper's own measure of the plug-in call; a loaded machine may preempt the search
+    // past the limit, so the upper bound gets three tries.
+    Outcome o;
+    double run_time = 0.0;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        o = brisk(m.get(), {{"time_limit", "0.2"}, {"threads", "1"}});
+        run_time = std::stod(o["run_time"]);
+        EXPECT_GE(run_time, 0.2);
+        if (run_time <= 0.22) break;
+    }
     EXPECT_LE(run_time, 0.22);
     EXPECT_EQ(o["threads"], "1");
     EXPECT_GT(std::stoull(o["flips"]), 0u);
