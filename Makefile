@@ -4,7 +4,7 @@ JOBS    ?= $(shell nproc 2>/dev/null || echo 2)
 GEN     := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 CMAKE_FLAGS ?=
 
-.PHONY: all deps build build-asan demo test test-release test-asan bench format clean
+.PHONY: all deps build build-asan demo test test-release test-asan test-python bench format clean
 
 all: build
 
@@ -32,7 +32,14 @@ test-release: build
 test-asan: build-asan
 	@cd build-asan && ctest --output-on-failure -j $(JOBS)
 
-test: test-release test-asan
+# The Python package, built with pip into a virtual environment, and its pytest suite.
+PYTHON ?= python3
+test-python: deps
+	@$(PYTHON) -m venv build-python/venv
+	@build-python/venv/bin/pip install -q --disable-pip-version-check "./python[test]"
+	@cd build-python && venv/bin/python -m pytest -q ../python/tests
+
+test: test-release test-asan test-python
 
 bench: deps
 	@cmake -S . -B build $(GEN) -DCMAKE_BUILD_TYPE=Release -DDALO_BUILD_BENCH=ON $(CMAKE_FLAGS) >/dev/null

@@ -760,18 +760,18 @@ using arr_expr = ExprArray;
         detail::same_shape(a, b, SYM);                                              \
         return detail::wrap(dalo_array_##L##_##NAME##_array_##R(a.get(), b.get())); \
     }
-#define DALO_FE_LEFT(L)                                                              \
-    DALO_FE_SCALAR(L, +, add)                                                        \
-    DALO_FE_SCALAR(L, -, sub)                                                        \
-    DALO_FE_SCALAR(L, *, mul)                                                        \
-    DALO_FE_PAIR(L, var, +, add, "+")                                                \
-    DALO_FE_PAIR(L, int, +, add, "+")                                                \
-    DALO_FE_PAIR(L, term, +, add, "+")                                               \
-    DALO_FE_PAIR(L, expr, +, add, "+") DALO_FE_PAIR(L, var, -, sub, "-")             \
-        DALO_FE_PAIR(L, int, -, sub, "-") DALO_FE_PAIR(L, term, -, sub, "-")         \
-            DALO_FE_PAIR(L, expr, -, sub, "-") DALO_FE_PAIR(L, var, *, mul, "*")     \
-                DALO_FE_PAIR(L, int, *, mul, "*") DALO_FE_PAIR(L, term, *, mul, "*") \
-                    DALO_FE_PAIR(L, expr, *, mul, "*")
+#define DALO_FE_LEFT(L)                                                         \
+    DALO_FE_SCALAR(L, +, add)                                                   \
+    DALO_FE_SCALAR(L, -, sub)                                                   \
+    DALO_FE_SCALAR(L, *, mul)                                                   \
+    DALO_FE_PAIR(L, var, +, add, "+")                                           \
+    DALO_FE_PAIR(L, int, +, add, "+")                                           \
+    DALO_FE_PAIR(L, term, +, add, "+")                                          \
+    DALO_FE_PAIR(L, expr, +, add, "+")                                          \
+    DALO_FE_PAIR(L, var, -, sub, "-") DALO_FE_PAIR(L, int, -, sub, "-")         \
+        DALO_FE_PAIR(L, term, -, sub, "-") DALO_FE_PAIR(L, expr, -, sub, "-")   \
+            DALO_FE_PAIR(L, var, *, mul, "*") DALO_FE_PAIR(L, int, *, mul, "*") \
+                DALO_FE_PAIR(L, term, *, mul, "*") DALO_FE_PAIR(L, expr, *, mul, "*")
 DALO_FE_LEFT(var)
 DALO_FE_LEFT(int)
 DALO_FE_LEFT(term)
@@ -1027,7 +1027,15 @@ class Sol {
     dalo_sol* get() { return h_.get(); }
 
     Model model() const { return Model::share(dalo_sol_model(get())); }
-    bool has(Var v) const { return dalo_sol_has(get(), v.id()) != 0; }
+    // Whether the variable (binary or integer) belongs to the Sol's Model.
+    bool has(Var v) const {
+        if (!v.is_int()) return dalo_sol_has(get(), v.id()) != 0;
+        const dalo_model* m = dalo_sol_model(get());
+        for (uint64_t k = 0; k < dalo_model_int_var_count(m); ++k) {
+            if ((dalo_model_int_var_orig(m, k) | DALO_INT_BIT) == v.id()) return true;
+        }
+        return false;
+    }
     // Value of a binary variable or literal, or of an integer variable.
     int64_t operator[](Var v) const { return get_value(v); }
     int64_t get_value(Var v) const {

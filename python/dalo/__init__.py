@@ -1,0 +1,99 @@
+"""dalo: modelling and solving polynomial optimisation problems over binary variables.
+
+    import dalo
+    x = dalo.var("x", shape=(3,))
+    f = 2 * x[0] * x[1] - x[2] + dalo.cons(x.sum(), equal=1)
+    result = dalo.BriskSolver(dalo.Model(f.simplify_as_binary())).search(time_limit=1.0)
+
+Misuse that the library cannot check before calling it (see the C header) ends the process
+with one "dalo: " line on standard error; the checks this package makes first (shapes,
+bounds, parameter values, unknown keywords) raise ValueError, IndexError or TypeError.
+"""
+from . import _core
+from ._core import (  # noqa: F401
+    BriskSolver,
+    Expr,
+    ExprArray,
+    IntArray,
+    KelpSolver,
+    Model,
+    Result,
+    Sol,
+    SweepSolver,
+    Term,
+    TermArray,
+    Var,
+    VarArray,
+    VarInt,
+    abs,
+    between,
+    const_str,
+    int_var,
+    ints,
+    quadratic,
+    relu,
+    sum,
+    var,
+    varint_array,
+)
+
+__all__ = [
+    "BriskSolver", "Expr", "ExprArray", "IntArray", "KelpSolver", "Model", "Result", "Sol",
+    "SweepSolver", "Term", "TermArray", "Var", "VarArray", "VarInt", "abs", "between", "cons",
+    "const_str", "einsum", "int_var", "ints", "quadratic", "relu", "sum", "var", "varint_array",
+]
+
+
+def cons(body, lo=None, hi=None, *, equal=None):
+    """A declared constraint, kept outside the polynomial and solved natively.
+
+    cons(body, lo, hi)         lo <= body <= hi
+    cons(body, equal=3)        body == 3
+    cons(body, equal=[1, 3])   body in {1, 3}; pairs (a, b) stand for the range a..b
+    cons(penalty)              the free-form requirement penalty == 0
+    Multiply the result by an integer to weight it; add it to an objective.
+    """
+    if equal is not None:
+        if lo is not None or hi is not None:
+            raise ValueError("dalo.cons: give either lo/hi or equal=, not both")
+        if isinstance(equal, int):
+            intervals = [(equal, equal)]
+        else:
+            intervals = []
+            for item in equal:
+                if isinstance(item, tuple):
+                    a, b = item
+                    intervals.append((int(a), int(b)))
+                else:
+                    intervals.append((int(item), int(item)))
+        return _core._cons_equal(body, intervals)
+    if lo is None and hi is None:
+        return _core._cons_mark(body)
+    if lo is None or hi is None:
+        raise ValueError("dalo.cons: give both lo and hi (or equal=)")
+    return _core._cons_range(body, int(lo), int(hi))
+
+
+def _output_axes(subscript):
+    text = "".join(subscript.split())
+    if "->" in text:
+        return len(text.split("->", 1)[1])
+    labels = text.replace(",", "")
+    return len([c for c in set(labels) if labels.count(c) == 1])
+
+
+def einsum(subscript, *arrays):
+    """Einstein summation over dalo arrays, e.g. einsum("ij,jk->ik", a, b).
+
+    Integer arrays alone give an IntArray, anything else an ExprArray."""
+    return _core._einsum(subscript, *arrays, out_dim=_output_axes(subscript))
+
+
+def _int_array_numpy(self):
+    """The values as a numpy array of int64."""
+    return _core._to_numpy(self)
+
+
+IntArray.to_numpy = _int_array_numpy
+IntArray.__array__ = lambda self, dtype=None, copy=None: (
+    _core._to_numpy(self) if dtype is None else _core._to_numpy(self).astype(dtype))
