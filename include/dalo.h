@@ -791,7 +791,8 @@ DALO_API void dalo_kelp_wrapper_terminate(dalo_kelp_wrapper* w);
  * (nested text "{{...},{...}}", "{}" for a scalar array; per-thread buffer, the expression kind
  * sharing dalo_expr_str's). */
 DALO_API dalo_array_var* dalo_array_var_create(const uint64_t* shape, uint64_t ndim);
-DALO_API dalo_array_var* dalo_array_var_create_data(const dalo_var* data, const uint64_t* shape, uint64_t ndim);
+DALO_API dalo_array_var* dalo_array_var_create_data(const dalo_var* data, const uint64_t* shape,
+                                                    uint64_t ndim);
 DALO_API void dalo_array_var_destroy(dalo_array_var* a);
 DALO_API uint64_t dalo_array_var_size(const dalo_array_var* a);
 DALO_API uint64_t dalo_array_var_ndim(const dalo_array_var* a);
@@ -799,13 +800,16 @@ DALO_API const uint64_t* dalo_array_var_shape(const dalo_array_var* a);
 DALO_API uint64_t dalo_array_var_shape_at(const dalo_array_var* a, uint64_t axis);
 DALO_API dalo_array_var* dalo_array_var_clone(const dalo_array_var* a);
 DALO_API dalo_array_var* dalo_array_var_subarray(const dalo_array_var* a, uint64_t i);
-DALO_API dalo_array_var* dalo_array_var_view(const dalo_array_var* a, const uint64_t* start, const uint64_t* stop,
-                                    const uint8_t* drop, uint64_t naxes);
-DALO_API dalo_array_var* dalo_array_var_concat(const dalo_array_var* a, const dalo_array_var* b, uint64_t axis);
+DALO_API dalo_array_var* dalo_array_var_view(const dalo_array_var* a, const uint64_t* start,
+                                             const uint64_t* stop, const uint8_t* drop,
+                                             uint64_t naxes);
+DALO_API dalo_array_var* dalo_array_var_concat(const dalo_array_var* a, const dalo_array_var* b,
+                                               uint64_t axis);
 DALO_API const char* dalo_array_var_str(const dalo_array_var* a);
 
 DALO_API dalo_array_int* dalo_array_int_create(const uint64_t* shape, uint64_t ndim);
-DALO_API dalo_array_int* dalo_array_int_create_data(const int32_t* data, const uint64_t* shape, uint64_t ndim);
+DALO_API dalo_array_int* dalo_array_int_create_data(const int32_t* data, const uint64_t* shape,
+                                                    uint64_t ndim);
 DALO_API void dalo_array_int_destroy(dalo_array_int* a);
 DALO_API uint64_t dalo_array_int_size(const dalo_array_int* a);
 DALO_API uint64_t dalo_array_int_ndim(const dalo_array_int* a);
@@ -813,13 +817,16 @@ DALO_API const uint64_t* dalo_array_int_shape(const dalo_array_int* a);
 DALO_API uint64_t dalo_array_int_shape_at(const dalo_array_int* a, uint64_t axis);
 DALO_API dalo_array_int* dalo_array_int_clone(const dalo_array_int* a);
 DALO_API dalo_array_int* dalo_array_int_subarray(const dalo_array_int* a, uint64_t i);
-DALO_API dalo_array_int* dalo_array_int_view(const dalo_array_int* a, const uint64_t* start, const uint64_t* stop,
-                                    const uint8_t* drop, uint64_t naxes);
-DALO_API dalo_array_int* dalo_array_int_concat(const dalo_array_int* a, const dalo_array_int* b, uint64_t axis);
+DALO_API dalo_array_int* dalo_array_int_view(const dalo_array_int* a, const uint64_t* start,
+                                             const uint64_t* stop, const uint8_t* drop,
+                                             uint64_t naxes);
+DALO_API dalo_array_int* dalo_array_int_concat(const dalo_array_int* a, const dalo_array_int* b,
+                                               uint64_t axis);
 DALO_API const char* dalo_array_int_str(const dalo_array_int* a);
 
 DALO_API dalo_array_term* dalo_array_term_create(const uint64_t* shape, uint64_t ndim);
-DALO_API dalo_array_term* dalo_array_term_create_data(const dalo_term* const* data, const uint64_t* shape, uint64_t ndim);
+DALO_API dalo_array_term* dalo_array_term_create_data(const dalo_term* const* data,
+                                                      const uint64_t* shape, uint64_t ndim);
 DALO_API void dalo_array_term_destroy(dalo_array_term* a);
 DALO_API uint64_t dalo_array_term_size(const dalo_array_term* a);
 DALO_API uint64_t dalo_array_term_ndim(const dalo_array_term* a);
@@ -827,13 +834,16 @@ DALO_API const uint64_t* dalo_array_term_shape(const dalo_array_term* a);
 DALO_API uint64_t dalo_array_term_shape_at(const dalo_array_term* a, uint64_t axis);
 DALO_API dalo_array_term* dalo_array_term_clone(const dalo_array_term* a);
 DALO_API dalo_array_term* dalo_array_term_subarray(const dalo_array_term* a, uint64_t i);
-DALO_API dalo_array_term* dalo_array_term_view(const dalo_array_term* a, const uint64_t* start, const uint64_t* stop,
-                                    const uint8_t* drop, uint64_t naxes);
-DALO_API dalo_array_term* dalo_array_term_concat(const dalo_array_term* a, const dalo_array_term* b, uint64_t axis);
+DALO_API dalo_array_term* dalo_array_term_view(const dalo_array_term* a, const uint64_t* start,
+                                               const uint64_t* stop, const uint8_t* drop,
+                                               uint64_t naxes);
+DALO_API dalo_array_term* dalo_array_term_concat(const dalo_array_term* a, const dalo_array_term* b,
+                                                 uint64_t axis);
 DALO_API const char* dalo_array_term_str(const dalo_array_term* a);
 
 DALO_API dalo_array_expr* dalo_array_expr_create(const uint64_t* shape, uint64_t ndim);
-DALO_API dalo_array_expr* dalo_array_expr_create_data(const dalo_expr* const* data, const uint64_t* shape, uint64_t ndim);
+DALO_API dalo_array_expr* dalo_array_expr_create_data(const dalo_expr* const* data,
+                                                      const uint64_t* shape, uint64_t ndim);
 DALO_API void dalo_array_expr_destroy(dalo_array_expr* a);
 DALO_API uint64_t dalo_array_expr_size(const dalo_array_expr* a);
 DALO_API uint64_t dalo_array_expr_ndim(const dalo_array_expr* a);
@@ -841,9 +851,11 @@ DALO_API const uint64_t* dalo_array_expr_shape(const dalo_array_expr* a);
 DALO_API uint64_t dalo_array_expr_shape_at(const dalo_array_expr* a, uint64_t axis);
 DALO_API dalo_array_expr* dalo_array_expr_clone(const dalo_array_expr* a);
 DALO_API dalo_array_expr* dalo_array_expr_subarray(const dalo_array_expr* a, uint64_t i);
-DALO_API dalo_array_expr* dalo_array_expr_view(const dalo_array_expr* a, const uint64_t* start, const uint64_t* stop,
-                                    const uint8_t* drop, uint64_t naxes);
-DALO_API dalo_array_expr* dalo_array_expr_concat(const dalo_array_expr* a, const dalo_array_expr* b, uint64_t axis);
+DALO_API dalo_array_expr* dalo_array_expr_view(const dalo_array_expr* a, const uint64_t* start,
+                                               const uint64_t* stop, const uint8_t* drop,
+                                               uint64_t naxes);
+DALO_API dalo_array_expr* dalo_array_expr_concat(const dalo_array_expr* a, const dalo_array_expr* b,
+                                                 uint64_t axis);
 DALO_API const char* dalo_array_expr_str(const dalo_array_expr* a);
 
 /* Element access. get of a term or expression returns an owned copy. */
@@ -865,17 +877,22 @@ DALO_API const dalo_var* dalo_array_var_data(const dalo_array_var* a);
 DALO_API dalo_array_int* dalo_array_int_create_zero(const uint64_t* shape, uint64_t ndim);
 DALO_API dalo_array_expr* dalo_array_expr_create_zero(const uint64_t* shape, uint64_t ndim);
 /* Every element the constant value / the expression 1 * v. */
-DALO_API dalo_array_expr* dalo_array_expr_create_constant_int(const uint64_t* shape, uint64_t ndim, int64_t value);
-DALO_API dalo_array_expr* dalo_array_expr_create_constant_var(const uint64_t* shape, uint64_t ndim, dalo_var v);
+DALO_API dalo_array_expr* dalo_array_expr_create_constant_int(const uint64_t* shape, uint64_t ndim,
+                                                              int64_t value);
+DALO_API dalo_array_expr* dalo_array_expr_create_constant_var(const uint64_t* shape, uint64_t ndim,
+                                                              dalo_var v);
 /* New variables (dalo_new_var_array), element i = first identifier + i. */
-DALO_API dalo_array_var* dalo_array_var_create_named(const char* name, const uint64_t* shape, uint64_t ndim);
+DALO_API dalo_array_var* dalo_array_var_create_named(const char* name, const uint64_t* shape,
+                                                     uint64_t ndim);
 DALO_API dalo_array_var* dalo_array_var_create_unnamed(const uint64_t* shape, uint64_t ndim);
 /* Deep copy (parallel above 9,999 elements). */
 DALO_API dalo_array_expr* dalo_array_expr_from_expr(const dalo_array_expr* a);
 /* New array of the last k axes' shape holding the elements from the flat offset on.
  * Aborts if: the range leaves the array. k > ndim throws std::length_error. */
-DALO_API dalo_array_int* dalo_array_int_clone_subview(const dalo_array_int* a, uint64_t offset, uint64_t k);
-DALO_API dalo_array_expr* dalo_array_expr_clone_subview(const dalo_array_expr* a, uint64_t offset, uint64_t k);
+DALO_API dalo_array_int* dalo_array_int_clone_subview(const dalo_array_int* a, uint64_t offset,
+                                                      uint64_t k);
+DALO_API dalo_array_expr* dalo_array_expr_clone_subview(const dalo_array_expr* a, uint64_t offset,
+                                                        uint64_t k);
 /* Copies the size integers into out[size] (parallel above 9,999). */
 DALO_API void dalo_array_int_to_ints(const dalo_array_int* a, int32_t* out);
 /* The value of each variable in the Sol (0 for one outside its Model). */
@@ -1040,54 +1057,102 @@ DALO_API dalo_array_expr* dalo_array_expr_mul_term(const dalo_array_expr* a, con
 DALO_API dalo_array_expr* dalo_array_expr_mul_expr(const dalo_array_expr* a, const dalo_expr* b);
 
 /* Array right operand: a new array. */
-DALO_API dalo_array_expr* dalo_array_var_add_array_var(const dalo_array_var* a, const dalo_array_var* b);
-DALO_API dalo_array_expr* dalo_array_var_add_array_int(const dalo_array_var* a, const dalo_array_int* b);
-DALO_API dalo_array_expr* dalo_array_var_add_array_term(const dalo_array_var* a, const dalo_array_term* b);
-DALO_API dalo_array_expr* dalo_array_var_add_array_expr(const dalo_array_var* a, const dalo_array_expr* b);
-DALO_API dalo_array_expr* dalo_array_var_sub_array_var(const dalo_array_var* a, const dalo_array_var* b);
-DALO_API dalo_array_expr* dalo_array_var_sub_array_int(const dalo_array_var* a, const dalo_array_int* b);
-DALO_API dalo_array_expr* dalo_array_var_sub_array_term(const dalo_array_var* a, const dalo_array_term* b);
-DALO_API dalo_array_expr* dalo_array_var_sub_array_expr(const dalo_array_var* a, const dalo_array_expr* b);
-DALO_API dalo_array_term* dalo_array_var_mul_array_var(const dalo_array_var* a, const dalo_array_var* b);
-DALO_API dalo_array_term* dalo_array_var_mul_array_int(const dalo_array_var* a, const dalo_array_int* b);
-DALO_API dalo_array_term* dalo_array_var_mul_array_term(const dalo_array_var* a, const dalo_array_term* b);
-DALO_API dalo_array_expr* dalo_array_var_mul_array_expr(const dalo_array_var* a, const dalo_array_expr* b);
-DALO_API dalo_array_expr* dalo_array_int_add_array_var(const dalo_array_int* a, const dalo_array_var* b);
-DALO_API dalo_array_int* dalo_array_int_add_array_int(const dalo_array_int* a, const dalo_array_int* b);
-DALO_API dalo_array_expr* dalo_array_int_add_array_term(const dalo_array_int* a, const dalo_array_term* b);
-DALO_API dalo_array_expr* dalo_array_int_add_array_expr(const dalo_array_int* a, const dalo_array_expr* b);
-DALO_API dalo_array_expr* dalo_array_int_sub_array_var(const dalo_array_int* a, const dalo_array_var* b);
-DALO_API dalo_array_int* dalo_array_int_sub_array_int(const dalo_array_int* a, const dalo_array_int* b);
-DALO_API dalo_array_expr* dalo_array_int_sub_array_term(const dalo_array_int* a, const dalo_array_term* b);
-DALO_API dalo_array_expr* dalo_array_int_sub_array_expr(const dalo_array_int* a, const dalo_array_expr* b);
-DALO_API dalo_array_term* dalo_array_int_mul_array_var(const dalo_array_int* a, const dalo_array_var* b);
-DALO_API dalo_array_int* dalo_array_int_mul_array_int(const dalo_array_int* a, const dalo_array_int* b);
-DALO_API dalo_array_term* dalo_array_int_mul_array_term(const dalo_array_int* a, const dalo_array_term* b);
-DALO_API dalo_array_expr* dalo_array_int_mul_array_expr(const dalo_array_int* a, const dalo_array_expr* b);
-DALO_API dalo_array_expr* dalo_array_term_add_array_var(const dalo_array_term* a, const dalo_array_var* b);
-DALO_API dalo_array_expr* dalo_array_term_add_array_int(const dalo_array_term* a, const dalo_array_int* b);
-DALO_API dalo_array_expr* dalo_array_term_add_array_term(const dalo_array_term* a, const dalo_array_term* b);
-DALO_API dalo_array_expr* dalo_array_term_add_array_expr(const dalo_array_term* a, const dalo_array_expr* b);
-DALO_API dalo_array_expr* dalo_array_term_sub_array_var(const dalo_array_term* a, const dalo_array_var* b);
-DALO_API dalo_array_expr* dalo_array_term_sub_array_int(const dalo_array_term* a, const dalo_array_int* b);
-DALO_API dalo_array_expr* dalo_array_term_sub_array_term(const dalo_array_term* a, const dalo_array_term* b);
-DALO_API dalo_array_expr* dalo_array_term_sub_array_expr(const dalo_array_term* a, const dalo_array_expr* b);
-DALO_API dalo_array_term* dalo_array_term_mul_array_var(const dalo_array_term* a, const dalo_array_var* b);
-DALO_API dalo_array_term* dalo_array_term_mul_array_int(const dalo_array_term* a, const dalo_array_int* b);
-DALO_API dalo_array_term* dalo_array_term_mul_array_term(const dalo_array_term* a, const dalo_array_term* b);
-DALO_API dalo_array_expr* dalo_array_term_mul_array_expr(const dalo_array_term* a, const dalo_array_expr* b);
-DALO_API dalo_array_expr* dalo_array_expr_add_array_var(const dalo_array_expr* a, const dalo_array_var* b);
-DALO_API dalo_array_expr* dalo_array_expr_add_array_int(const dalo_array_expr* a, const dalo_array_int* b);
-DALO_API dalo_array_expr* dalo_array_expr_add_array_term(const dalo_array_expr* a, const dalo_array_term* b);
-DALO_API dalo_array_expr* dalo_array_expr_add_array_expr(const dalo_array_expr* a, const dalo_array_expr* b);
-DALO_API dalo_array_expr* dalo_array_expr_sub_array_var(const dalo_array_expr* a, const dalo_array_var* b);
-DALO_API dalo_array_expr* dalo_array_expr_sub_array_int(const dalo_array_expr* a, const dalo_array_int* b);
-DALO_API dalo_array_expr* dalo_array_expr_sub_array_term(const dalo_array_expr* a, const dalo_array_term* b);
-DALO_API dalo_array_expr* dalo_array_expr_sub_array_expr(const dalo_array_expr* a, const dalo_array_expr* b);
-DALO_API dalo_array_expr* dalo_array_expr_mul_array_var(const dalo_array_expr* a, const dalo_array_var* b);
-DALO_API dalo_array_expr* dalo_array_expr_mul_array_int(const dalo_array_expr* a, const dalo_array_int* b);
-DALO_API dalo_array_expr* dalo_array_expr_mul_array_term(const dalo_array_expr* a, const dalo_array_term* b);
-DALO_API dalo_array_expr* dalo_array_expr_mul_array_expr(const dalo_array_expr* a, const dalo_array_expr* b);
+DALO_API dalo_array_expr* dalo_array_var_add_array_var(const dalo_array_var* a,
+                                                       const dalo_array_var* b);
+DALO_API dalo_array_expr* dalo_array_var_add_array_int(const dalo_array_var* a,
+                                                       const dalo_array_int* b);
+DALO_API dalo_array_expr* dalo_array_var_add_array_term(const dalo_array_var* a,
+                                                        const dalo_array_term* b);
+DALO_API dalo_array_expr* dalo_array_var_add_array_expr(const dalo_array_var* a,
+                                                        const dalo_array_expr* b);
+DALO_API dalo_array_expr* dalo_array_var_sub_array_var(const dalo_array_var* a,
+                                                       const dalo_array_var* b);
+DALO_API dalo_array_expr* dalo_array_var_sub_array_int(const dalo_array_var* a,
+                                                       const dalo_array_int* b);
+DALO_API dalo_array_expr* dalo_array_var_sub_array_term(const dalo_array_var* a,
+                                                        const dalo_array_term* b);
+DALO_API dalo_array_expr* dalo_array_var_sub_array_expr(const dalo_array_var* a,
+                                                        const dalo_array_expr* b);
+DALO_API dalo_array_term* dalo_array_var_mul_array_var(const dalo_array_var* a,
+                                                       const dalo_array_var* b);
+DALO_API dalo_array_term* dalo_array_var_mul_array_int(const dalo_array_var* a,
+                                                       const dalo_array_int* b);
+DALO_API dalo_array_term* dalo_array_var_mul_array_term(const dalo_array_var* a,
+                                                        const dalo_array_term* b);
+DALO_API dalo_array_expr* dalo_array_var_mul_array_expr(const dalo_array_var* a,
+                                                        const dalo_array_expr* b);
+DALO_API dalo_array_expr* dalo_array_int_add_array_var(const dalo_array_int* a,
+                                                       const dalo_array_var* b);
+DALO_API dalo_array_int* dalo_array_int_add_array_int(const dalo_array_int* a,
+                                                      const dalo_array_int* b);
+DALO_API dalo_array_expr* dalo_array_int_add_array_term(const dalo_array_int* a,
+                                                        const dalo_array_term* b);
+DALO_API dalo_array_expr* dalo_array_int_add_array_expr(const dalo_array_int* a,
+                                                        const dalo_array_expr* b);
+DALO_API dalo_array_expr* dalo_array_int_sub_array_var(const dalo_array_int* a,
+                                                       const dalo_array_var* b);
+DALO_API dalo_array_int* dalo_array_int_sub_array_int(const dalo_array_int* a,
+                                                      const dalo_array_int* b);
+DALO_API dalo_array_expr* dalo_array_int_sub_array_term(const dalo_array_int* a,
+                                                        const dalo_array_term* b);
+DALO_API dalo_array_expr* dalo_array_int_sub_array_expr(const dalo_array_int* a,
+                                                        const dalo_array_expr* b);
+DALO_API dalo_array_term* dalo_array_int_mul_array_var(const dalo_array_int* a,
+                                                       const dalo_array_var* b);
+DALO_API dalo_array_int* dalo_array_int_mul_array_int(const dalo_array_int* a,
+                                                      const dalo_array_int* b);
+DALO_API dalo_array_term* dalo_array_int_mul_array_term(const dalo_array_int* a,
+                                                        const dalo_array_term* b);
+DALO_API dalo_array_expr* dalo_array_int_mul_array_expr(const dalo_array_int* a,
+                                                        const dalo_array_expr* b);
+DALO_API dalo_array_expr* dalo_array_term_add_array_var(const dalo_array_term* a,
+                                                        const dalo_array_var* b);
+DALO_API dalo_array_expr* dalo_array_term_add_array_int(const dalo_array_term* a,
+                                                        const dalo_array_int* b);
+DALO_API dalo_array_expr* dalo_array_term_add_array_term(const dalo_array_term* a,
+                                                         const dalo_array_term* b);
+DALO_API dalo_array_expr* dalo_array_term_add_array_expr(const dalo_array_term* a,
+                                                         const dalo_array_expr* b);
+DALO_API dalo_array_expr* dalo_array_term_sub_array_var(const dalo_array_term* a,
+                                                        const dalo_array_var* b);
+DALO_API dalo_array_expr* dalo_array_term_sub_array_int(const dalo_array_term* a,
+                                                        const dalo_array_int* b);
+DALO_API dalo_array_expr* dalo_array_term_sub_array_term(const dalo_array_term* a,
+                                                         const dalo_array_term* b);
+DALO_API dalo_array_expr* dalo_array_term_sub_array_expr(const dalo_array_term* a,
+                                                         const dalo_array_expr* b);
+DALO_API dalo_array_term* dalo_array_term_mul_array_var(const dalo_array_term* a,
+                                                        const dalo_array_var* b);
+DALO_API dalo_array_term* dalo_array_term_mul_array_int(const dalo_array_term* a,
+                                                        const dalo_array_int* b);
+DALO_API dalo_array_term* dalo_array_term_mul_array_term(const dalo_array_term* a,
+                                                         const dalo_array_term* b);
+DALO_API dalo_array_expr* dalo_array_term_mul_array_expr(const dalo_array_term* a,
+                                                         const dalo_array_expr* b);
+DALO_API dalo_array_expr* dalo_array_expr_add_array_var(const dalo_array_expr* a,
+                                                        const dalo_array_var* b);
+DALO_API dalo_array_expr* dalo_array_expr_add_array_int(const dalo_array_expr* a,
+                                                        const dalo_array_int* b);
+DALO_API dalo_array_expr* dalo_array_expr_add_array_term(const dalo_array_expr* a,
+                                                         const dalo_array_term* b);
+DALO_API dalo_array_expr* dalo_array_expr_add_array_expr(const dalo_array_expr* a,
+                                                         const dalo_array_expr* b);
+DALO_API dalo_array_expr* dalo_array_expr_sub_array_var(const dalo_array_expr* a,
+                                                        const dalo_array_var* b);
+DALO_API dalo_array_expr* dalo_array_expr_sub_array_int(const dalo_array_expr* a,
+                                                        const dalo_array_int* b);
+DALO_API dalo_array_expr* dalo_array_expr_sub_array_term(const dalo_array_expr* a,
+                                                         const dalo_array_term* b);
+DALO_API dalo_array_expr* dalo_array_expr_sub_array_expr(const dalo_array_expr* a,
+                                                         const dalo_array_expr* b);
+DALO_API dalo_array_expr* dalo_array_expr_mul_array_var(const dalo_array_expr* a,
+                                                        const dalo_array_var* b);
+DALO_API dalo_array_expr* dalo_array_expr_mul_array_int(const dalo_array_expr* a,
+                                                        const dalo_array_int* b);
+DALO_API dalo_array_expr* dalo_array_expr_mul_array_term(const dalo_array_expr* a,
+                                                         const dalo_array_term* b);
+DALO_API dalo_array_expr* dalo_array_expr_mul_array_expr(const dalo_array_expr* a,
+                                                         const dalo_array_expr* b);
 
 /* In place: the left array changes. */
 DALO_API void dalo_array_expr_add_eq_int(dalo_array_expr* a, int64_t b);
@@ -1153,7 +1218,8 @@ DALO_API dalo_array_expr* dalo_array_expr_simplify_as_spin(const dalo_array_expr
 DALO_API dalo_array_expr* dalo_array_expr_reduce(const dalo_array_expr* a);
 /* Each element substituted as dalo_expr_replace (same map arguments, the map built once);
  * the elements are plain and no constraint record is rebuilt. */
-DALO_API dalo_array_expr* dalo_array_expr_replace(const dalo_array_expr* a, const dalo_var* vars, const dalo_expr* const* repl, uint64_t n);
+DALO_API dalo_array_expr* dalo_array_expr_replace(const dalo_array_expr* a, const dalo_var* vars,
+                                                  const dalo_expr* const* repl, uint64_t n);
 /* The terms c[i] * x (the same as dalo_array_int_mul_var). */
 DALO_API dalo_array_term* dalo_array_int_coeffvec_mul_var(const dalo_array_int* c, dalo_var x);
 
@@ -1180,7 +1246,8 @@ DALO_API dalo_array_expr* dalo_array_expr_vector_sum(const dalo_array_expr* a, u
  * identifiers, 2 = 24-byte term records (coefficient, two identifiers, tail pointer); any
  * other kind gives zeros. Writes one new owned expression per result element to out.
  * Aborts if: axis >= ndim. */
-DALO_API void dalo_array_vector_sum(const void* data, uint32_t kind, const uint64_t* shape, uint64_t ndim, uint32_t axis, dalo_expr** out);
+DALO_API void dalo_array_vector_sum(const void* data, uint32_t kind, const uint64_t* shape,
+                                    uint64_t ndim, uint32_t axis, dalo_expr** out);
 
 /* One-hot decoding along axis (negative counts from the end): the position of the single 1
  * where the values are all 0 or 1 with exactly one 1, else -1. The shape loses the axis, or is
@@ -1199,9 +1266,12 @@ DALO_API dalo_array_expr* dalo_array_var_eq_int(const dalo_array_var* a, int64_t
 DALO_API dalo_array_expr* dalo_array_int_eq_int(const dalo_array_int* a, int64_t k);
 DALO_API dalo_array_expr* dalo_array_term_eq_int(const dalo_array_term* a, int64_t k);
 DALO_API dalo_array_expr* dalo_array_expr_eq_int(const dalo_array_expr* a, int64_t k);
-DALO_API dalo_array_expr* dalo_array_var_eq_array_int(const dalo_array_var* a, const dalo_array_int* k);
-DALO_API dalo_array_expr* dalo_array_term_eq_array_int(const dalo_array_term* a, const dalo_array_int* k);
-DALO_API dalo_array_expr* dalo_array_expr_eq_array_int(const dalo_array_expr* a, const dalo_array_int* k);
+DALO_API dalo_array_expr* dalo_array_var_eq_array_int(const dalo_array_var* a,
+                                                      const dalo_array_int* k);
+DALO_API dalo_array_expr* dalo_array_term_eq_array_int(const dalo_array_term* a,
+                                                       const dalo_array_int* k);
+DALO_API dalo_array_expr* dalo_array_expr_eq_array_int(const dalo_array_expr* a,
+                                                       const dalo_array_int* k);
 DALO_API dalo_array_expr* dalo_array_var_ge_int(const dalo_array_var* a, int64_t k);
 DALO_API dalo_array_expr* dalo_array_int_ge_int(const dalo_array_int* a, int64_t k);
 DALO_API dalo_array_expr* dalo_array_term_ge_int(const dalo_array_term* a, int64_t k);
@@ -1214,18 +1284,34 @@ DALO_API dalo_array_expr* dalo_array_var_between(const dalo_array_var* a, int64_
 DALO_API dalo_array_expr* dalo_array_int_between(const dalo_array_int* a, int64_t lo, int64_t hi);
 DALO_API dalo_array_expr* dalo_array_term_between(const dalo_array_term* a, int64_t lo, int64_t hi);
 DALO_API dalo_array_expr* dalo_array_expr_between(const dalo_array_expr* a, int64_t lo, int64_t hi);
-DALO_API dalo_array_expr* dalo_array_var_ge_array_int(const dalo_array_var* a, const dalo_array_int* lo);
-DALO_API dalo_array_expr* dalo_array_int_ge_array_int(const dalo_array_int* a, const dalo_array_int* lo);
-DALO_API dalo_array_expr* dalo_array_term_ge_array_int(const dalo_array_term* a, const dalo_array_int* lo);
-DALO_API dalo_array_expr* dalo_array_expr_ge_array_int(const dalo_array_expr* a, const dalo_array_int* lo);
-DALO_API dalo_array_expr* dalo_array_var_le_array_int(const dalo_array_var* a, const dalo_array_int* hi);
-DALO_API dalo_array_expr* dalo_array_int_le_array_int(const dalo_array_int* a, const dalo_array_int* hi);
-DALO_API dalo_array_expr* dalo_array_term_le_array_int(const dalo_array_term* a, const dalo_array_int* hi);
-DALO_API dalo_array_expr* dalo_array_expr_le_array_int(const dalo_array_expr* a, const dalo_array_int* hi);
-DALO_API dalo_array_expr* dalo_array_var_between_array_int(const dalo_array_var* a, const dalo_array_int* lo, const dalo_array_int* hi);
-DALO_API dalo_array_expr* dalo_array_int_between_array_int(const dalo_array_int* a, const dalo_array_int* lo, const dalo_array_int* hi);
-DALO_API dalo_array_expr* dalo_array_term_between_array_int(const dalo_array_term* a, const dalo_array_int* lo, const dalo_array_int* hi);
-DALO_API dalo_array_expr* dalo_array_expr_between_array_int(const dalo_array_expr* a, const dalo_array_int* lo, const dalo_array_int* hi);
+DALO_API dalo_array_expr* dalo_array_var_ge_array_int(const dalo_array_var* a,
+                                                      const dalo_array_int* lo);
+DALO_API dalo_array_expr* dalo_array_int_ge_array_int(const dalo_array_int* a,
+                                                      const dalo_array_int* lo);
+DALO_API dalo_array_expr* dalo_array_term_ge_array_int(const dalo_array_term* a,
+                                                       const dalo_array_int* lo);
+DALO_API dalo_array_expr* dalo_array_expr_ge_array_int(const dalo_array_expr* a,
+                                                       const dalo_array_int* lo);
+DALO_API dalo_array_expr* dalo_array_var_le_array_int(const dalo_array_var* a,
+                                                      const dalo_array_int* hi);
+DALO_API dalo_array_expr* dalo_array_int_le_array_int(const dalo_array_int* a,
+                                                      const dalo_array_int* hi);
+DALO_API dalo_array_expr* dalo_array_term_le_array_int(const dalo_array_term* a,
+                                                       const dalo_array_int* hi);
+DALO_API dalo_array_expr* dalo_array_expr_le_array_int(const dalo_array_expr* a,
+                                                       const dalo_array_int* hi);
+DALO_API dalo_array_expr* dalo_array_var_between_array_int(const dalo_array_var* a,
+                                                           const dalo_array_int* lo,
+                                                           const dalo_array_int* hi);
+DALO_API dalo_array_expr* dalo_array_int_between_array_int(const dalo_array_int* a,
+                                                           const dalo_array_int* lo,
+                                                           const dalo_array_int* hi);
+DALO_API dalo_array_expr* dalo_array_term_between_array_int(const dalo_array_term* a,
+                                                            const dalo_array_int* lo,
+                                                            const dalo_array_int* hi);
+DALO_API dalo_array_expr* dalo_array_expr_between_array_int(const dalo_array_expr* a,
+                                                            const dalo_array_int* lo,
+                                                            const dalo_array_int* hi);
 
 /* A copy of element i with attribute word 0xFFFFFFFF: the bare penalty of a classic
  * constraint.
@@ -1267,7 +1353,6 @@ DALO_API dalo_expr* dalo_array_exprexpr_get_penalty(const dalo_array_expr* a, ui
  */
 DALO_API void* dalo_einsum(const char* subscript, int32_t n, const uint32_t* tags,
                            const void* const* inputs, uint32_t expr_output, uint64_t out_dim);
-
 
 /* ======================================================================================
  * ILP export
@@ -1314,8 +1399,7 @@ DALO_API int64_t dalo_ilp_col_bit_coeff(const dalo_ilp* ilp, uint32_t col, uint3
  * bits are taken greedily in descending weight.
  * Aborts if: value is not encodable ("dalo_ilp_col_decode: integer value out of the encoded
  * range"). */
-DALO_API void dalo_ilp_col_decode(const dalo_ilp* ilp, uint32_t col, int64_t value,
-                                  uint8_t* out);
+DALO_API void dalo_ilp_col_decode(const dalo_ilp* ilp, uint32_t col, int64_t value, uint8_t* out);
 /* The column's name in written files: the variable's name with characters that the file
  * formats do not take replaced by '_', made distinct by a suffix "_2", "_3", ... */
 DALO_API const char* dalo_ilp_col_name(const dalo_ilp* ilp, uint32_t col);
@@ -1331,9 +1415,8 @@ DALO_API uint64_t dalo_ilp_nrows(const dalo_ilp* ilp);
 DALO_API uint64_t dalo_ilp_row_nnz(const dalo_ilp* ilp, uint64_t row);
 DALO_API uint32_t dalo_ilp_row_col(const dalo_ilp* ilp, uint64_t row, uint64_t k);
 DALO_API int64_t dalo_ilp_row_coeff(const dalo_ilp* ilp, uint64_t row, uint64_t k, int64_t* out);
-DALO_API void dalo_ilp_row_bounds(const dalo_ilp* ilp, uint64_t row, int64_t* lower,
-                                  int64_t* upper, uint32_t* lower_implied,
-                                  uint32_t* upper_implied);
+DALO_API void dalo_ilp_row_bounds(const dalo_ilp* ilp, uint64_t row, int64_t* lower, int64_t* upper,
+                                  uint32_t* lower_implied, uint32_t* upper_implied);
 
 /* Write the program to path as a CPLEX-LP file or a free-format MPS file, to be minimised:
  * columns under their dalo_ilp_col_name, in column order (every column is listed in the

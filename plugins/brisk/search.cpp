@@ -47,15 +47,15 @@ constexpr uint32_t kEnumerateBits = 16;
 struct Tuning {
     double tenure_div = 100;  // tabu tenure: n / tenure_div plus 1..tenure_rand
     double tenure_rand = 10;
-    double p_cross = 0.3;   // next run from a crossover of two elite states
-    double p_random = 0.4;  // or from a random state (else from one elite state)
-    double pool_size = 16;  // elite states kept
-    double hot = 0.1;       // mean acceptance of an uphill flip at the start temperature
-    double cold = 0.0003;   // and at the final one
-    double sweeps = 3000;   // sweeps of a run from a random state (Max-Cut Models)
-    double reheat = 0.3;    // start temperature of a run from elite states, as a share
-    double resweeps = 0.5;  // and its sweeps, as a share
-    double polish = 10;     // tabu moves after each run without improvement, times n
+    double p_cross = 0.3;       // next run from a crossover of two elite states
+    double p_random = 0.4;      // or from a random state (else from one elite state)
+    double pool_size = 16;      // elite states kept
+    double hot = 0.1;           // mean acceptance of an uphill flip at the start temperature
+    double cold = 0.0003;       // and at the final one
+    double sweeps = 3000;       // sweeps of a run from a random state (Max-Cut Models)
+    double reheat = 0.3;        // start temperature of a run from elite states, as a share
+    double resweeps = 0.5;      // and its sweeps, as a share
+    double polish = 10;         // tabu moves after each run without improvement, times n
     double close_share = 0.01;  // pool entries nearer than this share of n count as alike
 };
 
@@ -200,9 +200,9 @@ struct Shared {
             static_cast<uint64_t>(tuning.close_share * static_cast<double>(p.n()));
         Elite* slot = &pool[near];
         if (dmin > close) {
-            slot = &*std::max_element(
-                pool.begin(), pool.end(),
-                [](const Elite& a, const Elite& b) { return a.energy < b.energy; });
+            slot = &*std::max_element(pool.begin(), pool.end(), [](const Elite& a, const Elite& b) {
+                return a.energy < b.energy;
+            });
         }
         if (slot->energy <= energy) return;
         *slot = Elite{energy, h, std::vector<uint8_t>(x, x + p.n())};

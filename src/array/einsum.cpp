@@ -58,10 +58,14 @@ Parsed parse(const char* subscript, uint64_t n) {
 
 const std::vector<uint64_t>& shape_of(const EinsumInput& in) {
     switch (in.kind) {
-        case EinsumKind::Vars: return static_cast<const VarArray*>(in.array)->shape;
-        case EinsumKind::Ints: return static_cast<const IntArray*>(in.array)->shape;
-        case EinsumKind::Terms: return static_cast<const TermArray*>(in.array)->shape;
-        case EinsumKind::Exprs: break;
+        case EinsumKind::Vars:
+            return static_cast<const VarArray*>(in.array)->shape;
+        case EinsumKind::Ints:
+            return static_cast<const IntArray*>(in.array)->shape;
+        case EinsumKind::Terms:
+            return static_cast<const TermArray*>(in.array)->shape;
+        case EinsumKind::Exprs:
+            break;
     }
     return static_cast<const ExprArray*>(in.array)->shape;
 }
@@ -132,8 +136,8 @@ Plan make_plan(const char* subscript, uint64_t n, const EinsumInput* inputs, boo
     }
     if (parsed.output.size() != out_dim) {
         fatal("einsum: OutDim mismatch \xE2\x80\x94 subscript " + quoted(subscript) + " produces " +
-              std::to_string(parsed.output.size()) +
-              " output axis(es), but the call was einsum<" + std::to_string(out_dim) + ">()");
+              std::to_string(parsed.output.size()) + " output axis(es), but the call was einsum<" +
+              std::to_string(out_dim) + ">()");
     }
     if (!expr_output) {
         for (uint64_t i = 0; i < n; ++i) {
@@ -242,8 +246,7 @@ const A& array_of(const EinsumInput& in) {
 }
 
 // Integer result: 64-bit products summed in 64 bits.
-int64_t int_partial(const Plan& plan, const std::vector<uint64_t>& base, uint64_t t0,
-                    uint64_t t1) {
+int64_t int_partial(const Plan& plan, const std::vector<uint64_t>& base, uint64_t t0, uint64_t t1) {
     uint64_t sum = 0;
     walk_tuples(plan, base, t0, t1, [&](const uint64_t* off) {
         uint64_t prod = 1;
@@ -265,7 +268,9 @@ void term_partial(const Plan& plan, const std::vector<uint64_t>& base, uint64_t 
         for (uint64_t k = 0; k < plan.n; ++k) {
             const EinsumInput& in = plan.inputs[k];
             switch (in.kind) {
-                case EinsumKind::Vars: vars.push_back(array_of<VarArray>(in).data[off[k]]); break;
+                case EinsumKind::Vars:
+                    vars.push_back(array_of<VarArray>(in).data[off[k]]);
+                    break;
                 case EinsumKind::Ints:
                     c = mul_coeff(c, array_of<IntArray>(in).data[off[k]]);
                     break;
@@ -276,7 +281,8 @@ void term_partial(const Plan& plan, const std::vector<uint64_t>& base, uint64_t 
                     for (uint32_t j = 0; j < d; ++j) vars.push_back(var_at(t.vars, j));
                     break;
                 }
-                case EinsumKind::Exprs: break;
+                case EinsumKind::Exprs:
+                    break;
             }
         }
         if (c == 0) return;
@@ -300,7 +306,9 @@ void expr_partial(const Plan& plan, const std::vector<uint64_t>& base, uint64_t 
                     expr_imul_term(prod, var_term(1, array_of<VarArray>(in).data[off[k]]),
                                    AttrOp::MulVar);
                     break;
-                case EinsumKind::Ints: expr_imul_int(prod, array_of<IntArray>(in).data[off[k]]); break;
+                case EinsumKind::Ints:
+                    expr_imul_int(prod, array_of<IntArray>(in).data[off[k]]);
+                    break;
                 case EinsumKind::Terms:
                     expr_imul_term(prod, array_of<TermArray>(in).data[off[k]], AttrOp::MulTerm);
                     break;
@@ -358,7 +366,8 @@ void concat_partials(std::vector<ExprImpl>& parts, ExprImpl& out) {
         for (uint64_t j = 0; j < segments[s].second; ++j) place(at[s] + j, segments[s].first[j]);
     };
     if (segments.size() >= 2 && total > kSerialLimit) {
-        uint32_t threads = std::min<uint32_t>(thread_budget(), static_cast<uint32_t>(segments.size()));
+        uint32_t threads =
+            std::min<uint32_t>(thread_budget(), static_cast<uint32_t>(segments.size()));
         std::atomic<uint64_t> counter{0};
         detail::run_own_threads(threads, [&] {
             for (uint64_t s; (s = counter.fetch_add(1)) < segments.size();) copy_segment(s);
@@ -408,8 +417,8 @@ std::variant<IntArray, ExprArray> einsum(const char* subscript, uint64_t n,
     if (n < 1) fatal("einsum: requires at least one input");
     Plan plan = make_plan(subscript, n, inputs, expr_output, out_dim);
     uint32_t threads = thread_budget();
-    bool split = plan.n_out < kSplitMaxOut && threads >= 2 && plan.n_out > 0 &&
-                 plan.n_sum > kSplitMinSum;
+    bool split =
+        plan.n_out < kSplitMaxOut && threads >= 2 && plan.n_out > 0 && plan.n_sum > kSplitMinSum;
 
     if (!expr_output) {
         IntArray out(plan.out_ext);

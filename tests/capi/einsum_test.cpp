@@ -50,12 +50,17 @@ struct Operand {
     }
     ~Operand() {
         switch (tag) {
-            case DALO_EINSUM_VAR: dalo_array_var_destroy(static_cast<dalo_array_var*>(handle)); break;
-            case DALO_EINSUM_INT: dalo_array_int_destroy(static_cast<dalo_array_int*>(handle)); break;
+            case DALO_EINSUM_VAR:
+                dalo_array_var_destroy(static_cast<dalo_array_var*>(handle));
+                break;
+            case DALO_EINSUM_INT:
+                dalo_array_int_destroy(static_cast<dalo_array_int*>(handle));
+                break;
             case DALO_EINSUM_TERM:
                 dalo_array_term_destroy(static_cast<dalo_array_term*>(handle));
                 break;
-            default: dalo_array_expr_destroy(static_cast<dalo_array_expr*>(handle));
+            default:
+                dalo_array_expr_destroy(static_cast<dalo_array_expr*>(handle));
         }
     }
 };
@@ -121,7 +126,8 @@ Operand expr_operand(std::vector<uint64_t> shape, std::mt19937& rng) {
 std::vector<int64_t> ints_of(void* result) {
     auto* a = static_cast<dalo_array_int*>(result);
     std::vector<int64_t> out;
-    for (uint64_t i = 0; i < dalo_array_int_size(a); ++i) out.push_back(dalo_array_int_get(a, i, nullptr));
+    for (uint64_t i = 0; i < dalo_array_int_size(a); ++i)
+        out.push_back(dalo_array_int_get(a, i, nullptr));
     return out;
 }
 
@@ -144,10 +150,10 @@ void* run(const std::string& sub, std::vector<Operand>& ops, bool expr_output, u
 
 struct Reference {
     std::vector<uint64_t> shape;
-    std::vector<int64_t> ints;                 // integer sums (64-bit)
-    std::vector<std::vector<Term>> terms;      // terms in tuple order (no expression inputs)
-    std::vector<int64_t> constants;            // constant of each element (no expression inputs)
-    std::vector<ExprPtr> exprs;                // products summed (with expression inputs)
+    std::vector<int64_t> ints;             // integer sums (64-bit)
+    std::vector<std::vector<Term>> terms;  // terms in tuple order (no expression inputs)
+    std::vector<int64_t> constants;        // constant of each element (no expression inputs)
+    std::vector<ExprPtr> exprs;            // products summed (with expression inputs)
 };
 
 Reference direct(const std::vector<std::string>& labels, const std::string& out,
@@ -176,7 +182,8 @@ Reference direct(const std::vector<std::string>& labels, const std::string& out,
     };
     auto offset = [&](size_t k) {
         uint64_t off = 0;
-        for (size_t d = 0; d < labels[k].size(); ++d) off = off * ops[k].shape[d] + coord[labels[k][d]];
+        for (size_t d = 0; d < labels[k].size(); ++d)
+            off = off * ops[k].shape[d] + coord[labels[k][d]];
         return off;
     };
     for (uint64_t o = 0; o < n_out; ++o) {
@@ -210,7 +217,8 @@ Reference direct(const std::vector<std::string>& labels, const std::string& out,
                         dalo_expr_imul_int(prod.get(), op.terms[off].coeff);
                         for (dalo_var v : op.terms[off].vars) dalo_expr_imul_var(prod.get(), v);
                         break;
-                    default: dalo_expr_imul_expr(prod.get(), op.exprs[off].get());
+                    default:
+                        dalo_expr_imul_expr(prod.get(), op.exprs[off].get());
                 }
             }
             isum += iprod;
@@ -307,7 +315,8 @@ TEST(Einsum, IntegerSumKeepsLow32Bits) {
     void* r = run("i,i->", ops, false, 0);
     uint64_t exact = static_cast<uint64_t>(int64_t{INT32_MAX} * INT32_MAX + int64_t{INT32_MAX} * 2 +
                                            int64_t{7} * INT32_MIN);
-    EXPECT_EQ(ints_of(r), (std::vector<int64_t>{static_cast<int32_t>(static_cast<uint32_t>(exact))}));
+    EXPECT_EQ(ints_of(r),
+              (std::vector<int64_t>{static_cast<int32_t>(static_cast<uint32_t>(exact))}));
     dalo_array_int_destroy(static_cast<dalo_array_int*>(r));
 }
 
