@@ -17,42 +17,15 @@
 #include "support/brute.hpp"
 #include "support/expr_util.hpp"
 #include "support/fatal.hpp"
+#include "support/plugin_models.hpp"
 
 using dalo_test::ExprPtr;
 
 namespace {
 
-struct ModelDeleter {
-    void operator()(dalo_model* m) const { dalo_model_destroy(m); }
-};
-using ModelPtr = std::unique_ptr<dalo_model, ModelDeleter>;
-
-// Every binary assignment of a Model (as a number over the model bits) with its Sol energy,
-// ascending.
-std::vector<std::pair<int64_t, uint64_t>> brute_force(const dalo_model* m) {
-    const uint32_t n = dalo_model_var_count(m);
-    dalo_sol* s = dalo_sol_create(m);
-    std::vector<std::pair<int64_t, uint64_t>> out;
-    for (uint64_t mask = 0; mask < (uint64_t{1} << n); ++mask) {
-        for (uint32_t i = 0; i < n; ++i)
-            dalo_sol_set(s, dalo_model_var(m, i), static_cast<uint32_t>((mask >> i) & 1));
-        out.emplace_back(dalo_sol_compute_energy(s, nullptr), mask);
-    }
-    dalo_sol_destroy(s);
-    std::sort(out.begin(), out.end());
-    return out;
-}
-
-// The library's own energy of a Sol made from a result (recomputed after two flips).
-int64_t recomputed(dalo_sol* s, const dalo_model* m) {
-    if (dalo_model_var_count(m) > 0) {
-        dalo_sol_flip(s, dalo_model_var(m, 0));
-        dalo_sol_flip(s, dalo_model_var(m, 0));
-    }
-    const int64_t e = dalo_sol_compute_energy(s, nullptr);
-    dalo_sol_destroy(s);
-    return e;
-}
+using dalo_test::ModelPtr;
+using dalo_test::random_qubo;
+using dalo_test::recomputed;
 
 struct Found {
     int64_t energy = 0;
@@ -117,65 +90,6 @@ Outcome brisk(const dalo_model* m, std::vector<dalo_param> params, const void* h
 class BriskPluginTest : public testing::Test {
   protected:
     dalo_var vars(uint64_t n) { return dalo_new_var_array("x", &n, 1); }
-
-    // sum of c_i * x_i over a few variables of [first, first + n), binary-simplified.
-    ExprPtr linear(std::mt19937_64& rng, dalo_var first, uint32_t n, uint32_t terms) {
-        ExprPtr e(dalo_expr_create_int(static_cast<int64_t>(rng() % 5) - 2));
-        for (uint32_t k = 0; k < terms; ++k) {
-            const dalo_var v = first + static_cast<dalo_var>(rng() % n);
-            const int64_t c = static_cast<int64_t>(rng() % 7) - 3;
-            dalo_expr_iadd_raw_term(e.get(), c == 0 ? 2 : c, &v, 1);
-        }
-        return ExprPtr(dalo_expr_simplify_as_binary(e.get()));
-    }
-
-    // A random cubic objective (negated literals kept in cubic terms) with one constraint of
-    // every kind: linear and nonlinear ranges, an allowed set, abs and relu with k = 1 and 2,
-    // weights from integer multiples of declared sums, and a free-form penalty.
-    ModelPtr random_model(std::mt19937_64& rng, dalo_var first, uint32_t n) {
-        ExprPtr raw = dalo_test::random_poly(rng, first, n, static_cast<int>(3 * n), 3);
-        ExprPtr obj(dalo_expr_simplify_as_binary(raw.get()));
-        auto attach = [&](dalo_expr* c, int64_t weight) {
-            if (weight != 1) dalo_expr_imul_int(c, weight);
-            dalo_expr_iadd_expr(obj.get(), c);
-            dalo_expr_destroy(c);
-        };
-        auto lo = [&] { return static_cast<int64_t>(rng() % 5) - 2; };
-        attach(dalo_cons_between(linear(rng, first, n, 4).get(), lo(), 2), 3);
-        ExprPtr nl = linear(rng, first, n, 3);
-        const dalo_var a = first + static_cast<dalo_var>(rng() % n);
-        const dalo_var b = first + static_cast<dalo_var>((a - first + 1 + rng() % (n - 1)) % n);
-        const dalo_var c3[3] = {a, b, first + static_cast<dalo_var>((b - first + 1) % n)};
-        dalo_expr_iadd_raw_term(nl.get(), 3, c3, n >= 3 ? 3 : 2);
-        ExprPtr nl_body(dalo_expr_simplify_as_binary(nl.get()));
-        attach(dalo_cons_between(nl_body.get(), lo(), 1), 2);
-        const int64_t set_lo[2] = {-1, 3}, set_hi[2] = {0, 4};
-        attach(dalo_cons_equal(linear(rng, first, n, 4).get(), set_lo, set_hi, 2), 2);
-        attach(dalo_abs_term(linear(rng, first, n, 3).get(), 1), 2);
-        attach(dalo_abs_term(linear(rng, first, n, 3).get(), 2), 1);
-        attach(dalo_relu_term(linear(rng, first, n, 3).get(), 1), 3);
-        attach(dalo_relu_term(linear(rng, first, n, 3).get(), 2), 1);
-        ExprPtr penalty = dalo_test::random_poly(rng, first, n, 3, 3);
-        attach(dalo_cons_mark(penalty.get()), 1);
-        return ModelPtr(dalo_model_create(obj.get()));
-    }
-
-    // A random quadratic objective over n variables (about `degree` neighbours each).
-    ModelPtr random_qubo(std::mt19937_64& rng, dalo_var first, uint32_t n, uint32_t degree) {
-        ExprPtr e(dalo_expr_create());
-        for (uint32_t i = 0; i < n; ++i) {
-            const dalo_var v = first + i;
-            dalo_expr_iadd_raw_term(e.get(), static_cast<int64_t>(rng() % 21) - 10, &v, 1);
-            for (uint32_t k = 0; k < degree / 2; ++k) {
-                const dalo_var pair[2] = {v, first + static_cast<dalo_var>(rng() % n)};
-                if (pair[1] != v)
-                    dalo_expr_iadd_raw_term(e.get(), static_cast<int64_t>(rng() % 21) - 10, pair,
-                                            2);
-            }
-        }
-        ExprPtr s(dalo_expr_simplify_as_binary(e.get()));
-        return ModelPtr(dalo_model_create(s.get()));
-    }
 };
 
 using BriskPluginDeathTest = BriskPluginTest;
@@ -186,12 +100,12 @@ TEST_F(BriskPluginTest, ReachesBruteForceOptimaWithEveryConstraintKind) {
     bool negated = false, remainder = false, shapes = false;
     for (uint32_t round = 0; round < 12; ++round) {
         SCOPED_TRACE(round);
-        const ModelPtr m = random_model(rng, x, 3 + round % 10);
+        const ModelPtr m = dalo_test::constrained_model(rng, x, 3 + round % 10);
         negated = negated || dalo_model_has_negated_literals(m.get()) == 1;
         remainder = remainder || dalo_model_has_remainder(m.get()) == 1;
         shapes = shapes || dalo_model_has_penalty_shapes(m.get()) == 1;
         ASSERT_GE(dalo_model_native_cons_count(m.get()), 7u);
-        const auto all = brute_force(m.get());
+        const auto all = dalo_test::all_energies(m.get());
         const std::string target = std::to_string(all.front().first);
         const Outcome o = brisk(m.get(), {{"target_energy", target.c_str()},
                                           {"time_limit", "5"},
@@ -239,8 +153,8 @@ TEST_F(BriskPluginTest, TopKListsAreTheKBestDistinctSolutions) {
     std::mt19937_64 rng(5);
     for (uint32_t round = 0; round < 4; ++round) {
         SCOPED_TRACE(round);
-        const ModelPtr m = random_model(rng, x, 6 + round);
-        const auto all = brute_force(m.get());
+        const ModelPtr m = dalo_test::constrained_model(rng, x, 6 + round);
+        const auto all = dalo_test::all_energies(m.get());
         const Outcome o = brisk(m.get(), {{"topk_sols", "7"}, {"time_limit", "0.2"}});
         ASSERT_EQ(o.list.size(), 7u);
         std::set<std::vector<uint64_t>> distinct;
@@ -279,7 +193,7 @@ TEST_F(BriskPluginTest, BestEnergyListsHoldEveryOptimalAssignment) {
     dalo_expr_iadd_raw_term(obj.get(), 1, x01, 2);
     const ModelPtr m(dalo_model_create(obj.get()));
     std::set<uint64_t> want;
-    for (const auto& [e, mask] : brute_force(m.get())) {
+    for (const auto& [e, mask] : dalo_test::all_energies(m.get())) {
         if (e == 0) want.insert(mask);
     }
     ASSERT_EQ(want.size(), 14u);
@@ -338,8 +252,8 @@ TEST_F(BriskPluginTest, SameSeedOneThreadAndTargetGiveTheSameResult) {
 TEST_F(BriskPluginTest, HintAndProgressLines) {
     const dalo_var x = vars(8);
     std::mt19937_64 rng(21);
-    const ModelPtr m = random_model(rng, x, 8);
-    const auto all = brute_force(m.get());
+    const ModelPtr m = dalo_test::constrained_model(rng, x, 8);
+    const auto all = dalo_test::all_energies(m.get());
     const std::string target = std::to_string(all.front().first);
     // Started at an optimum, one thread reports it at once.
     const uint64_t hint = all.front().second;

@@ -16,6 +16,7 @@
 #include "support/brute.hpp"
 #include "support/expr_util.hpp"
 #include "support/fatal.hpp"
+#include "support/plugin_models.hpp"
 
 using dalo_test::ExprPtr;
 
@@ -102,25 +103,11 @@ Outcome sweep(const dalo_model* m, std::vector<dalo_param> params = {}) {
     return out;
 }
 
-struct ModelDeleter {
-    void operator()(dalo_model* m) const { dalo_model_destroy(m); }
-};
-using ModelPtr = std::unique_ptr<dalo_model, ModelDeleter>;
+using dalo_test::ModelPtr;
 
 class SweepPluginTest : public testing::Test {
   protected:
     ExprPtr var(dalo_var v) { return ExprPtr(dalo_expr_create_var(v)); }
-
-    // sum of c_i * x_i over a few distinct variables of [first, first + n), binary-simplified.
-    ExprPtr linear(std::mt19937_64& rng, dalo_var first, uint32_t n, uint32_t terms) {
-        ExprPtr e(dalo_expr_create_int(static_cast<int64_t>(rng() % 5) - 2));
-        for (uint32_t k = 0; k < terms; ++k) {
-            const dalo_var v = first + static_cast<dalo_var>(rng() % n);
-            int64_t c = static_cast<int64_t>(rng() % 7) - 3;
-            dalo_expr_iadd_raw_term(e.get(), c == 0 ? 1 : c, &v, 1);
-        }
-        return ExprPtr(dalo_expr_simplify_as_binary(e.get()));
-    }
 
     // A random objective (cubic terms keep negated literals) with one constraint of every
     // kind: linear and nonlinear ranges, an allowed set, abs and relu shapes with k = 1 and 2,
@@ -134,8 +121,8 @@ class SweepPluginTest : public testing::Test {
             dalo_expr_destroy(c);
         };
         auto lo = [&] { return static_cast<int64_t>(rng() % 5) - 2; };
-        attach(dalo_cons_between(linear(rng, first, n, 4).get(), lo(), 2), 2);
-        ExprPtr nl = linear(rng, first, n, 3);
+        attach(dalo_cons_between(dalo_test::random_linear(rng, first, n, 4).get(), lo(), 2), 2);
+        ExprPtr nl = dalo_test::random_linear(rng, first, n, 3);
         const dalo_var a = first + static_cast<dalo_var>(rng() % n);
         const dalo_var b = first + static_cast<dalo_var>((a - first + 1 + rng() % (n - 1)) % n);
         const dalo_var ab[2] = {a, b};
@@ -143,13 +130,14 @@ class SweepPluginTest : public testing::Test {
         ExprPtr nl_body(dalo_expr_simplify_as_binary(nl.get()));
         attach(dalo_cons_between(nl_body.get(), lo(), 1), 1);
         const int64_t set_lo[2] = {-1, 3}, set_hi[2] = {0, 3};
-        attach(dalo_cons_equal(linear(rng, first, n, 4).get(), set_lo, set_hi, 2), 3);
-        attach(dalo_abs_term(linear(rng, first, n, 3).get(), 1), 2);
-        attach(dalo_abs_term(linear(rng, first, n, 3).get(), 2), 1);
-        attach(dalo_relu_term(linear(rng, first, n, 3).get(), 1), 4);
-        attach(dalo_relu_term(linear(rng, first, n, 3).get(), 2), 1);
+        attach(dalo_cons_equal(dalo_test::random_linear(rng, first, n, 4).get(), set_lo, set_hi, 2),
+               3);
+        attach(dalo_abs_term(dalo_test::random_linear(rng, first, n, 3).get(), 1), 2);
+        attach(dalo_abs_term(dalo_test::random_linear(rng, first, n, 3).get(), 2), 1);
+        attach(dalo_relu_term(dalo_test::random_linear(rng, first, n, 3).get(), 1), 4);
+        attach(dalo_relu_term(dalo_test::random_linear(rng, first, n, 3).get(), 2), 1);
         // A body with more than 4096 possible values (no penalty table).
-        ExprPtr wide = linear(rng, first, n, 3);
+        ExprPtr wide = dalo_test::random_linear(rng, first, n, 3);
         dalo_expr_imul_int(wide.get(), 5000);
         attach(dalo_cons_between(wide.get(), -5000, 5000), 1);
         ExprPtr penalty = dalo_test::random_poly(rng, first, n, 3, 3);
