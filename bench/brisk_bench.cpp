@@ -30,65 +30,15 @@
 #include <utility>
 #include <vector>
 
+#include "bench_instances.hpp"
 #include "dalo.h"
 
 namespace {
 
-struct Instance {
-    std::string name;
-    uint32_t n = 0;
-    // Minimise: constant + sum of terms (coefficient, variables 0-based).
-    std::vector<std::pair<int64_t, std::vector<uint32_t>>> terms;
-};
-
-bool exists(const std::string& path) {
-    struct stat st;
-    return stat(path.c_str(), &st) == 0;
-}
-
-// Max-Cut as minimisation: each edge w (i, j) adds -w x_i - w x_j + 2 w x_i x_j (= -w when cut).
-bool read_gset(const std::string& path, Instance& inst) {
-    std::ifstream in(path);
-    uint64_t n = 0, m = 0;
-    if (!(in >> n >> m)) return false;
-    inst.n = static_cast<uint32_t>(n);
-    for (uint64_t e = 0; e < m; ++e) {
-        int64_t i = 0, j = 0, w = 0;
-        in >> i >> j >> w;
-        const uint32_t a = static_cast<uint32_t>(i - 1), b = static_cast<uint32_t>(j - 1);
-        inst.terms.push_back({-w, {a}});
-        inst.terms.push_back({-w, {b}});
-        inst.terms.push_back({2 * w, {a, b}});
-    }
-    return true;
-}
-
-// The k-th (1-based) instance of an OR-Library bqp file, maximising x'Qx: negated.
-bool read_bqp(const std::string& path, int k, Instance& inst) {
-    std::ifstream in(path);
-    int count = 0;
-    if (!(in >> count)) return false;
-    for (int t = 1; t <= count; ++t) {
-        uint64_t n = 0, nnz = 0;
-        in >> n >> nnz;
-        for (uint64_t e = 0; e < nnz; ++e) {
-            int64_t i = 0, j = 0, q = 0;
-            in >> i >> j >> q;
-            if (t != k) continue;
-            const uint32_t a = static_cast<uint32_t>(i - 1), b = static_cast<uint32_t>(j - 1);
-            if (a == b) {
-                inst.terms.push_back({-q, {a}});
-            } else {
-                inst.terms.push_back({-2 * q, {a, b}});
-            }
-        }
-        if (t == k) {
-            inst.n = static_cast<uint32_t>(n);
-            return true;
-        }
-    }
-    return false;
-}
+using bench::build;
+using bench::exists;
+using bench::Instance;
+using bench::read_instance;
 
 // A random cubic Model: n variables, 2n quadratic and 2n cubic terms, coefficients -9..9.
 Instance random_cubic(uint32_t n) {
@@ -107,23 +57,6 @@ Instance random_cubic(uint32_t n) {
         inst.terms.push_back({c == 0 ? 1 : c, v});
     }
     return inst;
-}
-
-dalo_model* build(const Instance& inst) {
-    const uint64_t n = inst.n;
-    const dalo_var first = dalo_new_var_array(inst.name.c_str(), &n, 1);
-    dalo_expr* e = dalo_expr_create();
-    std::vector<dalo_var> vs;
-    for (const auto& [c, vars] : inst.terms) {
-        vs.clear();
-        for (uint32_t v : vars) vs.push_back(first + v);
-        dalo_expr_iadd_raw_term(e, c, vs.data(), vs.size());
-    }
-    dalo_expr* s = dalo_expr_simplify_as_binary(e);
-    dalo_model* m = dalo_model_create(s);
-    dalo_expr_destroy(e);
-    dalo_expr_destroy(s);
-    return m;
 }
 
 std::string info(const dalo_solver_result* r, const char* key) {
@@ -195,7 +128,6 @@ dalo_model* knapsack(uint64_t items, int64_t max_count, uint64_t seed) {
 
 int main(int argc, char** argv) {
     std::string dir;
-    if (const char* env = std::getenv("DALO_BENCH_DATA")) dir = env;
     int seeds = 5;
     std::string threads = "2";
     double cap = 10.0;
@@ -222,14 +154,7 @@ int main(int argc, char** argv) {
             integer = false;
         }
     }
-    if (dir.empty()) {
-        for (const char* d : {"../shared/bench", "../../shared/bench", "/work/shared/bench"}) {
-            if (exists(std::string(d) + "/best_known.tsv")) {
-                dir = d;
-                break;
-            }
-        }
-    }
+    if (dir.empty()) dir = bench::data_dir(std::getenv("DALO_BENCH_DATA"));
     const bool have_data = !dir.empty() && exists(dir + "/best_known.tsv");
     if (!have_data) std::printf("benchmark data not found: time to best known left out\n");
     const auto known = have_data ? best_known(dir) : std::map<std::string, int64_t>{};
@@ -247,23 +172,12 @@ int main(int argc, char** argv) {
                     "reached", "median_s", "max_s");
         for (const std::string& name : names) {
             Instance inst;
-            inst.name = name;
-            bool ok = false;
-            if (name[0] == 'G') {
-                ok = read_gset(dir + "/gset/" + name, inst);
-            } else {
-                const size_t dot = name.find('.');
-                ok = read_bqp(dir + "/bqp/" + name.substr(0, dot) + ".txt",
-                              std::atoi(name.c_str() + dot + 1), inst);
-            }
+            const bool ok = read_instance(dir, name, inst);
             if (!ok || known.count(name) == 0) {
                 std::printf("%-12s missing\n", name.c_str());
                 continue;
             }
             const int64_t target = -known.at(name);
-            std::string safe = name;
-            std::replace(safe.begin(), safe.end(), '.', '_');
-            inst.name = safe;
             dalo_model* m = build(inst);
             std::vector<double> times, found;
             int reached = 0;
@@ -293,8 +207,7 @@ int main(int argc, char** argv) {
         std::vector<Instance> sets;
         if (have_data) {
             Instance g22;
-            g22.name = "G22";
-            if (read_gset(dir + "/gset/G22", g22)) sets.push_back(g22);
+            if (read_instance(dir, "G22", g22)) sets.push_back(g22);
         }
         sets.push_back(random_cubic(10000));
         std::printf("\n%-12s %16s %22s (1 thread, 2 s)\n", "model", "flips_per_s",

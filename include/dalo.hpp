@@ -760,19 +760,24 @@ using arr_expr = ExprArray;
         detail::same_shape(a, b, SYM);                                              \
         return detail::wrap(dalo_array_##L##_##NAME##_array_##R(a.get(), b.get())); \
     }
-#define DALO_FE_LEFT(L)                                                          \
-    DALO_FE_SCALAR(L, +, add)                                                    \
-    DALO_FE_SCALAR(L, -, sub)                                                    \
-    DALO_FE_SCALAR(L, *, mul)                                                    \
-    DALO_FE_PAIR(L, var, +, add, "+")                                            \
-    DALO_FE_PAIR(L, int, +, add, "+")                                            \
-    DALO_FE_PAIR(L, term, +, add, "+")                                           \
-    DALO_FE_PAIR(L, expr, +, add, "+")                                           \
-    DALO_FE_PAIR(L, var, -, sub, "-")                                            \
-    DALO_FE_PAIR(L, int, -, sub, "-") DALO_FE_PAIR(L, term, -, sub, "-")         \
-        DALO_FE_PAIR(L, expr, -, sub, "-") DALO_FE_PAIR(L, var, *, mul, "*")     \
-            DALO_FE_PAIR(L, int, *, mul, "*") DALO_FE_PAIR(L, term, *, mul, "*") \
-                DALO_FE_PAIR(L, expr, *, mul, "*")
+// clang-format off
+#define DALO_FE_LEFT(L)                                                               \
+    DALO_FE_SCALAR(L, +, add)                                                         \
+    DALO_FE_SCALAR(L, -, sub)                                                         \
+    DALO_FE_SCALAR(L, *, mul)                                                         \
+    DALO_FE_PAIR(L, var, +, add, "+")                                                 \
+    DALO_FE_PAIR(L, int, +, add, "+")                                                 \
+    DALO_FE_PAIR(L, term, +, add, "+")                                                \
+    DALO_FE_PAIR(L, expr, +, add, "+")                                                \
+    DALO_FE_PAIR(L, var, -, sub, "-")                                                 \
+    DALO_FE_PAIR(L, int, -, sub, "-")                                                 \
+    DALO_FE_PAIR(L, term, -, sub, "-")                                                \
+    DALO_FE_PAIR(L, expr, -, sub, "-")                                                \
+    DALO_FE_PAIR(L, var, *, mul, "*")                                                 \
+    DALO_FE_PAIR(L, int, *, mul, "*")                                                 \
+    DALO_FE_PAIR(L, term, *, mul, "*")                                                \
+    DALO_FE_PAIR(L, expr, *, mul, "*")
+// clang-format on
 DALO_FE_LEFT(var)
 DALO_FE_LEFT(int)
 DALO_FE_LEFT(term)
