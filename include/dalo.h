@@ -1355,6 +1355,25 @@ DALO_API void* dalo_einsum(const char* subscript, int32_t n, const uint32_t* tag
                            const void* const* inputs, uint32_t expr_output, uint64_t out_dim);
 
 /* ======================================================================================
+ * Quadratic forms from integer matrices
+ *
+ * x^T Q x over n binary identifiers x and an n-by-n matrix, written straight into terms:
+ * sum_i Q[i][i] x[i] + sum_{i<j} (Q[i][j] + Q[j][i]) x[i] x[j] (an integer atom on the
+ * diagonal keeps its square). Entry (i, j) is q[i * row_stride + j * col_stride], strides in
+ * elements and of either sign. The linear terms come first in index order, then the pairs
+ * row by row, zero coefficients left out: over ascending identifiers the simplifications
+ * find the terms already in order. Coefficients wrap to 32 bits; *wrapped, when not NULL,
+ * receives how many did not fit. The result is an owned plain expression.
+ * ==================================================================================== */
+
+DALO_API dalo_expr* dalo_expr_create_quadratic_i64(const dalo_var* x, uint64_t n,
+                                                   const int64_t* q, int64_t row_stride,
+                                                   int64_t col_stride, uint64_t* wrapped);
+DALO_API dalo_expr* dalo_expr_create_quadratic_i32(const dalo_var* x, uint64_t n,
+                                                   const int32_t* q, int64_t row_stride,
+                                                   int64_t col_stride, uint64_t* wrapped);
+
+/* ======================================================================================
  * ILP export
  *
  * A Model becomes an integer linear program: columns (binary, or integer with bounds), a

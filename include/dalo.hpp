@@ -934,6 +934,37 @@ auto einsum(const std::string& subscript, const Array<Ks>&... inputs) {
     }
 }
 
+// x^T Q x over binary variables x (x_i x_i = x_i), written straight into terms: the
+// diagonal gives the linear terms, each pair i < j the coefficient Q[i][j] + Q[j][i]. Entry
+// (i, j) of the x.size()-square matrix is q[i * row_stride + j * col_stride]; wrapped, when
+// given, receives how many coefficients did not fit in 32 bits (they wrap).
+inline Expr quadratic(const VarArray& x, const int64_t* q, int64_t row_stride,
+                      int64_t col_stride, uint64_t* wrapped = nullptr) {
+    return Expr::adopt(dalo_expr_create_quadratic_i64(dalo_array_var_data(x.get()), x.size(), q,
+                                                      row_stride, col_stride, wrapped));
+}
+inline Expr quadratic(const VarArray& x, const int32_t* q, int64_t row_stride,
+                      int64_t col_stride, uint64_t* wrapped = nullptr) {
+    return Expr::adopt(dalo_expr_create_quadratic_i32(dalo_array_var_data(x.get()), x.size(), q,
+                                                      row_stride, col_stride, wrapped));
+}
+// The same from row-major values; std::invalid_argument when q is not x.size() squared or
+// a coefficient does not fit in 32 bits.
+inline Expr quadratic(const VarArray& x, const std::vector<int64_t>& q) {
+    const uint64_t n = x.size();
+    if (q.size() != n * n) {
+        throw std::invalid_argument("dalo::quadratic: " + std::to_string(q.size()) +
+                                    " values for " + std::to_string(n) + " variables");
+    }
+    uint64_t wrapped = 0;
+    Expr e = quadratic(x, q.data(), static_cast<int64_t>(n), 1, &wrapped);
+    if (wrapped != 0) {
+        throw std::invalid_argument("dalo::quadratic: " + std::to_string(wrapped) +
+                                    " coefficients do not fit in 32 bits");
+    }
+    return e;
+}
+
 // ---- bit-encoded integers ---------------------------------------------------------------
 
 // A bounded integer lo + c0*b0 + c1*b1 + ... over new binary variables, remembered by the

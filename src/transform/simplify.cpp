@@ -293,10 +293,13 @@ ExprImpl merge_terms(TermList& work, energy_t constant) {
     if (n == 0) return r;
     TermImpl* w = work.data();
 
-    const uint32_t sort_threads = in_parallel_region() ? 1 : thread_budget();
-    boost::sort::block_indirect_sort(
-        w, w + n, [](const TermImpl& a, const TermImpl& b) { return term_less(a, b); },
-        sort_threads);
+    // Terms already in order (a form built row by row, an earlier result) skip the sort;
+    // the check stops at the first pair out of order.
+    auto less = [](const TermImpl& a, const TermImpl& b) { return term_less(a, b); };
+    if (!std::is_sorted(w, w + n, less)) {
+        const uint32_t sort_threads = in_parallel_region() ? 1 : thread_budget();
+        boost::sort::block_indirect_sort(w, w + n, less, sort_threads);
+    }
 
     const uint32_t cap = in_parallel_region() ? 1 : thread_cap(n);
     const uint32_t segs = (n <= kSerialLimit || cap < 2) ? 1 : cap;

@@ -247,6 +247,25 @@ TEST(FrontEndArrays, OperatorsMatchTheCMembers) {
     EXPECT_THROW(dalo::ints({1, 2}, {3}), std::invalid_argument);
 }
 
+TEST(FrontEndArrays, QuadraticFormsFromMatrices) {
+    VarArray x = dalo::var("m", {2});
+    const std::vector<int64_t> q = {1, -2, 5, 0};
+    EXPECT_EQ(dalo::quadratic(x, q).str(), "m[0] +3*m[0]*m[1]");
+    const std::vector<int32_t> q32 = {1, -2, 5, 0};
+    EXPECT_EQ(dalo::quadratic(x, q32.data(), 1, 2).str(), "m[0] +3*m[0]*m[1]");
+    auto message = [&](const std::vector<int64_t>& values) {
+        try {
+            (void)dalo::quadratic(x, values);
+        } catch (const std::invalid_argument& err) {
+            return std::string(err.what());
+        }
+        return std::string("no exception");
+    };
+    EXPECT_EQ(message({1, 2, 3}), "dalo::quadratic: 3 values for 2 variables");
+    EXPECT_EQ(message({int64_t{1} << 32, 1, int64_t{1} << 31, 0}),
+              "dalo::quadratic: 2 coefficients do not fit in 32 bits");
+}
+
 TEST(FrontEndArrays, ClassicComparisonsAndSolValues) {
     VarArray x = dalo::var("o", {3});
     ExprArray c = x == 1;

@@ -1,0 +1,153 @@
+// Quadratic forms from integer matrices: values on every assignment, term order, wrapping,
+// and the same terms as a row-by-row reference under every thread budget.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <limits>
+#include <random>
+#include <vector>
+
+#include "dalo.h"
+#include "support/brute.hpp"
+#include "support/expr_util.hpp"
+
+using dalo_test::ExprPtr;
+using dalo_test::Meaning;
+using dalo_test::str;
+using dalo_test::Term;
+using dalo_test::terms_of;
+
+namespace {
+
+std::vector<dalo_var> new_vars(const char* name, uint64_t n) {
+    const dalo_var first = dalo_new_var_array(name, &n, 1);
+    std::vector<dalo_var> out;
+    for (uint64_t i = 0; i < n; ++i) out.push_back(first + static_cast<dalo_var>(i));
+    return out;
+}
+
+// x^T P x with P[i][j] = q[i * row + j * col].
+template <class T>
+int64_t form_value(const std::vector<int64_t>& value, const std::vector<dalo_var>& x,
+                   const T* q, int64_t row, int64_t col) {
+    int64_t total = 0;
+    const int64_t n = static_cast<int64_t>(x.size());
+    for (int64_t i = 0; i < n; ++i) {
+        for (int64_t j = 0; j < n; ++j)
+            total += int64_t{q[i * row + j * col]} * value[x[i]] * value[x[j]];
+    }
+    return total;
+}
+
+TEST(QuadraticForm, EqualsXtQxOnEveryAssignment) {
+    std::mt19937_64 rng(7);
+    const uint32_t n = 6;
+    const std::vector<dalo_var> x = new_vars("qf", n);
+    // An 8-column matrix whose first six columns are the form; rows read forwards and
+    // backwards, in 64 and 32 bits.
+    std::vector<int64_t> q64(n * 8);
+    for (int64_t& v : q64) v = rng() % 3 == 0 ? 0 : static_cast<int64_t>(rng() % 19) - 9;
+    const std::vector<int32_t> q32(q64.begin(), q64.end());
+    const int64_t last = (n - 1) * 8;
+    ExprPtr forwards(dalo_expr_create_quadratic_i64(x.data(), n, q64.data(), 8, 1, nullptr));
+    ExprPtr backwards(dalo_expr_create_quadratic_i32(x.data(), n, q32.data() + last, -8, 1, nullptr));
+    ExprPtr transposed(dalo_expr_create_quadratic_i64(x.data(), n, q64.data(), 1, 8, nullptr));
+    dalo_test::for_each_assignment(x[0], n, Meaning::Binary, [&](const std::vector<int64_t>& v) {
+        const int64_t expected = form_value(v, x, q64.data(), 8, 1);
+        ASSERT_EQ(dalo_test::evaluate(forwards.get(), v, Meaning::Binary), expected);
+        ASSERT_EQ(dalo_test::evaluate(transposed.get(), v, Meaning::Binary), expected);
+        ASSERT_EQ(dalo_test::evaluate(backwards.get(), v, Meaning::Binary),
+                  form_value(v, x, q32.data() + last, -8, 1));
+    });
+}
+
+TEST(QuadraticForm, LinearTermsFirstThenPairsRowByRowWithoutZeros) {
+    const std::vector<dalo_var> x = new_vars("w", 3);  // w[0], w[1], w[2]
+    const int64_t q[9] = {2, 1, 0, 3, 0, -4, 0, 1, 5};
+    ExprPtr e(dalo_expr_create_quadratic_i64(x.data(), 3, q, 3, 1, nullptr));
+    EXPECT_EQ(str(e.get()), "2*w[0] +5*w[2] +4*w[0]*w[1] -3*w[1]*w[2]");
+    ExprPtr simplified(dalo_expr_simplify_as_binary(e.get()));
+    EXPECT_EQ(str(simplified.get()), str(e.get()));
+
+    // Integer atoms keep their squares; an empty or all-zero matrix gives no terms.
+    const dalo_var k = dalo_new_int_var("k", 0, 3);
+    const int32_t one[1] = {3};
+    ExprPtr square(dalo_expr_create_quadratic_i32(&k, 1, one, 1, 1, nullptr));
+    EXPECT_EQ(str(square.get()), "3*k*k");
+    uint64_t wrapped = 9;
+    ExprPtr empty(dalo_expr_create_quadratic_i64(nullptr, 0, nullptr, 0, 0, &wrapped));
+    EXPECT_EQ(dalo_expr_term_count(empty.get()), 0u);
+    EXPECT_EQ(wrapped, 0u);
+    const int64_t zeros[9] = {0, 1, 0, -1, 0, 0, 0, 0, 0};
+    ExprPtr none(dalo_expr_create_quadratic_i64(x.data(), 3, zeros, 3, 1, nullptr));
+    EXPECT_EQ(str(none.get()), "0");
+}
+
+TEST(QuadraticForm, CoefficientsWrapTo32BitsAndAreCounted) {
+    const std::vector<dalo_var> x = new_vars("o", 2);
+    const int64_t big = int64_t{1} << 31;
+    const int64_t max64 = std::numeric_limits<int64_t>::max();
+    uint64_t wrapped = 0;
+    const int64_t q[4] = {big, big - 1, 1, -big};  // 2^31 wraps; 2^31 - 1 + 1 wraps
+    ExprPtr e(dalo_expr_create_quadratic_i64(x.data(), 2, q, 2, 1, &wrapped));
+    EXPECT_EQ(wrapped, 2u);
+    EXPECT_EQ(str(e.get()), "-2147483648*o[0] -2147483648*o[1] -2147483648*o[0]*o[1]");
+    const int64_t fits[4] = {0, -big, 0, 0};
+    ExprPtr f(dalo_expr_create_quadratic_i64(x.data(), 2, fits, 2, 1, &wrapped));
+    EXPECT_EQ(wrapped, 0u);
+    const int64_t huge[4] = {0, max64, max64, 0};  // overflows 64 bits too
+    ExprPtr h(dalo_expr_create_quadratic_i64(x.data(), 2, huge, 2, 1, &wrapped));
+    EXPECT_EQ(wrapped, 1u);
+    EXPECT_EQ(str(h.get()), "-2*o[0]*o[1]");
+    const int32_t max32 = std::numeric_limits<int32_t>::max();
+    const int32_t q32[4] = {max32, max32, max32, 0};
+    ExprPtr g(dalo_expr_create_quadratic_i32(x.data(), 2, q32, 2, 1, &wrapped));
+    EXPECT_EQ(wrapped, 1u);
+    EXPECT_EQ(str(g.get()), "2147483647*o[0] -2*o[0]*o[1]");
+}
+
+// Large enough for several bands on several threads.
+TEST(QuadraticFormParallel, SameTermsAsARowByRowReferenceAndAsTheSumOfProducts) {
+    std::mt19937_64 rng(11);
+    const uint64_t n = 211;
+    const std::vector<dalo_var> x = new_vars("p", n);
+    std::vector<int64_t> q(n * n);
+    for (int64_t& v : q) v = rng() % 3 == 0 ? 0 : static_cast<int64_t>(rng() % 41) - 20;
+    q[5 * n + 7] = int64_t{1} << 40;  // one pair that wraps
+
+    std::vector<Term> expected;
+    for (uint64_t i = 0; i < n; ++i) {
+        if (q[i * n + i] != 0) expected.push_back({q[i * n + i], {x[i]}});
+    }
+    for (uint64_t i = 0; i < n; ++i) {
+        for (uint64_t j = i + 1; j < n; ++j) {
+            const int32_t c = static_cast<int32_t>(q[i * n + j] + q[j * n + i]);
+            if (c != 0) expected.push_back({c, {x[i], x[j]}});
+        }
+    }
+    uint64_t wrapped = 0;
+    ExprPtr e(dalo_expr_create_quadratic_i64(x.data(), n, q.data(), n, 1, &wrapped));
+    EXPECT_EQ(wrapped, 1u);
+    ASSERT_EQ(terms_of(e.get()), expected);
+
+    // Already canonical; and equal to the simplified sum of every product q[i][j] x_i x_j,
+    // also when the variables run backwards and the terms need sorting.
+    ExprPtr simplified(dalo_expr_simplify_as_binary(e.get()));
+    EXPECT_EQ(terms_of(simplified.get()), expected);
+    q[5 * n + 7] = 0;
+    const std::vector<dalo_var> back(x.rbegin(), x.rend());
+    ExprPtr sum(dalo_expr_create());
+    for (uint64_t i = 0; i < n; ++i) {
+        for (uint64_t j = 0; j < n; ++j) {
+            const dalo_var pair[2] = {back[i], back[j]};
+            dalo_expr_iadd_raw_term(sum.get(), q[i * n + j], pair, 2);
+        }
+    }
+    ExprPtr reversed(dalo_expr_create_quadratic_i64(back.data(), n, q.data(), n, 1, nullptr));
+    ExprPtr a(dalo_expr_simplify_as_binary(sum.get()));
+    ExprPtr b(dalo_expr_simplify_as_binary(reversed.get()));
+    EXPECT_EQ(terms_of(a.get()), terms_of(b.get()));
+    EXPECT_EQ(dalo_expr_term_count(a.get()), expected.size());
+}
+
+}  // namespace
