@@ -11,6 +11,7 @@
 #include "core/expr_ops.hpp"
 #include "core/fatal.hpp"
 #include "core/parallel.hpp"
+#include "core/var_registry.hpp"
 
 namespace dalo {
 
@@ -287,16 +288,127 @@ struct Segment {
 
 }  // namespace
 
+namespace {
+
+// Combines a work list of terms without tails that is in term order: one pass, the first
+// output term inline and the others written over the consumed front of the list, which
+// becomes the tail array.
+ExprImpl combine_sorted_small(TermList& work, energy_t constant) {
+    const uint64_t n = work.size();
+    TermImpl* w = work.data();
+    ExprImpl r(constant);
+    uint64_t at = 0;
+    bool inline_done = false;
+    for (uint64_t i = 0; i < n;) {
+        const TermImpl t = w[i];
+        int64_t sum = 0;
+        uint64_t j = i;
+        for (; j < n && w[j].vars.slot0 == t.vars.slot0 && w[j].vars.slot1 == t.vars.slot1; ++j)
+            sum += w[j].coeff;
+        i = j;
+        const coeff_t c = wrap_coeff(sum);
+        if (t.vars.slot0 == kNoVar) {
+            r.constant = wrap_add(r.constant, sum);
+        } else if (c != 0) {
+            // Outputs never pass inputs: each one consumed at least one entry.
+            if (inline_done) {
+                w[at++] = TermImpl{c, t.vars};
+            } else {
+                r.first = TermImpl{c, t.vars};
+                inline_done = true;
+            }
+        }
+    }
+    work.disown();  // no tails to release
+    r.terms = work.release_buffer(at);
+    r.count = at;
+    r.capacity = at == 0 ? 0 : std::max(at, work.capacity());
+    return r;
+}
+
+struct SmallTerm {
+    Var a;
+    Var b;
+    coeff_t coeff;
+};
+
+// Sorts a work list of terms without tails into term order by counting on variable
+// indexes: degree 0 first, degree 1 by its variable, degree 2 by the second variable and
+// then, stably, by the first. Returns false, leaving the list as it was, when a term has a
+// tail, a negated literal or an integer atom, or when the variables far outnumber the terms.
+bool counting_sort_small(TermList& work) {
+    const uint64_t n = work.size();
+    const uint64_t nvars = var_registry().count();
+    if (nvars > 4 * n + 4096) return false;
+    TermImpl* w = work.data();
+    std::vector<uint64_t> first(nvars + 1, 0), second(nvars + 1, 0), single(nvars + 1, 0);
+    uint64_t n0 = 0, n1 = 0, n2 = 0;
+    for (uint64_t i = 0; i < n; ++i) {
+        const Var a = w[i].vars.slot0, b = w[i].vars.slot1;
+        if (w[i].vars.tail != nullptr) return false;
+        if (a == kNoVar) {
+            ++n0;
+        } else if (a >= nvars) {
+            return false;
+        } else if (b == kNoVar) {
+            ++single[a + 1];
+            ++n1;
+        } else if (b >= nvars) {
+            return false;
+        } else {
+            ++first[a + 1];
+            ++second[b + 1];
+            ++n2;
+        }
+    }
+    for (uint64_t v = 0; v < nvars; ++v) {
+        single[v + 1] += single[v];
+        first[v + 1] += first[v];
+        second[v + 1] += second[v];
+    }
+    std::vector<SmallTerm> by_second(n2), out(n0 + n1 + n2);
+    uint64_t constants = 0;
+    for (uint64_t i = 0; i < n; ++i) {
+        const TermImpl& t = w[i];
+        const Var a = t.vars.slot0, b = t.vars.slot1;
+        if (a == kNoVar) {
+            out[constants++] = SmallTerm{a, b, t.coeff};
+        } else if (b == kNoVar) {
+            out[n0 + single[a]++] = SmallTerm{a, b, t.coeff};
+        } else {
+            by_second[second[b]++] = SmallTerm{a, b, t.coeff};
+        }
+    }
+    SmallTerm* quadratic = out.data() + n0 + n1;
+    for (const SmallTerm& t : by_second) quadratic[first[t.a]++] = t;
+    for (uint64_t i = 0; i < n; ++i)
+        w[i] = TermImpl{out[i].coeff, {out[i].a, out[i].b, nullptr}};
+    return true;
+}
+
+}  // namespace
+
 ExprImpl merge_terms(TermList& work, energy_t constant) {
     const uint64_t n = work.size();
     ExprImpl r(constant);
     if (n == 0) return r;
     TermImpl* w = work.data();
 
-    // Terms already in order (a form built row by row, an earlier result) skip the sort;
-    // the check stops at the first pair out of order.
+    // Terms of degree at most 2 (no tails) are combined in one pass when they are already in
+    // order (a form built row by row, an earlier result), or after a counting sort on
+    // variable indexes when every variable is a plain binary one.
+    // The scan stops at the first pair out of order.
+    bool small = true, sorted = true;
+    for (uint64_t i = 0; i < n; ++i) {
+        small = small && w[i].vars.tail == nullptr;
+        if (i > 0 && term_less(w[i], w[i - 1])) {
+            sorted = false;
+            break;
+        }
+    }
+    if (sorted ? small : counting_sort_small(work)) return combine_sorted_small(work, constant);
     auto less = [](const TermImpl& a, const TermImpl& b) { return term_less(a, b); };
-    if (!std::is_sorted(w, w + n, less)) {
+    if (!sorted) {
         const uint32_t sort_threads = in_parallel_region() ? 1 : thread_budget();
         boost::sort::block_indirect_sort(w, w + n, less, sort_threads);
     }
