@@ -12,8 +12,7 @@ namespace dalo {
 
 namespace {
 
-// Rows per band: the band's slice of a matrix row and its rows of the sum buffer stay in
-// the first-level cache while the lower triangle streams past.
+// Rows per band: the band's rows go down the same cache lines of the lower triangle.
 constexpr uint64_t kBand = 32;
 
 // a + b to 32 bits; true when the exact sum does not fit.
@@ -25,22 +24,29 @@ inline bool sum_coeff(int64_t a, int64_t b, coeff_t* out) {
     return over;
 }
 
-// Pair sums Q[i][j] + Q[j][i] of band rows [i0, i1) for j > i into buf (row i - i0, column
-// j), their non-zero counts per row into counts[i - i0]; returns the sums that wrapped.
-// The lower triangle is read row by row, each row's band slice once.
+// Pairs before row i in the packed upper triangle.
+inline uint64_t row_offset(uint64_t n, uint64_t i) { return i * (2 * n - i - 1) / 2; }
+
+// Pair sums Q[i][j] + Q[j][i] of rows [i0, i1), j > i, into the packed upper triangle, their
+// non-zero counts per row into counts[i]; returns the sums that wrapped. Row i is read
+// along its length, column i down the rows, whose cache lines the next rows read again.
 template <class T>
-uint64_t band_sums(MatrixView<T> q, uint64_t n, uint64_t i0, uint64_t i1, coeff_t* buf,
-                   uint64_t* counts) {
+uint64_t row_sums(MatrixView<T> q, uint64_t n, uint64_t i0, uint64_t i1, coeff_t* sums,
+                  uint64_t* counts) {
     uint64_t over = 0;
-    std::fill(counts, counts + (i1 - i0), 0);
-    for (uint64_t j = i0 + 1; j < n; ++j) {
-        const uint64_t end = std::min(i1, j);
-        for (uint64_t i = i0; i < end; ++i) {
+    for (uint64_t i = i0; i < i1; ++i) {
+        const T* across = q.data + static_cast<int64_t>(i) * q.row;
+        const T* down = q.data + static_cast<int64_t>(i) * q.col;
+        coeff_t* out = sums + row_offset(n, i);
+        uint64_t nonzero = 0;
+        for (uint64_t j = i + 1; j < n; ++j) {
             coeff_t c = 0;
-            over += sum_coeff(q.at(i, j), q.at(j, i), &c);
-            buf[(i - i0) * n + j] = c;
-            counts[i - i0] += c != 0;
+            over += sum_coeff(across[static_cast<int64_t>(j) * q.col],
+                              down[static_cast<int64_t>(j) * q.row], &c);
+            out[j - i - 1] = c;
+            nonzero += c != 0;
         }
+        counts[i] = nonzero;
     }
     return over;
 }
@@ -52,20 +58,18 @@ ExprImpl build(const Var* x, uint64_t n, MatrixView<T> q, uint64_t* wrapped) {
     ExprImpl e;
     if (wrapped != nullptr) *wrapped = 0;
     if (n == 0) return e;
-    const uint64_t bands = (n + kBand - 1) / kBand;
-    const uint64_t work = n * n / 2 + n;
+    const uint64_t pairs = n * (n - 1) / 2;
     std::atomic<uint64_t> over{0};
 
-    // Pass 1: non-zero pairs per row.
+    // Pass 1: the pair sums, packed (at most half the matrix in 32 bits), and the non-zero
+    // ones per row.
+    auto sums = std::make_unique_for_overwrite<coeff_t[]>(pairs);
     std::vector<uint64_t> row_start(n + 1, 0);
-    par_for_ranges(bands, work, [&](uint64_t b, uint64_t end) {
-        std::vector<coeff_t> buf(kBand * n);
-        uint64_t local = 0;
-        for (uint64_t band = b; band < end; ++band) {
-            const uint64_t i0 = band * kBand, i1 = std::min(n, i0 + kBand);
-            local += band_sums(q, n, i0, i1, buf.data(), row_start.data() + i0 + 1);
-        }
-        over.fetch_add(local, std::memory_order_relaxed);
+    const uint64_t bands = (n + kBand - 1) / kBand;
+    par_for_ranges(bands, pairs + n, [&](uint64_t b, uint64_t end) {
+        const uint64_t i0 = b * kBand, i1 = std::min(n, end * kBand);
+        over.fetch_add(row_sums(q, n, i0, i1, sums.get(), row_start.data() + 1),
+                       std::memory_order_relaxed);
     });
     uint64_t linear = 0;
     for (uint64_t i = 0; i < n; ++i) {
@@ -79,8 +83,8 @@ ExprImpl build(const Var* x, uint64_t n, MatrixView<T> q, uint64_t* wrapped) {
     if (wrapped != nullptr) *wrapped = over.load();
     if (total == 0) return e;
 
-    // Pass 2: the terms, every band at its rows' offsets. Degrees 1 and 2 own no tails, so
-    // the buffer is plain memory until the expression takes it.
+    // Pass 2: the terms, every row at its offset. Degrees 1 and 2 own no tails, so the
+    // buffer is plain memory until the expression takes it.
     TermBuffer terms(realloc_terms(nullptr, total), &std::free);
     TermImpl* out = terms.get();
     for (uint64_t i = 0, k = 0; i < n; ++i) {
@@ -88,19 +92,14 @@ ExprImpl build(const Var* x, uint64_t n, MatrixView<T> q, uint64_t* wrapped) {
         if (c == 0) continue;
         out[k++] = TermImpl{c, {x[i], is_int_atom(x[i]) ? x[i] : kNoVar, nullptr}};
     }
-    par_for_ranges(bands, work, [&](uint64_t b, uint64_t end) {
-        std::vector<coeff_t> buf(kBand * n);
-        uint64_t counts[kBand];
-        for (uint64_t band = b; band < end; ++band) {
-            const uint64_t i0 = band * kBand, i1 = std::min(n, i0 + kBand);
-            band_sums(q, n, i0, i1, buf.data(), counts);
-            for (uint64_t i = i0; i < i1; ++i) {
-                TermImpl* at = out + row_start[i];
-                const coeff_t* row = buf.data() + (i - i0) * n;
-                const Var xi = x[i];
-                for (uint64_t j = i + 1; j < n; ++j) {
-                    if (row[j] != 0) *at++ = TermImpl{row[j], {xi, x[j], nullptr}};
-                }
+    par_for_ranges(n, pairs + n, [&](uint64_t b, uint64_t end) {
+        for (uint64_t i = b; i < end; ++i) {
+            TermImpl* at = out + row_start[i];
+            const coeff_t* row = sums.get() + row_offset(n, i);
+            const Var xi = x[i];
+            for (uint64_t j = i + 1; j < n; ++j) {
+                const coeff_t c = row[j - i - 1];
+                if (c != 0) *at++ = TermImpl{c, {xi, x[j], nullptr}};
             }
         }
     });

@@ -476,8 +476,31 @@ ExprImpl merge_terms(TermList& work, energy_t constant) {
 
 // ---- the three simplifications ----
 
+namespace {
+
+// Whether every rule leaves e as it is: each term non-zero, of one or two plain binary
+// variables in ascending order, and the terms strictly in term order. The scan stops at the
+// first term that fails.
+bool already_canonical(const ExprImpl& e) {
+    const TermImpl* prev = nullptr;
+    const uint64_t n = e.term_count();
+    for (uint64_t i = 0; i < n; ++i) {
+        const TermImpl& t = e.term(i);
+        const Var a = t.vars.slot0, b = t.vars.slot1;
+        const Var bits = (a | (b == kNoVar ? 0u : b)) & (kNegBit | kIntBit);
+        if (t.coeff == 0 || t.vars.tail != nullptr || a == kNoVar || bits != 0) return false;
+        if (b != kNoVar && !(a < b)) return false;
+        if (prev != nullptr && !term_less(*prev, t)) return false;
+        prev = &t;
+    }
+    return true;
+}
+
+}  // namespace
+
 ExprImpl expr_simplify(const ExprImpl& e) {
     if (e.term_count() == 0) return ExprImpl(e.constant);
+    if (already_canonical(e)) return ExprImpl(e, kAttrPlain);
     TermList w = TermList::copy_of(e);
     TermImpl* t = w.data();
     par_for_impl(w.size(), w.size(), [t](uint64_t i) { sort_vars(t[i].vars); });
@@ -486,6 +509,7 @@ ExprImpl expr_simplify(const ExprImpl& e) {
 
 ExprImpl expr_simplify_as_spin(const ExprImpl& e) {
     if (e.term_count() == 0) return ExprImpl(e.constant);
+    if (already_canonical(e)) return ExprImpl(e, kAttrPlain);
     TermList w = TermList::copy_of(e);
     TermImpl* t = w.data();
     par_for_impl(w.size(), w.size(), [t](uint64_t i) { spin_rewrite(t[i]); });
@@ -494,6 +518,7 @@ ExprImpl expr_simplify_as_spin(const ExprImpl& e) {
 
 ExprImpl expr_simplify_as_binary(const ExprImpl& e) {
     if (e.term_count() == 0) return ExprImpl(e.constant);
+    if (already_canonical(e)) return ExprImpl(e, kAttrPlain);
     const uint64_t n = e.term_count();
     TermList w(n);
     TermImpl* t = w.data();
