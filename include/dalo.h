@@ -1366,12 +1366,12 @@ DALO_API void* dalo_einsum(const char* subscript, int32_t n, const uint32_t* tag
  * receives how many did not fit. The result is an owned plain expression.
  * ==================================================================================== */
 
-DALO_API dalo_expr* dalo_expr_create_quadratic_i64(const dalo_var* x, uint64_t n,
-                                                   const int64_t* q, int64_t row_stride,
-                                                   int64_t col_stride, uint64_t* wrapped);
-DALO_API dalo_expr* dalo_expr_create_quadratic_i32(const dalo_var* x, uint64_t n,
-                                                   const int32_t* q, int64_t row_stride,
-                                                   int64_t col_stride, uint64_t* wrapped);
+DALO_API dalo_expr* dalo_expr_create_quadratic_i64(const dalo_var* x, uint64_t n, const int64_t* q,
+                                                   int64_t row_stride, int64_t col_stride,
+                                                   uint64_t* wrapped);
+DALO_API dalo_expr* dalo_expr_create_quadratic_i32(const dalo_var* x, uint64_t n, const int32_t* q,
+                                                   int64_t row_stride, int64_t col_stride,
+                                                   uint64_t* wrapped);
 
 /* ======================================================================================
  * ILP export

@@ -938,13 +938,13 @@ auto einsum(const std::string& subscript, const Array<Ks>&... inputs) {
 // diagonal gives the linear terms, each pair i < j the coefficient Q[i][j] + Q[j][i]. Entry
 // (i, j) of the x.size()-square matrix is q[i * row_stride + j * col_stride]; wrapped, when
 // given, receives how many coefficients did not fit in 32 bits (they wrap).
-inline Expr quadratic(const VarArray& x, const int64_t* q, int64_t row_stride,
-                      int64_t col_stride, uint64_t* wrapped = nullptr) {
+inline Expr quadratic(const VarArray& x, const int64_t* q, int64_t row_stride, int64_t col_stride,
+                      uint64_t* wrapped = nullptr) {
     return Expr::adopt(dalo_expr_create_quadratic_i64(dalo_array_var_data(x.get()), x.size(), q,
                                                       row_stride, col_stride, wrapped));
 }
-inline Expr quadratic(const VarArray& x, const int32_t* q, int64_t row_stride,
-                      int64_t col_stride, uint64_t* wrapped = nullptr) {
+inline Expr quadratic(const VarArray& x, const int32_t* q, int64_t row_stride, int64_t col_stride,
+                      uint64_t* wrapped = nullptr) {
     return Expr::adopt(dalo_expr_create_quadratic_i32(dalo_array_var_data(x.get()), x.size(), q,
                                                       row_stride, col_stride, wrapped));
 }

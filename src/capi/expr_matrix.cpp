@@ -1,6 +1,6 @@
 // Quadratic forms from integer matrices.
-#include "capi/handles.hpp"
 #include "core/expr_matrix.hpp"
+#include "capi/handles.hpp"
 
 using namespace dalo;
 
@@ -9,13 +9,15 @@ extern "C" {
 dalo_expr* dalo_expr_create_quadratic_i64(const dalo_var* x, uint64_t n, const int64_t* q,
                                           int64_t row_stride, int64_t col_stride,
                                           uint64_t* wrapped) {
-    return wrap_new(expr_from_matrix(x, n, MatrixView<int64_t>{q, row_stride, col_stride}, wrapped));
+    return wrap_new(
+        expr_from_matrix(x, n, MatrixView<int64_t>{q, row_stride, col_stride}, wrapped));
 }
 
 dalo_expr* dalo_expr_create_quadratic_i32(const dalo_var* x, uint64_t n, const int32_t* q,
                                           int64_t row_stride, int64_t col_stride,
                                           uint64_t* wrapped) {
-    return wrap_new(expr_from_matrix(x, n, MatrixView<int32_t>{q, row_stride, col_stride}, wrapped));
+    return wrap_new(
+        expr_from_matrix(x, n, MatrixView<int32_t>{q, row_stride, col_stride}, wrapped));
 }
 
 }  // extern "C"

@@ -19,8 +19,8 @@ constexpr uint64_t kBand = 32;
 inline bool sum_coeff(int64_t a, int64_t b, coeff_t* out) {
     int64_t s = 0;
     const bool over = __builtin_add_overflow(a, b, &s) || s < INT32_MIN || s > INT32_MAX;
-    *out = static_cast<coeff_t>(static_cast<uint32_t>(static_cast<uint64_t>(a) +
-                                                      static_cast<uint64_t>(b)));
+    *out = static_cast<coeff_t>(
+        static_cast<uint32_t>(static_cast<uint64_t>(a) + static_cast<uint64_t>(b)));
     return over;
 }
 

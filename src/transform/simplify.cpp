@@ -381,8 +381,7 @@ bool counting_sort_small(TermList& work) {
     }
     SmallTerm* quadratic = out.data() + n0 + n1;
     for (const SmallTerm& t : by_second) quadratic[first[t.a]++] = t;
-    for (uint64_t i = 0; i < n; ++i)
-        w[i] = TermImpl{out[i].coeff, {out[i].a, out[i].b, nullptr}};
+    for (uint64_t i = 0; i < n; ++i) w[i] = TermImpl{out[i].coeff, {out[i].a, out[i].b, nullptr}};
     return true;
 }
 

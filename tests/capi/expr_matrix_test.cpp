@@ -28,8 +28,8 @@ std::vector<dalo_var> new_vars(const char* name, uint64_t n) {
 
 // x^T P x with P[i][j] = q[i * row + j * col].
 template <class T>
-int64_t form_value(const std::vector<int64_t>& value, const std::vector<dalo_var>& x,
-                   const T* q, int64_t row, int64_t col) {
+int64_t form_value(const std::vector<int64_t>& value, const std::vector<dalo_var>& x, const T* q,
+                   int64_t row, int64_t col) {
     int64_t total = 0;
     const int64_t n = static_cast<int64_t>(x.size());
     for (int64_t i = 0; i < n; ++i) {
@@ -50,7 +50,8 @@ TEST(QuadraticForm, EqualsXtQxOnEveryAssignment) {
     const std::vector<int32_t> q32(q64.begin(), q64.end());
     const int64_t last = (n - 1) * 8;
     ExprPtr forwards(dalo_expr_create_quadratic_i64(x.data(), n, q64.data(), 8, 1, nullptr));
-    ExprPtr backwards(dalo_expr_create_quadratic_i32(x.data(), n, q32.data() + last, -8, 1, nullptr));
+    ExprPtr backwards(
+        dalo_expr_create_quadratic_i32(x.data(), n, q32.data() + last, -8, 1, nullptr));
     ExprPtr transposed(dalo_expr_create_quadratic_i64(x.data(), n, q64.data(), 1, 8, nullptr));
     dalo_test::for_each_assignment(x[0], n, Meaning::Binary, [&](const std::vector<int64_t>& v) {
         const int64_t expected = form_value(v, x, q64.data(), 8, 1);
