@@ -6,6 +6,7 @@
 #include <nanobind/stl/string.h>
 #include <nanobind/stl/vector.h>
 
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -161,6 +162,49 @@ nb::object to_numpy(const dalo::IntArray& a) {
     auto np = nb::module_::import_("numpy");
     nb::object flat = np.attr("array")(nb::cast(data), "dtype"_a = "int64");
     return flat.attr("reshape")(shape_tuple(a.shape()));
+}
+
+template <class T>
+Expr quadratic_view(const dalo::VarArray& x, nb::handle arr) {
+    auto view = nb::cast<nb::ndarray<const T, nb::ndim<2>, nb::device::cpu>>(arr);
+    const uint64_t n = x.size();
+    if (view.shape(0) != n || view.shape(1) != n) {
+        throw nb::value_error(("dalo.quadratic: a " + std::to_string(view.shape(0)) + "x" +
+                               std::to_string(view.shape(1)) + " matrix for " + std::to_string(n) +
+                               " variables")
+                                  .c_str());
+    }
+    uint64_t wrapped = 0;
+    std::optional<Expr> e;
+    {
+        nb::gil_scoped_release release;
+        e.emplace(dalo::quadratic(x, view.data(), view.stride(0), view.stride(1), &wrapped));
+    }
+    if (wrapped != 0) {
+        throw nb::value_error(
+            ("dalo.quadratic: " + std::to_string(wrapped) + " coefficients do not fit in 32 bits")
+                .c_str());
+    }
+    return std::move(*e);
+}
+
+Expr quadratic_from_matrix(const dalo::VarArray& x, nb::handle q) {
+    auto np = nb::module_::import_("numpy");
+    nb::object arr = np.attr("asarray")(q);
+    if (nb::cast<int>(arr.attr("ndim")) != 2)
+        throw nb::value_error("dalo.quadratic: the matrix must have two axes");
+    nb::object dtype = arr.attr("dtype");
+    const std::string kind = nb::cast<std::string>(dtype.attr("kind"));
+    const int64_t itemsize = nb::cast<int64_t>(dtype.attr("itemsize"));
+    if (kind != "i" && kind != "u" && kind != "b")
+        throw nb::type_error("dalo.quadratic: an integer matrix is expected");
+    if (kind == "i" && itemsize == 8) return quadratic_view<int64_t>(x, arr);
+    if (kind == "i" && itemsize == 4) return quadratic_view<int32_t>(x, arr);
+    if (kind == "u" && itemsize == 8 && nb::cast<int64_t>(arr.attr("size")) > 0 &&
+        nb::cast<uint64_t>(arr.attr("max")()) > uint64_t{INT64_MAX}) {
+        throw nb::value_error("dalo.quadratic: coefficients do not fit in 32 bits");
+    }
+    return quadratic_view<int64_t>(x, arr.attr("astype")("int64"));
 }
 
 // Element-wise operators: the right operand may be a scalar of any kind or an array of any
@@ -561,6 +605,15 @@ NB_MODULE(_core, m) {
                 dalo_expr_create_from_bulk(0, n, coeffs.data(), degrees.data(), vars.data()));
         },
         "x"_a, "i"_a, "j"_a, "w"_a);
+    // x^T Q x from an integer matrix, read in place (any strides) when it holds int64 or
+    // int32 values.
+    m.def(
+        "quadratic",
+        [](const dalo::VarArray& x, nb::handle q) { return quadratic_from_matrix(x, q); }, "x"_a,
+        "q"_a,
+        "quadratic(x, Q): x^T Q x over the binary variables x (x_i * x_i = x_i) from a square\n"
+        "integer matrix, read in place: Q[i, i] x_i and (Q[i, j] + Q[j, i]) x_i x_j for i < j.\n"
+        "quadratic(x, i, j, w): sum_k w[k] x[i[k]] x[j[k]] (w[k] x[i[k]] where i[k] == j[k]).");
     m.def("between",
           [](nb::handle f, int64_t lo, int64_t hi) { return dalo::between(to_expr(f), lo, hi); });
     m.def("sum", [](nb::iterable items) {

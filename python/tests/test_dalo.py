@@ -1,5 +1,6 @@
 """The Python package: operators against the front end's expression texts, numpy round
-trips, errors raised before the library is called, solvers, and the C++ examples again."""
+trips, quadratic forms from matrices, errors raised before the library is called, and the
+solvers."""
 import itertools
 import os
 
@@ -94,36 +95,45 @@ def test_constraints_and_checks_before_the_call():
     assert exact.energy == -1
 
 
-def test_knapsack_with_integer_variables_reaches_the_exhaustive_optimum():
-    weight, value, limit = [4, 3, 7, 5, 2], [9, 7, 15, 11, 3], 17
-    n = [dalo.int_var(f"n{i}", 0, 3) for i in range(5)]
-    total_weight = dalo.sum(w * k for w, k in zip(weight, n))
-    total_value = dalo.sum(v * k for v, k in zip(value, n))
-    f = -total_value + 100 * dalo.cons(total_weight, 0, limit)
-    best = max(
-        sum(v * c for v, c in zip(value, counts))
-        for counts in itertools.product(range(4), repeat=5)
-        if sum(w * c for w, c in zip(weight, counts)) <= limit)
-    r = dalo.BriskSolver(dalo.Model(f.simplify_as_binary())).search(
-        time_limit=5.0, seed=1, target=-best)
-    assert -r.energy == best == 39
-    assert sum(w * r.sol[k] for w, k in zip(weight, n)) <= limit
+def test_quadratic_forms_from_numpy_matrices():
+    w = dalo.var("w", shape=(3,))
+    q = np.array([[2, 1, 0], [3, 0, -4], [0, 1, 5]])
+    text = "2*w[0] +5*w[2] +4*w[0]*w[1] -3*w[1]*w[2]"
+    assert str(dalo.quadratic(w, q)) == text
+    # Any integer dtype and any strides read the same matrix.
+    assert str(dalo.quadratic(w, q.astype(np.int32))) == text
+    assert str(dalo.quadratic(w, q.astype(np.int8))) == text
+    assert str(dalo.quadratic(w, np.asfortranarray(q))) == text
+    assert str(dalo.quadratic(w, np.ascontiguousarray(q.T))) == text
+    big = np.zeros((5, 5), dtype=np.int64)
+    big[1:4, 1:4] = q
+    assert str(dalo.quadratic(w, big[1:4, 1:4])) == text
+    wide = np.zeros((3, 6), dtype=np.int64)
+    wide[:, ::2] = q
+    assert str(dalo.quadratic(w, wide[:, ::2])) == text
+    assert str(dalo.quadratic(w, q.tolist())) == text
+    assert str(dalo.quadratic(w, np.eye(3, dtype=bool))) == "w[0] +w[1] +w[2]"
 
+    rng = np.random.default_rng(5)
+    x = dalo.var("u", shape=(5,))
+    m = rng.integers(-9, 10, size=(5, 5))
+    f = dalo.quadratic(x, m)
+    for bits in itertools.product((0, 1), repeat=5):
+        v = np.array(bits)
+        assert f.eval({x[i]: bits[i] for i in range(5)}) == v @ m @ v
+    assert str(f.simplify_as_binary()) == str(
+        dalo.einsum("i,ij,j->", x, dalo.ints(m), x)[()].simplify_as_binary())
 
-def test_quadratic_assignment_with_einsum_reaches_the_optimum():
-    flow = np.array([[0, 5, 2, 4], [5, 0, 3, 0], [2, 3, 0, 0], [4, 0, 0, 0]])
-    dist = np.array([[0, 1, 1, 2], [1, 0, 2, 1], [1, 2, 0, 1], [2, 1, 1, 0]])
-    x = dalo.var("p", shape=(4, 4))
-    cost = dalo.einsum("ij,kl,ik,jl->", dalo.ints(flow), dalo.ints(dist), x, x)[()]
-    f = cost
-    for i in range(4):
-        f = f + 100 * dalo.cons(x.sum(axis=1)[i], equal=1) + 100 * dalo.cons(x.sum(axis=0)[i], equal=1)
-    best = min(sum(flow[i, j] * dist[p[i], p[j]] for i in range(4) for j in range(4))
-               for p in itertools.permutations(range(4)))
-    r = dalo.BriskSolver(dalo.Model(f.simplify_as_binary())).search(time_limit=5.0, seed=2, target=best)
-    assert r.energy == best
-    placed = r.sol.values(x)
-    assert (placed.sum(axis=0) == 1).all() and (placed.sum(axis=1) == 1).all()
+    with pytest.raises(ValueError, match="a 2x3 matrix for 3 variables"):
+        dalo.quadratic(w, np.zeros((2, 3), dtype=np.int64))
+    with pytest.raises(ValueError, match="two axes"):
+        dalo.quadratic(w, np.zeros(9, dtype=np.int64))
+    with pytest.raises(TypeError, match="integer matrix"):
+        dalo.quadratic(w, q * 0.5)
+    with pytest.raises(ValueError, match="2 coefficients do not fit in 32 bits"):
+        dalo.quadratic(w, q + np.diag([2**31, 0, -2**31 - 10]))
+    with pytest.raises(ValueError, match="do not fit in 32 bits"):
+        dalo.quadratic(w, np.full((3, 3), 2**63, dtype=np.uint64))
 
 
 def test_varint_encodes_and_decodes():
