@@ -132,8 +132,11 @@ int main(int argc, char** argv) {
         for (int32_t pass : {0, 1}) {
             if (pass == 1 && mode == 0) break;
             g_mode = pass;
-            dalo_solver_result* r =
-                search(m, true, {{"time_limit", "2"}, {"threads", "1"}, {"seed", "1"}});
+            // A plug-in with the GPU solver serves mode 0 with it too; "gpu" = 0 keeps it on
+            // the CPU search.
+            dalo_solver_result* r = search(
+                m, true,
+                {{"time_limit", "2"}, {"threads", "1"}, {"seed", "1"}, {"gpu", pass ? "1" : "0"}});
             std::printf("%sKELP %s on G22, 1 thread, 2 s: %.3e moves per second\n",
                         pass == 0 ? "\n" : "", pass == 0 ? "CPU" : "GPU",
                         std::stod(info(r, "moves")) / std::stod(info(r, "run_time")));

@@ -1,50 +1,95 @@
 #!/usr/bin/env bash
-# KELPSolver's GPU check, one command on a machine with an NVIDIA GPU (run from the
-# repository root): builds the release tree with nvcc, runs the KELP tests (energies the GPU
-# reports against the library's recomputation, optima of small Models against enumeration),
-# then the GPU benchmark, and writes bench/gpu/report.txt (or $OUT/report.txt when OUT is set).
+# KELPSolver's GPU check, one command on a machine with an NVIDIA GPU (run from anywhere in
+# the repository):
 #
-#   bench/gpu/check.sh [--cap SECONDS] [--seeds N]
-set -u
+#   bench/gpu/check.sh [--cap SECONDS] [--seeds N] [--skip-bench]
+#
+# 1. checks that nvidia-smi sees a GPU and that nvcc exists (exit 3 when not: nothing to check);
+# 2. builds a release tree with the CUDA part and the benchmarks (build-gpu/, log build-gpu.log)
+#    and checks that the plug-in carries the GPU solver and the integer GPU engine;
+# 3. runs the KELP tests on the device: energies the GPU paths report against the library's
+#    recomputation, optima of small Models against enumeration, hints, lists, the integer
+#    GPU engine (every state it reports improved is re-verified by the library);
+# 4. runs the GPU benchmark: time to best known on G22, G55, G60 in GPU mode 1 and the moves
+#    per second of the GPU and the CPU path on G22.
+# The report goes to $OUT/report.txt when OUT is set, else bench/gpu/report.txt; the exit
+# status is that of the tests (2 for a build failure).
+set -euo pipefail
 cd "$(dirname "$0")/../.."
+
 cap=10
 seeds=3
+bench=1
 while [ $# -gt 0 ]; do
   case "$1" in
     --cap) cap="$2"; shift 2 ;;
     --seeds) seeds="$2"; shift 2 ;;
+    --skip-bench) bench=0; shift ;;
     *) echo "unknown option $1" >&2; exit 2 ;;
   esac
 done
+
 report="${OUT:-bench/gpu}/report.txt"
 mkdir -p "$(dirname "$report")"
 build=build-gpu
-{
-  echo "KELPSolver GPU check, $(date -u '+%Y-%m-%d %H:%M UTC')"
-  nvidia-smi --query-gpu=name,driver_version,memory.total --format=csv,noheader 2>&1 || true
-  echo
-} > "$report"
+say() { echo "$*" | tee -a "$report"; }
+: > "$report"
+say "KELPSolver GPU check, $(date -u '+%Y-%m-%d %H:%M UTC'), commit $(git rev-parse --short HEAD 2>/dev/null || echo unknown)"
 
-gen=""
-command -v ninja >/dev/null 2>&1 && gen="-G Ninja"
-if ! cmake -S . -B "$build" $gen -DCMAKE_BUILD_TYPE=Release \
-       -DCMAKE_CUDA_COMPILER="${NVCC:-/usr/local/cuda/bin/nvcc}" >"$build.log" 2>&1 ||
-   ! cmake --build "$build" -j "$(nproc)" >>"$build.log" 2>&1; then
-  echo "build failed (see $build.log)" | tee -a "$report"
-  tail -20 "$build.log" >> "$report"
-  exit 1
+# 1. A GPU and a CUDA compiler.
+if ! command -v nvidia-smi >/dev/null 2>&1; then
+  say "no GPU: nvidia-smi not found; nothing to check on this machine"
+  exit 3
 fi
-grep "KELPSolver: GPU solver" "$build.log" >> "$report" || echo "built WITHOUT the GPU solver" >> "$report"
+if ! gpus="$(nvidia-smi --query-gpu=name,driver_version,memory.total --format=csv,noheader 2>&1)" ||
+   [ -z "$gpus" ]; then
+  say "no GPU: nvidia-smi reports: ${gpus:-nothing}"
+  exit 3
+fi
+say "GPU: $gpus"
+nvcc="${NVCC:-$(command -v nvcc || echo /usr/local/cuda/bin/nvcc)}"
+if [ ! -x "$nvcc" ]; then
+  say "no CUDA compiler: $nvcc not found (set NVCC)"
+  exit 3
+fi
+say "nvcc: $("$nvcc" --version | tail -1)"
 
-echo "== tests" >> "$report"
-"$build/tests/capi_tests" --gtest_filter='Kelp*' 2>&1 | grep -E '^\[ *(OK|FAILED|SKIPPED|PASSED) ' >> "$report"
-status=${PIPESTATUS[0]}
+# 2. Build.
+gen=()
+command -v ninja >/dev/null 2>&1 && gen=(-G Ninja)
+if ! { cmake -S . -B "$build" "${gen[@]}" -DCMAKE_BUILD_TYPE=Release -DDALO_BUILD_BENCH=ON \
+         -DCMAKE_CUDA_COMPILER="$nvcc" &&
+       cmake --build "$build" -j "$(nproc)"; } >"$build.log" 2>&1; then
+  say "build failed (see $build.log):"
+  tail -30 "$build.log" | tee -a "$report"
+  exit 2
+fi
+plugin="$build/lib/kelp_c32e64.so"
+for sym in dalo_kelp_solver_create dalo_kelp_int_create dalo_kelp_int_round2; do
+  if ! nm -D --defined-only "$plugin" | grep -q " $sym\$"; then
+    say "the plug-in lacks $sym: built WITHOUT the CUDA part (see $build.log)"
+    exit 2
+  fi
+done
+say "built: $plugin with the GPU solver and the integer GPU engine"
 
-echo >> "$report"
-echo "== benchmark (time to best known, KELP in GPU mode 1)" >> "$report"
-g++ -std=c++20 -O2 -Iinclude bench/kelp_bench.cpp -o "$build/kelp_bench" \
-    "$build/lib/dalo_c32e64m0.so" -Wl,-rpath,"$PWD/$build/lib" >> "$report" 2>&1 &&
-  "$build/kelp_bench" --gpu --cap "$cap" --seeds "$seeds" >> "$report" 2>&1
+# 3. Tests on the device.
+say ""
+say "== KELP tests (device present: the GPU paths run on it)"
+set +e
+timeout 900 "$build/tests/capi_tests" --gtest_filter='Kelp*' >"$build/kelp_tests.log" 2>&1
+status=$?
+set -e
+grep -E '^\[ +(OK|FAILED|SKIPPED) +\]|^\[ +PASSED +\]|Failure|Expected|Which is|actual' \
+  "$build/kelp_tests.log" | tee -a "$report" || true
+[ "$status" -eq 0 ] && say "tests: passed" || say "tests: FAILED (status $status, log $build/kelp_tests.log)"
 
-cat "$report"
+# 4. Benchmarks.
+if [ "$bench" -eq 1 ]; then
+  say ""
+  say "== benchmark: time to best known in GPU mode 1 (cap $cap s, $seeds seeds), moves per second on G22"
+  set +e
+  timeout 1800 "$build/bench/kelp_bench" --gpu --cap "$cap" --seeds "$seeds" 2>&1 | tee -a "$report"
+  set -e
+fi
 exit "$status"

@@ -5,16 +5,15 @@
 #include <cmath>
 #include <cstdint>
 #include <memory>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "dalo_plugin.h"
+#include "kelp_gpu.hpp"
 #include "kelp_model.hpp"
 #include "kelp_search.hpp"
-#ifdef KELP_WITH_CUDA
-#include "kelp_gpu.hpp"
-#endif
 
 namespace {
 
@@ -122,22 +121,53 @@ kelp::Constraint make(const int64_t* weight, const int64_t* lower, const int64_t
 }
 
 #ifdef KELP_WITH_CUDA
-// The GPU search: rounds of independent annealing replicas on the device, longer each round;
-// every returned state's energy is recomputed here from the Model, so what is reported is
-// exact whatever the device did. Models the kernel does not cover, and machines without a
-// device, get the CPU search.
+// Distinct states by energy for the GPU solver's lists: the k best, or those at the lowest
+// energy (as many as asked for, 0: all).
+class Keeper {
+  public:
+    explicit Keeper(const kelp::Options& o) : o_(o) {}
+    bool could_enter(int64_t e) const {
+        if (o_.topk == 0 && !o_.best_energy_sols) return false;
+        if (list_.empty()) return true;
+        if (o_.best_energy_sols) {
+            const int64_t low = list_.begin()->first;
+            return e < low ||
+                   (e == low && (o_.best_energy_limit == 0 || list_.size() < o_.best_energy_limit));
+        }
+        return list_.size() < o_.topk || e < std::prev(list_.end())->first;
+    }
+    void add(int64_t e, const std::vector<int64_t>& v) {
+        if (!could_enter(e)) return;
+        if (o_.best_energy_sols && !list_.empty() && e < list_.begin()->first) list_.clear();
+        list_.emplace(e, v);
+        if (o_.topk > 0 && list_.size() > o_.topk) list_.erase(std::prev(list_.end()));
+    }
+    const std::set<std::pair<int64_t, std::vector<int64_t>>>& list() const { return list_; }
+
+  private:
+    const kelp::Options& o_;
+    std::set<std::pair<int64_t, std::vector<int64_t>>> list_;
+};
+
+// The GPU search: rounds of independent annealing replicas on the device (or on the host
+// where the device is only emulated), longer each round, a share of them starting from the
+// hint and then from the best state so far. The device's energies only rank the states;
+// every state reported or listed is recomputed here from the Model. Models the kernel does
+// not cover, and machines without a device, get the CPU search.
 void* run_gpu(Handle* h, dalo_kelp_solution_record* best, const dalo_plugin_pair* params) {
     Model& m = *h->model;
     m.finish();
+    const kelp::Options o = kelp::parse_options(params);
     const int devices = kelp::gpu::device_count();
-    if (devices <= 0 || !m.quadratic() || m.size() == 0) {
+    const bool emulated = devices <= 0 && kelp::gpu::emulated_count() > 0;
+    if ((devices <= 0 && !emulated) || !o.device || !m.quadratic() || m.size() == 0) {
         return listed(run(h, best, params), m.nbin());
     }
-    const kelp::Options o = kelp::parse_options(params);
+    const uint64_t n = m.size();
     kelp::gpu::Quadratic q;
-    q.n = static_cast<uint32_t>(m.size());
+    q.n = static_cast<uint32_t>(n);
     q.adj_off.push_back(0);
-    for (uint64_t p = 0; p < m.size(); ++p) {
+    for (uint64_t p = 0; p < n; ++p) {
         q.lin.push_back(m.lin(p));
         for (auto* a = m.adj_begin(p); a != m.adj_end(p); ++a) {
             q.adj_var.push_back(a->first);
@@ -148,7 +178,7 @@ void* run_gpu(Handle* h, dalo_kelp_solution_record* best, const dalo_plugin_pair
     // Temperatures as on the CPU: from the flip changes of a random state.
     std::vector<double> ups;
     uint64_t seed = o.seed;
-    for (uint64_t p = 0; p < m.size(); ++p) {
+    for (uint64_t p = 0; p < n; ++p) {
         double f = static_cast<double>(m.lin(p));
         for (auto* a = m.adj_begin(p); a != m.adj_end(p); ++a)
             f += static_cast<double>(a->second) *
@@ -159,40 +189,66 @@ void* run_gpu(Handle* h, dalo_kelp_solution_record* best, const dalo_plugin_pair
     std::sort(ups.begin(), ups.end());
     const double hot = ups.empty() ? 1.0 : std::log(4.0) / ups[ups.size() / 2];
     const double cold = ups.empty() ? 1.0 : std::max(std::log(1000.0) / ups.front(), hot * 4.0);
-    const int device = std::min(h->device, devices - 1);
-    const uint32_t replicas = std::max<uint32_t>(1024, o.replicas * 256);
-    std::vector<uint8_t> states;
-    std::vector<int64_t> energies;
-    int64_t best_rank = 0;  // the device's energy of the best state so far
-    std::vector<int64_t> values(m.size()), found;
+    const int device = emulated ? 0 : std::min(h->device, devices - 1);
+    const uint32_t replicas =
+        emulated ? 4 * o.replicas : std::max<uint32_t>(1024, o.replicas * 256);
+    // The device's energies leave out what the all-zero state costs.
+    std::vector<int64_t> values(n, 0), found;
+    const int64_t offset = m.energy(values.data(), nullptr);
     int64_t best_energy = 0;
     double tts = 0.0;
     bool have = false, stopped = false;
-    uint64_t moves = 0, rounds = 0;
+    Keeper keeper(o);
     auto elapsed = [&] {
         return std::chrono::duration<double>(kelp::Clock::now() - o.start).count();
     };
-    for (uint32_t sweeps = 64;; sweeps = std::min<uint32_t>(sweeps * 2, 8192), ++rounds) {
-        if (!kelp::gpu::anneal(device, q, replicas, sweeps, hot, cold, o.seed + rounds, states,
-                               energies))
-            break;
-        moves += uint64_t{replicas} * sweeps * m.size();
-        for (uint32_t r = 0; r < replicas; ++r) {
-            // Only states the device ranks better than the best are recomputed.
-            if (have && energies[r] >= best_rank) continue;
-            for (uint64_t p = 0; p < m.size(); ++p) values[p] = states[r * m.size() + p];
-            const int64_t e = m.energy(values.data(), nullptr);
-            if (have && e >= best_energy) continue;
-            have = true;
-            best_energy = e;
-            best_rank = energies[r];
-            found = values;
-            tts = elapsed();
-            report(h, e, found, 1, tts);
-        }
+    auto consider = [&](const std::vector<int64_t>& v) {
+        const int64_t e = m.energy(v.data(), nullptr);
+        keeper.add(e, v);
+        if (have && e >= best_energy) return;
+        have = true;
+        best_energy = e;
+        found = v;
+        tts = elapsed();
+        report(h, e, found, 1, tts);
+    };
+    std::vector<int64_t> hint;
+    if (h->hint.take(hint)) {
+        hint.resize(n);
+        consider(hint);
+    }
+    std::vector<uint8_t> states, start;
+    std::vector<int64_t> energies;
+    uint64_t moves = 0, rounds = 0;
+    double next_timer = o.timer_interval;
+    auto finished = [&] {
         stopped = h->stop != nullptr && __atomic_load_n(h->stop, __ATOMIC_ACQUIRE) != 0;
-        if (stopped || elapsed() >= o.time_limit || (o.has_target && best_energy <= o.target))
+        return stopped || elapsed() >= o.time_limit ||
+               (o.has_target && have && best_energy <= o.target);
+    };
+    for (uint32_t sweeps = emulated ? 16 : 64; !finished();
+         sweeps = std::min<uint32_t>(sweeps * 2, emulated ? 512 : 2048), ++rounds) {
+        start.assign(n, 0);
+        for (uint64_t p = 0; p < n && have; ++p) start[p] = static_cast<uint8_t>(found[p]);
+        const uint32_t hinted = have ? replicas / 8 : 0;
+        if (emulated) {
+            kelp::gpu::anneal_host(q, replicas, sweeps, hot, cold, o.seed + rounds, start, hinted,
+                                   states, energies);
+        } else if (!kelp::gpu::anneal(device, q, replicas, sweeps, hot, cold, o.seed + rounds,
+                                      start, hinted, states, energies)) {
             break;
+        }
+        moves += uint64_t{replicas} * sweeps * n;
+        for (uint32_t r = 0; r < replicas; ++r) {
+            const int64_t rank = kelp::wadd(offset, energies[r]);
+            if (have && rank >= best_energy && !keeper.could_enter(rank)) continue;
+            for (uint64_t p = 0; p < n; ++p) values[p] = states[r * n + p];
+            consider(values);
+        }
+        if (have && elapsed() >= next_timer) {
+            next_timer = elapsed() + o.timer_interval;
+            report(h, best_energy, found, 2, elapsed());
+        }
     }
     if (!have) {
         // The device failed before its first round.
@@ -202,10 +258,12 @@ void* run_gpu(Handle* h, dalo_kelp_solution_record* best, const dalo_plugin_pair
     best->tts = tts;
     pack(found, m.nbin(), best->bits, best->word_count);
     set_info(h, best,
-             {"algorithm", "annealing replicas", "device", "gpu", "replicas",
-              std::to_string(replicas), "rounds", std::to_string(rounds + 1), "moves",
+             {"algorithm", "annealing replicas", "device", emulated ? "emulated" : "gpu",
+              "replicas", std::to_string(replicas), "rounds", std::to_string(rounds), "moves",
               std::to_string(moves), "stopped", stopped ? "1" : "0", "solver", "gpu"});
-    return nullptr;  // the device rounds keep no list
+    kelp::Outcome out;
+    out.list.assign(keeper.list().begin(), keeper.list().end());
+    return listed(out, m.nbin());
 }
 #endif
 }  // namespace
@@ -213,11 +271,11 @@ void* run_gpu(Handle* h, dalo_kelp_solution_record* best, const dalo_plugin_pair
 extern "C" {
 
 DALO_PLUGIN_EXPORT int32_t dalo_kelp_gpu_device_count(void) {
+    int count = 0;
 #ifdef KELP_WITH_CUDA
-    return kelp::gpu::device_count();
-#else
-    return 0;
+    count = kelp::gpu::device_count();
 #endif
+    return count > 0 ? count : kelp::gpu::emulated_count();
 }
 
 DALO_PLUGIN_EXPORT void* dalo_kelp_cpu_solver_create(void* context, uint32_t var_count,

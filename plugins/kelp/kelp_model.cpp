@@ -79,6 +79,32 @@ void Model::finish() {
     build_quadratic();
 }
 
+Flat Model::flatten() const {
+    Flat f;
+    f.nbin = nbin_;
+    f.constant = constant_;
+    f.lo = lo_;
+    f.hi = hi_;
+    f.coeff = coeff_;
+    f.begin = begin_;
+    f.owner = owner_;
+    f.lits = lits_;
+    f.occ_off = occ_off_;
+    f.occ = occ_;
+    f.set_off.push_back(0);
+    for (const Constraint& c : cons_) {
+        f.weight.push_back(c.weight);
+        f.lower.push_back(c.lower);
+        f.upper.push_back(c.upper);
+        f.body_constant.push_back(c.constant);
+        f.exponent.push_back(c.exponent);
+        f.set_lo.insert(f.set_lo.end(), c.set_lo.begin(), c.set_lo.end());
+        f.set_hi.insert(f.set_hi.end(), c.set_hi.begin(), c.set_hi.end());
+        f.set_off.push_back(f.set_lo.size());
+    }
+    return f;
+}
+
 void Model::build_quadratic() {
     quadratic_ = false;
     if (!cons_.empty() || nint() > 0) return;

@@ -39,6 +39,24 @@ struct Constraint {
     }
 };
 
+// A finished Model as flat arrays, the form the device takes: terms with their literal ranges
+// and owners (-1: objective), per-position occurrence lists, and the constraints with their
+// allowed intervals (set_off: ranges into set_lo / set_hi, one per constraint plus one).
+struct Flat {
+    uint32_t nbin = 0;
+    int64_t constant = 0;
+    std::vector<int64_t> lo, hi;
+    std::vector<int64_t> coeff;
+    std::vector<uint64_t> begin;
+    std::vector<int32_t> owner;
+    std::vector<uint32_t> lits;
+    std::vector<uint64_t> occ_off, occ;
+    std::vector<int64_t> weight, lower, upper, body_constant;
+    std::vector<uint32_t> exponent;
+    std::vector<uint64_t> set_off;
+    std::vector<int64_t> set_lo, set_hi;
+};
+
 class Model {
   public:
     // Binary Model (nint = 0) or unified integer Model. Term words: a position, bit 31 for a
@@ -64,6 +82,8 @@ class Model {
 
     // Builds the per-position occurrence lists once the constraints are known.
     void finish();
+    // The finished Model's arrays.
+    Flat flatten() const;
 
     // Exact energy from scratch; bodies (one per constraint) are written when not null.
     int64_t energy(const int64_t* v, int64_t* bodies) const;

@@ -9,6 +9,8 @@
 #include <random>
 #include <thread>
 
+#include "kelp_rng.hpp"
+
 namespace kelp {
 
 namespace {
@@ -33,35 +35,6 @@ bool read_double(const char* s, double& out) {
     out = std::strtod(s, &end);
     return end != s && *end == '\0' && !std::isnan(out);
 }
-
-// xorshift-multiply generator seeded through splitmix64.
-class Rng {
-  public:
-    explicit Rng(uint64_t seed) : s_(seed) {
-        for (int k = 0; k < 4; ++k) next_seed();
-        if (s_ == 0) s_ = 0x2545F4914F6CDD1Dull;
-    }
-    uint64_t operator()() {
-        s_ ^= s_ >> 12;
-        s_ ^= s_ << 25;
-        s_ ^= s_ >> 27;
-        return s_ * 0x2545F4914F6CDD1Dull;
-    }
-    uint64_t below(uint64_t n) {
-        __extension__ typedef unsigned __int128 u128;
-        return static_cast<uint64_t>((static_cast<u128>((*this)()) * n) >> 64);
-    }
-    double unit() { return static_cast<double>((*this)() >> 11) * 0x1p-53; }
-
-  private:
-    void next_seed() {
-        uint64_t z = (s_ += 0x9E3779B97F4A7C15ull);
-        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-        s_ = z ^ (z >> 31);
-    }
-    uint64_t s_;
-};
 
 double since(Clock::time_point t0) {
     return std::chrono::duration<double>(Clock::now() - t0).count();
@@ -351,6 +324,9 @@ Options parse_options(const dalo_plugin_pair* params) {
             if (!read_int(value, iv) || iv < 0) bad();
             o.best_energy_sols = true;
             o.best_energy_limit = static_cast<uint64_t>(iv);
+        } else if (key == "gpu") {
+            if (!read_int(value, iv) || iv < 0 || iv > 1) bad();
+            o.device = iv == 1;
         } else if (key == "timer_interval") {
             if (!read_double(value, o.timer_interval) || !(o.timer_interval > 0)) bad();
         } else {

@@ -31,6 +31,7 @@ struct Options {
     uint64_t topk = 0;            // 0: no list of the k best
     bool best_energy_sols = false;
     uint64_t best_energy_limit = 0;  // 0: every state at the best energy
+    bool device = true;              // "gpu" = 0: the GPU solver runs the CPU search
     Clock::time_point start = Clock::now();
 };
 
