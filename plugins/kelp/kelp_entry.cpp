@@ -4,6 +4,8 @@
 #include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <set>
 #include <string>
@@ -205,12 +207,13 @@ void* run_gpu(Handle* h, dalo_kelp_solution_record* best, const dalo_plugin_pair
     auto consider = [&](const std::vector<int64_t>& v) {
         const int64_t e = m.energy(v.data(), nullptr);
         keeper.add(e, v);
-        if (have && e >= best_energy) return;
+        if (have && e >= best_energy) return e;
         have = true;
         best_energy = e;
         found = v;
         tts = elapsed();
         report(h, e, found, 1, tts);
+        return e;
     };
     std::vector<int64_t> hint;
     if (h->hint.take(hint)) {
@@ -243,7 +246,12 @@ void* run_gpu(Handle* h, dalo_kelp_solution_record* best, const dalo_plugin_pair
             const int64_t rank = kelp::wadd(offset, energies[r]);
             if (have && rank >= best_energy && !keeper.could_enter(rank)) continue;
             for (uint64_t p = 0; p < n; ++p) values[p] = states[r * n + p];
-            consider(values);
+            // The kernel's energy must agree with the Model's.
+            if (consider(values) != rank) {
+                std::fprintf(stderr, "dalo: KELPSolver: internal error — kernel energy mismatch\n");
+                std::fflush(stderr);
+                std::abort();
+            }
         }
         if (have && elapsed() >= next_timer) {
             next_timer = elapsed() + o.timer_interval;

@@ -6,35 +6,45 @@ namespace kelp::gpu {
 
 namespace {
 
-__device__ uint64_t next(uint64_t& s) {
+// Kernel bodies run on the device, one replica per thread, and on the host, replica after
+// replica, where the device is only emulated.
+#define KELP_HD __host__ __device__
+
+KELP_HD uint64_t next(uint64_t& s) {
     s ^= s >> 12;
     s ^= s << 25;
     s ^= s >> 27;
     return s * 0x2545F4914F6CDD1Dull;
 }
 
-__device__ double unit(uint64_t& s) { return static_cast<double>(next(s) >> 11) * 0x1p-53; }
+KELP_HD double unit(uint64_t& s) { return static_cast<double>(next(s) >> 11) * 0x1p-53; }
 
 // Energies wrap like the host's 64-bit arithmetic.
-__device__ int64_t dadd(int64_t a, int64_t b) {
+KELP_HD int64_t dadd(int64_t a, int64_t b) {
     return static_cast<int64_t>(static_cast<uint64_t>(a) + static_cast<uint64_t>(b));
 }
-__device__ int64_t dsub(int64_t a, int64_t b) {
+KELP_HD int64_t dsub(int64_t a, int64_t b) {
     return static_cast<int64_t>(static_cast<uint64_t>(a) - static_cast<uint64_t>(b));
 }
-__device__ int64_t dmul(int64_t a, int64_t b) {
+KELP_HD int64_t dmul(int64_t a, int64_t b) {
     return static_cast<int64_t>(static_cast<uint64_t>(a) * static_cast<uint64_t>(b));
 }
 
-// One replica per thread; variable i of replica r sits at i * replicas + r so that the
-// threads of a warp read neighbouring words.
-__global__ void anneal_kernel(uint32_t n, const uint64_t* off, const uint32_t* var,
-                              const int64_t* coeff, const int64_t* lin, uint32_t replicas,
-                              uint32_t sweeps, double hot, double cold, uint64_t seed,
-                              const uint8_t* start, uint32_t hinted, uint8_t* x, int64_t* field,
-                              int64_t* energy) {
-    const uint32_t r = blockIdx.x * blockDim.x + threadIdx.x;
-    if (r >= replicas) return;
+KELP_HD uint64_t mulhi(uint64_t a, uint64_t b) {
+#ifdef __CUDA_ARCH__
+    return __umul64hi(a, b);
+#else
+    return static_cast<uint64_t>((static_cast<unsigned __int128>(a) * b) >> 64);
+#endif
+}
+
+// Replica r of the quadratic annealing; variable i of replica r sits at i * replicas + r so
+// that the threads of a warp read neighbouring words.
+KELP_HD void anneal_replica(uint32_t n, const uint64_t* off, const uint32_t* var,
+                            const int64_t* coeff, const int64_t* lin, uint32_t replicas,
+                            uint32_t sweeps, double hot, double cold, uint64_t seed,
+                            const uint8_t* start, uint32_t hinted, uint8_t* x, int64_t* field,
+                            int64_t* energy, uint32_t r) {
     uint64_t s = seed ^ (0x9E3779B97F4A7C15ull * (r + 1));
     if (s == 0) s = 1;
     const bool from_start = r < hinted;
@@ -47,11 +57,11 @@ __global__ void anneal_kernel(uint32_t n, const uint64_t* off, const uint32_t* v
         field[uint64_t{i} * replicas + r] = f;
     }
     // Hinted replicas anneal from the middle of the schedule; the last quarter stops warm,
-    // at temperatures spread over the upper half of the schedule, so that the states listed
+    // at temperatures spread over the middle of the schedule, so that the states listed
     // include more than the local minima.
     const double t0 = from_start ? 0.5 : 0.0;
     const double t1 = r >= replicas - replicas / 4
-                          ? 0.3 + 0.5 * static_cast<double>(replicas - 1 - r) / (replicas / 4)
+                          ? 0.2 + 0.6 * static_cast<double>(replicas - 1 - r) / (replicas / 4)
                           : 1.0;
     for (uint32_t sweep = 0; sweep < sweeps; ++sweep) {
         const double t = sweeps > 1 ? static_cast<double>(sweep) / (sweeps - 1) : 1.0;
@@ -75,6 +85,17 @@ __global__ void anneal_kernel(uint32_t n, const uint64_t* off, const uint32_t* v
         if (x[at]) twice = dadd(twice, dadd(lin[i], field[at]));
     }
     energy[r] = twice / 2;
+}
+
+__global__ void anneal_kernel(uint32_t n, const uint64_t* off, const uint32_t* var,
+                              const int64_t* coeff, const int64_t* lin, uint32_t replicas,
+                              uint32_t sweeps, double hot, double cold, uint64_t seed,
+                              const uint8_t* start, uint32_t hinted, uint8_t* x, int64_t* field,
+                              int64_t* energy) {
+    const uint32_t r = blockIdx.x * blockDim.x + threadIdx.x;
+    if (r < replicas)
+        anneal_replica(n, off, var, coeff, lin, replicas, sweeps, hot, cold, seed, start, hinted, x,
+                       field, energy, r);
 }
 
 template <class T>
@@ -109,7 +130,7 @@ struct IntView {
     const int64_t *set_lo = nullptr, *set_hi = nullptr;
 };
 
-__device__ int64_t penalty(const IntView& m, uint64_t c, int64_t body) {
+KELP_HD int64_t penalty(const IntView& m, uint64_t c, int64_t body) {
     int64_t d = 0;
     if (m.set_off[c] == m.set_off[c + 1]) {
         if (body < m.lower[c]) d = dsub(m.lower[c], body);
@@ -129,8 +150,8 @@ __device__ int64_t penalty(const IntView& m, uint64_t c, int64_t body) {
 }
 
 // Term t's value with position p read as `at` (p = n: no substitution).
-__device__ int64_t term_value(const IntView& m, uint64_t t, const int64_t* v, uint32_t R,
-                              uint32_t r, uint64_t p, int64_t at) {
+KELP_HD int64_t term_value(const IntView& m, uint64_t t, const int64_t* v, uint32_t R, uint32_t r,
+                           uint64_t p, int64_t at) {
     int64_t prod = m.coeff[t];
     for (uint64_t k = m.begin[t]; k < m.begin[t + 1] && prod != 0; ++k) {
         const uint32_t w = m.lits[k];
@@ -142,8 +163,8 @@ __device__ int64_t term_value(const IntView& m, uint64_t t, const int64_t* v, ui
 }
 
 // Energy change of position p going to `to`; with apply set, the bodies take the change.
-__device__ int64_t change(const IntView& m, const int64_t* v, int64_t* body, uint32_t R, uint32_t r,
-                          uint64_t p, int64_t to, bool apply) {
+KELP_HD int64_t change(const IntView& m, const int64_t* v, int64_t* body, uint32_t R, uint32_t r,
+                       uint64_t p, int64_t to, bool apply) {
     const int64_t from = v[p * R + r];
     int64_t d = 0, cur_change = 0;
     int32_t cur = -1;
@@ -158,6 +179,7 @@ __device__ int64_t change(const IntView& m, const int64_t* v, int64_t* body, uin
                              penalty(m, uint64_t(cur), b)));
             if (apply) b = dadd(b, cur_change);
             cur_change = 0;
+            cur = -1;
         }
         if (end) break;
         const int64_t diff =
@@ -172,14 +194,14 @@ __device__ int64_t change(const IntView& m, const int64_t* v, int64_t* body, uin
     return d;
 }
 
-__device__ int64_t random_value(const IntView& m, uint64_t p, uint64_t& s) {
+KELP_HD int64_t random_value(const IntView& m, uint64_t p, uint64_t& s) {
     const uint64_t span = static_cast<uint64_t>(m.hi[p]) - static_cast<uint64_t>(m.lo[p]);
     const uint64_t x = next(s);
-    const uint64_t k = span == ~0ull ? x : __umul64hi(x, span + 1);
+    const uint64_t k = span == ~0ull ? x : mulhi(x, span + 1);
     return static_cast<int64_t>(static_cast<uint64_t>(m.lo[p]) + k);
 }
 
-__device__ int64_t propose(const IntView& m, uint64_t p, int64_t now, uint64_t& s) {
+KELP_HD int64_t propose(const IntView& m, uint64_t p, int64_t now, uint64_t& s) {
     const int64_t lo = m.lo[p], hi = m.hi[p];
     if (lo == hi) return now;
     if (p < m.nbin) return 1 - now;
@@ -190,11 +212,9 @@ __device__ int64_t propose(const IntView& m, uint64_t p, int64_t now, uint64_t& 
     return (x & 8) ? now + 1 : now - 1;
 }
 
-__global__ void int_kernel(IntView m, uint32_t R, uint32_t batch, const int64_t* starts,
-                           uint32_t sweeps, double hot, double cold, uint64_t seed, int64_t* v,
-                           int64_t* body, int64_t* energy) {
-    const uint32_t r = blockIdx.x * blockDim.x + threadIdx.x;
-    if (r >= R) return;
+KELP_HD void int_replica(const IntView& m, uint32_t R, uint32_t batch, const int64_t* starts,
+                         uint32_t sweeps, double hot, double cold, uint64_t seed, int64_t* v,
+                         int64_t* body, int64_t* energy, uint32_t r) {
     const uint32_t slot = r % batch, j = r / batch;
     const uint32_t per = (R - slot + batch - 1) / batch;
     uint64_t s = seed ^ (0x9E3779B97F4A7C15ull * (r + 1));
@@ -218,7 +238,7 @@ __global__ void int_kernel(IntView m, uint32_t R, uint32_t batch, const int64_t*
         const double t = sweeps > 1 ? static_cast<double>(sweep) / (sweeps - 1) : 1.0;
         const double beta = hot * pow(cold / hot, t0 + (1.0 - t0) * t);
         for (uint64_t k = 0; k < m.n; ++k) {
-            const uint64_t p = __umul64hi(next(s), m.n);
+            const uint64_t p = mulhi(next(s), m.n);
             const int64_t now = v[p * R + r];
             const int64_t to = propose(m, p, now, s);
             if (to == now) continue;
@@ -250,6 +270,54 @@ __global__ void int_kernel(IntView m, uint32_t R, uint32_t batch, const int64_t*
         e = dadd(e, best_d);
     }
     energy[r] = e;
+}
+
+__global__ void int_kernel(IntView m, uint32_t R, uint32_t batch, const int64_t* starts,
+                           uint32_t sweeps, double hot, double cold, uint64_t seed, int64_t* v,
+                           int64_t* body, int64_t* energy) {
+    const uint32_t r = blockIdx.x * blockDim.x + threadIdx.x;
+    if (r < R) int_replica(m, R, batch, starts, sweeps, hot, cold, seed, v, body, energy, r);
+}
+
+// The view of a Flat Model in host memory.
+IntView host_view(const Flat& f) {
+    IntView m;
+    m.n = f.lo.size();
+    m.nterms = f.coeff.size();
+    m.ncons = f.weight.size();
+    m.nbin = f.nbin;
+    m.constant = f.constant;
+    m.lo = f.lo.data();
+    m.hi = f.hi.data();
+    m.coeff = f.coeff.data();
+    m.begin = f.begin.data();
+    m.owner = f.owner.data();
+    m.lits = f.lits.data();
+    m.occ_off = f.occ_off.data();
+    m.occ = f.occ.data();
+    m.weight = f.weight.data();
+    m.lower = f.lower.data();
+    m.upper = f.upper.data();
+    m.body_constant = f.body_constant.data();
+    m.exponent = f.exponent.data();
+    m.set_off = f.set_off.data();
+    m.set_lo = f.set_lo.data();
+    m.set_hi = f.set_hi.data();
+    return m;
+}
+
+// Per start the replica with the lowest energy.
+std::vector<uint32_t> choose(const std::vector<int64_t>& energies, uint32_t R, uint32_t batch,
+                             int64_t* out_energies) {
+    std::vector<uint32_t> chosen(batch);
+    for (uint32_t slot = 0; slot < batch; ++slot) {
+        chosen[slot] = slot;
+        for (uint32_t r = slot; r < R; r += batch) {
+            if (energies[r] < energies[chosen[slot]]) chosen[slot] = r;
+        }
+        out_energies[slot] = energies[chosen[slot]];
+    }
+    return chosen;
 }
 
 __global__ void gather_kernel(const int64_t* v, uint64_t n, uint32_t R, const uint32_t* chosen,
@@ -420,15 +488,9 @@ bool int_device_round(IntDevice* d, const int64_t* starts, uint32_t batch, uint3
     std::vector<int64_t> energies(R);
     ok = ok && cudaMemcpy(energies.data(), d->energy, R * sizeof(int64_t),
                           cudaMemcpyDeviceToHost) == cudaSuccess;
-    std::vector<uint32_t> chosen(batch);
+    std::vector<uint32_t> chosen;
     if (ok) {
-        for (uint32_t slot = 0; slot < batch; ++slot) {
-            chosen[slot] = slot;
-            for (uint32_t r = slot; r < R; r += batch) {
-                if (energies[r] < energies[chosen[slot]]) chosen[slot] = r;
-            }
-            out_energies[slot] = energies[chosen[slot]];
-        }
+        chosen = choose(energies, R, batch, out_energies);
         ok = cudaMemcpy(d->chosen, chosen.data(), batch * sizeof(uint32_t),
                         cudaMemcpyHostToDevice) == cudaSuccess;
     }
@@ -442,6 +504,40 @@ bool int_device_round(IntDevice* d, const int64_t* starts, uint32_t batch, uint3
     }
     if (!ok) cudaGetLastError();
     return ok;
+}
+
+void anneal_host(const Quadratic& q, uint32_t replicas, uint32_t sweeps, double hot, double cold,
+                 uint64_t seed, const std::vector<uint8_t>& start, uint32_t hinted,
+                 std::vector<uint8_t>& states, std::vector<int64_t>& energies) {
+    if (start.size() < q.n) hinted = 0;
+    const uint64_t cells = uint64_t{q.n} * replicas;
+    std::vector<uint8_t> grid(cells);
+    std::vector<int64_t> field(cells);
+    energies.assign(replicas, 0);
+    for (uint32_t r = 0; r < replicas; ++r)
+        anneal_replica(q.n, q.adj_off.data(), q.adj_var.data(), q.adj_coeff.data(), q.lin.data(),
+                       replicas, sweeps, hot, cold, seed, start.data(), hinted, grid.data(),
+                       field.data(), energies.data(), r);
+    states.assign(cells, 0);
+    for (uint32_t r = 0; r < replicas; ++r) {
+        for (uint32_t i = 0; i < q.n; ++i)
+            states[uint64_t{r} * q.n + i] = grid[uint64_t{i} * replicas + r];
+    }
+}
+
+void int_host_round(const Flat& f, uint32_t replicas, const int64_t* starts, uint32_t batch,
+                    uint32_t sweeps, double hot, double cold, uint64_t seed, int64_t* out_values,
+                    int64_t* out_energies) {
+    const IntView m = host_view(f);
+    const uint32_t R = replicas < batch ? batch : replicas;
+    std::vector<int64_t> v(m.n * R), body(m.ncons * R), energies(R);
+    for (uint32_t r = 0; r < R; ++r)
+        int_replica(m, R, batch, starts, sweeps, hot, cold, seed, v.data(), body.data(),
+                    energies.data(), r);
+    const std::vector<uint32_t> chosen = choose(energies, R, batch, out_energies);
+    for (uint32_t slot = 0; slot < batch; ++slot) {
+        for (uint64_t p = 0; p < m.n; ++p) out_values[slot * m.n + p] = v[p * R + chosen[slot]];
+    }
 }
 
 }  // namespace kelp::gpu

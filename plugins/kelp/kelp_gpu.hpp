@@ -1,6 +1,7 @@
 // The GPU side of the KELP plug-in: independent annealing replicas, one CUDA thread each,
-// with every replica's state kept in device memory. Built only where nvcc is found; the host
-// twins beside it (kelp_host.cpp) run the same replica schemes on the CPU.
+// with every replica's state kept in device memory. Built only where nvcc is found (except
+// emulated_count); the host twins run the same kernel code replica after replica, for
+// machines where the device is only emulated.
 #pragma once
 
 #include <cstdint>
@@ -36,7 +37,7 @@ bool anneal(int device, const Quadratic& q, uint32_t replicas, uint32_t sweeps, 
             double cold, uint64_t seed, const std::vector<uint8_t>& start, uint32_t hinted,
             std::vector<uint8_t>& states, std::vector<int64_t>& energies);
 
-// The same on the host, for machines without a device.
+// The same on the host.
 void anneal_host(const Quadratic& q, uint32_t replicas, uint32_t sweeps, double hot, double cold,
                  uint64_t seed, const std::vector<uint8_t>& start, uint32_t hinted,
                  std::vector<uint8_t>& states, std::vector<int64_t>& energies);
@@ -53,5 +54,9 @@ void int_device_destroy(IntDevice* d);
 bool int_device_round(IntDevice* d, const int64_t* starts, uint32_t batch, uint32_t sweeps,
                       double hot, double cold, uint64_t seed, int64_t* out_values,
                       int64_t* out_energies);
+// The same on the host, with the Model in host memory.
+void int_host_round(const Flat& f, uint32_t replicas, const int64_t* starts, uint32_t batch,
+                    uint32_t sweeps, double hot, double cold, uint64_t seed, int64_t* out_values,
+                    int64_t* out_energies);
 
 }  // namespace kelp::gpu

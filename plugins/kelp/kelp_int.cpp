@@ -1,11 +1,14 @@
 // The integer GPU engine of dalo_plugin.h: each round improves a batch of start states with
-// many independent annealing replicas on the device, or, without a device (or after a CUDA
-// error), with a short annealing run per start on the host. Every energy handed back is
+// many independent annealing replicas on the device (where the device is only emulated, the
+// same kernel code runs a few replicas on the host), or, without a device or after a CUDA
+// error, with a short annealing run per start on the host. Every energy handed back is
 // recomputed here from the Model.
 #include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <mutex>
 #include <utility>
@@ -20,6 +23,12 @@ namespace {
 
 using kelp::Model;
 using Clock = std::chrono::steady_clock;
+
+[[noreturn]] void internal_error(const char* what) {
+    std::fprintf(stderr, "dalo: KELPSolver: internal error — %s\n", what);
+    std::fflush(stderr);
+    std::abort();
+}
 
 double since(Clock::time_point t0) {
     return std::chrono::duration<double>(Clock::now() - t0).count();
@@ -40,8 +49,9 @@ struct Engine {
     bool hint_pending = false;
     std::vector<std::pair<uint32_t, int64_t>> changes;
 #ifdef KELP_WITH_CUDA
+    kelp::Flat flat;
     kelp::gpu::IntDevice* device = nullptr;
-    bool device_tried = false;
+    bool device_tried = false, emulated = false;
     uint32_t device_sweeps = 4;
 #endif
 
@@ -159,24 +169,36 @@ void round_on_host(Engine& en, std::vector<std::vector<int64_t>>& states) {
 }
 
 #ifdef KELP_WITH_CUDA
-// False when the device is missing or failed; the engine then stays on the host.
+// Replicas of the device kernel code where the device is only emulated.
+constexpr uint32_t kEmulatedReplicas = 32;
+
+// False when the device is missing or failed; the engine then stays on the host search.
 bool round_on_device(Engine& en, std::vector<std::vector<int64_t>>& states) {
+    const auto batch = static_cast<uint32_t>(states.size());
     if (!en.device_tried) {
         en.device_tried = true;
+        en.flat = en.model->flatten();
         if (kelp::gpu::device_count() > 0) {
-            en.device = kelp::gpu::int_device_create(
-                0, en.model->flatten(), std::max<uint32_t>(en.replicas, states.size()));
+            en.device =
+                kelp::gpu::int_device_create(0, en.flat, std::max<uint32_t>(en.replicas, batch));
+        } else {
+            en.emulated = kelp::gpu::emulated_count() > 0;
         }
     }
-    if (en.device == nullptr) return false;
+    if (en.device == nullptr && !en.emulated) return false;
     const uint64_t n = en.model->size();
-    const auto batch = static_cast<uint32_t>(states.size());
     std::vector<int64_t> starts(batch * n), out(batch * n), energies(batch);
     for (uint32_t s = 0; s < batch; ++s)
-        std::copy(states[s].begin(), states[s].end(), &starts[s * n]);
+        std::copy(states[s].begin(), states[s].end(),
+                  starts.begin() + static_cast<ptrdiff_t>(s * n));
     const auto t0 = Clock::now();
-    if (!kelp::gpu::int_device_round(en.device, starts.data(), batch, en.device_sweeps, en.hot,
-                                     en.cold, en.rng(), out.data(), energies.data())) {
+    if (en.device == nullptr) {
+        kelp::gpu::int_host_round(en.flat, std::min(en.replicas, kEmulatedReplicas), starts.data(),
+                                  batch, en.device_sweeps, en.hot, en.cold, en.rng(), out.data(),
+                                  energies.data());
+    } else if (!kelp::gpu::int_device_round(en.device, starts.data(), batch, en.device_sweeps,
+                                            en.hot, en.cold, en.rng(), out.data(),
+                                            energies.data())) {
         kelp::gpu::int_device_destroy(en.device);
         en.device = nullptr;
         return false;
@@ -187,6 +209,9 @@ bool round_on_device(Engine& en, std::vector<std::vector<int64_t>>& states) {
     for (uint32_t s = 0; s < batch; ++s) {
         for (uint64_t p = 0; p < n; ++p)
             states[s][p] = std::clamp(out[s * n + p], en.model->lo(p), en.model->hi(p));
+        // The kernel's incremental energy must agree with the Model's.
+        if (en.model->energy(states[s].data(), nullptr) != energies[s])
+            internal_error("integer kernel energy mismatch");
     }
     return true;
 }
@@ -256,6 +281,7 @@ DALO_PLUGIN_EXPORT int32_t dalo_kelp_int_round2(void* e, const uint64_t* start_b
         kelp::gpu::int_device_destroy(en.device);
         en.device = nullptr;
         en.device_tried = false;
+        en.emulated = false;
 #endif
     }
     const uint32_t nbin = m.nbin();

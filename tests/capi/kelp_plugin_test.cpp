@@ -605,7 +605,7 @@ TEST_F(KelpEmulatedTest, GpuSolverListsHintsAndEventsOnTheHostTwin) {
             return finish(dalo_kelp_wrapper_search(w, params.data(), hint), m.get(), t0);
         };
         // The exact top 6, distinct, and every optimal state.
-        const Outcome top = search({{"topk_sols", "6"}, {"time_limit", "0.2"}}, nullptr, nullptr);
+        const Outcome top = search({{"topk_sols", "6"}, {"time_limit", "0.4"}}, nullptr, nullptr);
         EXPECT_EQ(top["device"], gpu_.devices > 0 ? "gpu" : "emulated");
         EXPECT_EQ(top["solver"], "gpu");
         ASSERT_EQ(top.list.size(), 6u);
