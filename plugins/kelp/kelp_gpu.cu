@@ -254,10 +254,12 @@ KELP_HD void int_replica(const IntView& m, uint32_t R, uint32_t batch, const int
         const int64_t now = v[p * R + r];
         if (m.lo[p] == m.hi[p]) continue;
         int64_t best_to = now, best_d = 0;
-        const int64_t options[2] = {p < m.nbin ? 1 - now : now + 1, p < m.nbin ? 1 - now : now - 1};
+        // Neighbour values, without stepping past a bound.
+        const int64_t options[2] = {p < m.nbin ? 1 - now : (now < m.hi[p] ? now + 1 : now),
+                                    p < m.nbin ? 1 - now : (now > m.lo[p] ? now - 1 : now)};
         for (int o = 0; o < (p < m.nbin ? 1 : 2); ++o) {
             const int64_t to = options[o];
-            if (to < m.lo[p] || to > m.hi[p]) continue;
+            if (to == now) continue;
             const int64_t d = change(m, v, body, R, r, p, to, false);
             if (d < best_d) {
                 best_d = d;

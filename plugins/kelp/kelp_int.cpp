@@ -24,12 +24,6 @@ namespace {
 using kelp::Model;
 using Clock = std::chrono::steady_clock;
 
-[[noreturn]] void internal_error(const char* what) {
-    std::fprintf(stderr, "dalo: KELPSolver: internal error — %s\n", what);
-    std::fflush(stderr);
-    std::abort();
-}
-
 double since(Clock::time_point t0) {
     return std::chrono::duration<double>(Clock::now() - t0).count();
 }
@@ -142,11 +136,16 @@ void improve_host(Engine& en, std::vector<int64_t>& v) {
             best = v;
         }
     }
-    for (bool moved = true; moved;) {
+    // Steps of one on wide integer ranges could descend for long: a few passes suffice.
+    bool moved = true;
+    for (int pass = 0; pass < 16 && moved; ++pass) {
         moved = false;
         for (uint64_t p = 0; p < n; ++p) {
             if (m.lo(p) == m.hi(p)) continue;
-            for (const int64_t to : {p < m.nbin() ? 1 - v[p] : v[p] + 1, v[p] - 1}) {
+            // Neighbour values, without stepping past a bound.
+            const int64_t up = v[p] < m.hi(p) ? v[p] + 1 : v[p];
+            const int64_t down = v[p] > m.lo(p) ? v[p] - 1 : v[p];
+            for (const int64_t to : {p < m.nbin() ? 1 - v[p] : up, down}) {
                 if (to < m.lo(p) || to > m.hi(p) || to == v[p]) continue;
                 en.changes.clear();
                 const int64_t d = m.change(v.data(), bodies.data(), p, to, &en.changes);
@@ -169,6 +168,12 @@ void round_on_host(Engine& en, std::vector<std::vector<int64_t>>& states) {
 }
 
 #ifdef KELP_WITH_CUDA
+[[noreturn]] void internal_error(const char* what) {
+    std::fprintf(stderr, "dalo: KELPSolver: internal error — %s\n", what);
+    std::fflush(stderr);
+    std::abort();
+}
+
 // Replicas of the device kernel code where the device is only emulated.
 constexpr uint32_t kEmulatedReplicas = 32;
 
