@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <set>
 #include <string>
@@ -224,24 +225,33 @@ void* run_gpu(Handle* h, dalo_kelp_solution_record* best, const dalo_plugin_pair
     std::vector<int64_t> energies;
     uint64_t moves = 0, rounds = 0;
     double next_timer = o.timer_interval;
+    // The stop flag and the time limit also cut a running round short.
+    const std::function<bool()> halt_now = [&] {
+        return (h->stop != nullptr && __atomic_load_n(h->stop, __ATOMIC_ACQUIRE) != 0) ||
+               elapsed() >= o.time_limit;
+    };
     auto finished = [&] {
         stopped = h->stop != nullptr && __atomic_load_n(h->stop, __ATOMIC_ACQUIRE) != 0;
         return stopped || elapsed() >= o.time_limit ||
                (o.has_target && have && best_energy <= o.target);
     };
-    for (uint32_t sweeps = emulated ? 16 : 64; !finished();
-         sweeps = std::min<uint32_t>(sweeps * 2, emulated ? 512 : 2048), ++rounds) {
+    // Schedules lengthen round by round while a round stays short, so that progress events
+    // and the lists keep coming.
+    uint32_t sweeps = emulated ? 16 : 64;
+    for (; !finished(); ++rounds) {
+        const double round_start = elapsed();
         start.assign(n, 0);
         for (uint64_t p = 0; p < n && have; ++p) start[p] = static_cast<uint8_t>(found[p]);
         const uint32_t hinted = have ? replicas / 8 : 0;
+        uint64_t done = 0;  // sweeps the replicas made
         if (emulated) {
             kelp::gpu::anneal_host(q, replicas, sweeps, hot, cold, o.seed + rounds, start, hinted,
-                                   states, energies);
+                                   halt_now, states, energies, done);
         } else if (!kelp::gpu::anneal(device, q, replicas, sweeps, hot, cold, o.seed + rounds,
-                                      start, hinted, states, energies)) {
+                                      start, hinted, halt_now, states, energies, done)) {
             break;
         }
-        moves += uint64_t{replicas} * sweeps * n;
+        moves += done * n;
         for (uint32_t r = 0; r < replicas; ++r) {
             const int64_t rank = kelp::wadd(offset, energies[r]);
             if (have && rank >= best_energy && !keeper.could_enter(rank)) continue;
@@ -257,6 +267,8 @@ void* run_gpu(Handle* h, dalo_kelp_solution_record* best, const dalo_plugin_pair
             next_timer = elapsed() + o.timer_interval;
             report(h, best_energy, found, 2, elapsed());
         }
+        if (elapsed() - round_start < 0.1)
+            sweeps = std::min<uint32_t>(sweeps * 2, emulated ? 512 : 2048);
     }
     if (!have) {
         // The device failed before its first round.

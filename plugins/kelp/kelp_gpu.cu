@@ -1,5 +1,8 @@
 #include <cuda_runtime.h>
 
+#include <chrono>
+#include <thread>
+
 #include "kelp_gpu.hpp"
 
 namespace kelp::gpu {
@@ -43,8 +46,9 @@ KELP_HD uint64_t mulhi(uint64_t a, uint64_t b) {
 KELP_HD void anneal_replica(uint32_t n, const uint64_t* off, const uint32_t* var,
                             const int64_t* coeff, const int64_t* lin, uint32_t replicas,
                             uint32_t sweeps, double hot, double cold, uint64_t seed,
-                            const uint8_t* start, uint32_t hinted, uint8_t* x, int64_t* field,
-                            int64_t* energy, uint32_t r) {
+                            const uint8_t* start, uint32_t hinted, const volatile uint8_t* halt,
+                            uint8_t* x, int64_t* field, int64_t* energy, uint32_t* done,
+                            uint32_t r) {
     uint64_t s = seed ^ (0x9E3779B97F4A7C15ull * (r + 1));
     if (s == 0) s = 1;
     const bool from_start = r < hinted;
@@ -63,7 +67,10 @@ KELP_HD void anneal_replica(uint32_t n, const uint64_t* off, const uint32_t* var
     const double t1 = r >= replicas - replicas / 4
                           ? 0.2 + 0.6 * static_cast<double>(replicas - 1 - r) / (replicas / 4)
                           : 1.0;
-    for (uint32_t sweep = 0; sweep < sweeps; ++sweep) {
+    uint32_t sweep = 0;
+    for (; sweep < sweeps; ++sweep) {
+        // A raised halt flag ends the schedule early; the state stays consistent.
+        if (halt != nullptr && *halt != 0) break;
         const double t = sweeps > 1 ? static_cast<double>(sweep) / (sweeps - 1) : 1.0;
         const double beta = hot * pow(cold / hot, t0 + (t1 - t0) * t);
         for (uint32_t i = 0; i < n; ++i) {
@@ -85,17 +92,18 @@ KELP_HD void anneal_replica(uint32_t n, const uint64_t* off, const uint32_t* var
         if (x[at]) twice = dadd(twice, dadd(lin[i], field[at]));
     }
     energy[r] = twice / 2;
+    done[r] = sweep;
 }
 
 __global__ void anneal_kernel(uint32_t n, const uint64_t* off, const uint32_t* var,
                               const int64_t* coeff, const int64_t* lin, uint32_t replicas,
                               uint32_t sweeps, double hot, double cold, uint64_t seed,
-                              const uint8_t* start, uint32_t hinted, uint8_t* x, int64_t* field,
-                              int64_t* energy) {
+                              const uint8_t* start, uint32_t hinted, const volatile uint8_t* halt,
+                              uint8_t* x, int64_t* field, int64_t* energy, uint32_t* done) {
     const uint32_t r = blockIdx.x * blockDim.x + threadIdx.x;
     if (r < replicas)
-        anneal_replica(n, off, var, coeff, lin, replicas, sweeps, hot, cold, seed, start, hinted, x,
-                       field, energy, r);
+        anneal_replica(n, off, var, coeff, lin, replicas, sweeps, hot, cold, seed, start, hinted,
+                       halt, x, field, energy, done, r);
 }
 
 template <class T>
@@ -343,7 +351,8 @@ int device_count() {
 
 bool anneal(int device, const Quadratic& q, uint32_t replicas, uint32_t sweeps, double hot,
             double cold, uint64_t seed, const std::vector<uint8_t>& start, uint32_t hinted,
-            std::vector<uint8_t>& states, std::vector<int64_t>& energies) {
+            const std::function<bool()>& halt_now, std::vector<uint8_t>& states,
+            std::vector<int64_t>& energies, uint64_t& sweeps_done) {
     if (cudaSetDevice(device) != cudaSuccess) return false;
     bool ok = true;
     if (start.size() < q.n) hinted = 0;
@@ -359,13 +368,33 @@ bool anneal(int device, const Quadratic& q, uint32_t replicas, uint32_t sweeps, 
     ok = ok && cudaMalloc(&x, cells + 1) == cudaSuccess;
     ok = ok && cudaMalloc(&field, (cells + 1) * sizeof(int64_t)) == cudaSuccess;
     ok = ok && cudaMalloc(&energy, (replicas + 1) * sizeof(int64_t)) == cudaSuccess;
+    uint32_t* done = nullptr;
+    ok = ok && cudaMalloc(&done, (replicas + 1) * sizeof(uint32_t)) == cudaSuccess;
+    // The halt flag lives in mapped host memory: the host raises it while the kernel runs.
+    uint8_t* halt = nullptr;
+    uint8_t* halt_device = nullptr;
+    if (cudaHostAlloc(&halt, 1, cudaHostAllocMapped) == cudaSuccess) {
+        *halt = 0;
+        if (cudaHostGetDevicePointer(&halt_device, halt, 0) != cudaSuccess) halt_device = nullptr;
+    } else {
+        cudaGetLastError();
+        halt = nullptr;
+    }
     if (ok) {
         const uint32_t block = 128;
-        anneal_kernel<<<(replicas + block - 1) / block, block>>>(q.n, off, var, coeff, lin,
-                                                                 replicas, sweeps, hot, cold, seed,
-                                                                 first, hinted, x, field, energy);
-        ok = cudaDeviceSynchronize() == cudaSuccess;
+        anneal_kernel<<<(replicas + block - 1) / block, block>>>(
+            q.n, off, var, coeff, lin, replicas, sweeps, hot, cold, seed, first, hinted,
+            halt_device, x, field, energy, done);
+        cudaError_t state = cudaGetLastError();
+        while (state == cudaSuccess && (state = cudaStreamQuery(0)) == cudaErrorNotReady) {
+            if (halt_device != nullptr && *reinterpret_cast<volatile uint8_t*>(halt) == 0 &&
+                halt_now())
+                *reinterpret_cast<volatile uint8_t*>(halt) = 1;
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+        ok = state == cudaSuccess;
     }
+    if (halt != nullptr) cudaFreeHost(halt);
     std::vector<uint8_t> grid(cells);
     if (ok && cells > 0)
         ok = cudaMemcpy(grid.data(), x, cells, cudaMemcpyDeviceToHost) == cudaSuccess;
@@ -373,9 +402,16 @@ bool anneal(int device, const Quadratic& q, uint32_t replicas, uint32_t sweeps, 
     if (ok)
         ok = cudaMemcpy(energies.data(), energy, replicas * sizeof(int64_t),
                         cudaMemcpyDeviceToHost) == cudaSuccess;
-    for (void* p : {static_cast<void*>(off), static_cast<void*>(var), static_cast<void*>(coeff),
-                    static_cast<void*>(lin), static_cast<void*>(first), static_cast<void*>(x),
-                    static_cast<void*>(field), static_cast<void*>(energy)})
+    std::vector<uint32_t> sweeps_of(replicas);
+    if (ok)
+        ok = cudaMemcpy(sweeps_of.data(), done, replicas * sizeof(uint32_t),
+                        cudaMemcpyDeviceToHost) == cudaSuccess;
+    sweeps_done = 0;
+    for (const uint32_t k : sweeps_of) sweeps_done += k;
+    for (void* p :
+         {static_cast<void*>(off), static_cast<void*>(var), static_cast<void*>(coeff),
+          static_cast<void*>(lin), static_cast<void*>(first), static_cast<void*>(x),
+          static_cast<void*>(field), static_cast<void*>(energy), static_cast<void*>(done)})
         cudaFree(p);
     if (!ok) {
         cudaGetLastError();
@@ -510,16 +546,23 @@ bool int_device_round(IntDevice* d, const int64_t* starts, uint32_t batch, uint3
 
 void anneal_host(const Quadratic& q, uint32_t replicas, uint32_t sweeps, double hot, double cold,
                  uint64_t seed, const std::vector<uint8_t>& start, uint32_t hinted,
-                 std::vector<uint8_t>& states, std::vector<int64_t>& energies) {
+                 const std::function<bool()>& halt_now, std::vector<uint8_t>& states,
+                 std::vector<int64_t>& energies, uint64_t& sweeps_done) {
     if (start.size() < q.n) hinted = 0;
     const uint64_t cells = uint64_t{q.n} * replicas;
     std::vector<uint8_t> grid(cells);
     std::vector<int64_t> field(cells);
     energies.assign(replicas, 0);
-    for (uint32_t r = 0; r < replicas; ++r)
+    std::vector<uint32_t> done(replicas);
+    uint8_t halt = 0;
+    for (uint32_t r = 0; r < replicas; ++r) {
+        if (halt == 0 && halt_now()) halt = 1;
         anneal_replica(q.n, q.adj_off.data(), q.adj_var.data(), q.adj_coeff.data(), q.lin.data(),
-                       replicas, sweeps, hot, cold, seed, start.data(), hinted, grid.data(),
-                       field.data(), energies.data(), r);
+                       replicas, sweeps, hot, cold, seed, start.data(), hinted, &halt, grid.data(),
+                       field.data(), energies.data(), done.data(), r);
+    }
+    sweeps_done = 0;
+    for (const uint32_t k : done) sweeps_done += k;
     states.assign(cells, 0);
     for (uint32_t r = 0; r < replicas; ++r) {
         for (uint32_t i = 0; i < q.n; ++i)

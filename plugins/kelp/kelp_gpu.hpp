@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "kelp_model.hpp"
@@ -32,15 +33,19 @@ struct Quadratic {
 // energies without the Model's constant (sum lin x + sum of the pairs), which rank the
 // states; whatever is reported is recomputed on the host. The first `hinted` replicas start
 // at `start` (n bytes) and anneal from the middle of the schedule, the others at random
-// states; the last quarter stops at warm temperatures. False when the device cannot run it.
+// states; the last quarter stops at warm temperatures. While the kernel runs, halt_now is
+// polled; once it returns true the replicas end their schedules at the next sweep.
+// sweeps_done: the sweeps all replicas made. False when the device cannot run it.
 bool anneal(int device, const Quadratic& q, uint32_t replicas, uint32_t sweeps, double hot,
             double cold, uint64_t seed, const std::vector<uint8_t>& start, uint32_t hinted,
-            std::vector<uint8_t>& states, std::vector<int64_t>& energies);
+            const std::function<bool()>& halt_now, std::vector<uint8_t>& states,
+            std::vector<int64_t>& energies, uint64_t& sweeps_done);
 
 // The same on the host.
 void anneal_host(const Quadratic& q, uint32_t replicas, uint32_t sweeps, double hot, double cold,
                  uint64_t seed, const std::vector<uint8_t>& start, uint32_t hinted,
-                 std::vector<uint8_t>& states, std::vector<int64_t>& energies);
+                 const std::function<bool()>& halt_now, std::vector<uint8_t>& states,
+                 std::vector<int64_t>& energies, uint64_t& sweeps_done);
 
 // The integer engine's device part: the flat Model and `replicas` states in device memory.
 // Each round starts replica r at start state r mod batch, anneals it for `sweeps` sweeps of
