@@ -5,14 +5,14 @@
 #   bench/gpu/check.sh [--cap SECONDS] [--seeds N] [--skip-bench]
 #
 # 1. checks that nvidia-smi sees a GPU and that nvcc exists (exit 3 when not: nothing to check);
-# 2. builds a release tree with the CUDA part (build-gpu/, log build-gpu.log) and the benchmark
-#    program, and checks that the plug-in carries the GPU solver and the integer GPU engine;
+# 2. builds a release tree with the CUDA part and the benchmark program (build-gpu/, log
+#    check-build.log there), and checks that the plug-in carries the GPU solver and the integer GPU engine;
 # 3. runs the KELP tests on the device: energies the GPU paths report against the library's
 #    recomputation, optima of small Models against enumeration, hints, lists, the integer
 #    GPU engine (every state it reports improved is re-verified by the library);
 # 4. runs the GPU benchmark: time to best known on G22, G55, G60 in GPU mode 1 and the moves
 #    per second of the GPU and the CPU path on G22.
-# The report goes to $OUT/report.txt when OUT is set, else bench/gpu/report.txt; the exit
+# The report goes to $OUT/report.txt when OUT is set, else build-gpu/report.txt; the exit
 # status is that of the tests (2 for a build failure).
 set -euo pipefail
 cd "$(dirname "$0")/../.."
@@ -29,9 +29,10 @@ while [ $# -gt 0 ]; do
   esac
 done
 
-report="${OUT:-bench/gpu}/report.txt"
-mkdir -p "$(dirname "$report")"
 build="${KELP_GPU_BUILD:-build-gpu}"  # another folder reuses an existing tree
+log="$build/check-build.log"
+report="${OUT:-$build}/report.txt"
+mkdir -p "$build" "$(dirname "$report")"
 say() { echo "$*" | tee -a "$report"; }
 : > "$report"
 say "KELPSolver GPU check, $(date -u '+%Y-%m-%d %H:%M UTC'), commit $(git rev-parse --short HEAD 2>/dev/null || echo unknown)"
@@ -56,9 +57,9 @@ say "nvcc: $("$nvcc" --version | tail -1)"
 
 # 2. Build (the benchmark program is compiled on its own, so that the build needs no
 # benchmark library).
-if ! ./scripts/deps.sh >"$build.log" 2>&1; then
-  say "build dependencies missing and not installable (see $build.log):"
-  tail -5 "$build.log" | tee -a "$report"
+if ! ./scripts/deps.sh >"$log" 2>&1; then
+  say "build dependencies missing and not installable (see $log):"
+  tail -5 "$log" | tee -a "$report"
   exit 2
 fi
 gen=()
@@ -67,16 +68,16 @@ if ! { cmake -S . -B "$build" ${gen[@]+"${gen[@]}"} -DCMAKE_BUILD_TYPE=Release \
          -DCMAKE_CUDA_COMPILER="$nvcc" &&
        cmake --build "$build" -j "$(nproc)" &&
        c++ -std=c++20 -O2 -Iinclude -Ibench bench/kelp_bench.cpp -o "$build/kelp_bench" \
-         "$build/lib/dalo_c32e64m0.so" -Wl,-rpath,"$PWD/$build/lib"; } >>"$build.log" 2>&1; then
-  say "build failed (see $build.log):"
-  tail -30 "$build.log" | tee -a "$report"
+         "$build/lib/dalo_c32e64m0.so" -Wl,-rpath,"$PWD/$build/lib"; } >>"$log" 2>&1; then
+  say "build failed (see $log):"
+  tail -30 "$log" | tee -a "$report"
   exit 2
 fi
 plugin="$build/lib/kelp_c32e64.so"
 for sym in dalo_kelp_solver_create dalo_kelp_int_create dalo_kelp_int_round2; do
   # grep reads all of nm's output: an early exit would fail the pipe under pipefail.
   if ! nm -D --defined-only "$plugin" | grep " $sym\$" >/dev/null; then
-    say "the plug-in lacks $sym: built WITHOUT the CUDA part (see $build.log)"
+    say "the plug-in lacks $sym: built WITHOUT the CUDA part (see $log)"
     exit 2
   fi
 done
