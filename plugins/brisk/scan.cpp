@@ -5,7 +5,9 @@
 #include <algorithm>
 #include <cstdint>
 
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+// Not under ThreadSanitizer: the load-time resolver runs while the plug-in is being relocated,
+// and the sanitizer's entry hook in it would jump through a slot not yet filled.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(__SANITIZE_THREAD__)
 #define BRISK_WIDE __attribute__((target_clones("avx512f", "avx2", "default")))
 #else
 #define BRISK_WIDE

@@ -184,6 +184,12 @@ TEST_F(KelpPluginTest, ListsHoldTheBestDistinctStates) {
     }
 }
 
+#ifdef __SANITIZE_THREAD__
+constexpr double kStopLag = 0.5;  // instrumented atomics and locks slow every sweep
+#else
+constexpr double kStopLag = 0.05;
+#endif
+
 TEST_F(KelpPluginTest, TerminateFromAnotherThreadEndsTheSearchPromptly) {
     const dalo_var x = vars(3000);
     std::mt19937_64 rng(12);
@@ -211,7 +217,7 @@ TEST_F(KelpPluginTest, TerminateFromAnotherThreadEndsTheSearchPromptly) {
         lag = std::min(lag, std::stod(o["run_time"]) - static_cast<double>(asked.load()) * 1e-6);
         dalo_kelp_wrapper_destroy(w);
     }
-    EXPECT_LT(lag, 0.05);
+    EXPECT_LT(lag, kStopLag);
 }
 
 TEST_F(KelpPluginTest, ProgressEventsCarryExactEnergies) {
