@@ -1,10 +1,11 @@
 # Thin wrapper over CMake. Build folders: build/ (release with asserts off), build-asan/
-# (AddressSanitizer + UndefinedBehaviorSanitizer), build-tsan/ (ThreadSanitizer).
+# (AddressSanitizer + UndefinedBehaviorSanitizer), build-tsan/ (ThreadSanitizer) and
+# build-fuzz/ (libFuzzer targets, clang).
 JOBS    ?= $(shell nproc 2>/dev/null || echo 2)
 GEN     := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 CMAKE_FLAGS ?=
 
-.PHONY: all deps build build-asan build-tsan demo test test-release test-asan test-tsan tsan test-python bench format clean
+.PHONY: all deps build build-asan build-tsan build-fuzz demo test test-release test-asan test-tsan tsan fuzz test-python bench format clean
 
 all: build
 
@@ -45,6 +46,27 @@ test-tsan: build-tsan
 	  ctest --output-on-failure -j $(JOBS) -E 'Death'
 tsan: test-tsan
 
+# libFuzzer targets (clang), each run for FUZZ_SECONDS over its seed corpus in tests/fuzz/<name>/;
+# new inputs go to build-fuzz/corpus/<name>/, crashes to build-fuzz/artifacts/.
+FUZZ_SECONDS ?= 30
+FUZZ_TARGETS := einsum ops params_wrapper params_brisk params_kelp params_sweep readers
+build-fuzz: deps
+	@CC=clang CXX=clang++ cmake -S . -B build-fuzz $(GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DDALO_FUZZ=ON -DDALO_BUILD_TESTS=OFF $(CMAKE_FLAGS) >/dev/null
+	@cmake --build build-fuzz -j $(JOBS) --target fuzz_targets
+
+fuzz: build-fuzz
+	@mkdir -p build-fuzz/artifacts
+	@for t in $(FUZZ_TARGETS); do \
+	  mkdir -p build-fuzz/corpus/$$t; \
+	  echo "fuzz_$$t: $(FUZZ_SECONDS) s"; \
+	  build-fuzz/tests/fuzz/fuzz_$$t -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
+	    -rss_limit_mb=4096 -artifact_prefix=build-fuzz/artifacts/$$t- \
+	    build-fuzz/corpus/$$t tests/fuzz/$$t 2>build-fuzz/$$t.log \
+	    || { tail -40 build-fuzz/$$t.log; exit 1; }; \
+	  grep -E "stat::number_of_executed_units" build-fuzz/$$t.log; \
+	done
+
 # The Python package, built with pip into a virtual environment, and its pytest suite.
 PYTHON ?= python3
 test-python: deps
@@ -63,4 +85,4 @@ format:
 	@git ls-files --cached --others --exclude-standard '*.c' '*.cpp' '*.h' '*.hpp' | xargs clang-format -i
 
 clean:
-	rm -rf build build-asan build-tsan
+	rm -rf build build-asan build-tsan build-fuzz

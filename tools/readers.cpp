@@ -224,6 +224,11 @@ Problem read_problem(const std::string& path, const std::string& format_name_in,
                      uint32_t instance) {
     std::ifstream in(path);
     if (!in) throw ReadError{path + ": cannot open file"};
+    return read_problem(path, in, format_name_in, instance);
+}
+
+Problem read_problem(const std::string& path, std::istream& in, const std::string& format_name_in,
+                     uint32_t instance) {
     Tokens t(path, in);
     if (in.bad()) throw ReadError{path + ": read error"};
     if (t.empty()) throw ReadError{path + ": empty file"};

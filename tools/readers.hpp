@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <istream>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,9 @@ struct ReadError {
 // line: one number for BQP, two for G-set, three for triplets). instance picks the BQP
 // instance (1-based). Throws ReadError.
 Problem read_problem(const std::string& path, const std::string& format_name, uint32_t instance);
+// The same from an open stream; path only names it in messages.
+Problem read_problem(const std::string& path, std::istream& in, const std::string& format_name,
+                     uint32_t instance);
 
 const char* format_name(Format f);
 

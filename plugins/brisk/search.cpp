@@ -22,6 +22,7 @@
 #include <cstring>
 #include <mutex>
 #include <random>
+#include <stdexcept>
 #include <thread>
 
 #include "index.hpp"
@@ -38,6 +39,9 @@ namespace {
 constexpr uint32_t kEnumerateBits = 16;
 
 [[noreturn]] void fail(const std::string& msg) {
+#ifdef DALO_FATAL_THROWS
+    throw std::logic_error(msg);  // fuzzing builds catch misuse instead of aborting
+#endif
     std::fprintf(stderr, "dalo: BriskSolver: %s\n", msg.c_str());
     std::fflush(stderr);
     std::abort();

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <random>
+#include <stdexcept>
 #include <thread>
 
 #include "kelp_rng.hpp"
@@ -16,6 +17,9 @@ namespace kelp {
 namespace {
 
 [[noreturn]] void fail(const std::string& what) {
+#ifdef DALO_FATAL_THROWS
+    throw std::logic_error(what);  // fuzzing builds catch misuse instead of aborting
+#endif
     std::fprintf(stderr, "dalo: KELPSolver: %s\n", what.c_str());
     std::fflush(stderr);
     std::abort();

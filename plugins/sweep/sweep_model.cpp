@@ -7,12 +7,16 @@
 #include <cstdio>
 #include <cstdlib>
 #include <numeric>
+#include <stdexcept>
 
 namespace sweep {
 
 __extension__ using i128 = __int128;
 
 void fatal(const std::string& msg) {
+#ifdef DALO_FATAL_THROWS
+    throw std::logic_error(msg);  // fuzzing builds catch misuse instead of aborting
+#endif
     std::fprintf(stderr, "dalo: %s\n", msg.c_str());
     std::fflush(stderr);
     std::abort();
