@@ -5,6 +5,7 @@
 // x*x = x, plus the declared constraints' penalties). Operations whose values could leave the
 // 32-bit coefficient range are skipped, so every call is valid and any fatal error is a fault.
 #include <algorithm>
+#include <bit>
 #include <cstdlib>
 #include <map>
 #include <stdexcept>
@@ -267,7 +268,10 @@ void Run::step() {
         }
         case 16:
         case 17: {
-            if (recs_.size() >= 3) break;
+            // The Model takes abs/relu shapes of linear bodies only (after binary simplification).
+            bool linear = true;
+            for (const auto& [m, k] : a.p.c) linear = linear && std::popcount(m) <= 1;
+            if (recs_.size() >= 3 || !linear) break;
             const int32_t k = 1 + static_cast<int32_t>(b_.below(2));
             if (op == 16) {
                 add_cons(dalo_abs_term(a.e, k), Cons{a.p, true, 0, 0, {}});
