@@ -74,7 +74,7 @@ test-python: deps
 	@build-python/venv/bin/pip install -q --disable-pip-version-check "./python[test]"
 	@cd build-python && venv/bin/python -m pytest -q ../python/tests
 
-test: test-release test-asan test-tsan test-python
+test: test-release test-asan test-tsan test-python fuzz
 
 bench: deps
 	@cmake -S . -B build $(GEN) -DCMAKE_BUILD_TYPE=Release -DDALO_BUILD_BENCH=ON $(CMAKE_FLAGS) >/dev/null

@@ -73,10 +73,17 @@ struct Cons {
     std::vector<std::pair<int64_t, int64_t>> allowed;
 };
 
+bool nonlinear(const Poly& p) {
+    for (const auto& [m, k] : p.c)
+        if (std::popcount(m) >= 2) return true;
+    return false;
+}
+
 // Two rules that differ only for inverted bounds (lo > hi) with hi < v < lo: the Model's
-// energy adds both distances, expression evaluation takes the first that applies.
+// energy adds both distances, expression evaluation takes the first that applies. The Model
+// also keeps no allowed intervals for a nonlinear body, only their hull.
 int64_t violation(const Cons& c, int64_t lo, int64_t hi, int64_t v, bool model_rule) {
-    if (c.allowed.empty()) {
+    if (c.allowed.empty() || (model_rule && nonlinear(c.body))) {
         if (model_rule) return (v < lo ? lo - v : 0) + (v > hi ? v - hi : 0);
         return v < lo ? lo - v : v > hi ? v - hi : 0;
     }
