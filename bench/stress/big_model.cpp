@@ -100,10 +100,11 @@ int main(int argc, char** argv) {
     std::printf("terms kept %llu; energy %lld (expected %lld) %s\n",
                 static_cast<unsigned long long>(kept), static_cast<long long>(energy),
                 static_cast<long long>(want), energy == want ? "ok" : "MISMATCH");
-    std::printf("peak %.1f bytes per term (term record 24 bytes, ratio %.2f); Model %.1f bytes per term\n",
-                static_cast<double>(peak) / static_cast<double>(terms),
-                static_cast<double>(peak) / static_cast<double>(terms) / 24.0,
-                static_cast<double>(model_bytes) / static_cast<double>(terms));
+    std::printf(
+        "peak %.1f bytes per term (term record 24 bytes, ratio %.2f); Model %.1f bytes per term\n",
+        static_cast<double>(peak) / static_cast<double>(terms),
+        static_cast<double>(peak) / static_cast<double>(terms) / 24.0,
+        static_cast<double>(model_bytes) / static_cast<double>(terms));
     dalo_sol_destroy(s);
     dalo_model_destroy(m);
     dalo_expr_destroy(e);

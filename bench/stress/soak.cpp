@@ -70,7 +70,8 @@ void cycle(std::mt19937_64& rng) {
     dalo_expr* e = dalo_expr_simplify_as_binary(raw);
     dalo_model* m = dalo_model_create(e);
 
-    const dalo_param brisk_params[] = {{"time_limit", "0.05"}, {"threads", "2"}, {nullptr, nullptr}};
+    const dalo_param brisk_params[] = {
+        {"time_limit", "0.05"}, {"threads", "2"}, {nullptr, nullptr}};
     dalo_brisk_solver_wrapper* b = dalo_brisk_solver_wrapper_create(m);
     check(dalo_brisk_solver_wrapper_search(b, brisk_params, nullptr), m, "BriskSolver");
     dalo_brisk_solver_wrapper_destroy(b);
@@ -132,8 +133,8 @@ int main(int argc, char** argv) {
         for (size_t i = h; i < samples.size(); ++i) b += samples[i];
         a /= static_cast<double>(h - 1);
         b /= static_cast<double>(samples.size() - h);
-        std::printf("rss: earlier half %.1f MiB, later half %.1f MiB, growth %.2f MiB (%.3f%%)\n", a,
-                    b, b - a, 100.0 * (b - a) / a);
+        std::printf("rss: earlier half %.1f MiB, later half %.1f MiB, growth %.2f MiB (%.3f%%)\n",
+                    a, b, b - a, 100.0 * (b - a) / a);
     }
     return 0;
 }

@@ -36,13 +36,15 @@ TEST(Concurrent, SolverFamiliesShareOneModelAcrossHostThreads) {
     std::atomic<int64_t> reads{0};
     std::vector<std::thread> pool;
     pool.emplace_back([&] {
-        const dalo_param p[] = {{"time_limit", "0.3"}, {"threads", "2"}, {"seed", "1"}, {nullptr, nullptr}};
+        const dalo_param p[] = {
+            {"time_limit", "0.3"}, {"threads", "2"}, {"seed", "1"}, {nullptr, nullptr}};
         dalo_brisk_solver_wrapper* w = dalo_brisk_solver_wrapper_create(m.get());
         found[0] = best_of(dalo_brisk_solver_wrapper_search(w, p, nullptr), m.get());
         dalo_brisk_solver_wrapper_destroy(w);
     });
     pool.emplace_back([&] {
-        const dalo_param p[] = {{"time_limit", "0.3"}, {"threads", "2"}, {"seed", "2"}, {nullptr, nullptr}};
+        const dalo_param p[] = {
+            {"time_limit", "0.3"}, {"threads", "2"}, {"seed", "2"}, {nullptr, nullptr}};
         dalo_kelp_wrapper* w = dalo_kelp_wrapper_create(m.get(), -1);
         found[1] = best_of(dalo_kelp_wrapper_search(w, p, nullptr), m.get());
         dalo_kelp_wrapper_destroy(w);
@@ -55,7 +57,8 @@ TEST(Concurrent, SolverFamiliesShareOneModelAcrossHostThreads) {
     });
     pool.emplace_back([&] {
         // A second BriskSolver wrapper on its own thread, racing the first for the plug-in.
-        const dalo_param p[] = {{"time_limit", "0.3"}, {"threads", "1"}, {"seed", "3"}, {nullptr, nullptr}};
+        const dalo_param p[] = {
+            {"time_limit", "0.3"}, {"threads", "1"}, {"seed", "3"}, {nullptr, nullptr}};
         dalo_brisk_solver_wrapper* w = dalo_brisk_solver_wrapper_create(m.get());
         found[3] = best_of(dalo_brisk_solver_wrapper_search(w, p, nullptr), m.get());
         dalo_brisk_solver_wrapper_destroy(w);

@@ -84,13 +84,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     } catch (const std::logic_error&) {
         return 0;
     }
-    if (dalo_array_expr_ndim(as_expr.get()) != out_dim) dalo_fuzz::fault("result ndim differs from out_dim");
+    if (dalo_array_expr_ndim(as_expr.get()) != out_dim)
+        dalo_fuzz::fault("result ndim differs from out_dim");
     if (with_vars) return 0;
     try {
         as_int.reset(static_cast<dalo_array_int*>(
             dalo_einsum(subscript.c_str(), count, tags.data(), handles.data(), 0, out_dim)));
     } catch (const std::logic_error& e) {
-        dalo_fuzz::fault(std::string("integer einsum refused what the expression one took: ") + e.what());
+        dalo_fuzz::fault(std::string("integer einsum refused what the expression one took: ") +
+                         e.what());
     }
     const uint64_t size_out = dalo_array_int_size(as_int.get());
     if (size_out != dalo_array_expr_size(as_expr.get())) dalo_fuzz::fault("result sizes differ");

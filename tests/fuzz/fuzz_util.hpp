@@ -43,7 +43,8 @@ struct Params {
             }
         }
         if (text.size() % 2 == 1) text.emplace_back();
-        for (size_t i = 0; i + 1 < text.size(); i += 2) pairs.push_back({text[i].c_str(), text[i + 1].c_str()});
+        for (size_t i = 0; i + 1 < text.size(); i += 2)
+            pairs.push_back({text[i].c_str(), text[i + 1].c_str()});
         pairs.push_back({nullptr, nullptr});
     }
 };

@@ -19,7 +19,7 @@ namespace {
 
 constexpr uint32_t kVars = 6;
 constexpr int64_t kNormLimit = int64_t{1} << 26;  // keeps every coefficient inside 32 bits
-constexpr uint64_t kTermLimit = 2048;              // unsimplified terms per slot
+constexpr uint64_t kTermLimit = 2048;             // unsimplified terms per slot
 
 dalo_var g_first = 0;
 
@@ -248,7 +248,9 @@ void Run::step() {
                 const int64_t h = hi < lo ? hi : std::min(hi, lo + 1);
                 Poly r;
                 if (h >= lo) r = product(sum(a.p, constant(lo), -1), sum(a.p, constant(h), -1));
-                if (!fits(r) || 2 * (dalo_expr_term_count(a.e) + 1) * (dalo_expr_term_count(a.e) + 1) > kTermLimit)
+                if (!fits(r) ||
+                    2 * (dalo_expr_term_count(a.e) + 1) * (dalo_expr_term_count(a.e) + 1) >
+                        kTermLimit)
                     break;
                 a.set(dalo_between(a.e, lo, h), std::move(r));
                 break;
@@ -331,8 +333,8 @@ void Run::check() {
         int64_t want = slot_[0].p.value(x);
         const int64_t objective = dalo_model_eval(m, bits.data(), nullptr);
         if (objective != want) {
-            dalo_fuzz::fault("Model value " + std::to_string(objective) + " != " + std::to_string(want) +
-                             " at " + std::to_string(x));
+            dalo_fuzz::fault("Model value " + std::to_string(objective) +
+                             " != " + std::to_string(want) + " at " + std::to_string(x));
         }
         int64_t want_direct = want;
         for (uint64_t i = 0; i < items; ++i) {
@@ -344,14 +346,15 @@ void Run::check() {
         }
         const int64_t energy = dalo_sol_compute_energy(sol, nullptr);
         if (energy != want) {
-            dalo_fuzz::fault("Sol energy " + std::to_string(energy) + " != " + std::to_string(want) +
-                             " at " + std::to_string(x) + " for " + dalo_expr_str(f));
+            dalo_fuzz::fault("Sol energy " + std::to_string(energy) +
+                             " != " + std::to_string(want) + " at " + std::to_string(x) + " for " +
+                             dalo_expr_str(f));
         }
         const int64_t direct = dalo_sol_eval_expr(sol, f, nullptr);
         if (direct != want_direct) {
-            dalo_fuzz::fault("dalo_sol_eval_expr " + std::to_string(direct) + " != " +
-                             std::to_string(want_direct) + " at " + std::to_string(x) + " for " +
-                             dalo_expr_str(f));
+            dalo_fuzz::fault("dalo_sol_eval_expr " + std::to_string(direct) +
+                             " != " + std::to_string(want_direct) + " at " + std::to_string(x) +
+                             " for " + dalo_expr_str(f));
         }
     }
     dalo_sol_destroy(sol);

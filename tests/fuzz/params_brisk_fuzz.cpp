@@ -11,7 +11,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const brisk::Options o = brisk::parse_options(p.pairs.data());
         if (std::isnan(o.time_limit)) dalo_fuzz::fault("NaN time limit accepted");
         if (o.threads < 1 || o.threads > 1024) dalo_fuzz::fault("thread count out of range");
-        if (o.topk > 0 && o.best_energy_sols) dalo_fuzz::fault("topk and best-energy lists both on");
+        if (o.topk > 0 && o.best_energy_sols)
+            dalo_fuzz::fault("topk and best-energy lists both on");
     } catch (const std::logic_error&) {
     }
     return 0;

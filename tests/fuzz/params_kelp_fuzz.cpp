@@ -13,7 +13,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (o.threads < 1 || o.threads > 1024) dalo_fuzz::fault("thread count out of range");
         if (o.replicas < 2 || o.replicas > 4096) dalo_fuzz::fault("replica count out of range");
         if (!(o.timer_interval > 0)) dalo_fuzz::fault("timer interval not positive");
-        if (o.topk > 0 && o.best_energy_sols) dalo_fuzz::fault("topk and best-energy lists both on");
+        if (o.topk > 0 && o.best_energy_sols)
+            dalo_fuzz::fault("topk and best-energy lists both on");
     } catch (const std::logic_error&) {
     }
     return 0;

@@ -11,7 +11,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     try {
         const sweep::SearchOptions o = parse(p.pairs.data());
         if (o.threads < 1 || o.threads > 1024) dalo_fuzz::fault("thread count out of range");
-        if (!(o.time_limit >= 0) || !std::isfinite(o.time_limit)) dalo_fuzz::fault("bad time limit");
+        if (!(o.time_limit >= 0) || !std::isfinite(o.time_limit))
+            dalo_fuzz::fault("bad time limit");
     } catch (const std::logic_error&) {
     }
     return 0;
