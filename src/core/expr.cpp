@@ -1,4 +1,5 @@
 #include "core/expr.hpp"
+#include <algorithm>
 
 #include <atomic>
 #include <cstdlib>
@@ -137,8 +138,14 @@ void ExprImpl::append_owned(const TermImpl& t) {
 
 void ExprImpl::reserve_more(uint64_t n) {
     if (count + n <= capacity) return;
-    terms = realloc_terms(terms, count + n);
-    capacity = count + n;
+    // A first reservation is exact; later ones grow by half at least, so repeated bulk
+    // appends cost amortised linear time.
+    uint64_t want = count + n;
+    if (count > 0 && capacity / 2 <= UINT64_MAX - capacity) {
+        want = std::max(want, capacity + capacity / 2);
+    }
+    terms = realloc_terms(terms, want);
+    capacity = want;
 }
 
 TermImpl* ExprImpl::extend(uint64_t n) {
