@@ -2,20 +2,25 @@
 // set of whole searches).
 //
 //   brisk_bench [--data DIR] [--seeds N] [--threads T] [--cap S] [--only NAME ...]
-//               [--no-ttb] [--no-rate] [--no-int]
+//               [--no-ttb] [--no-rate] [--no-int] [--each] [--first-seed K]
 //
 // Time to best known: for each instance (G1, G11, G22, G43 and every bqp instance by default)
-// N seeded searches with T threads and the best-known value as target energy; the row gives
-// the median value found, the median of the wrapper's own run time (the whole plug-in call),
-// and how many searches reached the target within the cap (a miss counts as the cap).
+// N seeded searches (seeds K, K+1, ...; K = 1 by default) with T threads and the best-known
+// value as target energy; the row gives the median value found, the median of the wrapper's own run
+// time (the whole plug-in call), and how many searches reached the target within the cap (a miss
+// counts as the cap).
+// --each adds a line per search with its run time, the process CPU time it took and its flips:
+// with one thread the flips to the target do not depend on the machine's load.
 // Rates: one thread for two seconds on G22 and on a 10,000-variable random cubic Model: flips
 // per second and moves evaluated per second (every one-flip move whose change is known when
-// the search picks its move).
+// the search picks its move), and flips per second of process CPU time, which a loaded machine
+// disturbs less.
 // Integer engines: bounded knapsacks searched by the library's integer engine and by the
 // plug-in's unified engine (DALO_INT_UNIFIED=1), best energy after one second, median of N.
 //
 // DIR defaults to $DALO_BENCH_DATA, else the first of ../shared/bench, ../../shared/bench and
 // /work/shared/bench that exists.
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <algorithm>
 #include <chrono>
@@ -81,6 +86,13 @@ dalo_solver_result* search(const dalo_model* m, const Params& items, bool intege
     return r;
 }
 
+double cpu_seconds() {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           1e-6 * static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec);
+}
+
 double median(std::vector<double> v) {
     std::sort(v.begin(), v.end());
     const size_t k = v.size();
@@ -129,9 +141,10 @@ dalo_model* knapsack(uint64_t items, int64_t max_count, uint64_t seed) {
 int main(int argc, char** argv) {
     std::string dir;
     int seeds = 5;
+    int first_seed = 1;
     std::string threads = "2";
     double cap = 10.0;
-    bool ttb = true, rate = true, integer = true;
+    bool ttb = true, rate = true, integer = true, each = false;
     std::vector<std::string> only;
     for (int a = 1; a < argc; ++a) {
         const std::string arg = argv[a];
@@ -152,6 +165,10 @@ int main(int argc, char** argv) {
             rate = false;
         } else if (arg == "--no-int") {
             integer = false;
+        } else if (arg == "--first-seed") {
+            first_seed = std::atoi(next().c_str());
+        } else if (arg == "--each") {
+            each = true;
         }
     }
     if (dir.empty()) dir = bench::data_dir(std::getenv("DALO_BENCH_DATA"));
@@ -181,7 +198,8 @@ int main(int argc, char** argv) {
             dalo_model* m = build(inst);
             std::vector<double> times, found;
             int reached = 0;
-            for (int s = 1; s <= seeds; ++s) {
+            for (int s = first_seed; s < first_seed + seeds; ++s) {
+                const double cpu0 = cpu_seconds();
                 dalo_solver_result* r = search(m,
                                                {{"target_energy", std::to_string(target)},
                                                 {"time_limit", std::to_string(cap)},
@@ -193,6 +211,10 @@ int main(int argc, char** argv) {
                 if (e <= target) ++reached;
                 found.push_back(-static_cast<double>(e));
                 times.push_back(e <= target ? t : cap);
+                if (each) {
+                    std::printf("  seed %-4d %10" PRId64 " %10.4f s %10.4f cpu_s %14s flips\n", s,
+                                -e, t, cpu_seconds() - cpu0, info(r, "flips").c_str());
+                }
                 dalo_brisk_solver_result_destroy(r);
             }
             std::printf("%-12s %6u %10" PRId64 " %10.0f %5d/%-2d %12.4f %12.4f\n", name.c_str(),
@@ -210,15 +232,18 @@ int main(int argc, char** argv) {
             if (read_instance(dir, "G22", g22)) sets.push_back(g22);
         }
         sets.push_back(random_cubic(10000));
-        std::printf("\n%-12s %16s %22s (1 thread, 2 s)\n", "model", "flips_per_s",
-                    "moves_evaluated_per_s");
+        std::printf("\n%-12s %16s %22s %18s (1 thread, 2 s)\n", "model", "flips_per_s",
+                    "moves_evaluated_per_s", "flips_per_cpu_s");
         for (const Instance& inst : sets) {
             dalo_model* m = build(inst);
+            const double cpu0 = cpu_seconds();
             dalo_solver_result* r =
                 search(m, {{"time_limit", "2"}, {"threads", "1"}, {"seed", "1"}}, false);
+            const double cpu = cpu_seconds() - cpu0;
             const double t = std::stod(info(r, "run_time"));
-            std::printf("%-12s %16.3e %22.3e\n", inst.name.c_str(), std::stod(info(r, "flips")) / t,
-                        std::stod(info(r, "moves_evaluated")) / t);
+            std::printf("%-12s %16.3e %22.3e %18.3e\n", inst.name.c_str(),
+                        std::stod(info(r, "flips")) / t, std::stod(info(r, "moves_evaluated")) / t,
+                        std::stod(info(r, "flips")) / cpu);
             std::fflush(stdout);
             dalo_brisk_solver_result_destroy(r);
             dalo_model_destroy(m);
