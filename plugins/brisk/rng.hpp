@@ -42,6 +42,22 @@ class Rng {
     uint64_t s_[4];
 };
 
+// A counter-based generator (wyrand) for the annealing sweep: its state advances by one
+// addition, so successive draws do not wait on each other's multiply.
+class FastRng {
+  public:
+    explicit FastRng(uint64_t seed) : s_(seed) {}
+    uint64_t operator()() {
+        __extension__ typedef unsigned __int128 u128;
+        s_ += 0xA0761D6478BD642Full;
+        const u128 t = static_cast<u128>(s_) * (s_ ^ 0xE7037ED1A0B428DBull);
+        return static_cast<uint64_t>(t >> 64) ^ static_cast<uint64_t>(t);
+    }
+
+  private:
+    uint64_t s_;
+};
+
 using Clock = std::chrono::steady_clock;
 
 inline double seconds_since(Clock::time_point t0) {

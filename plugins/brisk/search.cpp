@@ -119,9 +119,12 @@ struct Shared {
         }
         if (keeper.active()) list_threshold = INT64_MAX;
         complement_symmetric = symmetric_under_complement(prob);
-        // Max-Cut Models (G22) need the long anneal; on the others (bqp) shorter runs, and so
-        // more of them, reach the best states sooner.
-        if (!complement_symmetric) tuning.sweeps = 1000;
+        // Max-Cut Models (G22) need the longer anneal and polish; on the others (bqp) shorter
+        // runs with a short polish, and so more of them, reach the best states sooner.
+        if (!complement_symmetric) {
+            tuning.sweeps = 500;
+            tuning.polish = 3;
+        }
     }
 
     bool should_stop() {
@@ -327,7 +330,8 @@ class Worker {
     }
 
     // One Metropolis sweep over the variables in order at temperature temp. False when the
-    // target was reached (the state is then saved).
+    // target was reached (the state is then saved). The generator and the counters live in
+    // locals so that they stay in registers across the flips.
     template <class S>
     bool sweep(S& st, double temp) {
         const bool target = sh_.o.has_target;
@@ -341,11 +345,14 @@ class Worker {
         for (int k = 1; k <= top; ++k)
             accept[k] =
                 static_cast<uint32_t>(std::min(4294967295.0, std::exp(-k / temp) * 4294967296.0));
+        FastRng rng(rng_());
+        uint64_t flips = 0;
+        bool reached = false;
         for (uint32_t j = 0; j < n_; ++j) {
             const int64_t dj = st.delta_at(j);
             if (dj > 0) {
                 if (dj > cut) continue;
-                const uint32_t r = static_cast<uint32_t>(rng_());
+                const uint32_t r = static_cast<uint32_t>(rng());
                 if (dj <= kTable) {
                     if (r >= accept[dj]) continue;
                 } else if (static_cast<double>(dj) >= temp * nlog_[r >> 20]) {
@@ -353,12 +360,17 @@ class Worker {
                 }
             }
             st.flip(j);
-            ++flips_;
+            ++flips;
             if (target && st.energy() <= goal) {
-                std::copy(st.x(), st.x() + n_, phase_best_.begin());
-                sh_.offer_best(st.x(), st.energy());
-                return false;
+                reached = true;
+                break;
             }
+        }
+        flips_ += flips;
+        if (reached) {
+            std::copy(st.x(), st.x() + n_, phase_best_.begin());
+            sh_.offer_best(st.x(), st.energy());
+            return false;
         }
         moves_ += n_;
         return true;
