@@ -143,7 +143,7 @@ TEST_F(BriskPluginTest, MaxCutOfABipartiteGraphCutsEveryEdge) {
     }
     ExprPtr s(dalo_expr_simplify_as_binary(e.get()));
     const ModelPtr m(dalo_model_create(s.get()));
-    const Outcome o = brisk(m.get(), {{"time_limit", "0.3"}, {"threads", "2"}, {"seed", "4"}});
+    const Outcome o = brisk(m.get(), {{"time_limit", "0.8"}, {"threads", "2"}, {"seed", "4"}});
     EXPECT_EQ(o.best.energy, -total);
     EXPECT_GT(std::stoull(o["restarts"]), 16u);
 }
