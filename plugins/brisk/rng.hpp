@@ -1,4 +1,5 @@
-// A small fast generator (xoshiro256**) seeded through splitmix64, and the time helpers.
+// Two small fast generators (xoshiro256** seeded through splitmix64, and a counter-based one
+// for the annealing sweep) and the time helpers.
 #pragma once
 
 #include <chrono>
