@@ -295,68 +295,16 @@ class BriskIntegerTest : public BriskPluginTest {
     void TearDown() override { unsetenv("DALO_INT_UNIFIED"); }
 };
 
-// Every state of a Model with integer variables (small ranges) by its Sol energy.
-int64_t integer_optimum(const dalo_model* m, const std::vector<dalo_var>& ints) {
-    const uint32_t n = dalo_model_var_count(m);
-    dalo_sol* s = dalo_sol_create(m);
-    int64_t best = INT64_MAX;
-    std::vector<int64_t> lo(ints.size()), hi(ints.size());
-    for (size_t k = 0; k < ints.size(); ++k) dalo_int_var_bounds(ints[k], &lo[k], &hi[k]);
-    for (uint64_t mask = 0; mask < (uint64_t{1} << n); ++mask) {
-        for (uint32_t i = 0; i < n; ++i)
-            dalo_sol_set(s, dalo_model_var(m, i), static_cast<uint32_t>((mask >> i) & 1));
-        std::vector<int64_t> v = lo;
-        for (;;) {
-            for (size_t k = 0; k < ints.size(); ++k) dalo_sol_set_int(s, ints[k], v[k]);
-            best = std::min(best, dalo_sol_compute_energy(s, nullptr));
-            size_t k = 0;
-            for (; k < v.size(); ++k) {
-                if (++v[k] <= hi[k]) break;
-                v[k] = lo[k];
-            }
-            if (k == v.size()) break;
-        }
-    }
-    dalo_sol_destroy(s);
-    return best;
-}
-
 TEST_F(BriskIntegerTest, ReachesBruteForceOptimaOnIntegerModels) {
     const dalo_var x = vars(4);
     std::mt19937_64 rng(99);
     for (uint32_t round = 0; round < 6; ++round) {
         SCOPED_TRACE(round);
         std::vector<dalo_var> ints;
-        for (int k = 0; k < 3; ++k) {
-            const int64_t lo = static_cast<int64_t>(rng() % 5) - 3;
-            ints.push_back(dalo_new_int_var(
-                "k", lo, lo + 2 + static_cast<int64_t>(rng() % (round < 3 ? 4 : 18))));
-        }
         // A quadratic over the integers and binaries, a capacity and an equality constraint.
-        ExprPtr e(dalo_expr_create());
-        std::vector<dalo_var> all(ints);
-        for (uint32_t i = 0; i < 4; ++i) all.push_back(x + i);
-        for (int t = 0; t < 10; ++t) {
-            const dalo_var pair[2] = {all[rng() % all.size()], all[rng() % all.size()]};
-            dalo_expr_iadd_raw_term(e.get(), static_cast<int64_t>(rng() % 11) - 5, pair,
-                                    1 + rng() % 2);
-        }
-        ExprPtr cap(dalo_expr_create());
-        ExprPtr eq(dalo_expr_create());
-        for (const dalo_var v : all) {
-            dalo_expr_iadd_raw_term(cap.get(), 1 + static_cast<int64_t>(rng() % 3), &v, 1);
-            if (rng() % 2) dalo_expr_iadd_raw_term(eq.get(), 1, &v, 1);
-        }
-        ExprPtr c1(dalo_cons_between(cap.get(), -5, 6));
-        dalo_expr_imul_int(c1.get(), 2);
-        const int64_t set_lo[2] = {0, 3}, set_hi[2] = {1, 3};
-        ExprPtr c2(dalo_cons_equal(eq.get(), set_lo, set_hi, 2));
-        dalo_expr_iadd_expr(e.get(), c1.get());
-        dalo_expr_iadd_expr(e.get(), c2.get());
-        ExprPtr s(dalo_expr_simplify_as_binary(e.get()));
-        const ModelPtr m(dalo_model_create(s.get()));
+        const ModelPtr m = dalo_test::mixed_model(rng, x, round < 3 ? 4 : 18, ints);
         ASSERT_EQ(dalo_model_int_var_count(m.get()), 3u);
-        const int64_t best = integer_optimum(m.get(), ints);
+        const int64_t best = dalo_test::mixed_optimum(m.get(), ints);
         const std::string target = std::to_string(best);
         const Outcome o = brisk(
             m.get(), {{"target_energy", target.c_str()}, {"time_limit", "5"}, {"threads", "2"}});
