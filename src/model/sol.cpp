@@ -8,7 +8,7 @@
 #include <type_traits>
 #include <utility>
 
-#include "constraints/inspect.hpp"
+#include "constraints/items.hpp"
 #include "constraints/registry.hpp"
 #include "core/fatal.hpp"
 #include "core/term.hpp"

@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "constraints/inspect.hpp"
+#include "constraints/items.hpp"
 #include "core/fatal.hpp"
 #include "core/term.hpp"
 #include "solvers/sysinfo.hpp"

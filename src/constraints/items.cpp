@@ -1,4 +1,4 @@
-#include "constraints/inspect.hpp"
+#include "constraints/items.hpp"
 
 #include "constraints/attr_rules.hpp"
 #include "core/fatal.hpp"

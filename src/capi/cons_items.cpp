@@ -2,7 +2,7 @@
 #include <algorithm>
 
 #include "capi/sol_handle.hpp"
-#include "constraints/inspect.hpp"
+#include "constraints/items.hpp"
 
 using namespace dalo;
 
