@@ -1,5 +1,5 @@
 // Solver plug-ins through the wrappers: loading, capabilities, hand-over, parameters,
-// results. The test plug-ins of tests/fixtures stand in for real solvers (ctest runs every
+// results. The test plug-ins of tests/plugins/fixtures stand in for real solvers (ctest runs every
 // test in its own process, so each may choose its plug-in folder before the first load).
 #include <gtest/gtest.h>
 
