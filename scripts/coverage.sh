@@ -3,8 +3,8 @@
 # Usage: scripts/coverage.sh [build-folder] [report-folder]
 set -euo pipefail
 cd "$(dirname "$0")/.."
-build=${1:-build-cov}
-report=${2:-$build/coverage}
+build=$(realpath -m "${1:-build-cov}")
+report=$(realpath -m "${2:-$build/coverage}")
 gen=$(command -v ninja >/dev/null 2>&1 && echo "-G Ninja" || true)
 cmake -S . -B "$build" $gen -DCMAKE_BUILD_TYPE=Debug -DDALO_COVERAGE=ON >/dev/null
 cmake --build "$build" -j "$(nproc)"
