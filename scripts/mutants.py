@@ -2,6 +2,7 @@
 """Mutation testing over a fixed sample of mutants of src/ and plugins/.
 
   scripts/mutants.py select [N]     writes scripts/mutants.txt (a seeded sample of N mutants)
+  scripts/mutants.py check          tells which mutants' lines are no longer found
   scripts/mutants.py run [BUILD]    applies each mutant in turn, rebuilds BUILD (default
                                     build-mut, release) and runs ctest until the first failure
 
@@ -65,13 +66,26 @@ def select(n):
     print(f'{len(sample)} mutants of {len(pool)} written to {LIST}')
 
 
+def stripped(path):
+    return [l.strip() for l in open(os.path.join(ROOT, path)).read().split('\n')]
+
+
 def locate(f, orig):
-    """The file holding the line: the named one, else the only other file under src/, plugins/."""
-    path = os.path.join(ROOT, f)
-    if os.path.exists(path) and open(path).read().split('\n').count(orig) == 1:
+    """The file holding the line (compared without indentation): the named one, else the only
+    file under src/ and plugins/ that holds it once."""
+    if os.path.exists(os.path.join(ROOT, f)) and stripped(f).count(orig.strip()) == 1:
         return f
-    hits = [g for g in candidate_files() if open(os.path.join(ROOT, g)).read().split('\n').count(orig) == 1]
+    hits = [g for g in candidate_files() if stripped(g).count(orig.strip()) == 1]
     return hits[0] if len(hits) == 1 else None
+
+
+def check():
+    rows = [l.rstrip('\n').split('\t') for l in open(LIST) if l.strip()]
+    missing = [(f, o) for f, o, _ in rows if locate(f, o) is None]
+    for f, o in missing:
+        print(f'not found: {f}: {o.strip()}')
+    print(f'{len(rows) - len(missing)} of {len(rows)} mutants found')
+    return 1 if missing else 0
 
 
 def run(build):
@@ -90,7 +104,8 @@ def run(build):
         path = os.path.join(ROOT, g)
         text = open(path).read()
         lines = text.split('\n')
-        lines[lines.index(orig)] = mut
+        k = [l.strip() for l in lines].index(orig.strip())
+        lines[k] = lines[k][:len(lines[k]) - len(lines[k].lstrip())] + mut.strip()
         t0 = time.time()
         try:
             open(path, 'w').write('\n'.join(lines))
@@ -120,6 +135,8 @@ def run(build):
 if __name__ == '__main__':
     if len(sys.argv) > 1 and sys.argv[1] == 'select':
         select(int(sys.argv[2]) if len(sys.argv) > 2 else 70)
+    elif len(sys.argv) > 1 and sys.argv[1] == 'check':
+        sys.exit(check())
     elif len(sys.argv) > 1 and sys.argv[1] == 'run':
         run(os.path.abspath(sys.argv[2] if len(sys.argv) > 2 else os.path.join(ROOT, 'build-mut')))
     else:
