@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "dalo.h"
+#include "support/handles.hpp"
 
 namespace dalo_test {
 
@@ -31,15 +32,4 @@ inline std::vector<Term> terms_of(const dalo_expr* e) {
 }
 
 inline std::string str(const dalo_expr* e) { return dalo_expr_str(e); }
-
-// Owning pointer for expressions in tests.
-struct ExprDeleter {
-    void operator()(dalo_expr* e) const { dalo_expr_destroy(e); }
-};
-struct TermDeleter {
-    void operator()(dalo_term* t) const { dalo_term_destroy(t); }
-};
-
-using ExprPtr = std::unique_ptr<dalo_expr, ExprDeleter>;
-using TermPtr = std::unique_ptr<dalo_term, TermDeleter>;
 }  // namespace dalo_test

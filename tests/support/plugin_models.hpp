@@ -14,11 +14,6 @@
 
 namespace dalo_test {
 
-struct ModelDeleter {
-    void operator()(dalo_model* m) const { dalo_model_destroy(m); }
-};
-using ModelPtr = std::unique_ptr<dalo_model, ModelDeleter>;
-
 // Every binary assignment of a Model (as a number over the model bits) with its Sol energy,
 // ascending.
 inline std::vector<std::pair<int64_t, uint64_t>> all_energies(const dalo_model* m) {
