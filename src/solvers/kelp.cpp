@@ -128,9 +128,7 @@ SolverResult kelp_result(const ModelImpl& m, KelpCells& best, void* list, double
         destroy(list);
     }
     r.add_info("run_time", format_seconds(elapsed));
-    for (const dalo_plugin_pair* p = rec.info; p != nullptr && p->key != nullptr; ++p) {
-        r.add_info(p->key, p->value ? p->value : "");
-    }
+    append_pairs(r, rec.info);
     return r;
 }
 
@@ -405,9 +403,7 @@ SolverResult KelpWrapper::unified_search(const ParamList& params) {
     r.int_values = std::move(values);
     if (sols != nullptr) api.cpu_sol_list_destroy(sols);
     r.add_info("run_time", format_seconds(elapsed));
-    for (const dalo_plugin_pair* p = rec.info; p != nullptr && p->key != nullptr; ++p) {
-        r.add_info(p->key, p->value ? p->value : "");
-    }
+    append_pairs(r, rec.info);
     r.add_info("engine", "integer-unified");
     append_system_info(r.info);
     api.cpu_solver_destroy(h);

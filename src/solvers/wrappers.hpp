@@ -94,15 +94,6 @@ struct KelpWrapper {
     SolverResult unified_search(const ParamList& params);
 };
 
-// Result exports.
-SolImpl* result_to_sol(SolverResult& r, const ModelHandle& m);
-SolImpl* topk_to_sol(SolverResult& r, uint64_t i, const ModelHandle& m);
-// Exchanges bit words with a caller's malloc'd vector record.
-void exchange_bits(PodArray<uint64_t>& bits, dalo_u64_vector* v);
-const TopkEntry& topk_entry(const SolverResult& r, uint64_t i);
-TopkEntry& topk_entry(SolverResult& r, uint64_t i);
-const std::pair<std::string, std::string>& info_entry(const SolverResult& r, uint64_t i);
-
 // Whether DALO_INT_UNIFIED asks for the plug-ins' unified integer engines.
 bool unified_requested();
 
