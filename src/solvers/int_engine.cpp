@@ -22,7 +22,6 @@
 #include <thread>
 #include <vector>
 
-#include "capi/sol_handle.hpp"
 #include "constraints/items.hpp"
 #include "core/fatal.hpp"
 #include "core/term.hpp"
@@ -440,22 +439,22 @@ struct Shared {
         return has_deadline && Clock::now() >= deadline;
     }
 
-    dalo_sol* make_sol(const int64_t* vals, energy_t energy, double tts) const {
+    SolImpl* make_sol(const int64_t* vals, energy_t energy, double tts) const {
         PodArray<uint64_t> bits(pr.words, 0);
         pack_bits(vals, pr.nbin, bits.data());
         auto* sol = new SolImpl(handle, energy, std::move(bits), tts);
         sol->int_vals.assign(vals + pr.nbin, vals + pr.positions);
-        return wrap(sol);
+        return sol;
     }
 
-    dalo_sol* start_sol() const {
+    SolImpl* start_sol() const {
         auto* sol = new SolImpl(handle);
         sol->tts = 0.0;
-        return wrap(sol);
+        return sol;
     }
 
     // Calls the host callback (under the lock) and applies its answer to the timer.
-    void call_host(dalo_sol* sol, uint32_t event) {
+    void call_host(SolImpl* sol, uint32_t event) {
         const double answer = opts.callback(opts.callback_context, sol, event);
         if (answer > 0.0) {
             // Switching the timer on starts its interval now.

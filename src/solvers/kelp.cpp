@@ -6,7 +6,6 @@
 #include <cstdlib>
 #include <random>
 
-#include "capi/sol_handle.hpp"
 #include "core/fatal.hpp"
 #include "model/sol.hpp"
 #include "solvers/int_engine.hpp"
@@ -263,7 +262,7 @@ double KelpWrapper::notify(const int64_t* energy, const uint64_t* bits, const in
     if (ints != nullptr) {
         for (uint64_t k = 0; k < m.int_count(); ++k) sol->int_vals[k] = ints[k];
     }
-    return callback(callback_context, wrap(sol), event);
+    return callback(callback_context, sol, event);
 }
 
 SolverResult KelpWrapper::search(const dalo_plugin_pair* params, const void* hint) {

@@ -11,6 +11,7 @@
 
 #include "dalo.h"
 #include "model/model.hpp"
+#include "solvers/callback.hpp"
 #include "solvers/handover.hpp"
 #include "solvers/params.hpp"
 #include "solvers/result.hpp"
@@ -59,7 +60,7 @@ struct KelpWrapper {
     ModelHandle model;
     void* solver = nullptr;
     bool gpu = false;
-    dalo_solver_callback callback = nullptr;
+    SolCallback callback = nullptr;
     void* callback_context = nullptr;
     std::atomic<uint8_t> stop{0};
     bool int_model = false;
