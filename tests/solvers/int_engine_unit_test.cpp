@@ -19,7 +19,7 @@
 #include "dalo.h"
 #include "model/sol.hpp"
 #include "solvers/int_engine.hpp"
-#include "solvers/int_engine_detail.hpp"
+#include "solvers/int_engine/detail.hpp"
 #include "support/expr_util.hpp"
 #include "support/fatal.hpp"
 
