@@ -3,10 +3,20 @@
 
 using namespace dalo;
 
+namespace {
+
+// Hands a new Sol to the host as its handle.
+double to_host(void* context, SolImpl* sol, uint32_t event) {
+    const auto* h = static_cast<const KelpHandle*>(context);
+    return h->host(h->host_context, wrap(sol), event);
+}
+
+}  // namespace
+
 extern "C" {
 
 dalo_kelp_wrapper* dalo_kelp_wrapper_create(const dalo_model* m, int32_t gpu_mode) {
-    return wrap(new KelpWrapper(*unwrap(m), gpu_mode));
+    return wrap(new KelpHandle(*unwrap(m), gpu_mode));
 }
 void dalo_kelp_wrapper_destroy(dalo_kelp_wrapper* w) { delete unwrap(w); }
 dalo_solver_result* dalo_kelp_wrapper_search(dalo_kelp_wrapper* w, const dalo_param* params,
@@ -24,8 +34,11 @@ void dalo_kelp_wrapper_hint(dalo_kelp_wrapper* w, const dalo_sol* sol) {
 }
 void dalo_kelp_wrapper_set_callback(dalo_kelp_wrapper* w, dalo_solver_callback callback,
                                     void* context) {
-    unwrap(w)->callback = callback;
-    unwrap(w)->callback_context = context;
+    KelpHandle* h = unwrap(w);
+    h->host = callback;
+    h->host_context = context;
+    h->callback = callback != nullptr ? to_host : nullptr;
+    h->callback_context = h;
 }
 void dalo_kelp_wrapper_terminate(dalo_kelp_wrapper* w) { unwrap(w)->terminate(); }
 

@@ -9,7 +9,14 @@ namespace dalo {
 
 DALO_DEFINE_HANDLE(dalo_brisk_solver_wrapper, BriskWrapper)
 DALO_DEFINE_HANDLE(dalo_sweep_wrapper, SweepWrapper)
-DALO_DEFINE_HANDLE(dalo_kelp_wrapper, KelpWrapper)
+// A KELPSolver wrapper with the host's C callback, to which the wrapper's own callback forwards.
+struct KelpHandle : KelpWrapper {
+    using KelpWrapper::KelpWrapper;
+    dalo_solver_callback host = nullptr;
+    void* host_context = nullptr;
+};
+
+DALO_DEFINE_HANDLE(dalo_kelp_wrapper, KelpHandle)
 DALO_DEFINE_HANDLE(dalo_solver_result, SolverResult)
 
 // Parameter arrays of the interface and of the plug-ins share one layout.

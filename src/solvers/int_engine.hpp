@@ -8,13 +8,12 @@
 
 #include "dalo.h"
 #include "model/model.hpp"
+#include "solvers/callback.hpp"
 #include "solvers/params.hpp"
 #include "solvers/result.hpp"
 
 namespace dalo {
 
-// Host callback: (context, new Sol owned by the host, event 0 start / 1 new best / 2 timer).
-using HostCallback = double (*)(void* context, dalo_sol* sol, uint32_t event);
 // Fetches a pending hint for consumer 0 (workers) or 1 (GPU submitter) into the buffers;
 // true when one was taken.
 using HintFetch = bool (*)(void* context, int consumer, uint64_t* bits, int64_t* int_values);
@@ -37,7 +36,7 @@ struct IntSearchOpts {
     const int64_t* hint_ints = nullptr;
     std::string name = "BriskSolver";  // prefixes the engine's messages
     const std::atomic<uint8_t>* stop = nullptr;
-    HostCallback callback = nullptr;
+    SolCallback callback = nullptr;
     void* callback_context = nullptr;
     ModelHandle model;
     HintFetch hint_fetch = nullptr;

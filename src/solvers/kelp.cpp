@@ -6,7 +6,6 @@
 #include <cstdlib>
 #include <random>
 
-#include "capi/sol_handle.hpp"
 #include "core/fatal.hpp"
 #include "model/sol.hpp"
 #include "solvers/int_engine.hpp"
@@ -128,9 +127,7 @@ SolverResult kelp_result(const ModelImpl& m, KelpCells& best, void* list, double
         destroy(list);
     }
     r.add_info("run_time", format_seconds(elapsed));
-    for (const dalo_plugin_pair* p = rec.info; p != nullptr && p->key != nullptr; ++p) {
-        r.add_info(p->key, p->value ? p->value : "");
-    }
+    append_pairs(r, rec.info);
     return r;
 }
 
@@ -265,7 +262,7 @@ double KelpWrapper::notify(const int64_t* energy, const uint64_t* bits, const in
     if (ints != nullptr) {
         for (uint64_t k = 0; k < m.int_count(); ++k) sol->int_vals[k] = ints[k];
     }
-    return callback(callback_context, wrap(sol), event);
+    return callback(callback_context, sol, event);
 }
 
 SolverResult KelpWrapper::search(const dalo_plugin_pair* params, const void* hint) {
@@ -405,9 +402,7 @@ SolverResult KelpWrapper::unified_search(const ParamList& params) {
     r.int_values = std::move(values);
     if (sols != nullptr) api.cpu_sol_list_destroy(sols);
     r.add_info("run_time", format_seconds(elapsed));
-    for (const dalo_plugin_pair* p = rec.info; p != nullptr && p->key != nullptr; ++p) {
-        r.add_info(p->key, p->value ? p->value : "");
-    }
+    append_pairs(r, rec.info);
     r.add_info("engine", "integer-unified");
     append_system_info(r.info);
     api.cpu_solver_destroy(h);

@@ -16,14 +16,18 @@ inline double seconds_since(Clock::time_point t0) {
     return std::chrono::duration<double>(Clock::now() - t0).count();
 }
 
+// Appends information pairs up to the first with a null key (none when p is null).
+inline void append_pairs(SolverResult& r, const dalo_plugin_pair* p) {
+    for (; p != nullptr && p->key != nullptr; ++p) r.add_info(p->key, p->value ? p->value : "");
+}
+
 // Appends the plug-in's information pairs, handing the array back when it can.
 template <class Api>
 void append_plugin_info(const Api& api, void* solver, SolverResult& r) {
     if (api.get_info == nullptr) return;
     dalo_plugin_pair* info = api.get_info(solver);
     if (info == nullptr) return;
-    for (const dalo_plugin_pair* p = info; p->key != nullptr; ++p)
-        r.add_info(p->key, p->value ? p->value : "");
+    append_pairs(r, info);
     if (api.free_info != nullptr) api.free_info(info);
 }
 

@@ -11,6 +11,7 @@
 
 #include "dalo.h"
 #include "model/model.hpp"
+#include "solvers/callback.hpp"
 #include "solvers/handover.hpp"
 #include "solvers/params.hpp"
 #include "solvers/result.hpp"
@@ -59,7 +60,7 @@ struct KelpWrapper {
     ModelHandle model;
     void* solver = nullptr;
     bool gpu = false;
-    dalo_solver_callback callback = nullptr;
+    SolCallback callback = nullptr;
     void* callback_context = nullptr;
     std::atomic<uint8_t> stop{0};
     bool int_model = false;
@@ -93,15 +94,6 @@ struct KelpWrapper {
                                 const int64_t* hint_ints, uint64_t hint_count);
     SolverResult unified_search(const ParamList& params);
 };
-
-// Result exports.
-SolImpl* result_to_sol(SolverResult& r, const ModelHandle& m);
-SolImpl* topk_to_sol(SolverResult& r, uint64_t i, const ModelHandle& m);
-// Exchanges bit words with a caller's malloc'd vector record.
-void exchange_bits(PodArray<uint64_t>& bits, dalo_u64_vector* v);
-const TopkEntry& topk_entry(const SolverResult& r, uint64_t i);
-TopkEntry& topk_entry(SolverResult& r, uint64_t i);
-const std::pair<std::string, std::string>& info_entry(const SolverResult& r, uint64_t i);
 
 // Whether DALO_INT_UNIFIED asks for the plug-ins' unified integer engines.
 bool unified_requested();

@@ -19,7 +19,7 @@
 #include "dalo.h"
 #include "model/sol.hpp"
 #include "solvers/int_engine.hpp"
-#include "solvers/int_engine_detail.hpp"
+#include "solvers/int_engine/detail.hpp"
 #include "support/expr_util.hpp"
 #include "support/fatal.hpp"
 
@@ -463,8 +463,8 @@ TEST(IntEngineTest, StopFlagEndsTheSearchPromptly) {
                 int_search_options(params({{"time_limit", "10"}, {"threads", "1"}}), "KELPSolver");
             o.stop = &stop;
             if (with_callback) {
-                o.callback = [](void*, dalo_sol* s, uint32_t) {
-                    dalo_sol_destroy(s);
+                o.callback = [](void*, SolImpl* s, uint32_t) {
+                    delete s;
                     return -1.0;
                 };
             }
@@ -537,17 +537,16 @@ struct Events {
     std::atomic<int> bad{0};
 };
 
-double count_events(void* context, dalo_sol* sol, uint32_t event) {
+double count_events(void* context, SolImpl* s, uint32_t event) {
     auto* ev = static_cast<Events*>(context);
     ++ev->count[event];
-    SolImpl* s = unwrap(sol);
     if (s->energy_of_values() != s->energy || s->model != ev->model) ++ev->bad;
     if (event == 0) {
         const bool at_start =
             s->bits[0] == 0 && s->int_vals == ev->model->int_lower && s->tts == 0.0;
         if (!at_start) ++ev->bad;
     }
-    dalo_sol_destroy(sol);
+    delete s;
     if (event == 0) return ev->first_answer;
     return event == 2 ? ev->timer_answer : -1.0;
 }

@@ -13,6 +13,10 @@
 
 namespace dalo::int_detail {
 
+// Ring arithmetic is done on the unsigned forms.
+inline uint64_t u(int64_t v) { return static_cast<uint64_t>(v); }
+inline int64_t s(uint64_t v) { return static_cast<int64_t>(v); }
+
 enum class MoveKind : uint8_t { Binary, Small, Stepped };
 
 // Ranges below this try every value; wider ones move by powers of two.
