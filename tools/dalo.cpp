@@ -1,6 +1,7 @@
 // dalo: solve QUBO files from the command line, export them as LP files, describe the machine.
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -15,19 +16,13 @@
 
 namespace {
 
-constexpr const char* kUsage =
+constexpr const char* kUsageCommands =
     "usage: dalo solve FILE [options]     minimise the QUBO in FILE\n"
     "       dalo export-lp FILE OUT.lp    write FILE's model as a CPLEX-LP file (linear models)\n"
     "       dalo info                     describe this machine and build\n"
     "\n"
-    "FILE formats (guessed from the first line unless --format is given):\n"
-    "  gset   G-set Max-Cut graph: \"n m\", then m lines \"i j w\" (1-based); maximises the cut\n"
-    "  bqp    OR-Library BQP: K, then per instance \"n nnz\" and nnz lines \"i j q\";\n"
-    "         maximises x'Qx (pick the instance with --instance, default 1)\n"
-    "  qubo   lines \"i j value\": minimises the sum of value*x_i*x_j (value*x_i when i = j)\n"
-    "\n"
-    "options:\n"
-    "  --format gset|bqp|qubo   file format\n"
+    "FILE formats (guessed from the first line unless --format is given):\n";
+constexpr const char* kUsageOptions =
     "  --instance K             BQP instance (1-based)\n"
     "  --solver brisk|sweep|kelp  solver (default brisk)\n"
     "  --time-limit S           seconds (default 10; sweep: none)\n"
@@ -40,6 +35,28 @@ constexpr const char* kUsage =
     "  --out FILE               write the assignment to FILE instead of printing it\n"
     "  --quiet                  no progress line\n";
 
+// The usage text; the formats and the --format line come from the format table.
+const std::string& usage() {
+    static const std::string text = [] {
+        std::string u = kUsageCommands;
+        for (const dalo_cli::FileFormat& f : dalo_cli::formats()) {
+            std::string name = f.name;
+            name.resize(std::max<size_t>(name.size() + 1, 7), ' ');
+            std::string help = f.help;
+            for (size_t nl; (nl = help.find('\n')) != std::string::npos;) {
+                u += "  " + name + help.substr(0, nl) + "\n";
+                help.erase(0, nl + 1);
+                name.assign(name.size(), ' ');
+            }
+            u += "  " + name + help + "\n";
+        }
+        std::string format = "  --format " + dalo_cli::format_names("|", "|");
+        format.resize(std::max<size_t>(format.size() + 1, 27), ' ');
+        return u + "\noptions:\n" + format + "file format\n" + kUsageOptions;
+    }();
+    return text;
+}
+
 struct Options {
     std::string file, out_lp, format, solver = "brisk", out;
     uint32_t instance = 1;
@@ -51,7 +68,7 @@ struct Options {
 };
 
 [[noreturn]] void usage_error(const std::string& message) {
-    std::fprintf(stderr, "dalo: %s\n%s", message.c_str(), kUsage);
+    std::fprintf(stderr, "dalo: %s\n%s", message.c_str(), usage().c_str());
     std::exit(2);
 }
 
@@ -245,8 +262,8 @@ int solve(const Options& o) {
     const Built b = build(p);
     dalo::Model model(b.expr);
     std::printf("solving %s (%s, %u variables, %llu terms) with %s\n", o.file.c_str(),
-                dalo_cli::format_name(p.format), p.n,
-                static_cast<unsigned long long>(b.expr.term_count()), o.solver.c_str());
+                p.format->name, p.n, static_cast<unsigned long long>(b.expr.term_count()),
+                o.solver.c_str());
     std::fflush(stdout);
 
     dalo::SearchOptions so;
@@ -335,7 +352,7 @@ int main(int argc, char** argv) {
     if (command == "export-lp") return export_lp(parse(argc, argv, 2));
     if (command == "info") return info();
     if (command == "--help" || command == "-h" || command == "help") {
-        std::fputs(kUsage, stdout);
+        std::fputs(usage().c_str(), stdout);
         return 0;
     }
     usage_error("unknown command '" + command + "'");

@@ -1,101 +1,14 @@
 #include "readers.hpp"
 
 #include <algorithm>
-#include <charconv>
 #include <fstream>
 #include <map>
-#include <sstream>
+
+#include "tokens.hpp"
 
 namespace dalo_cli {
 
 namespace {
-
-constexpr int64_t kCoeffLimit = int64_t{1} << 31;
-
-// Whitespace-separated tokens with the line each comes from; '#' starts a comment (in the
-// triplet format, and harmless elsewhere since the other formats have no '#').
-class Tokens {
-  public:
-    Tokens(const std::string& path, std::istream& in) : path_(path) {
-        std::string line;
-        uint64_t number = 0;
-        while (std::getline(in, line)) {
-            ++number;
-            const size_t hash = line.find('#');
-            if (hash != std::string::npos) line.resize(hash);
-            std::istringstream s(line);
-            std::string word;
-            std::vector<std::string> words;
-            while (s >> word) words.push_back(word);
-            if (!words.empty()) lines_.push_back({number, std::move(words)});
-        }
-    }
-    bool empty() const { return lines_.empty(); }
-    size_t line_count() const { return lines_.size(); }
-    // Words of data line k.
-    const std::vector<std::string>& words(size_t k) const { return lines_[k].words; }
-    uint64_t number(size_t k) const { return lines_[k].number; }
-
-    [[noreturn]] void fail(size_t k, const std::string& reason) const {
-        throw ReadError{path_ + ":" + std::to_string(number(k)) + ": " + reason};
-    }
-    [[noreturn]] void fail_file(const std::string& reason) const {
-        throw ReadError{path_ + ": " + reason};
-    }
-    int64_t integer(size_t k, size_t w) const {
-        const std::string& text = words(k)[w];
-        int64_t v = 0;
-        const char* begin = text.data();
-        const char* end = begin + text.size();
-        if (*begin == '+') ++begin;
-        auto [p, ec] = std::from_chars(begin, end, v);
-        if (ec == std::errc::result_out_of_range) fail(k, "'" + text + "' is out of range");
-        if (ec != std::errc() || p != end || begin == end)
-            fail(k, "'" + text + "' is not an integer");
-        return v;
-    }
-    // Exactly `count` words on data line k.
-    void expect_words(size_t k, size_t count, const char* what) const {
-        const size_t got = words(k).size();
-        if (got != count) {
-            fail(k, "expected " + std::to_string(count) + " numbers (" + what + "), found " +
-                        std::to_string(got));
-        }
-    }
-
-  private:
-    struct Line {
-        uint64_t number;
-        std::vector<std::string> words;
-    };
-    std::string path_;
-    std::vector<Line> lines_;
-};
-
-uint32_t index_in(const Tokens& t, size_t k, size_t w, int64_t n, const char* what) {
-    const int64_t v = t.integer(k, w);
-    if (v < 1 || v > n) {
-        t.fail(k, std::string(what) + " " + std::to_string(v) + " outside 1.." + std::to_string(n));
-    }
-    return static_cast<uint32_t>(v - 1);
-}
-
-int64_t coefficient(const Tokens& t, size_t k, size_t w, int64_t scale) {
-    const int64_t v = t.integer(k, w);
-    if (v >= kCoeffLimit / scale || v <= -kCoeffLimit / scale) {
-        t.fail(k, "value " + std::to_string(v) + " does not fit a 32-bit coefficient");
-    }
-    return v;
-}
-
-int64_t positive_count(const Tokens& t, size_t k, size_t w, const char* what, int64_t limit) {
-    const int64_t v = t.integer(k, w);
-    if (v < 0 || v > limit) {
-        t.fail(k, std::string(what) + " " + std::to_string(v) + " outside 0.." +
-                      std::to_string(limit));
-    }
-    return v;
-}
 
 void sequential_labels(Problem& p) {
     p.labels.resize(p.n);
@@ -104,9 +17,8 @@ void sequential_labels(Problem& p) {
 
 // Max-Cut: minimise -cut, cut = sum of w over edges whose ends differ
 // = sum w (x_i + x_j - 2 x_i x_j).
-Problem read_gset(const Tokens& t) {
+Problem read_gset(const Tokens& t, uint32_t /*instance*/) {
     Problem p;
-    p.format = Format::Gset;
     p.sign = -1;
     p.value_name = "cut";
     t.expect_words(0, 2, "vertices and edges");
@@ -140,7 +52,6 @@ Problem read_gset(const Tokens& t) {
 // sum q_ii x_i + 2 sum_{i<j} q_ij x_i x_j.
 Problem read_bqp(const Tokens& t, uint32_t instance) {
     Problem p;
-    p.format = Format::Bqp;
     p.sign = -1;
     p.value_name = "value";
     t.expect_words(0, 1, "instance count");
@@ -179,9 +90,8 @@ Problem read_bqp(const Tokens& t, uint32_t instance) {
 
 // Triplets "i j value": minimise the sum of value * x_i * x_j (value * x_i when i == j) over
 // the variables that the file names, numbered by ascending index.
-Problem read_qubo(const Tokens& t) {
+Problem read_qubo(const Tokens& t, uint32_t /*instance*/) {
     Problem p;
-    p.format = Format::Qubo;
     std::vector<std::pair<uint64_t, uint64_t>> pairs;
     std::vector<int64_t> values;
     std::map<uint64_t, uint32_t> index;
@@ -206,18 +116,36 @@ Problem read_qubo(const Tokens& t) {
     return p;
 }
 
+// The formats tell themselves apart by how many numbers their first data line holds.
+template <size_t Count>
+bool first_line_has(const Tokens& t) {
+    return t.words(0).size() == Count;
+}
+
+constexpr FileFormat kFormats[] = {
+    {"gset", ".gset",
+     "G-set Max-Cut graph: \"n m\", then m lines \"i j w\" (1-based); maximises the cut",
+     first_line_has<2>, read_gset, nullptr},
+    {"bqp", ".bqp",
+     "OR-Library BQP: K, then per instance \"n nnz\" and nnz lines \"i j q\";\n"
+     "maximises x'Qx (pick the instance with --instance, default 1)",
+     first_line_has<1>, read_bqp, nullptr},
+    {"qubo", ".qubo",
+     "lines \"i j value\": minimises the sum of value*x_i*x_j (value*x_i when i = j)",
+     first_line_has<3>, read_qubo, nullptr},
+};
+
 }  // namespace
 
-const char* format_name(Format f) {
-    switch (f) {
-        case Format::Gset:
-            return "gset";
-        case Format::Bqp:
-            return "bqp";
-        case Format::Qubo:
-            return "qubo";
+std::span<const FileFormat> formats() { return kFormats; }
+
+std::string format_names(const std::string& sep, const std::string& last) {
+    std::string names;
+    for (size_t k = 0; k < std::size(kFormats); ++k) {
+        if (k > 0) names += k + 1 == std::size(kFormats) ? last : sep;
+        names += kFormats[k].name;
     }
-    return "?";
+    return names;
 }
 
 Problem read_problem(const std::string& path, const std::string& format_name_in,
@@ -232,19 +160,24 @@ Problem read_problem(const std::string& path, std::istream& in, const std::strin
     Tokens t(path, in);
     if (in.bad()) throw ReadError{path + ": read error"};
     if (t.empty()) throw ReadError{path + ": empty file"};
-    std::string format = format_name_in;
-    if (format.empty()) {
-        const size_t words = t.words(0).size();
-        format = words == 1 ? "bqp" : words == 2 ? "gset" : words == 3 ? "qubo" : "";
-        if (format.empty()) {
-            t.fail(0, "cannot tell the format from " + std::to_string(words) +
-                          " numbers on the first line (use --format gset|bqp|qubo)");
+    const FileFormat* format = nullptr;
+    for (const FileFormat& f : kFormats) {
+        if (format_name_in.empty() ? f.sniff(t) : format_name_in == f.name) {
+            format = &f;
+            break;
         }
     }
-    if (format == "gset") return read_gset(t);
-    if (format == "bqp") return read_bqp(t, instance);
-    if (format == "qubo") return read_qubo(t);
-    throw ReadError{"unknown format '" + format + "' (gset, bqp or qubo)"};
+    if (format == nullptr && format_name_in.empty()) {
+        t.fail(0, "cannot tell the format from " + std::to_string(t.words(0).size()) +
+                      " numbers on the first line (use --format " + format_names("|", "|") + ")");
+    }
+    if (format == nullptr) {
+        throw ReadError{"unknown format '" + format_name_in + "' (" + format_names(", ", " or ") +
+                        ")"};
+    }
+    Problem p = format->read(t, instance);
+    p.format = format;
+    return p;
 }
 
 }  // namespace dalo_cli
