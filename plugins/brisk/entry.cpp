@@ -7,7 +7,7 @@
 
 #include "dalo_plugin.h"
 #include "int_search.hpp"
-#include "problem.hpp"
+#include "model.hpp"
 #include "search.hpp"
 
 namespace {
@@ -39,19 +39,6 @@ struct List {
     std::vector<brisk::Found> sols;
 };
 
-RawCons make_cons(const int64_t* weight, const int64_t* lower, const int64_t* upper,
-                  const int64_t* constant, uint64_t nterms, const uint32_t* vars,
-                  const dalo_plugin_coeff* coeffs) {
-    RawCons c;
-    c.pen.weight = *weight;
-    c.pen.lower = *lower;
-    c.pen.upper = *upper;
-    c.constant = *constant;
-    c.vars.assign(vars, vars + nterms);
-    c.coeffs.assign(coeffs, coeffs + nterms);
-    return c;
-}
-
 void write(const brisk::Found& f, dalo_solution_record* r) {
     *r->energy = f.energy;
     *r->tts = f.tts;
@@ -71,8 +58,8 @@ DALO_PLUGIN_EXPORT void* dalo_brisk_solver_create(void*, uint32_t var_count, uin
                                                   const uint32_t* const* term_vars,
                                                   const dalo_plugin_coeff* const* coeffs) {
     auto* h = new Handle();
-    h->binary =
-        std::make_unique<Problem>(var_count, max_degree, *constant, term_counts, term_vars, coeffs);
+    h->binary = std::make_unique<Problem>(
+        var_count, plugin_common::Objective(max_degree, constant, term_counts, term_vars, coeffs));
     return h;
 }
 
@@ -141,7 +128,7 @@ DALO_PLUGIN_EXPORT void dalo_brisk_solver_add_constraint(void* solver, const int
                                                          const uint32_t* vars,
                                                          const dalo_plugin_coeff* coeffs) {
     static_cast<Handle*>(solver)->add(
-        make_cons(weight, lower, upper, constant, nterms, vars, coeffs));
+        RawCons({weight, lower, upper, constant, nterms, vars, coeffs}));
 }
 
 DALO_PLUGIN_EXPORT void dalo_brisk_solver_add_constraint_nl(
@@ -149,29 +136,23 @@ DALO_PLUGIN_EXPORT void dalo_brisk_solver_add_constraint_nl(
     const int64_t* constant, uint64_t nterms, const uint32_t* vars, const dalo_plugin_coeff* coeffs,
     uint64_t nl_terms, const uint64_t* nl_head, const uint32_t* nl_vars,
     const dalo_plugin_coeff* nl_coeffs) {
-    RawCons c = make_cons(weight, lower, upper, constant, nterms, vars, coeffs);
-    c.nl_head.assign(nl_head, nl_head + nl_terms + 1);
-    c.nl_vars.assign(nl_vars, nl_vars + nl_head[nl_terms]);
-    c.nl_coeffs.assign(nl_coeffs, nl_coeffs + nl_terms);
-    static_cast<Handle*>(solver)->add(std::move(c));
+    static_cast<Handle*>(solver)->add(
+        RawCons(plugin_common::ConstraintArgs(weight, lower, upper, constant, nterms, vars, coeffs)
+                    .products(nl_terms, nl_head, nl_vars, nl_coeffs)));
 }
 
 DALO_PLUGIN_EXPORT void dalo_brisk_solver_add_constraint_set(
     void* solver, const int64_t* weight, const int64_t* lower, const int64_t* upper,
     const int64_t* constant, uint64_t nterms, const uint32_t* vars, const dalo_plugin_coeff* coeffs,
     uint64_t nsets, const int64_t* set_lo, const int64_t* set_hi) {
-    RawCons c = make_cons(weight, lower, upper, constant, nterms, vars, coeffs);
-    c.pen.set_lo.assign(set_lo, set_lo + nsets);
-    c.pen.set_hi.assign(set_hi, set_hi + nsets);
-    static_cast<Handle*>(solver)->add(std::move(c));
+    static_cast<Handle*>(solver)->add(
+        RawCons(plugin_common::ConstraintArgs(weight, lower, upper, constant, nterms, vars, coeffs)
+                    .sets(nsets, set_lo, set_hi)));
 }
 
 DALO_PLUGIN_EXPORT void dalo_brisk_solver_set_cons_shape(void* solver, uint32_t exponent,
                                                          uint32_t param) {
-    RawCons* c = static_cast<Handle*>(solver)->last();
-    if (c == nullptr) return;
-    c->pen.exponent = exponent == 1 ? 1 : 2;
-    c->objective_only = exponent == 1 ? param : 0;
+    plugin_common::set_shape(static_cast<Handle*>(solver)->last(), exponent, param);
 }
 
 DALO_PLUGIN_EXPORT void dalo_brisk_solver_set_remainder(void* solver, const int64_t*,
@@ -187,8 +168,9 @@ DALO_PLUGIN_EXPORT void* dalo_brisk_solver_create_int(
     uint32_t max_degree, const dalo_plugin_energy* constant, const uint64_t* term_counts,
     const uint32_t* const* term_vars, const dalo_plugin_coeff* const* coeffs) {
     auto* h = new Handle();
-    h->integer = std::make_unique<brisk::IntProblem>(nbin, nint, lower, upper, max_degree,
-                                                     *constant, term_counts, term_vars, coeffs);
+    h->integer = std::make_unique<brisk::IntProblem>(
+        nbin, nint, lower, upper,
+        plugin_common::Objective(max_degree, constant, term_counts, term_vars, coeffs));
     return h;
 }
 

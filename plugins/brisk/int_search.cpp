@@ -12,30 +12,22 @@
 #include <mutex>
 #include <thread>
 
+#include "common/stop.hpp"
 #include "rng.hpp"
 
 namespace brisk {
 
 namespace {
 
+using plugin_common::Ended;
+
 constexpr uint64_t kSmallRange = 16;
 
 }  // namespace
 
 IntProblem::IntProblem(uint32_t nbin, uint64_t nint, const int64_t* lower, const int64_t* upper,
-                       uint32_t max_degree, int64_t constant, const uint64_t* counts,
-                       const uint32_t* const* vars, const int32_t* const* coeffs)
-    : lo(lower, lower + nint),
-      hi(upper, upper + nint),
-      nbin_(nbin),
-      max_degree_(max_degree),
-      constant_(constant) {
-    for (uint32_t d = 0; d < max_degree; ++d) {
-        counts_.push_back(counts[d]);
-        vars_.push_back(vars[d]);
-        coeffs_.push_back(coeffs[d]);
-    }
-}
+                       plugin_common::Objective obj)
+    : lo(lower, lower + nint), hi(upper, upper + nint), nbin_(nbin), obj_(std::move(obj)) {}
 
 uint32_t IntProblem::position(uint32_t w) const {
     if ((w & 0xC0000000u) == kAtomBit) return nbin_ + (w & kIndexMask);
@@ -53,26 +45,26 @@ inline int64_t word_value(uint32_t pw, const int64_t* v) {
 }  // namespace
 
 int64_t IntProblem::energy(const int64_t* v) const {
-    int64_t e = constant_;
-    for (uint32_t d = 1; d <= max_degree_; ++d) {
-        for (uint64_t t = 0; t < counts_[d - 1]; ++t) {
-            int64_t p = coeffs_[d - 1][t];
+    int64_t e = obj_.constant;
+    for (uint32_t d = 1; d <= obj_.max_degree; ++d) {
+        for (uint64_t t = 0; t < obj_.counts[d - 1]; ++t) {
+            int64_t p = obj_.coeffs[d - 1][t];
             for (uint32_t k = 0; k < d && p != 0; ++k)
-                p = rmul(p, word_value(position(vars_[d - 1][t * d + k]), v));
-            e = radd(e, p);
+                p = wrap_mul(p, word_value(position(obj_.vars[d - 1][t * d + k]), v));
+            e = wrap_add(e, p);
         }
     }
     for (const RawCons& c : cons_raw_) {
         int64_t body = c.constant;
         for (size_t k = 0; k < c.vars.size(); ++k)
-            body = radd(body, rmul(c.coeffs[k], word_value(position(c.vars[k]), v)));
+            body = wrap_add(body, wrap_mul(c.coeffs[k], word_value(position(c.vars[k]), v)));
         for (size_t t = 0; t < c.nl_coeffs.size(); ++t) {
             int64_t p = c.nl_coeffs[t];
             for (uint64_t k = c.nl_head[t]; k < c.nl_head[t + 1] && p != 0; ++k)
-                p = rmul(p, word_value(position(c.nl_vars[k]), v));
-            body = radd(body, p);
+                p = wrap_mul(p, word_value(position(c.nl_vars[k]), v));
+            body = wrap_add(body, p);
         }
-        e = radd(e, c.pen(body));
+        e = wrap_add(e, penalty(c, body));
     }
     return e;
 }
@@ -81,24 +73,24 @@ void IntProblem::compile() {
     if (compiled_) return;
     compiled_ = true;
     const uint64_t np = positions();
-    base = constant_;
+    base = obj_.constant;
     lin.assign(np, 0);
     sq.assign(np, 0);
     products.clear();
     words.clear();
     std::vector<std::pair<uint64_t, int64_t>> pairs;
-    for (uint32_t d = 1; d <= max_degree_; ++d) {
-        for (uint64_t t = 0; t < counts_[d - 1]; ++t) {
-            const int64_t c = coeffs_[d - 1][t];
+    for (uint32_t d = 1; d <= obj_.max_degree; ++d) {
+        for (uint64_t t = 0; t < obj_.counts[d - 1]; ++t) {
+            const int64_t c = obj_.coeffs[d - 1][t];
             if (c == 0) continue;
-            const uint32_t* w = vars_[d - 1] + t * d;
+            const uint32_t* w = obj_.vars[d - 1] + t * d;
             if (d == 1) {
                 const uint32_t a = position(w[0]);
                 if (a & kNegBit) {
-                    base = radd(base, c);
-                    lin[a & ~kNegBit] = rsub(lin[a & ~kNegBit], c);
+                    base = wrap_add(base, c);
+                    lin[a & ~kNegBit] = wrap_sub(lin[a & ~kNegBit], c);
                 } else {
-                    lin[a] = radd(lin[a], c);
+                    lin[a] = wrap_add(lin[a], c);
                 }
                 continue;
             }
@@ -107,9 +99,9 @@ void IntProblem::compile() {
                 if (!((a | b) & kNegBit)) {
                     if (a == b) {
                         if (a < nbin_) {
-                            lin[a] = radd(lin[a], c);
+                            lin[a] = wrap_add(lin[a], c);
                         } else {
-                            sq[a] = radd(sq[a], c);
+                            sq[a] = wrap_add(sq[a], c);
                         }
                     } else {
                         if (a > b) std::swap(a, b);
@@ -127,7 +119,7 @@ void IntProblem::compile() {
     std::vector<std::pair<uint64_t, int64_t>> merged;
     for (const auto& q : pairs) {
         if (!merged.empty() && merged.back().first == q.first) {
-            merged.back().second = radd(merged.back().second, q.second);
+            merged.back().second = wrap_add(merged.back().second, q.second);
         } else {
             merged.push_back(q);
         }
@@ -184,10 +176,10 @@ void IntProblem::compile() {
             const uint32_t pos = pw & ~kNegBit;
             IntMember& m = entry(pos);
             if (pw & kNegBit) {
-                ic.constant = radd(ic.constant, rc.coeffs[k]);
-                m.coeff = rsub(m.coeff, rc.coeffs[k]);
+                ic.constant = wrap_add(ic.constant, rc.coeffs[k]);
+                m.coeff = wrap_sub(m.coeff, rc.coeffs[k]);
             } else {
-                m.coeff = radd(m.coeff, rc.coeffs[k]);
+                m.coeff = wrap_add(m.coeff, rc.coeffs[k]);
             }
         }
         for (size_t t = 0; t < rc.nl_coeffs.size(); ++t) {
@@ -242,22 +234,23 @@ class IntState {
             int64_t f = p.lin[i];
             for (uint64_t k = p.adj_off[i]; k < p.adj_off[i + 1]; ++k) {
                 const auto& [j, c] = p.adj[k];
-                f = radd(f, rmul(c, v_[j]));
-                if (j > i) e = radd(e, rmul(rmul(c, v_[i]), v_[j]));
+                f = wrap_add(f, wrap_mul(c, v_[j]));
+                if (j > i) e = wrap_add(e, wrap_mul(wrap_mul(c, v_[i]), v_[j]));
             }
             field_[i] = f;
-            e = radd(e, radd(rmul(p.lin[i], v_[i]), rmul(p.sq[i], rmul(v_[i], v_[i]))));
+            e = wrap_add(
+                e, wrap_add(wrap_mul(p.lin[i], v_[i]), wrap_mul(p.sq[i], wrap_mul(v_[i], v_[i]))));
         }
         for (const IntProduct& t : p.products) {
             int64_t prod = t.coeff;
             for (uint64_t k = t.begin; k < t.end; ++k)
-                prod = rmul(prod, word_value(p.words[k], v_.data()));
-            e = radd(e, prod);
+                prod = wrap_mul(prod, word_value(p.words[k], v_.data()));
+            e = wrap_add(e, prod);
         }
         for (size_t c = 0; c < p.cons.size(); ++c) {
             body_[c] = body_with(c, UINT64_MAX, 0);
-            pen_[c] = p.cons[c].raw->pen(body_[c]);
-            e = radd(e, pen_[c]);
+            pen_[c] = penalty(*p.cons[c].raw, body_[c]);
+            e = wrap_add(e, pen_[c]);
         }
         energy_ = e;
     }
@@ -266,26 +259,27 @@ class IntState {
     int64_t delta(uint64_t q, int64_t nv) {
         const IntProblem& p = p_;
         const int64_t o = v_[q];
-        const int64_t diff = rsub(nv, o);
-        int64_t de = radd(rmul(field_[q], diff), rmul(p.sq[q], rsub(rmul(nv, nv), rmul(o, o))));
+        const int64_t diff = wrap_sub(nv, o);
+        int64_t de = wrap_add(wrap_mul(field_[q], diff),
+                              wrap_mul(p.sq[q], wrap_sub(wrap_mul(nv, nv), wrap_mul(o, o))));
         for (uint64_t k = p.prod_off[q]; k < p.prod_off[q + 1]; ++k) {
             const IntProduct& t = p.products[p.prod_of[k]];
             int64_t before = t.coeff, after = t.coeff;
             for (uint64_t w = t.begin; w < t.end; ++w) {
                 const uint32_t pw = p.words[w];
-                before = rmul(before, word_value(pw, v_.data()));
+                before = wrap_mul(before, word_value(pw, v_.data()));
                 const int64_t x = (pw & ~kNegBit) == q ? nv : v_[pw & ~kNegBit];
-                after = rmul(after, (pw & kNegBit) ? 1 - x : x);
+                after = wrap_mul(after, (pw & kNegBit) ? 1 - x : x);
             }
-            de = radd(de, rsub(after, before));
+            de = wrap_add(de, wrap_sub(after, before));
         }
         npending_ = 0;
         for (uint64_t k = p.mem_off[q]; k < p.mem_off[q + 1]; ++k) {
             const IntMember& m = p.mem[k];
-            const int64_t nb =
-                m.nonlinear ? body_with(m.cons, q, nv) : radd(body_[m.cons], rmul(m.coeff, diff));
-            const int64_t np = p.cons[m.cons].raw->pen(nb);
-            de = radd(de, rsub(np, pen_[m.cons]));
+            const int64_t nb = m.nonlinear ? body_with(m.cons, q, nv)
+                                           : wrap_add(body_[m.cons], wrap_mul(m.coeff, diff));
+            const int64_t np = penalty(*p.cons[m.cons].raw, nb);
+            de = wrap_add(de, wrap_sub(np, pen_[m.cons]));
             pending_[npending_++] = {m.cons, nb, np};
         }
         last_ = de;
@@ -295,17 +289,17 @@ class IntState {
     // Applies the move whose delta() was computed last.
     void apply(uint64_t q, int64_t nv) {
         const IntProblem& p = p_;
-        const int64_t diff = rsub(nv, v_[q]);
+        const int64_t diff = wrap_sub(nv, v_[q]);
         for (uint64_t k = p.adj_off[q]; k < p.adj_off[q + 1]; ++k) {
             const auto& [j, c] = p.adj[k];
-            field_[j] = radd(field_[j], rmul(c, diff));
+            field_[j] = wrap_add(field_[j], wrap_mul(c, diff));
         }
         v_[q] = nv;
         for (uint32_t k = 0; k < npending_; ++k) {
             body_[pending_[k].cons] = pending_[k].body;
             pen_[pending_[k].cons] = pending_[k].pen;
         }
-        energy_ = radd(energy_, last_);
+        energy_ = wrap_add(energy_, last_);
     }
 
   private:
@@ -324,16 +318,16 @@ class IntState {
             const uint32_t pos =
                 (w & 0xC0000000u) == kAtomBit ? p_.nbin() + (w & kIndexMask) : (w & ~kNegBit);
             const int64_t x = pos == q ? nv : v_[pos];
-            b = radd(b, rmul(rc.coeffs[k], ((w & kNegBit) && pos < p_.nbin()) ? 1 - x : x));
+            b = wrap_add(b, wrap_mul(rc.coeffs[k], ((w & kNegBit) && pos < p_.nbin()) ? 1 - x : x));
         }
         for (const IntProduct& t : ic.products) {
             int64_t prod = t.coeff;
             for (uint64_t w = t.begin; w < t.end; ++w) {
                 const uint32_t pw = p_.words[w];
                 const int64_t x = (pw & ~kNegBit) == q ? nv : v_[pw & ~kNegBit];
-                prod = rmul(prod, (pw & kNegBit) ? 1 - x : x);
+                prod = wrap_mul(prod, (pw & kNegBit) ? 1 - x : x);
             }
-            b = radd(b, prod);
+            b = wrap_add(b, prod);
         }
         return b;
     }
@@ -438,8 +432,8 @@ class IntWorker {
             }
             st_.rebuild();
             ++rounds_;
-            bool stopped = np_ > 0 && !anneal();
-            if (!stopped && np_ > 0) stopped = !descend();
+            bool stopped = np_ > 0 && anneal() == Ended::cut_short;
+            if (!stopped && np_ > 0) stopped = descend() == Ended::cut_short;
             sh_.offer(v, st_.energy());
             if (stopped || np_ == 0) break;
             const int64_t b = sh_.best_energy.load(std::memory_order_relaxed);
@@ -518,8 +512,8 @@ class IntWorker {
 
     static bool accept(double x, double r) { return x < 37.0 && std::exp(-x) > r; }
 
-    // One annealing schedule; false when a stop condition cut it short.
-    bool anneal() {
+    // One annealing schedule, which a stop condition may cut short.
+    Ended anneal() {
         double largest = 0.0;
         for (int k = 0; k < 64; ++k) {
             const uint64_t i = rng_.below(np_);
@@ -534,7 +528,7 @@ class IntWorker {
         for (uint64_t k = 0; k < length; ++k, temp *= cool) {
             if ((k & 255) == 0 && sh_.should_stop()) {
                 moves_ += k;
-                return false;
+                return Ended::cut_short;
             }
             const uint64_t i = rng_.below(np_);
             int64_t nv;
@@ -545,12 +539,12 @@ class IntWorker {
                 if (sh_.o.has_target && st_.energy() <= sh_.o.target) {
                     sh_.offer(st_.values(), st_.energy());
                     moves_ += k;
-                    return false;
+                    return Ended::cut_short;
                 }
             }
         }
         moves_ += length;
-        return true;
+        return Ended::in_full;
     }
 
     bool trial(uint64_t i, int64_t nv) {
@@ -560,15 +554,15 @@ class IntWorker {
         return true;
     }
 
-    // Sweeps of improving moves until none is left; false when cut short.
-    bool descend() {
+    // Sweeps of improving moves until none is left, or until cut short.
+    Ended descend() {
         const std::vector<int64_t>& v = st_.values();
         uint64_t next = moves_ + 256;
         for (bool improved = true; improved;) {
             improved = false;
             for (uint64_t i = 0; i < np_; ++i) {
                 if (moves_ >= next) {
-                    if (sh_.should_stop()) return false;
+                    if (sh_.should_stop()) return Ended::cut_short;
                     next = moves_ + 256;
                 }
                 if (i < p_.nbin()) {
@@ -592,7 +586,7 @@ class IntWorker {
                 }
             }
         }
-        return true;
+        return Ended::in_full;
     }
 
     // The vertex of the parabola through the changes of one step down and up, when the curve

@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "problem.hpp"
+#include "model.hpp"
 #include "search.hpp"
 
 namespace brisk {
@@ -35,8 +35,7 @@ struct IntCons {
 class IntProblem {
   public:
     IntProblem(uint32_t nbin, uint64_t nint, const int64_t* lower, const int64_t* upper,
-               uint32_t max_degree, int64_t constant, const uint64_t* counts,
-               const uint32_t* const* vars, const int32_t* const* coeffs);
+               plugin_common::Objective obj);
 
     void add_constraint(RawCons c) {
         cons_raw_.push_back(std::move(c));
@@ -70,11 +69,7 @@ class IntProblem {
     uint32_t position(uint32_t w) const;
 
     uint32_t nbin_;
-    uint32_t max_degree_;
-    int64_t constant_;
-    std::vector<uint64_t> counts_;
-    std::vector<const uint32_t*> vars_;
-    std::vector<const int32_t*> coeffs_;
+    plugin_common::Objective obj_;
     std::vector<RawCons> cons_raw_;
     bool compiled_ = false;
 };

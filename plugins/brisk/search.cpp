@@ -10,19 +10,14 @@
 // reheated to a lower start temperature.
 #include "search.hpp"
 
-#include <sched.h>
-
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
 #include <cinttypes>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
-#include <random>
-#include <stdexcept>
 #include <thread>
 
 #include "index.hpp"
@@ -37,15 +32,6 @@ namespace {
 
 // Models with at most this many variables get exact solution lists by enumeration.
 constexpr uint32_t kEnumerateBits = 16;
-
-[[noreturn]] void fail(const std::string& msg) {
-#ifdef DALO_FATAL_THROWS
-    throw std::logic_error(msg);  // fuzzing builds catch misuse instead of aborting
-#endif
-    std::fprintf(stderr, "dalo: BriskSolver: %s\n", msg.c_str());
-    std::fflush(stderr);
-    std::abort();
-}
 
 // Search constants, chosen on the Max-Cut and bqp benchmark instances.
 struct Tuning {
@@ -69,8 +55,9 @@ bool symmetric_under_complement(const Problem& p) {
     if (!p.quadratic_only || p.n() == 0) return false;
     for (uint32_t i = 0; i < p.n(); ++i) {
         int64_t sum = 0;
-        for (uint64_t k = p.adj_off[i]; k < p.adj_off[i + 1]; ++k) sum = radd(sum, p.adj[k].coeff);
-        if (rsub(0, sum) != radd(p.lin[i], p.lin[i])) return false;
+        for (uint64_t k = p.adj_off[i]; k < p.adj_off[i + 1]; ++k)
+            sum = wrap_add(sum, p.adj[k].coeff);
+        if (wrap_sub(0, sum) != wrap_add(p.lin[i], p.lin[i])) return false;
     }
     return true;
 }
@@ -452,10 +439,10 @@ class Worker {
         const int64_t* d = st_.delta();
         const int64_t e = st_.energy();
         for (uint32_t j = 0; j < n_; ++j) {
-            if (radd(e, d[j]) > limit) continue;
+            if (wrap_add(e, d[j]) > limit) continue;
             std::vector<uint8_t> y(st_.x(), st_.x() + n_);
             y[j] ^= 1;
-            sh_.offer_list(y.data(), radd(e, d[j]));
+            sh_.offer_list(y.data(), wrap_add(e, d[j]));
         }
     }
 
@@ -483,7 +470,7 @@ class Worker {
                 if (tabu_[v] == iter_) moves_index_.release(v);
             }
             due.clear();
-            const int64_t asp = rsub(phase_best_energy_, st_.energy());
+            const int64_t asp = wrap_sub(phase_best_energy_, st_.energy());
             int64_t dmin = 0;
             uint32_t j = moves_index_.select(asp, rng_, dmin);
             moves_ += n_;
@@ -560,97 +547,7 @@ class Worker {
     uint64_t flips_ = 0, moves_ = 0, restarts_ = 0;
 };
 
-bool parse_int(const char* text, int64_t& out) {
-    errno = 0;
-    char* end = nullptr;
-    const long long v = std::strtoll(text, &end, 10);
-    if (end == text || errno != 0) return false;
-    while (*end == ' ' || *end == '\t') ++end;
-    if (*end != '\0') return false;
-    out = v;
-    return true;
-}
-
-bool parse_uint(const char* text, uint64_t& out) {
-    const char* t = text;
-    while (*t == ' ' || *t == '\t') ++t;
-    if (*t == '-') return false;
-    errno = 0;
-    char* end = nullptr;
-    const unsigned long long v = std::strtoull(t, &end, 10);
-    if (end == t || errno != 0) return false;
-    while (*end == ' ' || *end == '\t') ++end;
-    if (*end != '\0') return false;
-    out = v;
-    return true;
-}
-
 }  // namespace
-
-uint32_t default_threads() {
-    cpu_set_t set;
-    CPU_ZERO(&set);
-    if (sched_getaffinity(0, sizeof set, &set) == 0) {
-        const int n = CPU_COUNT(&set);
-        if (n > 0) return static_cast<uint32_t>(n);
-    }
-    return std::max(1u, std::thread::hardware_concurrency());
-}
-
-Options parse_options(const dalo_plugin_pair* params) {
-    Options o;
-    o.seed = std::random_device{}();
-    o.threads = default_threads();
-    for (const dalo_plugin_pair* q = params; q != nullptr && q->key != nullptr; ++q) {
-        const std::string key = q->key;
-        const char* value = q->value != nullptr ? q->value : "";
-        auto bad = [&] { fail("invalid value '" + std::string(value) + "' for '" + key + "'"); };
-        if (key == "time_limit") {
-            char* end = nullptr;
-            o.time_limit = std::strtod(value, &end);
-            if (end == value || std::isnan(o.time_limit)) bad();
-            while (*end == ' ' || *end == '\t') ++end;
-            if (*end != '\0') bad();
-        } else if (key == "target_energy") {
-            if (!parse_int(value, o.target)) bad();
-            o.has_target = true;
-        } else if (key == "seed") {
-            int64_t v = 0;
-            uint64_t w = 0;
-            if (parse_uint(value, w)) {
-                o.seed = w;
-            } else if (parse_int(value, v)) {
-                o.seed = static_cast<uint64_t>(v);
-            } else {
-                bad();
-            }
-        } else if (key == "threads" || key == "thread_count") {
-            uint64_t v = 0;
-            if (!parse_uint(value, v)) bad();
-            if (v == 0) fail("threads must be >= 1.");
-            o.threads = static_cast<uint32_t>(std::min<uint64_t>(v, 1024));
-        } else if (key == "topk_sols") {
-            if (!parse_uint(value, o.topk)) bad();
-            if (o.topk == 0) fail("topk_sols must be >= 1.");
-        } else if (key == "best_energy_sols") {
-            if (!parse_uint(value, o.best_energy_limit)) bad();
-            o.best_energy_sols = true;
-        } else if (key == "enable_default_callback") {
-            const std::string v = value;
-            if (v == "1" || v == "true" || v == "True") {
-                o.default_callback = true;
-            } else if (v == "0" || v == "false" || v == "False") {
-                o.default_callback = false;
-            } else {
-                bad();
-            }
-        } else {
-            fail("unknown parameter '" + key + "'");
-        }
-    }
-    if (o.topk > 0 && o.best_energy_sols) fail("topk_sols and best_energy_sols exclude each other");
-    return o;
-}
 
 Outcome search(const Problem& p, const Options& o, const uint64_t* hint, ProgressCallback cb) {
     Shared sh(p, o, cb);

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "dalo_plugin.h"
-#include "problem.hpp"
+#include "model.hpp"
 #include "rng.hpp"
 
 namespace brisk {
@@ -27,7 +27,7 @@ struct Options {
 };
 
 // Parses the parameter pairs; unknown keys and bad values end the process with a message.
-// thread_key is the key naming the thread count ("threads", or also "thread_count").
+// The thread count goes by "threads" or "thread_count".
 Options parse_options(const dalo_plugin_pair* params);
 
 // Online processors available to this process.

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "problem.hpp"
+#include "model.hpp"
 
 namespace brisk {
 
@@ -28,7 +28,7 @@ class State {
     int64_t delta_at(uint32_t j) const { return delta_[j]; }
     int64_t energy() const { return energy_; }
     // Energy after flipping i.
-    int64_t energy_after(uint32_t i) const { return radd(energy_, delta_[i]); }
+    int64_t energy_after(uint32_t i) const { return wrap_add(energy_, delta_[i]); }
 
     // Sets the assignment and rebuilds every cache from scratch.
     void assign(const uint8_t* x) {
@@ -43,36 +43,36 @@ class State {
             int64_t field = p.lin[i];
             for (uint64_t k = p.adj_off[i]; k < p.adj_off[i + 1]; ++k) {
                 const Neighbour& nb = p.adj[k];
-                if (x_[nb.var]) field = radd(field, nb.coeff);
-                if (x_[i] && x_[nb.var] && nb.var > i) e = radd(e, nb.coeff);
+                if (x_[nb.var]) field = wrap_add(field, nb.coeff);
+                if (x_[i] && x_[nb.var] && nb.var > i) e = wrap_add(e, nb.coeff);
             }
-            if (x_[i]) e = radd(e, p.lin[i]);
-            delta_[i] = x_[i] ? rsub(0, field) : field;
+            if (x_[i]) e = wrap_add(e, p.lin[i]);
+            delta_[i] = x_[i] ? wrap_sub(0, field) : field;
         }
         for (size_t t = 0; t < p.products.size(); ++t) {
             const Product& pr = p.products[t];
-            if (nfalse_[t] == 0) e = radd(e, pr.coeff);
+            if (nfalse_[t] == 0) e = wrap_add(e, pr.coeff);
             for (uint64_t k = pr.begin; k < pr.end; ++k) {
                 const uint32_t l = p.lits[k];
-                delta_[l & ~kNegBit] =
-                    radd(delta_[l & ~kNegBit], product_share(pr.coeff, lit_true(l), nfalse_[t]));
+                delta_[l & ~kNegBit] = wrap_add(delta_[l & ~kNegBit],
+                                                product_share(pr.coeff, lit_true(l), nfalse_[t]));
             }
         }
         for (size_t c = 0; c < p.ccons.size(); ++c) {
             const CompiledCons& cc = p.ccons[c];
             int64_t body = cc.constant;
             for (uint64_t m = cc.mem_begin; m < cc.mem_end; ++m) {
-                if (x_[p.members[m].var]) body = radd(body, p.members[m].coeff);
+                if (x_[p.members[m].var]) body = wrap_add(body, p.members[m].coeff);
             }
             for (uint64_t t = cc.prod_begin; t < cc.prod_end; ++t) {
-                if (cfalse_[t] == 0) body = radd(body, p.cons_products[t].coeff);
+                if (cfalse_[t] == 0) body = wrap_add(body, p.cons_products[t].coeff);
             }
             body_[c] = body;
-            pen_[c] = (*cc.pen)(body);
-            e = radd(e, pen_[c]);
+            pen_[c] = penalty(*cc.pen, body);
+            e = wrap_add(e, pen_[c]);
             for (uint64_t m = cc.mem_begin; m < cc.mem_end; ++m) {
-                share_[m] = rsub((*cc.pen)(radd(body, body_change(m))), pen_[c]);
-                delta_[p.members[m].var] = radd(delta_[p.members[m].var], share_[m]);
+                share_[m] = wrap_sub(penalty(*cc.pen, wrap_add(body, body_change(m))), pen_[c]);
+                delta_[p.members[m].var] = wrap_add(delta_[p.members[m].var], share_[m]);
             }
         }
         energy_ = e;
@@ -105,8 +105,8 @@ class State {
             changed(nb->var, before, after);
         }
         if (!p.quadratic_only) flip_rest(i, old, changed);
-        energy_ = radd(energy_, di);
-        d[i] = rsub(0, di);
+        energy_ = wrap_add(energy_, di);
+        d[i] = wrap_sub(0, di);
     }
 
   private:
@@ -121,7 +121,7 @@ class State {
     // What flipping one literal of a product adds, given whether that literal is true now and
     // the product's false-literal count.
     static int64_t product_share(int64_t c, bool is_true, uint32_t f) {
-        if (is_true) return f == 0 ? rsub(0, c) : 0;
+        if (is_true) return f == 0 ? wrap_sub(0, c) : 0;
         return f == 1 ? c : 0;
     }
 
@@ -129,12 +129,12 @@ class State {
     int64_t body_change(uint64_t m) const {
         const Member& mb = p_.members[m];
         const bool xv = x_[mb.var] != 0;
-        int64_t db = xv ? rsub(0, mb.coeff) : mb.coeff;
+        int64_t db = xv ? wrap_sub(0, mb.coeff) : mb.coeff;
         for (uint64_t k = mb.prod_begin; k < mb.prod_end; ++k) {
             const uint32_t e = p_.member_products[k];
             const uint32_t t = e & ~kNegBit;
-            db = radd(db,
-                      product_share(p_.cons_products[t].coeff, xv != ((e >> 31) != 0), cfalse_[t]));
+            db = wrap_add(
+                db, product_share(p_.cons_products[t].coeff, xv != ((e >> 31) != 0), cfalse_[t]));
         }
         return db;
     }
@@ -158,8 +158,8 @@ class State {
                 if (j == i) continue;
                 const bool lt = lit_true(l);
                 const int64_t before = d[j];
-                d[j] = radd(before,
-                            rsub(product_share(pr.coeff, lt, f2), product_share(pr.coeff, lt, f)));
+                d[j] = wrap_add(before, wrap_sub(product_share(pr.coeff, lt, f2),
+                                                 product_share(pr.coeff, lt, f)));
                 changed(j, before, d[j]);
             }
         }
@@ -169,28 +169,29 @@ class State {
             const uint32_t c = mb.cons;
             const CompiledCons& cc = p.ccons[c];
             // The body change of this flip, from the state before it.
-            int64_t db = old ? rsub(0, mb.coeff) : mb.coeff;
+            int64_t db = old ? wrap_sub(0, mb.coeff) : mb.coeff;
             for (uint64_t q = mb.prod_begin; q < mb.prod_end; ++q) {
                 const uint32_t e = p.member_products[q];
                 const uint32_t t = e & ~kNegBit;
                 const bool was_true = (old ^ (e >> 31)) != 0;
-                db = radd(db, product_share(p.cons_products[t].coeff, was_true, cfalse_[t]));
+                db = wrap_add(db, product_share(p.cons_products[t].coeff, was_true, cfalse_[t]));
                 cfalse_[t] = was_true ? cfalse_[t] + 1 : cfalse_[t] - 1;
             }
-            const int64_t body = radd(body_[c], db);
+            const int64_t body = wrap_add(body_[c], db);
             body_[c] = body;
-            const Penalty& pen = *cc.pen;
-            const int64_t pc = pen(body);
+            const RawCons& pen = *cc.pen;
+            const int64_t pc = penalty(pen, body);
             pen_[c] = pc;
             if (cc.linear) {
                 const Member* ms = p.members.data();
                 for (uint64_t m = cc.mem_begin; m < cc.mem_end; ++m) {
                     const uint32_t j = ms[m].var;
                     const int64_t a = ms[m].coeff;
-                    const int64_t sh = rsub(pen(radd(body, x_[j] ? rsub(0, a) : a)), pc);
+                    const int64_t sh =
+                        wrap_sub(penalty(pen, wrap_add(body, x_[j] ? wrap_sub(0, a) : a)), pc);
                     if (j != i && sh != share_[m]) {
                         const int64_t before = d[j];
-                        d[j] = radd(before, rsub(sh, share_[m]));
+                        d[j] = wrap_add(before, wrap_sub(sh, share_[m]));
                         changed(j, before, d[j]);
                     }
                     share_[m] = sh;
@@ -198,10 +199,10 @@ class State {
             } else {
                 for (uint64_t m = cc.mem_begin; m < cc.mem_end; ++m) {
                     const uint32_t j = p.members[m].var;
-                    const int64_t sh = rsub(pen(radd(body, body_change(m))), pc);
+                    const int64_t sh = wrap_sub(penalty(pen, wrap_add(body, body_change(m))), pc);
                     if (j != i && sh != share_[m]) {
                         const int64_t before = d[j];
-                        d[j] = radd(before, rsub(sh, share_[m]));
+                        d[j] = wrap_add(before, wrap_sub(sh, share_[m]));
                         changed(j, before, d[j]);
                     }
                     share_[m] = sh;

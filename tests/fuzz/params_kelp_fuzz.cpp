@@ -3,7 +3,7 @@
 #include <stdexcept>
 
 #include "fuzz_util.hpp"
-#include "kelp_search.hpp"
+#include "search.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const dalo_fuzz::Params p(data, size);

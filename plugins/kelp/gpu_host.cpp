@@ -1,7 +1,7 @@
 // The emulated device count.
 #include <cstdlib>
 
-#include "kelp_gpu.hpp"
+#include "gpu.hpp"
 
 namespace kelp::gpu {
 

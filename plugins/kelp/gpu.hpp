@@ -8,7 +8,7 @@
 #include <functional>
 #include <vector>
 
-#include "kelp_model.hpp"
+#include "model.hpp"
 
 namespace kelp::gpu {
 

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "dalo_plugin.h"
-#include "kelp_model.hpp"
+#include "model.hpp"
 
 namespace kelp {
 

@@ -9,32 +9,22 @@
 // number over the model bits, so answers do not depend on the thread count.
 // Information pairs: "threads", "states", "complete" (1 when every assignment was seen),
 // "cut_short" ("time_limit" or "target_energy", only when not complete), "remainder_terms".
-#include <sched.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
-#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
 #include "dalo_plugin.h"
-#include "sweep_model.hpp"
-#include "sweep_search.hpp"
+#include "model.hpp"
+#include "search.hpp"
 
 namespace {
 
 using sweep::Found;
-using sweep::RawCons;
-
-// More threads than this only add start-up cost.
-constexpr int kMaxThreads = 1024;
 
 struct Solver {
     sweep::RawModel raw;
@@ -51,97 +41,17 @@ std::atomic<dalo_plugin_sweep_callback> g_callback{nullptr};
 
 Solver& solver_of(void* s) { return *static_cast<Solver*>(s); }
 
-// The cores this process may run on.
-uint32_t online_processors() {
-    cpu_set_t set;
-    if (sched_getaffinity(0, sizeof(set), &set) == 0 && CPU_COUNT(&set) > 0)
-        return static_cast<uint32_t>(std::min<int>(CPU_COUNT(&set), kMaxThreads));
-    const long n = sysconf(_SC_NPROCESSORS_ONLN);
-    if (n > 0) return static_cast<uint32_t>(std::min<long>(n, kMaxThreads));
-    return std::max(1u, std::thread::hardware_concurrency());
-}
-
-// Leading decimal digits; 0 when there are none (the library reads "best_energy_sols" so).
-uint64_t leading_uint(const char* text) {
-    uint64_t v = 0;
-    for (; *text >= '0' && *text <= '9'; ++text) v = v * 10 + static_cast<uint64_t>(*text - '0');
-    return v;
-}
-
-[[noreturn]] void bad_value(const std::string& key, const char* value, const char* what) {
-    sweep::fatal("SweepSolver: parameter '" + key + "' must be " + what + " (got '" + value + "')");
-}
-
-// The whole text as a decimal integer, or false.
-bool whole_int(const char* text, int64_t& out) {
-    char* end = nullptr;
-    errno = 0;
-    const long long v = std::strtoll(text, &end, 10);
-    if (end == text || *end != '\0' || errno != 0) return false;
-    out = v;
-    return true;
-}
-
-sweep::SearchOptions parse(const dalo_plugin_pair* params) {
-    sweep::SearchOptions o;
-    o.threads = online_processors();
-    for (const dalo_plugin_pair* p = params; p != nullptr && p->key != nullptr; ++p) {
-        const std::string key = p->key;
-        const char* value = p->value != nullptr ? p->value : "";
-        int64_t n = 0;
-        if (key == "threads") {
-            if (!whole_int(value, n) || n < 1) bad_value(key, value, "a positive integer");
-            o.threads = static_cast<uint32_t>(std::min<int64_t>(n, kMaxThreads));
-        } else if (key == "topk_sols") {
-            if (!whole_int(value, n) || n < 1) bad_value(key, value, "a positive integer");
-            o.topk = static_cast<uint64_t>(n);
-        } else if (key == "best_energy_sols") {
-            o.collect = true;
-            o.collect_limit = leading_uint(value);
-        } else if (key == "time_limit") {
-            char* end = nullptr;
-            const double t = std::strtod(value, &end);
-            if (end == value || *end != '\0' || !(t > 0.0) || !std::isfinite(t))
-                bad_value(key, value, "a positive number of seconds");
-            o.time_limit = t;
-        } else if (key == "target_energy") {
-            if (!whole_int(value, n)) bad_value(key, value, "an integer");
-            o.has_target = true;
-            o.target = n;
-        } else if (key == "enable_default_callback") {
-            o.print_progress = std::strcmp(value, "1") == 0 || std::strcmp(value, "true") == 0 ||
-                               std::strcmp(value, "True") == 0;
-        } else {
-            sweep::fatal("SweepSolver: unknown parameter '" + key +
-                         "' (known: time_limit, target_energy, threads, topk_sols, "
-                         "best_energy_sols, enable_default_callback)");
-        }
-    }
-    o.callback = g_callback.load();
-    return o;
-}
-
 void fill(const Found& f, dalo_solution_record* r) {
     *r->energy = f.energy;
     for (uint32_t w = 0; w < *r->word_count; ++w) r->bits[w] = w == 0 ? f.bits : 0;
     *r->tts = f.tts;
 }
 
-RawCons& add_cons(void* s, const int64_t* weight, const int64_t* lower, const int64_t* upper,
-                  const int64_t* constant, uint64_t nterms, const uint32_t* vars,
-                  const dalo_plugin_coeff* coeffs) {
+// A constraint joins the records; the compiled form is rebuilt at the next search.
+void add_cons(void* s, const plugin_common::ConstraintArgs& args) {
     Solver& solver = solver_of(s);
     solver.compiled.reset();
-    RawCons& c = solver.raw.cons.emplace_back();
-    c.weight = *weight;
-    c.lower = *lower;
-    c.upper = *upper;
-    c.constant = *constant;
-    if (nterms > 0) {
-        c.vars.assign(vars, vars + nterms);
-        c.coeffs.assign(coeffs, coeffs + nterms);
-    }
-    return c;
+    solver.raw.cons.emplace_back(args);
 }
 
 }  // namespace
@@ -159,17 +69,8 @@ extern "C" DALO_PLUGIN_EXPORT void* dalo_sweep_create(
     auto* s = new Solver();
     sweep::RawModel& m = s->raw;
     m.n = var_count;
-    m.max_degree = max_degree;
     m.mode = mode;
-    m.constant = *constant;
-    for (uint32_t d = 1; d <= max_degree; ++d) {
-        const uint64_t count = term_counts[d - 1];
-        std::vector<uint32_t>& tv = m.term_vars.emplace_back();
-        std::vector<int32_t>& cf = m.coeffs.emplace_back();
-        if (count == 0) continue;
-        tv.assign(term_vars[d - 1], term_vars[d - 1] + count * d);
-        cf.assign(coeffs[d - 1], coeffs[d - 1] + count);
-    }
+    m.objective = plugin_common::Objective(max_degree, constant, term_counts, term_vars, coeffs);
     return s;
 }
 
@@ -180,7 +81,8 @@ extern "C" DALO_PLUGIN_EXPORT void dalo_sweep_destroy(void* solver) {
 extern "C" DALO_PLUGIN_EXPORT void* dalo_sweep_search(void* solver, dalo_solution_record* best,
                                                       const dalo_plugin_pair* params) {
     Solver& s = solver_of(solver);
-    const sweep::SearchOptions opts = parse(params);
+    sweep::SearchOptions opts = sweep::parse_options(params);
+    opts.callback = g_callback.load();
     if (!s.compiled) s.compiled = std::make_unique<sweep::Compiled>(sweep::compile(s.raw));
     sweep::SearchResult r = sweep::search(*s.compiled, opts);
     // The incremental sums must land on the energy the Model's own arrays give.
@@ -260,7 +162,7 @@ extern "C" DALO_PLUGIN_EXPORT void dalo_sweep_add_constraint(void* solver, const
                                                              const int64_t* constant,
                                                              uint64_t nterms, const uint32_t* vars,
                                                              const dalo_plugin_coeff* coeffs) {
-    add_cons(solver, weight, lower, upper, constant, nterms, vars, coeffs);
+    add_cons(solver, {weight, lower, upper, constant, nterms, vars, coeffs});
 }
 
 extern "C" DALO_PLUGIN_EXPORT void dalo_sweep_add_constraint_nl(
@@ -268,21 +170,18 @@ extern "C" DALO_PLUGIN_EXPORT void dalo_sweep_add_constraint_nl(
     const int64_t* constant, uint64_t nterms, const uint32_t* vars, const dalo_plugin_coeff* coeffs,
     uint64_t nl_terms, const uint64_t* nl_head, const uint32_t* nl_vars,
     const dalo_plugin_coeff* nl_coeffs) {
-    RawCons& c = add_cons(solver, weight, lower, upper, constant, nterms, vars, coeffs);
-    if (nl_terms == 0) return;
-    c.nl_head.assign(nl_head, nl_head + nl_terms + 1);
-    c.nl_vars.assign(nl_vars, nl_vars + nl_head[nl_terms]);
-    c.nl_coeffs.assign(nl_coeffs, nl_coeffs + nl_terms);
+    add_cons(solver,
+             plugin_common::ConstraintArgs(weight, lower, upper, constant, nterms, vars, coeffs)
+                 .products(nl_terms, nl_head, nl_vars, nl_coeffs));
 }
 
 extern "C" DALO_PLUGIN_EXPORT void dalo_sweep_add_constraint_set(
     void* solver, const int64_t* weight, const int64_t* lower, const int64_t* upper,
     const int64_t* constant, uint64_t nterms, const uint32_t* vars, const dalo_plugin_coeff* coeffs,
     uint64_t nsets, const int64_t* set_lo, const int64_t* set_hi) {
-    RawCons& c = add_cons(solver, weight, lower, upper, constant, nterms, vars, coeffs);
-    if (nsets == 0) return;
-    c.set_lo.assign(set_lo, set_lo + nsets);
-    c.set_hi.assign(set_hi, set_hi + nsets);
+    add_cons(solver,
+             plugin_common::ConstraintArgs(weight, lower, upper, constant, nterms, vars, coeffs)
+                 .sets(nsets, set_lo, set_hi));
 }
 
 extern "C" DALO_PLUGIN_EXPORT void dalo_sweep_set_cons_shape(void* solver, uint32_t exponent,
@@ -291,8 +190,7 @@ extern "C" DALO_PLUGIN_EXPORT void dalo_sweep_set_cons_shape(void* solver, uint3
     if (s.raw.cons.empty()) return;
     s.compiled.reset();
     // Only the exponent changes the energy; the objective-only flag is for reporting.
-    s.raw.cons.back().exponent = exponent;
-    s.raw.cons.back().objective_only = param;
+    plugin_common::set_shape(&s.raw.cons.back(), exponent, param);
 }
 
 extern "C" DALO_PLUGIN_EXPORT void dalo_sweep_set_remainder(void* solver, const int64_t* constant,

@@ -1,44 +1,20 @@
-#include "kelp_search.hpp"
+#include "search.hpp"
 
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <random>
-#include <stdexcept>
 #include <thread>
 
-#include "kelp_rng.hpp"
+#include "common/stop.hpp"
+#include "rng.hpp"
 
 namespace kelp {
 
 namespace {
 
-[[noreturn]] void fail(const std::string& what) {
-#ifdef DALO_FATAL_THROWS
-    throw std::logic_error(what);  // fuzzing builds catch misuse instead of aborting
-#endif
-    std::fprintf(stderr, "dalo: KELPSolver: %s\n", what.c_str());
-    std::fflush(stderr);
-    std::abort();
-}
-
-bool read_int(const char* s, int64_t& out) {
-    errno = 0;
-    char* end = nullptr;
-    const long long v = std::strtoll(s, &end, 10);
-    if (end == s || *end != '\0' || errno != 0) return false;
-    out = v;
-    return true;
-}
-
-bool read_double(const char* s, double& out) {
-    char* end = nullptr;
-    out = std::strtod(s, &end);
-    return end != s && *end == '\0' && !std::isnan(out);
-}
+using plugin_common::Ended;
 
 double since(Clock::time_point t0) {
     return std::chrono::duration<double>(Clock::now() - t0).count();
@@ -133,7 +109,7 @@ class Worker {
         while (!sh_.done.load(std::memory_order_relaxed)) {
             if (sh_.hint.pending() && sh_.hint.take(taken)) set_state(reps_.back(), taken);
             for (size_t r = 0; r < reps_.size(); ++r) {
-                if (!sweep(reps_[r], beta_[r])) return;
+                if (sweep(reps_[r], beta_[r]) == Ended::cut_short) return;
             }
             sh_.sweeps.fetch_add(reps_.size(), std::memory_order_relaxed);
             bool improved = false;
@@ -180,31 +156,32 @@ class Worker {
         for (uint64_t p = 0; p < m_.size(); ++p) {
             int64_t f = m_.lin(p);
             for (auto* a = m_.adj_begin(p); a != m_.adj_end(p); ++a)
-                f = wadd(f, wmul(a->second, r.v[a->first]));
+                f = wrap_add(f, wrap_mul(a->second, r.v[a->first]));
             r.field[p] = f;
         }
     }
 
     // The quadratic form keeps every variable's field, so a proposal costs one lookup and
     // only an accepted flip touches the neighbours.
-    bool sweep_quadratic(Replica& r, double beta) {
+    Ended sweep_quadratic(Replica& r, double beta) {
         const uint64_t n = m_.size();
         const double cut = 40.0 / beta;  // changes above it are never accepted in practice
         for (uint64_t k = 0; k < n; ++k) {
-            if ((k & 1023) == 1023 && sh_.done.load(std::memory_order_relaxed)) return false;
+            if ((k & 1023) == 1023 && sh_.done.load(std::memory_order_relaxed))
+                return Ended::cut_short;
             const uint64_t p = k;
             const int64_t step = 1 - 2 * r.v[p];
-            const int64_t d = wmul(step, r.field[p]);
+            const int64_t d = wrap_mul(step, r.field[p]);
             if (d > 0 && (static_cast<double>(d) > cut ||
                           rng_.unit() >= std::exp(-beta * static_cast<double>(d))))
                 continue;
             r.v[p] += step;
-            r.e = wadd(r.e, d);
+            r.e = wrap_add(r.e, d);
             for (auto* a = m_.adj_begin(p); a != m_.adj_end(p); ++a)
-                r.field[a->first] = wadd(r.field[a->first], wmul(a->second, step));
+                r.field[a->first] = wrap_add(r.field[a->first], wrap_mul(a->second, step));
         }
         sh_.moves.fetch_add(n, std::memory_order_relaxed);
-        return true;
+        return Ended::in_full;
     }
 
     void set_state(Replica& r, const std::vector<int64_t>& values) {
@@ -214,17 +191,18 @@ class Worker {
     }
 
     void apply(Replica& r, uint64_t p, int64_t to, int64_t d) {
-        for (const auto& [c, bc] : changes_) r.body[c] = wadd(r.body[c], bc);
+        for (const auto& [c, bc] : changes_) r.body[c] = wrap_add(r.body[c], bc);
         r.v[p] = to;
-        r.e = wadd(r.e, d);
+        r.e = wrap_add(r.e, d);
     }
 
-    // n Metropolis moves at beta; false when the search must end.
-    bool sweep(Replica& r, double beta) {
+    // n Metropolis moves at beta, cut short when the search must end.
+    Ended sweep(Replica& r, double beta) {
         if (m_.quadratic()) return sweep_quadratic(r, beta);
         const uint64_t n = m_.size();
         for (uint64_t k = 0; k < n; ++k) {
-            if ((k & 255) == 255 && sh_.done.load(std::memory_order_relaxed)) return false;
+            if ((k & 255) == 255 && sh_.done.load(std::memory_order_relaxed))
+                return Ended::cut_short;
             const uint64_t p = rng_.below(n);
             const int64_t to = propose(p, r.v[p]);
             if (to == r.v[p]) continue;
@@ -234,7 +212,7 @@ class Worker {
                 apply(r, p, to, d);
         }
         sh_.moves.fetch_add(n, std::memory_order_relaxed);
-        return true;
+        return Ended::in_full;
     }
 
     // Temperatures from the energy changes of random moves: the hottest replica accepts a
@@ -297,49 +275,6 @@ class Worker {
 };
 
 }  // namespace
-
-Options parse_options(const dalo_plugin_pair* params) {
-    Options o;
-    o.seed = std::random_device{}();
-    o.threads = std::max(1u, std::thread::hardware_concurrency());
-    for (const dalo_plugin_pair* q = params; q != nullptr && q->key != nullptr; ++q) {
-        const std::string key = q->key;
-        const char* value = q->value != nullptr ? q->value : "";
-        auto bad = [&] { fail("invalid value '" + std::string(value) + "' for '" + key + "'"); };
-        int64_t iv = 0;
-        if (key == "time_limit") {
-            if (!read_double(value, o.time_limit)) bad();
-        } else if (key == "target_energy") {
-            if (!read_int(value, o.target)) bad();
-            o.has_target = true;
-        } else if (key == "seed") {
-            if (!read_int(value, iv)) bad();
-            o.seed = static_cast<uint64_t>(iv);
-        } else if (key == "threads" || key == "thread_count") {
-            if (!read_int(value, iv) || iv < 1) bad();
-            o.threads = static_cast<uint32_t>(std::min<int64_t>(iv, 1024));
-        } else if (key == "replicas") {
-            if (!read_int(value, iv) || iv < 2) bad();
-            o.replicas = static_cast<uint32_t>(std::min<int64_t>(iv, 4096));
-        } else if (key == "topk_sols") {
-            if (!read_int(value, iv) || iv < 1) bad();
-            o.topk = static_cast<uint64_t>(iv);
-        } else if (key == "best_energy_sols") {
-            if (!read_int(value, iv) || iv < 0) bad();
-            o.best_energy_sols = true;
-            o.best_energy_limit = static_cast<uint64_t>(iv);
-        } else if (key == "gpu") {
-            if (!read_int(value, iv) || iv < 0 || iv > 1) bad();
-            o.device = iv == 1;
-        } else if (key == "timer_interval") {
-            if (!read_double(value, o.timer_interval) || !(o.timer_interval > 0)) bad();
-        } else {
-            fail("unknown parameter '" + key + "'");
-        }
-    }
-    if (o.topk > 0 && o.best_energy_sols) fail("topk_sols and best_energy_sols exclude each other");
-    return o;
-}
 
 Outcome search(const Model& m, const Options& o, Hint& hint, const uint8_t* stop, Progress progress,
                void* progress_context) {

@@ -5,25 +5,13 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "dalo_plugin.h"
 #include "ring.hpp"
 
 namespace brisk {
-
-// One native constraint as handed over: body = constant + sum coeffs * literal + nonlinear
-// literal products.
-struct RawCons {
-    Penalty pen;
-    int64_t constant = 0;
-    std::vector<uint32_t> vars;
-    std::vector<int32_t> coeffs;
-    std::vector<uint64_t> nl_head{0};
-    std::vector<uint32_t> nl_vars;
-    std::vector<int32_t> nl_coeffs;
-    uint32_t objective_only = 0;
-};
 
 // A quadratic neighbour: the coefficient of x_i x_j seen from i.
 struct Neighbour {
@@ -53,14 +41,13 @@ struct CompiledCons {
     int64_t constant = 0;
     uint64_t mem_begin = 0, mem_end = 0;
     uint64_t prod_begin = 0, prod_end = 0;
-    const Penalty* pen = nullptr;
+    const RawCons* pen = nullptr;
     bool linear = true;
 };
 
 class Problem {
   public:
-    Problem(uint32_t n, uint32_t max_degree, int64_t constant, const uint64_t* counts,
-            const uint32_t* const* vars, const int32_t* const* coeffs);
+    Problem(uint32_t n, plugin_common::Objective obj) : n_(n), obj_(std::move(obj)) {}
 
     void add_constraint(RawCons c) {
         cons_.push_back(std::move(c));
@@ -104,11 +91,7 @@ class Problem {
 
   private:
     uint32_t n_;
-    uint32_t max_degree_;
-    int64_t constant_;
-    std::vector<uint64_t> counts_;
-    std::vector<const uint32_t*> vars_;
-    std::vector<const int32_t*> coeffs_;
+    plugin_common::Objective obj_;
     std::vector<RawCons> cons_;
     bool has_remainder_ = false;
     uint64_t remainder_terms_ = 0;

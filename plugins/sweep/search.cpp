@@ -1,4 +1,4 @@
-#include "sweep_search.hpp"
+#include "search.hpp"
 
 #include <algorithm>
 #include <atomic>

@@ -3,7 +3,7 @@
 #include <chrono>
 #include <thread>
 
-#include "kelp_gpu.hpp"
+#include "gpu.hpp"
 
 namespace kelp::gpu {
 

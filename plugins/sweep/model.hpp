@@ -7,6 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "common/params.hpp"
+#include "common/received.hpp"
+#include "common/wrap.hpp"
+
 namespace sweep {
 
 using u64 = uint64_t;
@@ -19,39 +23,20 @@ inline constexpr uint32_t kLowStates = 1u << kLow;
 // Enumerating 2^48 states already takes days; larger Models are refused at create.
 inline constexpr uint32_t kMaxVars = 48;
 
-// Writes "dalo: <msg>" on standard error and aborts, like the library.
-[[noreturn]] void fatal(const std::string& msg);
+using plugin_common::fatal;
 
-// Wrapping arithmetic, as the library sums energies.
-inline int64_t wrap_add(int64_t a, int64_t b) {
-    return static_cast<int64_t>(static_cast<u64>(a) + static_cast<u64>(b));
-}
-inline int64_t wrap_sub(int64_t a, int64_t b) {
-    return static_cast<int64_t>(static_cast<u64>(a) - static_cast<u64>(b));
-}
-inline int64_t wrap_mul(int64_t a, int64_t b) {
-    return static_cast<int64_t>(static_cast<u64>(a) * static_cast<u64>(b));
-}
+// Energies wrap, as the library sums them.
+using plugin_common::wrap_add;
+using plugin_common::wrap_mul;
+using plugin_common::wrap_sub;
 
-struct RawCons {
-    int64_t weight = 0, lower = 0, upper = 0, constant = 0;
-    std::vector<uint32_t> vars;
-    std::vector<int32_t> coeffs;
-    std::vector<uint64_t> nl_head;  // nl_coeffs.size() + 1 entries when there are nl terms
-    std::vector<uint32_t> nl_vars;
-    std::vector<int32_t> nl_coeffs;
-    std::vector<int64_t> set_lo, set_hi;
-    uint32_t exponent = 2;
-    uint32_t objective_only = 0;
-};
+// The records as handed over; the objective's arrays stay the library's.
+using RawCons = plugin_common::Constraint;
 
 struct RawModel {
     uint32_t n = 0;
-    uint32_t max_degree = 0;
     uint32_t mode = 0;
-    int64_t constant = 0;
-    std::vector<std::vector<uint32_t>> term_vars;  // [d - 1]: d words per term
-    std::vector<std::vector<int32_t>> coeffs;      // [d - 1]
+    plugin_common::Objective objective;
     std::vector<RawCons> cons;
     bool has_remainder = false;
     int64_t remainder_constant = 0;

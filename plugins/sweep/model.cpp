@@ -1,4 +1,4 @@
-#include "sweep_model.hpp"
+#include "model.hpp"
 
 #include <algorithm>
 #include <bit>
@@ -7,20 +7,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <numeric>
-#include <stdexcept>
 
 namespace sweep {
 
 __extension__ using i128 = __int128;
-
-void fatal(const std::string& msg) {
-#ifdef DALO_FATAL_THROWS
-    throw std::logic_error(msg);  // fuzzing builds catch misuse instead of aborting
-#endif
-    std::fprintf(stderr, "dalo: %s\n", msg.c_str());
-    std::fflush(stderr);
-    std::abort();
-}
 
 namespace {
 
@@ -38,11 +28,13 @@ inline int64_t product(int64_t coeff, const uint32_t* w, size_t n, u64 bits) {
 }  // namespace
 
 int64_t raw_energy(const RawModel& m, u64 bits) {
-    int64_t e = m.constant;
-    for (uint32_t d = 1; d <= m.max_degree; ++d) {
-        const std::vector<int32_t>& cf = m.coeffs[d - 1];
-        const uint32_t* tv = m.term_vars[d - 1].data();
-        for (size_t t = 0; t < cf.size(); ++t) e = wrap_add(e, product(cf[t], tv + t * d, d, bits));
+    const plugin_common::Objective& o = m.objective;
+    int64_t e = o.constant;
+    for (uint32_t d = 1; d <= o.max_degree; ++d) {
+        const int32_t* cf = o.coeffs[d - 1];
+        const uint32_t* tv = o.vars[d - 1];
+        for (uint64_t t = 0; t < o.counts[d - 1]; ++t)
+            e = wrap_add(e, product(cf[t], tv + t * d, d, bits));
     }
     for (const RawCons& c : m.cons) {
         int64_t v = c.constant;
@@ -129,11 +121,12 @@ struct Split {
 Compiled compile(const RawModel& m) {
     const uint32_t n = m.n;
     Split obj(n, 2);
-    obj.constant = static_cast<u64>(m.constant);
-    for (uint32_t d = 1; d <= m.max_degree; ++d) {
-        const std::vector<int32_t>& cf = m.coeffs[d - 1];
-        const uint32_t* tv = m.term_vars[d - 1].data();
-        for (size_t t = 0; t < cf.size(); ++t) obj.add(cf[t], literals(tv + t * d, d, n));
+    const plugin_common::Objective& o = m.objective;
+    obj.constant = static_cast<u64>(o.constant);
+    for (uint32_t d = 1; d <= o.max_degree; ++d) {
+        const int32_t* cf = o.coeffs[d - 1];
+        const uint32_t* tv = o.vars[d - 1];
+        for (uint64_t t = 0; t < o.counts[d - 1]; ++t) obj.add(cf[t], literals(tv + t * d, d, n));
     }
     std::vector<Split> bodies;
     for (const RawCons& c : m.cons) {

@@ -1,4 +1,4 @@
-#include "kelp_model.hpp"
+#include "model.hpp"
 
 #include <algorithm>
 
@@ -6,38 +6,34 @@ namespace kelp {
 
 int64_t Constraint::distance(int64_t body) const {
     if (set_lo.empty()) {
-        if (body < lower) return wsub(lower, body);
-        if (body > upper) return wsub(body, upper);
+        if (body < lower) return wrap_sub(lower, body);
+        if (body > upper) return wrap_sub(body, upper);
         return 0;
     }
     int64_t nearest = 0;
     for (size_t i = 0; i < set_lo.size(); ++i) {
         if (body >= set_lo[i] && body <= set_hi[i]) return 0;
-        const int64_t d = body < set_lo[i] ? wsub(set_lo[i], body) : wsub(body, set_hi[i]);
+        const int64_t d = body < set_lo[i] ? wrap_sub(set_lo[i], body) : wrap_sub(body, set_hi[i]);
         if (i == 0 || d < nearest) nearest = d;
     }
     return nearest;
 }
 
 Model::Model(uint32_t nbin, uint64_t nint, const int64_t* lower, const int64_t* upper,
-             uint32_t max_degree, int64_t constant, const uint64_t* counts,
-             const uint32_t* const* vars, const int32_t* const* coeffs)
-    : nbin_(nbin), lo_(nbin, 0), hi_(nbin, 1), constant_(constant) {
+             const plugin_common::Objective& obj)
+    : nbin_(nbin), lo_(nbin, 0), hi_(nbin, 1), constant_(obj.constant) {
     for (uint64_t k = 0; k < nint; ++k) {
         lo_.push_back(lower[k]);
         hi_.push_back(upper[k]);
     }
     begin_.push_back(0);
-    for (uint32_t d = 1; d <= max_degree; ++d) {
-        for (uint64_t t = 0; t < counts[d - 1]; ++t)
-            add_term(coeffs[d - 1][t], vars[d - 1] + t * d, d, -1);
+    for (uint32_t d = 1; d <= obj.max_degree; ++d) {
+        for (uint64_t t = 0; t < obj.counts[d - 1]; ++t)
+            add_term(obj.coeffs[d - 1][t], obj.vars[d - 1] + t * d, d, -1);
     }
 }
 
-uint32_t Model::position(uint32_t word) const {
-    if ((word & 0xC0000000u) == 0x40000000u) return nbin_ + (word & 0x3FFFFFFFu);
-    return word;
-}
+uint32_t Model::position(uint32_t word) const { return plugin_common::position(word, nbin_); }
 
 void Model::add_term(int64_t coeff, const uint32_t* words, uint64_t n, int32_t owner) {
     coeff_.push_back(coeff);
@@ -46,14 +42,18 @@ void Model::add_term(int64_t coeff, const uint32_t* words, uint64_t n, int32_t o
     begin_.push_back(lits_.size());
 }
 
-void Model::add_constraint(Constraint c, uint64_t nterms, const uint32_t* vars,
-                           const int32_t* coeffs, uint64_t nl_terms, const uint64_t* nl_head,
-                           const uint32_t* nl_vars, const int32_t* nl_coeffs) {
+void Model::add_constraint(const plugin_common::ConstraintArgs& a) {
     const auto owner = static_cast<int32_t>(cons_.size());
-    cons_.push_back(std::move(c));
-    for (uint64_t k = 0; k < nterms; ++k) add_term(coeffs[k], vars + k, 1, owner);
-    for (uint64_t t = 0; t < nl_terms; ++t)
-        add_term(nl_coeffs[t], nl_vars + nl_head[t], nl_head[t + 1] - nl_head[t], owner);
+    Constraint& c = cons_.emplace_back();
+    c.weight = a.weight;
+    c.lower = a.lower;
+    c.upper = a.upper;
+    c.constant = a.constant;
+    c.set_lo.assign(a.set_lo, a.set_lo + a.nsets);
+    c.set_hi.assign(a.set_hi, a.set_hi + a.nsets);
+    for (uint64_t k = 0; k < a.nterms; ++k) add_term(a.coeffs[k], a.vars + k, 1, owner);
+    for (uint64_t t = 0; t < a.nl_terms; ++t)
+        add_term(a.nl_coeffs[t], a.nl_vars + a.nl_head[t], a.nl_head[t + 1] - a.nl_head[t], owner);
 }
 
 void Model::finish() {
@@ -121,9 +121,9 @@ void Model::build_quadratic() {
             if (l & kNegated) return;  // negated literals come with higher degrees
         }
         if (w.empty()) {
-            extra = wadd(extra, coeff_[t]);
+            extra = wrap_add(extra, coeff_[t]);
         } else if (w.size() == 1) {
-            lin_[w[0]] = wadd(lin_[w[0]], coeff_[t]);
+            lin_[w[0]] = wrap_add(lin_[w[0]], coeff_[t]);
         } else if (w.size() == 2) {
             pairs.emplace_back((uint64_t{w[0]} << 32) | w[1], coeff_[t]);
         } else {
@@ -153,7 +153,7 @@ int64_t Model::term_value(uint64_t t, const int64_t* v, uint64_t p, int64_t at) 
         const uint32_t w = lits_[k];
         const uint64_t q = w & ~kNegated;
         const int64_t x = q == p ? at : v[q];
-        prod = wmul(prod, (w & kNegated) ? 1 - x : x);
+        prod = wrap_mul(prod, (w & kNegated) ? 1 - x : x);
     }
     return prod;
 }
@@ -165,13 +165,14 @@ int64_t Model::energy(const int64_t* v, int64_t* bodies) const {
     for (uint64_t t = 0; t + 1 < begin_.size(); ++t) {
         const int64_t val = term_value(t, v, UINT64_MAX, 0);
         if (owner_[t] < 0) {
-            e = wadd(e, val);
+            e = wrap_add(e, val);
         } else {
-            body[static_cast<size_t>(owner_[t])] = wadd(body[static_cast<size_t>(owner_[t])], val);
+            body[static_cast<size_t>(owner_[t])] =
+                wrap_add(body[static_cast<size_t>(owner_[t])], val);
         }
     }
     for (size_t c = 0; c < cons_.size(); ++c) {
-        e = wadd(e, cons_[c].penalty(body[c]));
+        e = wrap_add(e, cons_[c].penalty(body[c]));
         if (bodies != nullptr) bodies[c] = body[c];
     }
     return e;
@@ -187,16 +188,16 @@ int64_t Model::change(const int64_t* v, const int64_t* bodies, uint64_t p, int64
         if (cur < 0) return;
         const Constraint& c = cons_[static_cast<size_t>(cur)];
         const int64_t b = bodies[cur];
-        d = wadd(d, wsub(c.penalty(wadd(b, cur_change)), c.penalty(b)));
+        d = wrap_add(d, wrap_sub(c.penalty(wrap_add(b, cur_change)), c.penalty(b)));
         if (body_change != nullptr)
             body_change->emplace_back(static_cast<uint32_t>(cur), cur_change);
     };
     // Occurrences ascend by term, and a constraint's terms are contiguous.
     for (uint64_t k = occ_off_[p]; k < occ_off_[p + 1]; ++k) {
         const uint64_t t = occ_[k];
-        const int64_t diff = wsub(term_value(t, v, p, to), term_value(t, v, p, from));
+        const int64_t diff = wrap_sub(term_value(t, v, p, to), term_value(t, v, p, from));
         if (owner_[t] < 0) {
-            d = wadd(d, diff);
+            d = wrap_add(d, diff);
             continue;
         }
         if (owner_[t] != cur) {
@@ -204,7 +205,7 @@ int64_t Model::change(const int64_t* v, const int64_t* bodies, uint64_t p, int64
             cur = owner_[t];
             cur_change = 0;
         }
-        cur_change = wadd(cur_change, diff);
+        cur_change = wrap_add(cur_change, diff);
     }
     flush();
     return d;

@@ -14,9 +14,9 @@
 #include <vector>
 
 #include "dalo_plugin.h"
-#include "kelp_gpu.hpp"
-#include "kelp_model.hpp"
-#include "kelp_search.hpp"
+#include "gpu.hpp"
+#include "model.hpp"
+#include "search.hpp"
 
 namespace {
 
@@ -111,16 +111,6 @@ kelp::Outcome run(Handle* h, dalo_kelp_solution_record* best, const dalo_plugin_
               std::to_string(out.moves), "stopped", out.stopped ? "1" : "0", "device", "cpu",
               "solver", h->gpu ? "gpu" : "cpu"});
     return out;
-}
-
-kelp::Constraint make(const int64_t* weight, const int64_t* lower, const int64_t* upper,
-                      const int64_t* constant) {
-    kelp::Constraint c;
-    c.weight = *weight;
-    c.lower = *lower;
-    c.upper = *upper;
-    c.constant = *constant;
-    return c;
 }
 
 #ifdef KELP_WITH_CUDA
@@ -253,7 +243,7 @@ void* run_gpu(Handle* h, dalo_kelp_solution_record* best, const dalo_plugin_pair
         }
         moves += done * n;
         for (uint32_t r = 0; r < replicas; ++r) {
-            const int64_t rank = kelp::wadd(offset, energies[r]);
+            const int64_t rank = kelp::wrap_add(offset, energies[r]);
             if (have && rank >= best_energy && !keeper.could_enter(rank)) continue;
             for (uint64_t p = 0; p < n; ++p) values[p] = states[r * n + p];
             // The kernel's energy must agree with the Model's.
@@ -306,8 +296,9 @@ DALO_PLUGIN_EXPORT void* dalo_kelp_cpu_solver_create(void* context, uint32_t var
                                                      const dalo_plugin_coeff* const* coeffs) {
     auto* h = new Handle();
     h->context = context;
-    h->model = std::make_unique<Model>(var_count, 0, nullptr, nullptr, max_degree, *constant,
-                                       term_counts, term_vars, coeffs);
+    h->model = std::make_unique<Model>(
+        var_count, 0, nullptr, nullptr,
+        plugin_common::Objective(max_degree, constant, term_counts, term_vars, coeffs));
     return h;
 }
 
@@ -358,8 +349,7 @@ DALO_PLUGIN_EXPORT void dalo_kelp_cpu_add_constraint(void* solver, const int64_t
                                                      const int64_t* constant, uint64_t nterms,
                                                      const uint32_t* vars,
                                                      const dalo_plugin_coeff* coeffs) {
-    handle(solver)->model->add_constraint(make(weight, lower, upper, constant), nterms, vars,
-                                          coeffs, 0, nullptr, nullptr, nullptr);
+    handle(solver)->model->add_constraint({weight, lower, upper, constant, nterms, vars, coeffs});
 }
 
 DALO_PLUGIN_EXPORT void dalo_kelp_cpu_add_constraint_nl(
@@ -367,27 +357,23 @@ DALO_PLUGIN_EXPORT void dalo_kelp_cpu_add_constraint_nl(
     const int64_t* constant, uint64_t nterms, const uint32_t* vars, const dalo_plugin_coeff* coeffs,
     uint64_t nl_terms, const uint64_t* nl_head, const uint32_t* nl_vars,
     const dalo_plugin_coeff* nl_coeffs) {
-    handle(solver)->model->add_constraint(make(weight, lower, upper, constant), nterms, vars,
-                                          coeffs, nl_terms, nl_head, nl_vars, nl_coeffs);
+    handle(solver)->model->add_constraint(
+        plugin_common::ConstraintArgs(weight, lower, upper, constant, nterms, vars, coeffs)
+            .products(nl_terms, nl_head, nl_vars, nl_coeffs));
 }
 
 DALO_PLUGIN_EXPORT void dalo_kelp_cpu_add_constraint_set(
     void* solver, const int64_t* weight, const int64_t* lower, const int64_t* upper,
     const int64_t* constant, uint64_t nterms, const uint32_t* vars, const dalo_plugin_coeff* coeffs,
     uint64_t nsets, const int64_t* set_lo, const int64_t* set_hi) {
-    kelp::Constraint c = make(weight, lower, upper, constant);
-    c.set_lo.assign(set_lo, set_lo + nsets);
-    c.set_hi.assign(set_hi, set_hi + nsets);
-    handle(solver)->model->add_constraint(std::move(c), nterms, vars, coeffs, 0, nullptr, nullptr,
-                                          nullptr);
+    handle(solver)->model->add_constraint(
+        plugin_common::ConstraintArgs(weight, lower, upper, constant, nterms, vars, coeffs)
+            .sets(nsets, set_lo, set_hi));
 }
 
 DALO_PLUGIN_EXPORT void dalo_kelp_cpu_set_cons_shape(void* solver, uint32_t exponent,
                                                      uint32_t param) {
-    kelp::Constraint* c = handle(solver)->model->last_constraint();
-    if (c == nullptr) return;
-    c->exponent = exponent == 1 ? 1 : 2;
-    c->objective_only = param;
+    plugin_common::set_shape(handle(solver)->model->last_constraint(), exponent, param);
 }
 
 DALO_PLUGIN_EXPORT void dalo_kelp_cpu_set_remainder(void* solver, const int64_t*, uint64_t nterms,
@@ -403,8 +389,9 @@ DALO_PLUGIN_EXPORT void* dalo_kelp_cpu_solver_create_int(
     const uint32_t* const* term_vars, const dalo_plugin_coeff* const* coeffs, uint32_t) {
     auto* h = new Handle();
     h->context = context;
-    h->model = std::make_unique<Model>(nbin, nint, lower, upper, max_degree, *constant, term_counts,
-                                       term_vars, coeffs);
+    h->model = std::make_unique<Model>(
+        nbin, nint, lower, upper,
+        plugin_common::Objective(max_degree, constant, term_counts, term_vars, coeffs));
     return h;
 }
 

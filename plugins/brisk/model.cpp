@@ -1,4 +1,4 @@
-#include "problem.hpp"
+#include "model.hpp"
 
 #include <algorithm>
 #include <cstddef>
@@ -35,25 +35,15 @@ bool normalise(std::vector<uint32_t>& w) {
 
 }  // namespace
 
-Problem::Problem(uint32_t n, uint32_t max_degree, int64_t constant, const uint64_t* counts,
-                 const uint32_t* const* vars, const int32_t* const* coeffs)
-    : n_(n), max_degree_(max_degree), constant_(constant) {
-    for (uint32_t d = 0; d < max_degree; ++d) {
-        counts_.push_back(counts[d]);
-        vars_.push_back(vars[d]);
-        coeffs_.push_back(coeffs[d]);
-    }
-}
-
 int64_t Problem::objective(const uint8_t* x) const {
-    int64_t e = constant_;
-    for (uint32_t d = 1; d <= max_degree_; ++d) {
-        const uint32_t* tv = vars_[d - 1];
-        const int32_t* cf = coeffs_[d - 1];
-        for (uint64_t t = 0; t < counts_[d - 1]; ++t) {
+    int64_t e = obj_.constant;
+    for (uint32_t d = 1; d <= obj_.max_degree; ++d) {
+        const uint32_t* tv = obj_.vars[d - 1];
+        const int32_t* cf = obj_.coeffs[d - 1];
+        for (uint64_t t = 0; t < obj_.counts[d - 1]; ++t) {
             int64_t p = cf[t];
-            for (uint32_t k = 0; k < d && p != 0; ++k) p = rmul(p, literal(tv[t * d + k], x));
-            e = radd(e, p);
+            for (uint32_t k = 0; k < d && p != 0; ++k) p = wrap_mul(p, literal(tv[t * d + k], x));
+            e = wrap_add(e, p);
         }
     }
     return e;
@@ -64,14 +54,14 @@ int64_t Problem::energy(const uint8_t* x) const {
     for (const RawCons& c : cons_) {
         int64_t body = c.constant;
         for (size_t k = 0; k < c.vars.size(); ++k)
-            body = radd(body, rmul(c.coeffs[k], literal(c.vars[k], x)));
+            body = wrap_add(body, wrap_mul(c.coeffs[k], literal(c.vars[k], x)));
         for (size_t t = 0; t < c.nl_coeffs.size(); ++t) {
             int64_t p = c.nl_coeffs[t];
             for (uint64_t k = c.nl_head[t]; k < c.nl_head[t + 1] && p != 0; ++k)
-                p = rmul(p, literal(c.nl_vars[k], x));
-            body = radd(body, p);
+                p = wrap_mul(p, literal(c.nl_vars[k], x));
+            body = wrap_add(body, p);
         }
-        e = radd(e, c.pen(body));
+        e = wrap_add(e, penalty(c, body));
     }
     return e;
 }
@@ -80,17 +70,17 @@ void Problem::compile() {
     if (compiled_) return;
     compiled_ = true;
     const uint32_t n = n_;
-    base = constant_;
+    base = obj_.constant;
     lin.assign(n, 0);
     products.clear();
     lits.clear();
     std::vector<std::pair<uint64_t, int64_t>> pairs;
     auto add_linear = [&](uint32_t w, int64_t c) {
         if (w & kNegBit) {
-            base = radd(base, c);
-            lin[w & ~kNegBit] = rsub(lin[w & ~kNegBit], c);
+            base = wrap_add(base, c);
+            lin[w & ~kNegBit] = wrap_sub(lin[w & ~kNegBit], c);
         } else {
-            lin[w] = radd(lin[w], c);
+            lin[w] = wrap_add(lin[w], c);
         }
     };
     auto add_pair = [&](uint32_t a, uint32_t b, int64_t c) {
@@ -98,16 +88,16 @@ void Problem::compile() {
         pairs.emplace_back((uint64_t{a} << 32) | b, c);
     };
     std::vector<uint32_t> w;
-    for (uint32_t d = 1; d <= max_degree_; ++d) {
-        const uint32_t* tv = vars_[d - 1];
-        const int32_t* cf = coeffs_[d - 1];
-        for (uint64_t t = 0; t < counts_[d - 1]; ++t) {
+    for (uint32_t d = 1; d <= obj_.max_degree; ++d) {
+        const uint32_t* tv = obj_.vars[d - 1];
+        const int32_t* cf = obj_.coeffs[d - 1];
+        for (uint64_t t = 0; t < obj_.counts[d - 1]; ++t) {
             const int64_t c = cf[t];
             if (c == 0) continue;
             w.assign(tv + t * d, tv + (t + 1) * d);
             if (!normalise(w)) continue;
             if (w.empty()) {
-                base = radd(base, c);
+                base = wrap_add(base, c);
             } else if (w.size() == 1) {
                 add_linear(w[0], c);
             } else if (w.size() == 2) {
@@ -115,10 +105,10 @@ void Problem::compile() {
                 const uint32_t a = w[0] & ~kNegBit, b = w[1] & ~kNegBit;
                 const int64_t a0 = (w[0] & kNegBit) ? 1 : 0, a1 = (w[0] & kNegBit) ? -1 : 1;
                 const int64_t b0 = (w[1] & kNegBit) ? 1 : 0, b1 = (w[1] & kNegBit) ? -1 : 1;
-                base = radd(base, rmul(c, a0 * b0));
-                lin[a] = radd(lin[a], rmul(c, a1 * b0));
-                lin[b] = radd(lin[b], rmul(c, a0 * b1));
-                add_pair(a, b, rmul(c, a1 * b1));
+                base = wrap_add(base, wrap_mul(c, a0 * b0));
+                lin[a] = wrap_add(lin[a], wrap_mul(c, a1 * b0));
+                lin[b] = wrap_add(lin[b], wrap_mul(c, a0 * b1));
+                add_pair(a, b, wrap_mul(c, a1 * b1));
             } else {
                 products.push_back({c, lits.size(), lits.size() + w.size()});
                 lits.insert(lits.end(), w.begin(), w.end());
@@ -133,7 +123,7 @@ void Problem::compile() {
     std::vector<std::pair<uint64_t, int64_t>> merged;
     for (const auto& p : pairs) {
         if (!merged.empty() && merged.back().first == p.first) {
-            merged.back().second = radd(merged.back().second, p.second);
+            merged.back().second = wrap_add(merged.back().second, p.second);
         } else {
             merged.push_back(p);
         }
@@ -144,7 +134,7 @@ void Problem::compile() {
         while (c != 0) {
             const int64_t piece = std::clamp<int64_t>(c, INT32_MIN, INT32_MAX);
             emit(static_cast<int32_t>(piece));
-            c = rsub(c, piece);
+            c = wrap_sub(c, piece);
         }
     };
     adj_off.assign(uint64_t{n} + 1, 0);
@@ -179,7 +169,7 @@ void Problem::compile() {
         const RawCons& rc = cons_[ci];
         CompiledCons cc;
         cc.constant = rc.constant;
-        cc.pen = &rc.pen;
+        cc.pen = &rc;
         cc.mem_begin = members.size();
         cc.prod_begin = cons_products.size();
         mem_prods.clear();
@@ -194,10 +184,10 @@ void Problem::compile() {
         auto linear = [&](uint32_t wd, int64_t c) {
             Member& m = members[member(wd & ~kNegBit)];
             if (wd & kNegBit) {
-                cc.constant = radd(cc.constant, c);
-                m.coeff = rsub(m.coeff, c);
+                cc.constant = wrap_add(cc.constant, c);
+                m.coeff = wrap_sub(m.coeff, c);
             } else {
-                m.coeff = radd(m.coeff, c);
+                m.coeff = wrap_add(m.coeff, c);
             }
         };
         for (size_t k = 0; k < rc.vars.size(); ++k) linear(rc.vars[k], rc.coeffs[k]);
@@ -208,7 +198,7 @@ void Problem::compile() {
                      rc.nl_vars.begin() + static_cast<ptrdiff_t>(rc.nl_head[t + 1]));
             if (!normalise(w)) continue;
             if (w.empty()) {
-                cc.constant = radd(cc.constant, c);
+                cc.constant = wrap_add(cc.constant, c);
             } else if (w.size() == 1) {
                 linear(w[0], c);
             } else {

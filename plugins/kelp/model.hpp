@@ -10,19 +10,16 @@
 #include <utility>
 #include <vector>
 
+#include "common/received.hpp"
+#include "common/wrap.hpp"
+
 namespace kelp {
 
-inline int64_t wadd(int64_t a, int64_t b) {
-    return static_cast<int64_t>(static_cast<uint64_t>(a) + static_cast<uint64_t>(b));
-}
-inline int64_t wsub(int64_t a, int64_t b) {
-    return static_cast<int64_t>(static_cast<uint64_t>(a) - static_cast<uint64_t>(b));
-}
-inline int64_t wmul(int64_t a, int64_t b) {
-    return static_cast<int64_t>(static_cast<uint64_t>(a) * static_cast<uint64_t>(b));
-}
+using plugin_common::wrap_add;
+using plugin_common::wrap_mul;
+using plugin_common::wrap_sub;
 
-constexpr uint32_t kNegated = 0x80000000u;
+constexpr uint32_t kNegated = plugin_common::kNegBit;
 
 // One native constraint: weight times the distance of its body to the allowed range (or to
 // the nearest allowed interval), to the power 1 or 2.
@@ -35,7 +32,7 @@ struct Constraint {
     int64_t distance(int64_t body) const;
     int64_t penalty(int64_t body) const {
         const int64_t d = distance(body);
-        return exponent == 1 ? wmul(weight, d) : wmul(wmul(weight, d), d);
+        return exponent == 1 ? wrap_mul(weight, d) : wrap_mul(wrap_mul(weight, d), d);
     }
 };
 
@@ -62,13 +59,10 @@ class Model {
     // Binary Model (nint = 0) or unified integer Model. Term words: a position, bit 31 for a
     // negated binary literal; an atom word 0x40000000 | k names integer k.
     Model(uint32_t nbin, uint64_t nint, const int64_t* lower, const int64_t* upper,
-          uint32_t max_degree, int64_t constant, const uint64_t* counts,
-          const uint32_t* const* vars, const int32_t* const* coeffs);
+          const plugin_common::Objective& obj);
 
     // Body = constant + sum coeffs * literal + sum of the nonlinear products.
-    void add_constraint(Constraint c, uint64_t nterms, const uint32_t* vars, const int32_t* coeffs,
-                        uint64_t nl_terms, const uint64_t* nl_head, const uint32_t* nl_vars,
-                        const int32_t* nl_coeffs);
+    void add_constraint(const plugin_common::ConstraintArgs& a);
     Constraint* last_constraint() { return cons_.empty() ? nullptr : &cons_.back(); }
     void set_remainder_terms(uint64_t n) { remainder_terms_ = n; }
     uint64_t remainder_terms() const { return remainder_terms_; }

@@ -15,9 +15,9 @@
 #include <vector>
 
 #include "dalo_plugin.h"
-#include "kelp_gpu.hpp"
-#include "kelp_model.hpp"
-#include "kelp_rng.hpp"
+#include "gpu.hpp"
+#include "model.hpp"
+#include "rng.hpp"
 
 namespace {
 
@@ -103,7 +103,7 @@ void calibrate(Engine& en) {
 
 void apply(Engine& en, std::vector<int64_t>& v, std::vector<int64_t>& bodies, uint64_t p,
            int64_t to) {
-    for (const auto& [c, bc] : en.changes) bodies[c] = kelp::wadd(bodies[c], bc);
+    for (const auto& [c, bc] : en.changes) bodies[c] = kelp::wrap_add(bodies[c], bc);
     v[p] = to;
 }
 
@@ -129,7 +129,7 @@ void improve_host(Engine& en, std::vector<int64_t>& v) {
             const int64_t d = m.change(v.data(), bodies.data(), p, to, &en.changes);
             if (d > 0 && en.rng.unit() >= std::exp(-beta * static_cast<double>(d))) continue;
             apply(en, v, bodies, p, to);
-            e = kelp::wadd(e, d);
+            e = kelp::wrap_add(e, d);
         }
         if (e < best_e) {
             best_e = e;
@@ -151,7 +151,7 @@ void improve_host(Engine& en, std::vector<int64_t>& v) {
                 const int64_t d = m.change(v.data(), bodies.data(), p, to, &en.changes);
                 if (d >= 0) continue;
                 apply(en, v, bodies, p, to);
-                e = kelp::wadd(e, d);
+                e = kelp::wrap_add(e, d);
                 moved = true;
             }
         }
@@ -234,8 +234,9 @@ DALO_PLUGIN_EXPORT void* dalo_kelp_int_create(uint32_t nbin, uint64_t nint, cons
                                               const dalo_plugin_coeff* const* coeffs, uint32_t,
                                               uint32_t replicas, uint32_t seed) {
     auto* en = new Engine(seed);
-    en->model = std::make_unique<Model>(nbin, nint, lower, upper, max_degree, *constant,
-                                        term_counts, term_vars, coeffs);
+    en->model = std::make_unique<Model>(
+        nbin, nint, lower, upper,
+        plugin_common::Objective(max_degree, constant, term_counts, term_vars, coeffs));
     en->replicas = replicas;
     return en;
 }
@@ -248,27 +249,17 @@ DALO_PLUGIN_EXPORT void dalo_kelp_int_add_cons(void* e, const int64_t* weight, c
                                                const dalo_plugin_coeff* nl_coeffs, uint64_t nsets,
                                                const int64_t* set_lo, const int64_t* set_hi) {
     Engine* en = engine(e);
-    kelp::Constraint c;
-    c.weight = *weight;
-    c.lower = *lower;
-    c.upper = *upper;
-    c.constant = *constant;
-    if (nsets > 0) {
-        c.set_lo.assign(set_lo, set_lo + nsets);
-        c.set_hi.assign(set_hi, set_hi + nsets);
-    }
     // Integer k arrives as word nbin + k, which the Model reads as position nbin + k.
-    en->model->add_constraint(std::move(c), nterms, vars, coeffs, nl_terms, nl_head, nl_vars,
-                              nl_coeffs);
+    en->model->add_constraint(
+        plugin_common::ConstraintArgs(weight, lower, upper, constant, nterms, vars, coeffs)
+            .products(nl_terms, nl_head, nl_vars, nl_coeffs)
+            .sets(nsets, set_lo, set_hi));
     en->finished = false;
 }
 
 DALO_PLUGIN_EXPORT void dalo_kelp_int_set_cons_shape(void* e, uint32_t exponent,
                                                      uint32_t objective_only) {
-    kelp::Constraint* c = engine(e)->model->last_constraint();
-    if (c == nullptr) return;
-    c->exponent = exponent == 1 ? 1 : 2;
-    c->objective_only = objective_only;
+    plugin_common::set_shape(engine(e)->model->last_constraint(), exponent, objective_only);
 }
 
 DALO_PLUGIN_EXPORT int32_t dalo_kelp_int_round2(void* e, const uint64_t* start_bits,

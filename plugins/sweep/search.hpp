@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "dalo_plugin.h"
-#include "sweep_model.hpp"
+#include "model.hpp"
 
 namespace sweep {
 
@@ -20,6 +20,10 @@ struct SearchOptions {
     bool print_progress = false;
     dalo_plugin_sweep_callback callback = nullptr;
 };
+
+// Parses the parameter pairs (the callback is left to the caller); an unknown key or a bad
+// value ends the process with a message.
+SearchOptions parse_options(const dalo_plugin_pair* params);
 
 // An assignment in model order (model index i = bit i) with its energy and the seconds from
 // the start of the search to when it was found.
