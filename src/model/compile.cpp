@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "constraints/arith.hpp"
 #include "constraints/registry.hpp"
-#include "core/expr_ops.hpp"
 #include "core/fatal.hpp"
 #include "core/parallel.hpp"
 #include "core/var_registry.hpp"

@@ -23,7 +23,6 @@
 #include <vector>
 
 #include "capi/sol_handle.hpp"
-#include "constraints/items.hpp"
 #include "core/fatal.hpp"
 #include "core/term.hpp"
 #include "model/sol.hpp"
