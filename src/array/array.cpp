@@ -2,9 +2,11 @@
 
 #include <string>
 
+#include "constraints/varint.hpp"
 #include "core/fatal.hpp"
 #include "core/text.hpp"
 #include "core/var_registry.hpp"
+#include "model/sol.hpp"
 
 namespace dalo {
 
@@ -176,12 +178,6 @@ DALO_ARRAY_INSTANTIATE(coeff_t)
 DALO_ARRAY_INSTANTIATE(TermElem)
 DALO_ARRAY_INSTANTIATE(ExprImpl)
 
-}  // namespace dalo
-
-#include "model/sol.hpp"
-
-namespace dalo {
-
 VarArray new_var_array_of(const char* name, const uint64_t* shape, uint64_t ndim) {
     VarArray a(ndim == 0 ? std::vector<uint64_t>{} : std::vector<uint64_t>(shape, shape + ndim));
     const Var first = var_registry().new_var_array(name, shape, ndim);
@@ -205,6 +201,38 @@ VarArray inverted(const VarArray& a) {
     VarArray r(a.shape);
     for_elements(a.size(), [&](uint64_t i) { r.data[i] = a.data[i] ^ kNegBit; });
     return r;
+}
+
+ExprArray varint_array_uniform(const char* name, const uint64_t* shape, uint64_t ndim, int64_t lo,
+                               int64_t hi) {
+    const std::vector<coeff_t> coeffs = varint_coeffs(lo, hi);
+    const std::string nm = varint_name(name);
+    std::vector<uint64_t> dims =
+        ndim == 0 ? std::vector<uint64_t>{} : std::vector<uint64_t>(shape, shape + ndim);
+    uint64_t n = 1;
+    bool zero = false;
+    for (uint64_t d : dims) {
+        if (d == 0) zero = true;
+        if (__builtin_mul_overflow(n, d, &n)) n = UINT64_MAX;
+    }
+    if (zero) n = 0;
+    const uint64_t b = coeffs.size();
+    const uint64_t group = var_registry().register_group(nm, dims.data(), ndim);
+    Var first = 0;
+    if (n > 0 && b > 0) {
+        std::vector<uint64_t> bit_shape = dims;
+        bit_shape.push_back(b);
+        first = var_registry().new_var_array(nm.c_str(), bit_shape.data(), bit_shape.size());
+    }
+    const uint32_t base = varint_set().add_uniform(group, lo, hi, coeffs, first, n);
+    ExprArray a(std::move(dims));
+    for_elements(a.size(), [&](uint64_t i) {
+        ExprImpl& e = a.data[i];
+        e.constant = lo;
+        append_varint_bits(e, coeffs.data(), first + static_cast<Var>(i * b), b);
+        e.attr = base + static_cast<uint32_t>(i);
+    });
+    return a;
 }
 
 }  // namespace dalo

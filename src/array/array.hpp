@@ -127,5 +127,8 @@ VarArray new_var_array_of(const char* name, const uint64_t* shape, uint64_t ndim
 IntArray values_in_sol(const SolImpl& s, const VarArray& vars);
 // Each identifier with bit 31 toggled.
 VarArray inverted(const VarArray& a);
+// An array of VarInts sharing one range; element i owns bits base + i * B + j.
+ExprArray varint_array_uniform(const char* name, const uint64_t* shape, uint64_t ndim, int64_t lo,
+                               int64_t hi);
 
 }  // namespace dalo

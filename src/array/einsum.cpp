@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "core/expr_ops.hpp"
+#include "constraints/arith.hpp"
 #include "core/fatal.hpp"
 
 namespace dalo {

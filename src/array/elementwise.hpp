@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "array/array.hpp"
-#include "core/expr_ops.hpp"
+#include "constraints/arith.hpp"
 
 namespace dalo {
 

@@ -4,6 +4,7 @@
 #include "capi/handles.hpp"
 #include "constraints/attr_rules.hpp"
 #include "constraints/constructors.hpp"
+#include "transform/bounds.hpp"
 
 using namespace dalo;
 

@@ -3,6 +3,7 @@
 
 #include "capi/sol_handle.hpp"
 #include "constraints/items.hpp"
+#include "model/sol.hpp"
 
 using namespace dalo;
 

@@ -2,7 +2,7 @@
 #include <string>
 
 #include "capi/handles.hpp"
-#include "core/expr_ops.hpp"
+#include "constraints/arith.hpp"
 #include "core/text.hpp"
 
 using namespace dalo;

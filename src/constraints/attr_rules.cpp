@@ -2,8 +2,8 @@
 
 #include <string>
 
+#include "constraints/arith.hpp"
 #include "constraints/registry.hpp"
-#include "core/expr_ops.hpp"
 #include "core/fatal.hpp"
 
 namespace dalo {

@@ -12,9 +12,6 @@
 
 namespace dalo {
 
-// 0x80000000 - 0xFFFFFFFE: an ExprExpr or a constraint sum.
-inline constexpr bool attr_carries(uint32_t w) { return w >= 0x80000000u && w != kAttrPlain; }
-
 enum class AttrOp : uint8_t {
     AddSubConst,    // iadd_int, isub_int, clone_sub_int
     CloneAddConst,  // clone_add_int (the constant decides)

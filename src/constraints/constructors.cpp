@@ -5,11 +5,10 @@
 #include <memory>
 #include <string>
 
+#include "constraints/arith.hpp"
 #include "constraints/attr_rules.hpp"
-#include "core/expr_ops.hpp"
 #include "core/fatal.hpp"
 #include "core/var_registry.hpp"
-#include "transform/bounds.hpp"
 
 namespace dalo {
 
@@ -165,8 +164,6 @@ ExprImpl cons_mark(const ExprImpl& e) {
     return r;
 }
 
-namespace {
-
 ExprImpl penalty_shape(const ExprImpl& body, int64_t k, const char* name, int64_t lo) {
     refuse_if_declared(body, "abs/relu body carrying declared constraints");
     if (k < 1 || k > 2) {
@@ -179,14 +176,6 @@ ExprImpl penalty_shape(const ExprImpl& body, int64_t k, const char* name, int64_
     return declared_single(rec);
 }
 
-}  // namespace
-
 ExprImpl abs_term(const ExprImpl& body, int64_t k) { return penalty_shape(body, k, "abs", 0); }
-
-ExprImpl relu_term(const ExprImpl& body, int64_t k) {
-    refuse_if_declared(body, "abs/relu body carrying declared constraints");
-    if (k < 1 || k > 2) return penalty_shape(body, k, "relu", 0);  // reports the exponent
-    return penalty_shape(body, k, "relu", std::min<int64_t>(reachable_bounds(body).first, 0));
-}
 
 }  // namespace dalo

@@ -28,7 +28,9 @@ ExprImpl between(const ExprImpl& f, int64_t lo, int64_t hi);
 ExprImpl cons_between(const ExprImpl& body, int64_t lo, int64_t hi);
 ExprImpl cons_equal(const ExprImpl& body, std::vector<Interval> intervals);
 ExprImpl cons_mark(const ExprImpl& e);
+// A shape constraint named `name` ("abs", "relu") on body over [lo, 0] with exponent k;
+// fatal for a body carrying declared constraints or k outside 1 .. 2.
+ExprImpl penalty_shape(const ExprImpl& body, int64_t k, const char* name, int64_t lo);
 ExprImpl abs_term(const ExprImpl& body, int64_t k);
-ExprImpl relu_term(const ExprImpl& body, int64_t k);
 
 }  // namespace dalo

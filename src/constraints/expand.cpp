@@ -1,9 +1,9 @@
 #include "constraints/expand.hpp"
 
+#include "constraints/arith.hpp"
 #include "constraints/constructors.hpp"
 #include "constraints/registry.hpp"
 #include "constraints/varint.hpp"
-#include "core/expr_ops.hpp"
 #include "core/fatal.hpp"
 
 namespace dalo {

@@ -1,6 +1,6 @@
 #include "constraints/registry.hpp"
 
-#include "core/expr_ops.hpp"
+#include "constraints/arith.hpp"
 #include "core/fatal.hpp"
 
 namespace dalo {
@@ -84,6 +84,8 @@ const ExprExprRecord& ExprExprSet::allowed(uint64_t index) const {
 }
 
 // ---- ConstraintSumSet ----
+
+ConstraintSumSet::ConstraintSumSet() { set_copy_hook(mark_word_shared); }
 
 uint32_t ConstraintSumSet::add(std::vector<SumItem> items, std::unique_ptr<ExprImpl> penalty,
                                bool declared) {

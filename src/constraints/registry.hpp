@@ -72,6 +72,9 @@ class ExprExprSet {
 
 class ConstraintSumSet {
   public:
+    // Installs the copy hook of expressions: a copy of a value holding a sum marks it shared.
+    ConstraintSumSet();
+
     uint32_t add(std::vector<SumItem> items, std::unique_ptr<ExprImpl> penalty, bool declared);
     // Appends items and adds the penalty (when given) unless the record is shared; returns
     // whether it did.

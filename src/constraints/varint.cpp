@@ -4,28 +4,22 @@
 
 #include "core/expr_ops.hpp"
 #include "core/fatal.hpp"
+#include "core/parallel.hpp"
 #include "core/var_registry.hpp"
 
 namespace dalo {
 
-namespace {
-
-std::string name_or_auto(const char* name) {
+std::string varint_name(const char* name) {
     if (name == nullptr || name[0] == '\0') return auto_var_name();
     return std::string(name);
 }
+
+namespace {
 
 // One bit is a plain variable of that name; several form a one-dimensional array.
 Var new_bits(const std::string& name, uint64_t count) {
     if (count == 1) return var_registry().new_var(name.c_str());
     return var_registry().new_var_array(name.c_str(), &count, 1);
-}
-
-// lo + sum coeffs[j] * (first + j) in bit order, into an expression holding lo.
-void append_bits(ExprImpl& e, const coeff_t* coeffs, Var first, uint64_t count) {
-    if (count > 1) e.reserve_more(count - 1);
-    for (uint64_t j = 0; j < count; ++j)
-        e.append_owned(var_term(coeffs[j], first + static_cast<Var>(j)));
 }
 
 [[noreturn]] void index_fault(const char* who, uint64_t i, uint64_t n) {
@@ -34,6 +28,12 @@ void append_bits(ExprImpl& e, const coeff_t* coeffs, Var first, uint64_t count) 
 }
 
 }  // namespace
+
+void append_varint_bits(ExprImpl& e, const coeff_t* coeffs, Var first, uint64_t count) {
+    if (count > 1) e.reserve_more(count - 1);
+    for (uint64_t j = 0; j < count; ++j)
+        e.append_owned(var_term(coeffs[j], first + static_cast<Var>(j)));
+}
 
 // ---- VarIntSet ----
 
@@ -103,7 +103,7 @@ std::vector<coeff_t> varint_coeffs(int64_t lo, int64_t hi) {
 
 ExprImpl varint_create(const char* name, int64_t lo, int64_t hi) {
     const std::vector<coeff_t> coeffs = varint_coeffs(lo, hi);
-    const std::string nm = name_or_auto(name);
+    const std::string nm = varint_name(name);
     const uint64_t count = coeffs.size();
     std::vector<Var> vars(count);
     if (count > 0) {
@@ -113,7 +113,7 @@ ExprImpl varint_create(const char* name, int64_t lo, int64_t hi) {
     // The variable-registry lock is released before the VarIntSet lock is taken.
     const uint64_t group = var_registry().register_group(nm, nullptr, 0);
     ExprImpl e(lo);
-    if (count > 0) append_bits(e, coeffs.data(), vars[0], count);
+    if (count > 0) append_varint_bits(e, coeffs.data(), vars[0], count);
     e.attr = varint_set().add(group, 0, lo, hi, coeffs.data(), vars.data(), count);
     return e;
 }
@@ -127,38 +127,6 @@ ExprImpl varint_create_with_vars(const char* name, int64_t lo, int64_t hi, const
     for (uint64_t i = 0; i < n; ++i) e.append_owned(var_term(coeffs[i], vars[i]));
     e.attr = varint_set().add(group, 0, lo, hi, coeffs, vars, n);
     return e;
-}
-
-ExprArray varint_array_uniform(const char* name, const uint64_t* shape, uint64_t ndim, int64_t lo,
-                               int64_t hi) {
-    const std::vector<coeff_t> coeffs = varint_coeffs(lo, hi);
-    const std::string nm = name_or_auto(name);
-    std::vector<uint64_t> dims =
-        ndim == 0 ? std::vector<uint64_t>{} : std::vector<uint64_t>(shape, shape + ndim);
-    uint64_t n = 1;
-    bool zero = false;
-    for (uint64_t d : dims) {
-        if (d == 0) zero = true;
-        if (__builtin_mul_overflow(n, d, &n)) n = UINT64_MAX;
-    }
-    if (zero) n = 0;
-    const uint64_t b = coeffs.size();
-    const uint64_t group = var_registry().register_group(nm, dims.data(), ndim);
-    Var first = 0;
-    if (n > 0 && b > 0) {
-        std::vector<uint64_t> bit_shape = dims;
-        bit_shape.push_back(b);
-        first = var_registry().new_var_array(nm.c_str(), bit_shape.data(), bit_shape.size());
-    }
-    const uint32_t base = varint_set().add_uniform(group, lo, hi, coeffs, first, n);
-    ExprArray a(std::move(dims));
-    for_elements(a.size(), [&](uint64_t i) {
-        ExprImpl& e = a.data[i];
-        e.constant = lo;
-        append_bits(e, coeffs.data(), first + static_cast<Var>(i * b), b);
-        e.attr = base + static_cast<uint32_t>(i);
-    });
-    return a;
 }
 
 // ---- accessors ----
@@ -199,7 +167,7 @@ void onehot_to_int(const int32_t* values, const uint64_t* shape, uint64_t ndim, 
             fatal("dalo_onehot_to_int: shape too large");
     }
     const uint64_t len = shape[ndim - 1];
-    for_elements(rows, [&](uint64_t r) {
+    par_for_impl(rows, rows, [&](uint64_t r) {
         const int32_t* row = values + r * len;
         uint32_t sum = 0;  // 32-bit, wrapping
         int32_t last = -1;

@@ -5,9 +5,9 @@
 
 #include <cstdint>
 #include <mutex>
+#include <string>
 #include <vector>
 
-#include "array/array.hpp"
 #include "core/expr.hpp"
 #include "core/stable_vector.hpp"
 
@@ -58,9 +58,10 @@ ExprImpl varint_create(const char* name, int64_t lo, int64_t hi);
 // A new VarInt over the given bits, taken as they are.
 ExprImpl varint_create_with_vars(const char* name, int64_t lo, int64_t hi, const coeff_t* coeffs,
                                  const Var* vars, uint64_t n);
-// An array of VarInts sharing one range; element i owns bits base + i * B + j.
-ExprArray varint_array_uniform(const char* name, const uint64_t* shape, uint64_t ndim, int64_t lo,
-                               int64_t hi);
+// The name given, or an automatic one when it is null or empty.
+std::string varint_name(const char* name);
+// lo + sum coeffs[j] * (first + j) in bit order, into an expression holding lo.
+void append_varint_bits(ExprImpl& e, const coeff_t* coeffs, Var first, uint64_t count);
 
 // Range-checked bit access ("<who>: index i out of range (n bits)").
 Var varint_var(const ExprImpl& e, uint64_t i);

@@ -8,11 +8,20 @@
 
 #include <sys/mman.h>
 
-#include "constraints/attr_rules.hpp"
 #include "core/parallel.hpp"
 #include "core/pod_array.hpp"
 
 namespace dalo {
+
+namespace {
+
+std::atomic<void (*)(uint32_t)> g_copy_hook{nullptr};
+
+}  // namespace
+
+void set_copy_hook(void (*hook)(uint32_t word)) {
+    g_copy_hook.store(hook, std::memory_order_release);
+}
 
 // Large arrays are written once, front to back, right after allocation: with 4 KiB pages
 // the page faults cost several times the writes themselves, so the aligned interior of
@@ -62,7 +71,9 @@ void copy_terms(TermImpl* dst, const TermImpl* src, uint64_t n, bool negate) {
 
 ExprImpl::ExprImpl(const ExprImpl& other) : ExprImpl(other, other.attr) {
     // Two values now hold the same constraint sum: neither may append to it in place.
-    mark_word_shared(attr);
+    if (attr_carries(attr)) {
+        if (void (*hook)(uint32_t) = g_copy_hook.load(std::memory_order_acquire)) hook(attr);
+    }
 }
 
 ExprImpl::ExprImpl(const ExprImpl& other, uint32_t word)

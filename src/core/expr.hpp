@@ -11,6 +11,13 @@ namespace dalo {
 
 inline constexpr uint32_t kAttrPlain = 0xFFFFFFFFu;
 
+// 0x80000000 - 0xFFFFFFFE: an ExprExpr or a constraint sum.
+inline constexpr bool attr_carries(uint32_t w) { return w >= 0x80000000u && w != kAttrPlain; }
+
+// Called with the word of every copy of a carrying value. The constraint-sum registry installs
+// it when it is created: two values that hold one sum must not append to it in place.
+void set_copy_hook(void (*hook)(uint32_t word));
+
 class ExprImpl {
   public:
     energy_t constant = 0;

@@ -86,56 +86,25 @@ void for_each_coeff(ExprImpl& e, F f) {
     });
 }
 
-}  // namespace
-
-void expr_iadd_int(ExprImpl& e, int64_t c) {
-    e.attr = attr_other(e, AttrOp::AddSubConst);
-    e.constant = wrap_add(e.constant, c);
-}
-
-void expr_isub_int(ExprImpl& e, int64_t c) {
-    e.attr = attr_other(e, AttrOp::AddSubConst);
-    e.constant = wrap_sub(e.constant, c);
-}
-
-void expr_iadd_term(ExprImpl& e, TermImpl owned) {
-    e.attr = attr_add_term(e, owned);
-    e.append_owned(owned);
-}
-
-void expr_iadd_moved(ExprImpl& e, TermImpl owned) {
-    e.attr = attr_other(e, AttrOp::SubOrMoved);
-    e.append_owned(owned);
-}
-
-void expr_isub_term(ExprImpl& e, TermImpl owned) {
-    e.attr = attr_other(e, AttrOp::SubOrMoved);
-    e.append_owned(negated(owned));
-}
-
-namespace {
-
-// a += b or a -= b; in_place tells the attribute rules whether a is the caller's object.
-void add_expr(ExprImpl& a, const ExprImpl& b, bool subtract, bool in_place) {
+// a += b or a -= b.
+void add_expr(ExprImpl& a, const ExprImpl& b, bool subtract) {
     if (&a == &b) {
-        const ExprImpl copy(b, b.attr);  // a temporary: the record is not shared by it
-        add_expr(a, copy, subtract, in_place);
+        const ExprImpl copy(b, b.attr);  // appending to a would move the terms being read
+        add_expr(a, copy, subtract);
         return;
     }
-    a.attr = subtract ? attr_sub_expr(a, b, in_place) : attr_add_expr(a, b, in_place);
     a.constant = subtract ? wrap_sub(a.constant, b.constant) : wrap_add(a.constant, b.constant);
     append_all(a, b, subtract);
 }
 
 }  // namespace
 
-void expr_iadd_expr(ExprImpl& a, const ExprImpl& b) { add_expr(a, b, false, true); }
+void poly_iadd_expr(ExprImpl& a, const ExprImpl& b) { add_expr(a, b, false); }
 
-void expr_isub_expr(ExprImpl& a, const ExprImpl& b) { add_expr(a, b, true, true); }
+void poly_isub_expr(ExprImpl& a, const ExprImpl& b) { add_expr(a, b, true); }
 
-void expr_iadd_bulk(ExprImpl& e, int64_t constant, uint64_t n, const coeff_t* coeffs,
+void poly_iadd_bulk(ExprImpl& e, int64_t constant, uint64_t n, const coeff_t* coeffs,
                     const uint32_t* degrees, const Var* vars) {
-    e.attr = attr_other(e, AttrOp::SubOrMoved);
     e.constant = wrap_add(e.constant, constant);
     if (n == 0) return;
     e.reserve_more(n);
@@ -164,20 +133,17 @@ void expr_iadd_bulk(ExprImpl& e, int64_t constant, uint64_t n, const coeff_t* co
     e.count += n;
 }
 
-void expr_imul_int(ExprImpl& e, int64_t k) {
-    e.attr = attr_scale(e, k);
+void poly_imul_int(ExprImpl& e, int64_t k) {
     e.constant = wrap_mul(e.constant, k);
     for_each_coeff(e, [k](coeff_t& c) { c = mul_coeff(c, k); });
 }
 
-void expr_negate(ExprImpl& e) {
-    e.attr = attr_scale(e, -1);
+void poly_negate(ExprImpl& e) {
     e.constant = wrap_sub(0, e.constant);
     for_each_coeff(e, [](coeff_t& c) { c = neg_coeff(c); });
 }
 
-void expr_idiv_int(ExprImpl& e, int64_t k) {
-    e.attr = attr_other(e, AttrOp::Div);
+void poly_idiv_int(ExprImpl& e, int64_t k) {
     if (k == 0) fatal("Division by zero");
     if (k == -1) {
         e.constant = wrap_sub(0, e.constant);
@@ -197,10 +163,9 @@ void expr_idiv_int(ExprImpl& e, int64_t k) {
     if (indivisible.load(std::memory_order_relaxed)) fatal("Indivisible division in Expr term");
 }
 
-void expr_imul_term(ExprImpl& e, const TermImpl& t, AttrOp op) {
-    uint32_t word = attr_other(e, op);
+void poly_imul_term(ExprImpl& e, const TermImpl& t) {
     ExprImpl r;
-    r.attr = word;
+    r.attr = e.attr;
     r.reserve_more(e.term_count());
     if (e.constant != 0)
         r.append_owned(TermImpl{mul_coeff(e.constant, t.coeff), copy_vars(t.vars)});
@@ -208,73 +173,6 @@ void expr_imul_term(ExprImpl& e, const TermImpl& t, AttrOp op) {
         r.append_owned(TermImpl{mul_coeff(a.coeff, t.coeff), concat_vars(a.vars, t.vars)});
     });
     e.swap(r);
-}
-
-void expr_imul_expr(ExprImpl& a, const ExprImpl& b) {
-    attr_other(a, AttrOp::MulExprLeft);
-    attr_other(b, AttrOp::MulExprRight);
-    ExprImpl r = expr_mul_expr(a, b);
-    a.swap(r);
-}
-
-// ---- copies ----
-
-namespace {
-
-// A copy of e that carries the word already decided for the result.
-ExprImpl copy_as(const ExprImpl& e, uint32_t word) {
-    mark_word_shared(word);
-    return ExprImpl(e, word);
-}
-
-}  // namespace
-
-ExprImpl expr_clone_add_int(const ExprImpl& e, int64_t c) {
-    ExprImpl r = copy_as(e, attr_other(e, AttrOp::CloneAddConst, c));
-    r.constant = wrap_add(r.constant, c);
-    return r;
-}
-
-ExprImpl expr_clone_sub_int(const ExprImpl& e, int64_t c) {
-    ExprImpl r = copy_as(e, attr_other(e, AttrOp::AddSubConst));
-    r.constant = wrap_sub(r.constant, c);
-    return r;
-}
-
-ExprImpl expr_clone_add_var(const ExprImpl& e, Var v) {
-    ExprImpl r = copy_as(e, attr_other(e, AttrOp::SubOrMoved));
-    r.append_owned(var_term(1, v));
-    return r;
-}
-
-ExprImpl expr_clone_add_term(const ExprImpl& e, const TermImpl& t) {
-    ExprImpl r(e);
-    expr_iadd_term(r, copy_term(t));
-    return r;
-}
-
-ExprImpl expr_clone_sub_term(const ExprImpl& e, TermImpl owned) {
-    ExprImpl r = copy_as(e, attr_other(e, AttrOp::SubOrMoved));
-    r.append_owned(negated(owned));
-    return r;
-}
-
-ExprImpl expr_clone_add_expr(const ExprImpl& a, const ExprImpl& b) {
-    ExprImpl r(a, a.attr);
-    add_expr(r, b, false, false);
-    return r;
-}
-
-ExprImpl expr_clone_sub_expr(const ExprImpl& a, const ExprImpl& b) {
-    ExprImpl r(a, a.attr);
-    add_expr(r, b, true, false);
-    return r;
-}
-
-ExprImpl expr_clone_mul_int(const ExprImpl& e, int64_t k) {
-    ExprImpl r(e, e.attr);
-    expr_imul_int(r, k);
-    return r;
 }
 
 // ---- queries ----

@@ -1,10 +1,10 @@
-// Expression arithmetic. Nothing here sorts or merges terms; simplification does that.
+// Polynomial arithmetic on expressions. Nothing here sorts or merges terms (simplification
+// does that) or decides attribute words (the constraints layer does that).
 #pragma once
 
 #include <cstdint>
 #include <initializer_list>
 
-#include "constraints/attr_rules.hpp"
 #include "core/expr.hpp"
 
 namespace dalo {
@@ -29,39 +29,27 @@ inline TermImpl negated(TermImpl t) {
 // constant + the owned terms, appended in order.
 ExprImpl expr_of(int64_t constant, std::initializer_list<TermImpl> owned_terms);
 
-// ---- in-place arithmetic (the attribute word is decided first) ----
+// ---- polynomial arithmetic (the attribute word stays as it is) ----
 
-void expr_iadd_int(ExprImpl& e, int64_t c);
-void expr_isub_int(ExprImpl& e, int64_t c);
-// Adds a variable or term (owned): joins a classic penalty in place.
-void expr_iadd_term(ExprImpl& e, TermImpl owned);
-// Adds a term handed over as parts.
-void expr_iadd_moved(ExprImpl& e, TermImpl owned);
-// Subtracts a variable or term (owned; its coefficient is negated here).
-void expr_isub_term(ExprImpl& e, TermImpl owned);
-void expr_iadd_expr(ExprImpl& a, const ExprImpl& b);
-void expr_isub_expr(ExprImpl& a, const ExprImpl& b);
-void expr_iadd_bulk(ExprImpl& e, int64_t constant, uint64_t n, const coeff_t* coeffs,
+inline void poly_iadd_int(ExprImpl& e, int64_t c) { e.constant = wrap_add(e.constant, c); }
+inline void poly_isub_int(ExprImpl& e, int64_t c) { e.constant = wrap_sub(e.constant, c); }
+// Appends a term (owned); the subtraction negates its coefficient.
+inline void poly_iadd_term(ExprImpl& e, TermImpl owned) { e.append_owned(owned); }
+inline void poly_isub_term(ExprImpl& e, TermImpl owned) { e.append_owned(negated(owned)); }
+// a += b and a -= b; b may be a itself.
+void poly_iadd_expr(ExprImpl& a, const ExprImpl& b);
+void poly_isub_expr(ExprImpl& a, const ExprImpl& b);
+void poly_iadd_bulk(ExprImpl& e, int64_t constant, uint64_t n, const coeff_t* coeffs,
                     const uint32_t* degrees, const Var* vars);
-void expr_imul_int(ExprImpl& e, int64_t k);
-void expr_negate(ExprImpl& e);
-void expr_idiv_int(ExprImpl& e, int64_t k);
-// e * t (t is copied); op is MulVar or MulTerm.
-void expr_imul_term(ExprImpl& e, const TermImpl& t, AttrOp op);
-void expr_imul_expr(ExprImpl& a, const ExprImpl& b);
-
-// ---- operations returning a new expression ----
-
-ExprImpl expr_clone_add_int(const ExprImpl& e, int64_t c);
-ExprImpl expr_clone_sub_int(const ExprImpl& e, int64_t c);
-ExprImpl expr_clone_add_var(const ExprImpl& e, Var v);
-ExprImpl expr_clone_add_term(const ExprImpl& e, const TermImpl& t);
-ExprImpl expr_clone_sub_term(const ExprImpl& e, TermImpl owned);
-ExprImpl expr_clone_add_expr(const ExprImpl& a, const ExprImpl& b);
-ExprImpl expr_clone_sub_expr(const ExprImpl& a, const ExprImpl& b);
-ExprImpl expr_clone_mul_int(const ExprImpl& e, int64_t k);
-ExprImpl expr_mul_expr(const ExprImpl& a, const ExprImpl& b);
-ExprImpl expr_sqr(const ExprImpl& a);
+void poly_imul_int(ExprImpl& e, int64_t k);
+void poly_negate(ExprImpl& e);
+// Fatal on k = 0 or a constant or coefficient that k does not divide.
+void poly_idiv_int(ExprImpl& e, int64_t k);
+// e * t (t is copied).
+void poly_imul_term(ExprImpl& e, const TermImpl& t);
+// a * b and a^2 with a plain word.
+ExprImpl poly_mul(const ExprImpl& a, const ExprImpl& b);
+ExprImpl poly_sqr(const ExprImpl& a);
 
 // ---- queries ----
 

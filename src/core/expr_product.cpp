@@ -93,9 +93,7 @@ inline void product_row(TermImpl* out, coeff_t xc, const VarList& x, const Opera
 
 }  // namespace
 
-ExprImpl expr_mul_expr(const ExprImpl& a, const ExprImpl& b) {
-    attr_other(a, AttrOp::MulExpr);
-    attr_other(b, AttrOp::MulExpr);
+ExprImpl poly_mul(const ExprImpl& a, const ExprImpl& b) {
     const Operand ta(a), tb(b);
     const uint64_t na = ta.size(), nb = tb.size();
     const uint64_t head_b = a.constant != 0 ? nb : 0;
@@ -133,8 +131,7 @@ ExprImpl expr_mul_expr(const ExprImpl& a, const ExprImpl& b) {
     return r;
 }
 
-ExprImpl expr_sqr(const ExprImpl& a) {
-    attr_other(a, AttrOp::Sqr);
+ExprImpl poly_sqr(const ExprImpl& a) {
     const Operand ta(a);
     const uint64_t n = ta.size();
     const energy_t c = a.constant;

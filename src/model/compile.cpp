@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "constraints/arith.hpp"
 #include "constraints/registry.hpp"
-#include "core/expr_ops.hpp"
 #include "core/fatal.hpp"
 #include "core/parallel.hpp"
 #include "core/var_registry.hpp"
@@ -210,45 +210,27 @@ uint32_t remap_word(const ModelImpl& m, Var w) {
     return m.index_map[w & 0x7FFFFFFFu] | (w & kNegBit);
 }
 
-}  // namespace
-
-ModelHandle compile_model(const ExprImpl& input, double /*scale*/, const ConstraintListImpl* cons) {
-    auto model = std::make_shared<ModelImpl>();
-    ModelImpl& m = *model;
-    m.scale = 1.0;
-
-    // Constraint items: linear bodies first, nonlinear after, each in item order.
-    std::vector<BodyItem> linear, nonlinear;
-    if (cons != nullptr) {
-        for (const auto& [index, weight] : cons->items) {
-            const ExprExprRecord& rec = exprexpr_set().bounds(index);
-            if (!rec.has_bounds) fatal("Model: constraint carries no bounds");
-            validate_body(*rec.body);
-            BodyItem it{ExprImpl(*rec.body, kAttrPlain), weight, &rec};
-            const bool nl = is_nonlinear(it.body);
-            if (nl && rec.objective_only) {
-                fatal(
-                    "dalo::abs/relu: nonlinear bodies are not supported yet (the body must be "
-                    "linear)");
-            }
-            (nl ? nonlinear : linear).push_back(std::move(it));
+// Constraint items: linear bodies first, nonlinear after, each in item order.
+void split_bodies(const ConstraintListImpl& cons, std::vector<BodyItem>& linear,
+                  std::vector<BodyItem>& nonlinear) {
+    for (const auto& [index, weight] : cons.items) {
+        const ExprExprRecord& rec = exprexpr_set().bounds(index);
+        if (!rec.has_bounds) fatal("Model: constraint carries no bounds");
+        validate_body(*rec.body);
+        BodyItem it{ExprImpl(*rec.body, kAttrPlain), weight, &rec};
+        const bool nl = is_nonlinear(it.body);
+        if (nl && rec.objective_only) {
+            fatal(
+                "dalo::abs/relu: nonlinear bodies are not supported yet (the body must be "
+                "linear)");
         }
+        (nl ? nonlinear : linear).push_back(std::move(it));
     }
+}
 
-    // With a free-form penalty the objective absorbs it, and it stays listed as the remainder.
-    const bool with_penalty = cons != nullptr && cons->penalty != nullptr;
-    ExprImpl prepared;
-    if (with_penalty) {
-        ExprImpl sum(input, kAttrPlain);
-        expr_iadd_expr(sum, *cons->penalty);
-        prepared = expr_simplify_as_binary(sum);
-    }
-    const ExprImpl& e = with_penalty ? prepared : input;
-    m.constant = e.constant;
-    PhaseClock clock;
-    ExprImpl remainder;
-    if (with_penalty) remainder = expr_simplify_as_binary(*cons->penalty);
-
+// The native records of the bodies, in the same order, still in variable identifiers.
+std::vector<NativeCons> native_records(const std::vector<BodyItem>& linear,
+                                       const std::vector<BodyItem>& nonlinear) {
     std::vector<NativeCons> records;
     for (const BodyItem& it : linear) {
         validate_body(it.body);
@@ -258,43 +240,63 @@ ModelHandle compile_model(const ExprImpl& input, double /*scale*/, const Constra
         validate_body(it.body);
         records.push_back(nonlinear_record(it));
     }
+    return records;
+}
 
-    // Phase 1a: count terms per degree, validate, flag the variables that occur.
-    const uint64_t nvars = var_registry().count();
-    const uint64_t nints = int_var_registry().count();
-    Flags var_flags(nvars), int_flags(nints);
-    const uint64_t n = e.count;
-    const TermImpl* heap = e.terms;
-    const uint32_t cap = n == 0 ? 1 : thread_cap(n);
-    const uint64_t chunks = n == 0 ? 0 : std::min<uint64_t>(n, 4ull * cap);
-    const uint64_t chunk_size = chunks == 0 ? 0 : (n + chunks - 1) / chunks;
-    std::vector<CountRow> rows(chunks + 1);
-    FirstError error;
-    const bool parallel_1a = n > kSerialLimit && cap >= 2 && !in_parallel_region();
-    auto for_rows = [&](auto&& body) {  // row 0: the inline term; row c + 1: chunk c
+// The objective's terms in rows that Phase 1a and Phase 1c walk alike: row 0 is the inline
+// term, row c + 1 chunk c of the tail.
+struct TermRows {
+    const ExprImpl& e;
+    const uint64_t n;
+    const TermImpl* heap;
+    const uint32_t cap;
+    const uint64_t chunks;
+    const uint64_t chunk_size;
+    const bool parallel;
+
+    explicit TermRows(const ExprImpl& x)
+        : e(x),
+          n(x.count),
+          heap(x.terms),
+          cap(n == 0 ? 1 : thread_cap(n)),
+          chunks(n == 0 ? 0 : std::min<uint64_t>(n, 4ull * cap)),
+          chunk_size(chunks == 0 ? 0 : (n + chunks - 1) / chunks),
+          parallel(n > kSerialLimit && cap >= 2 && !in_parallel_region()) {}
+
+    template <class Body>
+    void for_rows(Body&& body) const {
         body(uint64_t{0});
-        if (parallel_1a) {
+        if (parallel) {
             par_for_impl(chunks, n, [&](uint64_t c) { body(c + 1); });
         } else {
             for (uint64_t c = 0; c < chunks; ++c) body(c + 1);
         }
-    };
-    auto for_terms_of_row = [&](uint64_t row, auto&& f) {
+    }
+
+    template <class F>
+    void for_terms_of_row(uint64_t row, F&& f) const {
         if (row == 0) {
             if (e.has_inline()) f(e.first);
             return;
         }
         const uint64_t b = std::min(n, (row - 1) * chunk_size), end = std::min(n, b + chunk_size);
         for (uint64_t i = b; i < end; ++i) f(heap[i]);
-    };
-    // Whether any term word is an integer atom or a negated literal (Phase 3 takes a
-    // shorter loop when none is).
+    }
+};
+
+// Phase 1a: count terms per degree, validate, flag the variables that occur. Returns whether
+// any term word is an integer atom or a negated literal (Phase 3 takes a shorter loop when
+// none is).
+bool count_terms(const TermRows& terms, std::vector<CountRow>& rows, Flags& var_flags,
+                 uint64_t nvars, Flags& int_flags, uint64_t nints) {
+    FirstError error;
     std::atomic<bool> special_words{false};
-    for_rows([&](uint64_t row) {
+    const bool parallel_1a = terms.parallel;
+    terms.for_rows([&](uint64_t row) {
         CountRow& r = rows[row];
         uint64_t quadratic = 0;
         bool special = false;
-        for_terms_of_row(row, [&](const TermImpl& t) {
+        terms.for_terms_of_row(row, [&](const TermImpl& t) {
             // Plain quadratic terms, by far the most common, take a short path.
             const Var a = t.vars.slot0, b = t.vars.slot1;
             if (t.vars.tail == nullptr && b != kNoVar && ((a | b) & 0xC0000000u) == 0 && a < b &&
@@ -322,6 +324,13 @@ ModelHandle compile_model(const ExprImpl& input, double /*scale*/, const Constra
         if (special) special_words.store(true, std::memory_order_relaxed);
     });
     error.raise_if_any();
+    return special_words.load(std::memory_order_relaxed);
+}
+
+// The variables of the native records and of the remainder (null when there is none) join
+// the flags of Phase 1a.
+void flag_side_vars(const std::vector<NativeCons>& records, const ExprImpl* remainder,
+                    Flags& var_flags, uint64_t nvars, Flags& int_flags, uint64_t nints) {
     auto flag = [&](Var w) {
         if (is_int_atom(w)) {
             if ((w & kIndexMask) >= nints) fatal(kUnknownInt);
@@ -335,8 +344,8 @@ ModelHandle compile_model(const ExprImpl& input, double /*scale*/, const Constra
         for (Var w : c.vars) flag(w);
         for (Var w : c.nl_vars) flag(w);
     }
-    if (with_penalty) {
-        remainder.for_each_term([&](const TermImpl& t) {
+    if (remainder != nullptr) {
+        remainder->for_each_term([&](const TermImpl& t) {
             const uint32_t d = degree(t);
             for (uint32_t k = 0; k < d; ++k) {
                 const Var w = var_at(t.vars, k);
@@ -350,9 +359,11 @@ ModelHandle compile_model(const ExprImpl& input, double /*scale*/, const Constra
             }
         });
     }
-    clock.end("Phase 1a (parallel count + validate + var_flags)");
+}
 
-    // Phase 1b: totals per degree, exclusive prefix sums down each degree column.
+// Phase 1b: totals per degree, exclusive prefix sums down each degree column, the flat
+// arrays allocated. Returns each row's first slot per degree.
+std::vector<std::vector<uint64_t>> size_arrays(ModelImpl& m, const std::vector<CountRow>& rows) {
     uint32_t max_degree = 0;
     for (const CountRow& r : rows)
         max_degree = std::max<uint32_t>(max_degree, static_cast<uint32_t>(r.counts.size()));
@@ -373,17 +384,18 @@ ModelHandle compile_model(const ExprImpl& input, double /*scale*/, const Constra
         m.term_vars[d].resize_uninitialized((d + 1) * m.term_count[d]);
         m.coeff_array[d].resize_uninitialized(m.term_count[d]);
     }
-    clock.end("Phase 1b (merge counts + allocate flat arrays)");
-    // Nothing else to build: no terms, no native records and no free-form penalty.
-    if (max_degree == 0 && records.empty() && !with_penalty) return model;
+    return offset;
+}
 
-    // Phase 1c: each term to its slot; within a degree the input order is kept.
-    for_rows([&](uint64_t row) {
+// Phase 1c: each term to its slot; within a degree the input order is kept.
+void place_terms(ModelImpl& m, const TermRows& terms, std::vector<std::vector<uint64_t>>& offset) {
+    const uint32_t max_degree = m.max_degree;
+    terms.for_rows([&](uint64_t row) {
         std::vector<uint64_t>& at = offset[row];
         uint32_t* quad_words = max_degree >= 2 ? m.term_vars[1].data() : nullptr;
         coeff_t* quad_coeffs = max_degree >= 2 ? m.coeff_array[1].data() : nullptr;
         uint64_t q = max_degree >= 2 ? at[1] : 0;
-        for_terms_of_row(row, [&](const TermImpl& t) {
+        terms.for_terms_of_row(row, [&](const TermImpl& t) {
             if (t.vars.tail == nullptr && t.vars.slot1 != kNoVar) {
                 quad_coeffs[q] = t.coeff;
                 quad_words[2 * q] = t.vars.slot0;
@@ -400,9 +412,10 @@ ModelHandle compile_model(const ExprImpl& input, double /*scale*/, const Constra
         });
         if (max_degree >= 2) at[1] = q;
     });
-    clock.end("Phase 1c (parallel fill flat arrays)");
+}
 
-    // Phase 2: model indices in ascending variable order, block by block.
+// Phase 2: model indices in ascending variable order, block by block.
+void number_vars(ModelImpl& m, const Flags& var_flags, uint64_t nvars, uint32_t cap) {
     const uint64_t blocks = nvars == 0 ? 1 : std::min<uint64_t>(4ull * cap, nvars);
     const uint64_t block_size = nvars == 0 ? 0 : (nvars + blocks - 1) / blocks;
     m.index_map.resize_uninitialized(nvars);
@@ -436,51 +449,50 @@ ModelHandle compile_model(const ExprImpl& input, double /*scale*/, const Constra
             }
         }
     });
-    clock.end("Phase 2 (parallel prefix-sum var_flags scan + dense index_map)");
+}
 
-    // Phase 2i: integer atoms in ascending integer-variable order, with their bounds.
-    if (nints > 0) {
-        m.int_index_map.assign(nints, kNotInModel);
-        for (uint64_t i = 0; i < nints; ++i) {
-            if (!int_flags.test(i)) continue;
-            m.int_index_map[i] = static_cast<uint32_t>(m.int_var_orig.size());
-            m.int_var_orig.push_back(static_cast<uint32_t>(i));
-        }
-        for (uint32_t i : m.int_var_orig) {
-            const IntVarRecord* rec = int_var_registry().find(i);
-            if (rec == nullptr) fatal("Model: integer variable bounds lookup failed.");
-            m.int_lower.push_back(rec->lo);
-            m.int_upper.push_back(rec->hi);
-        }
-        if (!m.int_var_orig.empty()) clock.end("Phase 2i (integer-atom mapping)");
+// Phase 2i: integer atoms in ascending integer-variable order, with their bounds.
+void map_int_atoms(ModelImpl& m, const Flags& int_flags, uint64_t nints) {
+    m.int_index_map.assign(nints, kNotInModel);
+    for (uint64_t i = 0; i < nints; ++i) {
+        if (!int_flags.test(i)) continue;
+        m.int_index_map[i] = static_cast<uint32_t>(m.int_var_orig.size());
+        m.int_var_orig.push_back(static_cast<uint32_t>(i));
     }
-
-    if (!records.empty()) {
-        for (NativeCons& c : records) {
-            for (uint32_t& w : c.vars) w = remap_word(m, w);
-            for (uint32_t& w : c.nl_vars) w = remap_word(m, w);
-        }
-        m.native_cons = std::move(records);
-        clock.end("Native constraints (remap)");
+    for (uint32_t i : m.int_var_orig) {
+        const IntVarRecord* rec = int_var_registry().find(i);
+        if (rec == nullptr) fatal("Model: integer variable bounds lookup failed.");
+        m.int_lower.push_back(rec->lo);
+        m.int_upper.push_back(rec->hi);
     }
+}
 
-    if (with_penalty) {
-        m.has_remainder = 1;
-        m.remainder_constant = remainder.constant;
-        m.remainder_head.push_back(0);
-        remainder.for_each_term([&](const TermImpl& t) {
-            if (t.coeff == 0) return;
-            const uint32_t d = degree(t);
-            for (uint32_t k = 0; k < d; ++k)
-                m.remainder_vars.push_back(remap_word(m, var_at(t.vars, k)));
-            m.remainder_coeffs.push_back(t.coeff);
-            m.remainder_head.push_back(m.remainder_vars.size());
-        });
-        clock.end("Remainder (remap)");
+// The native records in model words.
+void remap_records(const ModelImpl& m, std::vector<NativeCons>& records) {
+    for (NativeCons& c : records) {
+        for (uint32_t& w : c.vars) w = remap_word(m, w);
+        for (uint32_t& w : c.nl_vars) w = remap_word(m, w);
     }
+}
 
-    // Phase 3: raw identifiers to model words, in place.
-    const bool plain_words = !special_words.load(std::memory_order_relaxed);
+// The free-form penalty as the Model's remainder, in model words.
+void attach_remainder(ModelImpl& m, const ExprImpl& remainder) {
+    m.has_remainder = 1;
+    m.remainder_constant = remainder.constant;
+    m.remainder_head.push_back(0);
+    remainder.for_each_term([&](const TermImpl& t) {
+        if (t.coeff == 0) return;
+        const uint32_t d = degree(t);
+        for (uint32_t k = 0; k < d; ++k)
+            m.remainder_vars.push_back(remap_word(m, var_at(t.vars, k)));
+        m.remainder_coeffs.push_back(t.coeff);
+        m.remainder_head.push_back(m.remainder_vars.size());
+    });
+}
+
+// Phase 3: raw identifiers to model words, in place.
+void remap_terms(ModelImpl& m, bool plain_words) {
+    const uint32_t max_degree = m.max_degree;
     const uint32_t* index = m.index_map.data();
     for (uint32_t d = 0; d < max_degree; ++d) {
         uint32_t* words = m.term_vars[d].data();
@@ -498,6 +510,71 @@ ModelHandle compile_model(const ExprImpl& input, double /*scale*/, const Constra
             remap(0, count);
         }
     }
+}
+
+}  // namespace
+
+ModelHandle compile_model(const ExprImpl& input, double /*scale*/, const ConstraintListImpl* cons) {
+    auto model = std::make_shared<ModelImpl>();
+    ModelImpl& m = *model;
+    m.scale = 1.0;
+
+    std::vector<BodyItem> linear, nonlinear;
+    if (cons != nullptr) split_bodies(*cons, linear, nonlinear);
+
+    // With a free-form penalty the objective absorbs it, and it stays listed as the remainder.
+    const bool with_penalty = cons != nullptr && cons->penalty != nullptr;
+    ExprImpl prepared;
+    if (with_penalty) {
+        ExprImpl sum(input, kAttrPlain);
+        expr_iadd_expr(sum, *cons->penalty);
+        prepared = expr_simplify_as_binary(sum);
+    }
+    const ExprImpl& e = with_penalty ? prepared : input;
+    m.constant = e.constant;
+    PhaseClock clock;
+    ExprImpl remainder;
+    if (with_penalty) remainder = expr_simplify_as_binary(*cons->penalty);
+    std::vector<NativeCons> records = native_records(linear, nonlinear);
+
+    const uint64_t nvars = var_registry().count();
+    const uint64_t nints = int_var_registry().count();
+    Flags var_flags(nvars), int_flags(nints);
+    const TermRows terms(e);
+    std::vector<CountRow> rows(terms.chunks + 1);
+    const bool special_words = count_terms(terms, rows, var_flags, nvars, int_flags, nints);
+    flag_side_vars(records, with_penalty ? &remainder : nullptr, var_flags, nvars, int_flags,
+                   nints);
+    clock.end("Phase 1a (parallel count + validate + var_flags)");
+
+    std::vector<std::vector<uint64_t>> offset = size_arrays(m, rows);
+    clock.end("Phase 1b (merge counts + allocate flat arrays)");
+    // Nothing else to build: no terms, no native records and no free-form penalty.
+    if (m.max_degree == 0 && records.empty() && !with_penalty) return model;
+
+    place_terms(m, terms, offset);
+    clock.end("Phase 1c (parallel fill flat arrays)");
+
+    number_vars(m, var_flags, nvars, terms.cap);
+    clock.end("Phase 2 (parallel prefix-sum var_flags scan + dense index_map)");
+
+    if (nints > 0) {
+        map_int_atoms(m, int_flags, nints);
+        if (!m.int_var_orig.empty()) clock.end("Phase 2i (integer-atom mapping)");
+    }
+
+    if (!records.empty()) {
+        remap_records(m, records);
+        m.native_cons = std::move(records);
+        clock.end("Native constraints (remap)");
+    }
+
+    if (with_penalty) {
+        attach_remainder(m, remainder);
+        clock.end("Remainder (remap)");
+    }
+
+    remap_terms(m, !special_words);
     clock.end("Phase 3 (parallel remap)");
     return model;
 }

@@ -284,4 +284,47 @@ int64_t sol_eval_expr(const SolImpl& s, const ExprImpl& e) {
     return acc;
 }
 
+// ---- judging constraints ----
+
+int64_t native_violation(const NativeCons& c, int64_t v) {
+    if (!c.allowed.empty()) return allowed_distance(c.allowed, v);
+    return wrap_add(distance_below(c.lower, v), distance_above(c.upper, v));
+}
+
+int64_t weighted_violation(int64_t weight, int64_t d, uint8_t exponent) {
+    return exponent == 1 ? wrap_mul(weight, d) : wrap_mul(wrap_mul(weight, d), d);
+}
+
+ItemEval cons_item_eval(const ExprImpl& e, uint64_t i, const SolImpl& sol) {
+    const ConsItem it = cons_item_at(e, i, "dalo_cons_item_eval: bad item index");
+    ItemEval out;
+    if (it.record != nullptr) {
+        if (!it.record->has_bounds) fatal("violations: constraint has no recorded bounds");
+        out.value = sol_eval_poly(sol, *it.record->body);
+        out.lo = it.record->lo;
+        out.hi = it.record->hi;
+        out.violation = violation_distance(*it.record, out.value);
+        out.weight = it.weight;
+        return out;
+    }
+    // A free-form expression must be 0: its signed value is the violation.
+    out.value = sol_eval_poly(sol, *it.free_form);
+    out.violation = out.value;
+    return out;
+}
+
+uint64_t cons_violation_count(const ExprImpl& e, const SolImpl& sol) {
+    if (!attr_carries(e.attr)) fatal("cons(sol): expression carries no constraints");
+    auto violated = [&](const ExprExprRecord& r) {
+        if (!r.has_bounds || r.objective_only) return false;
+        return violation_distance(r, sol_eval_poly(sol, *r.body)) != 0;
+    };
+    if (is_exprexpr_word(e.attr)) return violated(exprexpr_set().meta(e.attr & kRecordMask));
+    const ConstraintSumRecord& s = constraint_sum_set().record(e.attr & kRecordMask);
+    uint64_t count = 0;
+    for (const SumItem& item : s.items) count += violated(exprexpr_set().meta(item.first));
+    if (s.penalty != nullptr && sol_eval_poly(sol, *s.penalty) != 0) ++count;
+    return count;
+}
+
 }  // namespace dalo

@@ -79,4 +79,26 @@ int64_t sol_eval_poly(const SolImpl& s, const ExprImpl& e);
 // The polynomial plus, for a declared sum, each item's weight x d^k and the free-form penalty.
 int64_t sol_eval_expr(const SolImpl& s, const ExprImpl& e);
 
+// ---- judging constraints ----
+
+// Violation distance of a body value against a compiled record. Inverted bounds (lower >
+// upper, stored as given) are the one case where its range form, the sum of the shortfall
+// below lower and the excess above upper, differs from the constraint record's.
+int64_t native_violation(const NativeCons& c, int64_t v);
+
+// weight x d (exponent 1) or weight x d^2, wrapping.
+int64_t weighted_violation(int64_t weight, int64_t d, uint8_t exponent);
+
+// Item i of a constraint-carrying value under the Sol.
+struct ItemEval {
+    int64_t value = 0;
+    int64_t lo = 0;
+    int64_t hi = 0;
+    int64_t violation = 0;
+    int64_t weight = 1;
+};
+ItemEval cons_item_eval(const ExprImpl& e, uint64_t i, const SolImpl& sol);
+
+uint64_t cons_violation_count(const ExprImpl& e, const SolImpl& sol);
+
 }  // namespace dalo

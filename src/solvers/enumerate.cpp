@@ -8,9 +8,9 @@
 #include <utility>
 #include <vector>
 
-#include "constraints/items.hpp"
 #include "core/fatal.hpp"
 #include "core/term.hpp"
+#include "model/sol.hpp"
 #include "solvers/sysinfo.hpp"
 
 namespace dalo {

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "constraints/attr_rules.hpp"
+#include "constraints/constructors.hpp"
 #include "core/fatal.hpp"
 #include "core/var_registry.hpp"
 #include "transform/simplify.hpp"
@@ -33,6 +35,12 @@ std::pair<int64_t, int64_t> reachable_bounds(const ExprImpl& e) {
         hi = wrap_add(hi, b);
     });
     return {lo, hi};
+}
+
+ExprImpl relu_term(const ExprImpl& body, int64_t k) {
+    refuse_if_declared(body, "abs/relu body carrying declared constraints");
+    if (k < 1 || k > 2) return penalty_shape(body, k, "relu", 0);  // reports the exponent
+    return penalty_shape(body, k, "relu", std::min<int64_t>(reachable_bounds(body).first, 0));
 }
 
 }  // namespace dalo

@@ -1,7 +1,7 @@
 #include "transform/convert.hpp"
 
+#include "constraints/arith.hpp"
 #include "constraints/attr_rules.hpp"
-#include "core/expr_ops.hpp"
 #include "core/fatal.hpp"
 #include "transform/simplify.hpp"
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "core/expr_ops.hpp"
+#include "constraints/arith.hpp"
 #include "core/fatal.hpp"
 #include "core/parallel.hpp"
 #include "core/var_registry.hpp"

@@ -5,6 +5,7 @@
 #include <thread>
 #include <vector>
 
+#include "array/array.hpp"
 #include "constraints/varint.hpp"
 #include "core/var_registry.hpp"
 #include "support/fatal.hpp"

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "constraints/items.hpp"
+#include "model/sol.hpp"
 #include "solvers/result.hpp"
 
 namespace dalo {

@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "constraints/items.hpp"
+#include "model/sol.hpp"
 #include "solvers/int_engine/mover.hpp"
 #include "solvers/int_engine/state.hpp"
 
