@@ -559,20 +559,12 @@ TEST(ArrayOps, ShapesKindsAndIntegerDivision) {
                  "Array -=: shape mismatch () vs (1)");
 
     dalo_array_int* a = ints({1, -2}, {2});
-    dalo_array_int* tripled = dalo_array_int_mul_int(a, 3);
-    EXPECT_EQ(values(tripled), (std::vector<int32_t>{3, -6}));
     dalo_array_term* terms = dalo_array_int_mul_var(a, x);
     dalo_array_term* coeffvec = dalo_array_int_coeffvec_mul_var(a, x);
     const std::vector<std::string> want = {"term 1*[" + std::to_string(x) + ",]",
                                            "term -2*[" + std::to_string(x) + ",]"};
     EXPECT_EQ(texts(terms), want);
     EXPECT_EQ(texts(coeffvec), want);
-
-    // A term without variables contributes only its coefficient to a product.
-    TermPtr five(dalo_term_create(5));
-    dalo_array_var* xs = dalo_array_var_create_data(&x, std::vector<uint64_t>{1}.data(), 1);
-    dalo_array_term* product = dalo_array_var_mul_term(xs, five.get());
-    EXPECT_EQ(texts(product), std::vector<std::string>{"term 5*[" + std::to_string(x) + ",]"});
 
     dalo_array_int* d = ints({7, -7, INT32_MIN, 6}, {4});
     dalo_array_int_div_eq_int(d, 2);
@@ -584,10 +576,8 @@ TEST(ArrayOps, ShapesKindsAndIntegerDivision) {
     EXPECT_EQ(values(m), (std::vector<int32_t>{INT32_MIN}));
     dalo_array_int_div_eq_int(d, 0);
     EXPECT_EQ(values(d), (std::vector<int32_t>{0, 0, 0, 0}));
-    for (dalo_array_int* p : {six, two_three, scalar, one, a, tripled, d, m})
-        dalo_array_int_destroy(p);
-    for (dalo_array_term* p : {terms, coeffvec, product}) dalo_array_term_destroy(p);
-    dalo_array_var_destroy(xs);
+    for (dalo_array_int* p : {six, two_three, scalar, one, a, d, m}) dalo_array_int_destroy(p);
+    for (dalo_array_term* p : {terms, coeffvec}) dalo_array_term_destroy(p);
 }
 
 TEST(ArrayOps, DivisionMessages) {
@@ -674,16 +664,9 @@ TEST(ArrayOps, AttributeWordsTravelByCopying) {
 
 TEST(ArrayOps, SumsAndTheArraySumRule) {
     const dalo_var x = dalo_new_var("x"), y = dalo_new_var("y");
-    dalo_array_int* empty = ints({}, {0});
-    dalo_array_int* scalar = ints({-4}, {});
-    dalo_array_int* big = ints({INT32_MAX, INT32_MAX}, {2});
-    const std::vector<std::pair<dalo_array_int*, int64_t>> cases = {
-        {empty, 0}, {scalar, -4}, {big, int64_t{2} * INT32_MAX}};
-    for (auto [a, v] : cases) {
-        ExprPtr s(dalo_array_int_sum(a));
-        EXPECT_EQ(full_text(s.get()), "expr " + std::to_string(v) + " @plain");
-        dalo_array_int_destroy(a);
-    }
+    dalo_array_int* big = ints({INT32_MAX, INT32_MAX}, {2});  // the sum is 64-bit
+    EXPECT_EQ(full_text(ExprPtr(dalo_array_int_sum(big)).get()), "expr 4294967294 @plain");
+    dalo_array_int_destroy(big);
 
     ExprPtr fx(dalo_expr_create_var(x)), fy(dalo_expr_create_var(y));
     dalo_expr* classic = dalo_exprexprelem_create(fx.get(), fx.get());
@@ -912,17 +895,12 @@ struct Big {
         for (dalo_array_term* p : {t, t2}) destroy(p);
         for (dalo_array_expr* p : {e, e2}) destroy(p);
     }
-    const dalo_array_var* get(const dalo_array_var*, bool wide = false) const {
-        return wide ? v2 : v;
-    }
-    const dalo_array_int* get(const dalo_array_int*, bool wide = false) const {
-        return wide ? i2 : i;
-    }
-    const dalo_array_term* get(const dalo_array_term*, bool wide = false) const {
-        return wide ? t2 : t;
-    }
-    const dalo_array_expr* get(const dalo_array_expr*, bool wide = false) const {
-        return wide ? e2 : e;
+    template <class A>
+    const A* get(const A*, bool wide = false) const {
+        if constexpr (std::is_same_v<A, dalo_array_var>) return wide ? v2 : v;
+        if constexpr (std::is_same_v<A, dalo_array_int>) return wide ? i2 : i;
+        if constexpr (std::is_same_v<A, dalo_array_term>) return wide ? t2 : t;
+        if constexpr (std::is_same_v<A, dalo_array_expr>) return wide ? e2 : e;
     }
     template <class B>
     B scalar() const {

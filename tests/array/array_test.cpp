@@ -10,6 +10,7 @@
 #include "support/fatal.hpp"
 
 using dalo_test::ExprPtr;
+using namespace dalo_test::build;
 
 namespace {
 
@@ -146,21 +147,14 @@ TEST(Array, VariablesTermsAndExpressions) {
 
 TEST(Array, ValuesFromASol) {
     uint64_t three = 3;
-    dalo_array_var* x = dalo_array_var_create_named("x", &three, 1);
-    const dalo_var* ids = dalo_array_var_data(x);
-    ExprPtr e(dalo_expr_create_add_var_var(ids[0], ids[1]));
-    dalo_model* m = dalo_model_create(e.get());
-    dalo_sol* s = dalo_sol_create(m);
-    dalo_sol_set(s, ids[1], 1);
+    dalo_test::ArrayVarPtr x(dalo_array_var_create_named("x", &three, 1));
+    const dalo_var* ids = dalo_array_var_data(x.get());
+    dalo_test::SolPtr s = sol_of(model_of(ExprPtr(dalo_expr_create_add_var_var(ids[0], ids[1]))));
+    dalo_sol_set(s.get(), ids[1], 1);
     dalo_var lits[3] = {ids[1], ids[0] | DALO_NEG_BIT, ids[2]};
-    dalo_array_var* mixed = dalo_array_var_create_data(lits, &three, 1);
-    dalo_array_int* v = dalo_array_int_from_sol(s, mixed);
-    EXPECT_EQ(values(v), (std::vector<int32_t>{1, 1, 0}));  // x2 is outside the Model
-    dalo_array_int_destroy(v);
-    dalo_array_var_destroy(mixed);
-    dalo_array_var_destroy(x);
-    dalo_sol_destroy(s);
-    dalo_model_destroy(m);
+    dalo_test::ArrayVarPtr mixed(dalo_array_var_create_data(lits, &three, 1));
+    dalo_test::ArrayIntPtr v(dalo_array_int_from_sol(s.get(), mixed.get()));
+    EXPECT_EQ(values(v.get()), (std::vector<int32_t>{1, 1, 0}));  // x2 is outside the Model
 }
 
 TEST(ArrayDeathTest, IndexesAndShapesAreChecked) {

@@ -13,15 +13,9 @@ using dalo_test::str;
 
 namespace {
 
-struct SolDeleter {
-    void operator()(dalo_sol* s) const { dalo_sol_destroy(s); }
-};
-using SolPtr = std::unique_ptr<dalo_sol, SolDeleter>;
+using dalo_test::SolPtr;
+using namespace dalo_test::build;
 
-ExprPtr raw(int64_t coeff, std::vector<dalo_var> vs, int64_t constant = 0) {
-    return ExprPtr(dalo_expr_create_raw_term(coeff, vs.data(), vs.size(), constant));
-}
-void add(const ExprPtr& e, const ExprPtr& f) { dalo_expr_iadd_expr(e.get(), f.get()); }
 ExprPtr scaled(ExprPtr e, int64_t k) {
     dalo_expr_imul_int(e.get(), k);
     return e;
@@ -32,7 +26,12 @@ struct Info {
     std::string body;
     uint32_t body_attr;
     int64_t weight, lo, hi;
+    bool operator==(const Info&) const = default;
 };
+std::ostream& operator<<(std::ostream& os, const Info& i) {
+    return os << "{" << i.bounded << ", " << i.body << ", " << i.body_attr << ", " << i.weight
+              << ", " << i.lo << ", " << i.hi << "}";
+}
 Info info(const ExprPtr& e, uint64_t i) {
     dalo_expr* body = nullptr;
     int64_t w = 77, lo = 77, hi = 77;
@@ -59,19 +58,13 @@ class InspectTest : public testing::Test {
     // A Sol over x, y, z, n with x = 1, y = 0, z = 1, n = 4.
     void SetUp() override {
         ExprPtr e = raw(1, {x});
-        dalo_expr_iadd_var(e.get(), y);
-        dalo_expr_iadd_var(e.get(), z);
-        dalo_expr_iadd_var(e.get(), n);
-        ExprPtr b(dalo_expr_simplify_as_binary(e.get()));
-        dalo_model* m = dalo_model_create(b.get());
-        sol.reset(dalo_sol_create(m));
-        dalo_model_destroy(m);
+        for (dalo_var v : {y, z, n}) dalo_expr_iadd_var(e.get(), v);
+        sol = sol_of(model_of(binary(e)));
         dalo_sol_set(sol.get(), x, 1);
         dalo_sol_set(sol.get(), z, 1);
         dalo_sol_set_int(sol.get(), n, 4);
     }
 
-    ExprPtr var(dalo_var v) { return ExprPtr(dalo_expr_create_var(v)); }
     ExprPtr sum_xy() { return ExprPtr(dalo_expr_create_add_var_var(x, y)); }
     ExprPtr between(const ExprPtr& body, int64_t lo, int64_t hi) {
         return ExprPtr(dalo_cons_between(body.get(), lo, hi));
@@ -85,14 +78,12 @@ class InspectTest : public testing::Test {
     // Classic penalty (x + y - 1)^2 with body x + y; bounds [1, 1] unless told otherwise.
     ExprPtr classic(bool bounds = true) {
         ExprPtr body = sum_xy();
-        ExprPtr f(dalo_expr_clone_sub_int(body.get(), 1));
-        ExprPtr pen(dalo_expr_sqr(f.get()));
+        ExprPtr pen(dalo_expr_sqr(ExprPtr(dalo_expr_clone_sub_int(body.get(), 1)).get()));
         ExprPtr ee(dalo_exprexprelem_create(pen.get(), body.get()));
         if (bounds) dalo_exprexpr_set_bounds(ee.get(), 1, 1);
         return ee;
     }
-    // 4x with x = 1.
-    ExprPtr four_x() { return raw(4, {x}); }
+    ExprPtr four_x() { return raw(4, {x}); }  // 4 under the Sol
     // z + 3 * (0 <= x + y <= 1) + (4x in {[0, 1], [6, 9]}) + (x - 3 = 0).
     ExprPtr full_sum() {
         ExprPtr e = var(z);
@@ -119,84 +110,42 @@ class InspectTest : public testing::Test {
 };
 class InspectDeathTest : public InspectTest {};
 
-TEST_F(InspectTest, KindsAndItemCounts) {
-    ExprPtr plain = sum_xy();
-    ExprPtr single = between(sum_xy(), 0, 1);
-    ExprPtr marked = mark(sum_xy());
+TEST_F(InspectTest, KindsItemCountsAndItemInfo) {
     ExprPtr ee = classic();
     ExprPtr classic_sum = var(x);  // x + ee: a classic sum of one item, penalty x
     add(classic_sum, ee);
-    ExprPtr classic_single(dalo_expr_clone_mul_int(ee.get(), 2));  // one item, no penalty
+    // value, item count, declared, has a body
+    const std::tuple<ExprPtr, uint64_t, int, int> kinds[] = {
+        {sum_xy(), 1, 0, 0},
+        {between(sum_xy(), 0, 1), 1, 1, 1},
+        {full_sum(), 3, 1, 0},
+        {pair(), 2, 1, 0},
+        {mark(sum_xy()), 1, 1, 0},
+        {classic(), 1, 0, 1},
+        {std::move(classic_sum), 2, 0, 0},
+        {ExprPtr(dalo_expr_clone_mul_int(ee.get(), 2)), 1, 0, 1},  // one item, no penalty
+    };
+    for (size_t i = 0; i < std::size(kinds); ++i) {
+        const dalo_expr* e = std::get<0>(kinds[i]).get();
+        EXPECT_EQ(dalo_cons_item_count(e), std::get<1>(kinds[i])) << i;
+        EXPECT_EQ(dalo_expr_is_declared(e), std::get<2>(kinds[i])) << i;
+        EXPECT_EQ(dalo_expr_has_body(e), std::get<3>(kinds[i])) << i;
+    }
 
-    EXPECT_EQ(dalo_cons_item_count(plain.get()), 1u);
-    EXPECT_EQ(dalo_cons_item_count(single.get()), 1u);
-    EXPECT_EQ(dalo_cons_item_count(full_sum().get()), 3u);
-    EXPECT_EQ(dalo_cons_item_count(pair().get()), 2u);
-    EXPECT_EQ(dalo_cons_item_count(marked.get()), 1u);
-    EXPECT_EQ(dalo_cons_item_count(ee.get()), 1u);
-    EXPECT_EQ(dalo_cons_item_count(classic_sum.get()), 2u);
-
-    EXPECT_EQ(dalo_expr_is_declared(single.get()), 1);
-    EXPECT_EQ(dalo_expr_is_declared(marked.get()), 1);
-    EXPECT_EQ(dalo_expr_is_declared(plain.get()), 0);
-    EXPECT_EQ(dalo_expr_is_declared(ee.get()), 0);
-    EXPECT_EQ(dalo_expr_is_declared(classic_sum.get()), 0);
-
-    EXPECT_EQ(dalo_expr_has_body(single.get()), 1);
-    EXPECT_EQ(dalo_expr_has_body(pair().get()), 0);
-    EXPECT_EQ(dalo_expr_has_body(marked.get()), 0);
-    EXPECT_EQ(dalo_expr_has_body(ee.get()), 1);
-    EXPECT_EQ(dalo_expr_has_body(classic_single.get()), 1);
-    EXPECT_EQ(dalo_expr_has_body(classic_sum.get()), 0);
-    EXPECT_EQ(dalo_expr_has_body(plain.get()), 0);
-}
-
-TEST_F(InspectTest, ItemInfo) {
-    ExprPtr e = full_sum();
     const uint32_t plain = DALO_ATTR_PLAIN;
-    Info i0 = info(e, 0), i1 = info(e, 1), i2 = info(e, 2);
-    EXPECT_EQ(i0.bounded, 1);
-    EXPECT_EQ(i0.body, "x +y");
-    EXPECT_EQ(i0.body_attr, plain);
-    EXPECT_EQ((std::vector<int64_t>{i0.weight, i0.lo, i0.hi}), (std::vector<int64_t>{3, 0, 1}));
-    EXPECT_EQ(i1.bounded, 1);
-    EXPECT_EQ(i1.body, "4*x");
-    EXPECT_EQ((std::vector<int64_t>{i1.weight, i1.lo, i1.hi}), (std::vector<int64_t>{1, 0, 9}));
-    EXPECT_EQ(i2.bounded, 0);  // the free-form penalty
-    EXPECT_EQ(i2.body, str(raw(1, {x}, -3).get()));
-    EXPECT_EQ(i2.body_attr, plain);
-    EXPECT_EQ((std::vector<int64_t>{i2.weight, i2.lo, i2.hi}), (std::vector<int64_t>{1, 0, 0}));
-
-    // A plain value is one free-form item: itself.
-    ExprPtr p = raw(2, {z}, 1);
-    Info ip = info(p, 0);
-    EXPECT_EQ(ip.bounded, 0);
-    EXPECT_EQ(ip.body, "1 +2*z");
-    EXPECT_EQ((std::vector<int64_t>{ip.weight, ip.lo, ip.hi}), (std::vector<int64_t>{1, 0, 0}));
-
+    ExprPtr e = full_sum();
+    EXPECT_EQ(info(e, 0), (Info{1, "x +y", plain, 3, 0, 1}));
+    EXPECT_EQ(info(e, 1), (Info{1, "4*x", plain, 1, 0, 9}));
+    EXPECT_EQ(info(e, 2), (Info{0, str(raw(1, {x}, -3).get()), plain, 1, 0, 0}));  // the penalty
+    EXPECT_EQ(info(raw(2, {z}, 1), 0), (Info{0, "1 +2*z", plain, 1, 0, 0}));       // a plain value
     // An ExprExpr ignores the item number; its body comes back without the link.
-    ExprPtr ee = classic();
-    Info ie = info(ee, 5);
-    EXPECT_EQ(ie.bounded, 1);
-    EXPECT_EQ(ie.body, "x +y");
-    EXPECT_EQ(ie.body_attr, plain);
-    EXPECT_EQ((std::vector<int64_t>{ie.weight, ie.lo, ie.hi}), (std::vector<int64_t>{1, 1, 1}));
-
+    EXPECT_EQ(info(ee, 5), (Info{1, "x +y", plain, 1, 1, 1}));
     // A record without bounds reports the whole queried value as free-form.
     ExprPtr loose = classic(false);
-    Info il = info(loose, 0);
-    EXPECT_EQ(il.bounded, 0);
-    EXPECT_EQ(il.body, str(loose.get()));
-    EXPECT_EQ(il.body_attr, plain);
-    EXPECT_EQ((std::vector<int64_t>{il.weight, il.lo, il.hi}), (std::vector<int64_t>{1, 0, 0}));
+    EXPECT_EQ(info(loose, 0), (Info{0, str(loose.get()), plain, 1, 0, 0}));
     ExprPtr holder = var(z);
     add(holder, scaled(mark(classic(false)), 4));
-    Info ih = info(holder, 0);
-    EXPECT_EQ(ih.bounded, 0);
-    EXPECT_EQ(ih.body, "z");
-    EXPECT_EQ(ih.weight, 1);
-
-    // Null outputs are skipped.
+    EXPECT_EQ(info(holder, 0), (Info{0, "z", plain, 1, 0, 0}));
     EXPECT_EQ(dalo_cons_item_info(e.get(), 0, nullptr, nullptr, nullptr, nullptr), 1);
 }
 
@@ -205,12 +154,11 @@ TEST_F(InspectTest, ShapesAndAllowedSets) {
     ExprPtr shapes(dalo_abs_term(four_x().get(), 1));
     add(shapes, ExprPtr(dalo_relu_term(sum_xy().get(), 2)));
     add(shapes, between(sum_xy(), 0, 1));
-    EXPECT_EQ(dalo_cons_item_shape(shapes.get(), 0, &k, &oo), 1);
-    EXPECT_EQ(std::make_pair(k, oo), std::make_pair(1u, 1u));
-    EXPECT_EQ(dalo_cons_item_shape(shapes.get(), 1, &k, &oo), 1);
-    EXPECT_EQ(std::make_pair(k, oo), std::make_pair(2u, 1u));
-    EXPECT_EQ(dalo_cons_item_shape(shapes.get(), 2, &k, &oo), 1);
-    EXPECT_EQ(std::make_pair(k, oo), std::make_pair(2u, 0u));
+    const std::pair<uint32_t, uint32_t> want[3] = {{1, 1}, {2, 1}, {2, 0}};
+    for (uint64_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(dalo_cons_item_shape(shapes.get(), i, &k, &oo), 1);
+        EXPECT_EQ(std::make_pair(k, oo), want[i]) << i;
+    }
     // Every miss writes 2 and 0 first.
     auto miss = [&](const ExprPtr& e, uint64_t i) {
         k = 7, oo = 7;
@@ -231,10 +179,9 @@ TEST_F(InspectTest, ShapesAndAllowedSets) {
     EXPECT_EQ((std::vector<int64_t>(hi, hi + 3)), (std::vector<int64_t>{7, 2, -1}));
     EXPECT_EQ(dalo_cons_item_allowed(eq.get(), 0, nullptr, nullptr, 0), 3u);
     EXPECT_EQ(dalo_cons_item_allowed(full_sum().get(), 1, lo, hi, 3), 2u);
-    EXPECT_EQ(dalo_cons_item_allowed(full_sum().get(), 0, lo, hi, 3), 0u);
-    EXPECT_EQ(dalo_cons_item_allowed(full_sum().get(), 2, lo, hi, 3), 0u);
-    EXPECT_EQ(dalo_cons_item_allowed(pair().get(), 2, lo, hi, 3), 0u);
-    EXPECT_EQ(dalo_cons_item_allowed(sum_xy().get(), 0, lo, hi, 3), 0u);
+    for (const auto& [e, i] :
+         {std::pair{full_sum(), 0}, {full_sum(), 2}, {pair(), 2}, {sum_xy(), 0}})
+        EXPECT_EQ(dalo_cons_item_allowed(e.get(), i, lo, hi, 3), 0u);
     ExprPtr ee = classic();
     int64_t alo[2] = {0, 2}, ahi[2] = {0, 2};
     dalo_exprexpr_set_allowed(ee.get(), alo, ahi, 2);
@@ -242,34 +189,34 @@ TEST_F(InspectTest, ShapesAndAllowedSets) {
     EXPECT_EQ(lo[1], 2);
 }
 
-TEST_F(InspectTest, ViolationDistances) {
-    EXPECT_EQ(eval(between(four_x(), 1, 3), 0), (Eval{4, 1, 3, 1, 1}));
-    EXPECT_EQ(eval(between(four_x(), 6, 9), 0), (Eval{4, 6, 9, 2, 1}));
-    EXPECT_EQ(eval(between(four_x(), 4, 4), 0), (Eval{4, 4, 4, 0, 1}));
-    // 4 - 1 = 3 above the first interval, 6 - 4 = 2 below the second.
-    EXPECT_EQ(eval(equal(four_x(), {{0, 1}, {6, 9}}), 0), (Eval{4, 0, 9, 2, 1}));
-    EXPECT_EQ(eval(equal(four_x(), {{3, 5}}), 0), (Eval{4, 3, 5, 0, 1}));
-    EXPECT_EQ(eval(equal(four_x(), {{9, 9}, {-2, 0}}), 0), (Eval{4, -2, 9, 4, 1}));
-    // Inverted bounds: below lower counts first.
-    EXPECT_EQ(eval(between(four_x(), 5, 3), 0), (Eval{4, 5, 3, 1, 1}));
-    // Integer atoms take the Sol's values; variables outside the Model drop their terms.
+TEST_F(InspectTest, ItemEvalDistances) {
     dalo_var w = dalo_new_var("w");
-    ExprPtr body = raw(3, {n}, 1);
-    dalo_expr_iadd_var(body.get(), w);
-    EXPECT_EQ(eval(between(body, 0, 10), 0), (Eval{13, 0, 10, 3, 1}));
-}
-
-TEST_F(InspectTest, ItemEvalOverSums) {
+    ExprPtr atoms = raw(3, {n}, 1);  // integer atoms take the Sol's values; w is outside
+    dalo_expr_iadd_var(atoms.get(), w);
     ExprPtr e = full_sum();
-    EXPECT_EQ(eval(e, 0), (Eval{1, 0, 1, 0, 3}));
-    EXPECT_EQ(eval(e, 1), (Eval{4, 0, 9, 2, 1}));
-    // A free-form penalty reports its signed value as the violation.
-    EXPECT_EQ(eval(e, 2), (Eval{-2, 0, 0, -2, 1}));
-    EXPECT_EQ(eval(raw(5, {z}, -1), 0), (Eval{4, 0, 0, 4, 1}));
-    ExprPtr ee = classic();  // penalty (x + y - 1)^2, body x + y = 1
-    EXPECT_EQ(eval(ee, 3), (Eval{1, 1, 1, 0, 1}));
-    ExprPtr neg = scaled(between(four_x(), 1, 3), -2);
-    EXPECT_EQ(eval(neg, 0), (Eval{4, 1, 3, 1, -2}));
+    const struct {
+        ExprPtr e;
+        uint64_t item;
+        Eval want;
+    } cases[] = {
+        {between(four_x(), 1, 3), 0, {4, 1, 3, 1, 1}},
+        {between(four_x(), 6, 9), 0, {4, 6, 9, 2, 1}},
+        {between(four_x(), 4, 4), 0, {4, 4, 4, 0, 1}},
+        // 4 - 1 = 3 above the first interval, 6 - 4 = 2 below the second.
+        {equal(four_x(), {{0, 1}, {6, 9}}), 0, {4, 0, 9, 2, 1}},
+        {equal(four_x(), {{3, 5}}), 0, {4, 3, 5, 0, 1}},
+        {equal(four_x(), {{9, 9}, {-2, 0}}), 0, {4, -2, 9, 4, 1}},
+        {between(four_x(), 5, 3), 0, {4, 5, 3, 1, 1}},  // inverted: below lower counts first
+        {between(atoms, 0, 10), 0, {13, 0, 10, 3, 1}},
+        {full_sum(), 0, {1, 0, 1, 0, 3}},
+        {full_sum(), 1, {4, 0, 9, 2, 1}},
+        {full_sum(), 2, {-2, 0, 0, -2, 1}},  // a free-form penalty: its signed value
+        {raw(5, {z}, -1), 0, {4, 0, 0, 4, 1}},
+        {classic(), 3, {1, 1, 1, 0, 1}},
+        {scaled(between(four_x(), 1, 3), -2), 0, {4, 1, 3, 1, -2}},
+    };
+    for (size_t i = 0; i < std::size(cases); ++i)
+        EXPECT_EQ(eval(cases[i].e, cases[i].item), cases[i].want) << i;
     int64_t v = 0;
     EXPECT_EQ(dalo_cons_item_eval(e.get(), 1, sol.get(), &v, nullptr, nullptr, nullptr, nullptr),
               1);
@@ -278,19 +225,16 @@ TEST_F(InspectTest, ItemEvalOverSums) {
 
 TEST_F(InspectTest, EvalExprAddsDeclaredTerms) {
     // 4x = 4 against [1, 2]: distance 2; weight 3 gives 12 squared, 6 with exponent 1.
-    ExprPtr obj = var(z);
-    add(obj, scaled(between(four_x(), 1, 2), 3));
-    EXPECT_EQ(eval_expr(obj), 1 + 12);
+    auto z_plus = [&](ExprPtr c, int64_t weight) {
+        ExprPtr obj = var(z);
+        add(obj, scaled(std::move(c), weight));
+        return eval_expr(obj);
+    };
     ExprPtr two = raw(1, {x}, 1);  // value 2
-    ExprPtr abs1 = var(z);
-    add(abs1, scaled(ExprPtr(dalo_abs_term(two.get(), 1)), 3));
-    EXPECT_EQ(eval_expr(abs1), 1 + 6);
-    ExprPtr neg = var(z);
-    add(neg, scaled(between(four_x(), 1, 2), -3));
-    EXPECT_EQ(eval_expr(neg), 1 - 12);
-    ExprPtr neg1 = var(z);
-    add(neg1, scaled(ExprPtr(dalo_relu_term(two.get(), 1)), -3));
-    EXPECT_EQ(eval_expr(neg1), 1 - 6);
+    EXPECT_EQ(z_plus(between(four_x(), 1, 2), 3), 1 + 12);
+    EXPECT_EQ(z_plus(ExprPtr(dalo_abs_term(two.get(), 1)), 3), 1 + 6);
+    EXPECT_EQ(z_plus(between(four_x(), 1, 2), -3), 1 - 12);
+    EXPECT_EQ(z_plus(ExprPtr(dalo_relu_term(two.get(), 1)), -3), 1 - 6);
     // The free-form penalty adds its value unweighted; satisfied items add nothing.
     EXPECT_EQ(eval_expr(full_sum()), 1 + 0 + 4 - 2);
     // Classic values add nothing beyond their polynomial.
@@ -316,10 +260,8 @@ TEST_F(InspectTest, ViolationCounts) {
     EXPECT_EQ(violations(e), 3u);
     add(e, mark(raw(1, {x}, 2)));  // the merged penalty is 2x - 1 = 1
     EXPECT_EQ(violations(e), 3u);
-    ExprPtr zero = mark(raw(1, {x}, -1));
-    EXPECT_EQ(violations(zero), 0u);
-    ExprPtr m2 = mark(raw(1, {x}, -3));
-    EXPECT_EQ(violations(m2), 1u);
+    EXPECT_EQ(violations(mark(raw(1, {x}, -1))), 0u);
+    EXPECT_EQ(violations(mark(raw(1, {x}, -3))), 1u);
 
     ExprPtr ee = classic();
     EXPECT_EQ(violations(ee), 0u);  // x + y = 1
@@ -340,15 +282,13 @@ TEST_F(InspectTest, ViolationCounts) {
 }
 
 TEST_F(InspectDeathTest, Messages) {
-    EXPECT_FATAL(info(pair(), 2), "dalo_cons_item_info: bad item index");
-    EXPECT_FATAL(info(full_sum(), 3), "dalo_cons_item_info: bad item index");
-    EXPECT_FATAL(info(sum_xy(), 1), "dalo_cons_item_info: bad item index");
-    EXPECT_FATAL(eval(pair(), 2), "dalo_cons_item_eval: bad item index");
-    EXPECT_FATAL(eval(full_sum(), 3), "dalo_cons_item_eval: bad item index");
-    EXPECT_FATAL(eval(sum_xy(), 1), "dalo_cons_item_eval: bad item index");
-    EXPECT_FATAL(eval(classic(false), 0), "violations: constraint has no recorded bounds");
     ExprPtr holder = var(z);
     add(holder, mark(classic(false)));
+    for (const auto& [e, last] : {std::pair{pair(), 2}, {full_sum(), 3}, {sum_xy(), 1}}) {
+        EXPECT_FATAL(info(e, last), "dalo_cons_item_info: bad item index");
+        EXPECT_FATAL(eval(e, last), "dalo_cons_item_eval: bad item index");
+    }
+    EXPECT_FATAL(eval(classic(false), 0), "violations: constraint has no recorded bounds");
     EXPECT_FATAL(eval(holder, 0), "violations: constraint has no recorded bounds");
     EXPECT_FATAL(violations(sum_xy()), "cons(sol): expression carries no constraints");
     EXPECT_FATAL(violations(ExprPtr(dalo_expr_create_int(0))),
