@@ -2,30 +2,19 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <functional>
 #include <vector>
 
 #include "dalo.h"
 #include "support/expr_util.hpp"
 #include "support/fatal.hpp"
+#include "support/model_util.hpp"
 
-using dalo_test::ExprPtr;
+using namespace dalo_test;
+using namespace dalo_test::build;
 
 namespace {
 
-struct ModelDeleter {
-    void operator()(dalo_model* m) const { dalo_model_destroy(m); }
-};
-using ModelPtr = std::unique_ptr<dalo_model, ModelDeleter>;
-
-ExprPtr raw(int64_t coeff, std::initializer_list<dalo_var> vs, int64_t constant = 0) {
-    std::vector<dalo_var> v(vs);
-    return ExprPtr(dalo_expr_create_raw_term(coeff, v.data(), v.size(), constant));
-}
-void add(const ExprPtr& e, int64_t coeff, std::initializer_list<dalo_var> vs) {
-    std::vector<dalo_var> v(vs);
-    dalo_expr_iadd_raw_term(e.get(), coeff, v.data(), v.size());
-}
-ExprPtr bin(const ExprPtr& e) { return ExprPtr(dalo_expr_simplify_as_binary(e.get())); }
 std::vector<uint32_t> words(const dalo_model* m, uint32_t d) {
     const uint32_t* p = dalo_model_term_vars(m, d);
     return std::vector<uint32_t>(p, p + d * dalo_model_term_count(m, d));
@@ -61,7 +50,7 @@ TEST_F(ModelTest, ConstantOnly) {
 TEST_F(ModelTest, DenseIndicesAndFlatArrays) {
     ExprPtr e = raw(3, {x1, x3}, 4);
     add(e, -2, {x0});
-    ModelPtr m(dalo_model_create(bin(e).get()));
+    ModelPtr m(dalo_model_create(binary(e).get()));
     ASSERT_EQ(dalo_model_var_count(m.get()), 3u);
     EXPECT_EQ(dalo_model_var(m.get(), 0), x0);
     EXPECT_EQ(dalo_model_var(m.get(), 1), x1);
@@ -89,7 +78,7 @@ TEST_F(ModelTest, DenseIndicesAndFlatArrays) {
     EXPECT_EQ(dalo_model_var(copy, 2), x3);
     dalo_model_destroy(copy);
     dalo_model_destroy(nullptr);
-    ModelPtr scaled(dalo_model_create_scaled(bin(e).get(), 3.5));
+    ModelPtr scaled(dalo_model_create_scaled(binary(e).get(), 3.5));
     EXPECT_EQ(dalo_model_scale(scaled.get()), 1.0);
 }
 
@@ -118,7 +107,7 @@ TEST_F(ModelTest, LiteralsInHigherDegreeTermsAndIntegerAtoms) {
 TEST_F(ModelTest, NativeRecordsLinearFirstThenNonlinear) {
     ExprPtr obj = raw(1, {x0});
     ExprPtr nl_body =
-        bin(ExprPtr(dalo_expr_create_raw_term(2, std::vector<dalo_var>{x1, x2}.data(), 2, 1)));
+        binary(ExprPtr(dalo_expr_create_raw_term(2, std::vector<dalo_var>{x1, x2}.data(), 2, 1)));
     dalo_expr_iadd_raw_term(nl_body.get(), 3, &x3, 1);
     ExprPtr lin_body(dalo_expr_create_add_var_var(x2, x4));
     dalo_expr_iadd_int(lin_body.get(), -1);
@@ -211,7 +200,7 @@ TEST_F(ModelTest, BitVectorEvaluation) {
     ExprPtr e = raw(3, {x0, x2}, 1);
     add(e, -5, {x1});
     add(e, 7, {x0, x1 | DALO_NEG_BIT, x2});
-    ModelPtr m(dalo_model_create(bin(e).get()));
+    ModelPtr m(dalo_model_create(binary(e).get()));
     // Model indices: x0 -> 0, x1 -> 1, x2 -> 2.
     for (uint64_t bits = 0; bits < 8; ++bits) {
         int64_t b0 = bits & 1, b1 = (bits >> 1) & 1, b2 = (bits >> 2) & 1;
@@ -240,7 +229,7 @@ TEST_F(ModelTest, ProfileLinesPerPhase) {
     EXPECT_EXIT(
         {
             setenv("DALO_MODEL_PROFILE", "1", 1);
-            dalo_model_destroy(dalo_model_create(bin(e).get()));
+            dalo_model_destroy(dalo_model_create(binary(e).get()));
             std::exit(0);
         },
         testing::ExitedWithCode(0),
@@ -255,14 +244,11 @@ TEST_F(ModelTest, ProfileLinesPerPhase) {
 using ModelDeathTest = ModelTest;
 
 TEST_F(ModelDeathTest, ExpressionNotInBinaryForm) {
-    EXPECT_FATAL(dalo_model_create(raw(1, {x1, x0}).get()),
-                 "Model: expression not simplified as binary (unsorted/duplicate vars). Call "
-                 "simplify_as_binary() "
-                 "first.");
-    EXPECT_FATAL(dalo_model_create(raw(1, {x1, x1}).get()),
-                 "Model: expression not simplified as binary (unsorted/duplicate vars). Call "
-                 "simplify_as_binary() "
-                 "first.");
+    for (dalo_var second : {x0, x1}) {  // unsorted, then a duplicate
+        EXPECT_FATAL(dalo_model_create(raw(1, {x1, second}).get()),
+                     "Model: expression not simplified as binary (unsorted/duplicate vars). Call "
+                     "simplify_as_binary() first.");
+    }
     EXPECT_FATAL(
         dalo_model_create(raw(1, {x0, x1 | DALO_NEG_BIT}).get()),
         "Model: expression not simplified as binary (negated literal in degree 1-2 term). Call "
@@ -315,32 +301,27 @@ TEST_F(ModelDeathTest, UnusableConstraintRecords) {
 }
 
 TEST_F(ModelDeathTest, AccessorsRejectIndicesOutsideTheArrays) {
-    ExprPtr e = raw(1, {x0, x1});
-    ModelPtr m(dalo_model_create(e.get()));
-    EXPECT_FATAL(dalo_model_var(m.get(), 2), "dalo_model_var: index out of range");
-    EXPECT_FATAL(dalo_model_term_count(m.get(), 3), "dalo_model_term_count: degree out of range");
-    EXPECT_FATAL(dalo_model_term_vars(m.get(), 3), "dalo_model_term_vars: degree out of range");
-    EXPECT_FATAL(dalo_model_coeff_array(m.get(), 3), "dalo_model_coeff_array: degree out of range");
-    EXPECT_FATAL(dalo_model_coeff_at(m.get(), 0, 0, nullptr),
-                 "dalo_model_coeff_at: degree out of range");
-    EXPECT_FATAL(dalo_model_coeff_at(m.get(), 2, 1, nullptr),
-                 "dalo_model_coeff_at: index out of range");
+    ModelPtr m(dalo_model_create(raw(1, {x0, x1}).get()));
+    const dalo_model* p = m.get();
     int64_t a, b, c, d;
     uint32_t u, v;
-    EXPECT_FATAL(dalo_model_int_var_bounds(m.get(), 0, &a, &b),
-                 "dalo_model_int_var_bounds: index out of range");
-    EXPECT_FATAL(dalo_model_int_var_orig(m.get(), 0),
-                 "dalo_model_int_var_orig: index out of range");
-    EXPECT_FATAL(dalo_model_native_cons_nterms(m.get(), 0),
-                 "dalo_model_native_cons_nterms: index out of range");
-    EXPECT_FATAL(dalo_model_native_cons_vars(m.get(), 0),
-                 "dalo_model_native_cons_vars: index out of range");
-    EXPECT_FATAL(dalo_model_native_cons_coeffs(m.get(), 0),
-                 "dalo_model_native_cons_coeffs: index out of range");
-    EXPECT_FATAL(dalo_model_native_cons_bounds(m.get(), 0, &a, &b, &c, &d),
-                 "dalo_model_native_cons_bounds: index out of range");
-    EXPECT_FATAL(dalo_model_native_cons_shape(m.get(), 0, &u, &v),
-                 "dalo_model_native_cons_shape: index out of range");
+    const std::pair<std::function<void()>, const char*> cases[] = {
+        {[&] { dalo_model_var(p, 2); }, "dalo_model_var: index"},
+        {[&] { dalo_model_term_count(p, 3); }, "dalo_model_term_count: degree"},
+        {[&] { dalo_model_term_vars(p, 3); }, "dalo_model_term_vars: degree"},
+        {[&] { dalo_model_coeff_array(p, 3); }, "dalo_model_coeff_array: degree"},
+        {[&] { dalo_model_coeff_at(p, 0, 0, nullptr); }, "dalo_model_coeff_at: degree"},
+        {[&] { dalo_model_coeff_at(p, 2, 1, nullptr); }, "dalo_model_coeff_at: index"},
+        {[&] { dalo_model_int_var_bounds(p, 0, &a, &b); }, "dalo_model_int_var_bounds: index"},
+        {[&] { dalo_model_int_var_orig(p, 0); }, "dalo_model_int_var_orig: index"},
+        {[&] { dalo_model_native_cons_nterms(p, 0); }, "dalo_model_native_cons_nterms: index"},
+        {[&] { dalo_model_native_cons_vars(p, 0); }, "dalo_model_native_cons_vars: index"},
+        {[&] { dalo_model_native_cons_coeffs(p, 0); }, "dalo_model_native_cons_coeffs: index"},
+        {[&] { dalo_model_native_cons_bounds(p, 0, &a, &b, &c, &d); },
+         "dalo_model_native_cons_bounds: index"},
+        {[&] { dalo_model_native_cons_shape(p, 0, &u, &v); }, "dalo_model_native_cons_shape: index"},
+    };
+    for (const auto& [call, what] : cases) EXPECT_FATAL(call(), std::string(what) + " out of range");
 }
 
 TEST_F(ModelDeathTest, LinearSolversRefuseSomeRecords) {
@@ -354,14 +335,11 @@ TEST_F(ModelDeathTest, LinearSolversRefuseSomeRecords) {
     ModelPtr m(dalo_model_create(obj.get()));
     EXPECT_FATAL(dalo_model_native_cons_nterms(m.get(), 0),
                  "MIP/ILP solvers do not support allowed-value set constraints (equal{...}) inside "
-                 "cons(). Use a "
-                 "bundled heuristic solver (BriskSolver/SweepSolver/KELPSolver).");
+                 "cons(). Use a bundled heuristic solver (BriskSolver/SweepSolver/KELPSolver).");
     EXPECT_FATAL(dalo_model_native_cons_nterms(m.get(), 1),
                  "MIP/ILP solvers do not support nonlinear (degree>=2) constraint bodies inside "
-                 "cons(). Call "
-                 "expand_cons() on the expression to get the classic penalty form, or use a "
-                 "bundled heuristic "
-                 "solver (BriskSolver/SweepSolver/KELPSolver).");
+                 "cons(). Call expand_cons() on the expression to get the classic penalty form, or "
+                 "use a bundled heuristic solver (BriskSolver/SweepSolver/KELPSolver).");
 }
 
 TEST_F(ModelDeathTest, EvaluatorsRefuse) {
@@ -372,13 +350,11 @@ TEST_F(ModelDeathTest, EvaluatorsRefuse) {
                  "Model eval: native integer variables (int_var) are not supported yet.");
     EXPECT_FATAL(dalo_expr_eval_with_model(raw(1, {k}).get(), m.get(), &bits, nullptr),
                  "eval_with_model: native integer variables (int_var) are not supported yet (bit "
-                 "assignments "
-                 "cannot value integer atoms).");
+                 "assignments cannot value integer atoms).");
     ExprPtr d(dalo_cons_between(raw(1, {x0}).get(), 0, 1));
     EXPECT_FATAL(dalo_expr_eval_with_model(d.get(), m.get(), &bits, nullptr),
                  "dalo::cons: 'eval_with_model (evaluate against a Sol instead)' is not allowed on "
-                 "an expression "
-                 "with declared constraints");
+                 "an expression with declared constraints");
 }
 
 }  // namespace
