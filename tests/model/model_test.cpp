@@ -1,6 +1,7 @@
 // Model compilation and queries: index maps, flat arrays, native records, remainder, atoms.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdlib>
 #include <functional>
 #include <vector>
@@ -106,9 +107,7 @@ TEST_F(ModelTest, LiteralsInHigherDegreeTermsAndIntegerAtoms) {
 
 TEST_F(ModelTest, NativeRecordsLinearFirstThenNonlinear) {
     ExprPtr obj = raw(1, {x0});
-    ExprPtr nl_body =
-        binary(ExprPtr(dalo_expr_create_raw_term(2, std::vector<dalo_var>{x1, x2}.data(), 2, 1)));
-    dalo_expr_iadd_raw_term(nl_body.get(), 3, &x3, 1);
+    ExprPtr nl_body = binary(from_terms(1, {{2, {x1, x2}}, {3, {x3}}}));
     ExprPtr lin_body(dalo_expr_create_add_var_var(x2, x4));
     dalo_expr_iadd_int(lin_body.get(), -1);
     ExprPtr c1(dalo_cons_between(nl_body.get(), 0, 4));
@@ -116,31 +115,25 @@ TEST_F(ModelTest, NativeRecordsLinearFirstThenNonlinear) {
     int64_t alo[2] = {0, 5}, ahi[2] = {1, 9};
     ExprPtr c2(dalo_cons_equal(lin_body.get(), alo, ahi, 2));
     ExprPtr c3(dalo_abs_term(ExprPtr(dalo_expr_create_var(x4)).get(), 1));
-    dalo_expr_iadd_expr(obj.get(), c1.get());
-    dalo_expr_iadd_expr(obj.get(), c2.get());
-    dalo_expr_iadd_expr(obj.get(), c3.get());
+    for (const ExprPtr* c : {&c1, &c2, &c3}) add(obj, *c);
     ModelPtr m(dalo_model_create(obj.get()));
     ASSERT_EQ(dalo_model_native_cons_count(m.get()), 3u);
     // Variables of the constraints are in the Model even where the objective lacks them.
     EXPECT_EQ(dalo_model_var_count(m.get()), 5u);
-    int64_t lo, hi, constant, weight;
+    auto bounds = [&](uint64_t i) {  // lower, upper, constant, weight
+        std::array<int64_t, 4> b{};
+        dalo_model_native_cons_bounds(m.get(), i, &b[0], &b[1], &b[2], &b[3]);
+        return b;
+    };
     uint32_t k, only;
-    dalo_model_native_cons_bounds(m.get(), 0, &lo, &hi, &constant, &weight);  // the allowed set
-    EXPECT_EQ(lo, 0);
-    EXPECT_EQ(hi, 9);
-    EXPECT_EQ(constant, -1);
-    EXPECT_EQ(weight, 1);
+    EXPECT_EQ(bounds(0), (std::array<int64_t, 4>{0, 9, -1, 1}));  // the allowed set
     EXPECT_EQ(dalo_model_native_cons_vars(m.get(), 0)[1], 4u);
     dalo_model_native_cons_shape(m.get(), 1, &k, &only);  // the abs shape
     EXPECT_EQ(k, 1u);
     EXPECT_EQ(only, 1u);
     EXPECT_EQ(dalo_model_native_cons_nterms(m.get(), 1), 1u);
     EXPECT_EQ(dalo_model_native_cons_coeffs(m.get(), 1)[0], 1);
-    dalo_model_native_cons_bounds(m.get(), 2, &lo, &hi, &constant, &weight);  // the nonlinear body
-    EXPECT_EQ(lo, 0);
-    EXPECT_EQ(hi, 4);
-    EXPECT_EQ(constant, 1);
-    EXPECT_EQ(weight, 3);
+    EXPECT_EQ(bounds(2), (std::array<int64_t, 4>{0, 4, 1, 3}));  // the nonlinear body
     EXPECT_EQ(dalo_model_native_cons_vars(m.get(), 2)[0], 3u);
     EXPECT_EQ(dalo_model_has_penalty_shapes(m.get()), 1);
     EXPECT_EQ(dalo_model_has_remainder(m.get()), 0);
@@ -157,7 +150,7 @@ TEST_F(ModelTest, FreeFormPenaltyBecomesTermsAndRemainder) {
     ExprPtr obj = raw(2, {x0});
     ExprPtr pen = raw(1, {x1, x3}, 7);
     add(pen, -1, {x0});
-    dalo_expr_iadd_expr(obj.get(), ExprPtr(dalo_cons_mark(pen.get())).get());
+    add(obj, marked(pen));
     ModelPtr m(dalo_model_create(obj.get()));
     EXPECT_EQ(dalo_model_constant(m.get(), nullptr), 7);
     EXPECT_EQ(coeffs(m.get(), 1), (std::vector<int32_t>{1}));  // 2 x0 - x0
@@ -168,10 +161,10 @@ TEST_F(ModelTest, FreeFormPenaltyBecomesTermsAndRemainder) {
     EXPECT_EQ(dalo_model_remainder_info(m.get(), &rc, &count), 2u);
     EXPECT_EQ(rc, 7);
     const uint64_t* head = dalo_model_remainder_head(m.get());
-    EXPECT_EQ(std::vector<uint64_t>(head, head + 3), (std::vector<uint64_t>{0, 1, 3}));
     const uint32_t* rv = dalo_model_remainder_vars(m.get());
-    EXPECT_EQ(std::vector<uint32_t>(rv, rv + 3), (std::vector<uint32_t>{0, 1, 2}));
     const int32_t* rcf = dalo_model_remainder_coeffs(m.get());
+    EXPECT_EQ(std::vector<uint64_t>(head, head + 3), (std::vector<uint64_t>{0, 1, 3}));
+    EXPECT_EQ(std::vector<uint32_t>(rv, rv + 3), (std::vector<uint32_t>{0, 1, 2}));
     EXPECT_EQ(std::vector<int32_t>(rcf, rcf + 2), (std::vector<int32_t>{-1, 1}));
 }
 
@@ -179,15 +172,14 @@ TEST_F(ModelTest, RemainderIsKeptWhenNothingElseRemains) {
     // The penalty cancels the objective's only term: no terms, no records, yet the remainder
     // still lists the penalty, over a variable that gets a model index.
     ExprPtr obj = raw(-1, {x2});
-    dalo_expr_iadd_expr(obj.get(), ExprPtr(dalo_cons_mark(raw(1, {x2}).get())).get());
+    add(obj, marked(raw(1, {x2})));
     ModelPtr m(dalo_model_create(obj.get()));
     EXPECT_EQ(dalo_model_max_degree(m.get()), 0u);
     ASSERT_EQ(dalo_model_has_remainder(m.get()), 1);
     EXPECT_EQ(dalo_model_var_count(m.get()), 1u);
     EXPECT_EQ(dalo_model_remainder_vars(m.get())[0], 0u);
     ExprPtr c(dalo_expr_create());
-    dalo_expr_iadd_expr(c.get(),
-                        ExprPtr(dalo_cons_mark(ExprPtr(dalo_expr_create_int(4)).get())).get());
+    add(c, marked(ExprPtr(dalo_expr_create_int(4))));
     ModelPtr k(dalo_model_create(c.get()));
     EXPECT_EQ(dalo_model_has_remainder(k.get()), 1);
     int64_t rc = 0;

@@ -161,23 +161,14 @@ TEST_F(SubstituteTest, ConstantsAndCoefficientWidths) {
     // A product whose coefficient wraps to 0 is a term like any other, except when it would
     // stand first: there it is invisible and the next term takes the inline place.
     ExprPtr wraps(dalo_expr_create_int(int64_t{1} << 32));
-    ExprPtr first = raw(1, {x, y});
-    add(first, 3, {z});
-    ExprPtr rf = replace(first.get(), {{x, wraps.get()}});
-    EXPECT_EQ(terms_of(rf.get()), (std::vector<Term>{{3, {z}}}));
-    ExprPtr two = raw(1, {x, y});
-    add(two, 2, {x, w});
-    add(two, 3, {z});
-    add(two, 4, {x, w});
-    ExprPtr r2 = replace(two.get(), {{x, wraps.get()}});
-    EXPECT_EQ(terms_of(r2.get()), (std::vector<Term>{{3, {z}}, {0, {w}}}));
-    ExprPtr later = raw(3, {z});
-    add(later, 1, {x, y});
-    ExprPtr rl = replace(later.get(), {{x, wraps.get()}});
-    EXPECT_EQ(terms_of(rl.get()), (std::vector<Term>{{3, {z}}, {0, {y}}}));
-    ExprPtr only = replace(raw(1, {x, y}).get(), {{x, wraps.get()}});
-    EXPECT_EQ(dalo_expr_term_count(only.get()), 0u);
-    EXPECT_EQ(str(only.get()), "0");
+    const std::pair<std::vector<Term>, std::vector<Term>> cases[] = {
+        {{{1, {x, y}}, {3, {z}}}, {{3, {z}}}},
+        {{{1, {x, y}}, {2, {x, w}}, {3, {z}}, {4, {x, w}}}, {{3, {z}}, {0, {w}}}},
+        {{{3, {z}}, {1, {x, y}}}, {{3, {z}}, {0, {y}}}},
+        {{{1, {x, y}}}, {}},
+    };
+    for (const auto& [in, out] : cases)
+        EXPECT_EQ(terms_of(replace(from_terms(0, in).get(), {{x, wraps.get()}}).get()), out);
 }
 
 TEST_F(SubstituteTest, DeclaredConstraintsAreSubstitutedIntoNewRecords) {
