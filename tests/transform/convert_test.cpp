@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "dalo.h"
-#include "support/brute.hpp"
+#include "support/expr_util.hpp"
 #include "support/fatal.hpp"
 
 using namespace dalo_test;
@@ -210,17 +210,35 @@ class ConvertPropertyTest : public ConvertTest {
   protected:
     std::vector<dalo_var> vars() const { return {a, b, c, x, y}; }
 
-    // A few terms of degree 0 to 5 over a .. y, with repeats and negated literals.
-    ExprPtr poly(std::mt19937_64& rng, int max_terms) const {
-        return random_poly(rng, a, 5, 1 + static_cast<int>(rng() % max_terms), 5);
+    // A few terms of degree 0 to 5 over n of the variables, with repeats and negated
+    // literals; small coefficients of both signs.
+    ExprPtr random_poly(std::mt19937& rng, int max_high_terms) const {
+        auto pick = [&](uint32_t n) { return static_cast<uint32_t>(rng() % n); };
+        const uint32_t n = 3 + pick(3);
+        const std::vector<dalo_var> vs = vars();
+        ExprPtr e(dalo_expr_create_int(static_cast<int64_t>(pick(21)) - 10));
+        const uint32_t count = 1 + pick(6);
+        int high = 0;
+        for (uint32_t k = 0; k < count; ++k) {
+            uint32_t d = pick(6);
+            if (d >= 3 && high++ >= max_high_terms) d = pick(3);
+            std::vector<dalo_var> t;
+            for (uint32_t i = 0; i < d; ++i) {
+                dalo_var v = vs[pick(n)];
+                if (pick(4) == 0) v |= N;
+                t.push_back(v);
+            }
+            add(e, static_cast<int64_t>(pick(19)) - 9, t);
+        }
+        return e;
     }
 };
 
 TEST_F(ConvertPropertyTest, ConversionsAgreeWithTheFormulas) {
-    std::mt19937_64 rng(2024);
+    std::mt19937 rng(2024);
     const std::vector<dalo_var> vs = vars();
     for (int round = 0; round < 40; ++round) {
-        ExprPtr e = poly(rng, 6);
+        ExprPtr e = random_poly(rng, 6);
         const int64_t scale = int64_t{1} << dalo_expr_max_degree(e.get());
         ExprPtr spin(dalo_expr_binary_to_spin(e.get()));
         ExprPtr back(dalo_expr_spin_to_binary(e.get()));
@@ -238,10 +256,10 @@ TEST_F(ConvertPropertyTest, ConversionsAgreeWithTheFormulas) {
 }
 
 TEST_F(ConvertPropertyTest, ReductionMinimumEqualsTheInput) {
-    std::mt19937_64 rng(7);
+    std::mt19937 rng(7);
     const std::vector<dalo_var> vs = vars();
     for (int round = 0; round < 40; ++round) {
-        ExprPtr e = poly(rng, 4);
+        ExprPtr e = random_poly(rng, 4);
         const uint64_t before = dalo_var_count();
         ExprPtr r(dalo_expr_reduce(e.get()));
         const uint64_t after = dalo_var_count();
