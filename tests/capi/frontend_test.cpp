@@ -183,13 +183,18 @@ TEST(FrontEndArrays, OperatorsMatchTheCMembers) {
     EXPECT_EQ((c * x).str(),
               dalo::TermArray::adopt(dalo_array_int_mul_array_var(c.get(), x.get())).str());
     ExprArray e = x * 2 + c;
+    EXPECT_EQ(e.str(),
+              c_text(dalo_array_term_add_array_int(dalo::TermArray(x * 2).get(), c.get())));
     e += y;
     e *= 3;
     ExprArray manual = dalo::TermArray(x * 2) + c;
     dalo_array_expr_add_eq_var(manual.get(), y.id());
     dalo_array_expr_mul_eq_int(manual.get(), 3);
     EXPECT_EQ(e.str(), manual.str());
+    EXPECT_EQ((-x).str(), c_text(dalo_array_var_negate(x.get())));
+    EXPECT_EQ(x.sum().str(), dalo::Expr::adopt(dalo_array_var_sum(x.get())).str());
     EXPECT_EQ(x.sum(0).str(), c_text(dalo_array_var_vector_sum(x.get(), 0)));
+    EXPECT_EQ((c * c).at(5), 36);
     EXPECT_EQ((c + 1).str(), "{{2,3,4},{5,6,7}}");
     EXPECT_EQ(dalo::einsum<0>("ij,ij->", c, c).at(0), 91);
     EXPECT_EQ(dalo::einsum<1>("ij,ij->i", c, x).shape(), (Shape{2}));
@@ -203,7 +208,9 @@ TEST(FrontEndArrays, OperatorsMatchTheCMembers) {
     VarArray m = dalo::var("m", {2});
     const std::vector<int32_t> q32 = {1, -2, 5, 0};
     EXPECT_EQ(dalo::quadratic(m, q32.data(), 1, 2).str(), "m[0] +3*m[0]*m[1]");
-    EXPECT_EQ(thrown([&] { (void)dalo::quadratic(m, std::vector<int64_t>{1, 2, 3}); }),
+    EXPECT_EQ(thrown([&] {
+                  (void)dalo::quadratic(m, std::vector<int64_t>{1, 2, 3});
+              }),
               "dalo::quadratic: 3 values for 2 variables");
     const std::vector<int64_t> wide = {int64_t{1} << 32, 1, int64_t{1} << 31, 0};
     EXPECT_EQ(thrown([&] { (void)dalo::quadratic(m, wide); }),
@@ -218,6 +225,8 @@ TEST(FrontEndArrays, ClassicComparisonsSolValuesAndVarInts) {
     EXPECT_EQ(s.values(x).str(), "{0,1,0}");
 
     dalo::VarInt n("n", 3, 13);  // coefficients 1, 2, 4, 3
+    EXPECT_EQ(n.min(), 3);
+    EXPECT_EQ(n.max(), 13);
     EXPECT_EQ(n.coeffs(), (std::vector<int64_t>{1, 2, 4, 3}));
     dalo::Model mn(Expr((n - 8).sqr()).simplify_as_binary());
     dalo::Result r = dalo::SweepSolver(mn).search();
@@ -232,7 +241,8 @@ TEST(FrontEndArrays, ClassicComparisonsSolValuesAndVarInts) {
     Var a = dalo::var("a"), b = dalo::var("b");
     Expr classic = dalo::cons(a + b, 1, 1).expand_cons();
     EXPECT_FALSE(classic.is_declared());
-    EXPECT_EQ(classic.simplify_as_binary().str(), Expr(((a + b) - 1).sqr()).simplify_as_binary().str());
+    EXPECT_EQ(classic.simplify_as_binary().str(),
+              Expr(((a + b) - 1).sqr()).simplify_as_binary().str());
 }
 
 }  // namespace

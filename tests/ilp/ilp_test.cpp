@@ -42,8 +42,8 @@ struct Col {
     bool operator==(const Col&) const = default;
 };
 Col col(const dalo_ilp* p, uint32_t c) {
-    Col out{dalo_ilp_col_kind(p, c), dalo_ilp_col_model_var(p, c), 0, 0, dalo_ilp_col_nbits(p, c),
-            dalo_ilp_col_name(p, c)};
+    Col out{dalo_ilp_col_kind(p, c),  dalo_ilp_col_model_var(p, c), 0, 0,
+            dalo_ilp_col_nbits(p, c), dalo_ilp_col_name(p, c)};
     dalo_ilp_col_bounds(p, c, &out.lo, &out.hi);
     return out;
 }
@@ -98,7 +98,8 @@ TEST(IlpBuild, PenaltyTermsAreHardRowsKeepingLiteralOrderAndNegation) {
         EXPECT_EQ(dalo_ilp_obj(p.get(), 0, nullptr), 1);
         EXPECT_EQ(dalo_ilp_obj(p.get(), 1, nullptr), 0);
         ASSERT_EQ(dalo_ilp_nrows(p.get()), 1u);
-        EXPECT_EQ(row(p.get(), 0), (Row{{0, 1, 2}, {1, 1, negate ? -1 : 1}, 0, negate ? 1 : 2, 1, 0}));
+        EXPECT_EQ(row(p.get(), 0),
+                  (Row{{0, 1, 2}, {1, 1, negate ? -1 : 1}, 0, negate ? 1 : 2, 1, 0}));
     }
 }
 
@@ -316,10 +317,10 @@ struct Instance {
     int64_t best = INT64_MAX;
 };
 
-// A random linear objective over 6 bits, an integer atom k in [-2, 3] and a bit-encoded n in
-// [-2, 5]; an equality row over n and a range row, both made feasible by a random point, and
-// free-form penalty terms. best is the exhaustive optimum.
-Instance random_instance(std::mt19937_64& rng) {
+// An objective c0 plus random linear terms over 6 bits, an integer atom k in [-2, 3] and a
+// bit-encoded n in [-2, 5]; an equality row over n and three more rows, all made feasible by
+// a random point, and free-form penalty terms. best is the exhaustive optimum.
+Instance random_instance(std::mt19937_64& rng, int64_t c0) {
     const std::vector<dalo_var> x = new_vars("x", 6);
     const dalo_var k = dalo_new_int_var("k", -2, 3);
     ExprPtr n(dalo_varintelem_create("n", -2, 5));  // bits 1, 2, 4
@@ -328,7 +329,7 @@ Instance random_instance(std::mt19937_64& rng) {
     for (auto& b : point) b = static_cast<int64_t>(rng() % 2);
     point[0] = 0;
     point[1] = 1;
-    const int64_t kp = coef(2), np = coef(3) + 1, c0 = coef(9), ck = coef(5), cn = coef(4);
+    const int64_t kp = coef(2), np = coef(3) + 1, ck = coef(5), cn = coef(4);
     ExprPtr e(dalo_expr_clone(n.get()));
     dalo_expr_imul_int(e.get(), cn);
     dalo_expr_iadd_int(e.get(), c0);
@@ -339,7 +340,7 @@ Instance random_instance(std::mt19937_64& rng) {
         int64_t ak, an, lo, hi;
     };
     std::vector<Cons> all;
-    for (int r = 0; r < 2; ++r) {
+    for (int r = 0; r < 4; ++r) {
         Cons t{std::vector<int64_t>(6), coef(3), r == 0 ? 1 : 0, 0, 0};
         ExprPtr body(r == 0 ? dalo_expr_clone(n.get()) : dalo_expr_create_int(0));
         add(body, t.ak, {k});
@@ -348,8 +349,11 @@ Instance random_instance(std::mt19937_64& rng) {
             add(body, t.a[i] = coef(4), {x[i]});
             at += t.a[i] * point[i];
         }
-        t.lo = r == 0 ? at : at - static_cast<int64_t>(rng() % 3);
-        t.hi = r == 0 ? at : at + static_cast<int64_t>(rng() % 3);
+        // An equality, a range, and rows whose lower or upper side the activity implies.
+        const int64_t below = static_cast<int64_t>(rng() % 2);
+        const int64_t above = static_cast<int64_t>(rng() % 2);
+        t.lo = r == 0 ? at : r == 1 ? at - 1 - below : r == 2 ? -100 : at - below;
+        t.hi = r == 0 ? at : r == 1 ? at + 1 + above : r == 3 ? 100 : at + above;
         add(e, between(body, t.lo, t.hi));
         all.push_back(t);
     }
@@ -417,8 +421,8 @@ SolPtr sol_of_columns(const dalo_model* m, const dalo_ilp* p,
 TEST(IlpRoundTrip, MipSolversReachTheExhaustiveOptimumThroughBothFormats) {
     ASSERT_TRUE(have_mip_solvers()) << "cbc and glpsol are installed by scripts/deps.sh";
     std::mt19937_64 rng(20261206);
-    for (int round = 0; round < 4; ++round) {
-        Instance in = random_instance(rng);
+    for (int round = 0; round < 6; ++round) {
+        Instance in = random_instance(rng, round % 2 == 0 ? 3 + round : 0);  // constant or none
         ASSERT_LT(in.best, INT64_MAX);
         IlpPtr p(dalo_model_ilp_build(in.model.get()));
         ASSERT_NE(p, nullptr) << dalo_ilp_last_error();

@@ -311,9 +311,11 @@ TEST_F(ModelDeathTest, AccessorsRejectIndicesOutsideTheArrays) {
         {[&] { dalo_model_native_cons_coeffs(p, 0); }, "dalo_model_native_cons_coeffs: index"},
         {[&] { dalo_model_native_cons_bounds(p, 0, &a, &b, &c, &d); },
          "dalo_model_native_cons_bounds: index"},
-        {[&] { dalo_model_native_cons_shape(p, 0, &u, &v); }, "dalo_model_native_cons_shape: index"},
+        {[&] { dalo_model_native_cons_shape(p, 0, &u, &v); },
+         "dalo_model_native_cons_shape: index"},
     };
-    for (const auto& [call, what] : cases) EXPECT_FATAL(call(), std::string(what) + " out of range");
+    for (const auto& [call, what] : cases)
+        EXPECT_FATAL(call(), std::string(what) + " out of range");
 }
 
 TEST_F(ModelDeathTest, LinearSolversRefuseSomeRecords) {

@@ -371,16 +371,20 @@ TEST(SolBruteTest, EnergyMatchesAnIndependentEvaluation) {
         range(from_terms(0, {{pick(1, 3), {b, b + 3}}, {1, {b + 2}}, {-1, {n1, b + 1}}}),
               pick(-1, 2), pick(0, 1));
         {
-            Constraint c{binary(from_terms(0, {{1, {b + 1}}, {1, {b + 2}}, {1, {b + 3}}, {1, {n1}}})),
-                         {{4, 5}, {pick(0, 1), 1}}};
+            Constraint c{
+                binary(from_terms(0, {{1, {b + 1}}, {1, {b + 2}}, {1, {b + 3}}, {1, {n1}}})),
+                {{4, 5}, {pick(0, 1), 1}}};
             int64_t lo[2] = {4, c.allowed[1].first}, hi[2] = {5, 1};
             dalo_expr* made = dalo_cons_equal(c.body.get(), lo, hi, 2);
             declare(std::move(c), made);
         }
         for (auto kind : {Constraint::Abs, Constraint::Relu}) {  // objective-only shapes
             const int k = static_cast<int>(pick(1, 2));
-            Constraint c{binary(from_terms(pick(-2, 0), {{pick(1, 2), {b + 3}}, {-1, {b}}, {1, {n0}}})),
-                         {}, kind, k};
+            Constraint c{
+                binary(from_terms(pick(-2, 0), {{pick(1, 2), {b + 3}}, {-1, {b}}, {1, {n0}}})),
+                {},
+                kind,
+                k};
             dalo_expr* made = kind == Constraint::Abs ? dalo_abs_term(c.body.get(), k)
                                                       : dalo_relu_term(c.body.get(), k);
             declare(std::move(c), made);

@@ -13,7 +13,8 @@ namespace dalo_test {
 // constant plus the terms, appended one by one.
 inline ExprPtr from_terms(int64_t constant, const std::vector<Term>& ts) {
     ExprPtr e(dalo_expr_create_int(constant));
-    for (const Term& t : ts) dalo_expr_iadd_raw_term(e.get(), t.coeff, t.vars.data(), t.vars.size());
+    for (const Term& t : ts)
+        dalo_expr_iadd_raw_term(e.get(), t.coeff, t.vars.data(), t.vars.size());
     return e;
 }
 

@@ -70,7 +70,13 @@ TEST_F(SubstituteTest, TermsFollowTheProductOrder) {
     EXPECT_EQ(terms_of(r.get()), (std::vector<Term>{{3, {z}}, {3, {y, z}}}));
     EXPECT_EQ(dalo_expr_attr(r.get()), DALO_ATTR_PLAIN);
     EXPECT_EQ(str(e.get()), "2 +3*x*z");  // the argument is left alone
-
+    // A replacement met twice, with a constant: the product order at degree 5.
+    ExprPtr f = raw(3, {x, w, x});
+    ExprPtr yz = raw(1, {y, z}, 2);
+    ExprPtr g = replace(f.get(), {{x, yz.get()}});
+    EXPECT_EQ(terms_of(g.get()),
+              (std::vector<Term>{{12, {w}}, {6, {y, z, w}}, {6, {w, y, z}}, {3, {y, z, w, y, z}}}));
+    EXPECT_EQ(dalo_expr_constant(g.get(), nullptr), 0);
 }
 
 TEST_F(SubstituteTest, MatchesTermByTermProducts) {
@@ -265,8 +271,24 @@ TEST_F(SubstituteTest, BinarizedValuesMatchTheIntegers) {
             for (dalo_var j = 0; j < 5; ++j) a[first + j] = (bits >> j) & 1;
             const int64_t nv = -2 + a[first] + 2 * a[first + 1] + 3 * a[first + 2];
             const int64_t kv = 5 + a[first + 3] + 2 * a[first + 4];
-            ASSERT_EQ(eval_map(b.get(), a), eval_map(e.get(), {{x, xv}, {y, 1 - xv}, {n, nv}, {k, kv}}));
+            ASSERT_EQ(eval_map(b.get(), a),
+                      eval_map(e.get(), {{x, xv}, {y, 1 - xv}, {n, nv}, {k, kv}}));
         }
+    }
+}
+
+TEST_F(SubstituteTest, EncodingCoefficientsAreTheRangeCoefficients) {
+    const std::vector<std::pair<int64_t, int64_t>> ranges = {
+        {0, 1}, {0, 2}, {-5, 2}, {0, 10}, {7, 8}, {100, 163}, {0, 1000}, {-1, 2147483646}};
+    for (const auto& [lo, hi] : ranges) {
+        dalo_var n = dalo_new_int_var("r", lo, hi);
+        ExprPtr b(dalo_expr_binarize(ExprPtr(dalo_expr_create_var(n)).get()));
+        std::vector<int32_t> want(dalo_comp_coeffs_count(lo, hi));
+        dalo_comp_coeffs(lo, hi, want.data());
+        std::vector<Term> got = terms_of(b.get());
+        ASSERT_EQ(got.size(), want.size());
+        for (size_t j = 0; j < want.size(); ++j) EXPECT_EQ(got[j].coeff, want[j]);
+        EXPECT_EQ(dalo_expr_constant(b.get(), nullptr), lo);
     }
 }
 
@@ -346,7 +368,8 @@ TEST_F(SubstituteDeathTest, BinarizationFailures) {
     EXPECT_FATAL(dalo_expr_binarize(ExprPtr(dalo_cons_between(body.get(), 0, 1)).get()), refused);
     ExprPtr classic(dalo_exprexprelem_create(body.get(), body.get()));
     EXPECT_FATAL(dalo_expr_binarize(classic.get()), refused);
-    const std::pair<int64_t, int64_t> ranges[] = {{0, (int64_t{1} << 32) - 1}, {INT64_MIN, INT64_MAX}};
+    const std::pair<int64_t, int64_t> ranges[] = {{0, (int64_t{1} << 32) - 1},
+                                                  {INT64_MIN, INT64_MAX}};
     for (auto [lo, hi] : ranges) {
         EXPECT_FATAL(dalo_expr_binarize(var(dalo_new_int_var("wide", lo, hi)).get()),
                      "binarize: encoding coefficient 2147483648 overflows coeff_t — use a wider "
