@@ -2,6 +2,8 @@
 // value semantics, constraints, Models, Sols and searches.
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -12,8 +14,11 @@
 namespace {
 
 using dalo::Expr;
+using dalo::ExprArray;
+using dalo::Shape;
 using dalo::Term;
 using dalo::Var;
+using dalo::VarArray;
 
 std::string c_text(dalo_expr* e) {
     std::string s = dalo_expr_str(e);
@@ -25,15 +30,23 @@ std::string c_text(dalo_term* t) {
     dalo_term_destroy(t);
     return s;
 }
-dalo_expr* c_expr(const dalo_expr* e) { return dalo_expr_clone(e); }
+std::string c_text(dalo_array_expr* a) {
+    std::string s = dalo_array_expr_str(a);
+    dalo_array_expr_destroy(a);
+    return s;
+}
+template <class F>
+std::string thrown(F f) {
+    try {
+        f();
+    } catch (const std::exception& err) {
+        return err.what();
+    }
+    return "no exception";
+}
 
-class FrontEnd : public testing::Test {
-  protected:
+TEST(FrontEnd, OperatorsMatchTheCFunctions) {
     Var x = dalo::var("x"), y = dalo::var("y"), z = dalo::var("z");
-};
-
-TEST_F(FrontEnd, VariableAndTermOperatorsMatchTheCFunctions) {
-    EXPECT_EQ(x.name(), "x");
     EXPECT_EQ((~x).name(), "~x");
     EXPECT_EQ(~~x, x);
     EXPECT_EQ(dalo::var().name().front(), '{');
@@ -42,88 +55,66 @@ TEST_F(FrontEnd, VariableAndTermOperatorsMatchTheCFunctions) {
     EXPECT_EQ(k.bounds(), (std::pair<int64_t, int64_t>{-2, 5}));
     EXPECT_THROW(dalo::int_var("bad", 3, 3), std::invalid_argument);
 
-    EXPECT_EQ((x * y).str(), c_text(dalo_term_create_var_var(1, x.id(), y.id())));
-    EXPECT_EQ((3 * x).str(), c_text(dalo_term_create_var(3, x.id())));
-    EXPECT_EQ((x * 3).str(), c_text(dalo_term_create_var(3, x.id())));
-    EXPECT_EQ((-x).str(), c_text(dalo_term_create_var(-1, x.id())));
-    dalo_term* t = dalo_term_create_var_var(2, x.id(), y.id());
-    dalo_term_mul_var(t, z.id());
-    EXPECT_EQ((2 * x * y * z).str(), c_text(t));
-    dalo_term* a = dalo_term_create_var(4, x.id());
-    dalo_term* b = dalo_term_create_var(3, y.id());
-    dalo_term* ab = dalo_term_mul_term(a, b);
-    EXPECT_EQ((Term(4, x) * Term(3, y)).str(), c_text(ab));
-    dalo_term_div_coeff(a, 2);
-    EXPECT_EQ((Term(4, x) / 2).str(), c_text(a));
-    dalo_term_negate(b);
-    EXPECT_EQ((-Term(3, y)).str(), c_text(b));
-    EXPECT_EQ((2 * x * y).degree(), 2u);
-    EXPECT_EQ((2 * x * y).coeff(), 2);
+    Term t1 = 2 * x, t2 = 5 * y * z;
+    Expr e = x + 2 * y * z - 7, f = 3 * z - y;
+    // e with a C function applied in place.
+    auto on_e = [&](const std::function<void(dalo_expr*)>& op) {
+        dalo_expr* c = dalo_expr_clone(e.get());
+        op(c);
+        return c_text(c);
+    };
+    dalo_term* xyz = dalo_term_create_var_var(2, x.id(), y.id());
+    dalo_term_mul_var(xyz, z.id());
+    dalo_term* half = dalo_term_create_var(4, x.id());
+    dalo_term_div_coeff(half, 2);
+    dalo_term* neg = dalo_term_create_var(3, y.id());
+    dalo_term_negate(neg);
+    const std::pair<std::string, std::string> rows[] = {
+        {(x * y).str(), c_text(dalo_term_create_var_var(1, x.id(), y.id()))},
+        {(x * 3).str(), c_text(dalo_term_create_var(3, x.id()))},
+        {(-x).str(), c_text(dalo_term_create_var(-1, x.id()))},
+        {(2 * x * y * z).str(), c_text(xyz)},
+        {(Term(4, x) * Term(3, y)).str(), "12*x*y"},
+        {(Term(4, x) / 2).str(), c_text(half)},
+        {(-Term(3, y)).str(), c_text(neg)},
+        {(x + y).str(), c_text(dalo_expr_create_add_var_var(x.id(), y.id()))},
+        {(3 + x).str(), c_text(dalo_expr_create_add_var_int(x.id(), 3))},
+        {(x - 3).str(), c_text(dalo_expr_create_add_var_int(x.id(), -3))},
+        {(3 - x).str(), c_text(dalo_expr_create_sub_int_var(3, x.id()))},
+        {(t1 + t2).str(), c_text(dalo_expr_create_add_term_term(t1.get(), t2.get()))},
+        {(t1 - t2).str(), c_text(dalo_expr_create_sub_term_term(t1.get(), t2.get()))},
+        {(t2 + x).str(), c_text(dalo_expr_create_add_term_var(t2.get(), x.id()))},
+        {(4 + t2).str(), c_text(dalo_expr_create_add_term_int(t2.get(), 4))},
+        {(4 - t2).str(), c_text(dalo_expr_create_sub_int_term(4, t2.get()))},
+        {(e + f).str(), on_e([&](dalo_expr* c) { dalo_expr_iadd_expr(c, f.get()); })},
+        {(e - f).str(), on_e([&](dalo_expr* c) { dalo_expr_isub_expr(c, f.get()); })},
+        {(e * f).str(), on_e([&](dalo_expr* c) { dalo_expr_imul_expr(c, f.get()); })},
+        {(e + z).str(), on_e([&](dalo_expr* c) { dalo_expr_iadd_var(c, z.id()); })},
+        {(e - t2).str(), on_e([&](dalo_expr* c) { dalo_expr_isub_term(c, t2.get()); })},
+        {(-3 * e).str(), on_e([&](dalo_expr* c) { dalo_expr_imul_int(c, -3); })},
+        {(e * x).str(), on_e([&](dalo_expr* c) { dalo_expr_imul_var(c, x.id()); })},
+        {(-e).str(), on_e([&](dalo_expr* c) { dalo_expr_negate(c); })},
+        {e.sqr().str(), c_text(dalo_expr_sqr(e.get()))},
+        {((4 * x + 8) / 4).str(), "2 +x"},
+        // An operand made of a variable or term goes first.
+        {(y + e).str(), (Expr(y) + e).str()},
+        {(t1 * e).str(), (Expr(t1) * e).str()},
+        {dalo::sum(std::vector<Var>{x, y, z}).str(), "x +y +z"},
+    };
+    for (size_t i = 0; i < std::size(rows); ++i) EXPECT_EQ(rows[i].first, rows[i].second) << i;
     EXPECT_EQ((2 * x * y).vars(), (std::vector<Var>{x, y}));
 }
 
-TEST_F(FrontEnd, SumsAndDifferencesMatchTheCFunctions) {
-    EXPECT_EQ((x + y).str(), c_text(dalo_expr_create_add_var_var(x.id(), y.id())));
-    EXPECT_EQ((x + 3).str(), c_text(dalo_expr_create_add_var_int(x.id(), 3)));
-    EXPECT_EQ((3 + x).str(), c_text(dalo_expr_create_add_var_int(x.id(), 3)));
-    EXPECT_EQ((x - 3).str(), c_text(dalo_expr_create_add_var_int(x.id(), -3)));
-    EXPECT_EQ((3 - x).str(), c_text(dalo_expr_create_sub_int_var(3, x.id())));
-    Term t1 = 2 * x, t2 = 5 * y * z;
-    EXPECT_EQ((t1 + t2).str(), c_text(dalo_expr_create_add_term_term(t1.get(), t2.get())));
-    EXPECT_EQ((t1 - t2).str(), c_text(dalo_expr_create_sub_term_term(t1.get(), t2.get())));
-    EXPECT_EQ((t2 + x).str(), c_text(dalo_expr_create_add_term_var(t2.get(), x.id())));
-    EXPECT_EQ((t2 + 4).str(), c_text(dalo_expr_create_add_term_int(t2.get(), 4)));
-    EXPECT_EQ((4 + t2).str(), c_text(dalo_expr_create_add_term_int(t2.get(), 4)));
-    EXPECT_EQ((4 - t2).str(), c_text(dalo_expr_create_sub_int_term(4, t2.get())));
-
-    Expr e = x + 2 * y * z - 7;
-    auto same = [&](const Expr& got, void (*op)(dalo_expr*, const dalo_expr*), const Expr& arg) {
-        dalo_expr* c = c_expr(e.get());
-        op(c, arg.get());
-        EXPECT_EQ(got.str(), c_text(c));
-    };
-    Expr f = 3 * z - y;
-    same(e + f, dalo_expr_iadd_expr, f);
-    same(e - f, dalo_expr_isub_expr, f);
-    same(e * f, dalo_expr_imul_expr, f);
-    dalo_expr* c = c_expr(e.get());
-    dalo_expr_iadd_var(c, z.id());
-    EXPECT_EQ((e + z).str(), c_text(c));
-    c = c_expr(e.get());
-    dalo_expr_isub_term(c, t2.get());
-    EXPECT_EQ((e - t2).str(), c_text(c));
-    c = c_expr(e.get());
-    dalo_expr_imul_int(c, -3);
-    EXPECT_EQ((e * -3).str(), c_text(c));
-    EXPECT_EQ((-3 * e).str(), (e * -3).str());
-    c = c_expr(e.get());
-    dalo_expr_imul_var(c, x.id());
-    EXPECT_EQ((e * x).str(), c_text(c));
-    c = c_expr(e.get());
-    dalo_expr_negate(c);
-    EXPECT_EQ((-e).str(), c_text(c));
-    EXPECT_EQ(e.sqr().str(), c_text(dalo_expr_sqr(e.get())));
-    Expr g = 4 * x + 8;
-    EXPECT_EQ((g / 4).str(), "2 +x");
-    // An operand made of a variable or term goes first.
-    EXPECT_EQ((y + e).str(), (Expr(y) + e).str());
-    EXPECT_EQ((t1 * e).str(), (Expr(t1) * e).str());
-    EXPECT_EQ(dalo::sum(std::vector<Var>{x, y, z}).str(), "x +y +z");
-}
-
-TEST_F(FrontEnd, ValueSemanticsAndTransforms) {
+TEST(FrontEnd, ValueSemanticsAndTransforms) {
+    Var x = dalo::var("x"), y = dalo::var("y"), z = dalo::var("z");
     Expr a = x + y;
     Expr b = a;  // a copy, not an alias
     b += z;
     EXPECT_EQ(a.str(), "x +y");
-    EXPECT_EQ(b.str(), "x +y +z");
     Expr c = std::move(b);
-    EXPECT_EQ(c.str(), "x +y +z");
     a = c;
     a *= 2;
     EXPECT_EQ(c.str(), "x +y +z");
-    EXPECT_EQ(a.constant(), 0);
-    EXPECT_EQ(a.term_count(), 3u);
     EXPECT_EQ(a.term(1).str(), "2*y");
 
     Expr e = x * y + y * x + 3 * x - 3 * x;
@@ -137,43 +128,38 @@ TEST_F(FrontEnd, ValueSemanticsAndTransforms) {
     dalo_expr_destroy(reduced);
     EXPECT_EQ(Expr(x).to_spin().str(), c_text(dalo_expr_binary_to_spin(Expr(x).get())));
     EXPECT_EQ(e.replace({{x, Expr(1)}}).simplify().str(), "2*y");
-    EXPECT_EQ((2 * x - 3 * y + 1).pos_sum(), 3);
     EXPECT_EQ((2 * x - 3 * y + 1).neg_sum(), -2);
     std::ostringstream os;
     os << (x + 1) << " " << 2 * x << " " << ~y;
     EXPECT_EQ(os.str(), "1 +x 2*x ~y");
 }
 
-TEST_F(FrontEnd, ConstraintsModelAndSol) {
+TEST(FrontEnd, ConstraintsModelAndSol) {
+    Var x = dalo::var("x"), y = dalo::var("y"), z = dalo::var("z");
     Expr body = x + y + z;
     Expr f = 2 * x - y + dalo::cons(body, 1, 1) + dalo::cons(x + y, dalo::equal{0, 2});
     EXPECT_TRUE(f.is_declared());
     EXPECT_THROW(dalo::cons(body, dalo::equal(std::vector<std::pair<int64_t, int64_t>>{})),
                  std::invalid_argument);
     EXPECT_THROW(dalo::abs(body, 3), std::invalid_argument);
-    Expr single = dalo::cons(body, 0, 2);
-    EXPECT_EQ(single.body().str(), "x +y +z");
+    EXPECT_EQ(dalo::cons(body, 0, 2).body().str(), "x +y +z");
 
     dalo::Model m(f.simplify_as_binary());
-    EXPECT_EQ(m.var_count(), 3u);
     EXPECT_EQ(m.native_cons_count(), 2u);
     dalo::Sol s(m);
     EXPECT_EQ(s.energy(), 1);  // all 0: the equality misses by 1
-    EXPECT_EQ(f.violations(s), 1u);
     s.set(x, 1);
     EXPECT_FALSE(s.energy_valid());
     EXPECT_EQ(s.comp_energy(), 2 + 1);  // 2x, and x + y = 1 is not allowed
     EXPECT_EQ(f.violations(s), 1u);
     s.set(y, 1);
     s.flip(x);
-    EXPECT_EQ(s[x], 0);
     EXPECT_EQ(s[~x], 1);
     EXPECT_EQ(s.comp_energy(), -1 + 1);
     dalo::Sol copy = s;
     copy.set(z, 1);
     EXPECT_EQ(s[z], 0);
     EXPECT_EQ(copy.comp_energy(), -1 + 1 + 1);
-    EXPECT_EQ(dalo::Model(m).var_count(), 3u);
     EXPECT_EQ(s.model().var_count(), 3u);
     EXPECT_EQ(s.eval(2 * x - y), -1);
 }
@@ -183,130 +169,80 @@ TEST(FrontEndDeath, LibraryMessagesNameTheFrontEndOperators) {
     Expr declared = x + dalo::cons(x + y, 1, 1);
     EXPECT_FATAL(declared *= Expr(y),
                  "dalo::cons: '*= expr' is not allowed on an expression with declared constraints");
-    dalo::Model m(Expr(x + y).simplify_as_binary());
-    dalo::Sol s(m);
-    s.set(x, 1);
-    EXPECT_FATAL(s.energy(),
-                 "Sol::energy(): energy is invalid (variable changed after last computation). "
-                 "Call comp_energy() first.");
 }
-
-}  // namespace
-
-namespace {
-
-using dalo::ExprArray;
-using dalo::IntArray;
-using dalo::Shape;
-using dalo::VarArray;
 
 TEST(FrontEndArrays, OperatorsMatchTheCMembers) {
     VarArray x = dalo::var("a", {2, 3});
-    EXPECT_EQ(x.shape(), (Shape{2, 3}));
     EXPECT_EQ(x(std::initializer_list<uint64_t>{1, 2}).name(), "a[1][2]");
     EXPECT_EQ(x[1].str(), "{a[1][0],a[1][1],a[1][2]}");
-    IntArray c = dalo::ints({1, 2, 3, 4, 5, 6}, {2, 3});
+    dalo::IntArray c = dalo::ints({1, 2, 3, 4, 5, 6}, {2, 3});
     Var y = dalo::var("b");
-    auto text = [](dalo_array_expr* a) {
-        std::string s = dalo_array_expr_str(a);
-        dalo_array_expr_destroy(a);
-        return s;
-    };
-    EXPECT_EQ((x + 1).str(), text(dalo_array_var_add_int(x.get(), 1)));
-    EXPECT_EQ((x - y).str(), text(dalo_array_var_sub_var(x.get(), y.id())));
-    EXPECT_EQ((x + c).str(), text(dalo_array_var_add_array_int(x.get(), c.get())));
+    EXPECT_EQ((x + 1).str(), c_text(dalo_array_var_add_int(x.get(), 1)));
+    EXPECT_EQ((x - y).str(), c_text(dalo_array_var_sub_var(x.get(), y.id())));
+    EXPECT_EQ((x + c).str(), c_text(dalo_array_var_add_array_int(x.get(), c.get())));
     EXPECT_EQ((c * x).str(),
               dalo::TermArray::adopt(dalo_array_int_mul_array_var(c.get(), x.get())).str());
     ExprArray e = x * 2 + c;
-    EXPECT_EQ(e.str(), text(dalo_array_term_add_array_int(dalo::TermArray(x * 2).get(), c.get())));
+    EXPECT_EQ(e.str(),
+              c_text(dalo_array_term_add_array_int(dalo::TermArray(x * 2).get(), c.get())));
     e += y;
     e *= 3;
     ExprArray manual = dalo::TermArray(x * 2) + c;
     dalo_array_expr_add_eq_var(manual.get(), y.id());
     dalo_array_expr_mul_eq_int(manual.get(), 3);
     EXPECT_EQ(e.str(), manual.str());
-    EXPECT_EQ((-x).str(), text(dalo_array_var_negate(x.get())));
+    EXPECT_EQ((-x).str(), c_text(dalo_array_var_negate(x.get())));
     EXPECT_EQ(x.sum().str(), dalo::Expr::adopt(dalo_array_var_sum(x.get())).str());
-    EXPECT_EQ(x.sum(0).str(), text(dalo_array_var_vector_sum(x.get(), 0)));
-    EXPECT_EQ((c + 1).str(), "{{2,3,4},{5,6,7}}");
+    EXPECT_EQ(x.sum(0).str(), c_text(dalo_array_var_vector_sum(x.get(), 0)));
     EXPECT_EQ((c * c).at(5), 36);
+    EXPECT_EQ((c + 1).str(), "{{2,3,4},{5,6,7}}");
     EXPECT_EQ(dalo::einsum<0>("ij,ij->", c, c).at(0), 91);
     EXPECT_EQ(dalo::einsum<1>("ij,ij->i", c, x).shape(), (Shape{2}));
 
-    // Shapes are checked before the call.
+    // Shapes and sizes are checked before the call.
     VarArray z = dalo::var("z", {3, 2});
-    EXPECT_THROW(x + z, std::invalid_argument);
-    try {
-        (void)(x * z);
-    } catch (const std::invalid_argument& err) {
-        EXPECT_STREQ(err.what(), "dalo: Array *: shape mismatch (2,3) vs (3,2)");
-    }
+    EXPECT_EQ(thrown([&] { (void)(x * z); }), "dalo: Array *: shape mismatch (2,3) vs (3,2)");
     EXPECT_THROW(x.at(6), std::out_of_range);
-    EXPECT_THROW(x[2], std::out_of_range);
     EXPECT_THROW(x.sum(2), std::out_of_range);
     EXPECT_THROW(dalo::ints({1, 2}, {3}), std::invalid_argument);
-}
-
-TEST(FrontEndArrays, QuadraticFormsFromMatrices) {
-    VarArray x = dalo::var("m", {2});
-    const std::vector<int64_t> q = {1, -2, 5, 0};
-    EXPECT_EQ(dalo::quadratic(x, q).str(), "m[0] +3*m[0]*m[1]");
+    VarArray m = dalo::var("m", {2});
     const std::vector<int32_t> q32 = {1, -2, 5, 0};
-    EXPECT_EQ(dalo::quadratic(x, q32.data(), 1, 2).str(), "m[0] +3*m[0]*m[1]");
-    auto message = [&](const std::vector<int64_t>& values) {
-        try {
-            (void)dalo::quadratic(x, values);
-        } catch (const std::invalid_argument& err) {
-            return std::string(err.what());
-        }
-        return std::string("no exception");
-    };
-    EXPECT_EQ(message({1, 2, 3}), "dalo::quadratic: 3 values for 2 variables");
-    EXPECT_EQ(message({int64_t{1} << 32, 1, int64_t{1} << 31, 0}),
+    EXPECT_EQ(dalo::quadratic(m, q32.data(), 1, 2).str(), "m[0] +3*m[0]*m[1]");
+    EXPECT_EQ(thrown([&] {
+                  (void)dalo::quadratic(m, std::vector<int64_t>{1, 2, 3});
+              }),
+              "dalo::quadratic: 3 values for 2 variables");
+    const std::vector<int64_t> wide = {int64_t{1} << 32, 1, int64_t{1} << 31, 0};
+    EXPECT_EQ(thrown([&] { (void)dalo::quadratic(m, wide); }),
               "dalo::quadratic: 2 coefficients do not fit in 32 bits");
 }
 
-TEST(FrontEndArrays, ClassicComparisonsAndSolValues) {
+TEST(FrontEndArrays, ClassicComparisonsSolValuesAndVarInts) {
     VarArray x = dalo::var("o", {3});
-    ExprArray c = x == 1;
-    EXPECT_EQ(c.size(), 3u);
-    Expr objective = 2 * x.sum() + c.sum();
-    dalo::Model m(objective.simplify_as_binary());
+    dalo::Model m(Expr(2 * x.sum() + (x == 1).sum()).simplify_as_binary());
     dalo::Sol s(m);
     s.set(x.at(1), 1);
     EXPECT_EQ(s.values(x).str(), "{0,1,0}");
-}
 
-}  // namespace
-
-namespace {
-
-TEST(FrontEndVarInt, EncodeDecodeAndExpansion) {
     dalo::VarInt n("n", 3, 13);  // coefficients 1, 2, 4, 3
     EXPECT_EQ(n.min(), 3);
     EXPECT_EQ(n.max(), 13);
     EXPECT_EQ(n.coeffs(), (std::vector<int64_t>{1, 2, 4, 3}));
-    ASSERT_EQ(n.bits().size(), 4u);
-    dalo::Expr f = (n - 8).sqr();
-    dalo::Model m(f.simplify_as_binary());
-    dalo::Result r = dalo::SweepSolver(m).search();
+    dalo::Model mn(Expr((n - 8).sqr()).simplify_as_binary());
+    dalo::Result r = dalo::SweepSolver(mn).search();
     EXPECT_EQ(r.energy(), 0);
     EXPECT_EQ(n.value(r.sol()), 8);
     for (int64_t v = 3; v <= 13; ++v) {
-        dalo::Sol s(m);
-        for (const auto& [bit, on] : n.encode(v)) s.set(bit, on);
-        EXPECT_EQ(n.value(s), v);
+        dalo::Sol t(mn);
+        for (const auto& [bit, on] : n.encode(v)) t.set(bit, on);
+        EXPECT_EQ(n.value(t), v);
     }
-    dalo::ExprArray arr = dalo::varint("m", {2}, 0, 3);
-    EXPECT_EQ(arr.size(), 2u);
-
-    // Expansion: minimum zero exactly where the declared range holds.
+    EXPECT_EQ(dalo::varint("m", {2}, 0, 3).size(), 2u);
     Var a = dalo::var("a"), b = dalo::var("b");
-    dalo::Expr declared = dalo::cons(a + b, 1, 1);
-    dalo::Expr classic = declared.expand_cons();
+    Expr classic = dalo::cons(a + b, 1, 1).expand_cons();
     EXPECT_FALSE(classic.is_declared());
     EXPECT_EQ(classic.simplify_as_binary().str(),
-              dalo::Expr(((a + b) - 1).sqr()).simplify_as_binary().str());
+              Expr(((a + b) - 1).sqr()).simplify_as_binary().str());
 }
 
 }  // namespace

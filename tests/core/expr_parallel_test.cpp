@@ -6,11 +6,9 @@
 #include <vector>
 
 #include "dalo.h"
-#include "support/expr_util.hpp"
+#include "support/model_util.hpp"
 
-using dalo_test::ExprPtr;
-using dalo_test::Term;
-using dalo_test::terms_of;
+using namespace dalo_test;
 
 namespace {
 
@@ -19,11 +17,7 @@ class ExprParallel : public testing::Test {
     std::mt19937_64 rng{12345};
     std::vector<dalo_var> pool;
 
-    void SetUp() override {
-        uint64_t n = 40;
-        dalo_var first = dalo_new_var_array("v", &n, 1);
-        for (dalo_var i = 0; i < n; ++i) pool.push_back(first + i);
-    }
+    void SetUp() override { pool = new_vars("v", 40); }
 
     // Random terms of degree 0..3 (negated literals included), coefficients in [-50, 50].
     std::vector<Term> random_terms(size_t n) {
@@ -40,13 +34,6 @@ class ExprParallel : public testing::Test {
         return out;
     }
 
-    static ExprPtr build(int64_t c, const std::vector<Term>& ts) {
-        ExprPtr e(dalo_expr_create_int(c));
-        for (const Term& t : ts)
-            dalo_expr_iadd_raw_term(e.get(), t.coeff, t.vars.data(), t.vars.size());
-        return e;
-    }
-
     static Term product(int64_t c, const Term& a, const Term& b) {
         Term t{static_cast<int32_t>(static_cast<uint32_t>(c * a.coeff * b.coeff)), a.vars};
         t.vars.insert(t.vars.end(), b.vars.begin(), b.vars.end());
@@ -59,7 +46,7 @@ TEST_F(ExprParallel, ProductEqualsReferenceInBothOrientations) {
     std::vector<Term> a = random_terms(300), b = random_terms(70);
     a[0].coeff = 7;
     b[0].coeff = -3;
-    ExprPtr ea = build(3, a), eb = build(-2, b);
+    ExprPtr ea = from_terms(3, a), eb = from_terms(-2, b);
     for (bool swap : {false, true}) {
         const auto& l = swap ? b : a;
         const auto& r = swap ? a : b;
@@ -80,7 +67,7 @@ TEST_F(ExprParallel, SquareEqualsReference) {
     std::vector<Term> a = random_terms(260);
     a[0].coeff = 5;
     for (int64_t c : {0, 4}) {
-        ExprPtr e = build(c, a);
+        ExprPtr e = from_terms(c, a);
         std::vector<Term> want;
         for (size_t i = 0; i < a.size(); ++i) {
             want.push_back(product(1, a[i], a[i]));
@@ -112,7 +99,7 @@ TEST_F(ExprParallel, PerTermLoopsEqualReference) {
     std::vector<Term> ts = random_terms(25000);
     ts[0].coeff = 11;
     for (Term& t : ts) t.coeff *= 6;
-    ExprPtr e = build(-30, ts);
+    ExprPtr e = from_terms(-30, ts);
 
     ExprPtr c(dalo_expr_clone(e.get()));
     EXPECT_EQ(terms_of(c.get()), ts);

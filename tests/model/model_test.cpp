@@ -1,31 +1,21 @@
 // Model compilation and queries: index maps, flat arrays, native records, remainder, atoms.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdlib>
+#include <functional>
 #include <vector>
 
 #include "dalo.h"
 #include "support/expr_util.hpp"
 #include "support/fatal.hpp"
+#include "support/model_util.hpp"
 
-using dalo_test::ExprPtr;
+using namespace dalo_test;
+using namespace dalo_test::build;
 
 namespace {
 
-struct ModelDeleter {
-    void operator()(dalo_model* m) const { dalo_model_destroy(m); }
-};
-using ModelPtr = std::unique_ptr<dalo_model, ModelDeleter>;
-
-ExprPtr raw(int64_t coeff, std::initializer_list<dalo_var> vs, int64_t constant = 0) {
-    std::vector<dalo_var> v(vs);
-    return ExprPtr(dalo_expr_create_raw_term(coeff, v.data(), v.size(), constant));
-}
-void add(const ExprPtr& e, int64_t coeff, std::initializer_list<dalo_var> vs) {
-    std::vector<dalo_var> v(vs);
-    dalo_expr_iadd_raw_term(e.get(), coeff, v.data(), v.size());
-}
-ExprPtr bin(const ExprPtr& e) { return ExprPtr(dalo_expr_simplify_as_binary(e.get())); }
 std::vector<uint32_t> words(const dalo_model* m, uint32_t d) {
     const uint32_t* p = dalo_model_term_vars(m, d);
     return std::vector<uint32_t>(p, p + d * dalo_model_term_count(m, d));
@@ -61,7 +51,7 @@ TEST_F(ModelTest, ConstantOnly) {
 TEST_F(ModelTest, DenseIndicesAndFlatArrays) {
     ExprPtr e = raw(3, {x1, x3}, 4);
     add(e, -2, {x0});
-    ModelPtr m(dalo_model_create(bin(e).get()));
+    ModelPtr m(dalo_model_create(binary(e).get()));
     ASSERT_EQ(dalo_model_var_count(m.get()), 3u);
     EXPECT_EQ(dalo_model_var(m.get(), 0), x0);
     EXPECT_EQ(dalo_model_var(m.get(), 1), x1);
@@ -89,7 +79,7 @@ TEST_F(ModelTest, DenseIndicesAndFlatArrays) {
     EXPECT_EQ(dalo_model_var(copy, 2), x3);
     dalo_model_destroy(copy);
     dalo_model_destroy(nullptr);
-    ModelPtr scaled(dalo_model_create_scaled(bin(e).get(), 3.5));
+    ModelPtr scaled(dalo_model_create_scaled(binary(e).get(), 3.5));
     EXPECT_EQ(dalo_model_scale(scaled.get()), 1.0);
 }
 
@@ -117,9 +107,7 @@ TEST_F(ModelTest, LiteralsInHigherDegreeTermsAndIntegerAtoms) {
 
 TEST_F(ModelTest, NativeRecordsLinearFirstThenNonlinear) {
     ExprPtr obj = raw(1, {x0});
-    ExprPtr nl_body =
-        bin(ExprPtr(dalo_expr_create_raw_term(2, std::vector<dalo_var>{x1, x2}.data(), 2, 1)));
-    dalo_expr_iadd_raw_term(nl_body.get(), 3, &x3, 1);
+    ExprPtr nl_body = binary(from_terms(1, {{2, {x1, x2}}, {3, {x3}}}));
     ExprPtr lin_body(dalo_expr_create_add_var_var(x2, x4));
     dalo_expr_iadd_int(lin_body.get(), -1);
     ExprPtr c1(dalo_cons_between(nl_body.get(), 0, 4));
@@ -127,31 +115,25 @@ TEST_F(ModelTest, NativeRecordsLinearFirstThenNonlinear) {
     int64_t alo[2] = {0, 5}, ahi[2] = {1, 9};
     ExprPtr c2(dalo_cons_equal(lin_body.get(), alo, ahi, 2));
     ExprPtr c3(dalo_abs_term(ExprPtr(dalo_expr_create_var(x4)).get(), 1));
-    dalo_expr_iadd_expr(obj.get(), c1.get());
-    dalo_expr_iadd_expr(obj.get(), c2.get());
-    dalo_expr_iadd_expr(obj.get(), c3.get());
+    for (const ExprPtr* c : {&c1, &c2, &c3}) add(obj, *c);
     ModelPtr m(dalo_model_create(obj.get()));
     ASSERT_EQ(dalo_model_native_cons_count(m.get()), 3u);
     // Variables of the constraints are in the Model even where the objective lacks them.
     EXPECT_EQ(dalo_model_var_count(m.get()), 5u);
-    int64_t lo, hi, constant, weight;
+    auto bounds = [&](uint64_t i) {  // lower, upper, constant, weight
+        std::array<int64_t, 4> b{};
+        dalo_model_native_cons_bounds(m.get(), i, &b[0], &b[1], &b[2], &b[3]);
+        return b;
+    };
     uint32_t k, only;
-    dalo_model_native_cons_bounds(m.get(), 0, &lo, &hi, &constant, &weight);  // the allowed set
-    EXPECT_EQ(lo, 0);
-    EXPECT_EQ(hi, 9);
-    EXPECT_EQ(constant, -1);
-    EXPECT_EQ(weight, 1);
+    EXPECT_EQ(bounds(0), (std::array<int64_t, 4>{0, 9, -1, 1}));  // the allowed set
     EXPECT_EQ(dalo_model_native_cons_vars(m.get(), 0)[1], 4u);
     dalo_model_native_cons_shape(m.get(), 1, &k, &only);  // the abs shape
     EXPECT_EQ(k, 1u);
     EXPECT_EQ(only, 1u);
     EXPECT_EQ(dalo_model_native_cons_nterms(m.get(), 1), 1u);
     EXPECT_EQ(dalo_model_native_cons_coeffs(m.get(), 1)[0], 1);
-    dalo_model_native_cons_bounds(m.get(), 2, &lo, &hi, &constant, &weight);  // the nonlinear body
-    EXPECT_EQ(lo, 0);
-    EXPECT_EQ(hi, 4);
-    EXPECT_EQ(constant, 1);
-    EXPECT_EQ(weight, 3);
+    EXPECT_EQ(bounds(2), (std::array<int64_t, 4>{0, 4, 1, 3}));  // the nonlinear body
     EXPECT_EQ(dalo_model_native_cons_vars(m.get(), 2)[0], 3u);
     EXPECT_EQ(dalo_model_has_penalty_shapes(m.get()), 1);
     EXPECT_EQ(dalo_model_has_remainder(m.get()), 0);
@@ -168,7 +150,7 @@ TEST_F(ModelTest, FreeFormPenaltyBecomesTermsAndRemainder) {
     ExprPtr obj = raw(2, {x0});
     ExprPtr pen = raw(1, {x1, x3}, 7);
     add(pen, -1, {x0});
-    dalo_expr_iadd_expr(obj.get(), ExprPtr(dalo_cons_mark(pen.get())).get());
+    add(obj, marked(pen));
     ModelPtr m(dalo_model_create(obj.get()));
     EXPECT_EQ(dalo_model_constant(m.get(), nullptr), 7);
     EXPECT_EQ(coeffs(m.get(), 1), (std::vector<int32_t>{1}));  // 2 x0 - x0
@@ -179,10 +161,10 @@ TEST_F(ModelTest, FreeFormPenaltyBecomesTermsAndRemainder) {
     EXPECT_EQ(dalo_model_remainder_info(m.get(), &rc, &count), 2u);
     EXPECT_EQ(rc, 7);
     const uint64_t* head = dalo_model_remainder_head(m.get());
-    EXPECT_EQ(std::vector<uint64_t>(head, head + 3), (std::vector<uint64_t>{0, 1, 3}));
     const uint32_t* rv = dalo_model_remainder_vars(m.get());
-    EXPECT_EQ(std::vector<uint32_t>(rv, rv + 3), (std::vector<uint32_t>{0, 1, 2}));
     const int32_t* rcf = dalo_model_remainder_coeffs(m.get());
+    EXPECT_EQ(std::vector<uint64_t>(head, head + 3), (std::vector<uint64_t>{0, 1, 3}));
+    EXPECT_EQ(std::vector<uint32_t>(rv, rv + 3), (std::vector<uint32_t>{0, 1, 2}));
     EXPECT_EQ(std::vector<int32_t>(rcf, rcf + 2), (std::vector<int32_t>{-1, 1}));
 }
 
@@ -190,15 +172,14 @@ TEST_F(ModelTest, RemainderIsKeptWhenNothingElseRemains) {
     // The penalty cancels the objective's only term: no terms, no records, yet the remainder
     // still lists the penalty, over a variable that gets a model index.
     ExprPtr obj = raw(-1, {x2});
-    dalo_expr_iadd_expr(obj.get(), ExprPtr(dalo_cons_mark(raw(1, {x2}).get())).get());
+    add(obj, marked(raw(1, {x2})));
     ModelPtr m(dalo_model_create(obj.get()));
     EXPECT_EQ(dalo_model_max_degree(m.get()), 0u);
     ASSERT_EQ(dalo_model_has_remainder(m.get()), 1);
     EXPECT_EQ(dalo_model_var_count(m.get()), 1u);
     EXPECT_EQ(dalo_model_remainder_vars(m.get())[0], 0u);
     ExprPtr c(dalo_expr_create());
-    dalo_expr_iadd_expr(c.get(),
-                        ExprPtr(dalo_cons_mark(ExprPtr(dalo_expr_create_int(4)).get())).get());
+    add(c, marked(ExprPtr(dalo_expr_create_int(4))));
     ModelPtr k(dalo_model_create(c.get()));
     EXPECT_EQ(dalo_model_has_remainder(k.get()), 1);
     int64_t rc = 0;
@@ -211,7 +192,7 @@ TEST_F(ModelTest, BitVectorEvaluation) {
     ExprPtr e = raw(3, {x0, x2}, 1);
     add(e, -5, {x1});
     add(e, 7, {x0, x1 | DALO_NEG_BIT, x2});
-    ModelPtr m(dalo_model_create(bin(e).get()));
+    ModelPtr m(dalo_model_create(binary(e).get()));
     // Model indices: x0 -> 0, x1 -> 1, x2 -> 2.
     for (uint64_t bits = 0; bits < 8; ++bits) {
         int64_t b0 = bits & 1, b1 = (bits >> 1) & 1, b2 = (bits >> 2) & 1;
@@ -240,7 +221,7 @@ TEST_F(ModelTest, ProfileLinesPerPhase) {
     EXPECT_EXIT(
         {
             setenv("DALO_MODEL_PROFILE", "1", 1);
-            dalo_model_destroy(dalo_model_create(bin(e).get()));
+            dalo_model_destroy(dalo_model_create(binary(e).get()));
             std::exit(0);
         },
         testing::ExitedWithCode(0),
@@ -255,14 +236,11 @@ TEST_F(ModelTest, ProfileLinesPerPhase) {
 using ModelDeathTest = ModelTest;
 
 TEST_F(ModelDeathTest, ExpressionNotInBinaryForm) {
-    EXPECT_FATAL(dalo_model_create(raw(1, {x1, x0}).get()),
-                 "Model: expression not simplified as binary (unsorted/duplicate vars). Call "
-                 "simplify_as_binary() "
-                 "first.");
-    EXPECT_FATAL(dalo_model_create(raw(1, {x1, x1}).get()),
-                 "Model: expression not simplified as binary (unsorted/duplicate vars). Call "
-                 "simplify_as_binary() "
-                 "first.");
+    for (dalo_var second : {x0, x1}) {  // unsorted, then a duplicate
+        EXPECT_FATAL(dalo_model_create(raw(1, {x1, second}).get()),
+                     "Model: expression not simplified as binary (unsorted/duplicate vars). Call "
+                     "simplify_as_binary() first.");
+    }
     EXPECT_FATAL(
         dalo_model_create(raw(1, {x0, x1 | DALO_NEG_BIT}).get()),
         "Model: expression not simplified as binary (negated literal in degree 1-2 term). Call "
@@ -315,32 +293,29 @@ TEST_F(ModelDeathTest, UnusableConstraintRecords) {
 }
 
 TEST_F(ModelDeathTest, AccessorsRejectIndicesOutsideTheArrays) {
-    ExprPtr e = raw(1, {x0, x1});
-    ModelPtr m(dalo_model_create(e.get()));
-    EXPECT_FATAL(dalo_model_var(m.get(), 2), "dalo_model_var: index out of range");
-    EXPECT_FATAL(dalo_model_term_count(m.get(), 3), "dalo_model_term_count: degree out of range");
-    EXPECT_FATAL(dalo_model_term_vars(m.get(), 3), "dalo_model_term_vars: degree out of range");
-    EXPECT_FATAL(dalo_model_coeff_array(m.get(), 3), "dalo_model_coeff_array: degree out of range");
-    EXPECT_FATAL(dalo_model_coeff_at(m.get(), 0, 0, nullptr),
-                 "dalo_model_coeff_at: degree out of range");
-    EXPECT_FATAL(dalo_model_coeff_at(m.get(), 2, 1, nullptr),
-                 "dalo_model_coeff_at: index out of range");
+    ModelPtr m(dalo_model_create(raw(1, {x0, x1}).get()));
+    const dalo_model* p = m.get();
     int64_t a, b, c, d;
     uint32_t u, v;
-    EXPECT_FATAL(dalo_model_int_var_bounds(m.get(), 0, &a, &b),
-                 "dalo_model_int_var_bounds: index out of range");
-    EXPECT_FATAL(dalo_model_int_var_orig(m.get(), 0),
-                 "dalo_model_int_var_orig: index out of range");
-    EXPECT_FATAL(dalo_model_native_cons_nterms(m.get(), 0),
-                 "dalo_model_native_cons_nterms: index out of range");
-    EXPECT_FATAL(dalo_model_native_cons_vars(m.get(), 0),
-                 "dalo_model_native_cons_vars: index out of range");
-    EXPECT_FATAL(dalo_model_native_cons_coeffs(m.get(), 0),
-                 "dalo_model_native_cons_coeffs: index out of range");
-    EXPECT_FATAL(dalo_model_native_cons_bounds(m.get(), 0, &a, &b, &c, &d),
-                 "dalo_model_native_cons_bounds: index out of range");
-    EXPECT_FATAL(dalo_model_native_cons_shape(m.get(), 0, &u, &v),
-                 "dalo_model_native_cons_shape: index out of range");
+    const std::pair<std::function<void()>, const char*> cases[] = {
+        {[&] { dalo_model_var(p, 2); }, "dalo_model_var: index"},
+        {[&] { dalo_model_term_count(p, 3); }, "dalo_model_term_count: degree"},
+        {[&] { dalo_model_term_vars(p, 3); }, "dalo_model_term_vars: degree"},
+        {[&] { dalo_model_coeff_array(p, 3); }, "dalo_model_coeff_array: degree"},
+        {[&] { dalo_model_coeff_at(p, 0, 0, nullptr); }, "dalo_model_coeff_at: degree"},
+        {[&] { dalo_model_coeff_at(p, 2, 1, nullptr); }, "dalo_model_coeff_at: index"},
+        {[&] { dalo_model_int_var_bounds(p, 0, &a, &b); }, "dalo_model_int_var_bounds: index"},
+        {[&] { dalo_model_int_var_orig(p, 0); }, "dalo_model_int_var_orig: index"},
+        {[&] { dalo_model_native_cons_nterms(p, 0); }, "dalo_model_native_cons_nterms: index"},
+        {[&] { dalo_model_native_cons_vars(p, 0); }, "dalo_model_native_cons_vars: index"},
+        {[&] { dalo_model_native_cons_coeffs(p, 0); }, "dalo_model_native_cons_coeffs: index"},
+        {[&] { dalo_model_native_cons_bounds(p, 0, &a, &b, &c, &d); },
+         "dalo_model_native_cons_bounds: index"},
+        {[&] { dalo_model_native_cons_shape(p, 0, &u, &v); },
+         "dalo_model_native_cons_shape: index"},
+    };
+    for (const auto& [call, what] : cases)
+        EXPECT_FATAL(call(), std::string(what) + " out of range");
 }
 
 TEST_F(ModelDeathTest, LinearSolversRefuseSomeRecords) {
@@ -354,14 +329,11 @@ TEST_F(ModelDeathTest, LinearSolversRefuseSomeRecords) {
     ModelPtr m(dalo_model_create(obj.get()));
     EXPECT_FATAL(dalo_model_native_cons_nterms(m.get(), 0),
                  "MIP/ILP solvers do not support allowed-value set constraints (equal{...}) inside "
-                 "cons(). Use a "
-                 "bundled heuristic solver (BriskSolver/SweepSolver/KELPSolver).");
+                 "cons(). Use a bundled heuristic solver (BriskSolver/SweepSolver/KELPSolver).");
     EXPECT_FATAL(dalo_model_native_cons_nterms(m.get(), 1),
                  "MIP/ILP solvers do not support nonlinear (degree>=2) constraint bodies inside "
-                 "cons(). Call "
-                 "expand_cons() on the expression to get the classic penalty form, or use a "
-                 "bundled heuristic "
-                 "solver (BriskSolver/SweepSolver/KELPSolver).");
+                 "cons(). Call expand_cons() on the expression to get the classic penalty form, or "
+                 "use a bundled heuristic solver (BriskSolver/SweepSolver/KELPSolver).");
 }
 
 TEST_F(ModelDeathTest, EvaluatorsRefuse) {
@@ -372,13 +344,11 @@ TEST_F(ModelDeathTest, EvaluatorsRefuse) {
                  "Model eval: native integer variables (int_var) are not supported yet.");
     EXPECT_FATAL(dalo_expr_eval_with_model(raw(1, {k}).get(), m.get(), &bits, nullptr),
                  "eval_with_model: native integer variables (int_var) are not supported yet (bit "
-                 "assignments "
-                 "cannot value integer atoms).");
+                 "assignments cannot value integer atoms).");
     ExprPtr d(dalo_cons_between(raw(1, {x0}).get(), 0, 1));
     EXPECT_FATAL(dalo_expr_eval_with_model(d.get(), m.get(), &bits, nullptr),
                  "dalo::cons: 'eval_with_model (evaluate against a Sol instead)' is not allowed on "
-                 "an expression "
-                 "with declared constraints");
+                 "an expression with declared constraints");
 }
 
 }  // namespace

@@ -15,22 +15,14 @@
 #include "dalo.h"
 #include "support/expr_util.hpp"
 #include "support/fatal.hpp"
+#include "support/model_util.hpp"
 
-using dalo_test::ExprPtr;
-using dalo_test::str;
-using dalo_test::Term;
-using dalo_test::terms_of;
+using namespace dalo_test;
+using namespace dalo_test::build;
 
 namespace {
 
 constexpr dalo_var N = DALO_NEG_BIT;
-
-ExprPtr build(int64_t constant, const std::vector<Term>& ts) {
-    ExprPtr e(dalo_expr_create_int(constant));
-    for (const Term& t : ts)
-        dalo_expr_iadd_raw_term(e.get(), t.coeff, t.vars.data(), t.vars.size());
-    return e;
-}
 
 using Repl = std::map<dalo_var, const dalo_expr*>;
 
@@ -60,17 +52,7 @@ ExprPtr product_reference(int64_t constant, const std::vector<Term>& ts, const R
         sum += static_cast<uint64_t>(dalo_expr_constant(p.get(), nullptr));
         for (const Term& pt : terms_of(p.get())) all.push_back(pt);
     }
-    return build(static_cast<int64_t>(sum), all);
-}
-
-int64_t eval(const dalo_expr* e, const std::map<dalo_var, int64_t>& values) {
-    std::vector<dalo_var> vars;
-    std::vector<int64_t> vals;
-    for (const auto& [v, x] : values) {
-        vars.push_back(v);
-        vals.push_back(x);
-    }
-    return dalo_expr_eval_map(e, vars.data(), vals.data(), vars.size(), nullptr);
+    return from_terms(static_cast<int64_t>(sum), all);
 }
 
 class SubstituteTest : public testing::Test {
@@ -78,27 +60,19 @@ class SubstituteTest : public testing::Test {
     dalo_var x = dalo_new_var("x"), y = dalo_new_var("y"), z = dalo_new_var("z"),
              w = dalo_new_var("w");
     std::mt19937_64 rng{2024};
-
-    static ExprPtr term(int64_t coeff, std::vector<dalo_var> vs, int64_t constant = 0) {
-        return ExprPtr(dalo_expr_create_raw_term(coeff, vs.data(), vs.size(), constant));
-    }
-    static void add(const ExprPtr& e, int64_t coeff, std::vector<dalo_var> vs) {
-        dalo_expr_iadd_raw_term(e.get(), coeff, vs.data(), vs.size());
-    }
 };
 
 TEST_F(SubstituteTest, TermsFollowTheProductOrder) {
-    ExprPtr e = term(3, {x, z}, 2);
+    ExprPtr e = raw(3, {x, z}, 2);
     ExprPtr y1(dalo_expr_create_add_var_int(y, 1));
     ExprPtr r = replace(e.get(), {{x, y1.get()}});
     EXPECT_EQ(dalo_expr_constant(r.get(), nullptr), 2);
     EXPECT_EQ(terms_of(r.get()), (std::vector<Term>{{3, {z}}, {3, {y, z}}}));
     EXPECT_EQ(dalo_expr_attr(r.get()), DALO_ATTR_PLAIN);
     EXPECT_EQ(str(e.get()), "2 +3*x*z");  // the argument is left alone
-
     // A replacement met twice, with a constant: the product order at degree 5.
-    ExprPtr f = term(3, {x, w, x});
-    ExprPtr yz = term(1, {y, z}, 2);
+    ExprPtr f = raw(3, {x, w, x});
+    ExprPtr yz = raw(1, {y, z}, 2);
     ExprPtr g = replace(f.get(), {{x, yz.get()}});
     EXPECT_EQ(terms_of(g.get()),
               (std::vector<Term>{{12, {w}}, {6, {y, z, w}}, {6, {w, y, z}}, {3, {y, z, w, y, z}}}));
@@ -123,7 +97,7 @@ TEST_F(SubstituteTest, MatchesTermByTermProducts) {
     for (int round = 0; round < 40; ++round) {
         // Quadratic terms over linear replacements take a shorter way than the rest.
         std::vector<Term> ts = round % 2 == 0 ? random_terms(60, 0, 4) : random_terms(60, 2, 2);
-        ExprPtr e = build(static_cast<int64_t>(rng() % 7) - 3, ts);
+        ExprPtr e = from_terms(static_cast<int64_t>(rng() % 7) - 3, ts);
         std::vector<ExprPtr> owned;
         Repl m;
         for (dalo_var v : {x, z | N, w, y}) {
@@ -131,7 +105,7 @@ TEST_F(SubstituteTest, MatchesTermByTermProducts) {
             std::vector<Term> rt =
                 linear ? random_terms(1 + rng() % 3, 1, 1) : random_terms(rng() % 4, 0, 2);
             if (v == y && round % 4 != 0) continue;
-            owned.push_back(build(static_cast<int64_t>(rng() % 5) - 2, rt));
+            owned.push_back(from_terms(static_cast<int64_t>(rng() % 5) - 2, rt));
             m[v] = owned.back().get();
         }
         ExprPtr r = replace(e.get(), m);
@@ -142,7 +116,7 @@ TEST_F(SubstituteTest, MatchesTermByTermProducts) {
 }
 
 TEST_F(SubstituteTest, NegatedLiteralsAreOtherIdentifiers) {
-    ExprPtr e = term(5, {x | N});
+    ExprPtr e = raw(5, {x | N});
     ExprPtr one(dalo_expr_create_int(1));
     EXPECT_EQ(str(replace(e.get(), {{x, one.get()}}).get()), "5*~x");
     ExprPtr not_x(dalo_expr_create_sub_int_var(1, x));
@@ -151,7 +125,7 @@ TEST_F(SubstituteTest, NegatedLiteralsAreOtherIdentifiers) {
 
 TEST_F(SubstituteTest, NoPairsGiveAnUnsimplifiedPlainCopy) {
     ExprPtr body(dalo_expr_create_add_var_var(x, x));
-    ExprPtr pen = term(2, {x, y}, 7);
+    ExprPtr pen = raw(2, {x, y}, 7);
     add(pen, 2, {x, y});
     ExprPtr classic(dalo_exprexprelem_create(pen.get(), body.get()));
     ASSERT_NE(dalo_expr_attr(classic.get()), DALO_ATTR_PLAIN);
@@ -160,7 +134,7 @@ TEST_F(SubstituteTest, NoPairsGiveAnUnsimplifiedPlainCopy) {
     EXPECT_EQ(str(r.get()), "7 +2*x*y +2*x*y");
     // Each term is its coefficient times its variables: a term without variables joins the
     // constant and a zero coefficient leaves nothing.
-    ExprPtr odd = term(2, {x});
+    ExprPtr odd = raw(2, {x});
     add(odd, 0, {y});
     add(odd, 4, {});
     add(odd, -1, {z, w});
@@ -169,7 +143,7 @@ TEST_F(SubstituteTest, NoPairsGiveAnUnsimplifiedPlainCopy) {
 }
 
 TEST_F(SubstituteTest, LaterPairsWin) {
-    ExprPtr e = term(2, {x, y});
+    ExprPtr e = raw(2, {x, y});
     ExprPtr ey(dalo_expr_create_var(w)), ez(dalo_expr_create_var(z));
     std::vector<dalo_var> vars = {x, y, x};
     std::vector<const dalo_expr*> repl = {ey.get(), ey.get(), ez.get()};
@@ -178,7 +152,7 @@ TEST_F(SubstituteTest, LaterPairsWin) {
 }
 
 TEST_F(SubstituteTest, ConstantsAndCoefficientWidths) {
-    ExprPtr e = term(2, {x, y}, 1);
+    ExprPtr e = raw(2, {x, y}, 1);
     ExprPtr three(dalo_expr_create_int(3)), minus(dalo_expr_create_int(-1));
     EXPECT_EQ(str(replace(e.get(), {{x, three.get()}}).get()), "1 +6*y");
     ExprPtr all = replace(e.get(), {{x, three.get()}, {y, minus.get()}});
@@ -187,34 +161,25 @@ TEST_F(SubstituteTest, ConstantsAndCoefficientWidths) {
     // Constants multiply in 64 bits; a term's coefficient keeps the low 32 bits.
     ExprPtr big(dalo_expr_create_int(int64_t{1} << 40)),
         half(dalo_expr_create_int(int64_t{1} << 31));
-    EXPECT_EQ(dalo_expr_constant(replace(term(3, {x}).get(), {{x, big.get()}}).get(), nullptr),
+    EXPECT_EQ(dalo_expr_constant(replace(raw(3, {x}).get(), {{x, big.get()}}).get(), nullptr),
               3 * (int64_t{1} << 40));
-    EXPECT_EQ(str(replace(term(1, {x, y}).get(), {{x, half.get()}}).get()), "-2147483648*y");
+    EXPECT_EQ(str(replace(raw(1, {x, y}).get(), {{x, half.get()}}).get()), "-2147483648*y");
     // A product whose coefficient wraps to 0 is a term like any other, except when it would
     // stand first: there it is invisible and the next term takes the inline place.
     ExprPtr wraps(dalo_expr_create_int(int64_t{1} << 32));
-    ExprPtr first = term(1, {x, y});
-    add(first, 3, {z});
-    ExprPtr rf = replace(first.get(), {{x, wraps.get()}});
-    EXPECT_EQ(terms_of(rf.get()), (std::vector<Term>{{3, {z}}}));
-    ExprPtr two = term(1, {x, y});
-    add(two, 2, {x, w});
-    add(two, 3, {z});
-    add(two, 4, {x, w});
-    ExprPtr r2 = replace(two.get(), {{x, wraps.get()}});
-    EXPECT_EQ(terms_of(r2.get()), (std::vector<Term>{{3, {z}}, {0, {w}}}));
-    ExprPtr later = term(3, {z});
-    add(later, 1, {x, y});
-    ExprPtr rl = replace(later.get(), {{x, wraps.get()}});
-    EXPECT_EQ(terms_of(rl.get()), (std::vector<Term>{{3, {z}}, {0, {y}}}));
-    ExprPtr only = replace(term(1, {x, y}).get(), {{x, wraps.get()}});
-    EXPECT_EQ(dalo_expr_term_count(only.get()), 0u);
-    EXPECT_EQ(str(only.get()), "0");
+    const std::pair<std::vector<Term>, std::vector<Term>> cases[] = {
+        {{{1, {x, y}}, {3, {z}}}, {{3, {z}}}},
+        {{{1, {x, y}}, {2, {x, w}}, {3, {z}}, {4, {x, w}}}, {{3, {z}}, {0, {w}}}},
+        {{{3, {z}}, {1, {x, y}}}, {{3, {z}}, {0, {y}}}},
+        {{{1, {x, y}}}, {}},
+    };
+    for (const auto& [in, out] : cases)
+        EXPECT_EQ(terms_of(replace(from_terms(0, in).get(), {{x, wraps.get()}}).get()), out);
 }
 
 TEST_F(SubstituteTest, DeclaredConstraintsAreSubstitutedIntoNewRecords) {
     ExprPtr body(dalo_expr_create_add_var_var(x, y));
-    ExprPtr obj = term(2, {x});
+    ExprPtr obj = raw(2, {x});
     dalo_expr_iadd_expr(obj.get(), ExprPtr(dalo_cons_between(body.get(), 0, 1)).get());
     const uint32_t word = dalo_expr_attr(obj.get());
     ASSERT_GE(word, 0xC0000000u);
@@ -241,26 +206,26 @@ TEST_F(SubstituteTest, DeclaredConstraintsAreSubstitutedIntoNewRecords) {
 }
 
 TEST_F(SubstituteTest, EvaluatesUnderAMap) {
-    ExprPtr e = term(2, {x, y}, 3);
+    ExprPtr e = raw(2, {x, y}, 3);
     int64_t out = 0;
     std::vector<dalo_var> vars = {x, y};
     std::vector<int64_t> vals = {1, 4};
     EXPECT_EQ(dalo_expr_eval_map(e.get(), vars.data(), vals.data(), 2, &out), 11);
     EXPECT_EQ(out, 11);
-    EXPECT_EQ(eval(term(4, {x | N}).get(), {{x, 1}}), 0);
-    EXPECT_EQ(eval(term(4, {x | N}).get(), {{x, 0}}), 4);
-    EXPECT_EQ(eval(term(4, {x | N}).get(), {{x, 3}}), -8);
+    EXPECT_EQ(eval_map(raw(4, {x | N}).get(), {{x, 1}}), 0);
+    EXPECT_EQ(eval_map(raw(4, {x | N}).get(), {{x, 0}}), 4);
+    EXPECT_EQ(eval_map(raw(4, {x | N}).get(), {{x, 3}}), -8);
     // Later pairs win; integer atoms and degree 4 read their values.
     dalo_var n = dalo_new_int_var("n", -3, 9);
-    ExprPtr g = term(3, {n, x, y | N, n}, -1);
+    ExprPtr g = raw(3, {n, x, y | N, n}, -1);
     vars = {x, n, y, n};
     vals = {7, 2, 0, -5};
     EXPECT_EQ(dalo_expr_eval_map(g.get(), vars.data(), vals.data(), 4, nullptr), 3 * 25 * 7 - 1);
     // 64-bit arithmetic wraps.
-    ExprPtr big = term(2, {x}, INT64_MAX);
-    EXPECT_EQ(eval(big.get(), {{x, 1}}), INT64_MIN + 1);
-    EXPECT_EQ(eval(term(1, {x, y}).get(), {{x, INT64_MIN}, {y, -1}}), INT64_MIN);
-    EXPECT_EQ(eval(ExprPtr(dalo_expr_create_int(-6)).get(), {}), -6);
+    ExprPtr big = raw(2, {x}, INT64_MAX);
+    EXPECT_EQ(eval_map(big.get(), {{x, 1}}), INT64_MIN + 1);
+    EXPECT_EQ(eval_map(raw(1, {x, y}).get(), {{x, INT64_MIN}, {y, -1}}), INT64_MIN);
+    EXPECT_EQ(eval_map(ExprPtr(dalo_expr_create_int(-6)).get(), {}), -6);
 }
 
 TEST_F(SubstituteTest, BinarizesIntegerAtoms) {
@@ -276,20 +241,20 @@ TEST_F(SubstituteTest, BinarizesIntegerAtoms) {
     EXPECT_EQ(str(b.get()), "3 +n#0 +2*n#1 +4*n#2 +3*n#3");
     EXPECT_EQ(dalo_expr_attr(b.get()), DALO_ATTR_PLAIN);
     // Again: the same bits.
-    ExprPtr e2 = term(2, {x, n});
+    ExprPtr e2 = raw(2, {x, n});
     ExprPtr b2(dalo_expr_binarize(e2.get()));
     EXPECT_EQ(dalo_var_count(), before + 4);
     EXPECT_EQ(str(b2.get()), "6*x +2*x*n#0 +4*x*n#1 +8*x*n#2 +6*x*n#3");
     // Array elements are named after the element.
     uint64_t shape = 3;
     dalo_var m = dalo_new_int_var_array("m", &shape, 1, -1, 1);
-    ExprPtr em = term(1, {m + 2}, 4);
+    ExprPtr em = raw(1, {m + 2}, 4);
     EXPECT_EQ(str(ExprPtr(dalo_expr_binarize(em.get())).get()), "3 +m[2]#0 +m[2]#1");
 }
 
 TEST_F(SubstituteTest, BinarizedValuesMatchTheIntegers) {
     dalo_var n = dalo_new_int_var("n", -2, 4), k = dalo_new_int_var("k", 5, 8);
-    ExprPtr e = term(3, {n, x, k}, 1);
+    ExprPtr e = raw(3, {n, x, k}, 1);
     add(e, -2, {n, n});
     add(e, 7, {y | N});
     add(e, 0, {x});
@@ -306,7 +271,8 @@ TEST_F(SubstituteTest, BinarizedValuesMatchTheIntegers) {
             for (dalo_var j = 0; j < 5; ++j) a[first + j] = (bits >> j) & 1;
             const int64_t nv = -2 + a[first] + 2 * a[first + 1] + 3 * a[first + 2];
             const int64_t kv = 5 + a[first + 3] + 2 * a[first + 4];
-            ASSERT_EQ(eval(b.get(), a), eval(e.get(), {{x, xv}, {y, 1 - xv}, {n, nv}, {k, kv}}));
+            ASSERT_EQ(eval_map(b.get(), a),
+                      eval_map(e.get(), {{x, xv}, {y, 1 - xv}, {n, nv}, {k, kv}}));
         }
     }
 }
@@ -327,7 +293,7 @@ TEST_F(SubstituteTest, EncodingCoefficientsAreTheRangeCoefficients) {
 }
 
 TEST_F(SubstituteTest, BinarizeWithoutIntegerAtomsCopies) {
-    ExprPtr e = term(3, {x, y | N}, 5);
+    ExprPtr e = raw(3, {x, y | N}, 5);
     add(e, 0, {z});
     add(e, 2, {});
     const uint64_t before = dalo_var_count();
@@ -357,14 +323,14 @@ TEST_F(SubstituteTest, ConcurrentBinarizationSharesTheBits) {
 }
 
 TEST_F(SubstituteTest, ReachableBounds) {
-    ExprPtr e = term(3, {x}, 1);
+    ExprPtr e = raw(3, {x}, 1);
     add(e, -2, {y});
     int64_t out = 0;
     EXPECT_EQ(dalo_expr_pos_sum(e.get(), &out), 4);
     EXPECT_EQ(out, 4);
     EXPECT_EQ(dalo_expr_neg_sum(e.get(), nullptr), -1);
     dalo_var n = dalo_new_int_var("n", -2, 5);
-    ExprPtr f = term(2, {n});
+    ExprPtr f = raw(2, {n});
     EXPECT_EQ(dalo_expr_pos_sum(f.get(), nullptr), 10);
     EXPECT_EQ(dalo_expr_neg_sum(f.get(), nullptr), -4);
 }
@@ -372,13 +338,13 @@ TEST_F(SubstituteTest, ReachableBounds) {
 using SubstituteDeathTest = SubstituteTest;
 
 TEST_F(SubstituteDeathTest, EvaluationFailures) {
-    ExprPtr e = term(2, {x, y}, 3);
-    EXPECT_FATAL(eval(e.get(), {{x, 1}}), "eval: variable not found in mapping");
+    ExprPtr e = raw(2, {x, y}, 3);
+    EXPECT_FATAL(eval_map(e.get(), {{x, 1}}), "eval: variable not found in mapping");
     // A value for ~y is not a value for y.
-    EXPECT_FATAL(eval(e.get(), {{x, 1}, {y | N, 1}}), "eval: variable not found in mapping");
+    EXPECT_FATAL(eval_map(e.get(), {{x, 1}, {y | N, 1}}), "eval: variable not found in mapping");
     ExprPtr body(dalo_expr_create_add_var_var(x, y));
     ExprPtr c(dalo_cons_between(body.get(), 0, 1));
-    EXPECT_FATAL(eval(c.get(), {{x, 1}, {y, 0}}),
+    EXPECT_FATAL(eval_map(c.get(), {{x, 1}, {y, 0}}),
                  "dalo::cons: 'eval with a variable map (evaluate against a Sol instead)' is not "
                  "allowed on an expression with declared constraints");
 }
@@ -386,7 +352,7 @@ TEST_F(SubstituteDeathTest, EvaluationFailures) {
 TEST_F(SubstituteDeathTest, DeclaredReplacementsAreRefusedByTheProduct) {
     ExprPtr body(dalo_expr_create_add_var_var(x, y));
     ExprPtr c(dalo_cons_between(body.get(), 0, 1));
-    ExprPtr e = term(2, {x, z});
+    ExprPtr e = raw(2, {x, z});
     // Nothing multiplies when the variable does not occur.
     EXPECT_EQ(str(replace(e.get(), {{w, c.get()}}).get()), "2*x*z");
     EXPECT_FATAL(replace(e.get(), {{z, c.get()}}),
@@ -402,15 +368,14 @@ TEST_F(SubstituteDeathTest, BinarizationFailures) {
     EXPECT_FATAL(dalo_expr_binarize(ExprPtr(dalo_cons_between(body.get(), 0, 1)).get()), refused);
     ExprPtr classic(dalo_exprexprelem_create(body.get(), body.get()));
     EXPECT_FATAL(dalo_expr_binarize(classic.get()), refused);
-    dalo_var wide = dalo_new_int_var("wide", 0, (int64_t{1} << 32) - 1);
-    EXPECT_FATAL(dalo_expr_binarize(ExprPtr(dalo_expr_create_var(wide)).get()),
-                 "binarize: encoding coefficient 2147483648 overflows coeff_t — use a wider "
-                 "coefficient variant.");
-    dalo_var huge = dalo_new_int_var("huge", INT64_MIN, INT64_MAX);
-    EXPECT_FATAL(dalo_expr_binarize(ExprPtr(dalo_expr_create_var(huge)).get()),
-                 "binarize: encoding coefficient 2147483648 overflows coeff_t — use a wider "
-                 "coefficient variant.");
-    ExprPtr unknown = term(1, {x, DALO_INT_BIT | 0x3FFFFFF0u});
+    const std::pair<int64_t, int64_t> ranges[] = {{0, (int64_t{1} << 32) - 1},
+                                                  {INT64_MIN, INT64_MAX}};
+    for (auto [lo, hi] : ranges) {
+        EXPECT_FATAL(dalo_expr_binarize(var(dalo_new_int_var("wide", lo, hi)).get()),
+                     "binarize: encoding coefficient 2147483648 overflows coeff_t — use a wider "
+                     "coefficient variant.");
+    }
+    ExprPtr unknown = raw(1, {x, DALO_INT_BIT | 0x3FFFFFF0u});
     EXPECT_FATAL(dalo_expr_binarize(unknown.get()), "binarize: unknown integer variable");
 }
 
@@ -441,11 +406,7 @@ class SubstituteParallel : public testing::Test {
     std::mt19937_64 rng{777};
     std::vector<dalo_var> pool;
 
-    void SetUp() override {
-        uint64_t n = 60;
-        dalo_var first = dalo_new_var_array("p", &n, 1);
-        for (dalo_var i = 0; i < n; ++i) pool.push_back(first + i);
-    }
+    void SetUp() override { pool = new_vars("p", 60); }
 
     dalo_var literal() {
         dalo_var v = pool[rng() % pool.size()];
@@ -503,7 +464,7 @@ TEST_F(SubstituteParallel, ReplaceEqualsTheSerialProducts) {
             for (Term& t : repl_terms[v]) t.vars.resize(1, literal());
         }
         repl_constant[v] = static_cast<int64_t>(rng() % 5) - 2;
-        owned.push_back(build(repl_constant[v], repl_terms[v]));
+        owned.push_back(from_terms(repl_constant[v], repl_terms[v]));
         m[v] = owned.back().get();
     }
     // The first output terms have coefficient 0: they may not stay in the inline place.
@@ -512,7 +473,7 @@ TEST_F(SubstituteParallel, ReplaceEqualsTheSerialProducts) {
     m[pool[3]] = zero.get();
     ts[0] = Term{5, {pool[3], pool[5]}};
     ts[1] = Term{-2, {pool[6], pool[3]}};
-    ExprPtr e = build(-11, ts);
+    ExprPtr e = from_terms(-11, ts);
 
     ExprPtr r = replace(e.get(), m);
     ExprPtr ref = product_reference(-11, ts, m);
@@ -527,18 +488,18 @@ TEST_F(SubstituteParallel, ReplaceEqualsTheSerialProducts) {
         for (const auto& [v, rt] : repl_terms) {
             over[v] = reference_value(repl_constant[v], rt, a);
         }
-        EXPECT_EQ(eval(r.get(), a), reference_value(-11, ts, a, over));
+        EXPECT_EQ(eval_map(r.get(), a), reference_value(-11, ts, a, over));
     }
 }
 
 TEST_F(SubstituteParallel, EvalEqualsTheSerialSum) {
     // Large coefficients and values: the partial sums wrap.
     std::vector<Term> ts = random_terms(50'000, 3, 2'000'000'000);
-    ExprPtr e = build(INT64_MAX - 5, ts);
+    ExprPtr e = from_terms(INT64_MAX - 5, ts);
     for (int round = 0; round < 3; ++round) {
         std::map<dalo_var, int64_t> a;
         for (dalo_var v : pool) a[v] = static_cast<int64_t>(rng() % 2'000'001) - 1'000'000;
-        ASSERT_EQ(eval(e.get(), a), reference_value(INT64_MAX - 5, ts, a));
+        ASSERT_EQ(eval_map(e.get(), a), reference_value(INT64_MAX - 5, ts, a));
     }
 }
 
@@ -546,10 +507,10 @@ using SubstituteParallelDeathTest = SubstituteParallel;
 
 TEST_F(SubstituteParallelDeathTest, FailuresOnLargeInputsAreOneLine) {
     std::vector<Term> ts = random_terms(30'000, 2, 10);
-    ExprPtr e = build(0, ts);
+    ExprPtr e = from_terms(0, ts);
     std::map<dalo_var, int64_t> a;
     for (size_t i = 1; i < pool.size(); ++i) a[pool[i]] = 1;  // pool[0] is missing
-    EXPECT_FATAL(eval(e.get(), a), "eval: variable not found in mapping");
+    EXPECT_FATAL(eval_map(e.get(), a), "eval: variable not found in mapping");
     ExprPtr body(dalo_expr_create_var(pool[0]));
     ExprPtr c(dalo_cons_between(body.get(), 0, 1));
     EXPECT_FATAL(replace(e.get(), {{pool[2], c.get()}}),

@@ -1,0 +1,64 @@
+// Builders and readers shared by the expression, transform, model and ILP suites.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <vector>
+
+#include "dalo.h"
+#include "support/expr_util.hpp"
+
+namespace dalo_test {
+
+// constant plus the terms, appended one by one.
+inline ExprPtr from_terms(int64_t constant, const std::vector<Term>& ts) {
+    ExprPtr e(dalo_expr_create_int(constant));
+    for (const Term& t : ts)
+        dalo_expr_iadd_raw_term(e.get(), t.coeff, t.vars.data(), t.vars.size());
+    return e;
+}
+
+// n consecutive variables of a new array.
+inline std::vector<dalo_var> new_vars(const char* name, uint64_t n) {
+    const dalo_var first = dalo_new_var_array(name, &n, 1);
+    std::vector<dalo_var> out;
+    for (uint64_t i = 0; i < n; ++i) out.push_back(first + static_cast<dalo_var>(i));
+    return out;
+}
+
+using Values = std::map<dalo_var, int64_t>;
+
+// dalo_expr_eval_map over the pairs of a map.
+inline int64_t eval_map(const dalo_expr* e, const Values& values) {
+    std::vector<dalo_var> vars;
+    std::vector<int64_t> vals;
+    for (const auto& [v, x] : values) {
+        vars.push_back(v);
+        vals.push_back(x);
+    }
+    return dalo_expr_eval_map(e, vars.data(), vals.data(), vars.size(), nullptr);
+}
+
+// The value of e computed here, a negated literal reading 1 - x; integer atoms included.
+inline int64_t value_of(const dalo_expr* e, const Values& a) {
+    int64_t total = dalo_expr_constant(e, nullptr);
+    for (const Term& t : terms_of(e)) {
+        int64_t p = t.coeff;
+        for (dalo_var v : t.vars) {
+            const int64_t x = a.at(v & ~DALO_NEG_BIT);
+            p *= (v & DALO_NEG_BIT) ? 1 - x : x;
+        }
+        total += p;
+    }
+    return total;
+}
+
+namespace build {
+inline ExprPtr between(const ExprPtr& body, int64_t lo, int64_t hi) {
+    return ExprPtr(dalo_cons_between(body.get(), lo, hi));
+}
+inline ExprPtr marked(const ExprPtr& e) { return ExprPtr(dalo_cons_mark(e.get())); }
+inline ModelPtr compile(const ExprPtr& e) { return model_of(binary(e)); }
+}  // namespace build
+
+}  // namespace dalo_test
