@@ -116,10 +116,12 @@ def run(build):
                 verdict = 'STILLBORN'
             else:
                 t = subprocess.run(['ctest', '-j', '2', '--stop-on-failure', '--timeout', '120'],
-                                   cwd=build, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                                   cwd=build, capture_output=True, text=True)
                 if t.returncode != 0:
                     killed += 1
+                    failed = re.findall(r'Test +#\d+: (\S+) \.+\*', t.stdout)
                     verdict = 'KILLED'
+                    mut = mut + '  [by ' + (failed[0] if failed else '?') + ']'
                 else:
                     survived += 1
                     verdict = 'SURVIVED'
