@@ -26,6 +26,7 @@ struct FamilyCase {
     bool exact;            // enumerates: lists as brute force orders them, ties by assignment
     bool seeded;           // takes a seed
     uint32_t time_vars;    // a Model that a short time limit cuts short
+    double late;           // how far past the time limit a search may end
     const char* work_key;  // the information pair that counts the work done
     // Information after a run cut by the time limit (with time_params): a value, ">N" for a
     // count above N, or "*" for any value.
@@ -36,11 +37,11 @@ struct FamilyCase {
 void PrintTo(const FamilyCase& f, std::ostream* os) { *os << f.name; }
 
 const FamilyCase kFamilies[] = {
-    {Family::Brisk, "Brisk", false, true, 2000, "flips",
+    {Family::Brisk, "Brisk", false, true, 2000, 0.02, "flips",
      {{"flips", ">0"}, {"moves_evaluated", ">0"}, {"restarts", "*"}}},
-    {Family::Sweep, "Sweep", true, false, 40, "states",
+    {Family::Sweep, "Sweep", true, false, 40, 0.02, "states",
      {{"complete", "0"}, {"cut_short", "time_limit"}, {"states", ">65536"}}},
-    {Family::Kelp, "Kelp", false, true, 400, "sweeps",
+    {Family::Kelp, "Kelp", false, true, 400, 0.1, "sweeps",
      {{"stopped", "0"}, {"moves", ">0"}, {"replicas", "4"}}, {{"replicas", "4"}}},
 };
 
@@ -126,7 +127,7 @@ TEST_P(PluginFamily, TimeLimitIsHonoured) {
     for (const char* threads : {"1", "2"}) {
         SCOPED_TRACE(threads);
         double best_run_time = 1e9;
-        for (int attempt = 0; attempt < 3 && best_run_time > 0.22; ++attempt) {
+        for (int attempt = 0; attempt < 3 && best_run_time > 0.2 + f.late; ++attempt) {
             std::vector<dalo_param> p = {{"time_limit", "0.2"}, {"threads", threads}};
             p.insert(p.end(), f.time_params.begin(), f.time_params.end());
             const Outcome o = run(m.get(), p);
@@ -135,7 +136,7 @@ TEST_P(PluginFamily, TimeLimitIsHonoured) {
             EXPECT_GE(std::stod(o["run_time"]), 0.2);
             best_run_time = std::min(best_run_time, std::stod(o["run_time"]));
         }
-        EXPECT_LE(best_run_time, 0.22);
+        EXPECT_LE(best_run_time, 0.2 + f.late);
     }
 }
 
@@ -249,7 +250,13 @@ TEST_P(PluginRefusalDeathTest, ExactMessage) {
     EXPECT_FATAL(solve(r.family, m.get(), p), r.message);
 }
 
-INSTANTIATE_TEST_SUITE_P(Families, PluginRefusalDeathTest, testing::ValuesIn(kRefusals));
+std::string refusal_name(const testing::TestParamInfo<Refusal>& p) {
+    const char* families[] = {"Brisk", "Sweep", "Kelp"};
+    return families[static_cast<int>(p.param.family)] + std::string("_") + p.param.key;
+}
+
+INSTANTIATE_TEST_SUITE_P(Families, PluginRefusalDeathTest, testing::ValuesIn(kRefusals),
+                         refusal_name);
 
 // ---- integer engines against brute force ----
 
