@@ -40,6 +40,18 @@ class KelpEmulatedTest : public KelpPluginTest {
     GpuSide gpu_;
 };
 
+TEST_F(KelpPluginTest, TimeLimitEndsASearchThatFindsNoTarget) {
+    // Without a target a small Model still ends at the time limit, reporting its optimum.
+    const dalo_var x = vars(10);
+    std::mt19937_64 rng(4);
+    const ModelPtr m = constrained_model(rng, x, 10);
+    const Outcome o = solve(Family::Kelp, m.get(),
+                            {{"time_limit", "0.3"}, {"threads", "1"}, {"replicas", "4"}});
+    EXPECT_EQ(o.best.energy, all_energies(m.get()).front().first);
+    EXPECT_GE(o.seconds, 0.3);
+    EXPECT_LT(o.seconds, 2.0);
+}
+
 #ifdef __SANITIZE_THREAD__
 constexpr double kStopLag = 0.5;  // instrumented atomics and locks slow every sweep
 #else
