@@ -74,6 +74,10 @@ TEST(SweepPlugin, InformationAndSmallModels) {
     const Outcome marked = sweep(model_of(obj).get());
     EXPECT_EQ(marked.best, (Found{0, 0}));
     EXPECT_EQ(marked["remainder_terms"], "1");
+
+    // A constraint body without linear terms.
+    const ModelPtr product = model_of(ExprPtr(dalo_cons_between(raw(1, {x, x + 1}).get(), 1, 1)));
+    EXPECT_EQ(sweep(product.get()).best, (Found{0, 0b11}));
 }
 
 TEST(SweepPlugin, DefaultCallbackPrintsEachNewBest) {
