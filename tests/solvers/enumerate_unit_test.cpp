@@ -4,8 +4,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <map>
-#include <memory>
 #include <random>
 #include <regex>
 #include <string>
@@ -15,32 +13,18 @@
 #include "capi/handles.hpp"
 #include "dalo.h"
 #include "solvers/enumerate.hpp"
-#include "support/expr_util.hpp"
 #include "support/fatal.hpp"
+#include "support/handles.hpp"
 
 namespace {
 
 using dalo::ModelImpl;
 using dalo::ParamList;
 using dalo::SolverResult;
-using dalo_test::ExprPtr;
-
-struct ModelDeleter {
-    void operator()(dalo_model* m) const { dalo_model_destroy(m); }
-};
-using ModelPtr = std::unique_ptr<dalo_model, ModelDeleter>;
-struct SolDeleter {
-    void operator()(dalo_sol* s) const { dalo_sol_destroy(s); }
-};
-using SolPtr = std::unique_ptr<dalo_sol, SolDeleter>;
+using namespace dalo_test;
+using namespace dalo_test::build;
 
 const ModelImpl& impl(const ModelPtr& m) { return **dalo::unwrap(m.get()); }
-
-ExprPtr bin(const ExprPtr& e) { return ExprPtr(dalo_expr_simplify_as_binary(e.get())); }
-
-ExprPtr raw(int64_t coeff, std::vector<dalo_var> vs, int64_t constant = 0) {
-    return ExprPtr(dalo_expr_create_raw_term(coeff, vs.data(), vs.size(), constant));
-}
 
 void attach(const ExprPtr& obj, const ExprPtr& cons) { dalo_expr_iadd_expr(obj.get(), cons.get()); }
 
@@ -115,13 +99,13 @@ TEST(EnumerateSize, ThirtyTwoBitsAcceptedThirtyThreeRejected) {
     const dalo_var k = dalo_new_int_var("szk", 0, 4095);
     ExprPtr e20 = raw(1, {k});
     for (dalo_var i = 0; i < 20; ++i) dalo_expr_iadd_var(e20.get(), x + i);
-    ModelPtr m20(dalo_model_create(bin(e20).get()));
+    ModelPtr m20(dalo_model_create(binary(e20).get()));
     ASSERT_EQ(impl(m20).var_count(), 20u);
     dalo::check_enumeration_size(impl(m20));  // exactly 2^32 states
 
     ExprPtr e21 = raw(1, {x + 20});
     dalo_expr_iadd_expr(e21.get(), e20.get());
-    ModelPtr m21(dalo_model_create(bin(e21).get()));
+    ModelPtr m21(dalo_model_create(binary(e21).get()));
     EXPECT_FATAL(dalo::check_enumeration_size(impl(m21)),
                  "SweepSolver: integer search space (~2^33 states) exceeds the 2^32 enumeration "
                  "limit.");
@@ -187,7 +171,7 @@ TEST(EnumerateResult, BestEnergySolsAndInfo) {
     const dalo_var k = dalo_new_int_var("bk", -2, 2);
     ExprPtr e = raw(1, {k, k});
     dalo_expr_iadd_raw_term(e.get(), -1, &k, 1);  // k^2 - k: 0 at k = 0 and k = 1
-    ModelPtr m(dalo_model_create(bin(e).get()));
+    ModelPtr m(dalo_model_create(binary(e).get()));
     const ModelImpl& mi = impl(m);
 
     SolverResult plain = dalo::sweep_int_enumerate(mi, ParamList());
@@ -280,84 +264,12 @@ TEST(EnumerateInternal, RepeatedLiteralsAndSingleValuedPositions) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// Random Models against a brute force that evaluates the raw terms and the penalty shapes
-// itself, over the states listed in an independently built Gray order.
+// Random Models against Sol energies over the states of an independently built Gray order.
 
-struct RawTerm {
-    int64_t coeff;
-    std::vector<dalo_var> vars;
-};
-
-using Values = std::map<dalo_var, int64_t>;
-
-int64_t eval_terms(const std::vector<RawTerm>& terms, int64_t constant, const Values& val) {
-    int64_t total = constant;
-    for (const RawTerm& t : terms) {
-        int64_t p = t.coeff;
-        for (dalo_var v : t.vars) {
-            auto it = val.find(v & ~DALO_NEG_BIT);
-            const int64_t x = it == val.end() ? 0 : it->second;
-            p *= (v & DALO_NEG_BIT) ? 1 - x : x;
-        }
-        total += p;
-    }
-    return total;
-}
-
-enum class Shape { Between, Allowed, Abs, Relu };
-
-struct RawCons {
-    Shape shape = Shape::Between;
-    std::vector<RawTerm> body;
-    int64_t constant = 0;
-    int64_t weight = 1;
-    int64_t lo = 0, hi = 0;
-    std::vector<std::pair<int64_t, int64_t>> allowed;
-    int k = 2;
-
-    int64_t penalty(const Values& val) const {
-        const int64_t b = eval_terms(body, constant, val);
-        int64_t d = 0;
-        switch (shape) {
-            case Shape::Between:
-                d = b < lo ? lo - b : b > hi ? b - hi : 0;
-                break;
-            case Shape::Allowed:
-                d = INT64_MAX;
-                for (auto [a, z] : allowed) d = std::min(d, b < a ? a - b : b > z ? b - z : 0);
-                break;
-            case Shape::Abs:
-                d = b < 0 ? -b : b;
-                break;
-            case Shape::Relu:
-                d = std::max<int64_t>(b, 0);
-                break;
-        }
-        return weight * (k == 1 ? d : d * d);
-    }
-};
-
-struct RandomModel {
-    std::vector<RawTerm> obj;
-    int64_t obj_constant = 0;
-    std::vector<RawCons> cons;
-    ModelPtr model;
-
-    int64_t energy(const Values& val) const {
-        int64_t e = eval_terms(obj, obj_constant, val);
-        for (const RawCons& c : cons) e += c.penalty(val);
-        return e;
-    }
-};
-
-ExprPtr build(const std::vector<RawTerm>& terms, int64_t constant) {
-    ExprPtr e(dalo_expr_create_int(constant));
-    for (const RawTerm& t : terms)
-        dalo_expr_iadd_raw_term(e.get(), t.coeff, t.vars.data(), t.vars.size());
-    return bin(e);
-}
-
-RandomModel random_model(std::mt19937_64& rng, int seed) {
+// Binaries and small integers under a random objective of degree up to 4 (negated binaries,
+// the square of an integer atom) and one to four constraints: ranges (some with nonlinear
+// bodies), allowed sets, abs and relu with k = 1 and 2.
+ModelPtr random_model(std::mt19937_64& rng, int seed) {
     auto pick = [&rng](int64_t lo, int64_t hi) {
         return lo + static_cast<int64_t>(rng() % static_cast<uint64_t>(hi - lo + 1));
     };
@@ -375,78 +287,55 @@ RandomModel random_model(std::mt19937_64& rng, int seed) {
         return i < bins.size() ? bins[i] : ints[i - bins.size()];
     };
     auto coeff = [&]() {
-        int64_t c = pick(-4, 4);
+        const int64_t c = pick(-4, 4);
         return c == 0 ? 1 : c;
     };
-
-    RandomModel rm;
-    rm.obj_constant = pick(-5, 5);
+    ExprPtr obj(dalo_expr_create_int(pick(-5, 5)));
     for (int64_t t = 0, n = pick(2, 8); t < n; ++t) {
-        RawTerm term{coeff(), {}};
+        std::vector<dalo_var> vs;
         for (int64_t d = 0, deg = pick(1, 4); d < deg; ++d) {
             dalo_var v = any_var();
             if (!(v & DALO_INT_BIT) && rng() % 3 == 0) v |= DALO_NEG_BIT;
-            term.vars.push_back(v);
+            vs.push_back(v);
         }
-        rm.obj.push_back(std::move(term));
+        add(obj, coeff(), vs);
     }
-    rm.obj.push_back({coeff(), {ints[0], ints[0]}});  // the square of an integer atom
-
-    // A linear body over distinct variables, and optionally products on top.
-    auto linear_body = [&]() {
+    add(obj, coeff(), {ints[0], ints[0]});
+    ExprPtr objective = binary(obj);
+    for (int64_t c = 0, n = pick(1, 4); c < n; ++c) {
+        // A linear body over distinct variables, and for some ranges products on top.
         std::vector<dalo_var> pool = bins;
         pool.insert(pool.end(), ints.begin(), ints.end());
         std::shuffle(pool.begin(), pool.end(), rng);
-        std::vector<RawTerm> body;
-        for (int64_t i = 0, n = pick(1, std::min<int64_t>(3, pool.size())); i < n; ++i)
-            body.push_back({coeff(), {pool[i]}});
-        return body;
-    };
-    ExprPtr objective = build(rm.obj, rm.obj_constant);
-    for (int64_t c = 0, n = pick(1, 4); c < n; ++c) {
-        RawCons rc;
-        rc.shape = static_cast<Shape>(rng() % 4);
-        rc.body = linear_body();
-        rc.constant = pick(-2, 2);
-        rc.weight = pick(1, 3);
-        const bool nonlinear = rc.shape == Shape::Between && rng() % 2 == 0;
-        if (nonlinear) {
-            rc.body.push_back({coeff(), {ints[0], ints[0]}});
-            rc.body.push_back({coeff(), {any_var(), any_var()}});
+        ExprPtr raw_body(dalo_expr_create_int(pick(-2, 2)));
+        for (int64_t i = 0, m = pick(1, std::min<int64_t>(3, pool.size())); i < m; ++i)
+            add(raw_body, coeff(), {pool[i]});
+        const int shape = static_cast<int>(rng() % 4);
+        const int64_t weight = pick(1, 3);
+        if (shape == 0 && rng() % 2 == 0) {
+            add(raw_body, coeff(), {ints[0], ints[0]});
+            add(raw_body, coeff(), {any_var(), any_var()});
         }
-        ExprPtr body = build(rc.body, rc.constant);
+        ExprPtr body = binary(raw_body);
         ExprPtr ce;
-        switch (rc.shape) {
-            case Shape::Between:
-                rc.lo = pick(-3, 2);
-                rc.hi = rc.lo + pick(0, 3);
-                ce.reset(dalo_cons_between(body.get(), rc.lo, rc.hi));
-                break;
-            case Shape::Allowed: {
-                std::vector<int64_t> lo, hi;
-                for (int64_t i = 0, m = pick(1, 3); i < m; ++i) {
-                    lo.push_back(pick(-4, 4));
-                    hi.push_back(lo.back() + pick(0, 2));
-                    rc.allowed.push_back({lo.back(), hi.back()});
-                }
-                ce.reset(dalo_cons_equal(body.get(), lo.data(), hi.data(), lo.size()));
-                break;
+        if (shape == 0) {
+            const int64_t lo = pick(-3, 2);
+            ce.reset(dalo_cons_between(body.get(), lo, lo + pick(0, 3)));
+        } else if (shape == 1) {
+            std::vector<int64_t> lo, hi;
+            for (int64_t i = 0, m = pick(1, 3); i < m; ++i) {
+                lo.push_back(pick(-4, 4));
+                hi.push_back(lo.back() + pick(0, 2));
             }
-            case Shape::Abs:
-                rc.k = static_cast<int>(pick(1, 2));
-                ce.reset(dalo_abs_term(body.get(), rc.k));
-                break;
-            case Shape::Relu:
-                rc.k = static_cast<int>(pick(1, 2));
-                ce.reset(dalo_relu_term(body.get(), rc.k));
-                break;
+            ce.reset(dalo_cons_equal(body.get(), lo.data(), hi.data(), lo.size()));
+        } else {
+            const int k = static_cast<int>(pick(1, 2));
+            ce.reset(shape == 2 ? dalo_abs_term(body.get(), k) : dalo_relu_term(body.get(), k));
         }
-        if (rc.weight != 1) dalo_expr_imul_int(ce.get(), rc.weight);
+        if (weight != 1) dalo_expr_imul_int(ce.get(), weight);
         attach(objective, ce);
-        rm.cons.push_back(std::move(rc));
     }
-    rm.model.reset(dalo_model_create(objective.get()));
-    return rm;
+    return model_of(objective);
 }
 
 TEST(EnumerateBruteForce, RandomModelsWithEveryConstraintKind) {
@@ -454,33 +343,21 @@ TEST(EnumerateBruteForce, RandomModelsWithEveryConstraintKind) {
     int with_pow_bodies = 0, with_shapes = 0;
     for (int seed = 0; seed < 80; ++seed) {
         SCOPED_TRACE(seed);
-        RandomModel rm = random_model(rng, seed);
-        const ModelImpl& m = impl(rm.model);
+        const ModelPtr model = random_model(rng, seed);
+        const ModelImpl& m = impl(model);
         ASSERT_GT(m.int_count(), 0u);
         for (const dalo::NativeCons& c : m.native_cons) {
             with_pow_bodies += !c.nl_vars.empty();
             with_shapes += c.objective_only;
         }
-
-        std::vector<int64_t> lower, upper;
-        std::vector<dalo_var> ids;
-        for (uint32_t i = 0; i < m.var_count(); ++i) {
-            lower.push_back(0);
-            upper.push_back(1);
-            ids.push_back(m.vars[i]);
-        }
-        for (uint64_t k = 0; k < m.int_count(); ++k) {
-            lower.push_back(m.int_lower[k]);
-            upper.push_back(m.int_upper[k]);
-            ids.push_back(m.int_var_orig[k] | DALO_INT_BIT);
-        }
+        std::vector<int64_t> lower(m.var_count(), 0), upper(m.var_count(), 1);
+        lower.insert(lower.end(), m.int_lower.begin(), m.int_lower.end());
+        upper.insert(upper.end(), m.int_upper.begin(), m.int_upper.end());
         const std::vector<State> order = gray_order(lower, upper);
         int64_t best = INT64_MAX;
         std::vector<State> optimal;
         for (const State& s : order) {
-            Values val;
-            for (size_t i = 0; i < s.size(); ++i) val[ids[i]] = s[i];
-            const int64_t e = rm.energy(val);
+            const int64_t e = sol_energy(model, s);
             if (e < best) {
                 best = e;
                 optimal.clear();
@@ -491,12 +368,9 @@ TEST(EnumerateBruteForce, RandomModelsWithEveryConstraintKind) {
         SolverResult r = dalo::sweep_int_enumerate(m, params({{"best_energy_sols", "0"}}));
         EXPECT_EQ(r.energy, best);
         EXPECT_EQ(info(r, "states"), std::to_string(order.size()));
-        const State got = state_of(m, r.bits, r.int_values);
-        EXPECT_EQ(got, optimal.front());
-        EXPECT_EQ(sol_energy(rm.model, got), r.energy);
+        EXPECT_EQ(state_of(m, r.bits, r.int_values), optimal.front());
         EXPECT_EQ(collected(m, r), optimal);
         for (const dalo::TopkEntry& e : r.topk) EXPECT_EQ(e.energy, best);
-
         SolverResult two = dalo::sweep_int_enumerate(m, params({{"best_energy_sols", "2"}}));
         const size_t kept = std::min<size_t>(2, optimal.size());
         EXPECT_EQ(collected(m, two), std::vector<State>(optimal.begin(), optimal.begin() + kept));

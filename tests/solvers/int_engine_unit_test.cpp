@@ -22,21 +22,24 @@
 #include "solvers/int_engine/detail.hpp"
 #include "support/expr_util.hpp"
 #include "support/fatal.hpp"
+#include "support/plugin_models.hpp"
 
 namespace {
 
 using namespace dalo;
 using dalo_test::ExprPtr;
+using dalo_test::build::add;
 using Clock = std::chrono::steady_clock;
 
 // ---------------------------------------------------------------------------------------------
 // Models
 
-void add(const ExprPtr& e, int64_t coeff, std::vector<dalo_var> vars) {
-    dalo_expr_iadd_raw_term(e.get(), coeff, vars.data(), vars.size());
+// constant + the sum of the terms (coefficient, variables).
+ExprPtr poly(int64_t constant, std::vector<std::pair<int64_t, std::vector<dalo_var>>> terms = {}) {
+    ExprPtr e(dalo_expr_create_int(constant));
+    for (const auto& [c, vs] : terms) add(e, c, vs);
+    return e;
 }
-
-ExprPtr poly(int64_t constant) { return ExprPtr(dalo_expr_create_int(constant)); }
 
 void attach(const ExprPtr& obj, dalo_expr* part, int64_t weight = 1) {
     if (weight != 1) dalo_expr_imul_int(part, weight);
@@ -58,45 +61,14 @@ ModelHandle compile(const ExprPtr& obj) {
 ModelHandle mixed_model() {
     const dalo_var x = dalo_new_int_var("mx", -3, 4), y = dalo_new_int_var("my", 0, 5);
     const dalo_var b0 = dalo_new_var("mb0"), b1 = dalo_new_var("mb1");
-    ExprPtr obj = poly(3);
-    add(obj, 3, {x, y});
-    add(obj, -2, {x, x});
-    add(obj, 5, {b0, x});
-    add(obj, -4, {b1});
-    add(obj, 2, {b0, b1, y});
-    add(obj, 4, {b0 | DALO_NEG_BIT, b1, x});
-    {
-        ExprPtr body = poly(0);
-        add(body, 1, {x});
-        add(body, 2, {y});
-        add(body, -1, {b0});
-        attach(obj, dalo_cons_between(body.get(), 1, 6), 3);
-    }
-    {
-        ExprPtr body = poly(0);
-        add(body, 1, {x});
-        add(body, 1, {y});
-        const int64_t lo[2] = {-1, 3}, hi[2] = {0, 3};
-        attach(obj, dalo_cons_equal(body.get(), lo, hi, 2), 2);
-    }
-    {
-        ExprPtr body = poly(1);
-        add(body, 1, {x});
-        add(body, -1, {y});
-        attach(obj, dalo_abs_term(body.get(), 1), 2);
-    }
-    {
-        ExprPtr body = poly(0);
-        add(body, 2, {x});
-        add(body, -1, {y});
-        attach(obj, dalo_relu_term(body.get(), 2));
-    }
-    {
-        ExprPtr body = poly(0);
-        add(body, 1, {x, y});
-        add(body, 1, {b1});
-        attach(obj, dalo_cons_between(body.get(), -2, 4), 5);
-    }
+    ExprPtr obj = poly(3, {{3, {x, y}}, {-2, {x, x}}, {5, {b0, x}}, {-4, {b1}}, {2, {b0, b1, y}},
+                           {4, {b0 | DALO_NEG_BIT, b1, x}}});
+    attach(obj, dalo_cons_between(poly(0, {{1, {x}}, {2, {y}}, {-1, {b0}}}).get(), 1, 6), 3);
+    const int64_t lo[2] = {-1, 3}, hi[2] = {0, 3};
+    attach(obj, dalo_cons_equal(poly(0, {{1, {x}}, {1, {y}}}).get(), lo, hi, 2), 2);
+    attach(obj, dalo_abs_term(poly(1, {{1, {x}}, {-1, {y}}}).get(), 1), 2);
+    attach(obj, dalo_relu_term(poly(0, {{2, {x}}, {-1, {y}}}).get(), 2));
+    attach(obj, dalo_cons_between(poly(0, {{1, {x, y}}, {1, {b1}}}).get(), -2, 4), 5);
     return compile(obj);
 }
 
@@ -104,30 +76,16 @@ ModelHandle mixed_model() {
 ModelHandle wide_model() {
     const dalo_var z = dalo_new_int_var("wz", -1000, 1000), w = dalo_new_int_var("ww", 0, 40);
     const dalo_var b = dalo_new_var("wb");
-    ExprPtr obj = poly(377 * 377);
-    add(obj, 1, {z, z});
-    add(obj, -754, {z});
-    add(obj, 3, {w, w});
-    add(obj, -102, {w});
-    add(obj, 2, {b, w});
-    add(obj, -5, {b});
-    ExprPtr body = poly(0);
-    add(body, 1, {z});
-    add(body, 10, {w});
-    attach(obj, dalo_cons_between(body.get(), 300, 500), 2);
+    ExprPtr obj = poly(377 * 377, {{1, {z, z}}, {-754, {z}}, {3, {w, w}}, {-102, {w}}, {2, {b, w}},
+                                   {-5, {b}}});
+    attach(obj, dalo_cons_between(poly(0, {{1, {z}}, {10, {w}}}).get(), 300, 500), 2);
     return compile(obj);
 }
 
 // (x + y - 3)^2 over [0, 3]^2: four optimal states of energy 0.
 ModelHandle ties_model() {
     const dalo_var x = dalo_new_int_var("tx", 0, 3), y = dalo_new_int_var("ty", 0, 3);
-    ExprPtr obj = poly(9);
-    add(obj, 1, {x, x});
-    add(obj, 1, {y, y});
-    add(obj, 2, {x, y});
-    add(obj, -6, {x});
-    add(obj, -6, {y});
-    return compile(obj);
+    return compile(poly(9, {{1, {x, x}}, {1, {y, y}}, {2, {x, y}}, {-6, {x}}, {-6, {y}}}));
 }
 
 // Thirty bits that each cost 1 but pay 100 all together, and k with (k - 2)^2: the optimum
@@ -136,15 +94,13 @@ ModelHandle needle_model() {
     const uint64_t n = 30;
     const dalo_var first = dalo_new_var_array("nd", &n, 1);
     const dalo_var k = dalo_new_int_var("nk", 0, 5);
-    ExprPtr obj = poly(4);
+    ExprPtr obj = poly(4, {{1, {k, k}}, {-4, {k}}});
     std::vector<dalo_var> all;
     for (dalo_var i = 0; i < n; ++i) {
         add(obj, 1, {first + i});
         all.push_back(first + i);
     }
     add(obj, -100, all);
-    add(obj, 1, {k, k});
-    add(obj, -4, {k});
     return compile(obj);
 }
 
@@ -161,25 +117,13 @@ struct SolEval {
     SolImpl sol;
 };
 
-// Minimum energy over every state (small models only).
+// Minimum energy over every state, by the shared brute force over Sol energies.
 int64_t brute_minimum(const ModelHandle& h) {
-    const ModelImpl& m = *h;
-    const uint32_t nbin = m.var_count();
-    const uint64_t nint = m.int_count();
-    SolEval eval(h);
-    std::vector<uint64_t> bits(word_count(nbin), 0);
-    std::vector<int64_t> ints(m.int_lower);
-    int64_t best = std::numeric_limits<int64_t>::max();
-    for (;;) {
-        for (uint64_t mask = 0; mask < (uint64_t{1} << nbin); ++mask) {
-            if (nbin > 0) bits[0] = mask;
-            best = std::min(best, eval(bits.data(), ints));
-        }
-        uint64_t a = 0;
-        for (; a < nint && ints[a] == m.int_upper[a]; ++a) ints[a] = m.int_lower[a];
-        if (a == nint) return best;
-        ++ints[a];
-    }
+    const dalo_model* m = wrap(&h);
+    std::vector<dalo_var> ints;
+    for (uint64_t a = 0; a < h->int_count(); ++a)
+        ints.push_back(dalo_model_int_var_orig(m, a) | DALO_INT_BIT);
+    return dalo_test::mixed_optimum(m, ints);
 }
 
 ParamList params(std::vector<std::pair<std::string, std::string>> items) {
@@ -376,22 +320,6 @@ TEST(IntEngineKeeper, BestEnergyCollection) {
 // ---------------------------------------------------------------------------------------------
 // Searches
 
-TEST(IntEngineTest, FindsTheBruteForceOptimum) {
-    for (const ModelHandle& h : {mixed_model(), wide_model()}) {
-        const int64_t best = brute_minimum(h);
-        for (const char* threads : {"1", "2"}) {
-            SolverResult r = search(h, {{"time_limit", "0.15"}, {"threads", threads}});
-            EXPECT_EQ(r.energy, best) << threads;
-            expect_consistent(h, r);
-            EXPECT_EQ(r.scale, 1.0);
-            EXPECT_TRUE(r.topk.empty());
-            EXPECT_EQ(info(r, "threads"), threads);
-            EXPECT_GE(std::stoull(info(r, "rounds")), 1u);
-            EXPECT_GT(std::stoull(info(r, "proposals")), 4000u);
-        }
-    }
-}
-
 TEST(IntEngineTest, InfoKeysInOrder) {
     SolverResult r = search(ties_model(), {{"time_limit", "0.05"}, {"threads", "2"}});
     std::vector<std::string> keys;
@@ -400,6 +328,10 @@ TEST(IntEngineTest, InfoKeysInOrder) {
                                               "engine", "os", "cpu", "gpu", "ram"}));
     EXPECT_TRUE(std::regex_match(info(r, "run_time"), std::regex("[0-9]+\\.[0-9]{6}")));
     EXPECT_EQ(info(r, "engine"), "integer-cpu");
+    EXPECT_EQ(r.scale, 1.0);
+    EXPECT_TRUE(r.topk.empty());
+    EXPECT_GE(std::stoull(info(r, "rounds")), 1u);
+    EXPECT_GT(std::stoull(info(r, "proposals")), 100u);
 }
 
 TEST(IntEngineTest, TopkListIsSortedDistinctAndBounded) {

@@ -1,16 +1,23 @@
 // Random Models for solver plug-in tests, and their optima by enumeration over Sol energies.
 #pragma once
 
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <random>
+#include <set>
+#include <string>
 #include <utility>
 #include <vector>
 
 #include "dalo.h"
 #include "support/brute.hpp"
 #include "support/expr_util.hpp"
+#include "support/handles.hpp"
 
 namespace dalo_test {
 
@@ -79,8 +86,10 @@ inline ExprPtr random_linear(std::mt19937_64& rng, dalo_var first, uint32_t n, u
 
 // A random cubic objective (negated literals kept in cubic terms) with one constraint of
 // every kind: linear and nonlinear ranges, an allowed set, abs and relu with k = 1 and 2,
-// weights from integer multiples of declared sums, and a free-form penalty.
-inline ModelPtr constrained_model(std::mt19937_64& rng, dalo_var first, uint32_t n) {
+// weights from integer multiples of declared sums, a free-form penalty and, when `wide`, a
+// body of more than 4096 values.
+inline ModelPtr constrained_model(std::mt19937_64& rng, dalo_var first, uint32_t n,
+                                  bool wide = false) {
     ExprPtr raw = random_poly(rng, first, n, static_cast<int>(3 * n), 3);
     ExprPtr obj(dalo_expr_simplify_as_binary(raw.get()));
     auto attach = [&](dalo_expr* c, int64_t weight) {
@@ -103,6 +112,11 @@ inline ModelPtr constrained_model(std::mt19937_64& rng, dalo_var first, uint32_t
     attach(dalo_abs_term(random_linear(rng, first, n, 3).get(), 2), 1);
     attach(dalo_relu_term(random_linear(rng, first, n, 3).get(), 1), 3);
     attach(dalo_relu_term(random_linear(rng, first, n, 3).get(), 2), 1);
+    if (wide) {
+        ExprPtr body = random_linear(rng, first, n, 3);
+        dalo_expr_imul_int(body.get(), 5000);
+        attach(dalo_cons_between(body.get(), -5000, 5000), 1);
+    }
     ExprPtr penalty = random_poly(rng, first, n, 3, 3);
     attach(dalo_cons_mark(penalty.get()), 1);
     return ModelPtr(dalo_model_create(obj.get()));
@@ -155,5 +169,174 @@ inline ModelPtr mixed_model(std::mt19937_64& rng, dalo_var x, uint64_t spread,
     ExprPtr s(dalo_expr_simplify_as_binary(e.get()));
     return ModelPtr(dalo_model_create(s.get()));
 }
+
+// The mixed Model with penalty shapes on integer bodies: abs (k = 1), relu (k = 2), a
+// nonlinear range constraint and an allowed set.
+inline ModelPtr shaped_mixed_model(std::mt19937_64& rng, dalo_var x, std::vector<dalo_var>& ints) {
+    ints.clear();
+    for (int k = 0; k < 2; ++k) {
+        const int64_t lo = static_cast<int64_t>(rng() % 4) - 2;
+        ints.push_back(dalo_new_int_var("k", lo, lo + 3 + static_cast<int64_t>(rng() % 3)));
+    }
+    std::vector<dalo_var> all(ints);
+    for (uint32_t i = 0; i < 3; ++i) all.push_back(x + i);
+    auto linear = [&](uint32_t terms) {
+        ExprPtr e(dalo_expr_create_int(static_cast<int64_t>(rng() % 5) - 2));
+        for (uint32_t t = 0; t < terms; ++t) {
+            const dalo_var v = all[rng() % all.size()];
+            dalo_expr_iadd_raw_term(e.get(), static_cast<int64_t>(rng() % 7) - 3, &v, 1);
+        }
+        return ExprPtr(dalo_expr_simplify_as_binary(e.get()));
+    };
+    ExprPtr e = linear(6);
+    for (int t = 0; t < 6; ++t) {
+        const dalo_var pair[2] = {all[rng() % all.size()], all[rng() % all.size()]};
+        dalo_expr_iadd_raw_term(e.get(), static_cast<int64_t>(rng() % 9) - 4, pair, 2);
+    }
+    auto attach = [&](dalo_expr* c) {
+        dalo_expr_iadd_expr(e.get(), c);
+        dalo_expr_destroy(c);
+    };
+    attach(dalo_abs_term(linear(3).get(), 1));
+    attach(dalo_relu_term(linear(3).get(), 2));
+    ExprPtr nl = linear(2);
+    const dalo_var prod[2] = {ints[0], x};
+    dalo_expr_iadd_raw_term(nl.get(), 2, prod, 2);
+    ExprPtr nl_body(dalo_expr_simplify_as_binary(nl.get()));
+    dalo_expr* range = dalo_cons_between(nl_body.get(), -1, 2);
+    dalo_expr_imul_int(range, 2);
+    attach(range);
+    const int64_t set_lo[2] = {-2, 2}, set_hi[2] = {-1, 2};
+    attach(dalo_cons_equal(linear(3).get(), set_lo, set_hi, 2));
+    ExprPtr s(dalo_expr_simplify_as_binary(e.get()));
+    return ModelPtr(dalo_model_create(s.get()));
+}
+
+// ---- searches through the wrappers ----
+
+enum class Family { Brisk, Sweep, Kelp };
+
+struct Found {
+    int64_t energy = 0;
+    uint64_t bits = 0;  // the first word
+    bool operator==(const Found&) const = default;
+};
+
+inline std::set<uint64_t> masks(const std::vector<Found>& list) {
+    std::set<uint64_t> out;
+    for (const Found& f : list) out.insert(f.bits);
+    return out;
+}
+
+struct Outcome {
+    Found best;
+    std::vector<int64_t> ints;
+    std::vector<Found> list;
+    std::vector<std::pair<std::string, std::string>> info;
+    double seconds = 0.0;
+
+    std::string operator[](const std::string& key) const {
+        for (const auto& [k, v] : info) {
+            if (k == key) return v;
+        }
+        return "<absent>";
+    }
+};
+
+// Progress events as the host sees them: event, Sol energy, recomputed energy.
+struct Events {
+    std::vector<uint32_t> kinds;
+    std::vector<int64_t> energies, recomputed;
+    const dalo_model* model = nullptr;
+};
+
+inline double record_event(void* context, dalo_sol* sol, uint32_t event) {
+    auto* ev = static_cast<Events*>(context);
+    ev->kinds.push_back(event);
+    ev->energies.push_back(dalo_sol_energy(sol, nullptr));
+    ev->recomputed.push_back(recomputed(sol, ev->model));
+    return -1.0;
+}
+
+// Reads a result (and destroys it); every reported energy is checked against the library's
+// Sol energy.
+inline Outcome finish(dalo_solver_result* r, const dalo_model* m,
+                      std::chrono::steady_clock::time_point t0) {
+    Outcome out;
+    out.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    const bool has_bits = dalo_model_var_count(m) > 0;
+    auto first = [&](const uint64_t* w) { return w != nullptr && has_bits ? w[0] : 0; };
+    out.best = {dalo_brisk_solver_result_energy(r, nullptr), first(dalo_brisk_solver_result_bits(r))};
+    for (uint64_t i = 0; i < dalo_brisk_solver_result_topk_count(r); ++i) {
+        out.list.push_back({dalo_brisk_solver_result_topk_energy(r, i, nullptr),
+                            first(dalo_brisk_solver_result_topk_bits(r, i))});
+        EXPECT_EQ(recomputed(dalo_brisk_solver_result_topk_to_sol(r, i, m), m),
+                  out.list.back().energy);
+    }
+    for (uint64_t i = 0; i < dalo_brisk_solver_result_info_count(r); ++i) {
+        out.info.emplace_back(dalo_brisk_solver_result_info_key(r, i),
+                              dalo_brisk_solver_result_info_value(r, i));
+    }
+    dalo_sol* s = dalo_brisk_solver_result_to_sol(r, m);
+    out.ints.assign(dalo_sol_int_vals(s), dalo_sol_int_vals(s) + dalo_sol_int_count(s));
+    EXPECT_EQ(recomputed(s, m), out.best.energy);
+    dalo_brisk_solver_result_destroy(r);
+    return out;
+}
+
+// One search of a family (integer Models through the integer search); events and the KELP
+// mode only reach KELPSolver.
+inline Outcome solve(Family f, const dalo_model* m, std::vector<dalo_param> params,
+                     const uint64_t* hint = nullptr, Events* events = nullptr,
+                     int32_t kelp_mode = 0) {
+    params.push_back({nullptr, nullptr});
+    const bool ints = dalo_model_int_var_count(m) > 0;
+    const auto t0 = std::chrono::steady_clock::now();
+    if (f == Family::Brisk) {
+        BriskPtr w(dalo_brisk_solver_wrapper_create(m));
+        return finish(ints ? dalo_brisk_solver_wrapper_search_int(w.get(), params.data(), nullptr,
+                                                                  nullptr, 0)
+                           : dalo_brisk_solver_wrapper_search(w.get(), params.data(), hint),
+                      m, t0);
+    }
+    if (f == Family::Sweep) {
+        SweepPtr w(dalo_sweep_wrapper_create(m));
+        return finish(dalo_sweep_wrapper_search(w.get(), params.data()), m, t0);
+    }
+    KelpPtr w(dalo_kelp_wrapper_create(m, kelp_mode));
+    if (events != nullptr) {
+        events->model = m;
+        dalo_kelp_wrapper_set_callback(w.get(), record_event, events);
+    }
+    return finish(
+        ints ? dalo_kelp_wrapper_search_int(w.get(), params.data(), nullptr, nullptr, 0)
+             : dalo_kelp_wrapper_search(w.get(), params.data(), hint),
+        m, t0);
+}
+
+// What the KELPSolver plug-in beside the library offers: its GPU solver, the integer GPU
+// engine and the devices it sees.
+#ifdef DALO_LIBRARY_PATH
+struct GpuSide {
+    void* lib = nullptr;
+    bool solver = false;
+    bool int_engine = false;
+    int32_t devices = 0;
+    GpuSide() {
+        std::string dir = DALO_LIBRARY_PATH;
+        dir = dir.substr(0, dir.rfind('/') + 1);
+        lib = dlopen((dir + "kelp_c32e64.so").c_str(), RTLD_NOW | RTLD_LOCAL);
+        if (lib == nullptr) return;
+        solver = dlsym(lib, "dalo_kelp_solver_create") != nullptr;
+        int_engine = dlsym(lib, "dalo_kelp_int_create") != nullptr;
+        auto count = reinterpret_cast<int32_t (*)()>(dlsym(lib, "dalo_kelp_gpu_device_count"));
+        devices = count != nullptr ? count() : 0;
+    }
+    template <class F>
+    F* get(const char* name) const {
+        return reinterpret_cast<F*>(dlsym(lib, name));
+    }
+};
+#endif
 
 }  // namespace dalo_test

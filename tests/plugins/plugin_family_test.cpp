@@ -1,0 +1,343 @@
+// Every solver plug-in beside the library against one description of its family: optima and
+// lists against brute force over Sol energies with every constraint kind, time limits,
+// refusals, seeds, thread counts and the integer engines.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <ostream>
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "dalo.h"
+#include "support/fatal.hpp"
+#include "support/plugin_models.hpp"
+
+namespace {
+
+using namespace dalo_test;
+
+struct FamilyCase {
+    Family family;
+    const char* name;
+    bool exact;            // enumerates: lists as brute force orders them, ties by assignment
+    bool seeded;           // takes a seed
+    uint32_t time_vars;    // a Model that a short time limit cuts short
+    double late;           // how far past the time limit a search may end
+    uint64_t seed;         // of the random Models
+    const char* work_key;  // the information pair that counts the work done
+    // Information after a run cut by the time limit (with time_params): a value, ">N" for a
+    // count above N, or "*" for any value.
+    std::vector<std::pair<std::string, std::string>> time_info;
+    std::vector<dalo_param> time_params = {};
+};
+
+void PrintTo(const FamilyCase& f, std::ostream* os) { *os << f.name; }
+
+const FamilyCase kFamilies[] = {
+    {Family::Brisk, "Brisk", false, true, 2000, 0.02, 77, "flips",
+     {{"flips", ">0"}, {"moves_evaluated", ">0"}, {"restarts", "*"}}},
+    {Family::Sweep, "Sweep", true, false, 40, 0.02, 2024, "states",
+     {{"complete", "0"}, {"cut_short", "time_limit"}, {"states", ">65536"}}},
+    {Family::Kelp, "Kelp", false, true, 400, 0.1, 78, "sweeps",
+     {{"stopped", "0"}, {"moves", ">0"}, {"replicas", "4"}}, {{"replicas", "4"}}},
+};
+
+void expect_info(const Outcome& o, const std::vector<std::pair<std::string, std::string>>& want) {
+    for (const auto& [key, value] : want) {
+        SCOPED_TRACE(key);
+        ASSERT_NE(o[key], "<absent>");
+        if (value[0] == '>') {
+            EXPECT_GT(std::stoull(o[key]), std::stoull(value.substr(1)));
+        } else if (value != "*") {
+            EXPECT_EQ(o[key], value);
+        }
+    }
+}
+
+class PluginFamily : public testing::TestWithParam<FamilyCase> {
+  protected:
+    const FamilyCase& f = GetParam();
+    dalo_var vars(uint64_t n) { return dalo_new_var_array("x", &n, 1); }
+    Outcome run(const dalo_model* m, std::vector<dalo_param> p) {
+        return solve(f.family, m, std::move(p));
+    }
+};
+
+TEST_P(PluginFamily, OptimaAndListsMatchBruteForceWithEveryConstraintKind) {
+    const dalo_var x = vars(12);
+    std::mt19937_64 rng(f.seed);
+    bool negated = false, remainder = false, shapes = false;
+    for (uint32_t round = 0; round < 12; ++round) {
+        SCOPED_TRACE(round);
+        const uint32_t n = 3 + round % 10;
+        const ModelPtr m = constrained_model(rng, x, n, f.exact);
+        negated = negated || dalo_model_has_negated_literals(m.get()) == 1;
+        remainder = remainder || dalo_model_has_remainder(m.get()) == 1;
+        shapes = shapes || dalo_model_has_penalty_shapes(m.get()) == 1;
+        ASSERT_GE(dalo_model_native_cons_count(m.get()), f.exact ? 8u : 7u);
+        std::vector<Found> all;
+        for (const auto& [e, mask] : all_energies(m.get())) all.push_back({e, mask});
+        const std::vector<Found> optima(
+            all.begin(), std::find_if(all.begin(), all.end(), [&](const Found& s) {
+                return s.energy != all.front().energy;
+            }));
+        if (f.exact) {
+            // The best, ties going to the smallest assignment; every state once; every optimum.
+            const Outcome plain = run(m.get(), {});
+            EXPECT_EQ(plain.best, all.front());
+            EXPECT_TRUE(plain.list.empty());
+            const Outcome top = run(m.get(), {{"topk_sols", "6"}, {"threads", "2"}});
+            EXPECT_EQ(top.list, std::vector<Found>(all.begin(), all.begin() + 6));
+            EXPECT_EQ(run(m.get(), {{"topk_sols", "100000"}}).list, all);
+            EXPECT_EQ(run(m.get(), {{"best_energy_sols", "0"}}).list, optima);
+            continue;
+        }
+        const std::string target = std::to_string(all.front().energy);
+        std::vector<dalo_param> p = {
+            {"target_energy", target.c_str()}, {"time_limit", "10"}, {"threads", "2"}};
+        if (f.seeded) p.push_back({"seed", "3"});
+        const Outcome o = run(m.get(), p);
+        EXPECT_EQ(o.best.energy, all.front().energy);
+        EXPECT_LT(o.seconds, 8.0);
+        if (n < 6 || n > 9) continue;
+        // Small Models: the lists are the exact top 7, and every optimal state.
+        const Outcome top = run(m.get(), {{"topk_sols", "7"}, {"time_limit", "0.2"}});
+        ASSERT_EQ(top.list.size(), 7u);
+        for (size_t i = 0; i < 7; ++i) EXPECT_EQ(top.list[i].energy, all[i].energy) << i;
+        EXPECT_EQ(masks(top.list).size(), 7u);
+        EXPECT_EQ(top.best.energy, all.front().energy);
+        const Outcome best = run(m.get(), {{"best_energy_sols", "0"}, {"time_limit", "0.2"}});
+        for (const Found& s : best.list) EXPECT_EQ(s.energy, all.front().energy);
+        EXPECT_EQ(masks(best.list), masks(optima));
+        EXPECT_EQ(masks(best.list).size(), best.list.size());
+        EXPECT_EQ(run(m.get(), {{"best_energy_sols", "1"}, {"time_limit", "0.1"}}).list.size(), 1u);
+    }
+    EXPECT_TRUE(negated && remainder && shapes);
+}
+
+TEST_P(PluginFamily, TimeLimitIsHonoured) {
+    const dalo_var x = vars(f.time_vars);
+    std::mt19937_64 rng(11);
+    const ModelPtr m = random_qubo(rng, x, f.time_vars, 8);
+    // The wrapper's own measure of the plug-in call; a loaded machine may preempt the search
+    // past the limit, so the upper bound gets three tries.
+    for (const char* threads : {"1", "2"}) {
+        SCOPED_TRACE(threads);
+        double best_run_time = 1e9;
+        for (int attempt = 0; attempt < 3 && best_run_time > 0.2 + f.late; ++attempt) {
+            std::vector<dalo_param> p = {{"time_limit", "0.2"}, {"threads", threads}};
+            p.insert(p.end(), f.time_params.begin(), f.time_params.end());
+            const Outcome o = run(m.get(), p);
+            EXPECT_EQ(o["threads"], threads);
+            expect_info(o, f.time_info);
+            EXPECT_GE(std::stod(o["run_time"]), 0.2);
+            best_run_time = std::min(best_run_time, std::stod(o["run_time"]));
+        }
+        EXPECT_LE(best_run_time, 0.2 + f.late);
+    }
+}
+
+TEST_P(PluginFamily, ListsBeyondEnumerationAreSortedDistinctAndLedByTheBest) {
+    const dalo_var x = vars(40);
+    std::mt19937_64 rng(5);
+    const ModelPtr m = random_qubo(rng, x, 40, 6);
+    const Outcome o = run(m.get(), {{"topk_sols", "20"}, {"time_limit", "0.1"}});
+    ASSERT_EQ(o.list.size(), 20u);
+    for (size_t i = 1; i < o.list.size(); ++i) EXPECT_LE(o.list[i - 1].energy, o.list[i].energy);
+    EXPECT_EQ(masks(o.list).size(), o.list.size());
+    EXPECT_EQ(o.list.front().energy, o.best.energy);
+}
+
+TEST_P(PluginFamily, SameInputOneThreadAndTargetGiveTheSameResult) {
+    // Large enough that the target ends a search in the middle of a phase.
+    const uint32_t n = std::min(300u, f.time_vars);
+    const dalo_var x = vars(n);
+    std::mt19937_64 rng(8);
+    const ModelPtr m = random_qubo(rng, x, n, 10);
+    const Outcome first = run(m.get(), {{"time_limit", "0.2"}, {"threads", "2"}});
+    const std::string target = std::to_string(first.best.energy + 20);
+    std::vector<dalo_param> p = {
+        {"target_energy", target.c_str()}, {"threads", "1"}, {"time_limit", "5"}};
+    if (f.seeded) p.push_back({"seed", "12345"});
+    const Outcome a = run(m.get(), p);
+    const Outcome b = run(m.get(), p);
+    EXPECT_LE(a.best.energy, first.best.energy + 20);
+    EXPECT_EQ(a.best, b.best);
+    EXPECT_EQ(a[f.work_key], b[f.work_key]);
+}
+
+TEST_P(PluginFamily, SameAnswersForAnyThreadCount) {
+    if (!f.exact) GTEST_SKIP() << "no promise across thread counts";
+    const dalo_var x = vars(18);
+    std::mt19937_64 rng(7);
+    const ModelPtr mixed = constrained_model(rng, x, 18, true);
+    // (x_0 + ... + x_17 - 4)^2 as a declared constraint: C(18, 4) optima of energy 0.
+    ExprPtr sum(dalo_expr_create());
+    for (uint32_t i = 0; i < 18; ++i) dalo_expr_iadd_var(sum.get(), x + i);
+    ExprPtr body(dalo_expr_simplify_as_binary(sum.get()));
+    ExprPtr card(dalo_cons_between(body.get(), 4, 4));
+    const ModelPtr ties(dalo_model_create(card.get()));
+    for (const dalo_model* m : {mixed.get(), ties.get()}) {
+        for (const char* list : {"topk_sols", "best_energy_sols"}) {
+            const char* count = std::string(list) == "topk_sols" ? "40" : "25";
+            const Outcome one = run(m, {{"threads", "1"}, {list, count}});
+            EXPECT_EQ(one["states"], "262144");
+            EXPECT_EQ(one["complete"], "1");
+            ASSERT_FALSE(one.list.empty());
+            EXPECT_EQ(one.best, one.list.front());
+            for (const char* threads : {"2", "7"}) {
+                SCOPED_TRACE(std::string(list) + " threads " + threads);
+                const Outcome many = run(m, {{"threads", threads}, {list, count}});
+                EXPECT_EQ(many["threads"], threads);
+                EXPECT_EQ(many.best, one.best);
+                EXPECT_EQ(many.list, one.list);
+            }
+        }
+    }
+    // The smallest of the C(18, 4) optima.
+    EXPECT_EQ(run(ties.get(), {{"threads", "7"}}).best, (Found{0, 0b1111}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Families, PluginFamily, testing::ValuesIn(kFamilies),
+                         [](const auto& p) { return std::string(p.param.name); });
+
+// ---- parameter refusals ----
+
+struct Refusal {
+    Family family;
+    const char* key;
+    const char* value;
+    std::string message;
+};
+
+const std::string kSweepKnown =
+    " (known: time_limit, target_energy, threads, topk_sols, best_energy_sols, "
+    "enable_default_callback)";
+
+const Refusal kRefusals[] = {
+    {Family::Brisk, "bogus", "1", "BriskSolver: unknown parameter 'bogus'"},
+    {Family::Brisk, "time_limit", "soon", "BriskSolver: invalid value 'soon' for 'time_limit'"},
+    {Family::Brisk, "target_energy", "1.5", "BriskSolver: invalid value '1.5' for 'target_energy'"},
+    {Family::Brisk, "threads", "0", "BriskSolver: threads must be >= 1."},
+    {Family::Brisk, "topk_sols", "0", "BriskSolver: topk_sols must be >= 1."},
+    {Family::Kelp, "bogus", "1", "KELPSolver: unknown parameter 'bogus'"},
+    {Family::Kelp, "time_limit", "soon", "KELPSolver: invalid value 'soon' for 'time_limit'"},
+    {Family::Kelp, "threads", "0", "KELPSolver: invalid value '0' for 'threads'"},
+    {Family::Kelp, "replicas", "1", "KELPSolver: invalid value '1' for 'replicas'"},
+    {Family::Kelp, "gpu", "2", "KELPSolver: invalid value '2' for 'gpu'"},
+    {Family::Sweep, "seed", "1", "SweepSolver: unknown parameter 'seed'" + kSweepKnown},
+    {Family::Sweep, "threads", "0",
+     "SweepSolver: parameter 'threads' must be a positive integer (got '0')"},
+    {Family::Sweep, "topk_sols", "2x",
+     "SweepSolver: parameter 'topk_sols' must be a positive integer (got '2x')"},
+    {Family::Sweep, "time_limit", "-1",
+     "SweepSolver: parameter 'time_limit' must be a positive number of seconds (got '-1')"},
+    {Family::Sweep, "target_energy", "low",
+     "SweepSolver: parameter 'target_energy' must be an integer (got 'low')"},
+};
+
+class PluginRefusalDeathTest : public testing::TestWithParam<Refusal> {};
+
+TEST_P(PluginRefusalDeathTest, ExactMessage) {
+    const Refusal& r = GetParam();
+    uint64_t n = 4;
+    const dalo_var x = dalo_new_var_array("x", &n, 1);
+    std::mt19937_64 rng(1);
+    const ModelPtr m = random_qubo(rng, x, 4, 2);
+    std::vector<dalo_param> p = {{r.key, r.value}};
+    if (std::string(r.key) != "time_limit") p.push_back({"time_limit", "0.1"});
+    EXPECT_FATAL(solve(r.family, m.get(), p), r.message);
+}
+
+std::string refusal_name(const testing::TestParamInfo<Refusal>& p) {
+    const char* families[] = {"Brisk", "Sweep", "Kelp"};
+    return families[static_cast<int>(p.param.family)] + std::string("_") + p.param.key;
+}
+
+INSTANTIATE_TEST_SUITE_P(Families, PluginRefusalDeathTest, testing::ValuesIn(kRefusals),
+                         refusal_name);
+
+// ---- integer engines against brute force ----
+
+struct Engine {
+    const char* name;
+    Family family;
+    const char* env;  // set for the search
+    int32_t kelp_mode;
+    const char* engine;
+    const char* time_limit;
+    bool shapes;  // takes penalty shapes on integer bodies (every other Model has them)
+    uint64_t seed, spread_first, spread_last;  // of the Models (ranges of the first three, the rest)
+};
+
+void PrintTo(const Engine& e, std::ostream* os) { *os << e.name; }
+
+// The library's engine stops at the target only on a state without violations, so its time
+// limits stay short.
+const Engine kEngines[] = {
+    {"BriskUnified", Family::Brisk, "DALO_INT_UNIFIED", 0, "integer-unified", "10", false, 99, 4, 18},
+    {"KelpUnified", Family::Kelp, "DALO_INT_UNIFIED", 0, "integer-unified", "10", false, 98, 4, 18},
+    {"Library", Family::Brisk, nullptr, 0, "integer-cpu", "1", true, 99, 4, 18},
+    {"KelpGpuEmulated", Family::Kelp, "KELP_EMULATED_DEVICES", 1, "integer-cpu+gpu", "1", true, 123,
+     6, 6},
+    {"KelpAnyEmulated", Family::Kelp, "KELP_EMULATED_DEVICES", -1, "integer-cpu+gpu", "1", true,
+     123, 6, 6},
+    {"SweepEnumeration", Family::Sweep, nullptr, 0, "integer-cpu", nullptr, true, 99, 4, 18},
+};
+
+class IntegerEngine : public testing::TestWithParam<Engine> {
+  protected:
+    void SetUp() override {
+        if (e.kelp_mode != 0 && !GpuSide().int_engine)
+            GTEST_SKIP() << "plug-in built without the integer GPU engine";
+        if (e.env != nullptr) setenv(e.env, "1", 1);
+    }
+    void TearDown() override {
+        if (e.env != nullptr) unsetenv(e.env);
+    }
+    const Engine& e = GetParam();
+};
+
+TEST_P(IntegerEngine, ReachesBruteForceOptima) {
+    uint64_t n = 4;
+    const dalo_var x = dalo_new_var_array("x", &n, 1);
+    std::mt19937_64 rng(e.seed);
+    for (uint32_t round = 0; round < 6; ++round) {
+        SCOPED_TRACE(round);
+        std::vector<dalo_var> ints;
+        // A quadratic with capacity and allowed-set constraints, or penalty shapes on integer
+        // bodies.
+        const ModelPtr m =
+            e.shapes && round % 2 == 0
+                ? shaped_mixed_model(rng, x, ints)
+                : mixed_model(rng, x, round < 3 ? e.spread_first : e.spread_last, ints);
+        const int64_t best = mixed_optimum(m.get(), ints);
+        const std::string target = std::to_string(best);
+        std::vector<dalo_param> p;
+        if (e.time_limit != nullptr)
+            p = {{"target_energy", target.c_str()},
+                 {"time_limit", e.time_limit},
+                 {"threads", e.kelp_mode != 0 ? "1" : "2"}};
+        Events ev;
+        const Outcome o = solve(e.family, m.get(), p, nullptr, &ev, e.kelp_mode);
+        EXPECT_EQ(o["engine"], e.engine);
+        EXPECT_EQ(o.best.energy, best);
+        EXPECT_EQ(o.ints.size(), ints.size());
+        EXPECT_LT(o.seconds, 8.0);
+        // Events carry the integer values: their Sol energies are exact.
+        for (size_t i = 0; i < ev.kinds.size(); ++i) EXPECT_EQ(ev.energies[i], ev.recomputed[i]);
+        if (e.family == Family::Kelp && e.kelp_mode == 0) {
+            ASSERT_FALSE(ev.kinds.empty());
+            EXPECT_EQ(ev.energies.back(), best);
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, IntegerEngine, testing::ValuesIn(kEngines),
+                         [](const auto& p) { return std::string(p.param.name); });
+
+}  // namespace
