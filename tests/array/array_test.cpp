@@ -80,7 +80,8 @@ TEST(Array, LargeCopiesMatchTheSource) {
     ArrayIntPtr a(iota({120, 100}));
     uint64_t start[2] = {10, 3}, stop[2] = {118, 99};
     uint8_t keep[2] = {0, 0};
-    std::vector<int32_t> got = values(ArrayIntPtr(dalo_array_int_view(a.get(), start, stop, keep, 2)).get());
+    std::vector<int32_t> got =
+        values(ArrayIntPtr(dalo_array_int_view(a.get(), start, stop, keep, 2)).get());
     ASSERT_EQ(got.size(), 108u * 96u);
     for (uint64_t i = 0; i < 108; ++i)
         for (uint64_t j = 0; j < 96; ++j)

@@ -44,10 +44,12 @@ Operand operand(uint32_t tag, std::vector<uint64_t> shape, std::mt19937& rng,
     const uint64_t n = count_of(o.shape);
     std::vector<const dalo_expr*> es;
     std::vector<dalo_term*> ts;
-    std::vector<dalo_var> vs;
+    dalo_array_var* va = tag == DALO_EINSUM_VAR
+                             ? dalo_array_var_create_unnamed(o.shape.data(), o.shape.size())
+                             : nullptr;
     for (uint64_t i = 0; i < n; ++i) {
         Term t{tag == DALO_EINSUM_INT ? values[i] : 1, {}};
-        if (tag == DALO_EINSUM_VAR) t.vars.push_back(dalo_new_var(nullptr));
+        if (va) t.vars.push_back(dalo_array_var_get(va, i));
         if (tag == DALO_EINSUM_TERM) {
             t.coeff = static_cast<int64_t>(rng() % 5) - 2;
             for (uint32_t d = rng() % 4; d > 0; --d) t.vars.push_back(dalo_new_var(nullptr));
@@ -63,7 +65,6 @@ Operand operand(uint32_t tag, std::vector<uint64_t> shape, std::mt19937& rng,
             ts.push_back(dalo_term_create(t.coeff));
             for (dalo_var v : t.vars) dalo_term_mul_var(ts.back(), v);
         }
-        if (!t.vars.empty()) vs.push_back(t.vars[0]);
         es.push_back(e.get());
         o.terms.push_back(t);
         o.exprs.emplace_back(e.release(), dalo_expr_destroy);
@@ -71,22 +72,17 @@ Operand operand(uint32_t tag, std::vector<uint64_t> shape, std::mt19937& rng,
     const uint64_t* sh = o.shape.data();
     const uint64_t nd = o.shape.size();
     if (tag == DALO_EINSUM_INT) {
-        o.owner.reset(dalo_array_int_create_data(values.data(), sh, nd), [](void* p) {
-            dalo_array_int_destroy(static_cast<dalo_array_int*>(p));
-        });
+        o.owner.reset(dalo_array_int_create_data(values.data(), sh, nd),
+                      [](void* p) { dalo_array_int_destroy(static_cast<dalo_array_int*>(p)); });
     } else if (tag == DALO_EINSUM_VAR) {
-        o.owner.reset(dalo_array_var_create_data(vs.data(), sh, nd), [](void* p) {
-            dalo_array_var_destroy(static_cast<dalo_array_var*>(p));
-        });
+        o.owner.reset(va, [](void* p) { dalo_array_var_destroy(static_cast<dalo_array_var*>(p)); });
     } else if (tag == DALO_EINSUM_TERM) {
-        o.owner.reset(dalo_array_term_create_data(ts.data(), sh, nd), [](void* p) {
-            dalo_array_term_destroy(static_cast<dalo_array_term*>(p));
-        });
+        o.owner.reset(dalo_array_term_create_data(ts.data(), sh, nd),
+                      [](void* p) { dalo_array_term_destroy(static_cast<dalo_array_term*>(p)); });
         for (dalo_term* t : ts) dalo_term_destroy(t);
     } else {
-        o.owner.reset(dalo_array_expr_create_data(es.data(), sh, nd), [](void* p) {
-            dalo_array_expr_destroy(static_cast<dalo_array_expr*>(p));
-        });
+        o.owner.reset(dalo_array_expr_create_data(es.data(), sh, nd),
+                      [](void* p) { dalo_array_expr_destroy(static_cast<dalo_array_expr*>(p)); });
     }
     o.handle = o.owner.get();
     return o;
@@ -180,7 +176,9 @@ Reference direct(const std::vector<std::string>& labels, const std::string& out,
     return r;
 }
 
-std::string simplified(const dalo_expr* e) { return dalo_expr_str(ExprPtr(dalo_expr_simplify(e)).get()); }
+std::string simplified(const dalo_expr* e) {
+    return dalo_expr_str(ExprPtr(dalo_expr_simplify(e)).get());
+}
 
 // Compares an expression result with the direct loop: exact term lists without expression
 // inputs, equal simplified polynomials with them.

@@ -140,8 +140,11 @@ TEST_F(InspectTest, ShapesAndAllowedSets) {
         EXPECT_EQ(std::make_pair(k, oo), want[i]) << i;
     }
     // Every miss writes 2 and 0 first.
-    for (const auto& [e, i] : {std::pair{pair(), 2}, {full_sum(), 2}, {sum_xy(), 0},
-                               {classic(), 1}, {classic(false), 0}}) {
+    for (const auto& [e, i] : {std::pair{pair(), 2},
+                               {full_sum(), 2},
+                               {sum_xy(), 0},
+                               {classic(), 1},
+                               {classic(false), 0}}) {
         k = 7, oo = 7;
         EXPECT_EQ(dalo_cons_item_shape(e.get(), i, &k, &oo), 0);
         EXPECT_EQ(std::make_pair(k, oo), std::make_pair(2u, 0u));
@@ -190,9 +193,9 @@ TEST_F(InspectTest, ItemEvalDistances) {
     for (size_t i = 0; i < std::size(cases); ++i)
         EXPECT_EQ(eval(cases[i].e, cases[i].item), cases[i].want) << i;
     int64_t v = 0;
-    EXPECT_EQ(dalo_cons_item_eval(full_sum().get(), 1, sol.get(), &v, nullptr, nullptr, nullptr,
-                                  nullptr),
-              1);
+    EXPECT_EQ(
+        dalo_cons_item_eval(full_sum().get(), 1, sol.get(), &v, nullptr, nullptr, nullptr, nullptr),
+        1);
     EXPECT_EQ(v, 4);
 }
 

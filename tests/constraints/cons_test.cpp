@@ -129,6 +129,7 @@ TEST_F(ConsTest, CombiningDeclaredValuesAndCopyOnWrite) {
     dalo_expr_isub_expr(diff.get(), c1.get());
     EXPECT_TRUE(is_sum(diff.get()));
     EXPECT_NE(attr(diff), attr(c1));
+    EXPECT_TRUE(is_sum(ExprPtr(dalo_expr_clone_sub_expr(c1.get(), c2.get())).get()));
     // An adopted record is shared, so neither holder appends to it.
     ExprPtr empty(dalo_expr_create());
     add(empty, c1);
