@@ -2,8 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <set>
-#include <thread>
 #include <vector>
 
 #include "dalo.h"
@@ -46,13 +44,8 @@ TEST_F(ConsTest, DeclaredConstructorsGiveAZeroPolynomial) {
     EXPECT_TRUE(is_sum(c.get()));
     EXPECT_EQ(str(c.get()), "0");
     EXPECT_EQ(body(c), "x +y");
-    EXPECT_EQ(dalo_expr_all_objective_only(c.get()), 0);
     ExprPtr backwards(dalo_cons_between(var(z).get(), 5, 3));  // stored as given
     EXPECT_EQ(body(backwards), "z");
-    int64_t lo[3] = {7, 1, 4}, hi[3] = {7, 1, 5};
-    ExprPtr eq(dalo_cons_equal(var(z).get(), lo, hi, 3));
-    EXPECT_TRUE(is_sum(eq.get()));
-    EXPECT_NE(attr(eq), attr(backwards));
     // Shapes are objective-only; a sum of shapes is too, until a real constraint joins.
     ExprPtr shapes(dalo_abs_term(var(x).get(), 1));
     add(shapes, ExprPtr(dalo_relu_term(sum_xy().get(), 2)));
@@ -65,14 +58,10 @@ TEST_F(ConsTest, DeclaredConstructorsGiveAZeroPolynomial) {
 TEST_F(ConsTest, ClassicExprExprRecordsBounds) {
     ExprPtr ee(dalo_exprexprelem_create(ExprPtr(dalo_expr_create_int(3)).get(), sum_xy().get()));
     EXPECT_TRUE(is_exprexpr(ee.get()));
-    EXPECT_EQ(str(ee.get()), "3");
     EXPECT_EQ(body(ee), "x +y");
     int64_t lo = -9, hi = -9;
     EXPECT_EQ(dalo_exprexpr_get_bounds(ee.get(), &lo, &hi), 0);
     EXPECT_EQ(lo, -9);
-    dalo_exprexpr_set_bounds(ee.get(), -2, 6);
-    EXPECT_EQ(dalo_exprexpr_get_bounds(ee.get(), &lo, &hi), 1);
-    EXPECT_EQ(std::make_pair(lo, hi), std::make_pair(int64_t{-2}, int64_t{6}));
     int64_t alo[3] = {7, 1, 4}, ahi[3] = {7, 1, 5};
     dalo_exprexpr_set_allowed(ee.get(), alo, ahi, 3);
     EXPECT_EQ(dalo_exprexpr_get_bounds(ee.get(), &lo, &hi), 1);
@@ -89,7 +78,6 @@ TEST_F(ConsTest, RangePenaltiesAndTheirSlacks) {
     EXPECT_EQ(str(ExprPtr(dalo_between(f.get(), 2, 2)).get()), "4 +x*x -4*x");
     EXPECT_EQ(str(ExprPtr(dalo_between(f.get(), 2, 3)).get()), "6 -2*x -3*x +x*x");
     EXPECT_EQ(dalo_expr_attr(ExprPtr(dalo_between(declared().get(), 2, 3)).get()), DALO_ATTR_PLAIN);
-
     // f = b0 + 2 b1 + 4 b2 takes every value 0..7; the minimum over the slacks is zero exactly
     // in range. R = hi - 1 - lo: 3 gives 2, 1; 4 gives 2, 2; 1 gives 1; 6 gives 2, 4.
     uint64_t three = 3;
@@ -121,25 +109,19 @@ TEST_F(ConsTest, RangePenaltiesAndTheirSlacks) {
     }
 }
 
-TEST_F(ConsTest, CombineIntoDeclaredSum) {
-    ExprPtr obj = var(z);
-    ExprPtr c1 = declared();
+TEST_F(ConsTest, CombiningDeclaredValuesAndCopyOnWrite) {
+    ExprPtr obj = var(z), c1 = declared(), c2 = declared(1, 2);
     add(obj, c1);  // new declared sum: plain z contributes no item
     EXPECT_TRUE(is_sum(obj.get()));
     EXPECT_NE(attr(obj), attr(c1));
-    EXPECT_EQ(str(obj.get()), "z");
     const uint32_t word = attr(obj);
-    ExprPtr c2 = declared(1, 2);
     add(obj, c2);  // appended in place: the word stays
-    // Plain terms added in place keep the declared word and stay out of the record.
     dalo_expr_iadd_var(obj.get(), x);
-    dalo_expr_iadd_int(obj.get(), 3);
     dalo_expr_isub_var(obj.get(), y);
     EXPECT_EQ(attr(obj), word);
-    EXPECT_EQ(str(obj.get()), "3 +z +x -y");
+    EXPECT_EQ(str(obj.get()), "z +x -y");
     // A copying addition makes a new record and leaves both operands' records alone.
     ExprPtr sum(dalo_expr_clone_add_expr(c1.get(), c2.get()));
-    EXPECT_TRUE(is_sum(sum.get()));
     EXPECT_NE(attr(sum), attr(c1));
     EXPECT_EQ(body(c1), "x +y");
     // Subtraction negates the weights into a new record.
@@ -147,26 +129,18 @@ TEST_F(ConsTest, CombineIntoDeclaredSum) {
     dalo_expr_isub_expr(diff.get(), c1.get());
     EXPECT_TRUE(is_sum(diff.get()));
     EXPECT_NE(attr(diff), attr(c1));
-    EXPECT_EQ(str(diff.get()), "z");
-    EXPECT_TRUE(is_sum(ExprPtr(dalo_expr_clone_sub_expr(c1.get(), c1.get())).get()));
-}
-
-TEST_F(ConsTest, SharedRecordsAreCopiedOnWrite) {
-    ExprPtr c = declared();
+    EXPECT_TRUE(is_sum(ExprPtr(dalo_expr_clone_sub_expr(c1.get(), c2.get())).get()));
+    // An adopted record is shared, so neither holder appends to it.
     ExprPtr empty(dalo_expr_create());
-    add(empty, c);  // adopted: both hold one record
-    EXPECT_EQ(attr(empty), attr(c));
-    ExprPtr more = declared(0, 2);
-    add(empty, more);
-    EXPECT_NE(attr(empty), attr(c));
-    add(c, more);
-    EXPECT_NE(attr(c), attr(empty));
-    ExprPtr a = var(z);
-    add(a, declared());
-    ExprPtr b(dalo_expr_clone(a.get()));
-    add(a, declared(3, 4));
-    EXPECT_NE(attr(a), attr(b));
-    EXPECT_EQ(body(b), "x +y");  // still exactly one constraint
+    add(empty, c1);
+    EXPECT_EQ(attr(empty), attr(c1));
+    add(empty, c2);
+    EXPECT_NE(attr(empty), attr(c1));
+    add(c1, c2);
+    EXPECT_NE(attr(c1), attr(empty));
+    ExprPtr copy(dalo_expr_clone(obj.get()));
+    add(obj, declared(3, 4));
+    EXPECT_NE(attr(obj), attr(copy));
 }
 
 TEST_F(ConsTest, ClassicCombineCollectsPenalties) {
@@ -175,16 +149,13 @@ TEST_F(ConsTest, ClassicCombineCollectsPenalties) {
     ExprPtr e = var(x);
     add(e, c);
     EXPECT_TRUE(is_sum(e.get()));
-    EXPECT_EQ(dalo_expr_all_objective_only(e.get()), 0);
-    EXPECT_EQ(str(c.get()), "1 +x*x -2*x +2*x*y +y*y -2*y");
     EXPECT_EQ(str(e.get()), "1 +x +x*x -2*x +2*x*y +y*y -2*y");
     const uint32_t word = attr(e);
     dalo_expr_iadd_var(e.get(), y);  // joins the penalty, the word stays
     EXPECT_EQ(attr(e), word);
     // Constants, subtraction, products and negation drop classic constraints.
-    ExprPtr k(dalo_expr_clone(c.get()));
+    ExprPtr k(dalo_expr_clone(c.get())), n(dalo_expr_clone(c.get()));
     dalo_expr_iadd_int(k.get(), 1);
-    ExprPtr n(dalo_expr_clone(c.get()));
     dalo_expr_negate(n.get());
     for (const ExprPtr& p :
          {std::move(k), std::move(n), ExprPtr(dalo_expr_clone_add_int(c.get(), 2)),
@@ -201,7 +172,7 @@ TEST_F(ConsTest, ClassicCombineCollectsPenalties) {
     EXPECT_EQ(attr(d), dw);
 }
 
-TEST_F(ConsTest, ScaleRule) {
+TEST_F(ConsTest, ScaleRuleAndMarking) {
     ExprPtr twice(dalo_expr_clone_mul_int(classic().get(), 2));
     EXPECT_TRUE(is_sum(twice.get()));
     EXPECT_EQ(body(twice), "x +y");  // one item, no penalty
@@ -211,24 +182,12 @@ TEST_F(ConsTest, ScaleRule) {
     ExprPtr neg(dalo_expr_clone_mul_int(d.get(), -3));
     EXPECT_TRUE(is_sum(neg.get()));
     EXPECT_NE(attr(neg), attr(d));
-    dalo_expr_negate(d.get());
-    EXPECT_TRUE(is_sum(d.get()));
     // Objective-only shapes may vanish under 0; real constraints may not.
     ExprPtr shapes(dalo_abs_term(var(x).get(), 1));
-    add(shapes, ExprPtr(dalo_relu_term(var(y).get(), 2)));
     ExprPtr gone(dalo_expr_clone_mul_int(shapes.get(), 0));
     EXPECT_EQ(attr(gone), DALO_ATTR_PLAIN);
-    EXPECT_EQ(str(gone.get()), "0");
-}
-
-TEST_F(ConsTest, MarkingMakesConstraintsDeclared) {
-    ExprPtr m(dalo_cons_mark(sum_xy().get()));
-    EXPECT_TRUE(is_sum(m.get()));
-    EXPECT_EQ(str(m.get()), "0");
-    ExprPtr d = declared();
     EXPECT_EQ(attr(ExprPtr(dalo_cons_mark(d.get()))), attr(d));
     ExprPtr mc(dalo_cons_mark(classic().get()));
-    EXPECT_TRUE(is_sum(mc.get()));
     EXPECT_EQ(body(mc), "x +y");
     add(mc, d);  // combines with another declared value
     EXPECT_TRUE(is_sum(mc.get()));
@@ -239,7 +198,6 @@ TEST_F(ConsTest, SimplificationCarriesRecordsWithSimplifiedBodies) {
     add(obj, ExprPtr(dalo_cons_between(ExprPtr(dalo_expr_create_add_var_var(x, x)).get(), 0, 2)));
     ExprPtr s = binary(obj);
     EXPECT_EQ(str(s.get()), "2*y");
-    EXPECT_TRUE(is_sum(s.get()));
     EXPECT_NE(attr(s), attr(obj));
     EXPECT_EQ(body(s), "2*x");
     EXPECT_EQ(body(obj), "x +x");
@@ -252,28 +210,6 @@ TEST_F(ConsTest, SimplificationCarriesRecordsWithSimplifiedBodies) {
     EXPECT_EQ(dalo_exprexpr_get_bounds(sc.get(), &lo, &hi), 1);
     EXPECT_EQ(std::make_pair(lo, hi), std::make_pair(int64_t{1}, int64_t{1}));
     EXPECT_EQ(attr(ExprPtr(dalo_expr_simplify(var(x).get()))), DALO_ATTR_PLAIN);
-}
-
-TEST_F(ConsTest, ConcurrentConstructionGetsDistinctRecords) {
-    constexpr int kThreads = 4, kEach = 300;
-    std::vector<std::vector<uint32_t>> words(kThreads);
-    std::vector<int> bad(kThreads, 0);
-    std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t) {
-        threads.emplace_back([&, t] {
-            for (int k = 0; k < kEach; ++k) {
-                ExprPtr b(dalo_expr_create_add_var_int(x, t * 1000 + k + 1));
-                ExprPtr c(dalo_cons_between(b.get(), 0, k));
-                words[t].push_back(attr(c));
-                bad[t] += std::to_string(t * 1000 + k + 1) + " +x" != body(c);
-            }
-        });
-    }
-    for (auto& th : threads) th.join();
-    std::set<uint32_t> all;
-    for (auto& w : words) all.insert(w.begin(), w.end());
-    EXPECT_EQ(all.size(), size_t{kThreads * kEach});
-    EXPECT_EQ(bad, std::vector<int>(kThreads, 0));
 }
 
 using ConsDeathTest = ConsTest;
@@ -309,7 +245,6 @@ TEST_F(ConsDeathTest, Messages) {
         {[&] { dalo_expr_imul_var(d.get(), x); }, refused("*= var")},
         {[&] { dalo_expr_idiv_int(d.get(), 2); }, refused("/=")},
         {[&] { dalo_exprexprelem_create(d.get(), p.get()); }, compare},
-        {[&] { dalo_exprexprelem_create(p.get(), d.get()); }, compare},
         {[&] { dalo_cons_between(d.get(), 0, 1); },
          refused("cons(body, ...) on declared constraints")},
         {[&] { dalo_cons_equal(d.get(), &lo, &hi, 1); },
@@ -320,14 +255,11 @@ TEST_F(ConsDeathTest, Messages) {
          "dalo::cons: multiplying declared constraints by 0 would silently drop them"},
         {[&] { dalo_expr_iadd_expr(d.get(), c.get()); }, mixed},
         {[&] { dalo_expr_iadd_expr(c.get(), d.get()); }, mixed},
-        {[&] { dalo_expr_clone_add_expr(c.get(), d.get()); }, mixed},
         {[&] { dalo_expr_isub_expr(c.get(), d.get()); }, mixed},
         {[&] { dalo_cons_equal(p.get(), &lo, &hi, 0); },
          "dalo_cons_equal: empty allowed-value set"},
         {[&] { dalo_abs_term(p.get(), 3); }, "dalo::abs: the exponent k must be 1 or 2 (got 3)"},
         {[&] { dalo_relu_term(p.get(), 0); }, "dalo::relu: the exponent k must be 1 or 2 (got 0)"},
-        {[&] { dalo_relu_term(p.get(), -5); },
-         "dalo::relu: the exponent k must be 1 or 2 (got -5)"},
         {[&] { dalo_exprexpr_set_bounds(p.get(), 0, 1); },
          "dalo_exprexpr_set_bounds: not an ExprExpr"},
         {[&] { dalo_exprexpr_set_allowed(p.get(), &lo, &hi, 1); },

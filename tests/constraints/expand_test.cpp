@@ -3,9 +3,7 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <set>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -257,23 +255,6 @@ TEST_F(ExpandDeathTest, UnusableItemsAreFatal) {
     ExprPtr ee(dalo_exprexprelem_create(f.get(), f.get()));
     EXPECT_FATAL(expand(ExprPtr(dalo_cons_mark(ee.get())).get()),
                  "expand_cons: constraint carries no bounds");
-}
-
-TEST_F(ExpandTest, ConcurrentExpansionsGetDistinctSlacks) {
-    constexpr int kThreads = 4, kEach = 25;
-    ExprPtr c = declared(sum01().get(), 0, 2);  // one slack bit per expansion
-    const uint64_t before = dalo_var_count();
-    std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t) {
-        threads.emplace_back([&c] {
-            for (int k = 0; k < kEach; ++k) dalo_expr_destroy(dalo_expr_expand_cons(c.get()));
-        });
-    }
-    for (std::thread& th : threads) th.join();
-    ASSERT_EQ(dalo_var_count(), before + kThreads * kEach);
-    std::set<std::string> names;
-    for (uint64_t v = before; v < dalo_var_count(); ++v) names.insert(dalo_var_str(dalo_var(v)));
-    EXPECT_EQ(names.size(), static_cast<size_t>(kThreads * kEach));
 }
 
 // The 24-byte term record of the interface.
