@@ -3,7 +3,8 @@
 
   scripts/mutants.py select [N]     writes scripts/mutants.txt (a seeded sample of N mutants)
   scripts/mutants.py check          tells which mutants' lines are no longer found
-  scripts/mutants.py run [BUILD]    applies each mutant in turn, rebuilds BUILD (default
+  scripts/mutants.py run [BUILD [N,N,...]]
+                                    applies each mutant in turn, rebuilds BUILD (default
                                     build-mut, release) and runs ctest until the first failure
 
 A mutant is one line of one file, before and after: "file<TAB>original<TAB>mutated". The line
@@ -88,7 +89,7 @@ def check():
     return 1 if missing else 0
 
 
-def run(build):
+def run(build, only=None):
     gen = ['-G', 'Ninja']
     subprocess.check_call(['cmake', '-S', ROOT, '-B', build, *gen, '-DCMAKE_BUILD_TYPE=Release'],
                           stdout=subprocess.DEVNULL)
@@ -96,6 +97,8 @@ def run(build):
     rows = [l.rstrip('\n').split('\t') for l in open(LIST) if l.strip()]
     killed = survived = lost = stillborn = 0
     for i, (f, orig, mut) in enumerate(rows, 1):
+        if only and i not in only:
+            continue
         g = locate(f, orig)
         if g is None:
             lost += 1
@@ -140,6 +143,7 @@ if __name__ == '__main__':
     elif len(sys.argv) > 1 and sys.argv[1] == 'check':
         sys.exit(check())
     elif len(sys.argv) > 1 and sys.argv[1] == 'run':
-        run(os.path.abspath(sys.argv[2] if len(sys.argv) > 2 else os.path.join(ROOT, 'build-mut')))
+        only = {int(n) for a in sys.argv[3:4] for n in a.split(',')}
+        run(os.path.abspath(sys.argv[2] if len(sys.argv) > 2 else os.path.join(ROOT, 'build-mut')), only)
     else:
         sys.exit(__doc__)
