@@ -10,21 +10,16 @@
 #include "dalo.h"
 #include "support/brute.hpp"
 #include "support/expr_util.hpp"
+#include "support/model_util.hpp"
 
 using dalo_test::ExprPtr;
 using dalo_test::Meaning;
+using dalo_test::new_vars;
 using dalo_test::str;
 using dalo_test::Term;
 using dalo_test::terms_of;
 
 namespace {
-
-std::vector<dalo_var> new_vars(const char* name, uint64_t n) {
-    const dalo_var first = dalo_new_var_array(name, &n, 1);
-    std::vector<dalo_var> out;
-    for (uint64_t i = 0; i < n; ++i) out.push_back(first + static_cast<dalo_var>(i));
-    return out;
-}
 
 // x^T P x with P[i][j] = q[i * row + j * col].
 template <class T>
