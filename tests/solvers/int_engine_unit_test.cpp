@@ -399,20 +399,6 @@ TEST(IntEngineTest, StopFlagEndsTheSearchPromptly) {
     }
 }
 
-TEST(IntEngineTest, HintStartsWorkerZero) {
-    ModelHandle h = mixed_model();
-    // With no time at all the single worker offers its start state: the hint.
-    const uint64_t bits = 0b10;
-    const int64_t ints[2] = {2, 1};
-    IntSearchOpts o =
-        int_search_options(params({{"time_limit", "0"}, {"threads", "1"}}), "BriskSolver");
-    set_int_hint(o, *h, &bits, ints, 2);
-    SolverResult r = search(h, o);
-    EXPECT_EQ(r.bits[0], bits);
-    EXPECT_EQ(r.int_values, (std::vector<int64_t>{2, 1}));
-    expect_consistent(h, r);
-    EXPECT_EQ(info(r, "rounds"), "1");
-}
 
 struct Fetch {
     std::atomic<int> calls[2] = {0, 0};
@@ -431,14 +417,26 @@ bool fetch_hint(void* context, int consumer, uint64_t* bits, int64_t* ints) {
     return true;
 }
 
-TEST(IntEngineTest, PendingHintStartsARound) {
+TEST(IntEngineTest, HintsStartWorkerZero) {
     ModelHandle h = mixed_model();
-    Fetch f;
+    // With no time at all the single worker offers its start state: the hint.
+    const uint64_t bits = 0b10;
+    const int64_t ints[2] = {2, 1};
     IntSearchOpts o =
-        int_search_options(params({{"time_limit", "0"}, {"threads", "1"}}), "KELPSolver");
-    o.hint_fetch = fetch_hint;
-    o.hint_context = &f;
+        int_search_options(params({{"time_limit", "0"}, {"threads", "1"}}), "BriskSolver");
+    set_int_hint(o, *h, &bits, ints, 2);
     SolverResult r = search(h, o);
+    EXPECT_EQ(r.bits[0], bits);
+    EXPECT_EQ(r.int_values, (std::vector<int64_t>{2, 1}));
+    expect_consistent(h, r);
+    EXPECT_EQ(info(r, "rounds"), "1");
+    // A pending hint starts a round the same way.
+    Fetch f;
+    IntSearchOpts po =
+        int_search_options(params({{"time_limit", "0"}, {"threads", "1"}}), "KELPSolver");
+    po.hint_fetch = fetch_hint;
+    po.hint_context = &f;
+    r = search(h, po);
     EXPECT_EQ(f.calls[0].load(), 1);
     EXPECT_EQ(r.bits[0], f.bits);
     EXPECT_EQ(r.int_values, (std::vector<int64_t>{-1, 4}));
