@@ -129,14 +129,6 @@ TEST(EnumerateSize, ThirtyTwoBitsAcceptedThirtyThreeRejected) {
 // With a constraint that always holds, every state ties, and the collection lists the states
 // in visiting order.
 TEST(EnumerateOrder, ReflectedMixedRadix) {
-    const dalo_var k = dalo_new_int_var("ok", -2, 2);
-    ExprPtr obj(dalo_expr_create());
-    attach(obj, ExprPtr(dalo_cons_between(ExprPtr(dalo_expr_create_var(k)).get(), -2, 2)));
-    ModelPtr mk(dalo_model_create(obj.get()));
-    SolverResult r = dalo::sweep_int_enumerate(impl(mk), params({{"best_energy_sols", "0"}}));
-    EXPECT_EQ(info(r, "states"), "5");
-    EXPECT_EQ(collected(impl(mk), r), (std::vector<State>{{-2}, {-1}, {0}, {1}, {2}}));
-
     uint64_t two = 2;
     const dalo_var x = dalo_new_var_array("ox", &two, 1);
     ExprPtr objx(dalo_expr_create());
@@ -144,7 +136,7 @@ TEST(EnumerateOrder, ReflectedMixedRadix) {
            ExprPtr(dalo_cons_between(ExprPtr(dalo_expr_create_add_var_var(x, x + 1)).get(), 0, 2)));
     ModelPtr mx(dalo_model_create(objx.get()));
     ASSERT_EQ(impl(mx).int_count(), 0u);
-    r = dalo::sweep_int_enumerate(impl(mx), params({{"best_energy_sols", ""}}));
+    SolverResult r = dalo::sweep_int_enumerate(impl(mx), params({{"best_energy_sols", ""}}));
     EXPECT_EQ(info(r, "states"), "4");
     EXPECT_EQ(collected(impl(mx), r), (std::vector<State>{{0, 0}, {1, 0}, {1, 1}, {0, 1}}));
 
