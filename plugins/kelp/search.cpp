@@ -297,10 +297,13 @@ Outcome search(const Model& m, const Options& o, Hint& hint, const uint8_t* stop
     double next_timer = o.timer_interval;
     std::vector<int64_t> snapshot;
     int64_t snapshot_energy = 0;
+    // The snapshot and the version it belongs to, read together: a best found between reading
+    // the version and taking the snapshot is then not reported twice.
     auto take_best = [&] {
         std::lock_guard<std::mutex> lock(sh.mutex);
         snapshot = sh.best;
         snapshot_energy = sh.best_energy;
+        return sh.version.load(std::memory_order_relaxed);
     };
     // The calling thread watches the clock, the stop flag and the news, and reports.
     for (;;) {
@@ -309,14 +312,18 @@ Outcome search(const Model& m, const Options& o, Hint& hint, const uint8_t* stop
         const double now = since(o.start);
         const uint64_t v = sh.version.load(std::memory_order_acquire);
         if (v != seen && progress != nullptr) {
-            seen = v;
-            take_best();
+            seen = take_best();
             progress(progress_context, snapshot_energy, snapshot, 1, now);
         }
         if (now >= next_timer) {
             next_timer = now + o.timer_interval;
             if (progress != nullptr && sh.version.load() > 0) {
-                take_best();
+                // A best newer than the last one reported is announced before the timer repeats it.
+                const uint64_t current = take_best();
+                if (current != seen) {
+                    seen = current;
+                    progress(progress_context, snapshot_energy, snapshot, 1, now);
+                }
                 progress(progress_context, snapshot_energy, snapshot, 2, now);
             }
         }
