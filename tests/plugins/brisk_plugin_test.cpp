@@ -56,9 +56,9 @@ TEST(BriskPlugin, HintAndProgressLines) {
     const std::string target = std::to_string(all.front().first);
     // Started at an optimum, one thread reports it at once.
     const uint64_t hint = all.front().second;
-    const Outcome o = solve(Family::Brisk, m.get(),
-                            {{"target_energy", target.c_str()}, {"threads", "1"}, {"time_limit", "5"}},
-                            &hint);
+    const Outcome o =
+        solve(Family::Brisk, m.get(),
+              {{"target_energy", target.c_str()}, {"threads", "1"}, {"time_limit", "5"}}, &hint);
     EXPECT_EQ(o.best.energy, all.front().first);
     EXPECT_LT(o.seconds, 1.0);
     testing::internal::CaptureStdout();
@@ -85,8 +85,8 @@ TEST(BriskPluginDeathTest, UnifiedIntegerEngineInformationAndRefusals) {
     add(e, 3, {x});
     add(e, -5, {x, x + 1});
     const ModelPtr m = model_of(binary(e));
-    const Outcome o = solve(Family::Brisk, m.get(),
-                            {{"threads", "1"}, {"seed", "9"}, {"time_limit", "0.05"}});
+    const Outcome o =
+        solve(Family::Brisk, m.get(), {{"threads", "1"}, {"seed", "9"}, {"time_limit", "0.05"}});
     EXPECT_EQ(o.best, (Found{-2, 3}));
     EXPECT_EQ(o.ints, std::vector<int64_t>{7});
     EXPECT_EQ(o["engine"], "integer-unified");

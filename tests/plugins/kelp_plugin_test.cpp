@@ -28,7 +28,6 @@ class KelpPluginTest : public testing::Test {
     dalo_var vars(uint64_t n) { return dalo_new_var_array("x", &n, 1); }
 };
 
-
 class KelpEmulatedTest : public KelpPluginTest {
   protected:
     void SetUp() override {
@@ -81,8 +80,8 @@ TEST_F(KelpPluginTest, ProgressEventsCarryExactEnergies) {
     const ModelPtr m = random_qubo(rng, x, 400, 6);
     Events ev;
     const Outcome o =
-        solve(Family::Kelp, m.get(), {{"time_limit", "0.4"}, {"timer_interval", "0.05"}, {"threads", "2"}},
-             nullptr, &ev);
+        solve(Family::Kelp, m.get(),
+              {{"time_limit", "0.4"}, {"timer_interval", "0.05"}, {"threads", "2"}}, nullptr, &ev);
     ASSERT_FALSE(ev.kinds.empty());
     int64_t last_best = INT64_MAX;
     size_t timers = 0;
@@ -246,7 +245,8 @@ TEST_F(KelpEmulatedTest, GpuSolverListsHintsAndEventsOnTheHostTwin) {
         EXPECT_EQ(top["device"], gpu_.devices > 0 ? "gpu" : "emulated");
         EXPECT_EQ(top["solver"], "gpu");
         ASSERT_EQ(top.list.size(), 6u);
-        for (size_t i = 0; i < top.list.size(); ++i) EXPECT_EQ(top.list[i].energy, all[i].first) << i;
+        for (size_t i = 0; i < top.list.size(); ++i)
+            EXPECT_EQ(top.list[i].energy, all[i].first) << i;
         EXPECT_EQ(masks(top.list).size(), 6u);
         EXPECT_EQ(top.best.energy, all.front().first);
         std::set<uint64_t> want;

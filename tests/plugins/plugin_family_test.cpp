@@ -38,12 +38,34 @@ struct FamilyCase {
 void PrintTo(const FamilyCase& f, std::ostream* os) { *os << f.name; }
 
 const FamilyCase kFamilies[] = {
-    {Family::Brisk, "Brisk", false, true, 2000, 0.02, 77, "flips",
+    {Family::Brisk,
+     "Brisk",
+     false,
+     true,
+     2000,
+     0.02,
+     77,
+     "flips",
      {{"flips", ">0"}, {"moves_evaluated", ">0"}, {"restarts", "*"}}},
-    {Family::Sweep, "Sweep", true, false, 40, 0.02, 2024, "states",
+    {Family::Sweep,
+     "Sweep",
+     true,
+     false,
+     40,
+     0.02,
+     2024,
+     "states",
      {{"complete", "0"}, {"cut_short", "time_limit"}, {"states", ">65536"}}},
-    {Family::Kelp, "Kelp", false, true, 400, 0.1, 78, "sweeps",
-     {{"stopped", "0"}, {"moves", ">0"}, {"replicas", "4"}}, {{"replicas", "4"}}},
+    {Family::Kelp,
+     "Kelp",
+     false,
+     true,
+     400,
+     0.1,
+     78,
+     "sweeps",
+     {{"stopped", "0"}, {"moves", ">0"}, {"replicas", "4"}},
+     {{"replicas", "4"}}},
 };
 
 void expect_info(const Outcome& o, const std::vector<std::pair<std::string, std::string>>& want) {
@@ -81,10 +103,10 @@ TEST_P(PluginFamily, OptimaAndListsMatchBruteForceWithEveryConstraintKind) {
         ASSERT_GE(dalo_model_native_cons_count(m.get()), f.exact ? 8u : 7u);
         std::vector<Found> all;
         for (const auto& [e, mask] : all_energies(m.get())) all.push_back({e, mask});
-        const std::vector<Found> optima(
-            all.begin(), std::find_if(all.begin(), all.end(), [&](const Found& s) {
-                return s.energy != all.front().energy;
-            }));
+        const std::vector<Found> optima(all.begin(),
+                                        std::find_if(all.begin(), all.end(), [&](const Found& s) {
+                                            return s.energy != all.front().energy;
+                                        }));
         if (f.exact) {
             // The best, ties going to the smallest assignment; every state once; every optimum.
             const Outcome plain = run(m.get(), {});
@@ -271,7 +293,8 @@ struct Engine {
     const char* engine;
     const char* time_limit;
     bool shapes;  // takes penalty shapes on integer bodies (every other Model has them)
-    uint64_t seed, spread_first, spread_last;  // of the Models (ranges of the first three, the rest)
+    uint64_t seed, spread_first,
+        spread_last;  // of the Models (ranges of the first three, the rest)
 };
 
 void PrintTo(const Engine& e, std::ostream* os) { *os << e.name; }
@@ -279,7 +302,8 @@ void PrintTo(const Engine& e, std::ostream* os) { *os << e.name; }
 // The library's engine stops at the target only on a state without violations, so its time
 // limits stay short.
 const Engine kEngines[] = {
-    {"BriskUnified", Family::Brisk, "DALO_INT_UNIFIED", 0, "integer-unified", "10", false, 99, 4, 18},
+    {"BriskUnified", Family::Brisk, "DALO_INT_UNIFIED", 0, "integer-unified", "10", false, 99, 4,
+     18},
     {"KelpUnified", Family::Kelp, "DALO_INT_UNIFIED", 0, "integer-unified", "10", false, 98, 4, 18},
     {"Library", Family::Brisk, nullptr, 0, "integer-cpu", "1", true, 99, 4, 18},
     {"KelpGpuEmulated", Family::Kelp, "KELP_EMULATED_DEVICES", 1, "integer-cpu+gpu", "1", true, 123,

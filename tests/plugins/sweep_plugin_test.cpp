@@ -105,7 +105,8 @@ TEST(SweepPlugin, TargetCutsTheSearchShort) {
     const dalo_var x = vars(40);
     std::mt19937_64 rng(9);
     // The all-zero start has energy 0, at or below the target: the search ends at once.
-    const Outcome r = sweep(random_qubo(rng, x, 40, 4).get(), {{"target_energy", "0"}, {"threads", "1"}});
+    const Outcome r =
+        sweep(random_qubo(rng, x, 40, 4).get(), {{"target_energy", "0"}, {"threads", "1"}});
     EXPECT_EQ(r["cut_short"], "target_energy");
     EXPECT_LE(r.best.energy, 0);
     EXPECT_LT(std::stoull(r["states"]), uint64_t{1} << 20);

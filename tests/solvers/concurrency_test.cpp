@@ -39,7 +39,8 @@ TEST(Concurrent, SolverFamiliesShareOneModelAcrossHostThreads) {
     for (size_t k = 0; k < 4; ++k) {
         pool.emplace_back([&, k] {
             std::vector<dalo_param> p = {{"threads", runs[k].threads}};
-            if (runs[k].seed != nullptr) p.insert(p.end(), {{"time_limit", "0.3"}, {"seed", runs[k].seed}});
+            if (runs[k].seed != nullptr)
+                p.insert(p.end(), {{"time_limit", "0.3"}, {"seed", runs[k].seed}});
             found[k] = solve(runs[k].family, m.get(), p, nullptr, nullptr, -1).best.energy;
         });
     }

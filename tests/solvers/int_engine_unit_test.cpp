@@ -61,7 +61,11 @@ ModelHandle compile(const ExprPtr& obj) {
 ModelHandle mixed_model() {
     const dalo_var x = dalo_new_int_var("mx", -3, 4), y = dalo_new_int_var("my", 0, 5);
     const dalo_var b0 = dalo_new_var("mb0"), b1 = dalo_new_var("mb1");
-    ExprPtr obj = poly(3, {{3, {x, y}}, {-2, {x, x}}, {5, {b0, x}}, {-4, {b1}}, {2, {b0, b1, y}},
+    ExprPtr obj = poly(3, {{3, {x, y}},
+                           {-2, {x, x}},
+                           {5, {b0, x}},
+                           {-4, {b1}},
+                           {2, {b0, b1, y}},
                            {4, {b0 | DALO_NEG_BIT, b1, x}}});
     attach(obj, dalo_cons_between(poly(0, {{1, {x}}, {2, {y}}, {-1, {b0}}}).get(), 1, 6), 3);
     const int64_t lo[2] = {-1, 3}, hi[2] = {0, 3};
@@ -76,8 +80,8 @@ ModelHandle mixed_model() {
 ModelHandle wide_model() {
     const dalo_var z = dalo_new_int_var("wz", -1000, 1000), w = dalo_new_int_var("ww", 0, 40);
     const dalo_var b = dalo_new_var("wb");
-    ExprPtr obj = poly(377 * 377, {{1, {z, z}}, {-754, {z}}, {3, {w, w}}, {-102, {w}}, {2, {b, w}},
-                                   {-5, {b}}});
+    ExprPtr obj = poly(
+        377 * 377, {{1, {z, z}}, {-754, {z}}, {3, {w, w}}, {-102, {w}}, {2, {b, w}}, {-5, {b}}});
     attach(obj, dalo_cons_between(poly(0, {{1, {z}}, {10, {w}}}).get(), 300, 500), 2);
     return compile(obj);
 }
@@ -398,7 +402,6 @@ TEST(IntEngineTest, StopFlagEndsTheSearchPromptly) {
         EXPECT_LT(best_late, 0.05) << with_callback;
     }
 }
-
 
 struct Fetch {
     std::atomic<int> calls[2] = {0, 0};

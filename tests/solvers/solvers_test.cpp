@@ -68,7 +68,8 @@ class SolverTest : public testing::Test {
     // The objective with one constraint of each asked kind (always a linear one).
     ExprPtr constrained(bool shapes, bool nonlinear, bool sets, bool remainder) {
         ExprPtr e = objective();
-        add(e, ExprPtr(dalo_cons_between(ExprPtr(dalo_expr_create_add_var_var(x, x + 3)).get(), 0, 1)));
+        add(e, ExprPtr(
+                   dalo_cons_between(ExprPtr(dalo_expr_create_add_var_var(x, x + 3)).get(), 0, 1)));
         if (shapes) {
             add(e, ExprPtr(dalo_abs_term(var(x + 1).get(), 1)));
             add(e, ExprPtr(dalo_relu_term(var(x + 2).get(), 2)));
@@ -122,10 +123,11 @@ TEST_F(SolverTest, DefaultParametersAndNoList) {
 TEST_F(SolverDeathTest, LoadFailures) {
     setenv("DALO_LIB_DIR", "/nonexistent/", 1);
     for (const std::string name : {"BriskSolver", "KELPSolver"}) {
-        const std::string file =
-            std::string("/nonexistent/") + (name == "KELPSolver" ? "kelp" : "brisksolver") + "_c32e64.so";
-        EXPECT_FATAL(name == "KELPSolver" ? (void)dalo_kelp_wrapper_create(model(objective()), 0)
-                                          : (void)dalo_brisk_solver_wrapper_create(model(objective())),
+        const std::string file = std::string("/nonexistent/") +
+                                 (name == "KELPSolver" ? "kelp" : "brisksolver") + "_c32e64.so";
+        EXPECT_FATAL(name == "KELPSolver"
+                         ? (void)dalo_kelp_wrapper_create(model(objective()), 0)
+                         : (void)dalo_brisk_solver_wrapper_create(model(objective())),
                      name + ": failed to load " + file + ": " + file +
                          ": cannot open shared object file: No such file or directory");
     }
@@ -172,8 +174,9 @@ TEST_P(HandOverDeathTest, MissingCapability) {
 INSTANTIATE_TEST_SUITE_P(
     Variants, HandOverDeathTest,
     testing::Values(
-        Missing{"minimal", false, false, false, false,
-                "BriskSolver: brisksolver_c32e64.so does not support native constraints (rebuild it)"},
+        Missing{
+            "minimal", false, false, false, false,
+            "BriskSolver: brisksolver_c32e64.so does not support native constraints (rebuild it)"},
         Missing{"noshape", true, false, false, false,
                 "BriskSolver: this solver .so predates dalo::abs/relu (missing "
                 "dalo_brisk_solver_set_cons_shape) — update the solver .so."},
@@ -267,8 +270,8 @@ TEST_F(SolverTest, IntegerEnginesReachThePlugins) {
     EXPECT_EQ(o.best.energy, 0);
     unsetenv("DALO_INT_UNIFIED");
     // Its integer GPU engine takes part in GPU mode.
-    o = solve(Family::Kelp, models.back().get(), {{"time_limit", "0.2"}, {"threads", "1"}},
-              nullptr, nullptr, 1);
+    o = solve(Family::Kelp, models.back().get(), {{"time_limit", "0.2"}, {"threads", "1"}}, nullptr,
+              nullptr, 1);
     EXPECT_EQ(o["engine"], "integer-cpu+gpu");
     EXPECT_EQ(o.best.energy, 0);
 }

@@ -266,7 +266,8 @@ inline Outcome finish(dalo_solver_result* r, const dalo_model* m,
     out.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     const bool has_bits = dalo_model_var_count(m) > 0;
     auto first = [&](const uint64_t* w) { return w != nullptr && has_bits ? w[0] : 0; };
-    out.best = {dalo_brisk_solver_result_energy(r, nullptr), first(dalo_brisk_solver_result_bits(r))};
+    out.best = {dalo_brisk_solver_result_energy(r, nullptr),
+                first(dalo_brisk_solver_result_bits(r))};
     for (uint64_t i = 0; i < dalo_brisk_solver_result_topk_count(r); ++i) {
         out.list.push_back({dalo_brisk_solver_result_topk_energy(r, i, nullptr),
                             first(dalo_brisk_solver_result_topk_bits(r, i))});
@@ -294,10 +295,10 @@ inline Outcome solve(Family f, const dalo_model* m, std::vector<dalo_param> para
     const auto t0 = std::chrono::steady_clock::now();
     if (f == Family::Brisk) {
         BriskPtr w(dalo_brisk_solver_wrapper_create(m));
-        return finish(ints ? dalo_brisk_solver_wrapper_search_int(w.get(), params.data(), nullptr,
-                                                                  nullptr, 0)
-                           : dalo_brisk_solver_wrapper_search(w.get(), params.data(), hint),
-                      m, t0);
+        return finish(
+            ints ? dalo_brisk_solver_wrapper_search_int(w.get(), params.data(), nullptr, nullptr, 0)
+                 : dalo_brisk_solver_wrapper_search(w.get(), params.data(), hint),
+            m, t0);
     }
     if (f == Family::Sweep) {
         SweepPtr w(dalo_sweep_wrapper_create(m));
@@ -308,10 +309,9 @@ inline Outcome solve(Family f, const dalo_model* m, std::vector<dalo_param> para
         events->model = m;
         dalo_kelp_wrapper_set_callback(w.get(), record_event, events);
     }
-    return finish(
-        ints ? dalo_kelp_wrapper_search_int(w.get(), params.data(), nullptr, nullptr, 0)
-             : dalo_kelp_wrapper_search(w.get(), params.data(), hint),
-        m, t0);
+    return finish(ints ? dalo_kelp_wrapper_search_int(w.get(), params.data(), nullptr, nullptr, 0)
+                       : dalo_kelp_wrapper_search(w.get(), params.data(), hint),
+                  m, t0);
 }
 
 // What the KELPSolver plug-in beside the library offers: its GPU solver, the integer GPU

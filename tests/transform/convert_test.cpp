@@ -61,7 +61,6 @@ void assign(std::vector<int>& x, const std::vector<dalo_var>& vars, uint64_t bit
     for (size_t i = 0; i < vars.size(); ++i) x.at(vars[i]) = static_cast<int>((bits >> i) & 1);
 }
 
-
 class ConvertTest : public testing::Test {
   protected:
     // Created in this order, so a < b < c < x < y < z by index.
