@@ -72,43 +72,6 @@ TEST_F(ConsTest, ClassicExprExprRecordsBounds) {
     dalo_exprexprelem_destroy(nullptr);
 }
 
-TEST_F(ConsTest, RangePenaltiesAndTheirSlacks) {
-    ExprPtr f = var(x);
-    EXPECT_EQ(str(ExprPtr(dalo_between(f.get(), 4, 3)).get()), "0");
-    EXPECT_EQ(str(ExprPtr(dalo_between(f.get(), 2, 2)).get()), "4 +x*x -4*x");
-    EXPECT_EQ(str(ExprPtr(dalo_between(f.get(), 2, 3)).get()), "6 -2*x -3*x +x*x");
-    EXPECT_EQ(dalo_expr_attr(ExprPtr(dalo_between(declared().get(), 2, 3)).get()), DALO_ATTR_PLAIN);
-    // f = b0 + 2 b1 + 4 b2 takes every value 0..7; the minimum over the slacks is zero exactly
-    // in range. R = hi - 1 - lo: 3 gives 2, 1; 4 gives 2, 2; 1 gives 1; 6 gives 2, 4.
-    uint64_t three = 3;
-    dalo_var b = dalo_new_var_array("b", &three, 1);
-    ExprPtr g(dalo_expr_create());
-    for (int i = 0; i < 3; ++i) add(g, int64_t{1} << i, {b + i});
-    for (auto [lo, hi, bits] :
-         std::vector<std::tuple<int, int, uint64_t>>{{1, 5, 2}, {0, 5, 2}, {2, 4, 1}, {0, 7, 2}}) {
-        uint64_t first = dalo_var_count();
-        ExprPtr pen(dalo_between(g.get(), lo, hi));
-        ASSERT_EQ(dalo_var_count(), first + bits);
-        const std::string name = dalo_var_str(static_cast<dalo_var>(first));
-        EXPECT_EQ(name.substr(0, 2), "{s");
-        EXPECT_EQ(name.substr(name.size() - (bits == 1 ? 1 : 4)), bits == 1 ? "}" : "}[0]");
-        std::vector<dalo_var> all = {b, b + 1, b + 2};
-        for (uint64_t s = first; s < first + bits; ++s) all.push_back(static_cast<dalo_var>(s));
-        for (int fv = 0; fv < 8; ++fv) {
-            int64_t best = INT64_MAX;
-            for (uint64_t sm = 0; sm < (1u << bits); ++sm) {
-                std::vector<int64_t> vals = {fv & 1, (fv >> 1) & 1, (fv >> 2) & 1};
-                for (uint64_t k = 0; k < bits; ++k) vals.push_back((sm >> k) & 1);
-                int64_t v = 0;
-                dalo_expr_eval_map(pen.get(), all.data(), vals.data(), all.size(), &v);
-                EXPECT_GE(v, 0);
-                best = std::min(best, v);
-            }
-            EXPECT_EQ(best == 0, lo <= fv && fv <= hi) << fv << " in [" << lo << ", " << hi << "]";
-        }
-    }
-}
-
 TEST_F(ConsTest, CombiningDeclaredValuesAndCopyOnWrite) {
     ExprPtr obj = var(z), c1 = declared(), c2 = declared(1, 2);
     add(obj, c1);  // new declared sum: plain z contributes no item

@@ -56,14 +56,6 @@ int64_t min_over_slack(const dalo_expr* e, std::vector<dalo_var> vars, std::vect
     return best;
 }
 
-// Least penalty of a body value against [lo, hi]: d^2 for an equality, d(d + 1) for the
-// product forms of a range, d being the distance to the range.
-int64_t least_penalty(int64_t f, int64_t lo, int64_t hi) {
-    if (hi < lo) return 0;
-    const int64_t d = f < lo ? lo - f : f > hi ? f - hi : 0;
-    return lo == hi ? d * d : d * (d + 1);
-}
-
 class ExpandTest : public testing::Test {
   protected:
     std::vector<dalo_var> xs;
@@ -178,49 +170,6 @@ TEST_F(ExpandTest, SumsExpandInItemOrderThenTheFreeFormPenalty) {
     dalo_expr_iadd_expr(expected.get(), p.get());
     EXPECT_EQ(str(e.get()), str(expected.get()));
     EXPECT_EQ(dalo_expr_attr(e.get()), DALO_ATTR_PLAIN);
-}
-
-TEST_F(ExpandTest, MinimumOverSlacksIsTheWeightedDistancePenalty) {
-    struct Case {
-        std::vector<std::pair<int64_t, int64_t>> intervals;  // one: a range; more: a set
-        int64_t weight;
-    };
-    const Case cases[] = {
-        {{{2, 2}}, 1},          {{{2, 2}}, -2},        {{{0, 1}}, 1}, {{{1, 4}}, 3},
-        {{{2, 6}}, 1},          {{{-1, 6}}, 2},        {{{5, 3}}, 2}, {{{0, 0}, {4, 6}}, 1},
-        {{{3, 3}, {3, 3}}, -1}, {{{1, 1}, {3, 3}}, 2},  // the hull: 2 costs nothing
-    };
-    ExprPtr bodies[2] = {linear(), nonlinear()};
-    for (const ExprPtr& f : bodies) {
-        for (const Case& k : cases) {
-            std::vector<int64_t> los, his;
-            for (auto [a, b] : k.intervals) {
-                los.push_back(a);
-                his.push_back(b);
-            }
-            ExprPtr c(k.intervals.size() == 1
-                          ? dalo_cons_between(f.get(), los[0], his[0])
-                          : dalo_cons_equal(f.get(), los.data(), his.data(), los.size()));
-            if (k.weight != 1) c = times(c.get(), k.weight);
-            const int64_t lo = *std::min_element(los.begin(), los.end());
-            const int64_t hi = *std::max_element(his.begin(), his.end());
-            const uint64_t before = dalo_var_count();
-            ExprPtr e = expand(c.get());
-            const uint32_t slacks = static_cast<uint32_t>(dalo_var_count() - before);
-            ASSERT_LE(slacks, 3u);
-            for (uint32_t mask = 0; mask < 16; ++mask) {
-                const std::vector<int64_t> xv = assignment(mask);
-                const int64_t fv = at(f.get(), xv);
-                const int64_t m = min_over_slack(e.get(), xs, xv, dalo_var(before), slacks);
-                EXPECT_EQ(m, k.weight * least_penalty(fv, lo, hi))
-                    << str(f.get()) << " in [" << lo << ", " << hi << "] weight " << k.weight
-                    << " value " << fv;
-                if (k.weight > 0 && lo <= hi) {
-                    EXPECT_EQ(m == 0, lo <= fv && fv <= hi);
-                }
-            }
-        }
-    }
 }
 
 using ExpandDeathTest = ExpandTest;

@@ -78,55 +78,6 @@ TEST(VarIntDeathTest, CoefficientOverflowNamesTheRangeAndTheCoefficient) {
                  overflow("-1", "4294967294"));
 }
 
-TEST(VarInt, DecomposeThenEvaluateGivesTheValue) {
-    ExprPtr ten(dalo_varintelem_create("vi_dec", 0, 10));
-    std::vector<dalo_var> vars(4);
-    std::vector<uint64_t> bits(4, 7);
-    // 9 = 3 + 4 + 2: bits 3, 2 and 1 set, bit 0 clear.
-    EXPECT_EQ(dalo_varintelem_decompose(ten.get(), 9, vars.data(), bits.data()), 4u);
-    EXPECT_EQ(bits, (std::vector<uint64_t>{0, 1, 1, 1}));
-    EXPECT_EQ(vars[3], dalo_varintelem_var(ten.get(), 3));
-    // Values out of range are not checked: the greedy pass saturates.
-    dalo_varintelem_decompose(ten.get(), 12, nullptr, bits.data());
-    EXPECT_EQ(bits, (std::vector<uint64_t>{1, 1, 1, 1}));
-    dalo_varintelem_decompose(ten.get(), -1, nullptr, bits.data());
-    EXPECT_EQ(bits, (std::vector<uint64_t>{0, 0, 0, 0}));
-
-    // Widths 0, 1, 2, 2^k - 1, 2^k, 2^k + 1 and others: every value of a narrow range; on a
-    // wide one both ends, next to every power of two, and in between.
-    std::vector<std::pair<int64_t, int64_t>> ranges = {
-        {5, 5},      {0, 1},      {0, 2},          {-7, 20},
-        {-3, -1},    {0, 7},      {0, 8},          {0, 1023},
-        {-100, 155}, {-100, 156}, {40, 297},       {0, 1024},
-        {1, 1026},   {-1, 65535}, {0, 4294967294}, {INT64_MIN, INT64_MIN + 2147483648}};
-    ranges.emplace_back(-9000000000, -9000000000 + 4294967294);
-    ranges.emplace_back(INT64_MAX - 3000000000, INT64_MAX);
-    for (auto [lo, hi] : ranges) {
-        ExprPtr v(dalo_varintelem_create("vi_round", lo, hi));
-        const uint64_t n = dalo_varintelem_var_count(v.get());
-        std::vector<dalo_var> ids(n);
-        std::vector<uint64_t> b(n);
-        const uint64_t width = static_cast<uint64_t>(hi) - static_cast<uint64_t>(lo);
-        std::vector<uint64_t> offsets = {0, width, width / 3, width - 1};
-        for (uint64_t o = 0; width <= 1026 && o <= width; ++o) offsets.push_back(o);
-        for (unsigned k = 0; k < 64 && (uint64_t{1} << k) <= width; ++k) {
-            for (int64_t d = -1; d <= 1; ++d) {
-                const uint64_t o = (uint64_t{1} << k) + static_cast<uint64_t>(d);
-                if (o <= width) offsets.push_back(o);
-            }
-        }
-        for (uint64_t o : offsets) {
-            if (o > width) continue;  // width - 1 of an empty width
-            const int64_t value = static_cast<int64_t>(static_cast<uint64_t>(lo) + o);
-            ASSERT_EQ(dalo_varintelem_decompose(v.get(), value, ids.data(), b.data()), n);
-            std::vector<int64_t> vals(b.begin(), b.end());
-            for (int64_t x : vals) ASSERT_LE(static_cast<uint64_t>(x), 1u);
-            EXPECT_EQ(dalo_expr_eval_map(v.get(), ids.data(), vals.data(), n, nullptr), value)
-                << "[" << lo << ", " << hi << "] offset " << o;
-        }
-    }
-}
-
 TEST(VarInt, CreateWithVarsTakesTheBitsAsGiven) {
     const dalo_var x = dalo_new_var("wx"), y = dalo_new_var("wy");
     const int32_t coeffs[2] = {3, -2};
@@ -189,36 +140,6 @@ TEST(VarIntParallel, LargeUniformArrayLayoutIsTheSameOnAnyThreadCount) {
             ASSERT_EQ(dalo_term_var_at(dalo_expr_term_at(e, j), 0), before + i * 3 + j);
         }
     }
-}
-
-TEST(VarIntParallel, OneHotDecodingOfManyRowsMatchesADirectScan) {
-    constexpr uint64_t kRows = 12000, kLen = 5;
-    std::vector<int32_t> values(kRows * kLen);
-    uint32_t seed = 12345;
-    for (int32_t& v : values) {
-        seed = seed * 1103515245u + 12345u;
-        v = (seed >> 16) % 7 < 5 ? 0 : ((seed >> 20) % 3 == 0 ? 2 : 1);
-    }
-    const uint64_t shape[2] = {kRows, kLen};
-    std::vector<int32_t> out(kRows, 99);
-    dalo_onehot_to_int(values.data(), shape, 2, out.data());
-    uint64_t decoded = 0;
-    for (uint64_t r = 0; r < kRows; ++r) {
-        int32_t ones = 0, other = 0, at = -1;
-        for (uint64_t j = 0; j < kLen; ++j) {
-            const int32_t v = values[r * kLen + j];
-            if (v == 1) {
-                ++ones;
-                at = static_cast<int32_t>(j);
-            } else if (v != 0) {
-                ++other;
-            }
-        }
-        const int32_t want = ones == 1 && other == 0 ? at : -1;
-        ASSERT_EQ(out[r], want) << "row " << r;
-        decoded += want >= 0;
-    }
-    EXPECT_GT(decoded, kRows / 10);
 }
 
 TEST(VarIntDeathTest, ReadersRefuseValuesThatAreNotVarInts) {

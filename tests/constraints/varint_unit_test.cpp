@@ -26,31 +26,6 @@ TEST(VarIntSetDeathTest, ReaderRefusesWordsBeyondTheRegistry) {
                  "ExprExpr).");
 }
 
-TEST(VarIntSet, AddCopiesTheArraysAndUniformRecordsFollowEachOther) {
-    std::vector<coeff_t> c = {1, 2, 5};
-    std::vector<Var> v = {7, 8, 9};
-    const uint32_t i = varint_set().add(3, 4, -1, 7, c.data(), v.data(), 3);
-    c[0] = 99;
-    v[0] = 99;
-    const VarIntRecord& r = varint_set().get(i);
-    EXPECT_EQ(r.group, 3u);
-    EXPECT_EQ(r.position, 4u);
-    EXPECT_EQ(r.lo, -1);
-    EXPECT_EQ(r.hi, 7);
-    EXPECT_EQ(r.coeffs, (std::vector<coeff_t>{1, 2, 5}));
-    EXPECT_EQ(r.vars, (std::vector<Var>{7, 8, 9}));
-
-    const uint32_t base = varint_set().add_uniform(5, 0, 3, {1, 2}, 100, 3);
-    EXPECT_EQ(base, i + 1);
-    for (uint32_t k = 0; k < 3; ++k) {
-        const VarIntRecord& u = varint_set().get(base + k);
-        EXPECT_EQ(u.position, k);
-        EXPECT_EQ(u.vars, (std::vector<Var>{100 + 2 * k, 101 + 2 * k}));
-    }
-    EXPECT_EQ(varint_set().add_uniform(5, 0, 3, {1, 2}, 100, 0), base + 3);
-    EXPECT_EQ(varint_set().size(), base + 3u);
-}
-
 TEST(VarIntSet, RecordsNameTheirGroupAndPosition) {
     const ExprImpl one = varint_create("vg_one", 0, 10);
     const VarIntRecord& r = varint_set().get(one.attr);

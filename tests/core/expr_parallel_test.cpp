@@ -95,29 +95,4 @@ TEST_F(ExprParallel, BulkEqualsTermByTerm) {
     EXPECT_EQ(terms_of(e.get()), ts);
 }
 
-TEST_F(ExprParallel, PerTermLoopsEqualReference) {
-    std::vector<Term> ts = random_terms(25000);
-    ts[0].coeff = 11;
-    for (Term& t : ts) t.coeff *= 6;
-    ExprPtr e = from_terms(-30, ts);
-
-    ExprPtr c(dalo_expr_clone(e.get()));
-    EXPECT_EQ(terms_of(c.get()), ts);
-
-    dalo_expr_imul_int(c.get(), -5);
-    dalo_expr_idiv_int(c.get(), 10);
-    std::vector<Term> half = ts;
-    for (Term& t : half) t.coeff = -t.coeff / 2;
-    EXPECT_EQ(dalo_expr_constant(c.get(), nullptr), 15);
-    EXPECT_EQ(terms_of(c.get()), half);
-
-    dalo_expr_negate(c.get());
-    dalo_expr_isub_expr(c.get(), e.get());
-    std::vector<Term> want = ts;
-    for (Term& t : want) t.coeff /= 2;
-    for (const Term& t : ts) want.push_back(Term{-t.coeff, t.vars});
-    EXPECT_EQ(dalo_expr_constant(c.get(), nullptr), 15);
-    EXPECT_EQ(terms_of(c.get()), want);
-}
-
 }  // namespace

@@ -112,27 +112,6 @@ TEST(ParallelFor, ExtraThreadsJoinThePool) {
     EXPECT_EQ(s.extra_threads, 4u);
 }
 
-TEST(ParallelFor, NestedRegionsRunSeriallyWithTheSameResult) {
-    setenv("DALO_NUM_THREADS", "4", 1);
-    constexpr uint64_t kOuter = 12'000, kInner = 20'000;
-    std::vector<uint64_t> sums(kOuter, 0);
-    std::atomic<int> nested_parallel{0};
-    dalo::par_for_impl(kOuter, kOuter, [&](uint64_t i) {
-        if (i % 1'000 != 0) return;
-        std::vector<uint64_t> inner(kInner);
-        if (!dalo::in_parallel_region()) nested_parallel++;
-        dalo::par_for_impl(kInner, kInner, [&](uint64_t j) { inner[j] = i + j; });
-        uint64_t s = 0;
-        for (uint64_t v : inner) s += v;
-        sums[i] = s;
-    });
-    EXPECT_EQ(nested_parallel.load(), 0);
-    for (uint64_t i = 0; i < kOuter; i += 1'000) {
-        EXPECT_EQ(sums[i], i * kInner + kInner * (kInner - 1) / 2);
-    }
-    EXPECT_FALSE(dalo::in_parallel_region());
-}
-
 TEST(ParallelFor, ConcurrentCallersTakeTurns) {
     setenv("DALO_NUM_THREADS", "4", 1);
     std::vector<std::vector<uint64_t>> out(4, std::vector<uint64_t>(50'000));

@@ -37,29 +37,6 @@ TEST_F(TermTest, Construction) {
     dalo_term_destroy(nullptr);
 }
 
-TEST_F(TermTest, VarArrayCopiesTheTailOnlyWithBothSlotsFilled) {
-    dalo_var tail[3] = {z, w, DALO_NO_VAR};
-    TermPtr t(dalo_term_create_vararray(7, pack(x, y), tail));
-    tail[0] = u;  // the term holds its own copy
-    EXPECT_EQ(term_of(t.get()), (Term{7, {x, y, z, w}}));
-    EXPECT_EQ(dalo_term_var_at(t.get(), 2), z);
-    TermPtr one(dalo_term_create_vararray(7, pack(x, DALO_NO_VAR), tail));
-    EXPECT_EQ(term_of(one.get()), (Term{7, {x}}));
-    TermPtr two(dalo_term_create_vararray(1, pack(x, y), nullptr));
-    EXPECT_EQ(term_of(two.get()), (Term{1, {x, y}}));
-}
-
-TEST_F(TermTest, MulVarGrowsThroughTheTail) {
-    TermPtr t(dalo_term_create(2));
-    std::vector<dalo_var> want;
-    for (dalo_var v : {x, y, z, w, u, x, y}) {  // duplicates are kept
-        dalo_term_mul_var(t.get(), v);
-        want.push_back(v);
-        EXPECT_EQ(term_of(t.get()), (Term{2, want}));
-    }
-    EXPECT_EQ(dalo_term_degree(t.get()), 7u);
-}
-
 TEST_F(TermTest, ProductsAndClonesAreIndependent) {
     TermPtr a(dalo_term_create_var_var(3, x, y));
     dalo_term_mul_var(a.get(), z);

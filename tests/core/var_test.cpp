@@ -24,32 +24,6 @@ TEST(VarRegistry, FirstAutomaticNameOfTheProcess) {
     EXPECT_EQ(dalo_var_count(), 2u);  // an automatic name alone creates nothing
 }
 
-TEST(VarRegistry, NamesOfVariablesAndNegatedLiterals) {
-    dalo_var x = dalo_new_var("x");
-    EXPECT_STREQ(dalo_var_str(x), "x");
-    EXPECT_STREQ(dalo_var_str(x | DALO_NEG_BIT), "~x");
-    // Plain names point into the registry and stay put while more variables arrive.
-    const char* p = dalo_var_str(x);
-    for (int i = 0; i < 1000; ++i) dalo_new_var("filler");
-    EXPECT_EQ(p, dalo_var_str(x));
-    EXPECT_STREQ(p, "x");
-}
-
-TEST(VarRegistry, ArrayElementsPrintRowMajorIndices) {
-    uint64_t shape[2] = {2, 3};
-    uint64_t before = dalo_var_count();
-    dalo_var x = dalo_new_var_array("x", shape, 2);
-    EXPECT_EQ(x, before);
-    EXPECT_EQ(dalo_var_count(), before + 6);
-    EXPECT_STREQ(dalo_var_str(x), "x[0][0]");
-    EXPECT_STREQ(dalo_var_str(x + 5), "x[1][2]");
-    EXPECT_STREQ(dalo_var_str((x + 5) | DALO_NEG_BIT), "~x[1][2]");
-
-    uint64_t three[3] = {2, 1, 2};
-    dalo_var t = dalo_new_var_array("t", three, 3);
-    EXPECT_STREQ(dalo_var_str(t + 3), "t[1][0][1]");
-}
-
 TEST(VarRegistry, ScalarAndEmptyArrays) {
     uint64_t before = dalo_var_count();
     dalo_var s = dalo_new_var_array("s", nullptr, 0);
@@ -87,44 +61,6 @@ TEST(IntVarRegistry, FirstIntegerVariableAndBitTotal) {
     EXPECT_EQ(k, 0x40000000u);
     EXPECT_EQ(dalo_int_var_count(), 1u);
     EXPECT_EQ(dalo_used_var_count(), dalo_var_count() + 4);
-}
-
-TEST(IntVarRegistry, ArraysShareBoundsAndCountBitWidths) {
-    uint64_t base_used = dalo_used_var_count();
-    uint64_t shape[2] = {2, 2};
-    dalo_var m = dalo_new_int_var_array("m", shape, 2, -3, 4);     // width of 7 is 3 bits
-    dalo_var j = dalo_new_int_var("j", -1, 0);                     // width 1
-    dalo_var w = dalo_new_int_var(nullptr, INT64_MIN, INT64_MAX);  // width 64
-    EXPECT_EQ(j, m + 4);
-    EXPECT_EQ(w, m + 5);
-    EXPECT_EQ(dalo_used_var_count(), base_used + 4 * 3 + 1 + 64);
-    int64_t lo = 0, hi = 0;
-    dalo_int_var_bounds(m + 3, &lo, &hi);
-    EXPECT_EQ(lo, -3);
-    EXPECT_EQ(hi, 4);
-    // Bit 31 does not hide the integer index from the bounds query.
-    dalo_int_var_bounds(j | DALO_NEG_BIT, &lo, &hi);
-    EXPECT_EQ(lo, -1);
-    EXPECT_EQ(hi, 0);
-    EXPECT_STREQ(dalo_var_str(w + 1), "?");
-}
-
-TEST(VarRegistry, ResetForgetsVariablesButNotTheNameCounter) {
-    dalo_new_var("x");
-    dalo_new_int_var("k", 0, 3);
-    std::string before = dalo_auto_var_name();
-    dalo_var_reset();
-    EXPECT_EQ(dalo_var_count(), 0u);
-    EXPECT_EQ(dalo_int_var_count(), 0u);
-    EXPECT_EQ(dalo_used_var_count(), 0u);
-    EXPECT_STREQ(dalo_var_str(0), "?");
-    EXPECT_STREQ(dalo_var_str(DALO_INT_BIT), "?");
-    int n = std::stoi(before.substr(1));
-    EXPECT_EQ(std::string(dalo_auto_var_name()), "{" + std::to_string(n + 1) + "}");
-    EXPECT_EQ(dalo_new_var("y"), 0u);
-    EXPECT_EQ(dalo_new_int_var("z", 1, 2), DALO_INT_BIT);
-    EXPECT_STREQ(dalo_var_str(0), "y");
-    EXPECT_STREQ(dalo_var_str(DALO_INT_BIT), "z");
 }
 
 TEST(VarRegistry, ConcurrentCreationAndLockFreeReads) {

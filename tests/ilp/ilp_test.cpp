@@ -69,25 +69,6 @@ std::string scratch(const std::string& name) {
     return testing::TempDir() + "dalo_ilp_" + std::to_string(getpid()) + "_" + name;
 }
 
-TEST(IlpBuild, LinearModelGivesBinaryColumnsAndNoRows) {
-    dalo_var x = dalo_new_var("x"), y = dalo_new_var("y"), z = dalo_new_var("z");
-    (void)y;
-    ExprPtr e = raw(3, {x}, 7);
-    add(e, -2, {z});
-    auto [m, p] = build_ilp(e);
-    ASSERT_NE(p, nullptr);
-    EXPECT_STREQ(dalo_ilp_last_error(), "");
-    ASSERT_EQ(dalo_ilp_ncols(p.get()), 2u);
-    EXPECT_EQ(col(p.get(), 0), (Col{0, 0, 0, 1, 0, "x"}));
-    EXPECT_EQ(col(p.get(), 1), (Col{0, 1, 0, 1, 0, "z"}));
-    int64_t out = 0;
-    EXPECT_EQ(dalo_ilp_obj(p.get(), 0, &out), 3);
-    EXPECT_EQ(out, 3);
-    EXPECT_EQ(dalo_ilp_obj(p.get(), 1, nullptr), -2);
-    EXPECT_EQ(dalo_ilp_obj_constant(p.get(), &out), 7);
-    EXPECT_EQ(dalo_ilp_nrows(p.get()), 0u);
-}
-
 TEST(IlpBuild, PenaltyTermsAreHardRowsKeepingLiteralOrderAndNegation) {
     dalo_var a = dalo_new_var("a"), b = dalo_new_var("b"), c = dalo_new_var("c");
     for (bool negate : {false, true}) {
@@ -101,40 +82,6 @@ TEST(IlpBuild, PenaltyTermsAreHardRowsKeepingLiteralOrderAndNegation) {
         EXPECT_EQ(row(p.get(), 0),
                   (Row{{0, 1, 2}, {1, 1, negate ? -1 : 1}, 0, negate ? 1 : 2, 1, 0}));
     }
-}
-
-TEST(IlpBuild, NativeRowsShiftByTheBodyConstantAndFlagImpliedSides) {
-    dalo_var x = dalo_new_var("x"), y = dalo_new_var("y");
-    dalo_var k = dalo_new_int_var("k", -2, 3);
-    struct Case {
-        int64_t lo, hi, constant, row_lo, row_hi;
-        uint32_t lo_implied, hi_implied;
-    };
-    for (Case t : {Case{1, 4, 0, 1, 4, 0, 0}, Case{0, 5, 0, 0, 5, 1, 1}, Case{1, 4, 1, 0, 3, 1, 0},
-                   Case{-3, 9, 0, -3, 9, 1, 1}}) {
-        ExprPtr body = raw(2, {x}, t.constant);
-        add(body, 3, {y});
-        ExprPtr e = raw(1, {x});
-        add(e, between(body, t.lo, t.hi));
-        auto [m, p] = build_ilp(e);
-        ASSERT_NE(p, nullptr);
-        ASSERT_EQ(dalo_ilp_nrows(p.get()), 1u);
-        EXPECT_EQ(row(p.get(), 0),
-                  (Row{{0, 1}, {2, 3}, t.row_lo, t.row_hi, t.lo_implied, t.hi_implied}))
-            << t.lo << " " << t.hi << " " << t.constant;
-    }
-    // An integer atom: its own column, and its bounds in the activity (-x + 2k in -6 .. 6).
-    ExprPtr body = raw(-1, {x});
-    add(body, 2, {k});
-    ExprPtr e = raw(3, {k});
-    add(e, between(body, -5, 5));
-    auto [m, p] = build_ilp(e);
-    ASSERT_NE(p, nullptr);
-    ASSERT_EQ(dalo_ilp_ncols(p.get()), 2u);
-    EXPECT_EQ(col(p.get(), 1), (Col{1, 0, -2, 3, 0, "k"}));
-    EXPECT_EQ(dalo_ilp_obj(p.get(), 0, nullptr), 0);
-    EXPECT_EQ(dalo_ilp_obj(p.get(), 1, nullptr), 3);
-    EXPECT_EQ(row(p.get(), 0), (Row{{0, 1}, {-1, 2}, -5, 5, 1, 0}));
 }
 
 TEST(IlpBuild, RejectionsComeInBuildOrderAndTheErrorIsPerThread) {

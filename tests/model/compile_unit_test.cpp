@@ -17,12 +17,4 @@ TEST(CompileDeathTest, StaleRecordIndices) {
     EXPECT_FATAL(compile_model(ExprImpl(), 1.0, &list), "ExprExprSet: get_bounds bad index");
 }
 
-TEST(Compile, PlainPathForOtherWords) {
-    ExprImpl e(5);
-    e.attr = 0x80000000u | 0x3FFFFFF0u;  // an ExprExpr word compiles the polynomial alone
-    ModelHandle m = model_create(e);
-    EXPECT_EQ(m->constant, 5);
-    EXPECT_TRUE(m->native_cons.empty());
-}
-
 }  // namespace

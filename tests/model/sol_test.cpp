@@ -176,17 +176,6 @@ TEST_F(SolDeathTest, InvalidEnergyMessages) {
     EXPECT_EQ(energy(s), -3 + 2 * -2);
 }
 
-TEST_F(SolTest, InvertedBoundsUseShortfallPlusExcess) {
-    // A compiled range adds the shortfall below lower and the excess above upper; with
-    // lower 5 > upper 3 and value 4 that is 1 + 1, while the record's distance is 1.
-    ExprPtr body = binary(raw(4, {x}));
-    ExprPtr c(dalo_cons_between(body.get(), 5, 3));
-    SolPtr s = sol_of(model_of(c));
-    dalo_sol_set(s.get(), x, 1);
-    EXPECT_EQ(dalo_sol_compute_energy(s.get(), nullptr), 4);
-    EXPECT_EQ(dalo_sol_eval_expr(s.get(), c.get(), nullptr), 1);
-}
-
 TEST_F(SolTest, EvalExprDropsTermsOutsideTheModel) {
     SolPtr s = sol_of(model_of(objective()));
     dalo_sol_set(s.get(), x, 1);
@@ -314,94 +303,5 @@ struct Constraint {
         return weight * (k == 1 ? d : d * d);
     }
 };
-
-TEST(SolBruteTest, EnergyMatchesAnIndependentEvaluation) {
-    std::mt19937_64 rng(20240611);
-    uint64_t four = 4;
-    const dalo_var b = dalo_new_var_array("bb", &four, 1);
-    const dalo_var n0 = dalo_new_int_var("n0", -2, 1), n1 = dalo_new_int_var("n1", 0, 2);
-    auto pick = [&](int lo, int hi) { return lo + static_cast<int64_t>(rng() % (hi - lo + 1)); };
-    for (int trial = 0; trial < 24; ++trial) {
-        ExprPtr obj = random_poly(rng, b, 4, 6, 3);
-        add(obj, pick(-3, 3), {n0});
-        add(obj, pick(-3, 3), {n0, b + 1});
-        add(obj, pick(-3, 3), {n1, n1});
-        add(obj, pick(-3, 3), {n0, n1, b + 2});
-        obj = binary(obj);
-
-        std::vector<Constraint> cons;
-        std::vector<ExprPtr> parts;
-        auto declare = [&](Constraint c, dalo_expr* made) {
-            ExprPtr part(made);
-            const int64_t w = pick(-3, 3);
-            if (w != 0 && w != 1) dalo_expr_imul_int(part.get(), w);
-            c.weight = w == 0 ? 1 : w;
-            cons.push_back(std::move(c));
-            parts.push_back(std::move(part));
-        };
-        auto range = [&](const ExprPtr& body, int64_t lo, int64_t width) {
-            Constraint c{binary(body), {{lo, lo + width}}};
-            dalo_expr* made = dalo_cons_between(c.body.get(), lo, lo + width);
-            declare(std::move(c), made);
-        };
-        // A linear range, a nonlinear one and an allowed-value set.
-        range(from_terms(pick(-1, 1), {{2, {b}}, {-1, {b + 1}}, {1, {n0}}}), pick(-2, 1),
-              pick(0, 2));
-        range(from_terms(0, {{pick(1, 3), {b, b + 3}}, {1, {b + 2}}, {-1, {n1, b + 1}}}),
-              pick(-1, 2), pick(0, 1));
-        {
-            Constraint c{
-                binary(from_terms(0, {{1, {b + 1}}, {1, {b + 2}}, {1, {b + 3}}, {1, {n1}}})),
-                {{4, 5}, {pick(0, 1), 1}}};
-            int64_t lo[2] = {4, c.allowed[1].first}, hi[2] = {5, 1};
-            dalo_expr* made = dalo_cons_equal(c.body.get(), lo, hi, 2);
-            declare(std::move(c), made);
-        }
-        for (auto kind : {Constraint::Abs, Constraint::Relu}) {  // objective-only shapes
-            const int k = static_cast<int>(pick(1, 2));
-            Constraint c{
-                binary(from_terms(pick(-2, 0), {{pick(1, 2), {b + 3}}, {-1, {b}}, {1, {n0}}})),
-                {},
-                kind,
-                k};
-            dalo_expr* made = kind == Constraint::Abs ? dalo_abs_term(c.body.get(), k)
-                                                      : dalo_relu_term(c.body.get(), k);
-            declare(std::move(c), made);
-        }
-        ExprPtr penalty = raw(pick(1, 3), {b, b + 2}, pick(-1, 1));
-        add(penalty, pick(-2, 2), {b + 3});
-        penalty = binary(penalty);
-
-        ExprPtr full(dalo_expr_clone(obj.get()));
-        for (const ExprPtr& p : parts) add(full, p);
-        add(full, ExprPtr(dalo_cons_mark(penalty.get())));
-        ModelPtr m = model_of(full);
-        ASSERT_EQ(dalo_model_has_remainder(m.get()), 1);
-        ASSERT_EQ(dalo_model_native_cons_count(m.get()), cons.size());
-        SolPtr s = sol_of(m);
-
-        std::vector<dalo_var> ids = {b, b + 1, b + 2, b + 3, n0, n1};
-        for (int64_t i = 0; i < 16 * 4 * 3; ++i) {
-            Values a;
-            for (int k = 0; k < 4; ++k) a[b + k] = (i >> k) & 1;
-            a[n0] = -2 + (i >> 4) % 4;
-            a[n1] = (i >> 4) / 4;
-            for (int k = 0; k < 4; ++k) {
-                if (dalo_sol_has(s.get(), b + k)) dalo_sol_set(s.get(), b + k, a[b + k]);
-            }
-            dalo_sol_set_int(s.get(), n0, a[n0]);
-            dalo_sol_set_int(s.get(), n1, a[n1]);
-            int64_t expected = value_of(obj.get(), a) + value_of(penalty.get(), a);
-            for (const Constraint& c : cons) expected += c.penalty(a);
-            ASSERT_EQ(dalo_sol_compute_energy(s.get(), nullptr), expected) << "trial " << trial;
-            ASSERT_EQ(dalo_sol_eval_expr(s.get(), full.get(), nullptr), expected);
-            std::vector<int64_t> values;
-            for (dalo_var v : ids) values.push_back(a[v]);
-            ASSERT_EQ(
-                dalo_sol_eval_expr(s.get(), obj.get(), nullptr),
-                dalo_expr_eval_map(obj.get(), ids.data(), values.data(), ids.size(), nullptr));
-        }
-    }
-}
 
 }  // namespace

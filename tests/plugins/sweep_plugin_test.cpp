@@ -47,39 +47,6 @@ TEST(SweepPlugin, BestEnergySolsListsTheSmallestOptimaUpToTheLimit) {
     EXPECT_EQ(sweep(m.get(), {{"best_energy_sols", "0"}, {"topk_sols", "2"}}).list, optima);
 }
 
-TEST(SweepPlugin, InformationAndSmallModels) {
-    const dalo_var x = vars(13);
-    std::mt19937_64 rng(3);
-    const ModelPtr m = random_qubo(rng, x, 13, 4);
-    const Outcome r = sweep(m.get(), {{"threads", "4"}, {"topk_sols", "9"}});
-    EXPECT_EQ(r["states"], "8192");
-    EXPECT_EQ(r["complete"], "1");
-    EXPECT_EQ(r["threads"], "2");  // 13 variables make two tasks
-    std::vector<std::string> keys;
-    for (const auto& kv : r.info) keys.push_back(kv.first);
-    EXPECT_EQ(keys, (std::vector<std::string>{"run_time", "threads", "states", "complete", "os",
-                                              "cpu", "gpu", "ram"}));
-    const std::vector<Found> all = brute_force(m.get());
-    EXPECT_EQ(r.list, std::vector<Found>(all.begin(), all.begin() + 9));
-
-    // A Model without variables has one state.
-    const Outcome none = sweep(model_of(ExprPtr(dalo_expr_create_int(-5))).get());
-    EXPECT_EQ(none.best.energy, -5);
-    EXPECT_EQ(none["states"], "1");
-    EXPECT_EQ(none["complete"], "1");
-
-    // A free-form penalty is listed with its term count.
-    ExprPtr obj = var(x);
-    add(obj, ExprPtr(dalo_cons_mark(var(x + 1).get())));
-    const Outcome marked = sweep(model_of(obj).get());
-    EXPECT_EQ(marked.best, (Found{0, 0}));
-    EXPECT_EQ(marked["remainder_terms"], "1");
-
-    // A constraint body without linear terms.
-    const ModelPtr product = model_of(ExprPtr(dalo_cons_between(raw(1, {x, x + 1}).get(), 1, 1)));
-    EXPECT_EQ(sweep(product.get()).best, (Found{0, 0b11}));
-}
-
 TEST(SweepPlugin, DefaultCallbackPrintsEachNewBest) {
     const dalo_var x = vars(10);
     std::mt19937_64 rng(5);
@@ -99,23 +66,6 @@ TEST(SweepPlugin, DefaultCallbackPrintsEachNewBest) {
     testing::internal::CaptureStdout();
     sweep(m.get(), {{"enable_default_callback", "0"}});
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
-}
-
-TEST(SweepPlugin, TargetCutsTheSearchShort) {
-    const dalo_var x = vars(40);
-    std::mt19937_64 rng(9);
-    // The all-zero start has energy 0, at or below the target: the search ends at once.
-    const Outcome r =
-        sweep(random_qubo(rng, x, 40, 4).get(), {{"target_energy", "0"}, {"threads", "1"}});
-    EXPECT_EQ(r["cut_short"], "target_energy");
-    EXPECT_LE(r.best.energy, 0);
-    EXPECT_LT(std::stoull(r["states"]), uint64_t{1} << 20);
-    // An unreached target runs to the end and says nothing of cutting.
-    const ModelPtr small = random_qubo(rng, x, 10, 4);
-    const Outcome full = sweep(small.get(), {{"target_energy", "-1000000"}});
-    EXPECT_EQ(full["complete"], "1");
-    EXPECT_EQ(full["cut_short"], "<absent>");
-    EXPECT_EQ(full.best, brute_force(small.get()).front());
 }
 
 TEST(SweepPluginDeathTest, RefusesTooManyVariables) {

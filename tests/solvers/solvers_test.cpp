@@ -91,15 +91,6 @@ using SolverDeathTest = SolverTest;
 
 // ---- loading ----
 
-TEST_F(SolverTest, DefaultFolderIsTheLibrarysOwn) {
-    const Outcome o = solve(Family::Brisk, model(objective()), {{"time_limit", "0.2"}});
-    EXPECT_EQ(o.best, (Found{-4, 0b0011}));
-    setenv("DALO_LIB_DIR", "/nonexistent", 1);  // SweepSolver ignores it
-    EXPECT_EQ(solve(Family::Sweep, model(objective()), {}).best.energy, -4);
-    // An integer Model outside GPU mode loads no KELPSolver plug-in.
-    dalo_kelp_wrapper_destroy(dalo_kelp_wrapper_create(model(var(k)), 0));
-}
-
 TEST_F(SolverTest, EmptyLibDirIsUnset) {
     setenv("DALO_LIB_DIR", "", 1);
     EXPECT_EQ(solve(Family::Brisk, model(objective()), {{"time_limit", "0.2"}}).best.energy, -4);
@@ -109,15 +100,6 @@ TEST_F(SolverTest, LibDirWithoutTrailingSlash) {
     use("minimal");  // no get_info: only the library's own pairs
     EXPECT_EQ(keys(solve(Family::Brisk, model(objective()), {{"time_limit", "0.2"}})),
               (std::vector<std::string>{"run_time", "os", "cpu", "gpu", "ram"}));
-}
-
-TEST_F(SolverTest, DefaultParametersAndNoList) {
-    use("full");
-    BriskPtr w(dalo_brisk_solver_wrapper_create(model(objective())));
-    const Outcome o = finish(dalo_brisk_solver_wrapper_search(w.get(), nullptr, nullptr),
-                             models.back().get(), std::chrono::steady_clock::now());
-    EXPECT_EQ(o["fixture_params"], "time_limit=10.0;");  // the one default parameter
-    EXPECT_TRUE(o.list.empty());                         // the plug-in returned no list
 }
 
 TEST_F(SolverDeathTest, LoadFailures) {
@@ -137,23 +119,6 @@ TEST_F(SolverDeathTest, LoadFailures) {
 }
 
 // ---- hand-over of native constraints ----
-
-TEST_F(SolverTest, EveryConstraintKindReachesThePlugin) {
-    use("full");
-    const Outcome o = solve(Family::Brisk, model(constrained(true, true, true, true)),
-                            {{"time_limit", "3"}, {"other", "x"}});
-    EXPECT_EQ(o["fixture_params"], "time_limit=3;other=x;");
-    // linear / nonlinear / sets / shaped / remainder terms: records in Model order
-    // (linear bodies first); abs with k = 1 passes (1, 1), relu with k = 2 passes (2, 1).
-    EXPECT_EQ(o["fixture_cons"], "3/1/1/2/1");
-    EXPECT_EQ(o["fixture_shapes"], "2:0;1:1;2:1;2:0;2:0;");
-}
-
-TEST_F(SolverTest, DefaultShapesNeedNoShapeEntryPoint) {
-    use("noshape");
-    dalo_brisk_solver_wrapper_destroy(
-        dalo_brisk_solver_wrapper_create(model(constrained(false, true, true, true))));
-}
 
 struct Missing {
     const char* variant;

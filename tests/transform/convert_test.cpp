@@ -97,100 +97,7 @@ TEST_F(ConvertTest, SpinToBinaryKeepsTheValue) {
     EXPECT_EQ(str(e.get()), "x*y");
 }
 
-TEST_F(ConvertTest, ResultsArePlain) {
-    ExprPtr body = raw(1, {a, b});
-    ExprPtr penalty = raw(2, {a, b, c}, 1);
-    ExprPtr classic(dalo_exprexprelem_create(penalty.get(), body.get()));
-    ASSERT_NE(dalo_expr_attr(classic.get()), DALO_ATTR_PLAIN);
-    for (auto f : {dalo_expr_binary_to_spin, dalo_expr_spin_to_binary, dalo_expr_reduce}) {
-        ExprPtr r(f(classic.get()));
-        EXPECT_EQ(dalo_expr_attr(r.get()), DALO_ATTR_PLAIN);
-    }
-    EXPECT_NE(dalo_expr_attr(classic.get()), DALO_ATTR_PLAIN);
-}
-
 // ---- reduction ----
-
-TEST_F(ConvertTest, ReduceCubicUsesOneVariable) {
-    // Negative: one variable; positive: one slack bit; a negated literal stays until the end,
-    // -2 * w * (~a + b + c - 2) with ~a = 1 - a. Each reduced term takes the next name.
-    const std::pair<ExprPtr, std::string> cases[] = {
-        {raw(-3, {a, b, c}), "6*{r0} -3*a*{r0} -3*b*{r0} -3*c*{r0}"},
-        {raw(2, {a, b, c}), "2*{r1} +2*a*b +2*a*c -2*a*{r1} +2*b*c -2*b*{r1} -2*c*{r1}"},
-        {raw(-2, {b, a | N, c}), "2*{r2} +2*a*{r2} -2*b*{r2} -2*c*{r2}"},
-    };
-    for (const auto& [e, want] : cases) {
-        const uint64_t before = dalo_var_count();
-        const std::string text = str(e.get());
-        ExprPtr r(dalo_expr_reduce(e.get()));
-        EXPECT_EQ(dalo_var_count(), before + 1);
-        EXPECT_EQ(str(r.get()), want);
-        EXPECT_EQ(str(e.get()), text);
-    }
-}
-
-TEST_F(ConvertTest, ReduceOfQuadraticCreatesNothing) {
-    uint64_t before = dalo_var_count();
-    ExprPtr e = raw(3, {y, x}, 4);
-    add(e, -2, {x | N, y | N});
-    add(e, 5, {a, b, a});  // binary simplification leaves a*b
-    add(e, 1, {z});
-    ExprPtr r(dalo_expr_reduce(e.get()));
-    EXPECT_EQ(dalo_var_count(), before);
-    EXPECT_EQ(str(r.get()), str(binary(e).get()));
-    EXPECT_EQ(str(r.get()), "2 +2*x +2*y +z +5*a*b +x*y");
-    EXPECT_EQ(str(ExprPtr(dalo_expr_reduce(ExprPtr(dalo_expr_create_int(5)).get())).get()), "5");
-    EXPECT_EQ(dalo_var_count(), before);
-}
-
-TEST_F(ConvertTest, SlackCoefficientsFollowTheDegree) {
-    // Degree d needs y in [0, d - 2]: 2 first, then 4, 8, ... and a final remainder.
-    const std::map<int, std::vector<int64_t>> expected = {
-        {3, {1}}, {4, {2}}, {5, {2, 1}}, {6, {2, 2}}, {7, {2, 3}}, {8, {2, 4}}, {10, {2, 4, 2}},
-    };
-    uint64_t n = 10;
-    dalo_var v = dalo_new_var_array("v", &n, 1);
-    int counter = 0;
-    for (const auto& [d, coeffs] : expected) {
-        std::vector<dalo_var> vars;
-        for (int i = 0; i < d; ++i) vars.push_back(v + static_cast<dalo_var>(i));
-        const uint64_t before = dalo_var_count();
-        ExprPtr r(dalo_expr_reduce(raw(1, vars).get()));
-        ASSERT_EQ(dalo_var_count(), before + coeffs.size()) << "degree " << d;
-        std::vector<int> xv(dalo_var_count(), 0);
-        Poly p(r.get());
-        const std::string base = "{r" + std::to_string(counter++) + "}";
-        for (size_t j = 0; j < coeffs.size(); ++j) {
-            dalo_var bit = static_cast<dalo_var>(before + j);
-            EXPECT_EQ(name_of(bit),
-                      coeffs.size() == 1 ? base : base + "[" + std::to_string(j) + "]");
-            // With every xi at 0 and only this bit set, the value is k(k + 1) / 2.
-            xv[bit] = 1;
-            EXPECT_EQ(value(p, xv, false), coeffs[j] * (coeffs[j] + 1) / 2) << "degree " << d;
-            xv[bit] = 0;
-        }
-        EXPECT_LE(dalo_expr_max_degree(r.get()), 2u);
-    }
-}
-
-TEST_F(ConvertTest, AuxiliaryNamesCountPerTermAndSurviveReset) {
-    ExprPtr e = raw(1, {a, b, c});
-    add(e, -1, {x, y, z});
-    const uint64_t before = dalo_var_count();
-    ExprPtr r(dalo_expr_reduce(e.get()));
-    ASSERT_EQ(dalo_var_count(), before + 2);
-    // Terms in canonical order: a*b*c first.
-    EXPECT_EQ(name_of(static_cast<dalo_var>(before)), "{r0}");
-    EXPECT_EQ(name_of(static_cast<dalo_var>(before + 1)), "{r1}");
-    EXPECT_EQ(str(r.get()),
-              "{r0} +2*{r1} +a*b +a*c -a*{r0} +b*c -b*{r0} -c*{r0} -x*{r1} -y*{r1} -z*{r1}");
-    // Another kind of automatic name does not move the counter; a reset does not clear it.
-    ExprPtr f(dalo_between(ExprPtr(dalo_expr_create_var(a)).get(), 0, 5));
-    dalo_var_reset();
-    dalo_var p = dalo_new_var("p"), q = dalo_new_var("q"), s = dalo_new_var("s");
-    ExprPtr g(dalo_expr_reduce(raw(-1, {p, q, s}).get()));
-    EXPECT_EQ(str(g.get()), "2*{r2} -p*{r2} -q*{r2} -s*{r2}");
-}
 
 // ---- properties over random polynomials ----
 
@@ -221,27 +128,6 @@ class ConvertPropertyTest : public ConvertTest {
         return e;
     }
 };
-
-TEST_F(ConvertPropertyTest, ConversionsAgreeWithTheFormulas) {
-    std::mt19937 rng(2024);
-    const std::vector<dalo_var> vs = vars();
-    for (int round = 0; round < 40; ++round) {
-        ExprPtr e = random_poly(rng, 6);
-        const int64_t scale = int64_t{1} << dalo_expr_max_degree(e.get());
-        ExprPtr spin(dalo_expr_binary_to_spin(e.get()));
-        ExprPtr back(dalo_expr_spin_to_binary(e.get()));
-        ExprPtr round_trip(dalo_expr_spin_to_binary(spin.get()));
-        const Poly pe(e.get()), ps(spin.get()), pb(back.get()), pr(round_trip.get());
-        std::vector<int> xv(dalo_var_count(), 0);
-        for (uint64_t bits = 0; bits < 32; ++bits) {
-            assign(xv, vs, bits);
-            const int64_t v = value(pe, xv, false);
-            ASSERT_EQ(value(ps, xv, true), scale * v) << str(e.get());
-            ASSERT_EQ(value(pb, xv, false), value(pe, xv, true)) << str(e.get());
-            ASSERT_EQ(value(pr, xv, false), scale * v) << str(e.get());
-        }
-    }
-}
 
 TEST_F(ConvertPropertyTest, ReductionMinimumEqualsTheInput) {
     std::mt19937 rng(7);

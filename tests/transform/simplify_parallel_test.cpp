@@ -121,69 +121,6 @@ TEST_F(SimplifyParallel, LargeInputsEqualTheSerialResultTermForTerm) {
     }
 }
 
-// Terms of degree at most 2 over plain variables: in random order (sorted by counting), in
-// canonical order with neighbours to merge, and with one degree-3 term that sends them down
-// the comparison sort; each against sums kept in a map.
-TEST_F(SimplifyParallel, DegreeTwoTermsInAnyOrderEqualAMapOfSums) {
-    std::mt19937_64 rng(21);
-    uint64_t n = 400;
-    const dalo_var first = dalo_new_var_array("d", &n, 1);
-    std::map<std::pair<uint64_t, std::vector<dalo_var>>, int64_t> sums;
-    ExprPtr e(dalo_expr_create_int(-4));
-    int64_t constant = -4;
-    for (int k = 0; k < 40000; ++k) {
-        std::vector<dalo_var> vs;
-        const int d = static_cast<int>(rng() % 3);
-        for (int i = 0; i < d; ++i) vs.push_back(first + static_cast<dalo_var>(rng() % n));
-        std::sort(vs.begin(), vs.end());  // x*x stays a square under the plain rules
-        const int64_t c = k % 5 == 0 ? 0 : static_cast<int64_t>(rng() % 9) - 4;
-        dalo_expr_iadd_raw_term(e.get(), c, vs.data(), vs.size());
-        if (d == 0) {
-            constant += c;
-        } else {
-            sums[{vs.size(), vs}] += c;
-        }
-    }
-    std::vector<Term> want;
-    for (const auto& [key, c] : sums) {
-        if (c != 0) want.push_back({c, key.second});
-    }
-
-    ExprPtr shuffled(dalo_expr_simplify(e.get()));
-    EXPECT_EQ(terms_of(shuffled.get()), want);
-    EXPECT_EQ(dalo_expr_constant(shuffled.get(), nullptr), constant);
-
-    // In order, each term split in two neighbours and some pairs that cancel.
-    ExprPtr ordered(dalo_expr_create());
-    for (size_t i = 0; i < want.size(); ++i) {
-        const Term& t = want[i];
-        dalo_expr_iadd_raw_term(ordered.get(), t.coeff - 1, t.vars.data(), t.vars.size());
-        dalo_expr_iadd_raw_term(ordered.get(), 1, t.vars.data(), t.vars.size());
-        if (i % 3 == 0) {
-            dalo_expr_iadd_raw_term(ordered.get(), 7, t.vars.data(), t.vars.size());
-            dalo_expr_iadd_raw_term(ordered.get(), -7, t.vars.data(), t.vars.size());
-        }
-    }
-    ExprPtr merged(dalo_expr_simplify_as_binary(ordered.get()));
-    std::vector<Term> binary;  // squares become their variable and merge with it
-    std::map<std::pair<uint64_t, std::vector<dalo_var>>, int64_t> folded;
-    for (const Term& t : want) {
-        std::vector<dalo_var> vs = t.vars;
-        vs.erase(std::unique(vs.begin(), vs.end()), vs.end());
-        folded[{vs.size(), vs}] += t.coeff;
-    }
-    for (const auto& [key, c] : folded) {
-        if (c != 0) binary.push_back({c, key.second});
-    }
-    EXPECT_EQ(terms_of(merged.get()), binary);
-
-    const dalo_var cube[3] = {first, first + 1, first + 2};
-    dalo_expr_iadd_raw_term(e.get(), 2, cube, 3);
-    ExprPtr mixed(dalo_expr_simplify(e.get()));
-    want.push_back({2, {cube[0], cube[1], cube[2]}});
-    EXPECT_EQ(terms_of(mixed.get()), want);
-}
-
 TEST_F(SimplifyParallel, EverythingCancels) {
     ExprPtr e = large(5, 20000);
     ExprPtr neg(dalo_expr_clone_mul_int(e.get(), -1));
