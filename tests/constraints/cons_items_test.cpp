@@ -199,27 +199,6 @@ TEST_F(InspectTest, ItemEvalDistances) {
     EXPECT_EQ(v, 4);
 }
 
-TEST_F(InspectTest, EvalExprAddsDeclaredTerms) {
-    // 4x = 4 against [1, 2]: distance 2; weight 3 gives 12 squared, 6 with exponent 1.
-    auto z_plus = [&](ExprPtr c, int64_t weight) {
-        ExprPtr obj = var(z);
-        add(obj, scaled(std::move(c), weight));
-        return eval_expr(obj);
-    };
-    ExprPtr two = raw(1, {x}, 1);  // value 2
-    EXPECT_EQ(z_plus(between(four_x(), 1, 2), -3), 1 - 12);
-    EXPECT_EQ(z_plus(ExprPtr(dalo_abs_term(two.get(), 1)), 3), 1 + 6);
-    EXPECT_EQ(z_plus(ExprPtr(dalo_relu_term(two.get(), 1)), -3), 1 - 6);
-    // The free-form penalty adds its value unweighted; satisfied items add nothing.
-    EXPECT_EQ(eval_expr(full_sum()), 1 + 0 + 4 - 2);
-    // Classic values add nothing beyond their polynomial.
-    ExprPtr ee = classic(), classic_sum = var(z);
-    add(classic_sum, ee);
-    dalo_sol_set(sol.get(), x, 0);  // x + y = 0, penalty 1, distance 1
-    EXPECT_EQ(eval_expr(ee), 1);
-    EXPECT_EQ(eval_expr(classic_sum), 2);
-}
-
 TEST_F(InspectTest, ViolationCounts) {
     // Violated: 4x in [1, 3] and 4x in {[6, 9]}; satisfied: x + y in [0, 1]; shapes with
     // non-zero values never count; weights play no part.

@@ -151,27 +151,6 @@ TEST_F(ExpandTest, PenaltyFormsOfEqualitiesAndRanges) {
     EXPECT_EQ(dalo_var_count(), before + 3);
 }
 
-TEST_F(ExpandTest, SumsExpandInItemOrderThenTheFreeFormPenalty) {
-    ExprPtr a(dalo_expr_create_var(xs[0])), b = sum01();
-    ExprPtr g = linear();
-    ExprPtr p(dalo_expr_sqr(ExprPtr(dalo_expr_create_add_var_var(xs[2], xs[3])).get()));
-    ExprPtr obj(dalo_expr_clone(g.get()));
-    dalo_expr_iadd_expr(obj.get(), declared(b.get(), 0, 2).get());
-    dalo_expr_iadd_expr(obj.get(), ExprPtr(dalo_cons_mark(p.get())).get());
-    dalo_expr_iadd_expr(obj.get(), declared(a.get(), 0, 2).get());
-    const uint64_t before = dalo_var_count();
-    ExprPtr e = expand(obj.get());
-    ASSERT_EQ(dalo_var_count(), before + 2);
-    const dalo_var s_b = static_cast<dalo_var>(before), s_a = s_b + 1;
-    EXPECT_EQ(slack_number(s_a), slack_number(s_b) + 1);
-    ExprPtr expected(dalo_expr_clone(g.get()));
-    dalo_expr_iadd_expr(expected.get(), range_form(b.get(), s_b).get());
-    dalo_expr_iadd_expr(expected.get(), range_form(a.get(), s_a).get());
-    dalo_expr_iadd_expr(expected.get(), p.get());
-    EXPECT_EQ(str(e.get()), str(expected.get()));
-    EXPECT_EQ(dalo_expr_attr(e.get()), DALO_ATTR_PLAIN);
-}
-
 using ExpandDeathTest = ExpandTest;
 
 TEST_F(ExpandDeathTest, UnusableItemsAreFatal) {

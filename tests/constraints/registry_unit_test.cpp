@@ -18,23 +18,6 @@ std::string text(const ExprImpl& e) {
     return s;
 }
 
-TEST(ConstraintSumSet, SharedRecordsAreNeverAppendedTo) {
-    ConstraintSumSet& sums = constraint_sum_set();
-    uint32_t r = sums.add({{0, 1}}, nullptr, true);
-    ExprImpl p(4);
-    EXPECT_TRUE(sums.append(r, {{1, 2}}, &p));
-    EXPECT_EQ(sums.items(r).size(), 2u);
-    EXPECT_EQ(text(*sums.penalty(r)), "4");
-    // The record's own penalty is copied before it is added to itself.
-    EXPECT_TRUE(sums.append(r, {}, sums.penalty(r)));
-    EXPECT_EQ(text(*sums.penalty(r)), "8");
-    sums.mark_shared(r);
-    EXPECT_FALSE(sums.append(r, {{3, 1}}, &p));
-    EXPECT_EQ(sums.items(r).size(), 2u);
-    sums.mark_shared(r + 1000);  // no message for a bad index
-    EXPECT_TRUE(sums.declared(r));
-}
-
 TEST(ExprExprSet, CopyMetaIgnoresBadIndices) {
     ExprExprSet& set = exprexpr_set();
     uint32_t a = set.add(std::make_unique<ExprImpl>(1));

@@ -181,26 +181,3 @@ TEST(VarInt, ReplaceAndCloneKeepTheLink) {
     EXPECT_EQ(dalo_varintelem_max(vi.get(), nullptr), 5);
     dalo_varintelem_destroy(nullptr);
 }
-
-TEST(VarInt, OneHotRowsDecode) {
-    auto decode = [](std::vector<int32_t> values, std::vector<uint64_t> shape, size_t rows) {
-        std::vector<int32_t> out(rows + 1, 99);  // the extra slot must stay untouched
-        dalo_onehot_to_int(values.data(), shape.data(), shape.size(), out.data());
-        EXPECT_EQ(out.back(), 99);
-        out.pop_back();
-        return out;
-    };
-    using V = std::vector<int32_t>;
-    EXPECT_EQ(decode({0, 1, 0}, {3}, 1), V{1});
-    EXPECT_EQ(decode({1, 1, 0}, {3}, 1), V{-1});
-    EXPECT_EQ(decode({0, 0, 0}, {3}, 1), V{-1});
-    EXPECT_EQ(decode({0, 0, 1, 0, 1, 0, 1, 1}, {2, 2, 2}, 4), (V{-1, 0, 0, -1}));
-    // The sum decides, then the last 1: (2, -1, 0) has no 1; (1, 1, -1) ends on index 1;
-    // the 32-bit sum of (1, 2^31 - 1, 2^31 - 1, 2) wraps to 1.
-    EXPECT_EQ(decode({2, -1, 0, 1, 1, -1}, {2, 3}, 2), (V{-1, 1}));
-    EXPECT_EQ(decode({1, INT32_MAX, INT32_MAX, 2}, {4}, 1), V{0});
-    // An empty one-hot axis gives -1 per row; no axis or an empty leading axis writes nothing.
-    EXPECT_EQ(decode({}, {2, 0}, 2), (V{-1, -1}));
-    EXPECT_EQ(decode({1}, {}, 0), V{});
-    EXPECT_EQ(decode({}, {0, 3}, 0), V{});
-}

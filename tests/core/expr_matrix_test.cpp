@@ -34,29 +34,6 @@ int64_t form_value(const std::vector<int64_t>& value, const std::vector<dalo_var
     return total;
 }
 
-TEST(QuadraticForm, EqualsXtQxOnEveryAssignment) {
-    std::mt19937_64 rng(7);
-    const uint32_t n = 6;
-    const std::vector<dalo_var> x = new_vars("qf", n);
-    // An 8-column matrix whose first six columns are the form; rows read forwards and
-    // backwards, in 64 and 32 bits.
-    std::vector<int64_t> q64(n * 8);
-    for (int64_t& v : q64) v = rng() % 3 == 0 ? 0 : static_cast<int64_t>(rng() % 19) - 9;
-    const std::vector<int32_t> q32(q64.begin(), q64.end());
-    const int64_t last = (n - 1) * 8;
-    ExprPtr forwards(dalo_expr_create_quadratic_i64(x.data(), n, q64.data(), 8, 1, nullptr));
-    ExprPtr backwards(
-        dalo_expr_create_quadratic_i32(x.data(), n, q32.data() + last, -8, 1, nullptr));
-    ExprPtr transposed(dalo_expr_create_quadratic_i64(x.data(), n, q64.data(), 1, 8, nullptr));
-    dalo_test::for_each_assignment(x[0], n, Meaning::Binary, [&](const std::vector<int64_t>& v) {
-        const int64_t expected = form_value(v, x, q64.data(), 8, 1);
-        ASSERT_EQ(dalo_test::evaluate(forwards.get(), v, Meaning::Binary), expected);
-        ASSERT_EQ(dalo_test::evaluate(transposed.get(), v, Meaning::Binary), expected);
-        ASSERT_EQ(dalo_test::evaluate(backwards.get(), v, Meaning::Binary),
-                  form_value(v, x, q32.data() + last, -8, 1));
-    });
-}
-
 TEST(QuadraticForm, LinearTermsFirstThenPairsRowByRowWithoutZeros) {
     const std::vector<dalo_var> x = new_vars("w", 3);  // w[0], w[1], w[2]
     const int64_t q[9] = {2, 1, 0, 3, 0, -4, 0, 1, 5};
@@ -77,29 +54,6 @@ TEST(QuadraticForm, LinearTermsFirstThenPairsRowByRowWithoutZeros) {
     const int64_t zeros[9] = {0, 1, 0, -1, 0, 0, 0, 0, 0};
     ExprPtr none(dalo_expr_create_quadratic_i64(x.data(), 3, zeros, 3, 1, nullptr));
     EXPECT_EQ(str(none.get()), "0");
-}
-
-TEST(QuadraticForm, CoefficientsWrapTo32BitsAndAreCounted) {
-    const std::vector<dalo_var> x = new_vars("o", 2);
-    const int64_t big = int64_t{1} << 31;
-    const int64_t max64 = std::numeric_limits<int64_t>::max();
-    uint64_t wrapped = 0;
-    const int64_t q[4] = {big, big - 1, 1, -big};  // 2^31 wraps; 2^31 - 1 + 1 wraps
-    ExprPtr e(dalo_expr_create_quadratic_i64(x.data(), 2, q, 2, 1, &wrapped));
-    EXPECT_EQ(wrapped, 2u);
-    EXPECT_EQ(str(e.get()), "-2147483648*o[0] -2147483648*o[1] -2147483648*o[0]*o[1]");
-    const int64_t fits[4] = {0, -big, 0, 0};
-    ExprPtr f(dalo_expr_create_quadratic_i64(x.data(), 2, fits, 2, 1, &wrapped));
-    EXPECT_EQ(wrapped, 0u);
-    const int64_t huge[4] = {0, max64, max64, 0};  // overflows 64 bits too
-    ExprPtr h(dalo_expr_create_quadratic_i64(x.data(), 2, huge, 2, 1, &wrapped));
-    EXPECT_EQ(wrapped, 1u);
-    EXPECT_EQ(str(h.get()), "-2*o[0]*o[1]");
-    const int32_t max32 = std::numeric_limits<int32_t>::max();
-    const int32_t q32[4] = {max32, max32, max32, 0};
-    ExprPtr g(dalo_expr_create_quadratic_i32(x.data(), 2, q32, 2, 1, &wrapped));
-    EXPECT_EQ(wrapped, 1u);
-    EXPECT_EQ(str(g.get()), "2147483647*o[0] -2*o[0]*o[1]");
 }
 
 // Large enough for several bands on several threads.

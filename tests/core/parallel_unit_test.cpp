@@ -72,31 +72,6 @@ TEST(ThreadCap, Table) {
     EXPECT_EQ(thread_cap_for(12, 200'000'000), 12u);
 }
 
-TEST(RegionPlan, Splits) {
-    auto same = [](const RegionPlan& p, uint32_t t, uint64_t chunks, uint64_t size,
-                   uint32_t extra) {
-        EXPECT_EQ(p.threads, t);
-        EXPECT_EQ(p.chunks, chunks);
-        EXPECT_EQ(p.chunk_size, size);
-        EXPECT_EQ(p.extra_threads, extra);
-    };
-    // Budget 3, 20,000 items: 12 chunks of 1,667 (the last holds 1,663).
-    same(plan_region(20'000, 20'000, 3), 3, 12, 1'667, 0);
-    EXPECT_EQ(20'000 - 11 * 1'667, 1'663);
-    same(plan_region(10'000'000, 10'000'000, 32), 8, 32, 312'500, 0);
-    // Budget 64, 2e9 items: 32 threads = 7 pool workers + 24 extra + the caller.
-    same(plan_region(2'000'000'000, 2'000'000'000, 64), 32, 128, 15'625'000, 24);
-    same(plan_region(9'999, 9'999, 64), 1, 1, 9'999, 0);
-    same(plan_region(0, 0, 64), 1, 0, 0, 0);
-    same(plan_region(10'000, 10'000, 1), 1, 1, 10'000, 0);
-    // Fewer items than 4T: one item per chunk; the work size decides, not the count.
-    same(plan_region(5, 50'000, 4), 4, 5, 1, 0);
-    EXPECT_EQ(dalo::pool_worker_count(1), 0u);
-    EXPECT_EQ(dalo::pool_worker_count(7), 6u);
-    EXPECT_EQ(dalo::pool_worker_count(8), 7u);
-    EXPECT_EQ(dalo::pool_worker_count(200), 7u);
-}
-
 TEST(ParallelFor, ExtraThreadsJoinThePool) {
     setenv("DALO_NUM_THREADS", "12", 1);
     ASSERT_EQ(dalo::thread_budget(), 12u);

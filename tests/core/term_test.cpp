@@ -22,21 +22,6 @@ class TermTest : public testing::Test {
              w = dalo_new_var("w"), u = dalo_new_var("u");
 };
 
-TEST_F(TermTest, Construction) {
-    TermPtr c(dalo_term_create(5));
-    EXPECT_EQ(term_of(c.get()), (Term{5, {}}));
-    TermPtr v(dalo_term_create_var(-2, x));
-    EXPECT_EQ(term_of(v.get()), (Term{-2, {x}}));
-    TermPtr vv(dalo_term_create_var_var(3, x, y));
-    EXPECT_EQ(term_of(vv.get()), (Term{3, {x, y}}));
-    TermPtr nv(dalo_term_create_var_var(3, DALO_NO_VAR, y));
-    EXPECT_EQ(term_of(nv.get()), (Term{3, {y}}));
-    // Coefficients are stored in 32 bits.
-    TermPtr big(dalo_term_create(0x100000005ll));
-    EXPECT_EQ(dalo_term_coeff(big.get(), nullptr), 5);
-    dalo_term_destroy(nullptr);
-}
-
 TEST_F(TermTest, ProductsAndClonesAreIndependent) {
     TermPtr a(dalo_term_create_var_var(3, x, y));
     dalo_term_mul_var(a.get(), z);

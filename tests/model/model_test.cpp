@@ -160,26 +160,6 @@ TEST_F(ModelTest, FreeFormPenaltyBecomesTermsAndRemainder) {
     EXPECT_EQ(std::vector<int32_t>(rcf, rcf + 2), (std::vector<int32_t>{-1, 1}));
 }
 
-TEST_F(ModelTest, RemainderIsKeptWhenNothingElseRemains) {
-    // The penalty cancels the objective's only term: no terms, no records, yet the remainder
-    // still lists the penalty, over a variable that gets a model index.
-    ExprPtr obj = raw(-1, {x2});
-    add(obj, marked(raw(1, {x2})));
-    ModelPtr m(dalo_model_create(obj.get()));
-    EXPECT_EQ(dalo_model_max_degree(m.get()), 0u);
-    ASSERT_EQ(dalo_model_has_remainder(m.get()), 1);
-    EXPECT_EQ(dalo_model_var_count(m.get()), 1u);
-    EXPECT_EQ(dalo_model_remainder_vars(m.get())[0], 0u);
-    ExprPtr c(dalo_expr_create());
-    add(c, marked(ExprPtr(dalo_expr_create_int(4))));
-    ModelPtr k(dalo_model_create(c.get()));
-    EXPECT_EQ(dalo_model_has_remainder(k.get()), 1);
-    int64_t rc = 0;
-    EXPECT_EQ(dalo_model_remainder_info(k.get(), &rc, nullptr), 0u);
-    EXPECT_EQ(rc, 4);
-    EXPECT_EQ(dalo_model_constant(k.get(), nullptr), 4);
-}
-
 TEST_F(ModelTest, BitVectorEvaluation) {
     ExprPtr e = raw(3, {x0, x2}, 1);
     add(e, -5, {x1});

@@ -176,25 +176,6 @@ TEST_F(SolDeathTest, InvalidEnergyMessages) {
     EXPECT_EQ(energy(s), -3 + 2 * -2);
 }
 
-TEST_F(SolTest, EvalExprDropsTermsOutsideTheModel) {
-    SolPtr s = sol_of(model_of(objective()));
-    dalo_sol_set(s.get(), x, 1);
-    dalo_sol_set_int(s.get(), n, 2);
-    dalo_var m = dalo_new_int_var("m", 0, 4);
-    ExprPtr e = raw(2, {x}, 5);
-    add(e, 3, {z});                    // z is not in the Model
-    add(e, 4, {x, z});                 // nor here
-    add(e, 7, {z | DALO_NEG_BIT});     // a negated absent literal drops too
-    add(e, 11, {m});                   // an absent integer variable
-    add(e, 10, {x, n});                // 10 * 1 * 2
-    add(e, 6, {y | DALO_NEG_BIT, n});  // 6 * (1 - 0) * 2
-    add(e, 9, {y});                    // a zero factor
-    add(e, 1, {});                     // a term without variables
-    int64_t out = 0;
-    EXPECT_EQ(dalo_sol_eval_expr(s.get(), e.get(), &out), 5 + 2 + 20 + 12 + 1);
-    EXPECT_EQ(out, 5 + 2 + 20 + 12 + 1);
-}
-
 TEST_F(SolTest, ClonesAreIndependentAndCopiesGoByIdentity) {
     SolPtr s = sol_of(model_of(objective()));  // x, y, n
     dalo_sol_set(s.get(), x, 1);

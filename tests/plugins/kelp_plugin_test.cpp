@@ -169,57 +169,62 @@ TEST_F(KelpEmulatedTest, IntegerGpuEngineRoundsReturnExactImprovedStatesAndTakeH
     using Hint = void(void*, const uint64_t*, const int64_t*);
     using Destroy = void(void*);
     const HandModel h;
-    void* e = gpu_.get<Create>("dalo_kelp_int_create")(2, 1, h.lower, h.upper, 2, &h.constant,
-                                                       h.counts, h.vars, h.coeffs, 0, 64, 5);
-    const int64_t w1 = 4, lo1 = 0, hi1 = 1, c1 = 0;
-    const uint32_t body1[3] = {0, 1, 2};  // k is word nbin + 0
-    const int32_t ones[3] = {1, 1, 1};
-    gpu_.get<AddCons>("dalo_kelp_int_add_cons")(e, &w1, &lo1, &hi1, &c1, 3, body1, ones, 0, nullptr,
-                                                nullptr, nullptr, 0, nullptr, nullptr);
-    gpu_.get<Shape>("dalo_kelp_int_set_cons_shape")(e, 1, 0);
-    const int64_t w2 = 1, lo2 = -4, hi2 = 2, c2 = 0, set_lo[2] = {-4, 2}, set_hi[2] = {-4, 2};
-    const uint32_t body2[1] = {2};
-    const int32_t two[1] = {2};
-    gpu_.get<AddCons>("dalo_kelp_int_add_cons")(e, &w2, &lo2, &hi2, &c2, 1, body2, two, 0, nullptr,
-                                                nullptr, nullptr, 2, set_lo, set_hi);
-    int64_t optimum = INT64_MAX;
-    for (int64_t s = 0; s < 24; ++s)
-        optimum = std::min(optimum, HandModel::energy(s & 1, (s >> 1) & 1, s / 4 - 2));
-    std::mt19937_64 rng(9);
-    uint64_t bits[8], out_bits[8];
-    int64_t ints[8], out_ints[8], energies[8];
-    uint8_t improved[8];
-    int64_t reached = INT64_MAX;
-    for (int round = 0; round < 20; ++round) {
-        for (int s = 0; s < 8; ++s) {
-            bits[s] = rng() & 3;
-            ints[s] = static_cast<int64_t>(rng() % 6) - 2;
+    // Without a device (none emulated either) the rounds run on the host, with the same promises.
+    for (const bool host : {false, true}) {
+        SCOPED_TRACE(host ? "host" : "emulated");
+        if (host) unsetenv("KELP_EMULATED_DEVICES");
+        void* e = gpu_.get<Create>("dalo_kelp_int_create")(2, 1, h.lower, h.upper, 2, &h.constant,
+                                                           h.counts, h.vars, h.coeffs, 0, 64, 5);
+        const int64_t w1 = 4, lo1 = 0, hi1 = 1, c1 = 0;
+        const uint32_t body1[3] = {0, 1, 2};  // k is word nbin + 0
+        const int32_t ones[3] = {1, 1, 1};
+        gpu_.get<AddCons>("dalo_kelp_int_add_cons")(e, &w1, &lo1, &hi1, &c1, 3, body1, ones, 0, nullptr,
+                                                    nullptr, nullptr, 0, nullptr, nullptr);
+        gpu_.get<Shape>("dalo_kelp_int_set_cons_shape")(e, 1, 0);
+        const int64_t w2 = 1, lo2 = -4, hi2 = 2, c2 = 0, set_lo[2] = {-4, 2}, set_hi[2] = {-4, 2};
+        const uint32_t body2[1] = {2};
+        const int32_t two[1] = {2};
+        gpu_.get<AddCons>("dalo_kelp_int_add_cons")(e, &w2, &lo2, &hi2, &c2, 1, body2, two, 0, nullptr,
+                                                    nullptr, nullptr, 2, set_lo, set_hi);
+        int64_t optimum = INT64_MAX;
+        for (int64_t s = 0; s < 24; ++s)
+            optimum = std::min(optimum, HandModel::energy(s & 1, (s >> 1) & 1, s / 4 - 2));
+        std::mt19937_64 rng(9);
+        uint64_t bits[8], out_bits[8];
+        int64_t ints[8], out_ints[8], energies[8];
+        uint8_t improved[8];
+        int64_t reached = INT64_MAX;
+        for (int round = 0; round < 20; ++round) {
+            for (int s = 0; s < 8; ++s) {
+                bits[s] = rng() & 3;
+                ints[s] = static_cast<int64_t>(rng() % 6) - 2;
+            }
+            const bool hinted = round == 10;
+            // The hinted slot counts as improved whatever its outcome.
+            const uint64_t hint_bits = 1;
+            const int64_t hint_k = 3;
+            if (hinted) gpu_.get<Hint>("dalo_kelp_int_hint")(e, &hint_bits, &hint_k);
+            ASSERT_EQ(gpu_.get<Round>("dalo_kelp_int_round2")(e, bits, ints, 8, out_bits, out_ints,
+                                                              energies, improved),
+                      0);
+            for (int s = 0; s < 8; ++s) {
+                SCOPED_TRACE(s);
+                ASSERT_LE(out_bits[s], 3u);
+                ASSERT_GE(out_ints[s], -2);
+                ASSERT_LE(out_ints[s], 3);
+                const int64_t got = HandModel::energy(out_bits[s] & 1, out_bits[s] >> 1, out_ints[s]);
+                EXPECT_EQ(energies[s], got);
+                const int64_t start = hinted && s == 0
+                                          ? HandModel::energy(1, 0, hint_k)
+                                          : HandModel::energy(bits[s] & 1, bits[s] >> 1, ints[s]);
+                EXPECT_LE(got, start);
+                EXPECT_EQ(improved[s], (hinted && s == 0) || got < start ? 1 : 0);
+                reached = std::min(reached, got);
+            }
         }
-        const bool hinted = round == 10;
-        // The hinted slot counts as improved whatever its outcome.
-        const uint64_t hint_bits = 1;
-        const int64_t hint_k = 3;
-        if (hinted) gpu_.get<Hint>("dalo_kelp_int_hint")(e, &hint_bits, &hint_k);
-        ASSERT_EQ(gpu_.get<Round>("dalo_kelp_int_round2")(e, bits, ints, 8, out_bits, out_ints,
-                                                          energies, improved),
-                  0);
-        for (int s = 0; s < 8; ++s) {
-            SCOPED_TRACE(s);
-            ASSERT_LE(out_bits[s], 3u);
-            ASSERT_GE(out_ints[s], -2);
-            ASSERT_LE(out_ints[s], 3);
-            const int64_t got = HandModel::energy(out_bits[s] & 1, out_bits[s] >> 1, out_ints[s]);
-            EXPECT_EQ(energies[s], got);
-            const int64_t start = hinted && s == 0
-                                      ? HandModel::energy(1, 0, hint_k)
-                                      : HandModel::energy(bits[s] & 1, bits[s] >> 1, ints[s]);
-            EXPECT_LE(got, start);
-            EXPECT_EQ(improved[s], (hinted && s == 0) || got < start ? 1 : 0);
-            reached = std::min(reached, got);
-        }
+        EXPECT_EQ(reached, optimum);
+        gpu_.get<Destroy>("dalo_kelp_int_destroy")(e);
     }
-    EXPECT_EQ(reached, optimum);
-    gpu_.get<Destroy>("dalo_kelp_int_destroy")(e);
 }
 
 TEST_F(KelpEmulatedTest, GpuSolverListsHintsAndEventsOnTheHostTwin) {

@@ -144,46 +144,6 @@ dalo::PodArray<T> pod(std::vector<T> v) {
     return a;
 }
 
-// Shapes that only a hand-built Model holds: a binary literal next to its own negation, and an
-// integer position with a single value (never moved, yet counted).
-TEST(EnumerateInternal, RepeatedLiteralsAndSingleValuedPositions) {
-    ModelImpl m;
-    m.vars = pod<uint32_t>({0, 1});
-    m.max_degree = 3;
-    m.term_count = {1, 0, 3};
-    m.term_vars.push_back(pod<uint32_t>({1}));
-    m.term_vars.emplace_back();
-    const uint32_t k0 = dalo::kAtomBit, k1 = dalo::kAtomBit | 1, k2 = dalo::kAtomBit | 2;
-    m.term_vars.push_back(pod<uint32_t>({0, 0 | dalo::kNegBit, k0, 1, k0, k0, k1, k2, k0}));
-    m.coeff_array.push_back(pod<int32_t>({3}));
-    m.coeff_array.emplace_back();
-    m.coeff_array.push_back(pod<int32_t>({5, -2, 1}));
-    m.int_var_orig = {0, 1, 2};
-    m.int_lower = {-1, 4, 0};
-    m.int_upper = {1, 4, 1};
-
-    // 3 x1 + 5 x0 (1 - x0) k0 - 2 x1 k0^2 + k1 k2 k0, with k1 = 4.
-    auto energy = [](const State& s) {
-        return 3 * s[1] + 5 * s[0] * (1 - s[0]) * s[2] - 2 * s[1] * s[2] * s[2] +
-               s[3] * s[4] * s[2];
-    };
-    std::vector<State> optimal;
-    int64_t best = INT64_MAX;
-    for (const State& s : gray_order({0, 0, -1, 4, 0}, {1, 1, 1, 4, 1})) {
-        if (energy(s) < best) {
-            best = energy(s);
-            optimal.clear();
-        }
-        if (energy(s) == best) optimal.push_back(s);
-    }
-    ASSERT_EQ(best, -4);
-    SolverResult r = dalo::sweep_int_enumerate(m, params({{"best_energy_sols", "0"}}));
-    EXPECT_EQ(r.energy, -4);
-    EXPECT_EQ(info(r, "states"), "24");
-    EXPECT_EQ(state_of(m, r.bits, r.int_values), optimal.front());
-    EXPECT_EQ(collected(m, r), optimal);
-}
-
 // ---------------------------------------------------------------------------------------------
 // Random Models against Sol energies over the states of an independently built Gray order.
 

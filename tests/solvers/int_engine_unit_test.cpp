@@ -253,32 +253,6 @@ TEST(IntSearchOptionsDeathTest, HintChecks) {
 // ---------------------------------------------------------------------------------------------
 // Move sets and the kept list
 
-TEST(IntEngineMoves, SmallAndSteppedRanges) {
-    using int_detail::MoveKind;
-    const auto small = int_detail::int_var_moves(-5, 10);  // range 15
-    EXPECT_EQ(small.kind, MoveKind::Small);
-    EXPECT_EQ(small.moves, 15u);
-    struct Case {
-        int64_t lo, hi;
-        uint32_t steps;
-    };
-    // Steps reach the first power of two above range / 2.
-    for (const Case c :
-         {Case{0, 16, 5}, Case{0, 17, 5}, Case{3, 34, 5}, Case{0, 32, 6}, Case{-100, 100, 8}}) {
-        const auto mv = int_detail::int_var_moves(c.lo, c.hi);
-        EXPECT_EQ(mv.kind, MoveKind::Stepped);
-        EXPECT_EQ(mv.steps, c.steps) << c.lo << " " << c.hi;
-        EXPECT_EQ(mv.moves, 2u * c.steps);
-        EXPECT_TRUE(mv.has_weight);
-    }
-    EXPECT_DOUBLE_EQ(int_detail::int_var_moves(0, 16).weight, std::log(0.5));
-    EXPECT_DOUBLE_EQ(int_detail::int_var_moves(0, 64).weight, std::log(2.0 / 3.0));
-    const auto huge = int_detail::int_var_moves(std::numeric_limits<int64_t>::min(),
-                                                std::numeric_limits<int64_t>::max());
-    EXPECT_EQ(huge.steps, 64u);
-    EXPECT_FALSE(huge.has_weight);
-}
-
 TEST(IntEngineKeeper, TopkOrderDuplicatesAndCut) {
     int_detail::Keeper k(3, false, 0);
     const int64_t a[1] = {1}, b[1] = {2}, c[1] = {3}, d[1] = {4}, e[1] = {5};
@@ -298,24 +272,6 @@ TEST(IntEngineKeeper, TopkOrderDuplicatesAndCut) {
     EXPECT_EQ(k.kept()[2].vals[0], 1);
     EXPECT_EQ(k.best().energy, 5);
     EXPECT_EQ(k.best().tts, 0.4);
-}
-
-TEST(IntEngineKeeper, BestEnergyCollection) {
-    int_detail::Keeper k(0, true, 2);
-    const int64_t a[2] = {1, 0}, b[2] = {2, 0}, c[2] = {3, 0};
-    EXPECT_TRUE(k.offer(a, 2, 4, 0.1));
-    EXPECT_FALSE(k.offer(c, 2, 6, 0.2));  // worse: not listed
-    EXPECT_FALSE(k.offer(a, 2, 4, 0.3));  // identical
-    EXPECT_FALSE(k.offer(b, 2, 4, 0.4));
-    EXPECT_FALSE(k.offer(c, 2, 4, 0.5));  // limit reached
-    ASSERT_EQ(k.kept().size(), 2u);
-    EXPECT_EQ(k.kept()[1].tts, 0.4);
-    EXPECT_TRUE(k.offer(c, 2, 1, 0.6));  // better: the list starts over
-    ASSERT_EQ(k.kept().size(), 1u);
-    EXPECT_EQ(k.kept()[0].vals[0], 3);
-    int_detail::Keeper none(0, false, 0);
-    none.offer(a, 2, 4, 0.1);
-    EXPECT_TRUE(none.kept().empty());
 }
 
 // ---------------------------------------------------------------------------------------------

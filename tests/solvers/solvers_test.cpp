@@ -289,23 +289,6 @@ TEST_F(SolverDeathTest, IntegerRefusals) {
 
 // ---- KELPSolver ----
 
-TEST_F(SolverTest, KelpChoosesTheGpuWhenItCan) {
-    use("gpu");
-    KelpPtr w(dalo_kelp_wrapper_create(model(objective()), 0));
-    CallbackLog log;
-    dalo_kelp_wrapper_set_callback(w.get(), record_callback, &log);
-    dalo_kelp_wrapper_terminate(w.get());  // before the search: cleared when it starts
-    const Outcome o = finish(dalo_kelp_wrapper_search(w.get(), nullptr, nullptr),
-                             models.back().get(), std::chrono::steady_clock::now());
-    EXPECT_EQ(o["fixture_run"], "gpu;device=0;callback=7.500000;stopped=0;");
-    EXPECT_EQ(log.calls, 1);
-    EXPECT_EQ(log.last_event, 1u);
-    EXPECT_EQ(log.last_energy, -4);
-    EXPECT_EQ(o.list.size(), 2u);
-    const Outcome any = solve(Family::Kelp, models.back().get(), {}, nullptr, nullptr, -1);
-    EXPECT_EQ(any["fixture_run"].substr(0, 19), "gpu;device=42949672");
-}
-
 TEST_F(SolverTest, KelpFallsBackToTheCpuForNonlinearBodies) {
     // Without a host callback the forwarding function answers -1.
     use("gpu_no_nl");

@@ -62,42 +62,6 @@ class SubstituteTest : public testing::Test {
     std::mt19937_64 rng{2024};
 };
 
-TEST_F(SubstituteTest, MatchesTermByTermProducts) {
-    const std::vector<dalo_var> pool = {x, y, z, w};
-    // n terms with coefficients in [-9, 9] and degrees drawn from [lo, hi].
-    auto random_terms = [&](size_t n, size_t lo, size_t hi) {
-        std::vector<Term> out;
-        for (size_t i = 0; i < n; ++i) {
-            Term t{static_cast<int64_t>(rng() % 19) - 9, {}};
-            for (size_t k = lo + rng() % (hi - lo + 1); k > 0; --k) {
-                dalo_var v = pool[rng() % pool.size()];
-                t.vars.push_back(rng() % 4 == 0 ? (v | N) : v);
-            }
-            out.push_back(t);
-        }
-        return out;
-    };
-    for (int round = 0; round < 40; ++round) {
-        // Quadratic terms over linear replacements take a shorter way than the rest.
-        std::vector<Term> ts = round % 2 == 0 ? random_terms(60, 0, 4) : random_terms(60, 2, 2);
-        ExprPtr e = from_terms(static_cast<int64_t>(rng() % 7) - 3, ts);
-        std::vector<ExprPtr> owned;
-        Repl m;
-        for (dalo_var v : {x, z | N, w, y}) {
-            const bool linear = v == x || (v == w && round % 3 != 0);
-            std::vector<Term> rt =
-                linear ? random_terms(1 + rng() % 3, 1, 1) : random_terms(rng() % 4, 0, 2);
-            if (v == y && round % 4 != 0) continue;
-            owned.push_back(from_terms(static_cast<int64_t>(rng() % 5) - 2, rt));
-            m[v] = owned.back().get();
-        }
-        ExprPtr r = replace(e.get(), m);
-        ExprPtr ref = product_reference(dalo_expr_constant(e.get(), nullptr), ts, m);
-        ASSERT_EQ(terms_of(r.get()), terms_of(ref.get())) << "round " << round;
-        ASSERT_EQ(dalo_expr_constant(r.get(), nullptr), dalo_expr_constant(ref.get(), nullptr));
-    }
-}
-
 TEST_F(SubstituteTest, LaterPairsWin) {
     ExprPtr e = raw(2, {x, y});
     ExprPtr ey(dalo_expr_create_var(w)), ez(dalo_expr_create_var(z));
@@ -131,29 +95,6 @@ TEST_F(SubstituteTest, ConstantsAndCoefficientWidths) {
     };
     for (const auto& [in, out] : cases)
         EXPECT_EQ(terms_of(replace(from_terms(0, in).get(), {{x, wraps.get()}}).get()), out);
-}
-
-TEST_F(SubstituteTest, EvaluatesUnderAMap) {
-    ExprPtr e = raw(2, {x, y}, 3);
-    int64_t out = 0;
-    std::vector<dalo_var> vars = {x, y};
-    std::vector<int64_t> vals = {1, 4};
-    EXPECT_EQ(dalo_expr_eval_map(e.get(), vars.data(), vals.data(), 2, &out), 11);
-    EXPECT_EQ(out, 11);
-    EXPECT_EQ(eval_map(raw(4, {x | N}).get(), {{x, 1}}), 0);
-    EXPECT_EQ(eval_map(raw(4, {x | N}).get(), {{x, 0}}), 4);
-    EXPECT_EQ(eval_map(raw(4, {x | N}).get(), {{x, 3}}), -8);
-    // Later pairs win; integer atoms and degree 4 read their values.
-    dalo_var n = dalo_new_int_var("n", -3, 9);
-    ExprPtr g = raw(3, {n, x, y | N, n}, -1);
-    vars = {x, n, y, n};
-    vals = {7, 2, 0, -5};
-    EXPECT_EQ(dalo_expr_eval_map(g.get(), vars.data(), vals.data(), 4, nullptr), 3 * 25 * 7 - 1);
-    // 64-bit arithmetic wraps.
-    ExprPtr big = raw(2, {x}, INT64_MAX);
-    EXPECT_EQ(eval_map(big.get(), {{x, 1}}), INT64_MIN + 1);
-    EXPECT_EQ(eval_map(raw(1, {x, y}).get(), {{x, INT64_MIN}, {y, -1}}), INT64_MIN);
-    EXPECT_EQ(eval_map(ExprPtr(dalo_expr_create_int(-6)).get(), {}), -6);
 }
 
 TEST_F(SubstituteTest, BinarizesIntegerAtoms) {
