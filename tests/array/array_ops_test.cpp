@@ -2,20 +2,11 @@
 // result element is compared with the scalar operation (dalo_expr_*, dalo_term_*) on the same
 // operands; then the edge cases, messages and attribute rules one by one. The suite whose name
 // contains "Parallel" runs the same table above the serial limit.
-#include <gtest/gtest.h>
+#include "support/suite.hpp"
 
 #include <climits>
-#include <cstring>
-#include <memory>
-#include <random>
-#include <string>
 #include <tuple>
 #include <type_traits>
-#include <vector>
-
-#include "dalo.h"
-#include "support/expr_util.hpp"
-#include "support/fatal.hpp"
 
 using dalo_test::ExprPtr;
 using dalo_test::TermPtr;
@@ -282,13 +273,11 @@ std::string symbol(const std::string& op, bool in_place) {
 // Binary members of all four forms: a new result or the left array changed, a scalar or an
 // array right operand.
 template <class Ret, class LP, class B>
-void check_binary(const char* op, Ret (*fn)(LP, B), Gen& g, const std::vector<Shape>& shapes,
-                  bool every) {
+void check_binary(const char* op, Ret (*fn)(LP, B), Gen& g, const std::vector<Shape>& shapes) {
     using LA = std::remove_const_t<std::remove_pointer_t<LP>>;
     constexpr bool in_place = std::is_void_v<Ret>, array_right = is_array_handle<B>;
     const char lk = kind_of(static_cast<const LA*>(nullptr)), rk = kind_of(B{});
     const bool div = std::string(op) == "div";
-    if (!every && !div && std::string(op) != "mul") return;
     for (const Shape& s : shapes) {
         const uint64_t n = count(s);
         const std::vector<Operand> lefts = g.make_n(lk, n, div && lk != 'i' ? 3 : 1);
@@ -329,8 +318,7 @@ void check_binary(const char* op, Ret (*fn)(LP, B), Gen& g, const std::vector<Sh
 // made afterwards.
 template <class LA>
 void check_unary(const std::string& name, dalo_array_expr* (*fn)(const LA*), Gen& g,
-                 const std::vector<Shape>& shapes, bool every) {
-    if (!every && name == "reduce") return;  // in element order whatever the size
+                 const std::vector<Shape>& shapes) {
     auto* scalar = name == "sqr"                  ? dalo_expr_sqr
                    : name == "simplify"           ? dalo_expr_simplify
                    : name == "simplify_as_binary" ? dalo_expr_simplify_as_binary
@@ -435,10 +423,9 @@ void check_vector_sum(dalo_array_expr* (*fn)(const LA*, uint32_t), Gen& g,
 // that, so that no penalty needs a slack variable and dalo_between gives it exactly.
 template <class LA, class... B>
 void check_compare(const std::string& form, dalo_array_expr* (*fn)(const LA*, B...), Gen& g,
-                   const std::vector<Shape>& shapes, bool every) {
+                   const std::vector<Shape>& shapes) {
     const bool eq = form.rfind("eq", 0) == 0, ge = form.rfind("ge", 0) == 0,
                le = form.rfind("le", 0) == 0, per_element = form.find("array") != std::string::npos;
-    if (!every && !eq) return;  // ge, le and between run in element order whatever the size
     auto draw_lo = [&] { return eq ? g.pick(-1, 2) : ge ? g.pick(0, 1) : 0; };
     for (const Shape& s : shapes) {
         const uint64_t n = count(s);
@@ -499,23 +486,17 @@ void check_compare(const std::string& form, dalo_array_expr* (*fn)(const LA*, B.
     }
 }
 
-// `every` off: above the serial limit only the members whose elements are built in parallel,
-// with one operator (mul, and div where it exists) per form and kind pair. The choice is made
-// inside the checkers: branches on the table's lines would be counted as the library's.
-void run_table(Gen& g, const std::vector<Shape>& shapes, const std::vector<Shape>& sum_shapes,
-               bool every = true) {
-#define DALO_EW_SCALAR(L, OP, R) check_binary(#OP, &dalo_array_##L##_##OP##_##R, g, shapes, every);
-#define DALO_EW_ARRAY(L, OP, R) \
-    check_binary(#OP, &dalo_array_##L##_##OP##_array_##R, g, shapes, every);
-#define DALO_EW_SCALAR_EQ(L, OP, R) \
-    check_binary(#OP, &dalo_array_##L##_##OP##_eq_##R, g, shapes, every);
+void run_table(Gen& g, const std::vector<Shape>& shapes, const std::vector<Shape>& sum_shapes) {
+#define DALO_EW_SCALAR(L, OP, R) check_binary(#OP, &dalo_array_##L##_##OP##_##R, g, shapes);
+#define DALO_EW_ARRAY(L, OP, R) check_binary(#OP, &dalo_array_##L##_##OP##_array_##R, g, shapes);
+#define DALO_EW_SCALAR_EQ(L, OP, R) check_binary(#OP, &dalo_array_##L##_##OP##_eq_##R, g, shapes);
 #define DALO_EW_ARRAY_EQ(L, OP, R) \
-    check_binary(#OP, &dalo_array_##L##_##OP##_eq_array_##R, g, shapes, every);
-#define DALO_EW_NEGATE(L) check_unary("negate", &dalo_array_##L##_negate, g, shapes, every);
-#define DALO_EW_MAP(NAME) check_unary(#NAME, &dalo_array_expr_##NAME, g, shapes, every);
+    check_binary(#OP, &dalo_array_##L##_##OP##_eq_array_##R, g, shapes);
+#define DALO_EW_NEGATE(L) check_unary("negate", &dalo_array_##L##_negate, g, shapes);
+#define DALO_EW_MAP(NAME) check_unary(#NAME, &dalo_array_expr_##NAME, g, shapes);
 #define DALO_EW_SUM(L) check_sum(&dalo_array_##L##_sum, g, sum_shapes);
 #define DALO_EW_VECTOR_SUM(L) check_vector_sum(&dalo_array_##L##_vector_sum, g, sum_shapes);
-#define DALO_EW_COMPARE(L, FORM) check_compare(#FORM, &dalo_array_##L##_##FORM, g, shapes, every);
+#define DALO_EW_COMPARE(L, FORM) check_compare(#FORM, &dalo_array_##L##_##FORM, g, shapes);
 #include "../../src/array/elementwise.def"
 }
 
@@ -753,7 +734,7 @@ TEST(ArrayOps, ReduceAndReplace) {
 // Above the serial limit: the same comparisons, so every thread count gives the scalar results.
 TEST(ArrayOpsParallel, EveryTableRowMatchesTheScalarOperationsAboveTheSerialLimit) {
     Gen g(11);
-    run_table(g, {{10010}}, {{10010}, {10010, 2}}, false);
+    run_table(g, {{10010}}, {{10010}, {10010, 2}});
 }
 
 // A copy of a's two halves joined again, as text.

@@ -1,13 +1,5 @@
 // Array containers: shapes, selections (copies), concatenation, conversions and texts.
-#include <gtest/gtest.h>
-
-#include <cstdint>
-#include <string>
-#include <vector>
-
-#include "dalo.h"
-#include "support/expr_util.hpp"
-#include "support/fatal.hpp"
+#include "support/suite.hpp"
 
 using dalo_test::ArrayIntPtr;
 using dalo_test::ExprPtr;

@@ -1,18 +1,6 @@
 // einsum: parser messages, contraction against a direct loop over every label, both
 // parallel modes.
-#include <gtest/gtest.h>
-
-#include <algorithm>
-#include <cstdint>
-#include <map>
-#include <memory>
-#include <random>
-#include <string>
-#include <vector>
-
-#include "dalo.h"
-#include "support/expr_util.hpp"
-#include "support/fatal.hpp"
+#include "support/suite.hpp"
 
 using dalo_test::ExprPtr;
 using dalo_test::Term;

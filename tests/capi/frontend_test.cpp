@@ -1,15 +1,11 @@
 // The C++ front end: each operator gives the same expression as the C function it wraps,
 // value semantics, constraints, Models, Sols and searches.
-#include <gtest/gtest.h>
+#include "support/suite.hpp"
 
-#include <functional>
 #include <iterator>
 #include <sstream>
-#include <string>
-#include <vector>
 
 #include "dalo.hpp"
-#include "support/fatal.hpp"
 
 namespace {
 

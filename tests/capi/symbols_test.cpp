@@ -1,15 +1,11 @@
 // The shared library exports exactly the dalo_* functions its header declares.
-#include <gtest/gtest.h>
+#include "support/suite.hpp"
 
 #include <elf.h>
 
-#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <regex>
-#include <set>
-#include <string>
-#include <vector>
 
 namespace {
 

@@ -1,13 +1,7 @@
 // Constraint inspection: item numbering, records, evaluation under a Sol, violation counts.
-#include <gtest/gtest.h>
+#include "support/suite.hpp"
 
-#include <string>
 #include <tuple>
-#include <vector>
-
-#include "dalo.h"
-#include "support/expr_util.hpp"
-#include "support/fatal.hpp"
 
 using dalo_test::ExprPtr;
 using dalo_test::str;

@@ -1,12 +1,5 @@
 // Constraint-carrying values: records, constructors, and the attribute word under arithmetic.
-#include <gtest/gtest.h>
-
-#include <functional>
-#include <vector>
-
-#include "dalo.h"
-#include "support/expr_util.hpp"
-#include "support/fatal.hpp"
+#include "support/suite.hpp"
 
 using dalo_test::ExprPtr;
 using dalo_test::str;

@@ -1,15 +1,5 @@
 // Penalty expansion of declared constraints, and bulk classic range penalties.
-#include <gtest/gtest.h>
-
-#include <algorithm>
-#include <cstdint>
-#include <string>
-#include <utility>
-#include <vector>
-
-#include "dalo.h"
-#include "support/expr_util.hpp"
-#include "support/fatal.hpp"
+#include "support/suite.hpp"
 
 using dalo_test::ExprPtr;
 using dalo_test::str;

@@ -1,12 +1,9 @@
 // Constraint registries: bad indices, shared records, and appending a record's own penalty.
-#include <gtest/gtest.h>
-
-#include <memory>
+#include "support/suite.hpp"
 
 #include "constraints/registry.hpp"
 #include "core/expr_ops.hpp"
 #include "core/text.hpp"
-#include "support/fatal.hpp"
 
 namespace {
 

@@ -1,15 +1,5 @@
 // Bit-encoded integers: the encoding, the registry readers, uniform arrays, one-hot decoding.
-#include <gtest/gtest.h>
-
-#include <cstdint>
-#include <functional>
-#include <set>
-#include <string>
-#include <vector>
-
-#include "dalo.h"
-#include "support/expr_util.hpp"
-#include "support/fatal.hpp"
+#include "support/suite.hpp"
 
 using dalo_test::ExprPtr;
 using dalo_test::str;

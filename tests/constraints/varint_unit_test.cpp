@@ -1,14 +1,9 @@
 // VarIntSet: the reader's two refusals, and records that are complete once reachable.
-#include <gtest/gtest.h>
-
-#include <atomic>
-#include <thread>
-#include <vector>
+#include "support/suite.hpp"
 
 #include "array/array.hpp"
 #include "constraints/varint.hpp"
 #include "core/var_registry.hpp"
-#include "support/fatal.hpp"
 
 namespace {
 

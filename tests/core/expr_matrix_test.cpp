@@ -1,15 +1,8 @@
 // Quadratic forms from integer matrices: values on every assignment, term order, wrapping,
 // and the same terms as a row-by-row reference under every thread budget.
-#include <gtest/gtest.h>
+#include "support/suite.hpp"
 
-#include <cstdint>
-#include <limits>
-#include <random>
-#include <vector>
-
-#include "dalo.h"
 #include "support/brute.hpp"
-#include "support/expr_util.hpp"
 #include "support/model_util.hpp"
 
 using dalo_test::ExprPtr;

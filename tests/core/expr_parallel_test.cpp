@@ -1,11 +1,7 @@
 // Large expressions, where the per-term loops run on several threads: every result must equal
 // a term-by-term reference built here. ctest runs this suite with 1, 4 and the default threads.
-#include <gtest/gtest.h>
+#include "support/suite.hpp"
 
-#include <random>
-#include <vector>
-
-#include "dalo.h"
 #include "support/model_util.hpp"
 
 using namespace dalo_test;

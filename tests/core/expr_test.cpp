@@ -1,13 +1,5 @@
 // Expressions: construction, appending, products, squares, division, queries and text.
-#include <gtest/gtest.h>
-
-#include <cstdlib>
-#include <cstring>
-#include <vector>
-
-#include "dalo.h"
-#include "support/expr_util.hpp"
-#include "support/fatal.hpp"
+#include "support/suite.hpp"
 
 using dalo_test::ExprPtr;
 using dalo_test::str;

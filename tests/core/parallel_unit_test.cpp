@@ -1,12 +1,7 @@
 // Thread budget, thread cap, region plans, the worker pool and nested regions.
-#include <gtest/gtest.h>
+#include "support/suite.hpp"
 
-#include <atomic>
-#include <cstdlib>
 #include <new>
-#include <stdexcept>
-#include <thread>
-#include <vector>
 
 #include "core/parallel.hpp"
 

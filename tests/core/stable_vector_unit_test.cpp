@@ -1,8 +1,5 @@
 // Append-only storage: elements never move while readers run without a lock.
-#include <gtest/gtest.h>
-
-#include <string>
-#include <vector>
+#include "support/suite.hpp"
 
 #include "core/stable_vector.hpp"
 

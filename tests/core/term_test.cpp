@@ -1,12 +1,5 @@
 // Terms: variable lists with inline slots and a heap tail, coefficients, text.
-#include <gtest/gtest.h>
-
-#include <cstdlib>
-#include <vector>
-
-#include "dalo.h"
-#include "support/expr_util.hpp"
-#include "support/fatal.hpp"
+#include "support/suite.hpp"
 
 using dalo_test::Term;
 using dalo_test::term_of;

@@ -1,13 +1,5 @@
 // Text buffers: one per thread and kind of text.
-#include <gtest/gtest.h>
-
-#include <atomic>
-#include <string>
-#include <thread>
-#include <vector>
-
-#include "dalo.h"
-#include "support/expr_util.hpp"
+#include "support/suite.hpp"
 
 using dalo_test::ExprPtr;
 using dalo_test::TermPtr;

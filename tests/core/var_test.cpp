@@ -1,14 +1,5 @@
 // Binary and integer variables: identifiers, names, counts, reset and exhaustion.
-#include <gtest/gtest.h>
-
-#include <atomic>
-#include <set>
-#include <string>
-#include <thread>
-#include <vector>
-
-#include "dalo.h"
-#include "support/fatal.hpp"
+#include "support/suite.hpp"
 
 namespace {
 

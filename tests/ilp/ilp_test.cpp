@@ -1,21 +1,11 @@
 // ILP export: columns, objective, rows and their implied sides, every rejection, decoding,
 // names, and a round trip through two MIP solvers against exhaustive search.
-#include <gtest/gtest.h>
 #include <unistd.h>
+#include "support/suite.hpp"
 
-#include <algorithm>
-#include <cmath>
-#include <cstdlib>
 #include <fstream>
-#include <functional>
 #include <iterator>
-#include <random>
-#include <string>
-#include <thread>
-#include <vector>
 
-#include "dalo.h"
-#include "support/fatal.hpp"
 #include "support/mip.hpp"
 #include "support/model_util.hpp"
 

@@ -1,8 +1,7 @@
 // Compilation inputs that the public interface cannot produce: stale record indices.
-#include <gtest/gtest.h>
+#include "support/suite.hpp"
 
 #include "model/model.hpp"
-#include "support/fatal.hpp"
 
 namespace {
 

@@ -1,14 +1,6 @@
 // Compilation of a large expression: every array equals the one built here from the input
 // terms (ctest reruns the suite with 1, 2 and 7 threads), term order within each degree included.
-#include <gtest/gtest.h>
-
-#include <map>
-#include <random>
-#include <set>
-#include <vector>
-
-#include "dalo.h"
-#include "support/expr_util.hpp"
+#include "support/suite.hpp"
 
 using namespace dalo_test;
 

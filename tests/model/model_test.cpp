@@ -1,14 +1,8 @@
 // Model compilation and queries: index maps, flat arrays, native records, remainder, atoms.
-#include <gtest/gtest.h>
+#include "support/suite.hpp"
 
 #include <array>
-#include <cstdlib>
-#include <functional>
-#include <vector>
 
-#include "dalo.h"
-#include "support/expr_util.hpp"
-#include "support/fatal.hpp"
 #include "support/model_util.hpp"
 
 using namespace dalo_test;

@@ -1,17 +1,7 @@
 // Sol: bit and integer values over a Model, the cached energy, copies and the text form.
-#include <gtest/gtest.h>
+#include "support/suite.hpp"
 
-#include <algorithm>
-#include <cstdlib>
-#include <map>
-#include <random>
-#include <string>
-#include <vector>
-
-#include "dalo.h"
 #include "support/brute.hpp"
-#include "support/expr_util.hpp"
-#include "support/fatal.hpp"
 #include "support/model_util.hpp"
 
 using namespace dalo_test;

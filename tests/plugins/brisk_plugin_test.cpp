@@ -1,15 +1,7 @@
 // What only BriskSolver's plug-in does: restarts of its elite pool, hints, progress lines and
 // the information of its unified integer engine.
-#include <gtest/gtest.h>
+#include "support/suite.hpp"
 
-#include <cstdint>
-#include <cstdlib>
-#include <random>
-#include <string>
-#include <vector>
-
-#include "dalo.h"
-#include "support/fatal.hpp"
 #include "support/plugin_models.hpp"
 
 namespace {

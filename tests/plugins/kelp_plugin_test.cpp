@@ -1,21 +1,8 @@
 // What only KELPSolver's plug-in does: the external stop, progress events, hints, and its GPU
 // solver and integer GPU engine (KELP_EMULATED_DEVICES makes the plug-in report a device where
 // the runtime sees none, so their device work runs on the host through the same entry points).
-#include <gtest/gtest.h>
+#include "support/suite.hpp"
 
-#include <algorithm>
-#include <atomic>
-#include <chrono>
-#include <cstdint>
-#include <cstdlib>
-#include <random>
-#include <set>
-#include <string>
-#include <thread>
-#include <vector>
-
-#include "dalo.h"
-#include "support/fatal.hpp"
 #include "support/plugin_models.hpp"
 
 namespace {
@@ -178,14 +165,14 @@ TEST_F(KelpEmulatedTest, IntegerGpuEngineRoundsReturnExactImprovedStatesAndTakeH
         const int64_t w1 = 4, lo1 = 0, hi1 = 1, c1 = 0;
         const uint32_t body1[3] = {0, 1, 2};  // k is word nbin + 0
         const int32_t ones[3] = {1, 1, 1};
-        gpu_.get<AddCons>("dalo_kelp_int_add_cons")(e, &w1, &lo1, &hi1, &c1, 3, body1, ones, 0, nullptr,
-                                                    nullptr, nullptr, 0, nullptr, nullptr);
+        gpu_.get<AddCons>("dalo_kelp_int_add_cons")(e, &w1, &lo1, &hi1, &c1, 3, body1, ones, 0,
+                                                    nullptr, nullptr, nullptr, 0, nullptr, nullptr);
         gpu_.get<Shape>("dalo_kelp_int_set_cons_shape")(e, 1, 0);
         const int64_t w2 = 1, lo2 = -4, hi2 = 2, c2 = 0, set_lo[2] = {-4, 2}, set_hi[2] = {-4, 2};
         const uint32_t body2[1] = {2};
         const int32_t two[1] = {2};
-        gpu_.get<AddCons>("dalo_kelp_int_add_cons")(e, &w2, &lo2, &hi2, &c2, 1, body2, two, 0, nullptr,
-                                                    nullptr, nullptr, 2, set_lo, set_hi);
+        gpu_.get<AddCons>("dalo_kelp_int_add_cons")(e, &w2, &lo2, &hi2, &c2, 1, body2, two, 0,
+                                                    nullptr, nullptr, nullptr, 2, set_lo, set_hi);
         int64_t optimum = INT64_MAX;
         for (int64_t s = 0; s < 24; ++s)
             optimum = std::min(optimum, HandModel::energy(s & 1, (s >> 1) & 1, s / 4 - 2));
@@ -212,7 +199,8 @@ TEST_F(KelpEmulatedTest, IntegerGpuEngineRoundsReturnExactImprovedStatesAndTakeH
                 ASSERT_LE(out_bits[s], 3u);
                 ASSERT_GE(out_ints[s], -2);
                 ASSERT_LE(out_ints[s], 3);
-                const int64_t got = HandModel::energy(out_bits[s] & 1, out_bits[s] >> 1, out_ints[s]);
+                const int64_t got =
+                    HandModel::energy(out_bits[s] & 1, out_bits[s] >> 1, out_ints[s]);
                 EXPECT_EQ(energies[s], got);
                 const int64_t start = hinted && s == 0
                                           ? HandModel::energy(1, 0, hint_k)

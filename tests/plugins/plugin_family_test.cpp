@@ -1,19 +1,10 @@
 // Every solver plug-in beside the library against one description of its family: optima and
 // lists against brute force over Sol energies with every constraint kind, time limits,
 // refusals, seeds, thread counts and the integer engines.
-#include <gtest/gtest.h>
+#include "support/suite.hpp"
 
-#include <algorithm>
-#include <cstdint>
-#include <cstdlib>
 #include <ostream>
-#include <random>
-#include <set>
-#include <string>
-#include <vector>
 
-#include "dalo.h"
-#include "support/fatal.hpp"
 #include "support/plugin_models.hpp"
 
 namespace {

@@ -1,14 +1,7 @@
 // What only SweepSolver's plug-in does: list limits in enumeration order, information pairs,
 // its task split, progress lines, the target cut and the variable limit.
-#include <gtest/gtest.h>
+#include "support/suite.hpp"
 
-#include <cstdint>
-#include <random>
-#include <string>
-#include <vector>
-
-#include "dalo.h"
-#include "support/fatal.hpp"
 #include "support/plugin_models.hpp"
 
 namespace {

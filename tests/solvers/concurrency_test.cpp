@@ -1,15 +1,8 @@
 // Several host threads at once on one shared Model: the three solver families load their
 // plug-ins and search concurrently (each search itself multi-threaded) while other threads
 // read the Model and evaluate Sols. Run under ThreadSanitizer by make tsan.
-#include <gtest/gtest.h>
+#include "support/suite.hpp"
 
-#include <atomic>
-#include <random>
-#include <string>
-#include <thread>
-#include <vector>
-
-#include "dalo.h"
 #include "support/plugin_models.hpp"
 
 namespace {

@@ -1,20 +1,11 @@
 // Exact enumeration of native integer Models: the size limit, the visiting order, best-energy
 // collection, parameters, and the optimum against an independent brute force.
-#include <gtest/gtest.h>
+#include "support/suite.hpp"
 
-#include <algorithm>
-#include <cstdint>
-#include <random>
 #include <regex>
-#include <string>
-#include <utility>
-#include <vector>
 
 #include "capi/handles.hpp"
-#include "dalo.h"
 #include "solvers/enumerate.hpp"
-#include "support/fatal.hpp"
-#include "support/handles.hpp"
 
 namespace {
 

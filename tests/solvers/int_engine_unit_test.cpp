@@ -1,27 +1,13 @@
 // The integer search engine: parameters, move sets, the kept list, optimality against brute
 // force, stop conditions, hints, callbacks and the GPU submitter with a fake engine.
-#include <gtest/gtest.h>
+#include "support/suite.hpp"
 
-#include <algorithm>
-#include <atomic>
-#include <chrono>
-#include <cmath>
-#include <cstdlib>
-#include <limits>
 #include <regex>
-#include <set>
-#include <stdexcept>
-#include <string>
-#include <thread>
-#include <vector>
 
 #include "capi/sol_handle.hpp"
-#include "dalo.h"
 #include "model/sol.hpp"
 #include "solvers/int_engine.hpp"
 #include "solvers/int_engine/detail.hpp"
-#include "support/expr_util.hpp"
-#include "support/fatal.hpp"
 #include "support/plugin_models.hpp"
 
 namespace {

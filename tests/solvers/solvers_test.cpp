@@ -1,16 +1,8 @@
 // Solver plug-ins through the wrappers: loading, capabilities, hand-over, parameters,
 // results. The test plug-ins of tests/plugins/fixtures stand in for real solvers (ctest runs every
 // test in its own process, so each may choose its plug-in folder before the first load).
-#include <gtest/gtest.h>
+#include "support/suite.hpp"
 
-#include <chrono>
-#include <cstdlib>
-#include <string>
-#include <thread>
-#include <vector>
-
-#include "dalo.h"
-#include "support/fatal.hpp"
 #include "support/plugin_models.hpp"
 
 namespace {

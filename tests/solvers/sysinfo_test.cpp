@@ -1,15 +1,7 @@
 // Library and machine strings: keys, per-thread buffers and cross-checks with the system.
-#include <gtest/gtest.h>
 #include <sys/sysinfo.h>
 #include <unistd.h>
-
-#include <atomic>
-#include <cstdio>
-#include <string>
-#include <thread>
-#include <vector>
-
-#include "dalo.h"
+#include "support/suite.hpp"
 
 namespace {
 

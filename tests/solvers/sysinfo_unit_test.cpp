@@ -1,10 +1,8 @@
 // Processor, operating-system, GPU and memory strings from fixed inputs.
 #include <dlfcn.h>
-#include <gtest/gtest.h>
+#include "support/suite.hpp"
 
 #include <optional>
-#include <string>
-#include <vector>
 
 #include "solvers/sysinfo.hpp"
 

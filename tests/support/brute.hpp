@@ -1,12 +1,7 @@
 // Brute-force evaluation of expressions read back through the public interface.
 #pragma once
 
-#include <cstdint>
-#include <random>
-#include <vector>
-
-#include "dalo.h"
-#include "support/expr_util.hpp"
+#include "support/suite.hpp"
 
 namespace dalo_test {
 

@@ -1,15 +1,10 @@
 // Runs the MIP solvers of the distribution on written files and reads their answers back.
 #pragma once
 
-#include <gtest/gtest.h>
+#include "support/suite.hpp"
 
-#include <cstdio>
-#include <cstdlib>
 #include <fstream>
-#include <map>
 #include <sstream>
-#include <string>
-#include <vector>
 
 namespace dalo_test {
 

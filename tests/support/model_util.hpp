@@ -1,12 +1,7 @@
 // Builders and readers shared by the expression, transform, model and ILP suites.
 #pragma once
 
-#include <cstdint>
-#include <map>
-#include <vector>
-
-#include "dalo.h"
-#include "support/expr_util.hpp"
+#include "support/suite.hpp"
 
 namespace dalo_test {
 

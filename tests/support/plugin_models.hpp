@@ -2,22 +2,9 @@
 #pragma once
 
 #include <dlfcn.h>
-#include <gtest/gtest.h>
+#include "support/suite.hpp"
 
-#include <algorithm>
-#include <chrono>
-#include <cstdint>
-#include <memory>
-#include <random>
-#include <set>
-#include <string>
-#include <utility>
-#include <vector>
-
-#include "dalo.h"
 #include "support/brute.hpp"
-#include "support/expr_util.hpp"
-#include "support/handles.hpp"
 
 namespace dalo_test {
 

@@ -1,15 +1,13 @@
 // The command-line program: each file format on small files with known optima, the format
 // guessed or forced, malformed input as one-line errors with exit status 2, usage errors,
 // LP export and info.
-#include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include "support/suite.hpp"
 
-#include <cstdio>
 #include <fstream>
 #include <regex>
 #include <sstream>
-#include <string>
 
 namespace {
 

@@ -1,20 +1,6 @@
 // Spin/binary conversion and reduction: exact texts, refusals, and brute-force checks of
 // the values over every assignment.
-#include <gtest/gtest.h>
-
-#include <algorithm>
-#include <cstdint>
-#include <limits>
-#include <map>
-#include <random>
-#include <set>
-#include <string>
-#include <thread>
-#include <vector>
-
-#include "dalo.h"
-#include "support/expr_util.hpp"
-#include "support/fatal.hpp"
+#include "support/suite.hpp"
 
 using namespace dalo_test;
 using namespace dalo_test::build;

@@ -1,13 +1,7 @@
 // Simplification checked by brute force on small random polynomials, and on large inputs
 // against the serial result (ctest reruns the Parallel suite with 1, 2 and 7 threads).
-#include <gtest/gtest.h>
+#include "support/suite.hpp"
 
-#include <algorithm>
-#include <map>
-#include <random>
-#include <vector>
-
-#include "dalo.h"
 #include "support/brute.hpp"
 
 using namespace dalo_test;

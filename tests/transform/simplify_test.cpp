@@ -1,12 +1,5 @@
 // Simplification: canonical order, the plain, binary and spin rules, and large inputs.
-#include <gtest/gtest.h>
-
-#include <random>
-#include <vector>
-
-#include "dalo.h"
-#include "support/expr_util.hpp"
-#include "support/fatal.hpp"
+#include "support/suite.hpp"
 
 using dalo_test::ExprPtr;
 using dalo_test::str;

@@ -1,20 +1,8 @@
 // Substitution, evaluation under a map, binarization and reachable bounds. Substitution is
 // checked term by term against the same sums built with the public product; large inputs,
 // where the work runs on several threads, against references computed here.
-#include <gtest/gtest.h>
+#include "support/suite.hpp"
 
-#include <algorithm>
-#include <atomic>
-#include <cstdlib>
-#include <map>
-#include <random>
-#include <string>
-#include <thread>
-#include <vector>
-
-#include "dalo.h"
-#include "support/expr_util.hpp"
-#include "support/fatal.hpp"
 #include "support/model_util.hpp"
 
 using namespace dalo_test;
