@@ -4,12 +4,11 @@
 // contains "Parallel" runs the same table above the serial limit.
 #include "support/suite.hpp"
 
-#include <climits>
-#include <tuple>
+#include <numeric>
 #include <type_traits>
 
-using dalo_test::ExprPtr;
-using dalo_test::TermPtr;
+using dalo_test::ArrayExprPtr, dalo_test::ArrayIntPtr, dalo_test::ArrayTermPtr;
+using dalo_test::ExprPtr, dalo_test::TermPtr;
 
 namespace {
 
@@ -67,14 +66,9 @@ struct Operand {
 Operand of_int(int64_t i) { return Operand{'i', i, 0, nullptr, nullptr}; }
 
 ExprPtr expr_of(const Operand& x) {
-    switch (x.kind) {
-        case 'i':
-            return ExprPtr(dalo_expr_create_int(x.i));
-        case 'v':
-            return ExprPtr(dalo_expr_create_var(x.v));
-        case 't':
-            return ExprPtr(dalo_expr_create_term(x.t.get(), 0));
-    }
+    if (x.kind == 'i') return ExprPtr(dalo_expr_create_int(x.i));
+    if (x.kind == 'v') return ExprPtr(dalo_expr_create_var(x.v));
+    if (x.kind == 't') return ExprPtr(dalo_expr_create_term(x.t.get(), 0));
     return ExprPtr(dalo_expr_clone(x.e.get()));
 }
 TermPtr term_of(const Operand& x) {
@@ -128,15 +122,13 @@ class Gen {
             if (small) {
                 dalo_var ab[2] = {var() & ~DALO_NEG_BIT, var() & ~DALO_NEG_BIT};
                 dalo_expr_iadd_raw_term(e, 1, ab, static_cast<uint64_t>(pick(1, 2)));
-                x.e.reset(e, dalo_expr_destroy);
-                return x;
             }
-            for (int64_t k = pick(0, 3); k > 0; --k) {
+            for (int64_t k = small ? 0 : pick(0, 3); k > 0; --k) {
                 dalo_var vars[3] = {var(), var(), var()};
                 dalo_expr_iadd_raw_term(e, scale * pick(-9, 9), vars,
                                         static_cast<uint64_t>(pick(0, 3)));
             }
-            if (rng_() % 4 == 0) {  // a classic constraint
+            if (!small && rng_() % 4 == 0) {  // a classic constraint
                 dalo_expr* ee = dalo_exprexprelem_create(e, e);
                 dalo_exprexpr_set_bounds(ee, 0, 1);
                 dalo_expr_destroy(e);
@@ -158,9 +150,7 @@ class Gen {
 };
 
 uint64_t count(const Shape& s) {
-    uint64_t n = 1;
-    for (uint64_t e : s) n *= e;
-    return n;
+    return std::accumulate(s.begin(), s.end(), uint64_t{1}, std::multiplies<>());
 }
 
 // ---- the four array kinds ----
@@ -190,26 +180,28 @@ KIND_HELPERS(term, 't', const dalo_term*, x.t.get(),
              "term " + term_text(dalo_test::term_of(TermPtr(dalo_array_term_get(a, i)).get())))
 KIND_HELPERS(expr, 'e', const dalo_expr*, x.e.get(), full_text(dalo_array_expr_ref(a, i)))
 
+// Scalar operands: the kind, and the operand as an argument of that type.
 char kind_of(int64_t) { return 'i'; }
 char kind_of(dalo_var) { return 'v'; }
 char kind_of(const dalo_term*) { return 't'; }
 char kind_of(const dalo_expr*) { return 'e'; }
-template <class B>
-B arg(const Operand& x) {
-    if constexpr (std::is_same_v<B, int64_t>) {
-        return x.i;
-    } else if constexpr (std::is_same_v<B, dalo_var>) {
-        return x.v;
-    } else if constexpr (std::is_same_v<B, const dalo_term*>) {
-        return x.t.get();
-    } else {
-        return x.e.get();
-    }
-}
+int64_t arg(const Operand& x, int64_t) { return x.i; }
+dalo_var arg(const Operand& x, dalo_var) { return x.v; }
+const dalo_term* arg(const Operand& x, const dalo_term*) { return x.t.get(); }
+const dalo_expr* arg(const Operand& x, const dalo_expr*) { return x.e.get(); }
 template <class B>
 inline constexpr bool is_array_handle =
     !std::is_same_v<B, const dalo_term*> && !std::is_same_v<B, const dalo_expr*> &&
     std::is_pointer_v<B>;
+
+// Random elements of LA's kind in shape s, and an array holding them.
+template <class LA>
+std::pair<std::vector<Operand>, LA*> random_array(Gen& g, const Shape& s, int64_t scale = 1,
+                                                  bool small = false) {
+    std::vector<Operand> xs =
+        g.make_n(kind_of(static_cast<const LA*>(nullptr)), count(s), scale, small);
+    return {xs, make(static_cast<const LA*>(nullptr), xs, s)};
+}
 
 std::vector<std::string> texts(const std::vector<Operand>& xs) {
     std::vector<std::string> out;
@@ -280,16 +272,15 @@ void check_binary(const char* op, Ret (*fn)(LP, B), Gen& g, const std::vector<Sh
     const bool div = std::string(op) == "div";
     for (const Shape& s : shapes) {
         const uint64_t n = count(s);
-        const std::vector<Operand> lefts = g.make_n(lk, n, div && lk != 'i' ? 3 : 1);
+        const auto [lefts, a] = random_array<LA>(g, s, div && lk != 'i' ? 3 : 1);
         std::vector<Operand> rights = g.make_n(rk, array_right ? n : 1);
         if (div) rights[0] = of_int(lk == 'i' ? g.pick(-3, 3) : g.pick(0, 1) ? 3 : -1);
         std::vector<std::string> want;
         for (uint64_t i = 0; i < n; ++i)
             want.push_back(expected(op, lefts[i], rights[array_right ? i : 0]));
-        LA* a = make(static_cast<const LA*>(nullptr), lefts, s);
         B b{};
         if constexpr (array_right) b = make(b, rights, s);
-        if constexpr (!array_right) b = arg<B>(rights[0]);
+        if constexpr (!array_right) b = arg(rights[0], b);
         if constexpr (in_place) {
             fn(a, b);
             EXPECT_EQ(texts(a), want);
@@ -326,9 +317,7 @@ void check_unary(const std::string& name, dalo_array_expr* (*fn)(const LA*), Gen
                    : name == "reduce"             ? dalo_expr_reduce
                                                   : nullptr;
     for (const Shape& s : shapes) {
-        const std::vector<Operand> xs =
-            g.make_n(kind_of(static_cast<const LA*>(nullptr)), count(s));
-        LA* a = make(static_cast<const LA*>(nullptr), xs, s);
+        const auto [xs, a] = random_array<LA>(g, s);
         const auto first = static_cast<dalo_var>(dalo_var_count());
         dalo_array_expr* r = fn(a);
         const auto made = static_cast<dalo_var>(dalo_var_count()) - first;
@@ -340,8 +329,7 @@ void check_unary(const std::string& name, dalo_array_expr* (*fn)(const LA*), Gen
                                   : full_text(e.get()));
         }
         EXPECT_EQ(got, want) << name;
-        destroy(r);
-        destroy(a);
+        destroy(r), destroy(a);
     }
 }
 
@@ -350,11 +338,8 @@ void check_unary(const std::string& name, dalo_array_expr* (*fn)(const LA*), Gen
 ExprPtr loop_sum(const std::vector<Operand>& xs) {
     ExprPtr acc(dalo_expr_create());
     for (const Operand& x : xs) {
-        if (x.kind == 'e') {
-            dalo_expr_iadd_expr(acc.get(), plain_copy(x.e.get()).get());
-        } else {
-            add_to(acc.get(), x, false);
-        }
+        if (x.kind == 'e') dalo_expr_iadd_expr(acc.get(), plain_copy(x.e.get()).get());
+        if (x.kind != 'e') add_to(acc.get(), x, false);
     }
     return acc;
 }
@@ -363,11 +348,9 @@ std::string sum_attr(const std::vector<Operand>& xs) {
     std::vector<Operand> plain;
     for (const Operand& x : xs) {
         if (x.kind != 'e') return "plain";
-        if (dalo_expr_attr(x.e.get()) == DALO_ATTR_PLAIN) {
-            plain.push_back(x);
-        } else {
-            items += item_text(x.e.get(), 0);
-        }
+        const bool is_plain = dalo_expr_attr(x.e.get()) == DALO_ATTR_PLAIN;
+        if (is_plain) plain.push_back(x);
+        if (!is_plain) items += item_text(x.e.get(), 0);
     }
     if (items.empty()) return "plain";
     return "classic{" + items +
@@ -377,9 +360,7 @@ std::string sum_attr(const std::vector<Operand>& xs) {
 template <class LA>
 void check_sum(dalo_expr* (*fn)(const LA*), Gen& g, const std::vector<Shape>& shapes) {
     for (const Shape& s : shapes) {
-        const std::vector<Operand> xs =
-            g.make_n(kind_of(static_cast<const LA*>(nullptr)), count(s));
-        LA* a = make(static_cast<const LA*>(nullptr), xs, s);
+        const auto [xs, a] = random_array<LA>(g, s);
         ExprPtr r(fn(a));
         EXPECT_EQ(full_text(r.get()), full_text(loop_sum(xs).get(), sum_attr(xs)));
         destroy(a);
@@ -391,23 +372,15 @@ template <class LA>
 void check_vector_sum(dalo_array_expr* (*fn)(const LA*, uint32_t), Gen& g,
                       const std::vector<Shape>& shapes) {
     for (const Shape& s : shapes) {
-        const std::vector<Operand> xs =
-            g.make_n(kind_of(static_cast<const LA*>(nullptr)), count(s));
-        LA* a = make(static_cast<const LA*>(nullptr), xs, s);
+        const auto [xs, a] = random_array<LA>(g, s);
         for (uint32_t axis = 0; axis < s.size(); ++axis) {
             Shape rs = s;
             rs.erase(rs.begin() + axis);
             std::vector<std::vector<Operand>> parts(count(rs));
-            for (uint64_t i = 0; i < xs.size(); ++i) {
-                uint64_t r = 0, rest = i, stride = count(s);
-                for (uint64_t d = 0; d < s.size(); ++d) {
-                    stride /= s[d];
-                    const uint64_t c = rest / stride;
-                    rest -= c * stride;
-                    if (d != axis) r = r * s[d] + c;
-                }
-                parts[r].push_back(xs[i]);
-            }
+            // Flat index (outer, c, inner) goes to (outer, inner); inner spans the later axes.
+            const uint64_t inner = count(Shape(s.begin() + axis + 1, s.end()));
+            for (uint64_t i = 0; i < xs.size(); ++i)
+                parts[i / (s[axis] * inner) * inner + i % inner].push_back(xs[i]);
             std::vector<std::string> want;
             for (const auto& p : parts) want.push_back(full_text(loop_sum(p).get(), "plain"));
             dalo_array_expr* r = fn(a, axis);
@@ -429,25 +402,21 @@ void check_compare(const std::string& form, dalo_array_expr* (*fn)(const LA*, B.
     auto draw_lo = [&] { return eq ? g.pick(-1, 2) : ge ? g.pick(0, 1) : 0; };
     for (const Shape& s : shapes) {
         const uint64_t n = count(s);
-        const std::vector<Operand> xs =
-            g.make_n(kind_of(static_cast<const LA*>(nullptr)), n, 1, true);
+        const auto [xs, a] = random_array<LA>(g, s, 1, true);
         const int64_t k_lo = draw_lo(), k_hi = eq ? k_lo : g.pick(0, 1);
         std::vector<Operand> lo, hi;
         for (uint64_t i = 0; i < n; ++i) {
             lo.push_back(of_int(per_element ? draw_lo() : k_lo));
             hi.push_back(of_int(eq ? lo[i].i : per_element ? g.pick(0, 1) : k_hi));
         }
-        LA* a = make(static_cast<const LA*>(nullptr), xs, s);
         dalo_array_int* la = make(static_cast<const dalo_array_int*>(nullptr), lo, s);
         dalo_array_int* ha = make(la, hi, s);
         dalo_array_expr* r = nullptr;
-        using Args = std::tuple<B...>;
-        constexpr bool scalars = (std::is_same_v<B, int64_t> && ...);
-        if constexpr (std::is_same_v<Args, std::tuple<int64_t>>) r = fn(a, le ? k_hi : k_lo);
-        if constexpr (std::is_same_v<Args, std::tuple<int64_t, int64_t>>) r = fn(a, k_lo, k_hi);
-        if constexpr (std::is_same_v<Args, std::tuple<const dalo_array_int*>>)
-            r = fn(a, le ? ha : la);
-        if constexpr (sizeof...(B) == 2 && !scalars) r = fn(a, la, ha);
+        constexpr bool scalars = (std::is_same_v<B, int64_t> && ...), one = sizeof...(B) == 1;
+        if constexpr (scalars && one) r = fn(a, le ? k_hi : k_lo);
+        if constexpr (scalars && !one) r = fn(a, k_lo, k_hi);
+        if constexpr (!scalars && one) r = fn(a, le ? ha : la);
+        if constexpr (!scalars && !one) r = fn(a, la, ha);
         ASSERT_EQ(shape_of(r), s);
         for (uint64_t i = 0; i < n; ++i) {
             ExprPtr e = expr_of(xs[i]);
@@ -457,18 +426,16 @@ void check_compare(const std::string& form, dalo_array_expr* (*fn)(const LA*, B.
             int64_t got_lo = 7, got_hi = 7;
             EXPECT_EQ(dalo_exprexpr_get_bounds(el.get(), &got_lo, &got_hi), 1);
             EXPECT_EQ(std::make_pair(got_lo, got_hi), std::make_pair(l, h)) << form << " " << i;
-            EXPECT_EQ(full_text(pen.get()),
-                      full_text(ExprPtr(dalo_between(e.get(), l, h)).get()));  // DBG
+            EXPECT_EQ(full_text(pen.get()), full_text(ExprPtr(dalo_between(e.get(), l, h)).get()));
             EXPECT_EQ(poly_text(dalo_exprexprelem_get_body(el.get())), poly_text(e.get()));
         }
         if constexpr (!scalars) {
             if (s == Shape{2, 3}) {
                 dalo_array_int* bad = make(la, lo, {3, 2});
-                const std::string lower =
-                    "Array range constraint: lower-bound array shape mismatch";
-                const std::string upper =
-                    "Array range constraint: upper-bound array shape mismatch";
-                if constexpr (sizeof...(B) == 1) {
+                const std::string range = "Array range constraint: ";
+                const std::string lower = range + "lower-bound array shape mismatch",
+                                  upper = range + "upper-bound array shape mismatch";
+                if constexpr (one) {
                     EXPECT_FATAL(fn(a, bad), eq   ? "Array == Array<int>: shape mismatch"
                                              : le ? upper
                                                   : lower);
@@ -479,10 +446,7 @@ void check_compare(const std::string& form, dalo_array_expr* (*fn)(const LA*, B.
                 destroy(bad);
             }
         }
-        destroy(r);
-        destroy(a);
-        destroy(la);
-        destroy(ha);
+        destroy(r), destroy(a), destroy(la), destroy(ha);
     }
 }
 
@@ -506,10 +470,6 @@ TEST(ArrayOps, EveryTableRowMatchesTheScalarOperations) {
 }
 
 // ---- edge cases and messages ----
-
-using dalo_test::ArrayExprPtr;
-using dalo_test::ArrayIntPtr;
-using dalo_test::ArrayTermPtr;
 
 dalo_array_int* ints(std::vector<int32_t> v, Shape s) {
     return dalo_array_int_create_data(v.data(), s.data(), s.size());
@@ -667,10 +627,9 @@ TEST(ArrayOps, VectorSumOverCallerBuffers) {
 
 TEST(ArrayOps, OneHotDecoding) {
     ArrayIntPtr a(ints({0, 1, 0, 1, 1, 0, 0, 0, 2}, {3, 3})), line(ints({0, 0, 1}, {3}));
-    EXPECT_EQ(values(ArrayIntPtr(dalo_array_int_onehot_to_int(a.get(), -1)).get()),
-              (std::vector<int32_t>{1, -1, -1}));
-    EXPECT_EQ(values(ArrayIntPtr(dalo_array_int_onehot_to_int(a.get(), 0)).get()),
-              (std::vector<int32_t>{1, -1, -1}));
+    for (int64_t axis : {-1, 0})
+        EXPECT_EQ(values(ArrayIntPtr(dalo_array_int_onehot_to_int(a.get(), axis)).get()),
+                  (std::vector<int32_t>{1, -1, -1}));
     ArrayIntPtr single(dalo_array_int_onehot_to_int(line.get(), 0));
     EXPECT_EQ(shape_of(single.get()), Shape{1});
     EXPECT_EQ(values(single.get()), std::vector<int32_t>{2});
@@ -763,10 +722,10 @@ TEST(ArrayOpsParallel, ViewsAndConcatenationOfEveryKindGiveBackTheSource) {
         EXPECT_EQ(rejoined(a), str_of(a));
         destroy(a);
     };
-    check(make(static_cast<const dalo_array_var*>(nullptr), g.make_n('v', s[0]), s));
-    check(make(static_cast<const dalo_array_int*>(nullptr), g.make_n('i', s[0]), s));
-    check(make(static_cast<const dalo_array_term*>(nullptr), g.make_n('t', s[0]), s));
-    check(make(static_cast<const dalo_array_expr*>(nullptr), g.make_n('e', s[0]), s));
+    check(random_array<dalo_array_var>(g, s).second);
+    check(random_array<dalo_array_int>(g, s).second);
+    check(random_array<dalo_array_term>(g, s).second);
+    check(random_array<dalo_array_expr>(g, s).second);
 }
 
 TEST(ArrayOpsParallel, ChunkedSumsEqualTheSerialSum) {
@@ -785,12 +744,10 @@ TEST(ArrayOpsParallel, ChunkedSumsEqualTheSerialSum) {
         items.push_back(owned.back());
         dalo_expr_iadd_expr(want.get(), owned.back());
     }
-    ExprPtr h(dalo_array_sum(items.data(), n));
-    dalo_array_expr* a = exprs(owned);
-    ExprPtr s(dalo_array_expr_sum(a));
+    ExprPtr h(dalo_array_sum(items.data(), n));  // before exprs() takes the elements
+    ExprPtr s(dalo_array_expr_sum(ArrayExprPtr(exprs(owned)).get()));
     EXPECT_EQ(full_text(s.get()), full_text(want.get()));
     EXPECT_EQ(full_text(h.get()), full_text(want.get()));
-    dalo_array_expr_destroy(a);
 }
 
 }  // namespace

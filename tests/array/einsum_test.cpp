@@ -2,16 +2,14 @@
 // parallel modes.
 #include "support/suite.hpp"
 
-using dalo_test::ExprPtr;
-using dalo_test::Term;
-using dalo_test::terms_of;
+#include <numeric>
+
+using dalo_test::ExprPtr, dalo_test::Term, dalo_test::terms_of;
 
 namespace {
 
 uint64_t count_of(const std::vector<uint64_t>& shape) {
-    uint64_t n = 1;
-    for (uint64_t e : shape) n *= e;
-    return n;
+    return std::accumulate(shape.begin(), shape.end(), uint64_t{1}, std::multiplies<>());
 }
 
 // One operand on the test side: its kind, shape and elements (as terms, and as expressions
@@ -41,6 +39,8 @@ Operand operand(uint32_t tag, std::vector<uint64_t> shape, std::mt19937& rng,
         if (tag == DALO_EINSUM_TERM) {
             t.coeff = static_cast<int64_t>(rng() % 5) - 2;
             for (uint32_t d = rng() % 4; d > 0; --d) t.vars.push_back(dalo_new_var(nullptr));
+            ts.push_back(dalo_term_create(t.coeff));
+            for (dalo_var v : t.vars) dalo_term_mul_var(ts.back(), v);
         }
         ExprPtr e(dalo_expr_create_raw_term(t.coeff, t.vars.data(), t.vars.size(), 0));
         if (tag == DALO_EINSUM_EXPR) {
@@ -49,28 +49,22 @@ Operand operand(uint32_t tag, std::vector<uint64_t> shape, std::mt19937& rng,
                 dalo_expr_iadd_raw_term(e.get(), static_cast<int64_t>(rng() % 4) + 1,
                                         std::vector<dalo_var>{dalo_new_var(nullptr)}.data(), 1);
         }
-        if (tag == DALO_EINSUM_TERM) {
-            ts.push_back(dalo_term_create(t.coeff));
-            for (dalo_var v : t.vars) dalo_term_mul_var(ts.back(), v);
-        }
         es.push_back(e.get());
         o.terms.push_back(t);
         o.exprs.emplace_back(e.release(), dalo_expr_destroy);
     }
     const uint64_t* sh = o.shape.data();
     const uint64_t nd = o.shape.size();
+    // The deleter gets the pointer with its own type.
     if (tag == DALO_EINSUM_INT) {
-        o.owner.reset(dalo_array_int_create_data(values.data(), sh, nd),
-                      [](void* p) { dalo_array_int_destroy(static_cast<dalo_array_int*>(p)); });
+        o.owner.reset(dalo_array_int_create_data(values.data(), sh, nd), dalo_array_int_destroy);
     } else if (tag == DALO_EINSUM_VAR) {
-        o.owner.reset(va, [](void* p) { dalo_array_var_destroy(static_cast<dalo_array_var*>(p)); });
+        o.owner.reset(va, dalo_array_var_destroy);
     } else if (tag == DALO_EINSUM_TERM) {
-        o.owner.reset(dalo_array_term_create_data(ts.data(), sh, nd),
-                      [](void* p) { dalo_array_term_destroy(static_cast<dalo_array_term*>(p)); });
+        o.owner.reset(dalo_array_term_create_data(ts.data(), sh, nd), dalo_array_term_destroy);
         for (dalo_term* t : ts) dalo_term_destroy(t);
     } else {
-        o.owner.reset(dalo_array_expr_create_data(es.data(), sh, nd),
-                      [](void* p) { dalo_array_expr_destroy(static_cast<dalo_array_expr*>(p)); });
+        o.owner.reset(dalo_array_expr_create_data(es.data(), sh, nd), dalo_array_expr_destroy);
     }
     o.handle = o.owner.get();
     return o;
@@ -198,6 +192,7 @@ TEST(Einsum, IntegerResults) {
     const std::vector<int32_t> a = {1, 2, 3, 4}, b = {5, 6, 7, 8};
     const uint64_t exact = static_cast<uint64_t>(int64_t{INT32_MAX} * INT32_MAX +
                                                  int64_t{INT32_MAX} * 2 + int64_t{7} * INT32_MIN);
+    const int32_t low = static_cast<int32_t>(static_cast<uint32_t>(exact));  // the low 32 bits
     const std::vector<IntCase> cases = {
         {"ii->i", {{{3, 3}, m3}}, 1, {1, 5, 9}},
         {" i\ti\n", {{{3, 3}, m3}}, 0, {15}},                    // the trace: a scalar
@@ -208,10 +203,7 @@ TEST(Einsum, IntegerResults) {
         {"ji,jk", {{{2, 2}, a}, {{2, 2}, b}}, 2, {26, 30, 38, 44}},  // A^T B
         {"-->-", {{{2}, {3, 4}}}, 1, {3, 4}},                        // '-' without '>' is a label
         {"i->ii", {{{2}, {3, 4}}}, 2, {3, 0, 0, 4}},  // a repeated output label: the diagonal
-        {"i,i->",
-         {{{3}, {INT32_MAX, INT32_MAX, 7}}, {{3}, {INT32_MAX, 2, INT32_MIN}}},
-         0,
-         {static_cast<int32_t>(static_cast<uint32_t>(exact))}},  // the low 32 bits
+        {"i,i->", {{{3}, {INT32_MAX, INT32_MAX, 7}}, {{3}, {INT32_MAX, 2, INT32_MIN}}}, 0, {low}},
     };
     for (const IntCase& k : cases) {
         std::vector<Operand> ops;
@@ -261,9 +253,8 @@ TEST(Einsum, MatchesDirectLoopOnRandomSubscripts) {
         }
         std::string out;
         if (rng() % 2 == 0) {
-            for (auto& [c, count] : seen) {
+            for (auto& [c, count] : seen)
                 if (count == 1) out.push_back(c);
-            }
         } else {
             std::shuffle(present.begin(), present.end(), rng);
             out = present.substr(0, rng() % (present.size() + 1));

@@ -16,29 +16,18 @@ using dalo::Term;
 using dalo::Var;
 using dalo::VarArray;
 
-std::string c_text(dalo_expr* e) {
-    std::string s = dalo_expr_str(e);
-    dalo_expr_destroy(e);
-    return s;
-}
-std::string c_text(dalo_term* t) {
-    std::string s = dalo_term_str(t);
-    dalo_term_destroy(t);
-    return s;
-}
+// The text of a result of the C interface, which the call releases.
+std::string c_text(dalo_expr* e) { return dalo_expr_str(dalo_test::ExprPtr(e).get()); }
+std::string c_text(dalo_term* t) { return dalo_term_str(dalo_test::TermPtr(t).get()); }
 std::string c_text(dalo_array_expr* a) {
-    std::string s = dalo_array_expr_str(a);
-    dalo_array_expr_destroy(a);
-    return s;
+    return dalo_array_expr_str(dalo_test::ArrayExprPtr(a).get());
 }
 template <class F>
-std::string thrown(F f) {
-    try {
-        f();
-    } catch (const std::exception& err) {
-        return err.what();
-    }
+std::string thrown(F f) try {
+    f();
     return "no exception";
+} catch (const std::exception& err) {
+    return err.what();
 }
 
 TEST(FrontEnd, OperatorsMatchTheCFunctions) {
@@ -119,9 +108,8 @@ TEST(FrontEnd, ValueSemanticsAndTransforms) {
     EXPECT_EQ(e.eval({{x, 1}, {y, 1}}), 2);
     Expr cubic = x * y * z;
     // Auxiliary names differ per call; the shape does not.
-    dalo_expr* reduced = dalo_expr_reduce(cubic.get());
-    EXPECT_EQ(cubic.reduce().term_count(), dalo_expr_term_count(reduced));
-    dalo_expr_destroy(reduced);
+    const dalo_test::ExprPtr reduced(dalo_expr_reduce(cubic.get()));
+    EXPECT_EQ(cubic.reduce().term_count(), dalo_expr_term_count(reduced.get()));
     EXPECT_EQ(Expr(x).to_spin().str(), c_text(dalo_expr_binary_to_spin(Expr(x).get())));
     EXPECT_EQ(e.replace({{x, Expr(1)}}).simplify().str(), "2*y");
     EXPECT_EQ((2 * x - 3 * y + 1).neg_sum(), -2);
@@ -202,9 +190,8 @@ TEST(FrontEndArrays, OperatorsMatchTheCMembers) {
     VarArray m = dalo::var("m", {2});
     const std::vector<int32_t> q32 = {1, -2, 5, 0};
     EXPECT_EQ(dalo::quadratic(m, q32.data(), 1, 2).str(), "m[0] +3*m[0]*m[1]");
-    EXPECT_EQ(thrown([&] {
-                  (void)dalo::quadratic(m, std::vector<int64_t>{1, 2, 3});
-              }),
+    const std::vector<int64_t> three = {1, 2, 3};
+    EXPECT_EQ(thrown([&] { (void)dalo::quadratic(m, three); }),
               "dalo::quadratic: 3 values for 2 variables");
     const std::vector<int64_t> wide = {int64_t{1} << 32, 1, int64_t{1} << 31, 0};
     EXPECT_EQ(thrown([&] { (void)dalo::quadratic(m, wide); }),

@@ -40,13 +40,12 @@ std::set<std::string> exported_symbols(const std::vector<char>& file) {
 }
 
 std::set<std::string> declared_functions() {
-    std::vector<char> text = read_file(DALO_HEADER_PATH);
-    std::string header(text.begin(), text.end());
-    std::regex decl(R"(DALO_API[^;(]*\b(dalo_\w+)\s*\()");
+    const std::vector<char> header = read_file(DALO_HEADER_PATH);
+    const std::regex decl(R"(DALO_API[^;(]*\b(dalo_\w+)\s*\()");
     std::set<std::string> out;
-    for (std::sregex_iterator it(header.begin(), header.end(), decl), end; it != end; ++it) {
+    for (std::cregex_iterator it(header.data(), header.data() + header.size(), decl), end;
+         it != end; ++it)
         out.insert((*it)[1]);
-    }
     return out;
 }
 

@@ -3,6 +3,8 @@
 
 #include <tuple>
 
+#include "support/model_util.hpp"
+
 using dalo_test::ExprPtr;
 using dalo_test::str;
 
@@ -40,36 +42,25 @@ class InspectTest : public testing::Test {
         ExprPtr e = raw(1, {x});
         for (dalo_var v : {y, z, n}) dalo_expr_iadd_var(e.get(), v);
         sol = sol_of(model_of(binary(e)));
-        dalo_sol_set(sol.get(), x, 1);
-        dalo_sol_set(sol.get(), z, 1);
+        for (dalo_var v : {x, z}) dalo_sol_set(sol.get(), v, 1);
         dalo_sol_set_int(sol.get(), n, 4);
     }
 
     ExprPtr sum_xy() { return ExprPtr(dalo_expr_create_add_var_var(x, y)); }
-    ExprPtr between(const ExprPtr& body, int64_t lo, int64_t hi) {
-        return ExprPtr(dalo_cons_between(body.get(), lo, hi));
-    }
     ExprPtr equal(const ExprPtr& body, std::vector<std::pair<int64_t, int64_t>> iv) {
         std::vector<int64_t> lo, hi;
         for (auto [a, b] : iv) lo.push_back(a), hi.push_back(b);
         return ExprPtr(dalo_cons_equal(body.get(), lo.data(), hi.data(), lo.size()));
     }
-    ExprPtr mark(const ExprPtr& e) { return ExprPtr(dalo_cons_mark(e.get())); }
     // Classic penalty (x + y - 1)^2 with body x + y; bounds [1, 1] unless told otherwise.
-    ExprPtr classic(bool bounds = true) {
-        ExprPtr body = sum_xy();
-        ExprPtr pen(dalo_expr_sqr(ExprPtr(dalo_expr_clone_sub_int(body.get(), 1)).get()));
-        ExprPtr ee(dalo_exprexprelem_create(pen.get(), body.get()));
-        if (bounds) dalo_exprexpr_set_bounds(ee.get(), 1, 1);
-        return ee;
-    }
+    ExprPtr classic(bool bounds = true) { return classic_of(sum_xy(), bounds); }
     ExprPtr four_x() { return raw(4, {x}); }  // 4 under the Sol
     // z + 3 * (0 <= x + y <= 1) + (4x in {[0, 1], [6, 9]}) + (x - 3 = 0).
     ExprPtr full_sum() {
         ExprPtr e = var(z);
         add(e, scaled(between(sum_xy(), 0, 1), 3));
         add(e, equal(four_x(), {{0, 1}, {6, 9}}));
-        add(e, mark(raw(1, {x}, -3)));
+        add(e, marked(raw(1, {x}, -3)));
         return e;
     }
     // Two constraints, no free-form penalty.
@@ -98,7 +89,7 @@ TEST_F(InspectTest, KindsItemCountsAndItemInfo) {
         {between(sum_xy(), 0, 1), 1, 1, 1},
         {full_sum(), 3, 1, 0},
         {pair(), 2, 1, 0},
-        {mark(sum_xy()), 1, 1, 0},
+        {marked(sum_xy()), 1, 1, 0},
         {classic(), 1, 0, 1},
         {std::move(classic_sum), 2, 0, 0},
         {ExprPtr(dalo_expr_clone_mul_int(ee.get(), 2)), 1, 0, 1},  // one item, no penalty
@@ -110,7 +101,7 @@ TEST_F(InspectTest, KindsItemCountsAndItemInfo) {
         EXPECT_EQ(dalo_expr_has_body(e), std::get<3>(kinds[i])) << i;
     }
     ExprPtr e = full_sum(), loose = classic(false), holder = var(z);
-    add(holder, scaled(mark(classic(false)), 4));
+    add(holder, scaled(marked(classic(false)), 4));
     EXPECT_EQ(info(e, 0), (Info{1, "x +y", 3, 0, 1}));
     EXPECT_EQ(info(e, 1), (Info{1, "4*x", 1, 0, 9}));
     EXPECT_EQ(info(e, 2), (Info{0, str(raw(1, {x}, -3).get()), 1, 0, 0}));  // the penalty
@@ -164,11 +155,7 @@ TEST_F(InspectTest, ShapesAndAllowedSets) {
 TEST_F(InspectTest, ItemEvalDistances) {
     ExprPtr atoms = raw(3, {n}, 1);  // integer atoms take the Sol's values; w is outside
     dalo_expr_iadd_var(atoms.get(), dalo_new_var("w"));
-    const struct {
-        ExprPtr e;
-        uint64_t item;
-        Eval want;
-    } cases[] = {
+    const std::tuple<ExprPtr, uint64_t, Eval> cases[] = {
         {between(four_x(), 1, 3), 0, Eval{4, 1, 3, 1, 1}},
         {between(four_x(), 6, 9), 0, Eval{4, 6, 9, 2, 1}},
         {between(four_x(), 4, 4), 0, Eval{4, 4, 4, 0, 1}},
@@ -184,12 +171,9 @@ TEST_F(InspectTest, ItemEvalDistances) {
         {classic(), 3, Eval{1, 1, 1, 0, 1}},
         {scaled(between(four_x(), 1, 3), -2), 0, Eval{4, 1, 3, 1, -2}},
     };
-    for (size_t i = 0; i < std::size(cases); ++i)
-        EXPECT_EQ(eval(cases[i].e, cases[i].item), cases[i].want) << i;
-    int64_t v = 0;
-    EXPECT_EQ(
-        dalo_cons_item_eval(full_sum().get(), 1, sol.get(), &v, nullptr, nullptr, nullptr, nullptr),
-        1);
+    for (const auto& [e, item, want] : cases) EXPECT_EQ(eval(e, item), want) << str(e.get());
+    int64_t v = 0, *none = nullptr;
+    EXPECT_EQ(dalo_cons_item_eval(full_sum().get(), 1, sol.get(), &v, none, none, none, none), 1);
     EXPECT_EQ(v, 4);
 }
 
@@ -203,16 +187,16 @@ TEST_F(InspectTest, ViolationCounts) {
     add(e, ExprPtr(dalo_abs_term(four_x().get(), 2)));
     add(e, ExprPtr(dalo_relu_term(four_x().get(), 1)));
     EXPECT_EQ(violations(e), 2u);
-    add(e, mark(raw(1, {x}, -3)));  // -2: counts once
+    add(e, marked(raw(1, {x}, -3)));  // -2: counts once
     EXPECT_EQ(violations(e), 3u);
-    add(e, mark(raw(1, {x}, 2)));  // the merged penalty is 2x - 1 = 1
+    add(e, marked(raw(1, {x}, 2)));  // the merged penalty is 2x - 1 = 1
     EXPECT_EQ(violations(e), 3u);
-    EXPECT_EQ(violations(mark(raw(1, {x}, -1))), 0u);
+    EXPECT_EQ(violations(marked(raw(1, {x}, -1))), 0u);
 
     ExprPtr ee = classic(), loose = classic(false), classic_sum = var(z), holder = var(z);
     add(classic_sum, ee);
-    add(holder, mark(classic(false)));  // a declared record without bounds is skipped
-    EXPECT_EQ(violations(ee), 0u);      // x + y = 1
+    add(holder, marked(classic(false)));  // a declared record without bounds is skipped
+    EXPECT_EQ(violations(ee), 0u);        // x + y = 1
     EXPECT_EQ(violations(holder), 0u);
     dalo_sol_set(sol.get(), y, 1);
     EXPECT_EQ(violations(ee), 1u);
@@ -225,7 +209,7 @@ TEST_F(InspectTest, ViolationCounts) {
 
 TEST_F(InspectDeathTest, Messages) {
     ExprPtr holder = var(z);
-    add(holder, mark(classic(false)));
+    add(holder, marked(classic(false)));
     for (const auto& [e, last] : {std::pair{pair(), 2}, {full_sum(), 3}, {sum_xy(), 1}}) {
         EXPECT_FATAL(info(e, last), "dalo_cons_item_info: bad item index");
         EXPECT_FATAL(eval(e, last), "dalo_cons_item_eval: bad item index");

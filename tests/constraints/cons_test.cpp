@@ -1,6 +1,8 @@
 // Constraint-carrying values: records, constructors, and the attribute word under arithmetic.
 #include "support/suite.hpp"
 
+#include "support/model_util.hpp"
+
 using dalo_test::ExprPtr;
 using dalo_test::str;
 using namespace dalo_test::build;
@@ -19,17 +21,9 @@ class ConsTest : public testing::Test {
   protected:
     dalo_var x = dalo_new_var("x"), y = dalo_new_var("y"), z = dalo_new_var("z");
     ExprPtr sum_xy() { return ExprPtr(dalo_expr_create_add_var_var(x, y)); }
-    ExprPtr declared(int64_t lo = 0, int64_t hi = 1) {
-        return ExprPtr(dalo_cons_between(sum_xy().get(), lo, hi));
-    }
+    ExprPtr declared(int64_t lo = 0, int64_t hi = 1) { return between(sum_xy(), lo, hi); }
     // A classic ExprExpr: penalty (x + y - 1)^2 with body x + y.
-    ExprPtr classic() {
-        ExprPtr b = sum_xy();
-        ExprPtr pen(dalo_expr_sqr(ExprPtr(dalo_expr_clone_sub_int(b.get(), 1)).get()));
-        ExprPtr ee(dalo_exprexprelem_create(pen.get(), b.get()));
-        dalo_exprexpr_set_bounds(ee.get(), 1, 1);
-        return ee;
-    }
+    ExprPtr classic() { return classic_of(sum_xy()); }
 };
 
 TEST_F(ConsTest, DeclaredConstructorsGiveAZeroPolynomial) {
@@ -37,8 +31,7 @@ TEST_F(ConsTest, DeclaredConstructorsGiveAZeroPolynomial) {
     EXPECT_TRUE(is_sum(c.get()));
     EXPECT_EQ(str(c.get()), "0");
     EXPECT_EQ(body(c), "x +y");
-    ExprPtr backwards(dalo_cons_between(var(z).get(), 5, 3));  // stored as given
-    EXPECT_EQ(body(backwards), "z");
+    EXPECT_EQ(body(between(var(z), 5, 3)), "z");  // stored as given
     // Shapes are objective-only; a sum of shapes is too, until a real constraint joins.
     ExprPtr shapes(dalo_abs_term(var(x).get(), 1));
     add(shapes, ExprPtr(dalo_relu_term(sum_xy().get(), 2)));

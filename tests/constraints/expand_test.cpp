@@ -1,6 +1,8 @@
 // Penalty expansion of declared constraints, and bulk classic range penalties.
 #include "support/suite.hpp"
 
+#include "support/model_util.hpp"
+
 using dalo_test::ExprPtr;
 using dalo_test::str;
 using namespace dalo_test::build;
@@ -32,35 +34,23 @@ uint64_t slack_number(dalo_var v) {
 }
 
 // min over the slack bits [first, first + n) of e, with the body variables set to xv.
-int64_t min_over_slack(const dalo_expr* e, std::vector<dalo_var> vars, std::vector<int64_t> vals,
-                       dalo_var first, uint32_t n) {
-    const size_t k = vars.size();
-    for (uint32_t j = 0; j < n; ++j) vars.push_back(first + j);
-    vals.resize(k + n);
+int64_t min_over_slack(const dalo_expr* e, dalo_test::Values a, dalo_var first, uint32_t n) {
     int64_t best = INT64_MAX;
     for (uint64_t mask = 0; mask < (uint64_t{1} << n); ++mask) {
-        for (uint32_t j = 0; j < n; ++j) vals[k + j] = (mask >> j) & 1;
-        best =
-            std::min(best, dalo_expr_eval_map(e, vars.data(), vals.data(), vars.size(), nullptr));
+        for (uint32_t j = 0; j < n; ++j) a[first + j] = (mask >> j) & 1;
+        best = std::min(best, dalo_test::eval_map(e, a));
     }
     return best;
 }
 
 class ExpandTest : public testing::Test {
   protected:
-    std::vector<dalo_var> xs;
-    void SetUp() override {
-        const uint64_t four = 4;
-        const dalo_var first = dalo_new_var_array("ex", &four, 1);
-        for (dalo_var j = 0; j < 4; ++j) xs.push_back(first + j);
-    }
+    std::vector<dalo_var> xs = dalo_test::new_vars("ex", 4);
     ExprPtr sum01() { return ExprPtr(dalo_expr_create_add_var_var(xs[0], xs[1])); }
     // x0 + 2 x1 + 3 x2 - x3, reaching -1 .. 6
     ExprPtr linear() {
-        ExprPtr f(dalo_expr_create_var(xs[0]));
-        dalo_expr_iadd_raw_term(f.get(), 2, &xs[1], 1);
-        dalo_expr_iadd_raw_term(f.get(), 3, &xs[2], 1);
-        dalo_expr_iadd_raw_term(f.get(), -1, &xs[3], 1);
+        ExprPtr f = var(xs[0]);
+        for (auto [c, j] : {std::pair{2, 1}, {3, 2}, {-1, 3}}) add(f, c, {xs[j]});
         return f;
     }
     // 1 + 2 x0 x1 - x0 x2 x3 + 3 ~x1 + x2 x2: a negated literal and a repeated variable
@@ -70,12 +60,6 @@ class ExpandTest : public testing::Test {
         add(f, 3, {xs[1] | DALO_NEG_BIT});
         add(f, 1, {xs[2], xs[2]});
         return f;
-    }
-    int64_t at(const dalo_expr* e, const std::vector<int64_t>& xv) {
-        return dalo_expr_eval_map(e, xs.data(), xv.data(), xs.size(), nullptr);
-    }
-    static std::vector<int64_t> assignment(uint32_t mask) {
-        return {mask & 1, (mask >> 1) & 1, (mask >> 2) & 1, (mask >> 3) & 1};
     }
 };
 
@@ -88,10 +72,7 @@ TEST_F(ExpandTest, ValuesWithoutDeclaredConstraintsAreCopied) {
     EXPECT_EQ(str(v.get()), "ev[0] +2*ev[1] +2*ev[2]");
 
     // Classic values: the penalties are already the polynomial; the bookkeeping goes.
-    ExprPtr body = sum01();
-    ExprPtr pen(dalo_expr_sqr(minus(body.get(), 1).get()));
-    ExprPtr ee(dalo_exprexprelem_create(pen.get(), body.get()));
-    dalo_exprexpr_set_bounds(ee.get(), 1, 1);
+    ExprPtr ee = classic_of(sum01());
     ExprPtr classic(dalo_expr_clone_add_expr(ee.get(), ee.get()));
     ASSERT_GE(dalo_expr_attr(classic.get()), 0xC0000000u);
     ASSERT_EQ(dalo_expr_is_declared(classic.get()), 0);
@@ -186,8 +167,7 @@ static_assert(sizeof(TermRecord) == 24);
 
 TEST_F(ExpandTest, ArrayBetweenBuildsOnePenaltyPerItem) {
     // Kind 0: expression handles, each copied; a VarInt's word does not travel.
-    ExprPtr vi(dalo_varintelem_create("eb", 0, 3));
-    ExprPtr f = sum01();
+    ExprPtr vi(dalo_varintelem_create("eb", 0, 3)), f = sum01();
     const dalo_expr* exprs[2] = {f.get(), vi.get()};
     dalo_expr* out[3] = {nullptr, nullptr, nullptr};
     dalo_array_between(exprs, 0, 2, 3, out, 2);
@@ -208,7 +188,7 @@ TEST_F(ExpandTest, ArrayBetweenBuildsOnePenaltyPerItem) {
         ExprPtr got(out[i]);
         EXPECT_EQ(slack_number(s + 2 * i), slack_number(s) + i);
         for (int64_t x = 0; x <= 1; ++x)
-            EXPECT_EQ(min_over_slack(got.get(), {xs[i]}, {x}, s + 2 * i, 2), 0);
+            EXPECT_EQ(min_over_slack(got.get(), {{xs[i], x}}, s + 2 * i, 2), 0);
     }
 
     // Kind 2: term records of degree 1 to 3.
@@ -217,10 +197,9 @@ TEST_F(ExpandTest, ArrayBetweenBuildsOnePenaltyPerItem) {
                                  {-2, 0, xs[0], xs[1], nullptr},
                                  {5, 0, xs[0], xs[1], tail}};
     dalo_array_between(terms, 2, 1, 1, out, 3);
-    const int64_t coeffs[3] = {3, -2, 5};
     for (int i = 0; i < 3; ++i) {
         ExprPtr got(out[i]);
-        ExprPtr term(dalo_expr_create_raw_term(coeffs[i], xs.data(), i + 1, 0));
+        ExprPtr term(dalo_expr_create_raw_term(terms[i].coeff, xs.data(), i + 1, 0));
         EXPECT_EQ(str(got.get()), str(ExprPtr(dalo_expr_sqr(minus(term.get(), 1).get())).get()));
     }
 

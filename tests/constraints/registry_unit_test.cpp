@@ -24,12 +24,9 @@ TEST(ExprExprSet, CopyMetaIgnoresBadIndices) {
     set.copy_meta(a, b);
     set.copy_meta(a, 99999);
     const ExprExprRecord& m = set.meta(b);
-    EXPECT_EQ(m.has_bounds, 1);
-    EXPECT_EQ(m.lo, -2);
-    EXPECT_EQ(m.hi, 4);
+    EXPECT_EQ((std::vector<int64_t>{m.has_bounds, m.lo, m.hi, m.exponent, m.objective_only}),
+              (std::vector<int64_t>{1, -2, 4, 1, 1}));
     EXPECT_EQ(m.allowed.size(), 2u);
-    EXPECT_EQ(m.exponent, 1);
-    EXPECT_EQ(m.objective_only, 1);
     EXPECT_EQ(text(set.body(b)), "2");
 }
 

@@ -13,12 +13,10 @@ TEST(VarIntSetDeathTest, ReaderRefusesWordsBeyondTheRegistry) {
     EXPECT_FATAL(varint_set().get(0x7FFFFFFFu),
                  "VarInt accessor called on a value that is no longer a VarInt (e.g. after vi += "
                  "1, vi.sqr()).");
-    EXPECT_FATAL(varint_set().get(0x80000000u),
-                 "VarInt accessor called on a value that is not a VarInt (plain Expr or "
-                 "ExprExpr).");
-    EXPECT_FATAL(varint_set().get(0xFFFFFFFFu),
-                 "VarInt accessor called on a value that is not a VarInt (plain Expr or "
-                 "ExprExpr).");
+    for (uint32_t word : {0x80000000u, 0xFFFFFFFFu})
+        EXPECT_FATAL(varint_set().get(word),
+                     "VarInt accessor called on a value that is not a VarInt (plain Expr or "
+                     "ExprExpr).");
 }
 
 // Readers running next to appends see every reachable record complete.

@@ -11,11 +11,12 @@ namespace {
 
 uint64_t pack(dalo_var a, dalo_var b) { return uint64_t{a} | (uint64_t{b} << 32); }
 
+// The text of e, which the call releases.
+std::string text(dalo_expr* e) { return str(ExprPtr(e).get()); }
+
 dalo_var* malloc_tail(std::initializer_list<dalo_var> ids) {
     auto* p = static_cast<dalo_var*>(std::malloc((ids.size() + 1) * sizeof(dalo_var)));
-    size_t k = 0;
-    for (dalo_var v : ids) p[k++] = v;
-    p[k] = DALO_NO_VAR;
+    *std::copy(ids.begin(), ids.end(), p) = DALO_NO_VAR;
     return p;
 }
 
@@ -33,19 +34,18 @@ class ExprTest : public testing::Test {
 
 TEST_F(ExprTest, Constructors) {
     TermPtr t2x(dalo_term_create_var(2, x)), t3y(dalo_term_create_var(3, y));
-    EXPECT_EQ(str(ExprPtr(dalo_expr_create_var(x)).get()), "x");
-    EXPECT_EQ(str(ExprPtr(dalo_expr_create_add_var_var(x, y)).get()), "x +y");
-    EXPECT_EQ(str(ExprPtr(dalo_expr_create_add_var_int(x, -1)).get()), "-1 +x");
-    EXPECT_EQ(str(ExprPtr(dalo_expr_create_sub_int_var(3, x)).get()), "3 -x");
-    EXPECT_EQ(str(ExprPtr(dalo_expr_create_add_term_term(t2x.get(), t3y.get())).get()), "2*x +3*y");
-    EXPECT_EQ(str(ExprPtr(dalo_expr_create_sub_term_term(t2x.get(), t3y.get())).get()), "2*x -3*y");
-    EXPECT_EQ(str(ExprPtr(dalo_expr_create_add_term_var(t2x.get(), y)).get()), "2*x +y");
-    EXPECT_EQ(str(ExprPtr(dalo_expr_create_add_term_int(t2x.get(), 5)).get()), "5 +2*x");
-    EXPECT_EQ(str(ExprPtr(dalo_expr_create_sub_int_term(4, t2x.get())).get()), "4 -2*x");
+    EXPECT_EQ(text(dalo_expr_create_var(x)), "x");
+    EXPECT_EQ(text(dalo_expr_create_add_var_var(x, y)), "x +y");
+    EXPECT_EQ(text(dalo_expr_create_add_var_int(x, -1)), "-1 +x");
+    EXPECT_EQ(text(dalo_expr_create_sub_int_var(3, x)), "3 -x");
+    EXPECT_EQ(text(dalo_expr_create_add_term_term(t2x.get(), t3y.get())), "2*x +3*y");
+    EXPECT_EQ(text(dalo_expr_create_sub_term_term(t2x.get(), t3y.get())), "2*x -3*y");
+    EXPECT_EQ(text(dalo_expr_create_add_term_var(t2x.get(), y)), "2*x +y");
+    EXPECT_EQ(text(dalo_expr_create_add_term_int(t2x.get(), 5)), "5 +2*x");
+    EXPECT_EQ(text(dalo_expr_create_sub_int_term(4, t2x.get())), "4 -2*x");
     dalo_var xyz[3] = {x, y, z};
-    EXPECT_EQ(str(ExprPtr(dalo_expr_create_raw_term(-4, xyz, 3, 9)).get()), "9 -4*x*y*z");
-    EXPECT_EQ(str(ExprPtr(dalo_expr_create_add_raw_terms(2, xyz, 2, 1, xyz + 2, 1)).get()),
-              "2*x*y +z");
+    EXPECT_EQ(text(dalo_expr_create_raw_term(-4, xyz, 3, 9)), "9 -4*x*y*z");
+    EXPECT_EQ(text(dalo_expr_create_add_raw_terms(2, xyz, 2, 1, xyz + 2, 1)), "2*x*y +z");
     // A zero term lands in the empty inline slot and is invisible.
     ExprPtr zero(dalo_expr_create_raw_term(0, xyz, 2, 6));
     EXPECT_EQ(dalo_expr_term_count(zero.get()), 0u);
@@ -67,21 +67,16 @@ TEST_F(ExprTest, MovedTermsAndTails) {
     uint64_t slots = 0;
     const dalo_var* tail = nullptr;
     dalo_expr_term_at_data(e.get(), 0, &c, &slots, &tail);
-    EXPECT_EQ(c, 2);
-    EXPECT_EQ(slots, pack(x, y));
+    EXPECT_EQ(std::pair(c, slots), std::pair(int64_t{2}, pack(x, y)));
     ASSERT_NE(tail, nullptr);
-    EXPECT_EQ(tail[0], z);
-    EXPECT_EQ(tail[1], w);
-    EXPECT_EQ(tail[2], DALO_NO_VAR);
+    EXPECT_EQ(std::vector(tail, tail + 3), (std::vector<dalo_var>{z, w, DALO_NO_VAR}));
     dalo_expr_term_at_data(e.get(), 2, &c, &slots, &tail);
-    EXPECT_EQ(c, -5);
-    EXPECT_EQ(slots, pack(w, DALO_NO_VAR));
+    EXPECT_EQ(std::pair(c, slots), std::pair(int64_t{-5}, pack(w, DALO_NO_VAR)));
     EXPECT_EQ(tail, nullptr);
 
     dalo_term* t = dalo_term_create_var_var(4, x, y);
     dalo_term_mul_var(t, z);
-    ExprPtr moved(dalo_expr_create_term(t, 1));  // t is released by the call
-    EXPECT_EQ(str(moved.get()), "4*x*y*z");
+    EXPECT_EQ(text(dalo_expr_create_term(t, 1)), "4*x*y*z");  // t is released by the call
     TermPtr kept(dalo_term_create_var(-1, w));
     ExprPtr copied(dalo_expr_create_term(kept.get(), 0));
     EXPECT_EQ(str(copied.get()), "-w");
@@ -95,8 +90,7 @@ TEST_F(ExprTest, MovedTermsAndTails) {
     EXPECT_EQ(str(ml.get()), "x*y*z +2*w");
     ExprPtr mm(dalo_expr_create_add_term_term_mm(b, dalo_term_create(3)));
     EXPECT_EQ(str(mm.get()), "2*w +3");
-    dalo_term* m = dalo_term_create_var_var(6, x, y);
-    dalo_expr_iadd_term_move(mm.get(), m);
+    dalo_expr_iadd_term_move(mm.get(), dalo_term_create_var_var(6, x, y));
     EXPECT_EQ(str(mm.get()), "2*w +3 +6*x*y");
 }
 
@@ -142,16 +136,16 @@ TEST_F(ExprTest, CopyingOperationsLeaveTheirSourceAlone) {
     ExprPtr a = lin(1, {{2, x}});
     ExprPtr b = lin(4, {{-1, y}});
     TermPtr t(dalo_term_create_var_var(3, x, y));
-    EXPECT_EQ(str(ExprPtr(dalo_expr_clone_add_int(a.get(), 2)).get()), "3 +2*x");
-    EXPECT_EQ(str(ExprPtr(dalo_expr_clone_sub_int(a.get(), 2)).get()), "-1 +2*x");
-    EXPECT_EQ(str(ExprPtr(dalo_expr_clone_add_var(a.get(), z)).get()), "1 +2*x +z");
-    EXPECT_EQ(str(ExprPtr(dalo_expr_clone_sub_var(a.get(), z)).get()), "1 +2*x -z");
-    EXPECT_EQ(str(ExprPtr(dalo_expr_clone_add_term(a.get(), t.get())).get()), "1 +2*x +3*x*y");
-    EXPECT_EQ(str(ExprPtr(dalo_expr_clone_sub_term(a.get(), t.get())).get()), "1 +2*x -3*x*y");
-    EXPECT_EQ(str(ExprPtr(dalo_expr_clone_add_expr(a.get(), b.get())).get()), "5 +2*x -y");
-    EXPECT_EQ(str(ExprPtr(dalo_expr_clone_sub_expr(a.get(), b.get())).get()), "-3 +2*x +y");
-    EXPECT_EQ(str(ExprPtr(dalo_expr_clone_mul_int(a.get(), -3)).get()), "-3 -6*x");
-    EXPECT_EQ(str(ExprPtr(dalo_expr_clone(a.get())).get()), "1 +2*x");
+    EXPECT_EQ(text(dalo_expr_clone_add_int(a.get(), 2)), "3 +2*x");
+    EXPECT_EQ(text(dalo_expr_clone_sub_int(a.get(), 2)), "-1 +2*x");
+    EXPECT_EQ(text(dalo_expr_clone_add_var(a.get(), z)), "1 +2*x +z");
+    EXPECT_EQ(text(dalo_expr_clone_sub_var(a.get(), z)), "1 +2*x -z");
+    EXPECT_EQ(text(dalo_expr_clone_add_term(a.get(), t.get())), "1 +2*x +3*x*y");
+    EXPECT_EQ(text(dalo_expr_clone_sub_term(a.get(), t.get())), "1 +2*x -3*x*y");
+    EXPECT_EQ(text(dalo_expr_clone_add_expr(a.get(), b.get())), "5 +2*x -y");
+    EXPECT_EQ(text(dalo_expr_clone_sub_expr(a.get(), b.get())), "-3 +2*x +y");
+    EXPECT_EQ(text(dalo_expr_clone_mul_int(a.get(), -3)), "-3 -6*x");
+    EXPECT_EQ(text(dalo_expr_clone(a.get())), "1 +2*x");
     EXPECT_EQ(str(a.get()), "1 +2*x");
     EXPECT_EQ(str(b.get()), "4 -y");
 }
@@ -206,8 +200,7 @@ TEST_F(ExprTest, BulkTermsGoToTheTailAsGiven) {
     ExprPtr f = lin(1, {{1, w}});
     dalo_expr_iadd_terms_bulk(f.get(), -1, 4, coeffs, degrees, vars);
     EXPECT_EQ(str(f.get()), "w +0*x +2*x*y -3 +4*x*y*z");
-    ExprPtr none(dalo_expr_create_from_bulk(3, 0, nullptr, nullptr, nullptr));
-    EXPECT_EQ(str(none.get()), "3");
+    EXPECT_EQ(text(dalo_expr_create_from_bulk(3, 0, nullptr, nullptr, nullptr)), "3");
 }
 
 TEST_F(ExprTest, RangeCoefficients) {
@@ -225,8 +218,7 @@ TEST_F(ExprTest, RangeCoefficients) {
     // The largest range whose coefficients all fit: 2^30 is the last power, then 1.
     std::vector<int32_t> wide = coeffs(0, int64_t{1} << 31);
     ASSERT_EQ(wide.size(), 32u);
-    EXPECT_EQ(wide[30], 1 << 30);
-    EXPECT_EQ(wide[31], 1);
+    EXPECT_EQ(std::vector(wide.begin() + 30, wide.end()), (std::vector<int32_t>{1 << 30, 1}));
 }
 
 using ExprDeathTest = ExprTest;

@@ -7,17 +7,11 @@
 
 namespace {
 
-using dalo::plan_region;
-using dalo::RegionPlan;
-using dalo::thread_cap_for;
-
 TEST(ThreadBudget, ParsesTheLeadingPositiveInteger) {
-    EXPECT_EQ(dalo::parse_thread_count("4"), 4u);
-    EXPECT_EQ(dalo::parse_thread_count("12threads"), 12u);
-    EXPECT_EQ(dalo::parse_thread_count("0"), 0u);
-    EXPECT_EQ(dalo::parse_thread_count("-2"), 0u);
-    EXPECT_EQ(dalo::parse_thread_count(""), 0u);
-    EXPECT_EQ(dalo::parse_thread_count(nullptr), 0u);
+    const std::pair<const char*, uint32_t> rows[] = {{"4", 4},  {"12threads", 12}, {"0", 0},
+                                                     {"-2", 0}, {"", 0},           {nullptr, 0}};
+    for (const auto& [text, want] : rows)
+        EXPECT_EQ(dalo::parse_thread_count(text), want) << (text ? text : "null");
     EXPECT_EQ(dalo::parse_thread_count("99999999999999999999"), 2147483647u);
 }
 
@@ -46,25 +40,22 @@ TEST(ThreadBudget, BudgetThreeRegion) {
     EXPECT_FALSE(dalo::pool_stats().created);  // below 10,000 items nothing touches the pool
     dalo::par_for_impl(hits.size(), hits.size(), [&](uint64_t i) { hits[i]++; });
     for (size_t i = 0; i < hits.size(); ++i) ASSERT_EQ(hits[i].load(), i < 9'999 ? 2 : 1) << i;
-    dalo::PoolStats s = dalo::pool_stats();
+    const dalo::PoolStats s = dalo::pool_stats();
     EXPECT_TRUE(s.created);
-    EXPECT_EQ(s.workers, 2u);
-    EXPECT_EQ(s.regions, 1u);
-    EXPECT_EQ(s.extra_threads, 0u);
+    EXPECT_EQ(std::tuple(s.workers, s.regions, s.extra_threads), std::tuple(2u, 1u, 0u));
 }
 
 TEST(ThreadCap, Table) {
-    EXPECT_EQ(thread_cap_for(1, 1'000'000'000'000ull), 1u);
-    EXPECT_EQ(thread_cap_for(0, 50), 1u);
-    EXPECT_EQ(thread_cap_for(64, 99'999'999), 8u);
-    EXPECT_EQ(thread_cap_for(64, 100'000'000), 16u);
-    EXPECT_EQ(thread_cap_for(64, 999'999'999), 16u);
-    EXPECT_EQ(thread_cap_for(64, 1'000'000'000), 32u);
-    EXPECT_EQ(thread_cap_for(64, 9'999'999'999ull), 32u);
-    EXPECT_EQ(thread_cap_for(64, 10'000'000'000ull), 64u);
-    EXPECT_EQ(thread_cap_for(100, 10'000'000'000ull), 64u);
-    EXPECT_EQ(thread_cap_for(3, 10'000'000'000ull), 3u);
-    EXPECT_EQ(thread_cap_for(12, 200'000'000), 12u);
+    // budget, work size, cap
+    const std::tuple<uint32_t, uint64_t, uint32_t> rows[] = {
+        {1, 1'000'000'000'000ull, 1}, {0, 50, 1},
+        {64, 99'999'999, 8},          {64, 100'000'000, 16},
+        {64, 999'999'999, 16},        {64, 1'000'000'000, 32},
+        {64, 9'999'999'999ull, 32},   {64, 10'000'000'000ull, 64},
+        {100, 10'000'000'000ull, 64}, {3, 10'000'000'000ull, 3},
+        {12, 200'000'000, 12}};
+    for (const auto& [budget, w, cap] : rows)
+        EXPECT_EQ(dalo::thread_cap_for(budget, w), cap) << budget << " " << w;
 }
 
 TEST(ParallelFor, ExtraThreadsJoinThePool) {
@@ -76,10 +67,8 @@ TEST(ParallelFor, ExtraThreadsJoinThePool) {
     // A work size above 10^8 lifts the cap to 12: four threads beyond the pool and the caller.
     dalo::par_for_impl(out.size(), 200'000'000, [&](uint64_t i) { out[i] += i; });
     for (size_t i = 0; i < out.size(); ++i) ASSERT_EQ(out[i], i * i + i);
-    dalo::PoolStats s = dalo::pool_stats();
-    EXPECT_EQ(s.workers, 7u);
-    EXPECT_EQ(s.regions, 2u);
-    EXPECT_EQ(s.extra_threads, 4u);
+    const dalo::PoolStats s = dalo::pool_stats();
+    EXPECT_EQ(std::tuple(s.workers, s.regions, s.extra_threads), std::tuple(7u, 2u, 4u));
 }
 
 TEST(ParallelFor, ConcurrentCallersTakeTurns) {
@@ -88,26 +77,23 @@ TEST(ParallelFor, ConcurrentCallersTakeTurns) {
     std::vector<std::thread> callers;
     for (int c = 0; c < 4; ++c) {
         callers.emplace_back([&, c] {
-            for (int rep = 0; rep < 20; ++rep) {
+            for (int rep = 0; rep < 20; ++rep)
                 dalo::par_for_impl(out[c].size(), out[c].size(),
                                    [&](uint64_t i) { out[c][i] = i * (c + 1) + rep; });
-            }
         });
     }
     for (auto& t : callers) t.join();
-    for (int c = 0; c < 4; ++c) {
+    for (int c = 0; c < 4; ++c)
         for (size_t i = 0; i < out[c].size(); ++i) ASSERT_EQ(out[c][i], i * (c + 1) + 19);
-    }
     EXPECT_EQ(dalo::pool_stats().regions, 80u);
 }
 
 TEST(ParallelFor, ExceptionsReachTheCaller) {
     setenv("DALO_NUM_THREADS", "4", 1);
-    EXPECT_THROW(dalo::par_for_impl(100'000, 100'000,
-                                    [](uint64_t i) {
-                                        if (i == 77'777) throw std::bad_alloc();
-                                    }),
-                 std::bad_alloc);
+    auto fails = [](uint64_t i) {
+        if (i == 77'777) throw std::bad_alloc();
+    };
+    EXPECT_THROW(dalo::par_for_impl(100'000, 100'000, fails), std::bad_alloc);
     // The pool is still usable afterwards.
     std::atomic<uint64_t> n{0};
     dalo::par_for_impl(100'000, 100'000, [&](uint64_t) { n++; });
@@ -119,9 +105,8 @@ struct LateRegion {
     ~LateRegion() {
         std::vector<uint64_t> v(50'000, 0);
         dalo::par_for_impl(v.size(), v.size(), [&](uint64_t i) { v[i] = i; });
-        for (size_t i = 0; i < v.size(); ++i) {
+        for (size_t i = 0; i < v.size(); ++i)
             if (v[i] != i) std::abort();
-        }
     }
 };
 

@@ -54,11 +54,7 @@ TEST_F(TermTest, CoefficientArithmeticWrapsIn32Bits) {
 }
 
 TEST_F(TermTest, Text) {
-    auto text = [](dalo_term* t) {
-        std::string s = dalo_term_str(t);
-        dalo_term_destroy(t);
-        return s;
-    };
+    auto text = [](dalo_term* t) { return std::string(dalo_term_str(TermPtr(t).get())); };
     EXPECT_EQ(text(dalo_term_create_var_var(3, x, y)), "3*x*y");
     EXPECT_EQ(text(dalo_term_create_var(-1, x)), "-x");
     EXPECT_EQ(text(dalo_term_create(5)), "5");

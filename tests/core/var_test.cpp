@@ -5,10 +5,8 @@ namespace {
 
 TEST(VarRegistry, UnknownIdentifiersPrintQuestionMark) {
     dalo_var x = dalo_new_var("x");
-    EXPECT_STREQ(dalo_var_str(x + 1), "?");
-    EXPECT_STREQ(dalo_var_str(0x3FFFFFFEu), "?");
-    EXPECT_STREQ(dalo_var_str(DALO_NO_VAR), "?");
-    EXPECT_STREQ(dalo_var_str(DALO_INT_BIT | 12345), "?");
+    for (dalo_var v : {x + 1, 0x3FFFFFFEu, DALO_NO_VAR, DALO_INT_BIT | 12345})
+        EXPECT_STREQ(dalo_var_str(v), "?") << v;
 }
 
 TEST(VarRegistry, ConcurrentCreationAndLockFreeReads) {
@@ -40,13 +38,12 @@ TEST(VarRegistry, ConcurrentCreationAndLockFreeReads) {
     for (auto& t : readers) t.join();
     EXPECT_EQ(bad.load(), 0);
     std::set<dalo_var> ids;
-    for (int w = 0; w < kWriters; ++w) {
+    for (int w = 0; w < kWriters; ++w)
         for (int k = 0; k < kPerWriter; ++k) {
             const dalo_var id = made[w][k] + (k % 3 == 0 ? 3 : 0);
             EXPECT_EQ(dalo_var_str(id), name(w, k) + (k % 3 == 0 ? "[1][1]" : ""));
             ids.insert(id);
         }
-    }
     EXPECT_EQ(ids.size(), size_t{kWriters * kPerWriter});
 }
 
@@ -66,10 +63,9 @@ TEST(VarRegistryDeathTest, IntegerBoundsMustBeOrdered) {
 TEST(VarRegistryDeathTest, BoundsOfSomethingElse) {
     dalo_var x = dalo_new_var("x");
     int64_t lo = 0, hi = 0;
-    EXPECT_FATAL(dalo_int_var_bounds(x, &lo, &hi),
-                 "dalo_int_var_bounds: not an integer variable index");
-    EXPECT_FATAL(dalo_int_var_bounds(DALO_INT_BIT | 7, &lo, &hi),
-                 "dalo_int_var_bounds: not an integer variable index");
+    for (dalo_var v : {x, DALO_INT_BIT | 7})
+        EXPECT_FATAL(dalo_int_var_bounds(v, &lo, &hi),
+                     "dalo_int_var_bounds: not an integer variable index");
 }
 
 TEST(VarRegistryDeathTest, BinaryIndexSpaceIsReportedNotWrapped) {
@@ -82,8 +78,7 @@ TEST(VarRegistryDeathTest, BinaryIndexSpaceIsReportedNotWrapped) {
     EXPECT_FATAL(dalo_new_var_array("big", &wraps, 1), kBinaryFull);
     // The last index issued is 2^30 - 2.
     uint64_t most = (1ull << 30) - 3;
-    dalo_var first = dalo_new_var_array("most", &most, 1);
-    EXPECT_EQ(first, 1u);
+    EXPECT_EQ(dalo_new_var_array("most", &most, 1), 1u);
     EXPECT_EQ(dalo_new_var("last"), 0x3FFFFFFEu);
     EXPECT_STREQ(dalo_var_str(0x3FFFFFFEu), "last");
     EXPECT_STREQ(dalo_var_str(0x3FFFFFFDu), "most[1073741820]");

@@ -5,6 +5,7 @@
 
 #include <fstream>
 #include <iterator>
+#include <numeric>
 
 #include "support/mip.hpp"
 #include "support/model_util.hpp"
@@ -145,10 +146,9 @@ TEST(IlpBuild, VarIntsFoldIntoIntegerColumnsWhenUsedOnlyAsEncoded) {
     EXPECT_EQ(std::vector<int>(bits, bits + 3), (std::vector<int>{1, 0, 1}));
     dalo_ilp_col_decode(p.get(), 1, 10, bits);
     EXPECT_EQ(std::vector<int>(bits, bits + 3), (std::vector<int>{0, 0, 0}));
-    for (int64_t outside : {18, 9}) {
+    for (int64_t outside : {18, 9})
         EXPECT_FATAL(dalo_ilp_col_decode(p.get(), 1, outside, bits),
                      "dalo_ilp_col_decode: integer value out of the encoded range");
-    }
 
     // Objective coefficients out of proportion (3, 6, 11): the bits stay binary columns.
     ExprPtr f(dalo_expr_clone(n.get()));
@@ -176,8 +176,7 @@ TEST(IlpBuild, VarIntsFoldIntoIntegerColumnsWhenUsedOnlyAsEncoded) {
 TEST(IlpNames, LegalAndDistinct) {
     dalo_var v[6] = {dalo_new_var("a b"), dalo_new_var("a_b"), dalo_new_var("1st"),
                      dalo_new_var("e1"),  dalo_new_var("a b"), dalo_new_var("dalo_constant")};
-    uint64_t two = 2;
-    dalo_var arr = dalo_new_var_array("q", &two, 1);
+    dalo_var arr = new_vars("q", 2)[0];
     ExprPtr e = raw(1, {v[0]}, 4);
     for (int i = 1; i < 6; ++i) add(e, i + 1, {v[i]});
     add(e, 1, {arr + 1});
@@ -243,6 +242,9 @@ Instance random_instance(std::mt19937_64& rng, int64_t c0) {
     const dalo_var k = dalo_new_int_var("k", -2, 3);
     ExprPtr n(dalo_varintelem_create("n", -2, 5));  // bits 1, 2, 4
     auto coef = [&](int span) { return static_cast<int64_t>(rng() % (2 * span + 1)) - span; };
+    auto dot = [](const std::vector<int64_t>& w, const std::vector<int64_t>& b) {
+        return std::inner_product(w.begin(), w.end(), b.begin(), int64_t{0});
+    };
     std::vector<int64_t> point(6), c(6);
     for (auto& b : point) b = static_cast<int64_t>(rng() % 2);
     point[0] = 0;
@@ -262,11 +264,8 @@ Instance random_instance(std::mt19937_64& rng, int64_t c0) {
         Cons t{std::vector<int64_t>(6), coef(3), r == 0 ? 1 : 0, 0, 0};
         ExprPtr body(r == 0 ? dalo_expr_clone(n.get()) : dalo_expr_create_int(0));
         add(body, t.ak, {k});
-        int64_t at = t.ak * kp + t.an * np;
-        for (int i = 0; i < 6; ++i) {
-            add(body, t.a[i] = coef(4), {x[i]});
-            at += t.a[i] * point[i];
-        }
+        for (int i = 0; i < 6; ++i) add(body, t.a[i] = coef(4), {x[i]});
+        const int64_t at = t.ak * kp + t.an * np + dot(t.a, point);
         // An equality, a range, and rows whose lower or upper side the activity implies.
         const int64_t below = static_cast<int64_t>(rng() % 2);
         const int64_t above = static_cast<int64_t>(rng() % 2);
@@ -285,9 +284,9 @@ Instance random_instance(std::mt19937_64& rng, int64_t c0) {
     Instance out;
     out.expr = binary(e);
     out.model = model_of(out.expr);
-    std::vector<int64_t> value(x[5] + 1, 0);
+    std::vector<int64_t> value(x[5] + 1, 0), bit(6);  // by identifier and by position
     for (uint32_t mask = 0; mask < 64; ++mask) {
-        for (int i = 0; i < 6; ++i) value[x[i]] = (mask >> i) & 1;
+        for (int i = 0; i < 6; ++i) value[x[i]] = bit[i] = (mask >> i) & 1;
         bool ok = true;
         for (const auto& lits : penalties) {
             int64_t prod = 1;
@@ -300,14 +299,11 @@ Instance random_instance(std::mt19937_64& rng, int64_t c0) {
         for (int64_t kv = -2; kv <= 3 && ok; ++kv) {
             for (int64_t nv = -2; nv <= 5; ++nv) {
                 bool feasible = true;
-                int64_t obj = c0 + ck * kv + cn * nv;
-                for (int i = 0; i < 6; ++i) obj += c[i] * value[x[i]];
                 for (const Cons& t : all) {
-                    int64_t s = t.ak * kv + t.an * nv;
-                    for (int i = 0; i < 6; ++i) s += t.a[i] * value[x[i]];
+                    const int64_t s = t.ak * kv + t.an * nv + dot(t.a, bit);
                     feasible &= s >= t.lo && s <= t.hi;
                 }
-                if (feasible) out.best = std::min(out.best, obj);
+                if (feasible) out.best = std::min(out.best, c0 + ck * kv + cn * nv + dot(c, bit));
             }
         }
     }
@@ -351,9 +347,8 @@ TEST(IlpRoundTrip, MipSolversReachTheExhaustiveOptimumThroughBothFormats) {
         for (const std::string format : {"lp", "mps"}) {
             SCOPED_TRACE(format + " round " + std::to_string(round));
             const std::string file = scratch(std::to_string(round) + "." + format);
-            ASSERT_EQ(format == "lp" ? dalo_ilp_write_lp(p.get(), file.c_str())
-                                     : dalo_ilp_write_mps(p.get(), file.c_str()),
-                      0);
+            auto write = format == "lp" ? dalo_ilp_write_lp : dalo_ilp_write_mps;
+            ASSERT_EQ(write(p.get(), file.c_str()), 0);
             const MipAnswer cbc = solve_with_cbc(file, file + ".cbc");
             const MipAnswer glpk =
                 solve_with_glpk(file, format == "lp" ? "lp" : "freemps", file + ".glpk");

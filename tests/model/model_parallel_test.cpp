@@ -27,10 +27,10 @@ TEST(ModelParallel, ArraysEqualTheReference) {
     ASSERT_GT(ts.size(), 40000u);
 
     // Reference: dense indices in ascending identifier order, atoms likewise.
+    auto is_atom = [](dalo_var v) { return (v & DALO_INT_BIT) && !(v & DALO_NEG_BIT); };
     std::set<dalo_var> used, atoms;
     for (const Term& t : ts)
-        for (dalo_var v : t.vars)
-            (v & DALO_INT_BIT && !(v & DALO_NEG_BIT) ? atoms : used).insert(v & ~DALO_NEG_BIT);
+        for (dalo_var v : t.vars) (is_atom(v) ? atoms : used).insert(v & ~DALO_NEG_BIT);
     std::map<dalo_var, uint32_t> index, atom;
     for (dalo_var v : used) index.emplace(v, static_cast<uint32_t>(index.size()));
     for (dalo_var v : atoms) atom.emplace(v, static_cast<uint32_t>(atom.size()));
@@ -38,11 +38,9 @@ TEST(ModelParallel, ArraysEqualTheReference) {
     std::vector<std::vector<int32_t>> coeffs(6);
     for (const Term& t : ts) {
         size_t d = t.vars.size();
-        for (dalo_var v : t.vars) {
-            bool is_atom = (v & DALO_INT_BIT) && !(v & DALO_NEG_BIT);
-            words[d - 1].push_back(is_atom ? (atom.at(v) | 0x40000000u)
-                                           : (index.at(v & ~DALO_NEG_BIT) | (v & DALO_NEG_BIT)));
-        }
+        for (dalo_var v : t.vars)
+            words[d - 1].push_back(is_atom(v) ? (atom.at(v) | 0x40000000u)
+                                              : (index.at(v & ~DALO_NEG_BIT) | (v & DALO_NEG_BIT)));
         coeffs[d - 1].push_back(static_cast<int32_t>(t.coeff));
     }
 
@@ -54,12 +52,10 @@ TEST(ModelParallel, ArraysEqualTheReference) {
     for (uint32_t d = 1; d <= dalo_model_max_degree(m); ++d) {
         uint64_t n = dalo_model_term_count(m, d);
         ASSERT_EQ(n, coeffs[d - 1].size()) << "degree " << d;
-        EXPECT_EQ(
-            std::vector<uint32_t>(dalo_model_term_vars(m, d), dalo_model_term_vars(m, d) + d * n),
-            words[d - 1]);
-        EXPECT_EQ(
-            std::vector<int32_t>(dalo_model_coeff_array(m, d), dalo_model_coeff_array(m, d) + n),
-            coeffs[d - 1]);
+        const uint32_t* vars = dalo_model_term_vars(m, d);
+        const int32_t* cs = dalo_model_coeff_array(m, d);
+        EXPECT_EQ(std::vector<uint32_t>(vars, vars + d * n), words[d - 1]) << "degree " << d;
+        EXPECT_EQ(std::vector<int32_t>(cs, cs + n), coeffs[d - 1]) << "degree " << d;
     }
     EXPECT_EQ(dalo_model_constant(m, nullptr), dalo_expr_constant(s.get(), nullptr));
     EXPECT_EQ(dalo_model_has_negated_literals(m), 1);

@@ -10,19 +10,20 @@ using namespace dalo_test::build;
 
 namespace {
 
+template <class T>
+std::vector<T> vec(const T* p, uint64_t n) {
+    return std::vector<T>(p, p + n);
+}
 std::vector<uint32_t> words(const dalo_model* m, uint32_t d) {
-    const uint32_t* p = dalo_model_term_vars(m, d);
-    return std::vector<uint32_t>(p, p + d * dalo_model_term_count(m, d));
+    return vec(dalo_model_term_vars(m, d), d * dalo_model_term_count(m, d));
 }
 std::vector<int32_t> coeffs(const dalo_model* m, uint32_t d) {
-    const int32_t* p = dalo_model_coeff_array(m, d);
-    return std::vector<int32_t>(p, p + dalo_model_term_count(m, d));
+    return vec(dalo_model_coeff_array(m, d), dalo_model_term_count(m, d));
 }
 
 class ModelTest : public testing::Test {
   protected:
-    uint64_t five = 5;
-    dalo_var x0 = dalo_new_var_array("x", &five, 1);
+    dalo_var x0 = new_vars("x", 5)[0];
     dalo_var x1 = x0 + 1, x2 = x0 + 2, x3 = x0 + 3, x4 = x0 + 4;
 };
 
@@ -82,10 +83,9 @@ TEST_F(ModelTest, LiteralsInHigherDegreeTermsAndIntegerAtoms) {
     ASSERT_EQ(dalo_model_int_var_count(g.get()), 2u);
     EXPECT_EQ(dalo_model_int_var_orig(g.get(), 0), a);
     EXPECT_EQ(dalo_model_int_var_orig(g.get(), 1), b);
-    int64_t lo = 0, hi = 0;
-    dalo_model_int_var_bounds(g.get(), 0, &lo, &hi);
-    EXPECT_EQ(lo, -1);
-    EXPECT_EQ(hi, 3);
+    std::pair<int64_t, int64_t> bounds;
+    dalo_model_int_var_bounds(g.get(), 0, &bounds.first, &bounds.second);
+    EXPECT_EQ(bounds, std::make_pair(int64_t{-1}, int64_t{3}));
     // The degree-1 term a was added after the cubic one: input order within each degree.
     EXPECT_EQ(words(g.get(), 1), (std::vector<uint32_t>{0x40000000u}));
     EXPECT_EQ(words(g.get(), 3), (std::vector<uint32_t>{0, 0x40000001u, 0x40000001u}));
@@ -96,11 +96,11 @@ TEST_F(ModelTest, NativeRecordsLinearFirstThenNonlinear) {
     ExprPtr nl_body = binary(from_terms(1, {{2, {x1, x2}}, {3, {x3}}}));
     ExprPtr lin_body(dalo_expr_create_add_var_var(x2, x4));
     dalo_expr_iadd_int(lin_body.get(), -1);
-    ExprPtr c1(dalo_cons_between(nl_body.get(), 0, 4));
+    ExprPtr c1 = between(nl_body, 0, 4);
     dalo_expr_imul_int(c1.get(), 3);
     int64_t alo[2] = {0, 5}, ahi[2] = {1, 9};
     ExprPtr c2(dalo_cons_equal(lin_body.get(), alo, ahi, 2));
-    ExprPtr c3(dalo_abs_term(ExprPtr(dalo_expr_create_var(x4)).get(), 1));
+    ExprPtr c3(dalo_abs_term(var(x4).get(), 1));
     for (const ExprPtr* c : {&c1, &c2, &c3}) add(obj, *c);
     ModelPtr m(dalo_model_create(obj.get()));
     ASSERT_EQ(dalo_model_native_cons_count(m.get()), 3u);
@@ -111,12 +111,11 @@ TEST_F(ModelTest, NativeRecordsLinearFirstThenNonlinear) {
         dalo_model_native_cons_bounds(m.get(), i, &b[0], &b[1], &b[2], &b[3]);
         return b;
     };
-    uint32_t k, only;
+    std::pair<uint32_t, uint32_t> shape;
     EXPECT_EQ(bounds(0), (std::array<int64_t, 4>{0, 9, -1, 1}));  // the allowed set
     EXPECT_EQ(dalo_model_native_cons_vars(m.get(), 0)[1], 4u);
-    dalo_model_native_cons_shape(m.get(), 1, &k, &only);  // the abs shape
-    EXPECT_EQ(k, 1u);
-    EXPECT_EQ(only, 1u);
+    dalo_model_native_cons_shape(m.get(), 1, &shape.first, &shape.second);  // the abs shape
+    EXPECT_EQ(shape, std::make_pair(1u, 1u));
     EXPECT_EQ(dalo_model_native_cons_nterms(m.get(), 1), 1u);
     EXPECT_EQ(dalo_model_native_cons_coeffs(m.get(), 1)[0], 1);
     EXPECT_EQ(bounds(2), (std::array<int64_t, 4>{0, 4, 1, 3}));  // the nonlinear body
@@ -128,7 +127,7 @@ TEST_F(ModelTest, NativeRecordsLinearFirstThenNonlinear) {
     EXPECT_EQ(dalo_model_max_degree(m.get()), 1u);
     // A plain constraint record with the default shape is no penalty shape.
     ExprPtr plain = raw(1, {x0});
-    dalo_expr_iadd_expr(plain.get(), ExprPtr(dalo_cons_between(lin_body.get(), 1, 1)).get());
+    add(plain, between(lin_body, 1, 1));
     EXPECT_EQ(dalo_model_has_penalty_shapes(ModelPtr(dalo_model_create(plain.get())).get()), 0);
 }
 
@@ -146,12 +145,9 @@ TEST_F(ModelTest, FreeFormPenaltyBecomesTermsAndRemainder) {
     uint64_t count = 0;
     EXPECT_EQ(dalo_model_remainder_info(m.get(), &rc, &count), 2u);
     EXPECT_EQ(rc, 7);
-    const uint64_t* head = dalo_model_remainder_head(m.get());
-    const uint32_t* rv = dalo_model_remainder_vars(m.get());
-    const int32_t* rcf = dalo_model_remainder_coeffs(m.get());
-    EXPECT_EQ(std::vector<uint64_t>(head, head + 3), (std::vector<uint64_t>{0, 1, 3}));
-    EXPECT_EQ(std::vector<uint32_t>(rv, rv + 3), (std::vector<uint32_t>{0, 1, 2}));
-    EXPECT_EQ(std::vector<int32_t>(rcf, rcf + 2), (std::vector<int32_t>{-1, 1}));
+    EXPECT_EQ(vec(dalo_model_remainder_head(m.get()), 3), (std::vector<uint64_t>{0, 1, 3}));
+    EXPECT_EQ(vec(dalo_model_remainder_vars(m.get()), 3), (std::vector<uint32_t>{0, 1, 2}));
+    EXPECT_EQ(vec(dalo_model_remainder_coeffs(m.get()), 2), (std::vector<int32_t>{-1, 1}));
 }
 
 TEST_F(ModelTest, BitVectorEvaluation) {
@@ -174,8 +170,7 @@ TEST_F(ModelTest, BitVectorEvaluation) {
     EXPECT_EQ(dalo_expr_eval_with_model(f.get(), m.get(), &all, nullptr), 6);
     // Native constraints are not part of the objective value.
     ExprPtr g = raw(0, {}, 5);
-    dalo_expr_iadd_expr(
-        g.get(), ExprPtr(dalo_cons_between(ExprPtr(dalo_expr_create_var(x4)).get(), 1, 1)).get());
+    add(g, between(var(x4), 1, 1));
     ModelPtr h(dalo_model_create(g.get()));
     uint64_t zero = 0;
     EXPECT_EQ(dalo_model_eval(h.get(), &zero, nullptr), 5);
@@ -218,42 +213,35 @@ TEST_F(ModelDeathTest, ExpressionNotInBinaryForm) {
 }
 
 TEST_F(ModelDeathTest, UnusableConstraintRecords) {
-    auto with = [](const ExprPtr& c) {
+    auto create = [](const ExprPtr& c) {  // a Model of an objective of c alone
         ExprPtr obj(dalo_expr_create());
-        dalo_expr_iadd_expr(obj.get(), c.get());
-        return obj;
+        add(obj, c);
+        dalo_model_destroy(dalo_model_create(obj.get()));
     };
     // A classic ExprExpr without bounds, declared.
     ExprPtr ee(dalo_exprexprelem_create(ExprPtr(dalo_expr_create()).get(), raw(1, {x0}).get()));
-    EXPECT_FATAL(dalo_model_create(with(ExprPtr(dalo_cons_mark(ee.get()))).get()),
-                 "Model: constraint carries no bounds");
-    const std::string tail = " Call simplify_as_binary() on the model expression first.";
-    EXPECT_FATAL(
-        dalo_model_create(with(ExprPtr(dalo_cons_between(raw(1, {x2, x1}).get(), 0, 1))).get()),
-        "Model: constraint body not simplified as binary (unsorted/duplicate vars)." + tail);
-    EXPECT_FATAL(
-        dalo_model_create(
-            with(ExprPtr(dalo_cons_between(raw(1, {x2 | DALO_NEG_BIT}).get(), 0, 1))).get()),
-        "Model: constraint body not simplified as binary (negated literal in degree 1-2 term)." +
-            tail);
+    EXPECT_FATAL(create(marked(ee)), "Model: constraint carries no bounds");
+    // The refusals of an unsimplified body share their frame.
+    auto unsimplified = [](const std::string& why) {
+        return "Model: constraint body not simplified as binary (" + why +
+               "). Call simplify_as_binary() on the model expression first.";
+    };
+    EXPECT_FATAL(create(between(raw(1, {x2, x1}), 0, 1)), unsimplified("unsorted/duplicate vars"));
+    EXPECT_FATAL(create(between(raw(1, {x2 | DALO_NEG_BIT}), 0, 1)),
+                 unsimplified("negated literal in degree 1-2 term"));
     ExprPtr twice(dalo_expr_create_add_var_var(x1, x1));
+    EXPECT_FATAL(create(between(twice, 0, 1)), unsimplified("duplicate variable across terms"));
     EXPECT_FATAL(
-        dalo_model_create(with(ExprPtr(dalo_cons_between(twice.get(), 0, 1))).get()),
-        "Model: constraint body not simplified as binary (duplicate variable across terms)." +
-            tail);
-    EXPECT_FATAL(
-        dalo_model_create(with(ExprPtr(dalo_abs_term(raw(1, {x0, x1}).get(), 2))).get()),
+        create(ExprPtr(dalo_abs_term(raw(1, {x0, x1}).get(), 2))),
         "dalo::abs/relu: nonlinear bodies are not supported yet (the body must be linear)");
     ExprPtr constant_term = raw(3, {});
     dalo_expr_iadd_var(constant_term.get(), x0);
-    EXPECT_FATAL(
-        dalo_model_create(with(ExprPtr(dalo_cons_between(constant_term.get(), 0, 1))).get()),
-        "Model: native constraints require a linear body (degree >= 2 term found)");
-    ExprPtr cubic = raw(1, {x0, x1, x2 | DALO_NEG_BIT});
-    EXPECT_FATAL(dalo_model_create(with(ExprPtr(dalo_cons_between(cubic.get(), 0, 1))).get()),
+    EXPECT_FATAL(create(between(constant_term, 0, 1)),
+                 "Model: native constraints require a linear body (degree >= 2 term found)");
+    EXPECT_FATAL(create(between(raw(1, {x0, x1, x2 | DALO_NEG_BIT}), 0, 1)),
                  "Model: unexpected negated literal in constraint body");
     dalo_var k = dalo_new_int_var("k", 0, 2);
-    EXPECT_FATAL(dalo_model_create(with(ExprPtr(dalo_cons_mark(raw(1, {k}).get()))).get()),
+    EXPECT_FATAL(create(marked(raw(1, {k}))),
                  "Model: native integer variables (int_var) in a free-form penalty remainder are "
                  "not supported yet.");
 }
@@ -288,10 +276,8 @@ TEST_F(ModelDeathTest, LinearSolversRefuseSomeRecords) {
     ExprPtr obj(dalo_expr_create());
     ExprPtr nl = raw(1, {x0, x1});
     int64_t lo[1] = {2}, hi[1] = {3};
-    dalo_expr_iadd_expr(
-        obj.get(),
-        ExprPtr(dalo_cons_equal(ExprPtr(dalo_expr_create_var(x2)).get(), lo, hi, 1)).get());
-    dalo_expr_iadd_expr(obj.get(), ExprPtr(dalo_cons_between(nl.get(), 0, 1)).get());
+    add(obj, ExprPtr(dalo_cons_equal(var(x2).get(), lo, hi, 1)));
+    add(obj, between(nl, 0, 1));
     ModelPtr m(dalo_model_create(obj.get()));
     EXPECT_FATAL(dalo_model_native_cons_nterms(m.get(), 0),
                  "MIP/ILP solvers do not support allowed-value set constraints (equal{...}) inside "

@@ -1,7 +1,6 @@
 // Sol: bit and integer values over a Model, the cached energy, copies and the text form.
 #include "support/suite.hpp"
 
-#include "support/brute.hpp"
 #include "support/model_util.hpp"
 
 using namespace dalo_test;
@@ -45,8 +44,7 @@ TEST_F(SolTest, FreshSolAndTextForm) {
     dalo_sol_compute_energy(t.get(), nullptr);
     EXPECT_STREQ(dalo_sol_str(t.get()), "-3:{{x,1},{y,0}}");
     // Array elements by their element names, in model-index order.
-    uint64_t eight = 8;
-    dalo_var a = dalo_new_var_array("a", &eight, 1);
+    dalo_var a = new_vars("a", 8)[0];
     ExprPtr e = raw(5, {a + 7});
     add(e, -2, {a + 3});
     SolPtr u = sol_of(model_of(binary(e)));
@@ -117,9 +115,8 @@ TEST_F(SolDeathTest, IntegerMessages) {
                  "Sol::set: value 4 outside the integer variable's bounds [-2,3]");
     EXPECT_FATAL(dalo_sol_set_int(s.get(), n, -3),
                  "Sol::set: value -3 outside the integer variable's bounds [-2,3]");
-    EXPECT_FATAL(dalo_sol_set_int(s.get(), x, 0), "Sol::set: not an integer variable index");
-    EXPECT_FATAL(dalo_sol_set_int(s.get(), n | DALO_NEG_BIT, 0),
-                 "Sol::set: not an integer variable index");
+    for (dalo_var v : {x, n | DALO_NEG_BIT})
+        EXPECT_FATAL(dalo_sol_set_int(s.get(), v, 0), "Sol::set: not an integer variable index");
     EXPECT_FATAL(dalo_sol_get_int(s.get(), x, nullptr), "Sol::get: not an integer variable index");
     dalo_var other = dalo_new_int_var("m", 0, 1);
     EXPECT_FATAL(dalo_sol_get_int(s.get(), other, nullptr),
@@ -199,21 +196,17 @@ TEST_F(SolTest, ClonesAreIndependentAndCopiesGoByIdentity) {
 }
 
 TEST_F(SolTest, StealBitsHandsOverAMallocBlock) {
-    uint64_t count = 130;
-    dalo_var b = dalo_new_var_array("b", &count, 1);
+    const std::vector<dalo_var> b = new_vars("b", 130);
     ExprPtr e = ExprPtr(dalo_expr_create_int(0));
-    for (dalo_var v = b; v < b + count; ++v) add(e, 1, {v});
+    for (dalo_var v : b) add(e, 1, {v});
     SolPtr s = sol_of(model_of(binary(e)));
-    for (dalo_var v : {b, b + 64, b + 129}) dalo_sol_set(s.get(), v, 1);
+    for (dalo_var v : {b[0], b[64], b[129]}) dalo_sol_set(s.get(), v, 1);
     const int64_t before = dalo_sol_compute_energy(s.get(), nullptr);
 
     dalo_u64_vector out{static_cast<uint64_t*>(std::malloc(16)), nullptr, nullptr};
     out.end = out.capacity = out.begin + 2;  // released by the call
     dalo_sol_steal_bits(s.get(), &out);
-    ASSERT_EQ(out.end - out.begin, 3);
-    EXPECT_EQ(out.begin[0], 1u);
-    EXPECT_EQ(out.begin[1], 1u);
-    EXPECT_EQ(out.begin[2], 2u);
+    ASSERT_EQ(std::vector<uint64_t>(out.begin, out.end), (std::vector<uint64_t>{1, 1, 2}));
     EXPECT_EQ(dalo_sol_bits(s.get()), nullptr);
     // Energy reads, clones and destroy stay valid.
     EXPECT_EQ(energy(s), before);
@@ -243,8 +236,7 @@ TEST_F(SolTest, CreateFromExpression) {
     add(e, 2, {y | DALO_NEG_BIT});
     add(e, 4, {x, y});
     add(e, 4, {y, x});
-    ExprPtr c(dalo_cons_between(var(z).get(), 1, 1));
-    add(e, c);
+    add(e, between(var(z), 1, 1));
     SolPtr s(dalo_sol_create_from_expr(e.get()));
     const dalo_model* m = dalo_sol_model(s.get());
     EXPECT_EQ(dalo_model_native_cons_count(m), 0u);
@@ -255,24 +247,5 @@ TEST_F(SolTest, CreateFromExpression) {
     EXPECT_EQ(dalo_sol_compute_energy(s.get(), nullptr), 1 + 3 + 8);
     EXPECT_EQ(dalo_sol_tts(s.get()), -1.0);
 }
-
-// ---- brute force: energy against an independent evaluation ----
-
-struct Constraint {
-    ExprPtr body;                                      // binary-simplified
-    std::vector<std::pair<int64_t, int64_t>> allowed;  // the range when there is one interval
-    enum Kind { Range, Abs, Relu } kind = Range;
-    int k = 2;
-    int64_t weight = 1;
-
-    int64_t penalty(const Values& a) const {
-        const int64_t v = value_of(body.get(), a);
-        int64_t d = INT64_MAX;
-        if (kind == Abs) d = v < 0 ? -v : v;
-        if (kind == Relu) d = std::max<int64_t>(v, 0);
-        for (auto [lo, hi] : allowed) d = std::min(d, v < lo ? lo - v : v > hi ? v - hi : 0);
-        return weight * (k == 1 ? d : d * d);
-    }
-};
 
 }  // namespace

@@ -9,14 +9,12 @@ namespace {
 using namespace dalo_test;
 using namespace dalo_test::build;
 
-dalo_var vars(uint64_t n) { return dalo_new_var_array("x", &n, 1); }
-
 TEST(BriskPlugin, MaxCutOfABipartiteGraphCutsEveryEdge) {
     // Max-Cut as minimisation (each edge w adds -w x_i - w x_j + 2 w x_i x_j, -w when cut) on
     // a random bipartite graph: the optimum cuts every edge. The search runs its whole time so
     // the elite pool fills and turns over on a Model unchanged by complementing every variable.
     const uint32_t n = 80;
-    const dalo_var x = vars(n);
+    const dalo_var x = binaries(n);
     std::mt19937_64 rng(31);
     std::vector<uint32_t> side(n);
     for (uint32_t& s : side) s = static_cast<uint32_t>(rng() & 1);
@@ -41,24 +39,20 @@ TEST(BriskPlugin, MaxCutOfABipartiteGraphCutsEveryEdge) {
 }
 
 TEST(BriskPlugin, HintAndProgressLines) {
-    const dalo_var x = vars(8);
+    const dalo_var x = binaries(8);
     std::mt19937_64 rng(21);
     const ModelPtr m = constrained_model(rng, x, 8);
-    const auto all = all_energies(m.get());
-    const std::string target = std::to_string(all.front().first);
+    const auto [optimum, hint] = all_energies(m.get()).front();
+    const std::string target = std::to_string(optimum);
     // Started at an optimum, one thread reports it at once.
-    const uint64_t hint = all.front().second;
-    const Outcome o =
-        solve(Family::Brisk, m.get(),
-              {{"target_energy", target.c_str()}, {"threads", "1"}, {"time_limit", "5"}}, &hint);
-    EXPECT_EQ(o.best.energy, all.front().first);
+    std::vector<dalo_param> p = {
+        {"target_energy", target.c_str()}, {"threads", "1"}, {"time_limit", "5"}};
+    const Outcome o = solve(Family::Brisk, m.get(), p, &hint);
+    EXPECT_EQ(o.best.energy, optimum);
     EXPECT_LT(o.seconds, 1.0);
     testing::internal::CaptureStdout();
-    solve(Family::Brisk, m.get(),
-          {{"target_energy", target.c_str()},
-           {"enable_default_callback", "1"},
-           {"threads", "1"},
-           {"time_limit", "5"}});
+    p.insert(p.begin() + 1, {"enable_default_callback", "1"});
+    solve(Family::Brisk, m.get(), p);
     const std::string lines = testing::internal::GetCapturedStdout();
     const std::string last = "Energy = " + target + "\n";
     ASSERT_GE(lines.size(), last.size());
@@ -69,7 +63,7 @@ TEST(BriskPlugin, HintAndProgressLines) {
 TEST(BriskPluginDeathTest, UnifiedIntegerEngineInformationAndRefusals) {
     setenv("DALO_INT_UNIFIED", "1", 1);
     const dalo_var k = dalo_new_int_var("k", -3, 40);
-    const dalo_var x = vars(2);
+    const dalo_var x = binaries(2);
     // (k - 7)^2 + 3 x0 - 5 x0 x1: optimum -2 at k = 7, x0 = x1 = 1.
     ExprPtr e(dalo_expr_create_int(49));
     add(e, -14, {k});

@@ -11,6 +11,9 @@ namespace {
 
 using namespace dalo_test;
 
+using Info = std::vector<std::pair<std::string, std::string>>;
+using Params = std::vector<dalo_param>;
+
 struct FamilyCase {
     Family family;
     const char* name;
@@ -22,44 +25,22 @@ struct FamilyCase {
     const char* work_key;  // the information pair that counts the work done
     // Information after a run cut by the time limit (with time_params): a value, ">N" for a
     // count above N, or "*" for any value.
-    std::vector<std::pair<std::string, std::string>> time_info;
-    std::vector<dalo_param> time_params = {};
+    Info time_info;
+    Params time_params = {};
 };
 
 void PrintTo(const FamilyCase& f, std::ostream* os) { *os << f.name; }
 
 const FamilyCase kFamilies[] = {
-    {Family::Brisk,
-     "Brisk",
-     false,
-     true,
-     2000,
-     0.02,
-     77,
-     "flips",
-     {{"flips", ">0"}, {"moves_evaluated", ">0"}, {"restarts", "*"}}},
-    {Family::Sweep,
-     "Sweep",
-     true,
-     false,
-     40,
-     0.02,
-     2024,
-     "states",
-     {{"complete", "0"}, {"cut_short", "time_limit"}, {"states", ">65536"}}},
-    {Family::Kelp,
-     "Kelp",
-     false,
-     true,
-     400,
-     0.1,
-     78,
-     "sweeps",
-     {{"stopped", "0"}, {"moves", ">0"}, {"replicas", "4"}},
-     {{"replicas", "4"}}},
+    {Family::Brisk, "Brisk", false, true, 2000, 0.02, 77, "flips",
+     Info{{"flips", ">0"}, {"moves_evaluated", ">0"}, {"restarts", "*"}}},
+    {Family::Sweep, "Sweep", true, false, 40, 0.02, 2024, "states",
+     Info{{"complete", "0"}, {"cut_short", "time_limit"}, {"states", ">65536"}}},
+    {Family::Kelp, "Kelp", false, true, 400, 0.1, 78, "sweeps",
+     Info{{"stopped", "0"}, {"moves", ">0"}, {"replicas", "4"}}, Params{{"replicas", "4"}}},
 };
 
-void expect_info(const Outcome& o, const std::vector<std::pair<std::string, std::string>>& want) {
+void expect_info(const Outcome& o, const Info& want) {
     for (const auto& [key, value] : want) {
         SCOPED_TRACE(key);
         ASSERT_NE(o[key], "<absent>");
@@ -74,14 +55,11 @@ void expect_info(const Outcome& o, const std::vector<std::pair<std::string, std:
 class PluginFamily : public testing::TestWithParam<FamilyCase> {
   protected:
     const FamilyCase& f = GetParam();
-    dalo_var vars(uint64_t n) { return dalo_new_var_array("x", &n, 1); }
-    Outcome run(const dalo_model* m, std::vector<dalo_param> p) {
-        return solve(f.family, m, std::move(p));
-    }
+    Outcome run(const dalo_model* m, Params p) { return solve(f.family, m, std::move(p)); }
 };
 
 TEST_P(PluginFamily, OptimaAndListsMatchBruteForceWithEveryConstraintKind) {
-    const dalo_var x = vars(12);
+    const dalo_var x = binaries(12);
     std::mt19937_64 rng(f.seed);
     bool negated = false, remainder = false, shapes = false;
     for (uint32_t round = 0; round < 12; ++round) {
@@ -92,12 +70,7 @@ TEST_P(PluginFamily, OptimaAndListsMatchBruteForceWithEveryConstraintKind) {
         remainder = remainder || dalo_model_has_remainder(m.get()) == 1;
         shapes = shapes || dalo_model_has_penalty_shapes(m.get()) == 1;
         ASSERT_GE(dalo_model_native_cons_count(m.get()), f.exact ? 8u : 7u);
-        std::vector<Found> all;
-        for (const auto& [e, mask] : all_energies(m.get())) all.push_back({e, mask});
-        const std::vector<Found> optima(all.begin(),
-                                        std::find_if(all.begin(), all.end(), [&](const Found& s) {
-                                            return s.energy != all.front().energy;
-                                        }));
+        const std::vector<Found> all = brute_force(m.get());
         if (f.exact) {
             // The best, ties going to the smallest assignment; every state once; every optimum.
             const Outcome plain = run(m.get(), {});
@@ -106,12 +79,11 @@ TEST_P(PluginFamily, OptimaAndListsMatchBruteForceWithEveryConstraintKind) {
             const Outcome top = run(m.get(), {{"topk_sols", "6"}, {"threads", "2"}});
             EXPECT_EQ(top.list, std::vector<Found>(all.begin(), all.begin() + 6));
             EXPECT_EQ(run(m.get(), {{"topk_sols", "100000"}}).list, all);
-            EXPECT_EQ(run(m.get(), {{"best_energy_sols", "0"}}).list, optima);
+            EXPECT_EQ(run(m.get(), {{"best_energy_sols", "0"}}).list, optima_of(all));
             continue;
         }
         const std::string target = std::to_string(all.front().energy);
-        std::vector<dalo_param> p = {
-            {"target_energy", target.c_str()}, {"time_limit", "10"}, {"threads", "2"}};
+        Params p = {{"target_energy", target.c_str()}, {"time_limit", "10"}, {"threads", "2"}};
         if (f.seeded) p.push_back({"seed", "3"});
         const Outcome o = run(m.get(), p);
         EXPECT_EQ(o.best.energy, all.front().energy);
@@ -119,13 +91,8 @@ TEST_P(PluginFamily, OptimaAndListsMatchBruteForceWithEveryConstraintKind) {
         if (n < 6 || n > 9) continue;
         // Small Models: the lists are the exact top 7, and every optimal state.
         const Outcome top = run(m.get(), {{"topk_sols", "7"}, {"time_limit", "0.2"}});
-        ASSERT_EQ(top.list.size(), 7u);
-        for (size_t i = 0; i < 7; ++i) EXPECT_EQ(top.list[i].energy, all[i].energy) << i;
-        EXPECT_EQ(masks(top.list).size(), 7u);
-        EXPECT_EQ(top.best.energy, all.front().energy);
         const Outcome best = run(m.get(), {{"best_energy_sols", "0"}, {"time_limit", "0.2"}});
-        for (const Found& s : best.list) EXPECT_EQ(s.energy, all.front().energy);
-        EXPECT_EQ(masks(best.list), masks(optima));
+        expect_top_and_optima(top, best, all, 7);
         EXPECT_EQ(masks(best.list).size(), best.list.size());
         EXPECT_EQ(run(m.get(), {{"best_energy_sols", "1"}, {"time_limit", "0.1"}}).list.size(), 1u);
     }
@@ -133,7 +100,7 @@ TEST_P(PluginFamily, OptimaAndListsMatchBruteForceWithEveryConstraintKind) {
 }
 
 TEST_P(PluginFamily, TimeLimitIsHonoured) {
-    const dalo_var x = vars(f.time_vars);
+    const dalo_var x = binaries(f.time_vars);
     std::mt19937_64 rng(11);
     const ModelPtr m = random_qubo(rng, x, f.time_vars, 8);
     // The wrapper's own measure of the plug-in call; a loaded machine may preempt the search
@@ -142,7 +109,7 @@ TEST_P(PluginFamily, TimeLimitIsHonoured) {
         SCOPED_TRACE(threads);
         double best_run_time = 1e9;
         for (int attempt = 0; attempt < 3 && best_run_time > 0.2 + f.late; ++attempt) {
-            std::vector<dalo_param> p = {{"time_limit", "0.2"}, {"threads", threads}};
+            Params p = {{"time_limit", "0.2"}, {"threads", threads}};
             p.insert(p.end(), f.time_params.begin(), f.time_params.end());
             const Outcome o = run(m.get(), p);
             EXPECT_EQ(o["threads"], threads);
@@ -155,7 +122,7 @@ TEST_P(PluginFamily, TimeLimitIsHonoured) {
 }
 
 TEST_P(PluginFamily, ListsBeyondEnumerationAreSortedDistinctAndLedByTheBest) {
-    const dalo_var x = vars(40);
+    const dalo_var x = binaries(40);
     std::mt19937_64 rng(5);
     const ModelPtr m = random_qubo(rng, x, 40, 6);
     const Outcome o = run(m.get(), {{"topk_sols", "20"}, {"time_limit", "0.1"}});
@@ -168,13 +135,12 @@ TEST_P(PluginFamily, ListsBeyondEnumerationAreSortedDistinctAndLedByTheBest) {
 TEST_P(PluginFamily, SameInputOneThreadAndTargetGiveTheSameResult) {
     // Large enough that the target ends a search in the middle of a phase.
     const uint32_t n = std::min(300u, f.time_vars);
-    const dalo_var x = vars(n);
+    const dalo_var x = binaries(n);
     std::mt19937_64 rng(8);
     const ModelPtr m = random_qubo(rng, x, n, 10);
     const Outcome first = run(m.get(), {{"time_limit", "0.2"}, {"threads", "2"}});
     const std::string target = std::to_string(first.best.energy + 20);
-    std::vector<dalo_param> p = {
-        {"target_energy", target.c_str()}, {"threads", "1"}, {"time_limit", "5"}};
+    Params p = {{"target_energy", target.c_str()}, {"threads", "1"}, {"time_limit", "5"}};
     // Other spellings each family takes: a negative seed, "false", an explicit CPU run.
     if (f.seeded) p.push_back({"seed", "-12345"});
     if (f.family == Family::Brisk) p.push_back({"enable_default_callback", "false"});
@@ -188,15 +154,10 @@ TEST_P(PluginFamily, SameInputOneThreadAndTargetGiveTheSameResult) {
 
 TEST_P(PluginFamily, SameAnswersForAnyThreadCount) {
     if (!f.exact) GTEST_SKIP() << "no promise across thread counts";
-    const dalo_var x = vars(18);
+    const dalo_var x = binaries(18);
     std::mt19937_64 rng(7);
     const ModelPtr mixed = constrained_model(rng, x, 18, true);
-    // (x_0 + ... + x_17 - 4)^2 as a declared constraint: C(18, 4) optima of energy 0.
-    ExprPtr sum(dalo_expr_create());
-    for (uint32_t i = 0; i < 18; ++i) dalo_expr_iadd_var(sum.get(), x + i);
-    ExprPtr body(dalo_expr_simplify_as_binary(sum.get()));
-    ExprPtr card(dalo_cons_between(body.get(), 4, 4));
-    const ModelPtr ties(dalo_model_create(card.get()));
+    const ModelPtr ties = cardinality(x, 18, 4);
     for (const dalo_model* m : {mixed.get(), ties.get()}) {
         for (const char* list : {"topk_sols", "best_energy_sols"}) {
             const char* count = std::string(list) == "topk_sols" ? "40" : "25";
@@ -260,11 +221,10 @@ class PluginRefusalDeathTest : public testing::TestWithParam<Refusal> {};
 
 TEST_P(PluginRefusalDeathTest, ExactMessage) {
     const Refusal& r = GetParam();
-    uint64_t n = 4;
-    const dalo_var x = dalo_new_var_array("x", &n, 1);
+    const dalo_var x = binaries(4);
     std::mt19937_64 rng(1);
     const ModelPtr m = random_qubo(rng, x, 4, 2);
-    std::vector<dalo_param> p = {{r.key, r.value}};
+    Params p = {{r.key, r.value}};
     if (std::string(r.key) != "time_limit") p.push_back({"time_limit", "0.1"});
     EXPECT_FATAL(solve(r.family, m.get(), p), r.message);
 }
@@ -287,8 +247,8 @@ struct Engine {
     const char* engine;
     const char* time_limit;
     bool shapes;  // takes penalty shapes on integer bodies (every other Model has them)
-    uint64_t seed, spread_first,
-        spread_last;  // of the Models (ranges of the first three, the rest)
+    // Of the Models: the seed and the ranges of the first three and the rest.
+    uint64_t seed, spread_first, spread_last;
 };
 
 void PrintTo(const Engine& e, std::ostream* os) { *os << e.name; }
@@ -321,8 +281,7 @@ class IntegerEngine : public testing::TestWithParam<Engine> {
 };
 
 TEST_P(IntegerEngine, ReachesBruteForceOptima) {
-    uint64_t n = 4;
-    const dalo_var x = dalo_new_var_array("x", &n, 1);
+    const dalo_var x = binaries(4);
     std::mt19937_64 rng(e.seed);
     for (uint32_t round = 0; round < 6; ++round) {
         SCOPED_TRACE(round);
@@ -335,7 +294,7 @@ TEST_P(IntegerEngine, ReachesBruteForceOptima) {
                 : mixed_model(rng, x, round < 3 ? e.spread_first : e.spread_last, ints);
         const int64_t best = mixed_optimum(m.get(), ints);
         const std::string target = std::to_string(best);
-        std::vector<dalo_param> p;
+        Params p;
         if (e.time_limit != nullptr)
             p = {{"target_energy", target.c_str()},
                  {"time_limit", e.time_limit},

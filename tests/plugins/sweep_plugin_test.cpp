@@ -9,24 +9,13 @@ namespace {
 using namespace dalo_test;
 using namespace dalo_test::build;
 
-dalo_var vars(uint64_t n) { return dalo_new_var_array("x", &n, 1); }
-
 Outcome sweep(const dalo_model* m, std::vector<dalo_param> p = {}) {
     return solve(Family::Sweep, m, std::move(p));
 }
 
-std::vector<Found> brute_force(const dalo_model* m) {
-    std::vector<Found> all;
-    for (const auto& [e, mask] : all_energies(m)) all.push_back({e, mask});
-    return all;
-}
-
 TEST(SweepPlugin, BestEnergySolsListsTheSmallestOptimaUpToTheLimit) {
-    // (x0 + ... + x7 - 3)^2 as a declared constraint: 56 optima of energy 0.
-    const dalo_var x = vars(8);
-    ExprPtr sum(dalo_expr_create());
-    for (uint32_t i = 0; i < 8; ++i) dalo_expr_iadd_var(sum.get(), x + i);
-    const ModelPtr m = model_of(ExprPtr(dalo_cons_between(binary(sum).get(), 3, 3)));
+    // (x0 + ... + x7 - 3)^2: 56 optima of energy 0.
+    const ModelPtr m = cardinality(binaries(8), 8, 3);
     std::vector<Found> optima = brute_force(m.get());
     optima.resize(56);
     ASSERT_EQ(optima.back().energy, 0);
@@ -41,7 +30,7 @@ TEST(SweepPlugin, BestEnergySolsListsTheSmallestOptimaUpToTheLimit) {
 }
 
 TEST(SweepPlugin, DefaultCallbackPrintsEachNewBest) {
-    const dalo_var x = vars(10);
+    const dalo_var x = binaries(10);
     std::mt19937_64 rng(5);
     const ModelPtr m = random_qubo(rng, x, 10, 4);
     testing::internal::CaptureStdout();
@@ -62,14 +51,9 @@ TEST(SweepPlugin, DefaultCallbackPrintsEachNewBest) {
 }
 
 TEST(SweepPluginDeathTest, RefusesTooManyVariables) {
-    const dalo_var x = vars(49);
-    auto sum_of = [&](uint32_t n) {
-        ExprPtr e(dalo_expr_create());
-        for (uint32_t i = 0; i < n; ++i) dalo_expr_iadd_var(e.get(), x + i);
-        return model_of(e);
-    };
-    dalo_sweep_wrapper_destroy(dalo_sweep_wrapper_create(sum_of(48).get()));
-    const ModelPtr over = sum_of(49);
+    const dalo_var x = binaries(49);
+    dalo_sweep_wrapper_destroy(dalo_sweep_wrapper_create(model_of(sum_of(x, 48)).get()));
+    const ModelPtr over = model_of(sum_of(x, 49));
     EXPECT_FATAL(dalo_sweep_wrapper_create(over.get()),
                  "SweepSolver: 49 variables exceed the enumeration limit of 48 (2^48 states)");
 }

@@ -17,8 +17,6 @@ using namespace dalo_test::build;
 
 const ModelImpl& impl(const ModelPtr& m) { return **dalo::unwrap(m.get()); }
 
-void attach(const ExprPtr& obj, const ExprPtr& cons) { dalo_expr_iadd_expr(obj.get(), cons.get()); }
-
 ParamList params(std::vector<std::pair<std::string, std::string>> items) {
     ParamList p;
     for (auto& [k, v] : items) p.add(k, v);
@@ -56,9 +54,7 @@ int64_t sol_energy(const ModelPtr& model, const State& s) {
         dalo_sol_set(sol.get(), m.vars[i], static_cast<uint32_t>(s[i]));
     for (uint64_t k = 0; k < m.int_count(); ++k)
         dalo_sol_set_int(sol.get(), m.int_var_orig[k] | DALO_INT_BIT, s[m.var_count() + k]);
-    int64_t e = 0;
-    dalo_sol_compute_energy(sol.get(), &e);
-    return e;
+    return dalo_sol_compute_energy(sol.get(), nullptr);
 }
 
 // Every state in reflected mixed-radix Gray order (position 0 fastest), built recursively:
@@ -126,13 +122,6 @@ TEST(EnumerateDeathTest, OnlyBestEnergySolsIsAccepted) {
     EXPECT_FATAL(
         dalo::sweep_int_enumerate(impl(m), params({{"best_energy_sols", "0"}, {"seed", "1"}})),
         "SweepSolver: search parameter 'seed' is not supported for native integer models yet.");
-}
-
-template <class T>
-dalo::PodArray<T> pod(std::vector<T> v) {
-    dalo::PodArray<T> a(v.size());
-    std::copy(v.begin(), v.end(), a.begin());
-    return a;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -205,7 +194,7 @@ ModelPtr random_model(std::mt19937_64& rng, int seed) {
             ce.reset(shape == 2 ? dalo_abs_term(body.get(), k) : dalo_relu_term(body.get(), k));
         }
         if (weight != 1) dalo_expr_imul_int(ce.get(), weight);
-        attach(objective, ce);
+        add(objective, ce);
     }
     return model_of(objective);
 }
@@ -226,16 +215,12 @@ TEST(EnumerateBruteForce, RandomModelsWithEveryConstraintKind) {
         lower.insert(lower.end(), m.int_lower.begin(), m.int_lower.end());
         upper.insert(upper.end(), m.int_upper.begin(), m.int_upper.end());
         const std::vector<State> order = gray_order(lower, upper);
-        int64_t best = INT64_MAX;
+        std::vector<int64_t> energies;
+        for (const State& s : order) energies.push_back(sol_energy(model, s));
+        const int64_t best = *std::min_element(energies.begin(), energies.end());
         std::vector<State> optimal;
-        for (const State& s : order) {
-            const int64_t e = sol_energy(model, s);
-            if (e < best) {
-                best = e;
-                optimal.clear();
-            }
-            if (e == best) optimal.push_back(s);
-        }
+        for (size_t i = 0; i < order.size(); ++i)
+            if (energies[i] == best) optimal.push_back(order[i]);
 
         SolverResult r = dalo::sweep_int_enumerate(m, params({{"best_energy_sols", "0"}}));
         EXPECT_EQ(r.energy, best);

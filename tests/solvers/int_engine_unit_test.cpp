@@ -14,13 +14,16 @@ namespace {
 
 using namespace dalo;
 using dalo_test::ExprPtr;
-using dalo_test::build::add;
+using dalo_test::build::add, dalo_test::build::binary, dalo_test::build::model_of;
 
 // ---------------------------------------------------------------------------------------------
 // Models
 
-// constant + the sum of the terms (coefficient, variables).
-ExprPtr poly(int64_t constant, std::vector<std::pair<int64_t, std::vector<dalo_var>>> terms = {}) {
+// (coefficient, variables) pairs.
+using Terms = std::vector<std::pair<int64_t, std::vector<dalo_var>>>;
+
+// constant + the sum of the terms.
+ExprPtr poly(int64_t constant, const Terms& terms) {
     ExprPtr e(dalo_expr_create_int(constant));
     for (const auto& [c, vs] : terms) add(e, c, vs);
     return e;
@@ -33,11 +36,8 @@ void attach(const ExprPtr& obj, dalo_expr* part, int64_t weight = 1) {
 }
 
 ModelHandle compile(const ExprPtr& obj) {
-    ExprPtr s(dalo_expr_simplify_as_binary(obj.get()));
-    dalo_model* m = dalo_model_create(s.get());
-    ModelHandle h = *unwrap(m);
-    dalo_model_destroy(m);
-    return h;
+    const dalo_test::ModelPtr m = model_of(binary(obj));
+    return *unwrap(m.get());
 }
 
 // Two small integers and two bits under every kind of native constraint: bounds, an allowed
@@ -46,12 +46,9 @@ ModelHandle compile(const ExprPtr& obj) {
 ModelHandle mixed_model() {
     const dalo_var x = dalo_new_int_var("mx", -3, 4), y = dalo_new_int_var("my", 0, 5);
     const dalo_var b0 = dalo_new_var("mb0"), b1 = dalo_new_var("mb1");
-    ExprPtr obj = poly(3, {{3, {x, y}},
-                           {-2, {x, x}},
-                           {5, {b0, x}},
-                           {-4, {b1}},
-                           {2, {b0, b1, y}},
-                           {4, {b0 | DALO_NEG_BIT, b1, x}}});
+    const Terms terms = {{3, {x, y}}, {-2, {x, x}},     {5, {b0, x}},
+                         {-4, {b1}},  {2, {b0, b1, y}}, {4, {b0 | DALO_NEG_BIT, b1, x}}};
+    ExprPtr obj = poly(3, terms);
     attach(obj, dalo_cons_between(poly(0, {{1, {x}}, {2, {y}}, {-1, {b0}}}).get(), 1, 6), 3);
     const int64_t lo[2] = {-1, 3}, hi[2] = {0, 3};
     attach(obj, dalo_cons_equal(poly(0, {{1, {x}}, {1, {y}}}).get(), lo, hi, 2), 2);
@@ -86,15 +83,12 @@ ModelHandle needle_model() {
 // ---------------------------------------------------------------------------------------------
 // Reference evaluation through a Sol
 
-struct SolEval {
-    explicit SolEval(ModelHandle h) : sol(std::move(h)) {}
-    int64_t operator()(const uint64_t* bits, const std::vector<int64_t>& ints) {
-        for (uint64_t w = 0; w < sol.bits.size(); ++w) sol.bits[w] = bits[w];
-        sol.int_vals = ints;
-        return sol.energy_of_values();
-    }
-    SolImpl sol;
-};
+int64_t sol_energy(const ModelHandle& h, const uint64_t* bits, const std::vector<int64_t>& ints) {
+    SolImpl sol(h);
+    for (uint64_t w = 0; w < sol.bits.size(); ++w) sol.bits[w] = bits[w];
+    sol.int_vals = ints;
+    return sol.energy_of_values();
+}
 
 // Minimum energy over every state, by the shared brute force over Sol energies.
 int64_t brute_minimum(const ModelHandle& h) {
@@ -105,38 +99,34 @@ int64_t brute_minimum(const ModelHandle& h) {
     return dalo_test::mixed_optimum(m, ints);
 }
 
-ParamList params(std::vector<std::pair<std::string, std::string>> items) {
+using Items = std::vector<std::pair<std::string, std::string>>;
+
+IntSearchOpts options(const Items& items, const char* name = "BriskSolver") {
     ParamList p;
-    for (auto& [k, v] : items) p.add(k, v);
-    return p;
+    for (const auto& [k, v] : items) p.add(k, v);
+    return int_search_options(p, name);
 }
 
-SolverResult search(const ModelHandle& h, IntSearchOpts& o) {
+SolverResult search(const ModelHandle& h, IntSearchOpts o) {
     o.model = h;
     return brisk_int_search(*h, o);
 }
 
-SolverResult search(const ModelHandle& h, std::vector<std::pair<std::string, std::string>> items) {
-    IntSearchOpts o = int_search_options(params(std::move(items)), "BriskSolver");
-    return search(h, o);
-}
-
 std::string info(const SolverResult& r, const std::string& key) {
-    for (const auto& [k, v] : r.info) {
+    for (const auto& [k, v] : r.info)
         if (k == key) return v;
-    }
     return "<missing>";
 }
 
 void expect_consistent(const ModelHandle& h, const SolverResult& r) {
-    SolEval eval(h);
-    EXPECT_EQ(eval(r.bits.data(), r.int_values), r.energy);
+    EXPECT_EQ(sol_energy(h, r.bits.data(), r.int_values), r.energy);
     ASSERT_EQ(r.int_values.size(), h->int_count());
     for (uint64_t a = 0; a < h->int_count(); ++a) {
         EXPECT_GE(r.int_values[a], h->int_lower[a]);
         EXPECT_LE(r.int_values[a], h->int_upper[a]);
     }
-    for (const TopkEntry& e : r.topk) EXPECT_EQ(eval(e.bits.data(), e.int_values), e.energy);
+    for (const TopkEntry& e : r.topk)
+        EXPECT_EQ(sol_energy(h, e.bits.data(), e.int_values), e.energy);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -157,61 +147,45 @@ TEST(IntSearchOptions, IntegerParser) {
 }
 
 TEST(IntSearchOptions, DefaultsAndValues) {
-    IntSearchOpts d = int_search_options(ParamList(), "BriskSolver");
-    EXPECT_EQ(d.time_limit, 10.0);
-    EXPECT_FALSE(d.has_target);
+    IntSearchOpts d = options({}, "BriskSolver");
+    EXPECT_EQ(std::tuple(d.time_limit, d.has_target, d.topk, d.best_energy_sols, d.default_callback,
+                         d.name),
+              std::tuple(10.0, false, uint64_t{0}, false, false, std::string("BriskSolver")));
     EXPECT_LE(d.seed, 0xFFFFFFFFull);
     EXPECT_GE(d.threads, 1u);
-    EXPECT_EQ(d.topk, 0u);
-    EXPECT_FALSE(d.best_energy_sols);
-    EXPECT_FALSE(d.default_callback);
-    EXPECT_EQ(d.name, "BriskSolver");
 
-    IntSearchOpts o = int_search_options(params({{"time_limit", "0.25"},
-                                                 {"target_energy", "  -12abc"},
-                                                 {"seed", "123"},
-                                                 {"threads", "3"},
-                                                 {"topk_sols", "4"},
-                                                 {"best_energy_sols", "5x"}}),
-                                         "KELPSolver");
-    EXPECT_EQ(o.time_limit, 0.25);
-    EXPECT_TRUE(o.has_target);
-    EXPECT_EQ(o.target, -12);
-    EXPECT_EQ(o.seed, 123u);
-    EXPECT_EQ(o.threads, 3u);
-    EXPECT_EQ(o.topk, 4u);
-    EXPECT_TRUE(o.best_energy_sols);
-    EXPECT_EQ(o.best_energy_limit, 5u);
-    EXPECT_EQ(o.name, "KELPSolver");
+    const Items items = {{"time_limit", "0.25"}, {"target_energy", "  -12abc"},
+                         {"seed", "123"},        {"threads", "3"},
+                         {"topk_sols", "4"},     {"best_energy_sols", "5x"}};
+    IntSearchOpts o = options(items, "KELPSolver");
+    EXPECT_EQ(std::tuple(o.time_limit, o.has_target, o.target, o.seed, o.threads, o.topk,
+                         o.best_energy_sols, o.best_energy_limit, o.name),
+              std::tuple(0.25, true, int64_t{-12}, uint64_t{123}, 3u, uint64_t{4}, true,
+                         uint64_t{5}, std::string("KELPSolver")));
 
-    IntSearchOpts any = int_search_options(params({{"best_energy_sols", "all"}}), "BriskSolver");
+    IntSearchOpts any = options({{"best_energy_sols", "all"}}, "BriskSolver");
     EXPECT_TRUE(any.best_energy_sols);
     EXPECT_EQ(any.best_energy_limit, 0u);
 
-    for (const char* on : {"1", "True"}) {
-        EXPECT_TRUE(
-            int_search_options(params({{"enable_default_callback", on}}), "B").default_callback);
-    }
-    for (const char* off : {"TRUE", "0"}) {
-        EXPECT_FALSE(
-            int_search_options(params({{"enable_default_callback", off}}), "B").default_callback);
-    }
-    EXPECT_THROW(int_search_options(params({{"target_energy", "x"}}), "B"), std::runtime_error);
+    const std::pair<const char*, bool> callback_values[] = {
+        {"1", true}, {"True", true}, {"TRUE", false}, {"0", false}};
+    for (const auto& [text, on] : callback_values)
+        EXPECT_EQ(options({{"enable_default_callback", text}}, "B").default_callback, on) << text;
+    EXPECT_THROW(options({{"target_energy", "x"}}, "B"), std::runtime_error);
 }
 
 TEST(IntSearchOptionsDeathTest, BadValuesAndKeys) {
-    EXPECT_FATAL(int_search_options(params({{"threads", "0"}}), "BriskSolver"),
-                 "BriskSolver: threads must be >= 1.");
-    EXPECT_FATAL(int_search_options(params({{"topk_sols", "0"}}), "KELPSolver"),
+    EXPECT_FATAL(options({{"threads", "0"}}, "BriskSolver"), "BriskSolver: threads must be >= 1.");
+    EXPECT_FATAL(options({{"topk_sols", "0"}}, "KELPSolver"),
                  "KELPSolver: topk_sols must be >= 1.");
-    EXPECT_FATAL(int_search_options(params({{"thread_count", "2"}}), "BriskSolver"),
+    EXPECT_FATAL(options({{"thread_count", "2"}}, "BriskSolver"),
                  "BriskSolver: parameter 'thread_count' is not supported for native integer "
                  "models yet.");
 }
 
 TEST(IntSearchOptionsDeathTest, HintChecks) {
     ModelHandle h = mixed_model();
-    IntSearchOpts o = int_search_options(ParamList(), "BriskSolver");
+    IntSearchOpts o = options({}, "BriskSolver");
     const uint64_t bits = 0;
     const int64_t ok[2] = {-3, 5}, high[2] = {4, 6};
     EXPECT_FATAL(set_int_hint(o, *h, &bits, ok, 1),
@@ -254,7 +228,7 @@ TEST(IntEngineKeeper, TopkOrderDuplicatesAndCut) {
 
 TEST(IntEngineTest, BestEnergyCollectsDistinctOptima) {
     ModelHandle h = ties_model();
-    SolverResult all = search(h, {{"time_limit", "0.1"}, {"best_energy_sols", "0"}});
+    SolverResult all = search(h, options({{"time_limit", "0.1"}, {"best_energy_sols", "0"}}));
     ASSERT_EQ(all.topk.size(), 4u);
     std::set<std::vector<int64_t>> states;
     for (const TopkEntry& e : all.topk) {
@@ -263,7 +237,7 @@ TEST(IntEngineTest, BestEnergyCollectsDistinctOptima) {
         states.insert(e.int_values);
     }
     EXPECT_EQ(states.size(), 4u);
-    SolverResult two = search(h, {{"time_limit", "0.1"}, {"best_energy_sols", "2"}});
+    SolverResult two = search(h, options({{"time_limit", "0.1"}, {"best_energy_sols", "2"}}));
     EXPECT_EQ(two.topk.size(), 2u);
     EXPECT_NE(two.topk[0].int_values, two.topk[1].int_values);
 }
@@ -290,8 +264,7 @@ TEST(IntEngineTest, HintsStartWorkerZero) {
     // With no time at all the single worker offers its start state: the hint.
     const uint64_t bits = 0b10;
     const int64_t ints[2] = {2, 1};
-    IntSearchOpts o =
-        int_search_options(params({{"time_limit", "0"}, {"threads", "1"}}), "BriskSolver");
+    IntSearchOpts o = options({{"time_limit", "0"}, {"threads", "1"}}, "BriskSolver");
     set_int_hint(o, *h, &bits, ints, 2);
     SolverResult r = search(h, o);
     EXPECT_EQ(r.bits[0], bits);
@@ -300,8 +273,7 @@ TEST(IntEngineTest, HintsStartWorkerZero) {
     EXPECT_EQ(info(r, "rounds"), "1");
     // A pending hint starts a round the same way.
     Fetch f;
-    IntSearchOpts po =
-        int_search_options(params({{"time_limit", "0"}, {"threads", "1"}}), "KELPSolver");
+    IntSearchOpts po = options({{"time_limit", "0"}, {"threads", "1"}}, "KELPSolver");
     po.hint_fetch = fetch_hint;
     po.hint_context = &f;
     r = search(h, po);
@@ -322,14 +294,10 @@ double count_events(void* context, SolImpl* s, uint32_t event) {
     auto* ev = static_cast<Events*>(context);
     ++ev->count[event];
     if (s->energy_of_values() != s->energy || s->model != ev->model) ++ev->bad;
-    if (event == 0) {
-        const bool at_start =
-            s->bits[0] == 0 && s->int_vals == ev->model->int_lower && s->tts == 0.0;
-        if (!at_start) ++ev->bad;
-    }
+    const bool at_start = s->bits[0] == 0 && s->int_vals == ev->model->int_lower && s->tts == 0.0;
+    if (event == 0 && !at_start) ++ev->bad;
     delete s;
-    if (event == 0) return ev->first_answer;
-    return event == 2 ? ev->timer_answer : -1.0;
+    return event == 0 ? ev->first_answer : event == 2 ? ev->timer_answer : -1.0;
 }
 
 TEST(IntEngineTest, CallbackEventsAndTimer) {
@@ -341,15 +309,11 @@ TEST(IntEngineTest, CallbackEventsAndTimer) {
     // A positive answer starts the timer, zero stops it, a negative one keeps it as it is.
     for (const Case c : {Case{0.03, -1.0, 4, 9}, Case{0.03, 0.0, 1, 1}, Case{-1.0, -1.0, 0, 0},
                          Case{0.0, -1.0, 0, 0}}) {
-        Events ev;
-        ev.model = h;
-        ev.first_answer = c.first;
-        ev.timer_answer = c.timer;
-        IntSearchOpts o =
-            int_search_options(params({{"time_limit", "0.25"}, {"threads", "1"}}), "KELPSolver");
+        Events ev{.model = h, .first_answer = c.first, .timer_answer = c.timer};
+        IntSearchOpts o = options({{"time_limit", "0.25"}, {"threads", "1"}}, "KELPSolver");
         o.callback = count_events;
         o.callback_context = &ev;
-        SolverResult r = search(h, o);
+        search(h, o);
         EXPECT_EQ(ev.count[0].load(), 1);
         EXPECT_GE(ev.count[1].load(), 1);
         EXPECT_GE(ev.count[2].load(), c.min_timer) << c.first << " " << c.timer;
@@ -361,36 +325,34 @@ TEST(IntEngineTest, CallbackEventsAndTimer) {
 TEST(IntEngineTest, DefaultCallbackLines) {
     ModelHandle h = mixed_model();
     testing::internal::CaptureStdout();
-    SolverResult r =
-        search(h, {{"time_limit", "0.05"}, {"threads", "2"}, {"enable_default_callback", "1"}});
+    SolverResult r = search(
+        h, options({{"time_limit", "0.05"}, {"threads", "2"}, {"enable_default_callback", "1"}}));
     const std::string out = testing::internal::GetCapturedStdout();
     const std::regex line(
         "TTS = [0-9]+\\.[0-9]{3}s Energy = (-?[0-9]+) Obj = (-?[0-9]+) Viol = ([0-9]+)/3");
-    std::smatch last;
-    size_t lines = 0;
+    std::smatch last;  // of the last line, kept alive in text
+    std::string text;
+    ASSERT_FALSE(out.empty());
     for (size_t at = 0; at < out.size();) {
         const size_t end = out.find('\n', at);
         ASSERT_NE(end, std::string::npos);
-        const std::string text = out.substr(at, end - at);
+        text = out.substr(at, end - at);
         ASSERT_TRUE(std::regex_match(text, last, line)) << text;
-        ++lines;
         at = end + 1;
-        if (at == out.size()) {
-            // The last line is the best state: its objective is the energy less the penalties.
-            std::vector<int64_t> vals;
-            for (uint32_t i = 0; i < h->var_count(); ++i) vals.push_back((r.bits[0] >> i) & 1);
-            vals.insert(vals.end(), r.int_values.begin(), r.int_values.end());
-            const int_detail::StateEval e = int_detail::evaluate_state(*h, vals.data());
-            EXPECT_EQ(std::stoll(last[1]), r.energy);
-            EXPECT_EQ(std::stoll(last[2]), e.energy - e.penalty);
-            EXPECT_EQ(std::stoull(last[3]), e.violated);
-        }
     }
-    EXPECT_GE(lines, 1u);
+    // The last line is the best state: its objective is the energy less the penalties.
+    std::vector<int64_t> vals;
+    for (uint32_t i = 0; i < h->var_count(); ++i) vals.push_back((r.bits[0] >> i) & 1);
+    vals.insert(vals.end(), r.int_values.begin(), r.int_values.end());
+    const int_detail::StateEval e = int_detail::evaluate_state(*h, vals.data());
+    EXPECT_EQ(std::stoll(last[1]), r.energy);
+    EXPECT_EQ(std::stoll(last[2]), e.energy - e.penalty);
+    EXPECT_EQ(std::stoull(last[3]), e.violated);
     // Without native constraints the line ends after the energy.
     testing::internal::CaptureStdout();
-    search(ties_model(),
-           {{"time_limit", "0.02"}, {"threads", "1"}, {"enable_default_callback", "true"}});
+    search(
+        ties_model(),
+        options({{"time_limit", "0.02"}, {"threads", "1"}, {"enable_default_callback", "true"}}));
     const std::string plain = testing::internal::GetCapturedStdout();
     EXPECT_TRUE(
         std::regex_search(plain, std::regex("^TTS = [0-9]+\\.[0-9]{3}s Energy = -?[0-9]+\n")));
@@ -408,7 +370,7 @@ struct FakeGpu {
     int32_t answer = 0;
     int calls = 0;
     int bad_starts = 0;
-    std::vector<std::vector<int64_t>> hints;
+    std::vector<std::vector<int64_t>> hints{};
 };
 
 int32_t fake_round(void* engine, const uint64_t* start_bits, const int64_t* start_ints,
@@ -419,12 +381,10 @@ int32_t fake_round(void* engine, const uint64_t* start_bits, const int64_t* star
     const uint64_t words = word_count(m.var_count()), nint = m.int_count();
     ++f->calls;
     EXPECT_EQ(batch, 8u);
-    SolEval eval(f->model);
     for (uint32_t j = 0; j < batch; ++j) {
         std::vector<int64_t> ints(start_ints + j * nint, start_ints + (j + 1) * nint);
-        for (uint64_t a = 0; a < nint; ++a) {
+        for (uint64_t a = 0; a < nint; ++a)
             if (ints[a] < m.int_lower[a] || ints[a] > m.int_upper[a]) ++f->bad_starts;
-        }
         for (uint64_t w = 0; w < words; ++w) {
             const uint32_t used = m.var_count() - 64 * static_cast<uint32_t>(w);
             const uint64_t mask = used >= 64 ? ~0ull : (uint64_t{1} << used) - 1;
@@ -433,7 +393,7 @@ int32_t fake_round(void* engine, const uint64_t* start_bits, const int64_t* star
         }
         if (f->out_of_bounds) ints[0] = m.int_upper[0] + 1;
         std::copy(ints.begin(), ints.end(), out_ints + j * nint);
-        energies[j] = eval(out_bits + j * words, ints) + f->energy_offset;
+        energies[j] = sol_energy(f->model, out_bits + j * words, ints) + f->energy_offset;
         improved[j] = 1;
     }
     return f->answer;
@@ -445,8 +405,7 @@ void fake_hint(void* engine, const uint64_t*, const int64_t* ints) {
 }
 
 IntSearchOpts gpu_opts(FakeGpu& f, const char* time_limit, const char* threads) {
-    IntSearchOpts o = int_search_options(params({{"time_limit", time_limit}, {"threads", threads}}),
-                                         "KELPSolver");
+    IntSearchOpts o = options({{"time_limit", time_limit}, {"threads", threads}}, "KELPSolver");
     o.gpu_engine = &f;
     o.gpu_round = fake_round;
     o.gpu_hint = fake_hint;
@@ -455,13 +414,8 @@ IntSearchOpts gpu_opts(FakeGpu& f, const char* time_limit, const char* threads) 
 
 TEST(IntEngineGpuTest, VerifiedStatesAreOffered) {
     ModelHandle h = needle_model();
-    FakeGpu f;
-    f.model = h;
-    f.all_ones = true;
-    Fetch fetch;
-    fetch.pending[0] = false;
-    fetch.ints[0] = 3;
-    fetch.nint = 1;
+    FakeGpu f{.model = h, .all_ones = true};
+    Fetch fetch{.pending = {false, true}, .ints = {3, 4}, .nint = 1};
     IntSearchOpts o = gpu_opts(f, "0.1", "1");
     o.hint_fetch = fetch_hint;
     o.hint_context = &fetch;
@@ -482,26 +436,19 @@ TEST(IntEngineGpuTest, VerifiedStatesAreOffered) {
     EXPECT_GT(f.calls, 1);
     EXPECT_EQ(f.bad_starts, 0);
     // The search's hint goes first, then the pending one.
-    ASSERT_EQ(f.hints.size(), 2u);
-    EXPECT_EQ(f.hints[0], std::vector<int64_t>{5});
-    EXPECT_EQ(f.hints[1], std::vector<int64_t>{3});
+    EXPECT_EQ(f.hints, (std::vector<std::vector<int64_t>>{{5}, {3}}));
 }
 
 TEST(IntEngineGpuTest, PoolStatesStayInBoundsAndNonZeroEndsSubmissions) {
     ModelHandle h = mixed_model();
-    FakeGpu f;
-    f.model = h;
-    IntSearchOpts o = gpu_opts(f, "0.1", "2");
-    SolverResult r = search(h, o);
+    FakeGpu f{.model = h};
+    SolverResult r = search(h, gpu_opts(f, "0.1", "2"));
     EXPECT_EQ(r.energy, brute_minimum(h));
     EXPECT_GT(f.calls, 10);
     EXPECT_EQ(f.bad_starts, 0);
 
-    FakeGpu once;
-    once.model = h;
-    once.answer = 1;
-    IntSearchOpts o1 = gpu_opts(once, "0.05", "1");
-    SolverResult r1 = search(h, o1);
+    FakeGpu once{.model = h, .answer = 1};
+    SolverResult r1 = search(h, gpu_opts(once, "0.05", "1"));
     EXPECT_EQ(once.calls, 1);
     EXPECT_EQ(info(r1, "engine"), "integer-cpu+gpu");
 }
@@ -509,24 +456,9 @@ TEST(IntEngineGpuTest, PoolStatesStayInBoundsAndNonZeroEndsSubmissions) {
 TEST(IntEngineGpuDeathTest, EnergyMismatchIsFatal) {
     ModelHandle h = mixed_model();
     const std::string msg = "KELPSolver: internal error — GPU integer engine energy mismatch.";
-    EXPECT_FATAL(
-        {
-            FakeGpu f;
-            f.model = h;
-            f.energy_offset = 1;
-            IntSearchOpts o = gpu_opts(f, "1", "1");
-            search(h, o);
-        },
-        msg);
-    EXPECT_FATAL(
-        {
-            FakeGpu f;
-            f.model = h;
-            f.out_of_bounds = true;
-            IntSearchOpts o = gpu_opts(f, "1", "1");
-            search(h, o);
-        },
-        msg);
+    FakeGpu offset{.model = h, .energy_offset = 1}, outside{.model = h, .out_of_bounds = true};
+    EXPECT_FATAL(search(h, gpu_opts(offset, "1", "1")), msg);
+    EXPECT_FATAL(search(h, gpu_opts(outside, "1", "1")), msg);
 }
 
 }  // namespace

@@ -23,14 +23,12 @@ std::vector<std::string> keys(const Outcome& o) {
 // A host callback that counts its calls and answers 7.5.
 struct CallbackLog {
     int calls = 0;
-    uint32_t last_event = 99;
     int64_t last_energy = 0;
 };
 
-double record_callback(void* context, dalo_sol* sol, uint32_t event) {
+double record_callback(void* context, dalo_sol* sol, uint32_t) {
     auto* log = static_cast<CallbackLog*>(context);
     ++log->calls;
-    log->last_event = event;
     log->last_energy = dalo_sol_energy(sol, nullptr);
     dalo_sol_destroy(sol);
     return 7.5;
@@ -157,10 +155,9 @@ TEST_F(SolverTest, ResultsListsAndSols) {
     dalo_solver_result* r = dalo_brisk_solver_wrapper_search(w.get(), p, nullptr);
     // The library's BriskSolver callback answers -1.
     std::string params;
-    for (uint64_t i = 0; i < dalo_brisk_solver_result_info_count(r); ++i) {
+    for (uint64_t i = 0; i < dalo_brisk_solver_result_info_count(r); ++i)
         if (std::string(dalo_brisk_solver_result_info_key(r, i)) == "fixture_params")
             params = dalo_brisk_solver_result_info_value(r, i);
-    }
     EXPECT_NE(params.find("callback=-1.000000;"), std::string::npos) << params;
     ASSERT_EQ(dalo_brisk_solver_result_topk_count(r), 3u);
     int64_t prev = INT64_MIN;

@@ -1,5 +1,4 @@
 // Processor, operating-system, GPU and memory strings from fixed inputs.
-#include <dlfcn.h>
 #include "support/suite.hpp"
 
 #include <optional>
@@ -8,12 +7,7 @@
 
 namespace {
 
-using dalo::cpuinfo_core_count;
-using dalo::cpuinfo_max_ghz;
-using dalo::cpuinfo_name;
-using dalo::format_cpu_summary;
-using dalo::format_gpu_summary;
-using dalo::os_release_string;
+using namespace dalo;
 
 TEST(SysInfoCpuName, NameLineEndsTheScanAndDropsTheClock) {
     EXPECT_EQ(cpuinfo_name("processor\t: 0\n"
@@ -65,12 +59,10 @@ TEST(SysInfoCpuFacts, ClockIsTheLargestPositiveMhzLine) {
 TEST(SysInfoCpuFacts, CoresAreDistinctPackageCorePairs) {
     // Two packages of two cores with two threads each: eight processors, four cores.
     std::string text;
-    for (int package = 0; package < 2; ++package) {
-        for (int thread = 0; thread < 4; ++thread) {
+    for (int package = 0; package < 2; ++package)
+        for (int thread = 0; thread < 4; ++thread)
             text += "processor\t: x\nphysical id\t: " + std::to_string(package) +
                     "\nsiblings\t: 4\ncore id\t\t: " + std::to_string(thread % 2) + "\n\n";
-        }
-    }
     EXPECT_EQ(cpuinfo_core_count(text), std::optional<long>(4));
     // The order of the two fields inside a block does not matter.
     EXPECT_EQ(cpuinfo_core_count("core id : 3\nphysical id : 0\n\ncore id : 3\nphysical id : 1\n"),

@@ -7,19 +7,22 @@ namespace dalo_test {
 
 enum class Meaning { Binary, Spin, Integer };
 
-// Value of e when variable index v (bit 31 cleared) has value[v]; a negated literal reads
-// 1 - x in binary meaning and -s in spin meaning.
+// Value of one term when variable index v (bit 31 cleared) has value[v]; a negated literal
+// reads 1 - x in binary meaning and -s in spin meaning.
+inline int64_t term_value(const Term& t, const std::vector<int64_t>& value, Meaning m) {
+    int64_t p = t.coeff;
+    for (dalo_var v : t.vars) {
+        int64_t x = value.at(v & ~DALO_NEG_BIT);
+        if (v & DALO_NEG_BIT) x = m == Meaning::Spin ? -x : 1 - x;
+        p *= x;
+    }
+    return p;
+}
+
+// Value of e: its constant plus the value of every term.
 inline int64_t evaluate(const dalo_expr* e, const std::vector<int64_t>& value, Meaning m) {
     int64_t total = dalo_expr_constant(e, nullptr);
-    for (const Term& t : terms_of(e)) {
-        int64_t p = t.coeff;
-        for (dalo_var v : t.vars) {
-            int64_t x = value.at(v & ~DALO_NEG_BIT);
-            if (v & DALO_NEG_BIT) x = m == Meaning::Spin ? -x : 1 - x;
-            p *= x;
-        }
-        total += p;
-    }
+    for (const Term& t : terms_of(e)) total += term_value(t, value, m);
     return total;
 }
 

@@ -10,7 +10,6 @@ namespace dalo_test {
 
 struct MipAnswer {
     bool optimal = false;
-    bool infeasible = false;
     double objective = 0;
     std::map<std::string, double> values;  // by column name (CBC) or "#j" (GLPK, 1-based)
 };
@@ -28,7 +27,6 @@ inline MipAnswer solve_with_cbc(const std::string& model, const std::string& out
     std::string line;
     if (!std::getline(in, line)) return a;
     a.optimal = line.rfind("Optimal", 0) == 0;
-    a.infeasible = line.find("nfeasible") != std::string::npos;
     const size_t at = line.find("objective value");
     if (at != std::string::npos) a.objective = std::stod(line.substr(at + 15));
     while (std::getline(in, line)) {
@@ -55,11 +53,9 @@ inline MipAnswer solve_with_glpk(const std::string& model, const std::string& fo
         std::string tag;
         s >> tag;
         if (tag == "s") {
-            std::string kind, status;
-            long rows = 0, cols = 0;
+            std::string kind, rows, cols, status;
             s >> kind >> rows >> cols >> status >> a.objective;
             a.optimal = status == "o";
-            a.infeasible = status == "n";
         } else if (tag == "j") {
             long j = 0;
             double value = 0;

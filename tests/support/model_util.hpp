@@ -48,12 +48,22 @@ inline int64_t value_of(const dalo_expr* e, const Values& a) {
     return total;
 }
 
+// The text of a new value, which is released at once.
+inline std::string str_take(dalo_expr* e) { return str(ExprPtr(e).get()); }
+
 namespace build {
 inline ExprPtr between(const ExprPtr& body, int64_t lo, int64_t hi) {
     return ExprPtr(dalo_cons_between(body.get(), lo, hi));
 }
 inline ExprPtr marked(const ExprPtr& e) { return ExprPtr(dalo_cons_mark(e.get())); }
 inline ModelPtr compile(const ExprPtr& e) { return model_of(binary(e)); }
+// The classic record: penalty (body - 1)^2 over body, bounds [1, 1] unless told otherwise.
+inline ExprPtr classic_of(const ExprPtr& body, bool bounds = true) {
+    ExprPtr pen(dalo_expr_sqr(ExprPtr(dalo_expr_clone_sub_int(body.get(), 1)).get()));
+    ExprPtr ee(dalo_exprexprelem_create(pen.get(), body.get()));
+    if (bounds) dalo_exprexpr_set_bounds(ee.get(), 1, 1);
+    return ee;
+}
 }  // namespace build
 
 }  // namespace dalo_test

@@ -60,6 +60,13 @@ inline int64_t mixed_optimum(const dalo_model* m, const std::vector<dalo_var>& i
     return best;
 }
 
+// Adds constraint c (then destroyed) to e with the given weight.
+inline void attach(dalo_expr* e, dalo_expr* c, int64_t weight = 1) {
+    if (weight != 1) dalo_expr_imul_int(c, weight);
+    dalo_expr_iadd_expr(e, c);
+    dalo_expr_destroy(c);
+}
+
 // sum of c_i * x_i over a few variables of [first, first + n), binary-simplified.
 inline ExprPtr random_linear(std::mt19937_64& rng, dalo_var first, uint32_t n, uint32_t terms) {
     ExprPtr e(dalo_expr_create_int(static_cast<int64_t>(rng() % 5) - 2));
@@ -79,33 +86,28 @@ inline ModelPtr constrained_model(std::mt19937_64& rng, dalo_var first, uint32_t
                                   bool wide = false) {
     ExprPtr raw = random_poly(rng, first, n, static_cast<int>(3 * n), 3);
     ExprPtr obj(dalo_expr_simplify_as_binary(raw.get()));
-    auto attach = [&](dalo_expr* c, int64_t weight) {
-        if (weight != 1) dalo_expr_imul_int(c, weight);
-        dalo_expr_iadd_expr(obj.get(), c);
-        dalo_expr_destroy(c);
-    };
     auto lo = [&] { return static_cast<int64_t>(rng() % 5) - 2; };
-    attach(dalo_cons_between(random_linear(rng, first, n, 4).get(), lo(), 2), 3);
+    attach(obj.get(), dalo_cons_between(random_linear(rng, first, n, 4).get(), lo(), 2), 3);
     ExprPtr nl = random_linear(rng, first, n, 3);
     const dalo_var a = first + static_cast<dalo_var>(rng() % n);
     const dalo_var b = first + static_cast<dalo_var>((a - first + 1 + rng() % (n - 1)) % n);
     const dalo_var c3[3] = {a, b, first + static_cast<dalo_var>((b - first + 1) % n)};
     dalo_expr_iadd_raw_term(nl.get(), 3, c3, n >= 3 ? 3 : 2);
     ExprPtr nl_body(dalo_expr_simplify_as_binary(nl.get()));
-    attach(dalo_cons_between(nl_body.get(), lo(), 1), 2);
+    attach(obj.get(), dalo_cons_between(nl_body.get(), lo(), 1), 2);
     const int64_t set_lo[2] = {-1, 3}, set_hi[2] = {0, 4};
-    attach(dalo_cons_equal(random_linear(rng, first, n, 4).get(), set_lo, set_hi, 2), 2);
-    attach(dalo_abs_term(random_linear(rng, first, n, 3).get(), 1), 2);
-    attach(dalo_abs_term(random_linear(rng, first, n, 3).get(), 2), 1);
-    attach(dalo_relu_term(random_linear(rng, first, n, 3).get(), 1), 3);
-    attach(dalo_relu_term(random_linear(rng, first, n, 3).get(), 2), 1);
+    attach(obj.get(), dalo_cons_equal(random_linear(rng, first, n, 4).get(), set_lo, set_hi, 2), 2);
+    attach(obj.get(), dalo_abs_term(random_linear(rng, first, n, 3).get(), 1), 2);
+    attach(obj.get(), dalo_abs_term(random_linear(rng, first, n, 3).get(), 2));
+    attach(obj.get(), dalo_relu_term(random_linear(rng, first, n, 3).get(), 1), 3);
+    attach(obj.get(), dalo_relu_term(random_linear(rng, first, n, 3).get(), 2));
     if (wide) {
         ExprPtr body = random_linear(rng, first, n, 3);
         dalo_expr_imul_int(body.get(), 5000);
-        attach(dalo_cons_between(body.get(), -5000, 5000), 1);
+        attach(obj.get(), dalo_cons_between(body.get(), -5000, 5000));
     }
     ExprPtr penalty = random_poly(rng, first, n, 3, 3);
-    attach(dalo_cons_mark(penalty.get()), 1);
+    attach(obj.get(), dalo_cons_mark(penalty.get()));
     return ModelPtr(dalo_model_create(obj.get()));
 }
 
@@ -141,8 +143,7 @@ inline ModelPtr mixed_model(std::mt19937_64& rng, dalo_var x, uint64_t spread,
         const dalo_var pair[2] = {all[rng() % all.size()], all[rng() % all.size()]};
         dalo_expr_iadd_raw_term(e.get(), static_cast<int64_t>(rng() % 11) - 5, pair, 1 + rng() % 2);
     }
-    ExprPtr cap(dalo_expr_create());
-    ExprPtr eq(dalo_expr_create());
+    ExprPtr cap(dalo_expr_create()), eq(dalo_expr_create());
     for (const dalo_var v : all) {
         dalo_expr_iadd_raw_term(cap.get(), 1 + static_cast<int64_t>(rng() % 3), &v, 1);
         if (rng() % 2) dalo_expr_iadd_raw_term(eq.get(), 1, &v, 1);
@@ -180,21 +181,15 @@ inline ModelPtr shaped_mixed_model(std::mt19937_64& rng, dalo_var x, std::vector
         const dalo_var pair[2] = {all[rng() % all.size()], all[rng() % all.size()]};
         dalo_expr_iadd_raw_term(e.get(), static_cast<int64_t>(rng() % 9) - 4, pair, 2);
     }
-    auto attach = [&](dalo_expr* c) {
-        dalo_expr_iadd_expr(e.get(), c);
-        dalo_expr_destroy(c);
-    };
-    attach(dalo_abs_term(linear(3).get(), 1));
-    attach(dalo_relu_term(linear(3).get(), 2));
+    attach(e.get(), dalo_abs_term(linear(3).get(), 1));
+    attach(e.get(), dalo_relu_term(linear(3).get(), 2));
     ExprPtr nl = linear(2);
     const dalo_var prod[2] = {ints[0], x};
     dalo_expr_iadd_raw_term(nl.get(), 2, prod, 2);
     ExprPtr nl_body(dalo_expr_simplify_as_binary(nl.get()));
-    dalo_expr* range = dalo_cons_between(nl_body.get(), -1, 2);
-    dalo_expr_imul_int(range, 2);
-    attach(range);
+    attach(e.get(), dalo_cons_between(nl_body.get(), -1, 2), 2);
     const int64_t set_lo[2] = {-2, 2}, set_hi[2] = {-1, 2};
-    attach(dalo_cons_equal(linear(3).get(), set_lo, set_hi, 2));
+    attach(e.get(), dalo_cons_equal(linear(3).get(), set_lo, set_hi, 2));
     ExprPtr s(dalo_expr_simplify_as_binary(e.get()));
     return ModelPtr(dalo_model_create(s.get()));
 }
@@ -223,12 +218,53 @@ struct Outcome {
     double seconds = 0.0;
 
     std::string operator[](const std::string& key) const {
-        for (const auto& [k, v] : info) {
+        for (const auto& [k, v] : info)
             if (k == key) return v;
-        }
         return "<absent>";
     }
 };
+
+// n fresh binary variables x.
+inline dalo_var binaries(uint64_t n) { return dalo_new_var_array("x", &n, 1); }
+
+// x_0 + ... + x_(n-1).
+inline ExprPtr sum_of(dalo_var x, uint32_t n) {
+    ExprPtr e(dalo_expr_create());
+    for (uint32_t i = 0; i < n; ++i) dalo_expr_iadd_var(e.get(), x + i);
+    return e;
+}
+
+// (x_0 + ... + x_(n-1) - k)^2 as a declared constraint: C(n, k) optima of energy 0.
+inline ModelPtr cardinality(dalo_var x, uint32_t n, int64_t k) {
+    ExprPtr body(dalo_expr_simplify_as_binary(sum_of(x, n).get()));
+    ExprPtr card(dalo_cons_between(body.get(), k, k));
+    return ModelPtr(dalo_model_create(card.get()));
+}
+
+// Every assignment of a Model with its Sol energy, ascending (ties by assignment).
+inline std::vector<Found> brute_force(const dalo_model* m) {
+    std::vector<Found> all;
+    for (const auto& [e, mask] : all_energies(m)) all.push_back({e, mask});
+    return all;
+}
+
+// The optimal states that lead an ascending list.
+inline std::vector<Found> optima_of(const std::vector<Found>& all) {
+    const auto tied = [&](const Found& s) { return s.energy == all.front().energy; };
+    return {all.begin(), std::find_if_not(all.begin(), all.end(), tied)};
+}
+
+// `top` lists the k best energies in distinct states and leads with the best; `optimal` lists
+// optimal states only, and every one of them.
+inline void expect_top_and_optima(const Outcome& top, const Outcome& optimal,
+                                  const std::vector<Found>& all, size_t k) {
+    ASSERT_EQ(top.list.size(), k);
+    for (size_t i = 0; i < k; ++i) EXPECT_EQ(top.list[i].energy, all[i].energy) << i;
+    EXPECT_EQ(masks(top.list).size(), k);
+    EXPECT_EQ(top.best.energy, all.front().energy);
+    for (const Found& s : optimal.list) EXPECT_EQ(s.energy, all.front().energy);
+    EXPECT_EQ(masks(optimal.list), masks(optima_of(all)));
+}
 
 // Progress events as the host sees them: event, Sol energy, recomputed energy.
 struct Events {
@@ -261,10 +297,9 @@ inline Outcome finish(dalo_solver_result* r, const dalo_model* m,
         EXPECT_EQ(recomputed(dalo_brisk_solver_result_topk_to_sol(r, i, m), m),
                   out.list.back().energy);
     }
-    for (uint64_t i = 0; i < dalo_brisk_solver_result_info_count(r); ++i) {
+    for (uint64_t i = 0; i < dalo_brisk_solver_result_info_count(r); ++i)
         out.info.emplace_back(dalo_brisk_solver_result_info_key(r, i),
                               dalo_brisk_solver_result_info_value(r, i));
-    }
     dalo_sol* s = dalo_brisk_solver_result_to_sol(r, m);
     out.ints.assign(dalo_sol_int_vals(s), dalo_sol_int_vals(s) + dalo_sol_int_count(s));
     EXPECT_EQ(recomputed(s, m), out.best.energy);
@@ -306,8 +341,7 @@ inline Outcome solve(Family f, const dalo_model* m, std::vector<dalo_param> para
 #ifdef DALO_LIBRARY_PATH
 struct GpuSide {
     void* lib = nullptr;
-    bool solver = false;
-    bool int_engine = false;
+    bool solver = false, int_engine = false;
     int32_t devices = 0;
     GpuSide() {
         std::string dir = DALO_LIBRARY_PATH;

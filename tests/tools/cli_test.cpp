@@ -22,8 +22,7 @@ Outcome run(const std::string& args) {
     Outcome r{-1, ""};
     if (p == nullptr) return r;
     char buffer[4096];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, p)) > 0) r.out.append(buffer, n);
+    for (size_t n; (n = fread(buffer, 1, sizeof buffer, p)) > 0;) r.out.append(buffer, n);
     const int raw = pclose(p);
     r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
     return r;
@@ -137,8 +136,7 @@ TEST_P(CliCase, PrintsTheExpectedOutputAndStatus) {
         written << std::ifstream(path + ".out").rdbuf();
         EXPECT_TRUE(matches(written.str(), c.written)) << written.str();
     }
-    std::remove(path.c_str());
-    std::remove((path + ".out").c_str());
+    for (const std::string& p : {path, path + ".out"}) std::remove(p.c_str());
 }
 
 INSTANTIATE_TEST_SUITE_P(Cli, CliCase, testing::ValuesIn(kCases),

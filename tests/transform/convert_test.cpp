@@ -2,6 +2,9 @@
 // the values over every assignment.
 #include "support/suite.hpp"
 
+#include "support/brute.hpp"
+#include "support/model_util.hpp"
+
 using namespace dalo_test;
 using namespace dalo_test::build;
 
@@ -10,37 +13,13 @@ namespace {
 constexpr dalo_var N = DALO_NEG_BIT;
 constexpr dalo_var kIndex = 0x3FFFFFFFu;
 
-std::string to_spin(const ExprPtr& e) {
-    return str(ExprPtr(dalo_expr_binary_to_spin(e.get())).get());
-}
-std::string to_binary(const ExprPtr& e) {
-    return str(ExprPtr(dalo_expr_spin_to_binary(e.get())).get());
-}
+std::string to_spin(const ExprPtr& e) { return str_take(dalo_expr_binary_to_spin(e.get())); }
+std::string to_binary(const ExprPtr& e) { return str_take(dalo_expr_spin_to_binary(e.get())); }
 std::string name_of(dalo_var v) { return dalo_var_str(v); }
 
-// An expression read back through the interface.
-struct Poly {
-    int64_t constant = 0;
-    std::vector<Term> terms;
-    explicit Poly(const dalo_expr* e) : terms(terms_of(e)) { dalo_expr_constant(e, &constant); }
-};
-
-// Value of one term; x[index] is the binary value of a variable, a negated literal is 1 - x.
-int64_t term_value(const Term& t, const std::vector<int>& x) {
-    int64_t p = t.coeff;
-    for (dalo_var id : t.vars) p *= (id & N) ? 1 - x.at(id & kIndex) : x.at(id & kIndex);
-    return p;
-}
-
-int64_t value(const Poly& p, const std::vector<int>& x) {
-    int64_t s = p.constant;
-    for (const Term& t : p.terms) s += term_value(t, x);
-    return s;
-}
-
 // Assignment number `bits` of the variables `vars` written into x.
-void assign(std::vector<int>& x, const std::vector<dalo_var>& vars, uint64_t bits) {
-    for (size_t i = 0; i < vars.size(); ++i) x.at(vars[i]) = static_cast<int>((bits >> i) & 1);
+void assign(std::vector<int64_t>& x, const std::vector<dalo_var>& vars, uint64_t bits) {
+    for (size_t i = 0; i < vars.size(); ++i) x.at(vars[i]) = (bits >> i) & 1;
 }
 
 class ConvertTest : public testing::Test {
@@ -83,12 +62,13 @@ TEST_F(ConvertTest, SpinToBinaryKeepsTheValue) {
 
 // The minimum over the auxiliary variables, taken per group: each group belongs to one
 // reduced term and no term mixes two groups, so the minimum separates.
-int64_t grouped_minimum(const Poly& p, std::vector<int>& xv, uint64_t first_aux,
+int64_t grouped_minimum(const dalo_expr* r, std::vector<int64_t>& xv, uint64_t first_aux,
                         const std::vector<uint64_t>& group_of,
                         const std::vector<std::vector<dalo_var>>& bits_of) {
-    int64_t base = p.constant;
+    int64_t base = dalo_expr_constant(r, nullptr);
+    const std::vector<Term> terms = terms_of(r);
     std::vector<std::vector<const Term*>> by_group(bits_of.size());
-    for (const Term& t : p.terms) {
+    for (const Term& t : terms) {
         int64_t g = -1;
         for (dalo_var id : t.vars) {
             if ((id & kIndex) < first_aux) continue;
@@ -96,18 +76,15 @@ int64_t grouped_minimum(const Poly& p, std::vector<int>& xv, uint64_t first_aux,
             EXPECT_TRUE(g == -1 || g == h) << "two groups meet in one term";
             g = h;
         }
-        if (g < 0) {
-            base += term_value(t, xv);
-        } else {
-            by_group[static_cast<uint64_t>(g)].push_back(&t);
-        }
+        if (g < 0) base += term_value(t, xv, Meaning::Binary);
+        if (g >= 0) by_group[static_cast<uint64_t>(g)].push_back(&t);
     }
     for (uint64_t g = 0; g < bits_of.size(); ++g) {
         int64_t best = std::numeric_limits<int64_t>::max();
         for (uint64_t w = 0; w < (uint64_t{1} << bits_of[g].size()); ++w) {
             assign(xv, bits_of[g], w);
             int64_t s = 0;
-            for (const Term* t : by_group[g]) s += term_value(*t, xv);
+            for (const Term* t : by_group[g]) s += term_value(*t, xv, Meaning::Binary);
             best = std::min(best, s);
         }
         assign(xv, bits_of[g], 0);
@@ -147,12 +124,12 @@ TEST(ReduceParallelTest, LargeReductionKeepsEveryMinimum) {
         bits_of[g].push_back(static_cast<dalo_var>(first_aux + i));
         group_of.push_back(g);
     }
-    const Poly pe(e.get()), pr(r.get());
     EXPECT_LE(dalo_expr_max_degree(r.get()), 2u);
-    std::vector<int> xv(dalo_var_count(), 0);
+    std::vector<int64_t> xv(dalo_var_count(), 0);
     for (int sample = 0; sample < 20; ++sample) {
-        for (uint64_t i = 0; i < kVars; ++i) xv[v + i] = static_cast<int>(rng() % 2);
-        ASSERT_EQ(grouped_minimum(pr, xv, first_aux, group_of, bits_of), value(pe, xv));
+        for (uint64_t i = 0; i < kVars; ++i) xv[v + i] = static_cast<int64_t>(rng() % 2);
+        ASSERT_EQ(grouped_minimum(r.get(), xv, first_aux, group_of, bits_of),
+                  evaluate(e.get(), xv, Meaning::Binary));
     }
 }
 
@@ -162,11 +139,8 @@ TEST(ReduceParallelTest, ConcurrentReductionsGetDistinctNames) {
     // Each thread's expression: 40 cubic terms of both signs, degree 5 for some (two bits).
     ExprPtr e(dalo_expr_create());
     for (int k = 0; k < 40; ++k) {
-        if (k % 4 == 0) {
-            add(e, k + 1, {v, v + 1, v + 2, v + 3, v + 4});
-        } else {
-            add(e, k % 2 == 0 ? k : -k, {v + k % 3, v + 3, v + 5});
-        }
+        if (k % 4 == 0) add(e, k + 1, {v, v + 1, v + 2, v + 3, v + 4});
+        if (k % 4 != 0) add(e, k % 2 == 0 ? k : -k, {v + k % 3, v + 3, v + 5});
     }
     ExprPtr s(dalo_expr_simplify_as_binary(e.get()));
     const uint64_t before = dalo_var_count();
@@ -190,33 +164,28 @@ class ConvertDeathTest : public ConvertTest {
   protected:
     // a*b*c with a declared constraint 0 <= a + b <= 1 attached.
     ExprPtr declared() const {
-        ExprPtr e = raw(1, {a, b, c});
-        ExprPtr body = raw(1, {a});
+        ExprPtr e = raw(1, {a, b, c}), body = raw(1, {a});
         add(body, 1, {b});
-        ExprPtr cons(dalo_cons_between(body.get(), 0, 1));
-        dalo_expr_iadd_expr(e.get(), cons.get());
+        add(e, between(body, 0, 1));
         return e;
     }
 };
 
 TEST_F(ConvertDeathTest, DeclaredConstraintsAreRefused) {
+    auto refused = [](const std::string& what) {
+        return "dalo::cons: '" + what +
+               "' is not allowed on an expression with declared constraints";
+    };
+    const std::string reduce = refused(
+        "reduce (declared constraints would be dropped; reduce the objective before adding "
+        "dalo::cons parts)");
     ExprPtr e = declared();
-    EXPECT_FATAL(dalo_expr_binary_to_spin(e.get()),
-                 "dalo::cons: 'binary_to_spin' is not allowed on an expression with declared "
-                 "constraints");
-    EXPECT_FATAL(dalo_expr_spin_to_binary(e.get()),
-                 "dalo::cons: 'spin_to_binary' is not allowed on an expression with declared "
-                 "constraints");
-    EXPECT_FATAL(dalo_expr_reduce(e.get()),
-                 "dalo::cons: 'reduce (declared constraints would be dropped; reduce the "
-                 "objective before adding dalo::cons parts)' is not allowed on an expression "
-                 "with declared constraints");
+    EXPECT_FATAL(dalo_expr_binary_to_spin(e.get()), refused("binary_to_spin"));
+    EXPECT_FATAL(dalo_expr_spin_to_binary(e.get()), refused("spin_to_binary"));
+    EXPECT_FATAL(dalo_expr_reduce(e.get()), reduce);
     // The constraint check comes before the integer-atom check.
     add(e, 1, {dalo_new_int_var("k", 0, 3)});
-    EXPECT_FATAL(dalo_expr_reduce(e.get()),
-                 "dalo::cons: 'reduce (declared constraints would be dropped; reduce the "
-                 "objective before adding dalo::cons parts)' is not allowed on an expression "
-                 "with declared constraints");
+    EXPECT_FATAL(dalo_expr_reduce(e.get()), reduce);
 }
 
 TEST_F(ConvertDeathTest, IntegerAtomsAreRefused) {

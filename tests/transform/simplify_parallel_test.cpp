@@ -3,39 +3,32 @@
 #include "support/suite.hpp"
 
 #include "support/brute.hpp"
+#include "support/model_util.hpp"
 
 using namespace dalo_test;
+using dalo_test::build::add;
 
 namespace {
 
-uint32_t key(dalo_var v) { return (v << 1) | (v >> 31); }
-
 // Strictly increasing by degree, then by rotated identifiers position by position.
 bool canonical_order(const std::vector<Term>& ts) {
-    for (size_t i = 1; i < ts.size(); ++i) {
-        const auto& a = ts[i - 1].vars;
-        const auto& b = ts[i].vars;
-        if (a.size() != b.size()) {
-            if (a.size() > b.size()) return false;
-            continue;
-        }
-        std::vector<uint32_t> ka, kb;
-        for (dalo_var v : a) ka.push_back(key(v));
-        for (dalo_var v : b) kb.push_back(key(v));
-        if (!(ka < kb)) return false;
-    }
+    auto key = [](const Term& t) {
+        std::vector<uint32_t> k;
+        for (dalo_var v : t.vars) k.push_back((v << 1) | (v >> 31));
+        return std::pair(t.vars.size(), k);
+    };
+    for (size_t i = 1; i < ts.size(); ++i)
+        if (!(key(ts[i - 1]) < key(ts[i]))) return false;
     return true;
 }
 
 TEST(SimplifyProperty, ValuePreservedForEveryAssignment) {
     std::mt19937_64 rng(2024);
-    uint64_t five = 5;
-    dalo_var first = dalo_new_var_array("p", &five, 1);
+    const dalo_var first = new_vars("p", 5)[0];
     for (int round = 0; round < 60; ++round) {
         ExprPtr e = random_poly(rng, first, 5, 1 + static_cast<int>(rng() % 12), 5);
-        ExprPtr b(dalo_expr_simplify_as_binary(e.get()));
-        ExprPtr s(dalo_expr_simplify_as_spin(e.get()));
-        ExprPtr p(dalo_expr_simplify(e.get()));
+        ExprPtr b(dalo_expr_simplify_as_binary(e.get())), s(dalo_expr_simplify_as_spin(e.get())),
+            p(dalo_expr_simplify(e.get()));
         for_each_assignment(first, 5, Meaning::Binary, [&](const std::vector<int64_t>& v) {
             ASSERT_EQ(evaluate(b.get(), v, Meaning::Binary), evaluate(e.get(), v, Meaning::Binary))
                 << str(e.get());
@@ -68,8 +61,7 @@ class SimplifyParallel : public testing::Test {
     // including runs that cancel to zero and terms with heap tails.
     ExprPtr large(uint64_t seed, int64_t terms) {
         std::mt19937_64 rng(seed);
-        uint64_t n = 30;
-        dalo_var first = dalo_new_var_array("q", &n, 1);
+        const dalo_var first = new_vars("q", 30)[0];
         ExprPtr e(dalo_expr_create_int(3));
         for (int64_t k = 0; k < terms; ++k) {
             std::vector<dalo_var> vs;
@@ -79,8 +71,8 @@ class SimplifyParallel : public testing::Test {
                 vs.push_back(rng() % 4 == 0 ? (v | DALO_NEG_BIT) : v);
             }
             int64_t c = static_cast<int64_t>(rng() % 7) - 3;
-            dalo_expr_iadd_raw_term(e.get(), c, vs.data(), vs.size());
-            if (k % 11 == 0) dalo_expr_iadd_raw_term(e.get(), -c, vs.data(), vs.size());
+            add(e, c, vs);
+            if (k % 11 == 0) add(e, -c, vs);
         }
         return e;
     }
@@ -92,12 +84,9 @@ class SimplifyParallel : public testing::Test {
         ExprPtr acc(dalo_expr_create_int(dalo_expr_constant(e, nullptr)));
         for (size_t b = 0; b < ts.size(); b += 5000) {
             ExprPtr part(dalo_expr_create());
-            for (size_t i = b; i < std::min(ts.size(), b + 5000); ++i) {
-                dalo_expr_iadd_raw_term(part.get(), ts[i].coeff, ts[i].vars.data(),
-                                        ts[i].vars.size());
-            }
-            ExprPtr sp(f(part.get()));
-            dalo_expr_iadd_expr(acc.get(), sp.get());
+            for (size_t i = b; i < std::min(ts.size(), b + 5000); ++i)
+                add(part, ts[i].coeff, ts[i].vars);
+            add(acc, ExprPtr(f(part.get())));
             acc.reset(f(acc.get()));
         }
         return acc;
@@ -117,8 +106,7 @@ TEST_F(SimplifyParallel, LargeInputsEqualTheSerialResultTermForTerm) {
 
 TEST_F(SimplifyParallel, EverythingCancels) {
     ExprPtr e = large(5, 20000);
-    ExprPtr neg(dalo_expr_clone_mul_int(e.get(), -1));
-    dalo_expr_iadd_expr(e.get(), neg.get());
+    add(e, ExprPtr(dalo_expr_clone_mul_int(e.get(), -1)));
     ExprPtr s(dalo_expr_simplify(e.get()));
     EXPECT_EQ(dalo_expr_term_count(s.get()), 0u);
     EXPECT_EQ(dalo_expr_constant(s.get(), nullptr), 0);

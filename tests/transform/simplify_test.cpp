@@ -3,8 +3,6 @@
 
 using dalo_test::ExprPtr;
 using dalo_test::str;
-using dalo_test::Term;
-using dalo_test::terms_of;
 using dalo_test::build::add;
 using dalo_test::build::raw;
 
@@ -19,12 +17,6 @@ class SimplifyTest : public testing::Test {
 
     static std::string plain(const ExprPtr& e) {
         return str(ExprPtr(dalo_expr_simplify(e.get())).get());
-    }
-    static std::string binary(const ExprPtr& e) {
-        return str(ExprPtr(dalo_expr_simplify_as_binary(e.get())).get());
-    }
-    static std::string spin(const ExprPtr& e) {
-        return str(ExprPtr(dalo_expr_simplify_as_spin(e.get())).get());
     }
 };
 

@@ -53,10 +53,9 @@ class SubstituteTest : public testing::Test {
 TEST_F(SubstituteTest, LaterPairsWin) {
     ExprPtr e = raw(2, {x, y});
     ExprPtr ey(dalo_expr_create_var(w)), ez(dalo_expr_create_var(z));
-    std::vector<dalo_var> vars = {x, y, x};
-    std::vector<const dalo_expr*> repl = {ey.get(), ey.get(), ez.get()};
-    ExprPtr r(dalo_expr_replace(e.get(), vars.data(), repl.data(), 3));
-    EXPECT_EQ(str(r.get()), "2*z*w");
+    const dalo_var vars[3] = {x, y, x};
+    const dalo_expr* repl[3] = {ey.get(), ey.get(), ez.get()};
+    EXPECT_EQ(str_take(dalo_expr_replace(e.get(), vars, repl, 3)), "2*z*w");
 }
 
 TEST_F(SubstituteTest, ConstantsAndCoefficientWidths) {
@@ -92,9 +91,8 @@ TEST_F(SubstituteTest, BinarizesIntegerAtoms) {
     ExprPtr b(dalo_expr_binarize(e.get()));
     ASSERT_EQ(dalo_var_count(), before + 4);
     const dalo_var bit0 = static_cast<dalo_var>(before);
-    for (dalo_var j = 0; j < 4; ++j) {
+    for (dalo_var j = 0; j < 4; ++j)
         EXPECT_EQ(std::string(dalo_var_str(bit0 + j)), "n#" + std::to_string(j));
-    }
     EXPECT_EQ(str(b.get()), "3 +n#0 +2*n#1 +4*n#2 +3*n#3");
     EXPECT_EQ(dalo_expr_attr(b.get()), DALO_ATTR_PLAIN);
     // Again: the same bits.
@@ -106,7 +104,7 @@ TEST_F(SubstituteTest, BinarizesIntegerAtoms) {
     uint64_t shape = 3;
     dalo_var m = dalo_new_int_var_array("m", &shape, 1, -1, 1);
     ExprPtr em = raw(1, {m + 2}, 4);
-    EXPECT_EQ(str(ExprPtr(dalo_expr_binarize(em.get())).get()), "3 +m[2]#0 +m[2]#1");
+    EXPECT_EQ(str_take(dalo_expr_binarize(em.get())), "3 +m[2]#0 +m[2]#1");
 }
 
 TEST_F(SubstituteTest, BinarizedValuesMatchTheIntegers) {
@@ -122,16 +120,15 @@ TEST_F(SubstituteTest, BinarizedValuesMatchTheIntegers) {
     const dalo_var first = static_cast<dalo_var>(dalo_var_count() - 5);
     EXPECT_EQ(std::string(dalo_var_str(first)), "n#0");
     EXPECT_EQ(std::string(dalo_var_str(first + 3)), "k#0");
-    for (uint32_t bits = 0; bits < 32; ++bits) {
+    for (uint32_t bits = 0; bits < 32; ++bits)
         for (int64_t xv = 0; xv < 2; ++xv) {
-            std::map<dalo_var, int64_t> a = {{x, xv}, {y, 1 - xv}};
+            Values a = {{x, xv}, {y, 1 - xv}};
             for (dalo_var j = 0; j < 5; ++j) a[first + j] = (bits >> j) & 1;
             const int64_t nv = -2 + a[first] + 2 * a[first + 1] + 3 * a[first + 2];
             const int64_t kv = 5 + a[first + 3] + 2 * a[first + 4];
             ASSERT_EQ(eval_map(b.get(), a),
                       eval_map(e.get(), {{x, xv}, {y, 1 - xv}, {n, nv}, {k, kv}}));
         }
-    }
 }
 
 TEST_F(SubstituteTest, ConcurrentBinarizationSharesTheBits) {
@@ -140,13 +137,8 @@ TEST_F(SubstituteTest, ConcurrentBinarizationSharesTheBits) {
     constexpr int kThreads = 6;
     std::vector<std::string> texts(kThreads);
     std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t) {
-        threads.emplace_back([&, t] {
-            ExprPtr e(dalo_expr_create_var(n));
-            ExprPtr b(dalo_expr_binarize(e.get()));
-            texts[t] = str(b.get());
-        });
-    }
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([&, t] { texts[t] = str_take(dalo_expr_binarize(var(n).get())); });
     for (auto& t : threads) t.join();
     EXPECT_EQ(dalo_var_count(), before + 7);
     for (const std::string& s : texts) EXPECT_EQ(s, texts[0]);
@@ -159,17 +151,14 @@ TEST_F(SubstituteDeathTest, EvaluationFailures) {
     EXPECT_FATAL(eval_map(e.get(), {{x, 1}}), "eval: variable not found in mapping");
     // A value for ~y is not a value for y.
     EXPECT_FATAL(eval_map(e.get(), {{x, 1}, {y | N, 1}}), "eval: variable not found in mapping");
-    ExprPtr body(dalo_expr_create_add_var_var(x, y));
-    ExprPtr c(dalo_cons_between(body.get(), 0, 1));
+    ExprPtr c = between(ExprPtr(dalo_expr_create_add_var_var(x, y)), 0, 1);
     EXPECT_FATAL(eval_map(c.get(), {{x, 1}, {y, 0}}),
                  "dalo::cons: 'eval with a variable map (evaluate against a Sol instead)' is not "
                  "allowed on an expression with declared constraints");
 }
 
 TEST_F(SubstituteDeathTest, DeclaredReplacementsAreRefusedByTheProduct) {
-    ExprPtr body(dalo_expr_create_add_var_var(x, y));
-    ExprPtr c(dalo_cons_between(body.get(), 0, 1));
-    ExprPtr e = raw(2, {x, z});
+    ExprPtr c = between(ExprPtr(dalo_expr_create_add_var_var(x, y)), 0, 1), e = raw(2, {x, z});
     // Nothing multiplies when the variable does not occur.
     EXPECT_EQ(str(replace(e.get(), {{w, c.get()}}).get()), "2*x*z");
     EXPECT_FATAL(replace(e.get(), {{z, c.get()}}),
@@ -181,17 +170,14 @@ TEST_F(SubstituteDeathTest, BinarizationFailures) {
         "binarize: constraint expressions are not supported — call expand_cons() first, then "
         "binarize the plain penalty form.";
     dalo_var n = dalo_new_int_var("n", 0, 4);
-    ExprPtr body(dalo_expr_create_var(n));
-    EXPECT_FATAL(dalo_expr_binarize(ExprPtr(dalo_cons_between(body.get(), 0, 1)).get()), refused);
+    ExprPtr body = var(n);
+    EXPECT_FATAL(dalo_expr_binarize(between(body, 0, 1).get()), refused);
     ExprPtr classic(dalo_exprexprelem_create(body.get(), body.get()));
     EXPECT_FATAL(dalo_expr_binarize(classic.get()), refused);
-    const std::pair<int64_t, int64_t> ranges[] = {{0, (int64_t{1} << 32) - 1},
-                                                  {INT64_MIN, INT64_MAX}};
-    for (auto [lo, hi] : ranges) {
+    for (auto [lo, hi] : {std::pair{int64_t{0}, (int64_t{1} << 32) - 1}, {INT64_MIN, INT64_MAX}})
         EXPECT_FATAL(dalo_expr_binarize(var(dalo_new_int_var("wide", lo, hi)).get()),
                      "binarize: encoding coefficient 2147483648 overflows coeff_t — use a wider "
                      "coefficient variant.");
-    }
     ExprPtr unknown = raw(1, {x, DALO_INT_BIT | 0x3FFFFFF0u});
     EXPECT_FATAL(dalo_expr_binarize(unknown.get()), "binarize: unknown integer variable");
 }
@@ -202,7 +188,7 @@ TEST_F(SubstituteDeathTest, ResetForgetsTheEncodings) {
         {
             dalo_var n = dalo_new_int_var("n", 0, 3);
             ExprPtr e(dalo_expr_create_var(n));
-            std::string first = str(ExprPtr(dalo_expr_binarize(e.get())).get());
+            std::string first = str_take(dalo_expr_binarize(e.get()));
             dalo_var_reset();
             dalo_var pad = dalo_new_var("pad");
             dalo_var again = dalo_new_int_var("n", 0, 3);
@@ -246,8 +232,7 @@ class SubstituteParallel : public testing::Test {
     }
 
     // Wrapping sum of the terms under a; a negated literal reads 1 - value.
-    static int64_t reference_value(int64_t constant, const std::vector<Term>& ts,
-                                   const std::map<dalo_var, int64_t>& a) {
+    static int64_t reference_value(int64_t constant, const std::vector<Term>& ts, const Values& a) {
         uint64_t sum = static_cast<uint64_t>(constant);
         for (const Term& t : ts) {
             uint64_t p = static_cast<uint64_t>(t.coeff);
@@ -269,9 +254,8 @@ TEST_F(SubstituteParallel, ReplaceEqualsTheSerialProducts) {
         dalo_var v = k == 0 ? (pool[1] | N) : pool[static_cast<size_t>(k) * 4];
         // Linear and general replacements alternate.
         std::vector<Term> rt = random_terms(1 + rng() % 3, 2, 9);
-        if (k % 2 == 0) {
+        if (k % 2 == 0)
             for (Term& t : rt) t.vars.resize(1, literal());
-        }
         owned.push_back(from_terms(static_cast<int64_t>(rng() % 5) - 2, rt));
         m[v] = owned.back().get();
     }
@@ -310,8 +294,7 @@ TEST_F(SubstituteParallelDeathTest, FailuresOnLargeInputsAreOneLine) {
     std::map<dalo_var, int64_t> a;
     for (size_t i = 1; i < pool.size(); ++i) a[pool[i]] = 1;  // pool[0] is missing
     EXPECT_FATAL(eval_map(e.get(), a), "eval: variable not found in mapping");
-    ExprPtr body(dalo_expr_create_var(pool[0]));
-    ExprPtr c(dalo_cons_between(body.get(), 0, 1));
+    ExprPtr c = between(var(pool[0]), 0, 1);
     EXPECT_FATAL(replace(e.get(), {{pool[2], c.get()}}),
                  "dalo::cons: '* expr' is not allowed on an expression with declared constraints");
 }
