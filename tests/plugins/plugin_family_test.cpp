@@ -141,9 +141,9 @@ TEST_P(PluginFamily, SameInputOneThreadAndTargetGiveTheSameResult) {
     const Outcome first = run(m.get(), {{"time_limit", "0.2"}, {"threads", "2"}});
     const std::string target = std::to_string(first.best.energy + 20);
     Params p = {{"target_energy", target.c_str()}, {"threads", "1"}, {"time_limit", "5"}};
-    // Other spellings each family takes: a negative seed, "false", an explicit CPU run.
+    // Other spellings each family takes: a negative seed, "False", an explicit CPU run.
     if (f.seeded) p.push_back({"seed", "-12345"});
-    if (f.family == Family::Brisk) p.push_back({"enable_default_callback", "false"});
+    if (f.family == Family::Brisk) p.push_back({"enable_default_callback", "False"});
     if (f.family == Family::Kelp) p.push_back({"gpu", "0"});
     const Outcome a = run(m.get(), p);
     const Outcome b = run(m.get(), p);
