@@ -44,14 +44,20 @@ TEST(BriskPlugin, HintAndProgressLines) {
     const ModelPtr m = constrained_model(rng, x, 8);
     const auto [optimum, hint] = all_energies(m.get()).front();
     const std::string target = std::to_string(optimum);
-    // Started at an optimum, one thread reports it at once.
+    // Started at an optimum, one thread reports it at once, and prints nothing when told so.
     std::vector<dalo_param> p = {
         {"target_energy", target.c_str()}, {"threads", "1"}, {"time_limit", "5"}};
-    const Outcome o = solve(Family::Brisk, m.get(), p, &hint);
-    EXPECT_EQ(o.best.energy, optimum);
-    EXPECT_LT(o.seconds, 1.0);
+    for (const char* off : {"0", "false"}) {
+        std::vector<dalo_param> quiet = p;
+        quiet.push_back({"enable_default_callback", off});
+        testing::internal::CaptureStdout();
+        const Outcome o = solve(Family::Brisk, m.get(), quiet, &hint);
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), "") << off;
+        EXPECT_EQ(o.best.energy, optimum);
+        EXPECT_LT(o.seconds, 1.0);
+    }
     testing::internal::CaptureStdout();
-    p.insert(p.begin() + 1, {"enable_default_callback", "1"});
+    p.insert(p.begin() + 1, {"enable_default_callback", "true"});
     solve(Family::Brisk, m.get(), p);
     const std::string lines = testing::internal::GetCapturedStdout();
     const std::string last = "Energy = " + target + "\n";
