@@ -3,6 +3,7 @@
 
 using dalo_test::ExprPtr;
 using dalo_test::str;
+using dalo_test::str_take;
 using dalo_test::Term;
 using dalo_test::TermPtr;
 using dalo_test::terms_of;
@@ -12,7 +13,6 @@ namespace {
 uint64_t pack(dalo_var a, dalo_var b) { return uint64_t{a} | (uint64_t{b} << 32); }
 
 // The text of e, which the call releases.
-std::string text(dalo_expr* e) { return str(ExprPtr(e).get()); }
 
 dalo_var* malloc_tail(std::initializer_list<dalo_var> ids) {
     auto* p = static_cast<dalo_var*>(std::malloc((ids.size() + 1) * sizeof(dalo_var)));
@@ -34,18 +34,18 @@ class ExprTest : public testing::Test {
 
 TEST_F(ExprTest, Constructors) {
     TermPtr t2x(dalo_term_create_var(2, x)), t3y(dalo_term_create_var(3, y));
-    EXPECT_EQ(text(dalo_expr_create_var(x)), "x");
-    EXPECT_EQ(text(dalo_expr_create_add_var_var(x, y)), "x +y");
-    EXPECT_EQ(text(dalo_expr_create_add_var_int(x, -1)), "-1 +x");
-    EXPECT_EQ(text(dalo_expr_create_sub_int_var(3, x)), "3 -x");
-    EXPECT_EQ(text(dalo_expr_create_add_term_term(t2x.get(), t3y.get())), "2*x +3*y");
-    EXPECT_EQ(text(dalo_expr_create_sub_term_term(t2x.get(), t3y.get())), "2*x -3*y");
-    EXPECT_EQ(text(dalo_expr_create_add_term_var(t2x.get(), y)), "2*x +y");
-    EXPECT_EQ(text(dalo_expr_create_add_term_int(t2x.get(), 5)), "5 +2*x");
-    EXPECT_EQ(text(dalo_expr_create_sub_int_term(4, t2x.get())), "4 -2*x");
+    EXPECT_EQ(str_take(dalo_expr_create_var(x)), "x");
+    EXPECT_EQ(str_take(dalo_expr_create_add_var_var(x, y)), "x +y");
+    EXPECT_EQ(str_take(dalo_expr_create_add_var_int(x, -1)), "-1 +x");
+    EXPECT_EQ(str_take(dalo_expr_create_sub_int_var(3, x)), "3 -x");
+    EXPECT_EQ(str_take(dalo_expr_create_add_term_term(t2x.get(), t3y.get())), "2*x +3*y");
+    EXPECT_EQ(str_take(dalo_expr_create_sub_term_term(t2x.get(), t3y.get())), "2*x -3*y");
+    EXPECT_EQ(str_take(dalo_expr_create_add_term_var(t2x.get(), y)), "2*x +y");
+    EXPECT_EQ(str_take(dalo_expr_create_add_term_int(t2x.get(), 5)), "5 +2*x");
+    EXPECT_EQ(str_take(dalo_expr_create_sub_int_term(4, t2x.get())), "4 -2*x");
     dalo_var xyz[3] = {x, y, z};
-    EXPECT_EQ(text(dalo_expr_create_raw_term(-4, xyz, 3, 9)), "9 -4*x*y*z");
-    EXPECT_EQ(text(dalo_expr_create_add_raw_terms(2, xyz, 2, 1, xyz + 2, 1)), "2*x*y +z");
+    EXPECT_EQ(str_take(dalo_expr_create_raw_term(-4, xyz, 3, 9)), "9 -4*x*y*z");
+    EXPECT_EQ(str_take(dalo_expr_create_add_raw_terms(2, xyz, 2, 1, xyz + 2, 1)), "2*x*y +z");
     // A zero term lands in the empty inline slot and is invisible.
     ExprPtr zero(dalo_expr_create_raw_term(0, xyz, 2, 6));
     EXPECT_EQ(dalo_expr_term_count(zero.get()), 0u);
@@ -76,7 +76,7 @@ TEST_F(ExprTest, MovedTermsAndTails) {
 
     dalo_term* t = dalo_term_create_var_var(4, x, y);
     dalo_term_mul_var(t, z);
-    EXPECT_EQ(text(dalo_expr_create_term(t, 1)), "4*x*y*z");  // t is released by the call
+    EXPECT_EQ(str_take(dalo_expr_create_term(t, 1)), "4*x*y*z");  // t is released by the call
     TermPtr kept(dalo_term_create_var(-1, w));
     ExprPtr copied(dalo_expr_create_term(kept.get(), 0));
     EXPECT_EQ(str(copied.get()), "-w");
@@ -136,16 +136,16 @@ TEST_F(ExprTest, CopyingOperationsLeaveTheirSourceAlone) {
     ExprPtr a = lin(1, {{2, x}});
     ExprPtr b = lin(4, {{-1, y}});
     TermPtr t(dalo_term_create_var_var(3, x, y));
-    EXPECT_EQ(text(dalo_expr_clone_add_int(a.get(), 2)), "3 +2*x");
-    EXPECT_EQ(text(dalo_expr_clone_sub_int(a.get(), 2)), "-1 +2*x");
-    EXPECT_EQ(text(dalo_expr_clone_add_var(a.get(), z)), "1 +2*x +z");
-    EXPECT_EQ(text(dalo_expr_clone_sub_var(a.get(), z)), "1 +2*x -z");
-    EXPECT_EQ(text(dalo_expr_clone_add_term(a.get(), t.get())), "1 +2*x +3*x*y");
-    EXPECT_EQ(text(dalo_expr_clone_sub_term(a.get(), t.get())), "1 +2*x -3*x*y");
-    EXPECT_EQ(text(dalo_expr_clone_add_expr(a.get(), b.get())), "5 +2*x -y");
-    EXPECT_EQ(text(dalo_expr_clone_sub_expr(a.get(), b.get())), "-3 +2*x +y");
-    EXPECT_EQ(text(dalo_expr_clone_mul_int(a.get(), -3)), "-3 -6*x");
-    EXPECT_EQ(text(dalo_expr_clone(a.get())), "1 +2*x");
+    EXPECT_EQ(str_take(dalo_expr_clone_add_int(a.get(), 2)), "3 +2*x");
+    EXPECT_EQ(str_take(dalo_expr_clone_sub_int(a.get(), 2)), "-1 +2*x");
+    EXPECT_EQ(str_take(dalo_expr_clone_add_var(a.get(), z)), "1 +2*x +z");
+    EXPECT_EQ(str_take(dalo_expr_clone_sub_var(a.get(), z)), "1 +2*x -z");
+    EXPECT_EQ(str_take(dalo_expr_clone_add_term(a.get(), t.get())), "1 +2*x +3*x*y");
+    EXPECT_EQ(str_take(dalo_expr_clone_sub_term(a.get(), t.get())), "1 +2*x -3*x*y");
+    EXPECT_EQ(str_take(dalo_expr_clone_add_expr(a.get(), b.get())), "5 +2*x -y");
+    EXPECT_EQ(str_take(dalo_expr_clone_sub_expr(a.get(), b.get())), "-3 +2*x +y");
+    EXPECT_EQ(str_take(dalo_expr_clone_mul_int(a.get(), -3)), "-3 -6*x");
+    EXPECT_EQ(str_take(dalo_expr_clone(a.get())), "1 +2*x");
     EXPECT_EQ(str(a.get()), "1 +2*x");
     EXPECT_EQ(str(b.get()), "4 -y");
 }
@@ -200,7 +200,7 @@ TEST_F(ExprTest, BulkTermsGoToTheTailAsGiven) {
     ExprPtr f = lin(1, {{1, w}});
     dalo_expr_iadd_terms_bulk(f.get(), -1, 4, coeffs, degrees, vars);
     EXPECT_EQ(str(f.get()), "w +0*x +2*x*y -3 +4*x*y*z");
-    EXPECT_EQ(text(dalo_expr_create_from_bulk(3, 0, nullptr, nullptr, nullptr)), "3");
+    EXPECT_EQ(str_take(dalo_expr_create_from_bulk(3, 0, nullptr, nullptr, nullptr)), "3");
 }
 
 TEST_F(ExprTest, RangeCoefficients) {

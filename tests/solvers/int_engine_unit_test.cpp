@@ -29,12 +29,6 @@ ExprPtr poly(int64_t constant, const Terms& terms) {
     return e;
 }
 
-void attach(const ExprPtr& obj, dalo_expr* part, int64_t weight = 1) {
-    if (weight != 1) dalo_expr_imul_int(part, weight);
-    dalo_expr_iadd_expr(obj.get(), part);
-    dalo_expr_destroy(part);
-}
-
 ModelHandle compile(const ExprPtr& obj) {
     const dalo_test::ModelPtr m = model_of(binary(obj));
     return *unwrap(m.get());
@@ -49,12 +43,15 @@ ModelHandle mixed_model() {
     const Terms terms = {{3, {x, y}}, {-2, {x, x}},     {5, {b0, x}},
                          {-4, {b1}},  {2, {b0, b1, y}}, {4, {b0 | DALO_NEG_BIT, b1, x}}};
     ExprPtr obj = poly(3, terms);
-    attach(obj, dalo_cons_between(poly(0, {{1, {x}}, {2, {y}}, {-1, {b0}}}).get(), 1, 6), 3);
+    dalo_test::attach(obj.get(),
+                      dalo_cons_between(poly(0, {{1, {x}}, {2, {y}}, {-1, {b0}}}).get(), 1, 6), 3);
     const int64_t lo[2] = {-1, 3}, hi[2] = {0, 3};
-    attach(obj, dalo_cons_equal(poly(0, {{1, {x}}, {1, {y}}}).get(), lo, hi, 2), 2);
-    attach(obj, dalo_abs_term(poly(1, {{1, {x}}, {-1, {y}}}).get(), 1), 2);
-    attach(obj, dalo_relu_term(poly(0, {{2, {x}}, {-1, {y}}}).get(), 2));
-    attach(obj, dalo_cons_between(poly(0, {{1, {x, y}}, {1, {b1}}}).get(), -2, 4), 5);
+    dalo_test::attach(obj.get(), dalo_cons_equal(poly(0, {{1, {x}}, {1, {y}}}).get(), lo, hi, 2),
+                      2);
+    dalo_test::attach(obj.get(), dalo_abs_term(poly(1, {{1, {x}}, {-1, {y}}}).get(), 1), 2);
+    dalo_test::attach(obj.get(), dalo_relu_term(poly(0, {{2, {x}}, {-1, {y}}}).get(), 2));
+    dalo_test::attach(obj.get(), dalo_cons_between(poly(0, {{1, {x, y}}, {1, {b1}}}).get(), -2, 4),
+                      5);
     return compile(obj);
 }
 

@@ -32,4 +32,6 @@ inline std::vector<Term> terms_of(const dalo_expr* e) {
 }
 
 inline std::string str(const dalo_expr* e) { return dalo_expr_str(e); }
+// The text of a new value, which is released at once.
+inline std::string str_take(dalo_expr* e) { return str(ExprPtr(e).get()); }
 }  // namespace dalo_test

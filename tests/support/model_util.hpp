@@ -48,9 +48,6 @@ inline int64_t value_of(const dalo_expr* e, const Values& a) {
     return total;
 }
 
-// The text of a new value, which is released at once.
-inline std::string str_take(dalo_expr* e) { return str(ExprPtr(e).get()); }
-
 namespace build {
 inline ExprPtr between(const ExprPtr& body, int64_t lo, int64_t hi) {
     return ExprPtr(dalo_cons_between(body.get(), lo, hi));
