@@ -13,9 +13,10 @@
  *   - Variables are plain 32-bit identifiers (dalo_var). Coefficients are 32-bit in this build
  *     and constants and energies 64-bit; both cross the interface as int64_t, coefficients
  *     being truncated to 32 bits (two's complement) where they are stored.
- *   - Misuse is fatal: the library writes "dalo: " + message + end of line to standard error,
- *     flushes it and aborts. No function returns an error code. Only the standard allocation
- *     and length errors may propagate out of a call (as C++ exceptions).
+ *   - Misuse is fatal by default: the library writes "dalo: " + message + end of line to
+ *     standard error, flushes it and aborts ("Aborts if:" below). A thread can keep errors
+ *     instead (dalo_set_error_mode, under Errors). Only the standard allocation and length
+ *     errors may propagate out of a call (as C++ exceptions).
  *   - Returned text points into library storage: a registry string (valid until
  *     dalo_var_reset) or a per-thread buffer overwritten by the next call of the same kind on
  *     the same thread.
@@ -94,6 +95,42 @@ typedef struct dalo_u64_vector {
     uint64_t* end;
     uint64_t* capacity;
 } dalo_u64_vector;
+
+/* ======================================================================================
+ * Errors
+ *
+ * Each thread has an error mode. In DALO_ERRORS_ABORT (the default) misuse ends the process
+ * as described above. In DALO_ERRORS_KEEP a call that detects misuse changes nothing, writes
+ * nothing and returns at once: NULL for a handle or text, 0 for a number or flag, nothing
+ * for void (out-arguments are left alone). Its message, the line the default mode would
+ * write without the end of line ("dalo: ..."), stays the thread's last error until the next
+ * failure or dalo_clear_error; successful calls leave it. Misuse found by the library's
+ * worker threads or inside a solver plug-in reaches the calling thread the same way. The
+ * mode of one thread never changes another's; worker threads follow the caller.
+ * ==================================================================================== */
+
+#define DALO_ERRORS_ABORT 0
+#define DALO_ERRORS_KEEP 1
+
+/* Sets the calling thread's error mode; returns the previous one.
+ * Aborts if: mode is neither DALO_ERRORS_ABORT nor DALO_ERRORS_KEEP. */
+DALO_API int dalo_set_error_mode(int mode);
+
+/* The calling thread's error mode. */
+DALO_API int dalo_error_mode(void);
+
+/* The calling thread's last error, or NULL when none is kept; valid until the next failure
+ * or dalo_clear_error on this thread. */
+DALO_API const char* dalo_last_error(void);
+
+/* Forgets the calling thread's last error. */
+DALO_API void dalo_clear_error(void);
+
+/* Runs on the calling thread after each failure kept in DALO_ERRORS_KEEP, with the message
+ * and the context; NULL removes it. A C++ host may throw from it: the exception leaves the
+ * failing call, which has changed nothing. One handler per thread. */
+typedef void (*dalo_error_handler)(const char* message, void* context);
+DALO_API void dalo_set_error_handler(dalo_error_handler handler, void* context);
 
 /* ======================================================================================
  * Variables and integer variables

@@ -91,6 +91,14 @@ typedef double (*dalo_plugin_callback_iv)(void* context, const dalo_plugin_energ
 typedef void (*dalo_plugin_sweep_callback)(void* context, const dalo_plugin_energy* energy,
                                            const uint64_t* bits, uint32_t event, double time);
 
+/* How a plug-in reports misuse: the library's handler takes the whole line ("dalo: " +
+ * message) and does not return. It ends the process, or unwinds the call back into the
+ * library when the calling thread keeps errors (so plug-ins need unwind tables, the C++
+ * default). A plug-in receives it right after loading through its optional set_fail entry
+ * point and calls it only on the thread that entered the plug-in; without set_fail a plug-in
+ * writes the line and aborts itself. */
+typedef void (*dalo_plugin_fail)(const char* line);
+
 /* ======================================================================================
  * BriskSolver (brisksolver_c32e64.so). Required: create, destroy, search, sol_list_count,
  * sol_list_get, sol_list_destroy, register_callback. Everything else is optional and adds a
@@ -115,6 +123,7 @@ void dalo_brisk_solver_sol_list_get(void* list, uint64_t index, dalo_solution_re
 void dalo_brisk_solver_sol_list_destroy(void* list);
 /* Called once per process with a function that returns -1.0. */
 void dalo_brisk_solver_register_callback(dalo_plugin_callback callback);
+void dalo_brisk_solver_set_fail(dalo_plugin_fail fail);
 /* Optional: information pairs about the last search (released through free_info). */
 dalo_plugin_pair* dalo_brisk_solver_get_info(void* solver);
 void dalo_brisk_solver_free_info(dalo_plugin_pair* info);
@@ -178,6 +187,7 @@ void dalo_sweep_sol_list_get(void* list, uint64_t index, dalo_solution_record* o
 void dalo_sweep_sol_list_destroy(void* list);
 /* Called once per process with a function that does nothing. */
 void dalo_sweep_register_callback(dalo_plugin_sweep_callback callback);
+void dalo_sweep_set_fail(dalo_plugin_fail fail);
 dalo_plugin_pair* dalo_sweep_get_info(void* solver);
 void dalo_sweep_free_info(dalo_plugin_pair* info);
 void dalo_sweep_add_constraint(void* solver, const int64_t* weight, const int64_t* lower,
@@ -210,6 +220,7 @@ void dalo_sweep_set_remainder(void* solver, const int64_t* constant, uint64_t nt
 
 /* Usable GPU devices (0 without a driver; never fails). */
 int32_t dalo_kelp_gpu_device_count(void);
+void dalo_kelp_set_fail(dalo_plugin_fail fail);
 
 void* dalo_kelp_cpu_solver_create(void* context, uint32_t var_count, uint32_t max_degree,
                                   const dalo_plugin_energy* constant, const uint64_t* term_counts,

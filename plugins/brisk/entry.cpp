@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "common/params.hpp"
 #include "dalo_plugin.h"
 #include "int_search.hpp"
 #include "model.hpp"
@@ -189,6 +190,10 @@ DALO_PLUGIN_EXPORT void* dalo_brisk_solver_search_int(void* solver, dalo_solutio
     for (uint64_t k = 0; k < nint; ++k) int_values[k] = out.values[*best->var_count + k];
     h->info = std::move(out.info);
     return nullptr;
+}
+
+DALO_PLUGIN_EXPORT void dalo_brisk_solver_set_fail(dalo_plugin_fail fail) {
+    plugin_common::g_fail.store(fail, std::memory_order_release);
 }
 
 }  // extern "C"

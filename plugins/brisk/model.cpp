@@ -4,7 +4,9 @@
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <utility>
+#include "common/params.hpp"
 
 namespace brisk {
 
@@ -28,9 +30,7 @@ bool normalise(std::vector<uint32_t>& w) {
 }
 
 [[noreturn]] void too_large(const char* what) {
-    std::fprintf(stderr, "dalo: BriskSolver: too many %s for this solver\n", what);
-    std::fflush(stderr);
-    std::abort();
+    plugin_common::fatal(std::string("BriskSolver: too many ") + what + " for this solver");
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 // around a number.
 #pragma once
 
+#include <atomic>
 #include <cerrno>
 #include <cmath>
 #include <cstddef>
@@ -18,12 +19,18 @@
 
 namespace plugin_common {
 
-// Writes "dalo: <msg>" on standard error and aborts, like the library.
+// The library's misuse handler, set through the family's set_fail entry point.
+inline std::atomic<dalo_plugin_fail> g_fail{nullptr};
+
+// Hands "dalo: <msg>" to the library's handler, which ends the process or unwinds the call
+// back into the library; without a handler writes the line on standard error and aborts.
 [[noreturn]] inline void fatal(const std::string& msg) {
 #ifdef DALO_FATAL_THROWS
     throw std::logic_error(msg);  // fuzzing builds catch misuse instead of aborting
 #endif
-    std::fprintf(stderr, "dalo: %s\n", msg.c_str());
+    const std::string line = "dalo: " + msg;
+    if (dalo_plugin_fail fail = g_fail.load(std::memory_order_acquire)) fail(line.c_str());
+    std::fprintf(stderr, "%s\n", line.c_str());
     std::fflush(stderr);
     std::abort();
 }

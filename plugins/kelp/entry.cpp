@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/params.hpp"
 #include "dalo_plugin.h"
 #include "gpu.hpp"
 #include "model.hpp"
@@ -508,5 +509,9 @@ DALO_PLUGIN_EXPORT void dalo_kelp_set_remainder(void* solver, const int64_t* con
     dalo_kelp_cpu_set_remainder(solver, constant, nterms, head, vars, coeffs);
 }
 #endif
+
+DALO_PLUGIN_EXPORT void dalo_kelp_set_fail(dalo_plugin_fail fail) {
+    plugin_common::g_fail.store(fail, std::memory_order_release);
+}
 
 }  // extern "C"

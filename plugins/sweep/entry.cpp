@@ -18,6 +18,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/params.hpp"
 #include "dalo_plugin.h"
 #include "model.hpp"
 #include "search.hpp"
@@ -202,4 +203,8 @@ extern "C" DALO_PLUGIN_EXPORT void dalo_sweep_set_remainder(void* solver, const 
     s.raw.has_remainder = true;
     s.raw.remainder_constant = *constant;
     s.raw.remainder_terms = nterms;
+}
+
+extern "C" DALO_PLUGIN_EXPORT void dalo_sweep_set_fail(dalo_plugin_fail fail) {
+    plugin_common::g_fail.store(fail, std::memory_order_release);
 }

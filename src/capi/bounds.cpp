@@ -6,11 +6,13 @@ using namespace dalo;
 
 extern "C" {
 
-int64_t dalo_expr_pos_sum(const dalo_expr* e, int64_t* out) {
+int64_t dalo_expr_pos_sum(const dalo_expr* e, int64_t* out) try {
     return store_out(out, reachable_bounds(*unwrap(e)).second);
 }
-int64_t dalo_expr_neg_sum(const dalo_expr* e, int64_t* out) {
+DALO_RECOVER
+int64_t dalo_expr_neg_sum(const dalo_expr* e, int64_t* out) try {
     return store_out(out, reachable_bounds(*unwrap(e)).first);
 }
+DALO_RECOVER
 
 }  // extern "C"

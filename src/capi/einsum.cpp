@@ -26,7 +26,7 @@ const void* array_of(uint32_t tag, const void* handle) {
 }  // namespace
 
 void* dalo_einsum(const char* subscript, int32_t n, const uint32_t* tags, const void* const* inputs,
-                  uint32_t expr_output, uint64_t out_dim) {
+                  uint32_t expr_output, uint64_t out_dim) try {
     if (n < 1) fatal("einsum: requires at least one input");
     if (subscript == nullptr) fatal("einsum: subscript is null");
     std::vector<EinsumInput> in(static_cast<uint64_t>(n));
@@ -41,3 +41,4 @@ void* dalo_einsum(const char* subscript, int32_t n, const uint32_t* tags, const 
     }
     return wrap(new ExprArray(std::move(std::get<ExprArray>(result))));
 }
+DALO_RECOVER

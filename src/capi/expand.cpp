@@ -11,10 +11,13 @@ using namespace dalo;
 
 extern "C" {
 
-dalo_expr* dalo_expr_expand_cons(const dalo_expr* e) { return wrap_new(expand_cons(*unwrap(e))); }
+dalo_expr* dalo_expr_expand_cons(const dalo_expr* e) try {
+    return wrap_new(expand_cons(*unwrap(e)));
+}
+DALO_RECOVER
 
 void dalo_array_between(const void* items, uint32_t kind, int64_t lo, int64_t hi, dalo_expr** out,
-                        uint64_t n) {
+                        uint64_t n) try {
     if (n == 0) return;
     // An unknown kind would leave out[] unwritten for a caller that goes on to read it.
     if (kind > 2) fatal("dalo_array_between: unknown item kind " + std::to_string(kind));
@@ -33,5 +36,6 @@ void dalo_array_between(const void* items, uint32_t kind, int64_t lo, int64_t hi
         out[i] = wrap_new(between(f, lo, hi));
     }
 }
+DALO_RECOVER_VOID
 
 }  // extern "C"

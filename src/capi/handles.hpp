@@ -2,6 +2,7 @@
 #pragma once
 
 #include "core/expr.hpp"
+#include "core/fatal.hpp"
 #include "core/term.hpp"
 #include "dalo.h"
 #include "model/model.hpp"

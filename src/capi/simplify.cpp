@@ -18,12 +18,15 @@ dalo_expr* carried(const dalo_expr* e, ExprImpl (*f)(const ExprImpl&)) {
 
 extern "C" {
 
-dalo_expr* dalo_expr_simplify(const dalo_expr* e) { return carried(e, expr_simplify); }
-dalo_expr* dalo_expr_simplify_as_binary(const dalo_expr* e) {
+dalo_expr* dalo_expr_simplify(const dalo_expr* e) try { return carried(e, expr_simplify); }
+DALO_RECOVER
+dalo_expr* dalo_expr_simplify_as_binary(const dalo_expr* e) try {
     return carried(e, expr_simplify_as_binary);
 }
-dalo_expr* dalo_expr_simplify_as_spin(const dalo_expr* e) {
+DALO_RECOVER
+dalo_expr* dalo_expr_simplify_as_spin(const dalo_expr* e) try {
     return carried(e, expr_simplify_as_spin);
 }
+DALO_RECOVER
 
 }  // extern "C"

@@ -8,6 +8,8 @@
 #include <thread>
 #include <vector>
 
+#include "core/fatal.hpp"
+
 namespace dalo {
 
 namespace {
@@ -26,12 +28,14 @@ class RegionGuard {
     bool saved_;
 };
 
-// Collects the first exception thrown by any participant of a region.
+// Collects the first exception thrown by any participant of a region. Participants run
+// under the caller's error mode, so a failure in the keep mode comes back to the caller.
 class ErrorSlot {
   public:
     void run(const std::function<void()>& task) {
         try {
             RegionGuard guard;
+            ModeScope mode(mode_);
             task();
         } catch (...) {
             std::lock_guard<std::mutex> lock(mutex_);
@@ -43,6 +47,7 @@ class ErrorSlot {
     }
 
   private:
+    const int mode_ = error_mode();
     std::mutex mutex_;
     std::exception_ptr error_;
 };

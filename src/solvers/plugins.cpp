@@ -34,6 +34,10 @@ void* open_plugin(const std::string& family, const std::string& path) {
 
 enum class Need : bool { optional, required };
 
+// Handed to every plug-in that takes it: a plug-in's misuse becomes the library's own.
+void plugin_fail(const char* line) { fatal_raw(line); }
+
+
 // Resolves one entry point into its slot; a missing required one is fatal.
 class Resolver {
   public:
@@ -60,6 +64,7 @@ std::unique_ptr<BriskSolverApi> load_brisk(const std::string& solver_type) {
         open_plugin("BriskSolver", plugin_dir_with_env() + "brisksolver_" + solver_type + ".so");
     Resolver r(api.handle, "BriskSolver");
     DALO_BRISK_SYMBOLS(DALO_RESOLVE)
+    if (api.set_fail != nullptr) api.set_fail(plugin_fail);
     return owned;
 }
 
@@ -68,6 +73,7 @@ SweepSolverApi load_sweep() {
     api.handle = open_plugin("SweepSolver", library_dir() + "sweep_" + kSolverType + ".so");
     Resolver r(api.handle, "SweepSolver");
     DALO_SWEEP_SYMBOLS(DALO_RESOLVE)
+    if (api.set_fail != nullptr) api.set_fail(plugin_fail);
     return api;
 }
 
@@ -80,6 +86,7 @@ KelpSolverApi load_kelp() {
         DALO_KELP_GPU_SYMBOLS(DALO_RESOLVE)
     }
     DALO_KELP_INT_SYMBOLS(DALO_RESOLVE)
+    if (api.set_fail != nullptr) api.set_fail(plugin_fail);
     // The integer GPU engine is all or nothing.
     if (!api.int_add_cons || !api.int_round2 || !api.int_hint || !api.int_destroy)
         api.int_create = nullptr;

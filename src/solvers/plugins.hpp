@@ -28,6 +28,7 @@ std::string plugin_dir_with_env();
     X(sol_list_get, dalo_brisk_solver_sol_list_get, required)             \
     X(sol_list_destroy, dalo_brisk_solver_sol_list_destroy, required)     \
     X(register_callback, dalo_brisk_solver_register_callback, required)   \
+    X(set_fail, dalo_brisk_solver_set_fail, optional)                     \
     X(get_info, dalo_brisk_solver_get_info, optional)                     \
     X(free_info, dalo_brisk_solver_free_info, optional)                   \
     X(add_constraint, dalo_brisk_solver_add_constraint, optional)         \
@@ -47,6 +48,7 @@ std::string plugin_dir_with_env();
     X(sol_list_get, dalo_sweep_sol_list_get, required)             \
     X(sol_list_destroy, dalo_sweep_sol_list_destroy, required)     \
     X(register_callback, dalo_sweep_register_callback, required)   \
+    X(set_fail, dalo_sweep_set_fail, optional)                     \
     X(get_info, dalo_sweep_get_info, optional)                     \
     X(free_info, dalo_sweep_free_info, optional)                   \
     X(add_constraint, dalo_sweep_add_constraint, optional)         \
@@ -58,6 +60,7 @@ std::string plugin_dir_with_env();
 // KELPSolver: kelp_<type>.so.
 #define DALO_KELP_SYMBOLS(X)                                                          \
     X(gpu_device_count, dalo_kelp_gpu_device_count, required)                         \
+    X(set_fail, dalo_kelp_set_fail, optional)                                         \
     X(cpu_solver_create, dalo_kelp_cpu_solver_create, required)                       \
     X(cpu_solver_create_int, dalo_kelp_cpu_solver_create_int, optional)               \
     X(cpu_solver_search_int, dalo_kelp_cpu_solver_search_int, optional)               \
