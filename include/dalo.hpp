@@ -11,12 +11,13 @@
  * (Models and the Model inside a Sol are shared, as they are immutable); moving hands the
  * handle over. Every handle is released by its destructor.
  *
- * Misuse that the library treats as fatal (see dalo.h) ends the process with one "dalo: "
- * line on standard error; the front end checks what it can before calling, and throws
- * std::invalid_argument for those cases (shape mismatches of arrays, bad bounds, unknown
- * search options). Expressions are not simplified behind your back: call simplify(),
- * simplify_as_binary() or simplify_as_spin() when you want the canonical form, and compile
- * a binary-simplified expression into a Model.
+ * Misuse throws dalo::error (a std::invalid_argument) with the library's message, the line
+ * a C caller would see on standard error ("dalo: ..."); the objects involved are unchanged
+ * and stay usable. To do so the front end puts each thread that calls it in the library's
+ * DALO_ERRORS_KEEP mode with a handler that throws (see dalo.h). Out-of-range indices of the
+ * front end's own accessors throw std::out_of_range. Expressions are not simplified behind your
+ * back: call simplify(), simplify_as_binary() or simplify_as_spin() when you want the canonical
+ * form, and compile a binary-simplified expression into a Model.
  */
 #ifndef DALO_HPP
 #define DALO_HPP
@@ -45,7 +46,36 @@ class Expr;
 class Model;
 class Sol;
 
+// Misuse reported by the library: what() is its message ("dalo: ...").
+class error : public std::invalid_argument {
+  public:
+    using std::invalid_argument::invalid_argument;
+};
+
 namespace detail {
+
+[[noreturn]] inline void raise(const char* message, void*) {
+    std::string text = message;
+    dalo_clear_error();
+    throw error(text);
+}
+
+// The first call on a thread switches it to keeping errors, with a handler that throws.
+inline void ensure_errors_throw() {
+    thread_local const bool ready = [] {
+        dalo_set_error_mode(DALO_ERRORS_KEEP);
+        dalo_set_error_handler(raise, nullptr);
+        return true;
+    }();
+    (void)ready;
+}
+
+// Every call into the library goes through here.
+template <class F, class... A>
+decltype(auto) call(F* f, A&&... args) {
+    ensure_errors_throw();
+    return f(std::forward<A>(args)...);
+}
 
 // An owning handle: copies clone, moves steal, the destructor releases.
 template <class T, T* (*Clone)(const T*), void (*Destroy)(T*)>
@@ -93,11 +123,11 @@ class Var {
     bool is_int() const { return !is_negated() && (id_ & DALO_INT_BIT) != 0; }
     // The literal 1 - x of a binary variable.
     Var operator~() const { return Var(id_ ^ DALO_NEG_BIT); }
-    std::string name() const { return dalo_var_str(id_); }
+    std::string name() const { return detail::call(dalo_var_str, id_); }
     // Bounds of an integer variable.
     std::pair<int64_t, int64_t> bounds() const {
         int64_t lo = 0, hi = 0;
-        dalo_int_var_bounds(id_, &lo, &hi);
+        detail::call(dalo_int_var_bounds, id_, &lo, &hi);
         return {lo, hi};
     }
 
@@ -110,25 +140,30 @@ class Var {
 };
 
 // A new binary variable; an empty name asks for an automatic one ("{n}").
-inline Var var(const std::string& name = "") { return Var(dalo_new_var(name.c_str())); }
+inline Var var(const std::string& name = "") {
+    return Var(detail::call(dalo_new_var, name.c_str()));
+}
 // A new integer variable over [lo, hi] (lo < hi).
 inline Var int_var(const std::string& name, int64_t lo, int64_t hi) {
     if (!(lo < hi)) throw std::invalid_argument("dalo::int_var: bounds must satisfy lo < hi");
-    return Var(dalo_new_int_var(name.c_str(), lo, hi));
+    return Var(detail::call(dalo_new_int_var, name.c_str(), lo, hi));
 }
 
-inline std::ostream& operator<<(std::ostream& os, Var v) { return os << dalo_var_str(v.id()); }
+inline std::ostream& operator<<(std::ostream& os, Var v) {
+    return os << detail::call(dalo_var_str, v.id());
+}
 
 // ---- terms ------------------------------------------------------------------------------
 
 // A coefficient times a product of variables (kept in the order multiplied).
 class Term {
   public:
-    Term() : h_(dalo_term_create(1)) {}
-    Term(int64_t coeff) : h_(dalo_term_create(coeff)) {}  // NOLINT: a constant term
-    Term(Var v) : h_(dalo_term_create_var(1, v.id())) {}  // NOLINT: 1 * v
-    Term(int64_t coeff, Var v) : h_(dalo_term_create_var(coeff, v.id())) {}
-    Term(int64_t coeff, Var a, Var b) : h_(dalo_term_create_var_var(coeff, a.id(), b.id())) {}
+    Term() : h_(detail::call(dalo_term_create, 1)) {}
+    Term(int64_t coeff) : h_(detail::call(dalo_term_create, coeff)) {}  // NOLINT: a constant term
+    Term(Var v) : h_(detail::call(dalo_term_create_var, 1, v.id())) {}  // NOLINT: 1 * v
+    Term(int64_t coeff, Var v) : h_(detail::call(dalo_term_create_var, coeff, v.id())) {}
+    Term(int64_t coeff, Var a, Var b)
+        : h_(detail::call(dalo_term_create_var_var, coeff, a.id(), b.id())) {}
     // Takes ownership of a term handle.
     static Term adopt(dalo_term* t) {
         Term out(Adopt{}, t);
@@ -139,35 +174,35 @@ class Term {
     dalo_term* get() { return h_.get(); }
     dalo_term* release() { return h_.release(); }
 
-    int64_t coeff() const { return dalo_term_coeff(get(), nullptr); }
-    uint64_t degree() const { return dalo_term_degree(get()); }
-    Var var(uint64_t i) const { return Var(dalo_term_var_at(get(), i)); }
+    int64_t coeff() const { return detail::call(dalo_term_coeff, get(), nullptr); }
+    uint64_t degree() const { return detail::call(dalo_term_degree, get()); }
+    Var var(uint64_t i) const { return Var(detail::call(dalo_term_var_at, get(), i)); }
     std::vector<Var> vars() const {
         std::vector<Var> out;
         for (uint64_t i = 0; i < degree(); ++i) out.push_back(var(i));
         return out;
     }
-    std::string str() const { return dalo_term_str(get()); }
+    std::string str() const { return detail::call(dalo_term_str, get()); }
 
     Term& operator*=(Var v) {
-        dalo_term_mul_var(get(), v.id());
+        detail::call(dalo_term_mul_var, get(), v.id());
         return *this;
     }
     Term& operator*=(int64_t k) {
-        dalo_term_mul_coeff(get(), k);
+        detail::call(dalo_term_mul_coeff, get(), k);
         return *this;
     }
     Term& operator*=(const Term& t) {
-        dalo_term_mul_term_move(get(), t.get());
+        detail::call(dalo_term_mul_term_move, get(), t.get());
         return *this;
     }
     Term& operator/=(int64_t k) {
-        dalo_term_div_coeff(get(), k);
+        detail::call(dalo_term_div_coeff, get(), k);
         return *this;
     }
     Term operator-() const {
         Term out(*this);
-        dalo_term_negate(out.get());
+        detail::call(dalo_term_negate, out.get());
         return out;
     }
 
@@ -189,7 +224,7 @@ inline Term operator*(Var v, const Term& t) {
 inline Term operator*(Term t, int64_t k) { return std::move(t *= k); }
 inline Term operator*(int64_t k, Term t) { return std::move(t *= k); }
 inline Term operator*(const Term& a, const Term& b) {
-    return Term::adopt(dalo_term_mul_term(a.get(), b.get()));
+    return Term::adopt(detail::call(dalo_term_mul_term, a.get(), b.get()));
 }
 inline Term operator/(Term t, int64_t k) { return std::move(t /= k); }
 
@@ -200,13 +235,13 @@ inline std::ostream& operator<<(std::ostream& os, const Term& t) { return os << 
 // A constant plus a sequence of terms, possibly carrying constraints.
 class Expr {
   public:
-    Expr() : h_(dalo_expr_create()) {}
-    Expr(int64_t c) : h_(dalo_expr_create_int(c)) {}   // NOLINT: a constant
-    Expr(int c) : h_(dalo_expr_create_int(c)) {}       // NOLINT: a constant
-    Expr(Var v) : h_(dalo_expr_create_var(v.id())) {}  // NOLINT: 1 * v
+    Expr() : h_(detail::call(dalo_expr_create)) {}
+    Expr(int64_t c) : h_(detail::call(dalo_expr_create_int, c)) {}   // NOLINT: a constant
+    Expr(int c) : h_(detail::call(dalo_expr_create_int, c)) {}       // NOLINT: a constant
+    Expr(Var v) : h_(detail::call(dalo_expr_create_var, v.id())) {}  // NOLINT: 1 * v
     Expr(const Term& t)
-        : h_(dalo_expr_create_term(const_cast<dalo_term*>(t.get()), 0)) {}  // NOLINT
-    Expr(Term&& t) : h_(dalo_expr_create_term(t.release(), 1)) {}           // NOLINT
+        : h_(detail::call(dalo_expr_create_term, const_cast<dalo_term*>(t.get()), 0)) {}  // NOLINT
+    Expr(Term&& t) : h_(detail::call(dalo_expr_create_term, t.release(), 1)) {}           // NOLINT
     // Takes ownership of an expression handle.
     static Expr adopt(dalo_expr* e) {
         Expr out(Adopt{}, e);
@@ -218,88 +253,90 @@ class Expr {
     dalo_expr* release() { return h_.release(); }
 
     // ---- queries
-    int64_t constant() const { return dalo_expr_constant(get(), nullptr); }
-    uint32_t attr() const { return dalo_expr_attr(get()); }
-    uint64_t term_count() const { return dalo_expr_term_count(get()); }
+    int64_t constant() const { return detail::call(dalo_expr_constant, get(), nullptr); }
+    uint32_t attr() const { return detail::call(dalo_expr_attr, get()); }
+    uint64_t term_count() const { return detail::call(dalo_expr_term_count, get()); }
     Term term(uint64_t i) const {
-        return Term::adopt(dalo_term_clone(dalo_expr_term_at(get(), i)));
+        return Term::adopt(dalo_term_clone(detail::call(dalo_expr_term_at, get(), i)));
     }
-    uint64_t max_degree() const { return dalo_expr_max_degree(get()); }
-    bool has(Var v) const { return dalo_expr_has(get(), v.id()) != 0; }
-    bool has_int_var() const { return dalo_expr_has_int_atom(get()) != 0; }
-    int64_t gcd() const { return dalo_expr_gcd(get(), nullptr); }
+    uint64_t max_degree() const { return detail::call(dalo_expr_max_degree, get()); }
+    bool has(Var v) const { return detail::call(dalo_expr_has, get(), v.id()) != 0; }
+    bool has_int_var() const { return detail::call(dalo_expr_has_int_atom, get()) != 0; }
+    int64_t gcd() const { return detail::call(dalo_expr_gcd, get(), nullptr); }
     // Highest and lowest values the expression can reach.
-    int64_t pos_sum() const { return dalo_expr_pos_sum(get(), nullptr); }
-    int64_t neg_sum() const { return dalo_expr_neg_sum(get(), nullptr); }
-    std::string str() const { return dalo_expr_str(get()); }
+    int64_t pos_sum() const { return detail::call(dalo_expr_pos_sum, get(), nullptr); }
+    int64_t neg_sum() const { return detail::call(dalo_expr_neg_sum, get(), nullptr); }
+    std::string str() const { return detail::call(dalo_expr_str, get()); }
 
     // ---- in-place arithmetic
     Expr& operator+=(int64_t c) {
-        dalo_expr_iadd_int(get(), c);
+        detail::call(dalo_expr_iadd_int, get(), c);
         return *this;
     }
     Expr& operator-=(int64_t c) {
-        dalo_expr_isub_int(get(), c);
+        detail::call(dalo_expr_isub_int, get(), c);
         return *this;
     }
     Expr& operator+=(Var v) {
-        dalo_expr_iadd_var(get(), v.id());
+        detail::call(dalo_expr_iadd_var, get(), v.id());
         return *this;
     }
     Expr& operator-=(Var v) {
-        dalo_expr_isub_var(get(), v.id());
+        detail::call(dalo_expr_isub_var, get(), v.id());
         return *this;
     }
     Expr& operator+=(const Term& t) {
-        dalo_expr_iadd_term(get(), t.get());
+        detail::call(dalo_expr_iadd_term, get(), t.get());
         return *this;
     }
     Expr& operator-=(const Term& t) {
-        dalo_expr_isub_term(get(), t.get());
+        detail::call(dalo_expr_isub_term, get(), t.get());
         return *this;
     }
     Expr& operator+=(const Expr& e) {
-        dalo_expr_iadd_expr(get(), e.get());
+        detail::call(dalo_expr_iadd_expr, get(), e.get());
         return *this;
     }
     Expr& operator-=(const Expr& e) {
-        dalo_expr_isub_expr(get(), e.get());
+        detail::call(dalo_expr_isub_expr, get(), e.get());
         return *this;
     }
     Expr& operator*=(int64_t k) {
-        dalo_expr_imul_int(get(), k);
+        detail::call(dalo_expr_imul_int, get(), k);
         return *this;
     }
     Expr& operator*=(Var v) {
-        dalo_expr_imul_var(get(), v.id());
+        detail::call(dalo_expr_imul_var, get(), v.id());
         return *this;
     }
     Expr& operator*=(const Expr& e) {
-        dalo_expr_imul_expr(get(), e.get());
+        detail::call(dalo_expr_imul_expr, get(), e.get());
         return *this;
     }
     Expr& operator/=(int64_t k) {
-        dalo_expr_idiv_int(get(), k);
+        detail::call(dalo_expr_idiv_int, get(), k);
         return *this;
     }
     Expr operator-() const {
         Expr out(*this);
-        dalo_expr_negate(out.get());
+        detail::call(dalo_expr_negate, out.get());
         return out;
     }
-    Expr sqr() const { return adopt(dalo_expr_sqr(get())); }
+    Expr sqr() const { return adopt(detail::call(dalo_expr_sqr, get())); }
 
     // ---- transforms (each returns a new expression)
-    Expr simplify() const { return adopt(dalo_expr_simplify(get())); }
-    Expr simplify_as_binary() const { return adopt(dalo_expr_simplify_as_binary(get())); }
-    Expr simplify_as_spin() const { return adopt(dalo_expr_simplify_as_spin(get())); }
+    Expr simplify() const { return adopt(detail::call(dalo_expr_simplify, get())); }
+    Expr simplify_as_binary() const {
+        return adopt(detail::call(dalo_expr_simplify_as_binary, get()));
+    }
+    Expr simplify_as_spin() const { return adopt(detail::call(dalo_expr_simplify_as_spin, get())); }
     // 2^D times the expression over spins s = 2x - 1 (D its largest degree).
-    Expr to_spin() const { return adopt(dalo_expr_binary_to_spin(get())); }
-    Expr to_binary() const { return adopt(dalo_expr_spin_to_binary(get())); }
+    Expr to_spin() const { return adopt(detail::call(dalo_expr_binary_to_spin, get())); }
+    Expr to_binary() const { return adopt(detail::call(dalo_expr_spin_to_binary, get())); }
     // Quadratic form with auxiliary variables whose minimum equals this expression.
-    Expr reduce() const { return adopt(dalo_expr_reduce(get())); }
+    Expr reduce() const { return adopt(detail::call(dalo_expr_reduce, get())); }
     // Integer variables replaced by their binary encodings.
-    Expr binarize() const { return adopt(dalo_expr_binarize(get())); }
+    Expr binarize() const { return adopt(detail::call(dalo_expr_binarize, get())); }
     // Every variable of the pairs replaced by its expression.
     Expr replace(const std::vector<std::pair<Var, Expr>>& pairs) const {
         std::vector<dalo_var> vars;
@@ -308,7 +345,7 @@ class Expr {
             vars.push_back(v.id());
             repl.push_back(e.get());
         }
-        return adopt(dalo_expr_replace(get(), vars.data(), repl.data(), vars.size()));
+        return adopt(detail::call(dalo_expr_replace, get(), vars.data(), repl.data(), vars.size()));
     }
     // Value with the given variable values (every variable of the expression needed).
     int64_t eval(const std::vector<std::pair<Var, int64_t>>& values) const {
@@ -318,19 +355,22 @@ class Expr {
             vars.push_back(v.id());
             vals.push_back(x);
         }
-        return dalo_expr_eval_map(get(), vars.data(), vals.data(), vars.size(), nullptr);
+        return detail::call(dalo_expr_eval_map, get(), vars.data(), vals.data(), vars.size(),
+                            nullptr);
     }
 
     // ---- constraints
-    bool is_declared() const { return dalo_expr_is_declared(get()) != 0; }
-    bool has_body() const { return dalo_expr_has_body(get()) != 0; }
+    bool is_declared() const { return detail::call(dalo_expr_is_declared, get()) != 0; }
+    bool has_body() const { return detail::call(dalo_expr_has_body, get()) != 0; }
     // The constrained body of a single constraint.
-    Expr body() const { return adopt(dalo_expr_clone(dalo_exprexprelem_get_body(get()))); }
+    Expr body() const {
+        return adopt(dalo_expr_clone(detail::call(dalo_exprexprelem_get_body, get())));
+    }
     // Number of constraints that sol violates.
     uint64_t violations(const Sol& sol) const;
     // The classic penalty form: declared constraints become quadratic penalties (with slack
     // variables for ranges) that vanish exactly where they hold.
-    Expr expand_cons() const { return adopt(dalo_expr_expand_cons(get())); }
+    Expr expand_cons() const { return adopt(detail::call(dalo_expr_expand_cons, get())); }
 
   private:
     struct Adopt {};
@@ -341,32 +381,32 @@ class Expr {
 // Sums and differences keep the left operand's terms first. Products use the dedicated C
 // functions where one exists.
 inline Expr operator+(Var a, Var b) {
-    return Expr::adopt(dalo_expr_create_add_var_var(a.id(), b.id()));
+    return Expr::adopt(detail::call(dalo_expr_create_add_var_var, a.id(), b.id()));
 }
 inline Expr operator+(Var v, int64_t c) {
-    return Expr::adopt(dalo_expr_create_add_var_int(v.id(), c));
+    return Expr::adopt(detail::call(dalo_expr_create_add_var_int, v.id(), c));
 }
 inline Expr operator+(int64_t c, Var v) {
-    return Expr::adopt(dalo_expr_create_add_var_int(v.id(), c));
+    return Expr::adopt(detail::call(dalo_expr_create_add_var_int, v.id(), c));
 }
 inline Expr operator-(Var v, int64_t c) {
-    return Expr::adopt(dalo_expr_create_add_var_int(v.id(), -c));
+    return Expr::adopt(detail::call(dalo_expr_create_add_var_int, v.id(), -c));
 }
 inline Expr operator-(int64_t c, Var v) {
-    return Expr::adopt(dalo_expr_create_sub_int_var(c, v.id()));
+    return Expr::adopt(detail::call(dalo_expr_create_sub_int_var, c, v.id()));
 }
 inline Expr operator-(Var a, Var b) {
     Expr out(a);
     return std::move(out -= b);
 }
 inline Expr operator+(const Term& a, const Term& b) {
-    return Expr::adopt(dalo_expr_create_add_term_term(a.get(), b.get()));
+    return Expr::adopt(detail::call(dalo_expr_create_add_term_term, a.get(), b.get()));
 }
 inline Expr operator-(const Term& a, const Term& b) {
-    return Expr::adopt(dalo_expr_create_sub_term_term(a.get(), b.get()));
+    return Expr::adopt(detail::call(dalo_expr_create_sub_term_term, a.get(), b.get()));
 }
 inline Expr operator+(const Term& t, Var v) {
-    return Expr::adopt(dalo_expr_create_add_term_var(t.get(), v.id()));
+    return Expr::adopt(detail::call(dalo_expr_create_add_term_var, t.get(), v.id()));
 }
 inline Expr operator+(Var v, const Term& t) {
     Expr out(v);
@@ -381,16 +421,16 @@ inline Expr operator-(Var v, const Term& t) {
     return std::move(out -= t);
 }
 inline Expr operator+(const Term& t, int64_t c) {
-    return Expr::adopt(dalo_expr_create_add_term_int(t.get(), c));
+    return Expr::adopt(detail::call(dalo_expr_create_add_term_int, t.get(), c));
 }
 inline Expr operator+(int64_t c, const Term& t) {
-    return Expr::adopt(dalo_expr_create_add_term_int(t.get(), c));
+    return Expr::adopt(detail::call(dalo_expr_create_add_term_int, t.get(), c));
 }
 inline Expr operator-(const Term& t, int64_t c) {
-    return Expr::adopt(dalo_expr_create_add_term_int(t.get(), -c));
+    return Expr::adopt(detail::call(dalo_expr_create_add_term_int, t.get(), -c));
 }
 inline Expr operator-(int64_t c, const Term& t) {
-    return Expr::adopt(dalo_expr_create_sub_int_term(c, t.get()));
+    return Expr::adopt(detail::call(dalo_expr_create_sub_int_term, c, t.get()));
 }
 
 // With an expression operand: a copy of the left side (or the temporary itself) changed in
@@ -443,7 +483,7 @@ struct equal {
 // Declared constraint lo <= body <= hi, kept outside the polynomial for native solving; add
 // it to an objective. Multiplying it by an integer sets its weight.
 inline Expr cons(const Expr& body, int64_t lo, int64_t hi) {
-    return Expr::adopt(dalo_cons_between(body.get(), lo, hi));
+    return Expr::adopt(detail::call(dalo_cons_between, body.get(), lo, hi));
 }
 // Declared constraint: body takes one of the allowed values.
 inline Expr cons(const Expr& body, const equal& allowed) {
@@ -455,24 +495,24 @@ inline Expr cons(const Expr& body, const equal& allowed) {
         lo.push_back(a);
         hi.push_back(b);
     }
-    return Expr::adopt(dalo_cons_equal(body.get(), lo.data(), hi.data(), lo.size()));
+    return Expr::adopt(detail::call(dalo_cons_equal, body.get(), lo.data(), hi.data(), lo.size()));
 }
 // Declares the constraints of e; a plain e becomes the requirement e = 0 (a free-form
 // penalty that solvers keep at 0).
-inline Expr cons(const Expr& e) { return Expr::adopt(dalo_cons_mark(e.get())); }
+inline Expr cons(const Expr& e) { return Expr::adopt(detail::call(dalo_cons_mark, e.get())); }
 // Objective-only penalties |body|^k and max(body, 0)^k, k in {1, 2}.
 inline Expr abs(const Expr& body, int k = 1) {
     if (k != 1 && k != 2) throw std::invalid_argument("dalo::abs/relu: exponent must be 1 or 2");
-    return Expr::adopt(dalo_abs_term(body.get(), k));
+    return Expr::adopt(detail::call(dalo_abs_term, body.get(), k));
 }
 inline Expr relu(const Expr& body, int k = 1) {
     if (k != 1 && k != 2) throw std::invalid_argument("dalo::abs/relu: exponent must be 1 or 2");
-    return Expr::adopt(dalo_relu_term(body.get(), k));
+    return Expr::adopt(detail::call(dalo_relu_term, body.get(), k));
 }
 // Classic range penalty: a polynomial whose minimum over its slack variables is 0 exactly
 // when lo <= f <= hi.
 inline Expr between(const Expr& f, int64_t lo, int64_t hi) {
-    return Expr::adopt(dalo_between(f.get(), lo, hi));
+    return Expr::adopt(detail::call(dalo_between, f.get(), lo, hi));
 }
 
 // ---- arrays -----------------------------------------------------------------------------
@@ -492,44 +532,54 @@ namespace detail {
 template <class K>
 struct ArrayKind;
 
-#define DALO_FE_ARRAY_KIND(K, L, TAG, ELEM_IN, TO_C, FROM_C)                                   \
-    template <>                                                                                \
-    struct ArrayKind<K> {                                                                      \
-        using C = dalo_array_##L;                                                              \
-        static constexpr const char* name = #L;                                                \
-        static C* create(const uint64_t* shape, uint64_t n) {                                  \
-            return dalo_array_##L##_create(shape, n);                                          \
-        }                                                                                      \
-        static C* clone(const C* a) { return dalo_array_##L##_clone(a); }                      \
-        static void destroy(C* a) { dalo_array_##L##_destroy(a); }                             \
-        static uint64_t size(const C* a) { return dalo_array_##L##_size(a); }                  \
-        static uint64_t ndim(const C* a) { return dalo_array_##L##_ndim(a); }                  \
-        static const uint64_t* shape(const C* a) { return dalo_array_##L##_shape(a); }         \
-        static C* subarray(const C* a, uint64_t i) { return dalo_array_##L##_subarray(a, i); } \
-        static C* view(const C* a, const uint64_t* start, const uint64_t* stop,                \
-                       const uint8_t* drop, uint64_t n) {                                      \
-            return dalo_array_##L##_view(a, start, stop, drop, n);                             \
-        }                                                                                      \
-        static C* concat(const C* a, const C* b, uint64_t axis) {                              \
-            return dalo_array_##L##_concat(a, b, axis);                                        \
-        }                                                                                      \
-        static const char* str(const C* a) { return dalo_array_##L##_str(a); }                 \
-        static K get(const C* a, uint64_t i) { return FROM_C; }                                \
-        static void set(C* a, uint64_t i, ELEM_IN v) { dalo_array_##L##_set(a, i, TO_C); }     \
-        static dalo_expr* sum(const C* a) { return dalo_array_##L##_sum(a); }                  \
-        static dalo_array_expr* vector_sum(const C* a, uint32_t axis) {                        \
-            return dalo_array_##L##_vector_sum(a, axis);                                       \
-        }                                                                                      \
-        static dalo_array_expr* negate(const C* a) { return dalo_array_##L##_negate(a); }      \
-        static constexpr uint32_t einsum_tag = TAG;                                            \
+#define DALO_FE_ARRAY_KIND(K, L, TAG, ELEM_IN, TO_C, FROM_C)                                 \
+    template <>                                                                              \
+    struct ArrayKind<K> {                                                                    \
+        using C = dalo_array_##L;                                                            \
+        static constexpr const char* name = #L;                                              \
+        static C* create(const uint64_t* shape, uint64_t n) {                                \
+            return detail::call(dalo_array_##L##_create, shape, n);                          \
+        }                                                                                    \
+        static C* clone(const C* a) { return dalo_array_##L##_clone(a); }                    \
+        static void destroy(C* a) { dalo_array_##L##_destroy(a); }                           \
+        static uint64_t size(const C* a) { return detail::call(dalo_array_##L##_size, a); }  \
+        static uint64_t ndim(const C* a) { return detail::call(dalo_array_##L##_ndim, a); }  \
+        static const uint64_t* shape(const C* a) {                                           \
+            return detail::call(dalo_array_##L##_shape, a);                                  \
+        }                                                                                    \
+        static C* subarray(const C* a, uint64_t i) {                                         \
+            return detail::call(dalo_array_##L##_subarray, a, i);                            \
+        }                                                                                    \
+        static C* view(const C* a, const uint64_t* start, const uint64_t* stop,              \
+                       const uint8_t* drop, uint64_t n) {                                    \
+            return detail::call(dalo_array_##L##_view, a, start, stop, drop, n);             \
+        }                                                                                    \
+        static C* concat(const C* a, const C* b, uint64_t axis) {                            \
+            return detail::call(dalo_array_##L##_concat, a, b, axis);                        \
+        }                                                                                    \
+        static const char* str(const C* a) { return detail::call(dalo_array_##L##_str, a); } \
+        static K get(const C* a, uint64_t i) { return FROM_C; }                              \
+        static void set(C* a, uint64_t i, ELEM_IN v) {                                       \
+            detail::call(dalo_array_##L##_set, a, i, TO_C);                                  \
+        }                                                                                    \
+        static dalo_expr* sum(const C* a) { return detail::call(dalo_array_##L##_sum, a); }  \
+        static dalo_array_expr* vector_sum(const C* a, uint32_t axis) {                      \
+            return detail::call(dalo_array_##L##_vector_sum, a, axis);                       \
+        }                                                                                    \
+        static dalo_array_expr* negate(const C* a) {                                         \
+            return detail::call(dalo_array_##L##_negate, a);                                 \
+        }                                                                                    \
+        static constexpr uint32_t einsum_tag = TAG;                                          \
     };
 
-DALO_FE_ARRAY_KIND(Var, var, DALO_EINSUM_VAR, Var, v.id(), Var(dalo_array_var_get(a, i)))
-DALO_FE_ARRAY_KIND(int64_t, int, DALO_EINSUM_INT, int64_t, v, dalo_array_int_get(a, i, nullptr))
+DALO_FE_ARRAY_KIND(Var, var, DALO_EINSUM_VAR, Var, v.id(),
+                   Var(detail::call(dalo_array_var_get, a, i)))
+DALO_FE_ARRAY_KIND(int64_t, int, DALO_EINSUM_INT, int64_t, v,
+                   detail::call(dalo_array_int_get, a, i, nullptr))
 DALO_FE_ARRAY_KIND(Term, term, DALO_EINSUM_TERM, const Term&, v.get(),
-                   Term::adopt(dalo_array_term_get(a, i)))
+                   Term::adopt(detail::call(dalo_array_term_get, a, i)))
 DALO_FE_ARRAY_KIND(Expr, expr, DALO_EINSUM_EXPR, const Expr&, v.get(),
-                   Expr::adopt(dalo_array_expr_get(a, i)))
+                   Expr::adopt(detail::call(dalo_array_expr_get, a, i)))
 #undef DALO_FE_ARRAY_KIND
 
 inline std::string shape_text(const Shape& s) {
@@ -627,18 +677,20 @@ class Array {
 
     // Element-wise transforms of expression arrays.
     Array simplify() const requires std::is_same_v<K, Expr> {
-        return adopt(dalo_array_expr_simplify(a_));
+        return adopt(detail::call(dalo_array_expr_simplify, a_));
     }
     Array simplify_as_binary() const requires std::is_same_v<K, Expr> {
-        return adopt(dalo_array_expr_simplify_as_binary(a_));
+        return adopt(detail::call(dalo_array_expr_simplify_as_binary, a_));
     }
     Array simplify_as_spin() const requires std::is_same_v<K, Expr> {
-        return adopt(dalo_array_expr_simplify_as_spin(a_));
+        return adopt(detail::call(dalo_array_expr_simplify_as_spin, a_));
     }
     Array reduce() const requires std::is_same_v<K, Expr> {
-        return adopt(dalo_array_expr_reduce(a_));
+        return adopt(detail::call(dalo_array_expr_reduce, a_));
     }
-    Array sqr() const requires std::is_same_v<K, Expr> { return adopt(dalo_array_expr_sqr(a_)); }
+    Array sqr() const requires std::is_same_v<K, Expr> {
+        return adopt(detail::call(dalo_array_expr_sqr, a_));
+    }
     Array replace(
         const std::vector<std::pair<Var, Expr>>& pairs) const requires std::is_same_v<K, Expr> {
         std::vector<dalo_var> vars;
@@ -647,11 +699,12 @@ class Array {
             vars.push_back(v.id());
             repl.push_back(e.get());
         }
-        return adopt(dalo_array_expr_replace(a_, vars.data(), repl.data(), vars.size()));
+        return adopt(
+            detail::call(dalo_array_expr_replace, a_, vars.data(), repl.data(), vars.size()));
     }
     // The literals with each variable negated.
     Array operator~() const requires std::is_same_v<K, Var> {
-        return adopt(dalo_array_var_invert(a_));
+        return adopt(detail::call(dalo_array_var_invert, a_));
     }
 
   private:
@@ -695,12 +748,14 @@ std::ostream& operator<<(std::ostream& os, const Array<K>& a) {
 
 // New variables name[i][j]... of the shape.
 inline VarArray var(const std::string& name, const Shape& shape) {
-    return VarArray::adopt(dalo_array_var_create_named(name.c_str(), shape.data(), shape.size()));
+    return VarArray::adopt(
+        detail::call(dalo_array_var_create_named, name.c_str(), shape.data(), shape.size()));
 }
 // New integer variables over [lo, hi] of the shape.
 inline VarArray int_var(const std::string& name, const Shape& shape, int64_t lo, int64_t hi) {
     if (!(lo < hi)) throw std::invalid_argument("dalo::int_var: bounds must satisfy lo < hi");
-    const dalo_var first = dalo_new_int_var_array(name.c_str(), shape.data(), shape.size(), lo, hi);
+    const dalo_var first =
+        detail::call(dalo_new_int_var_array, name.c_str(), shape.data(), shape.size(), lo, hi);
     VarArray out(shape);
     for (uint64_t i = 0; i < out.size(); ++i) out.set(i, Var(first + static_cast<dalo_var>(i)));
     return out;
@@ -713,7 +768,8 @@ inline IntArray ints(const std::vector<int32_t>& values, const Shape& shape) {
         throw std::invalid_argument("dalo::ints: " + std::to_string(values.size()) +
                                     " values for shape " + detail::shape_text(shape));
     }
-    return IntArray::adopt(dalo_array_int_create_data(values.data(), shape.data(), shape.size()));
+    return IntArray::adopt(
+        detail::call(dalo_array_int_create_data, values.data(), shape.data(), shape.size()));
 }
 
 namespace detail {
@@ -742,23 +798,23 @@ using arr_term = TermArray;
 using arr_expr = ExprArray;
 }  // namespace detail
 
-#define DALO_FE_SCALAR(L, OP, NAME)                                            \
-    inline auto operator OP(const detail::arr_##L& a, int64_t b) {             \
-        return detail::wrap(dalo_array_##L##_##NAME##_int(a.get(), b));        \
-    }                                                                          \
-    inline auto operator OP(const detail::arr_##L& a, Var b) {                 \
-        return detail::wrap(dalo_array_##L##_##NAME##_var(a.get(), b.id()));   \
-    }                                                                          \
-    inline auto operator OP(const detail::arr_##L& a, const Term& b) {         \
-        return detail::wrap(dalo_array_##L##_##NAME##_term(a.get(), b.get())); \
-    }                                                                          \
-    inline auto operator OP(const detail::arr_##L& a, const Expr& b) {         \
-        return detail::wrap(dalo_array_##L##_##NAME##_expr(a.get(), b.get())); \
+#define DALO_FE_SCALAR(L, OP, NAME)                                                          \
+    inline auto operator OP(const detail::arr_##L& a, int64_t b) {                           \
+        return detail::wrap(detail::call(dalo_array_##L##_##NAME##_int, a.get(), b));        \
+    }                                                                                        \
+    inline auto operator OP(const detail::arr_##L& a, Var b) {                               \
+        return detail::wrap(detail::call(dalo_array_##L##_##NAME##_var, a.get(), b.id()));   \
+    }                                                                                        \
+    inline auto operator OP(const detail::arr_##L& a, const Term& b) {                       \
+        return detail::wrap(detail::call(dalo_array_##L##_##NAME##_term, a.get(), b.get())); \
+    }                                                                                        \
+    inline auto operator OP(const detail::arr_##L& a, const Expr& b) {                       \
+        return detail::wrap(detail::call(dalo_array_##L##_##NAME##_expr, a.get(), b.get())); \
     }
-#define DALO_FE_PAIR(L, R, OP, NAME, SYM)                                           \
-    inline auto operator OP(const detail::arr_##L& a, const detail::arr_##R& b) {   \
-        detail::same_shape(a, b, SYM);                                              \
-        return detail::wrap(dalo_array_##L##_##NAME##_array_##R(a.get(), b.get())); \
+#define DALO_FE_PAIR(L, R, OP, NAME, SYM)                                                         \
+    inline auto operator OP(const detail::arr_##L& a, const detail::arr_##R& b) {                 \
+        detail::same_shape(a, b, SYM);                                                            \
+        return detail::wrap(detail::call(dalo_array_##L##_##NAME##_array_##R, a.get(), b.get())); \
     }
 // clang-format off
 #define DALO_FE_LEFT(L)                                                               \
@@ -798,119 +854,120 @@ auto operator*(int64_t k, const Array<K>& a) {
 
 // In place: expression arrays take every operand; integer arrays integers; term arrays
 // integer factors.
-#define DALO_FE_INPLACE(OP, NAME, SYM)                                \
-    inline ExprArray& operator OP(ExprArray& a, int64_t b) {          \
-        dalo_array_expr_##NAME##_eq_int(a.get(), b);                  \
-        return a;                                                     \
-    }                                                                 \
-    inline ExprArray& operator OP(ExprArray& a, Var b) {              \
-        dalo_array_expr_##NAME##_eq_var(a.get(), b.id());             \
-        return a;                                                     \
-    }                                                                 \
-    inline ExprArray& operator OP(ExprArray& a, const Term& b) {      \
-        dalo_array_expr_##NAME##_eq_term(a.get(), b.get());           \
-        return a;                                                     \
-    }                                                                 \
-    inline ExprArray& operator OP(ExprArray& a, const Expr& b) {      \
-        dalo_array_expr_##NAME##_eq_expr(a.get(), b.get());           \
-        return a;                                                     \
-    }                                                                 \
-    inline ExprArray& operator OP(ExprArray& a, const VarArray& b) {  \
-        detail::same_shape(a, b, SYM);                                \
-        dalo_array_expr_##NAME##_eq_array_var(a.get(), b.get());      \
-        return a;                                                     \
-    }                                                                 \
-    inline ExprArray& operator OP(ExprArray& a, const IntArray& b) {  \
-        detail::same_shape(a, b, SYM);                                \
-        dalo_array_expr_##NAME##_eq_array_int(a.get(), b.get());      \
-        return a;                                                     \
-    }                                                                 \
-    inline ExprArray& operator OP(ExprArray& a, const TermArray& b) { \
-        detail::same_shape(a, b, SYM);                                \
-        dalo_array_expr_##NAME##_eq_array_term(a.get(), b.get());     \
-        return a;                                                     \
-    }                                                                 \
-    inline ExprArray& operator OP(ExprArray& a, const ExprArray& b) { \
-        detail::same_shape(a, b, SYM);                                \
-        dalo_array_expr_##NAME##_eq_array_expr(a.get(), b.get());     \
-        return a;                                                     \
-    }                                                                 \
-    inline IntArray& operator OP(IntArray& a, int64_t b) {            \
-        dalo_array_int_##NAME##_eq_int(a.get(), b);                   \
-        return a;                                                     \
-    }                                                                 \
-    inline IntArray& operator OP(IntArray& a, const IntArray& b) {    \
-        detail::same_shape(a, b, SYM);                                \
-        dalo_array_int_##NAME##_eq_array_int(a.get(), b.get());       \
-        return a;                                                     \
+#define DALO_FE_INPLACE(OP, NAME, SYM)                                          \
+    inline ExprArray& operator OP(ExprArray& a, int64_t b) {                    \
+        detail::call(dalo_array_expr_##NAME##_eq_int, a.get(), b);              \
+        return a;                                                               \
+    }                                                                           \
+    inline ExprArray& operator OP(ExprArray& a, Var b) {                        \
+        detail::call(dalo_array_expr_##NAME##_eq_var, a.get(), b.id());         \
+        return a;                                                               \
+    }                                                                           \
+    inline ExprArray& operator OP(ExprArray& a, const Term& b) {                \
+        detail::call(dalo_array_expr_##NAME##_eq_term, a.get(), b.get());       \
+        return a;                                                               \
+    }                                                                           \
+    inline ExprArray& operator OP(ExprArray& a, const Expr& b) {                \
+        detail::call(dalo_array_expr_##NAME##_eq_expr, a.get(), b.get());       \
+        return a;                                                               \
+    }                                                                           \
+    inline ExprArray& operator OP(ExprArray& a, const VarArray& b) {            \
+        detail::same_shape(a, b, SYM);                                          \
+        detail::call(dalo_array_expr_##NAME##_eq_array_var, a.get(), b.get());  \
+        return a;                                                               \
+    }                                                                           \
+    inline ExprArray& operator OP(ExprArray& a, const IntArray& b) {            \
+        detail::same_shape(a, b, SYM);                                          \
+        detail::call(dalo_array_expr_##NAME##_eq_array_int, a.get(), b.get());  \
+        return a;                                                               \
+    }                                                                           \
+    inline ExprArray& operator OP(ExprArray& a, const TermArray& b) {           \
+        detail::same_shape(a, b, SYM);                                          \
+        detail::call(dalo_array_expr_##NAME##_eq_array_term, a.get(), b.get()); \
+        return a;                                                               \
+    }                                                                           \
+    inline ExprArray& operator OP(ExprArray& a, const ExprArray& b) {           \
+        detail::same_shape(a, b, SYM);                                          \
+        detail::call(dalo_array_expr_##NAME##_eq_array_expr, a.get(), b.get()); \
+        return a;                                                               \
+    }                                                                           \
+    inline IntArray& operator OP(IntArray& a, int64_t b) {                      \
+        detail::call(dalo_array_int_##NAME##_eq_int, a.get(), b);               \
+        return a;                                                               \
+    }                                                                           \
+    inline IntArray& operator OP(IntArray& a, const IntArray& b) {              \
+        detail::same_shape(a, b, SYM);                                          \
+        detail::call(dalo_array_int_##NAME##_eq_array_int, a.get(), b.get());   \
+        return a;                                                               \
     }
 DALO_FE_INPLACE(+=, add, "+=")
 DALO_FE_INPLACE(-=, sub, "-=")
 DALO_FE_INPLACE(*=, mul, "*=")
 #undef DALO_FE_INPLACE
 inline TermArray& operator*=(TermArray& a, int64_t k) {
-    dalo_array_term_mul_eq_int(a.get(), k);
+    detail::call(dalo_array_term_mul_eq_int, a.get(), k);
     return a;
 }
 // Division: integers truncate (and give 0 for k = 0); terms and expressions must divide
 // exactly.
 inline ExprArray& operator/=(ExprArray& a, int64_t k) {
-    dalo_array_expr_div_eq_int(a.get(), k);
+    detail::call(dalo_array_expr_div_eq_int, a.get(), k);
     return a;
 }
 inline IntArray& operator/=(IntArray& a, int64_t k) {
-    dalo_array_int_div_eq_int(a.get(), k);
+    detail::call(dalo_array_int_div_eq_int, a.get(), k);
     return a;
 }
 inline TermArray& operator/=(TermArray& a, int64_t k) {
-    dalo_array_term_div_eq_int(a.get(), k);
+    detail::call(dalo_array_term_div_eq_int, a.get(), k);
     return a;
 }
 inline ExprArray operator/(const ExprArray& a, int64_t k) {
-    return ExprArray::adopt(dalo_array_expr_div_int(a.get(), k));
+    return ExprArray::adopt(detail::call(dalo_array_expr_div_int, a.get(), k));
 }
 inline TermArray operator/(const TermArray& a, int64_t k) {
-    return TermArray::adopt(dalo_array_term_div_int(a.get(), k));
+    return TermArray::adopt(detail::call(dalo_array_term_div_int, a.get(), k));
 }
 inline IntArray operator/(IntArray a, int64_t k) { return std::move(a /= k); }
 
 // Classic constraints, element by element: a == k, a >= k, a <= k and lo <= a <= hi build
 // constraint expressions whose penalties vanish exactly where they hold.
-#define DALO_FE_COMPARE(L)                                                                        \
-    inline ExprArray operator==(const detail::arr_##L& a, int64_t k) {                            \
-        return ExprArray::adopt(dalo_array_##L##_eq_int(a.get(), k));                             \
-    }                                                                                             \
-    inline ExprArray operator>=(const detail::arr_##L& a, int64_t k) {                            \
-        return ExprArray::adopt(dalo_array_##L##_ge_int(a.get(), k));                             \
-    }                                                                                             \
-    inline ExprArray operator<=(const detail::arr_##L& a, int64_t k) {                            \
-        return ExprArray::adopt(dalo_array_##L##_le_int(a.get(), k));                             \
-    }                                                                                             \
-    inline ExprArray operator>=(const detail::arr_##L& a, const IntArray& k) {                    \
-        detail::same_shape(a, k, ">=");                                                           \
-        return ExprArray::adopt(dalo_array_##L##_ge_array_int(a.get(), k.get()));                 \
-    }                                                                                             \
-    inline ExprArray operator<=(const detail::arr_##L& a, const IntArray& k) {                    \
-        detail::same_shape(a, k, "<=");                                                           \
-        return ExprArray::adopt(dalo_array_##L##_le_array_int(a.get(), k.get()));                 \
-    }                                                                                             \
-    inline ExprArray between(const detail::arr_##L& a, int64_t lo, int64_t hi) {                  \
-        return ExprArray::adopt(dalo_array_##L##_between(a.get(), lo, hi));                       \
-    }                                                                                             \
-    inline ExprArray between(const detail::arr_##L& a, const IntArray& lo, const IntArray& hi) {  \
-        detail::same_shape(a, lo, "between");                                                     \
-        detail::same_shape(a, hi, "between");                                                     \
-        return ExprArray::adopt(dalo_array_##L##_between_array_int(a.get(), lo.get(), hi.get())); \
+#define DALO_FE_COMPARE(L)                                                                       \
+    inline ExprArray operator==(const detail::arr_##L& a, int64_t k) {                           \
+        return ExprArray::adopt(detail::call(dalo_array_##L##_eq_int, a.get(), k));              \
+    }                                                                                            \
+    inline ExprArray operator>=(const detail::arr_##L& a, int64_t k) {                           \
+        return ExprArray::adopt(detail::call(dalo_array_##L##_ge_int, a.get(), k));              \
+    }                                                                                            \
+    inline ExprArray operator<=(const detail::arr_##L& a, int64_t k) {                           \
+        return ExprArray::adopt(detail::call(dalo_array_##L##_le_int, a.get(), k));              \
+    }                                                                                            \
+    inline ExprArray operator>=(const detail::arr_##L& a, const IntArray& k) {                   \
+        detail::same_shape(a, k, ">=");                                                          \
+        return ExprArray::adopt(detail::call(dalo_array_##L##_ge_array_int, a.get(), k.get()));  \
+    }                                                                                            \
+    inline ExprArray operator<=(const detail::arr_##L& a, const IntArray& k) {                   \
+        detail::same_shape(a, k, "<=");                                                          \
+        return ExprArray::adopt(detail::call(dalo_array_##L##_le_array_int, a.get(), k.get()));  \
+    }                                                                                            \
+    inline ExprArray between(const detail::arr_##L& a, int64_t lo, int64_t hi) {                 \
+        return ExprArray::adopt(detail::call(dalo_array_##L##_between, a.get(), lo, hi));        \
+    }                                                                                            \
+    inline ExprArray between(const detail::arr_##L& a, const IntArray& lo, const IntArray& hi) { \
+        detail::same_shape(a, lo, "between");                                                    \
+        detail::same_shape(a, hi, "between");                                                    \
+        return ExprArray::adopt(                                                                 \
+            detail::call(dalo_array_##L##_between_array_int, a.get(), lo.get(), hi.get()));      \
     }
 DALO_FE_COMPARE(var)
 DALO_FE_COMPARE(int)
 DALO_FE_COMPARE(term)
 DALO_FE_COMPARE(expr)
 #undef DALO_FE_COMPARE
-#define DALO_FE_EQ_ARRAY(L)                                                       \
-    inline ExprArray operator==(const detail::arr_##L& a, const IntArray& k) {    \
-        detail::same_shape(a, k, "==");                                           \
-        return ExprArray::adopt(dalo_array_##L##_eq_array_int(a.get(), k.get())); \
+#define DALO_FE_EQ_ARRAY(L)                                                                     \
+    inline ExprArray operator==(const detail::arr_##L& a, const IntArray& k) {                  \
+        detail::same_shape(a, k, "==");                                                         \
+        return ExprArray::adopt(detail::call(dalo_array_##L##_eq_array_int, a.get(), k.get())); \
     }
 DALO_FE_EQ_ARRAY(var)
 DALO_FE_EQ_ARRAY(term)
@@ -925,8 +982,8 @@ auto einsum(const std::string& subscript, const Array<Ks>&... inputs) {
     constexpr bool all_int = (std::is_same_v<Ks, int64_t> && ...);
     const uint32_t tags[] = {detail::ArrayKind<Ks>::einsum_tag...};
     const void* handles[] = {static_cast<const void*>(inputs.get())...};
-    void* r = dalo_einsum(subscript.c_str(), static_cast<int32_t>(sizeof...(Ks)), tags, handles,
-                          all_int ? 0u : 1u, N);
+    void* r = detail::call(dalo_einsum, subscript.c_str(), static_cast<int32_t>(sizeof...(Ks)),
+                           tags, handles, all_int ? 0u : 1u, N);
     if constexpr (all_int) {
         return IntArray::adopt(static_cast<dalo_array_int*>(r));
     } else {
@@ -940,13 +997,15 @@ auto einsum(const std::string& subscript, const Array<Ks>&... inputs) {
 // given, receives how many coefficients did not fit in 32 bits (they wrap).
 inline Expr quadratic(const VarArray& x, const int64_t* q, int64_t row_stride, int64_t col_stride,
                       uint64_t* wrapped = nullptr) {
-    return Expr::adopt(dalo_expr_create_quadratic_i64(dalo_array_var_data(x.get()), x.size(), q,
-                                                      row_stride, col_stride, wrapped));
+    return Expr::adopt(detail::call(dalo_expr_create_quadratic_i64,
+                                    detail::call(dalo_array_var_data, x.get()), x.size(), q,
+                                    row_stride, col_stride, wrapped));
 }
 inline Expr quadratic(const VarArray& x, const int32_t* q, int64_t row_stride, int64_t col_stride,
                       uint64_t* wrapped = nullptr) {
-    return Expr::adopt(dalo_expr_create_quadratic_i32(dalo_array_var_data(x.get()), x.size(), q,
-                                                      row_stride, col_stride, wrapped));
+    return Expr::adopt(detail::call(dalo_expr_create_quadratic_i32,
+                                    detail::call(dalo_array_var_data, x.get()), x.size(), q,
+                                    row_stride, col_stride, wrapped));
 }
 // The same from row-major values; std::invalid_argument when q is not x.size() squared or
 // a coefficient does not fit in 32 bits.
@@ -973,32 +1032,32 @@ inline Expr quadratic(const VarArray& x, const std::vector<int64_t>& q) {
 class VarInt : public Expr {
   public:
     VarInt(const std::string& name, int64_t lo, int64_t hi)
-        : Expr(adopt(dalo_varintelem_create(name.c_str(), lo, hi))) {}
+        : Expr(adopt(detail::call(dalo_varintelem_create, name.c_str(), lo, hi))) {}
     // Element i of a VarInt array.
     static VarInt of(Expr e) { return VarInt(std::move(e)); }
 
-    int64_t min() const { return dalo_varintelem_min(get(), nullptr); }
-    int64_t max() const { return dalo_varintelem_max(get(), nullptr); }
+    int64_t min() const { return detail::call(dalo_varintelem_min, get(), nullptr); }
+    int64_t max() const { return detail::call(dalo_varintelem_max, get(), nullptr); }
     std::vector<Var> bits() const {
         std::vector<Var> out;
-        for (uint64_t i = 0; i < dalo_varintelem_var_count(get()); ++i) {
-            out.emplace_back(dalo_varintelem_var(get(), i));
+        for (uint64_t i = 0; i < detail::call(dalo_varintelem_var_count, get()); ++i) {
+            out.emplace_back(detail::call(dalo_varintelem_var, get(), i));
         }
         return out;
     }
     std::vector<int64_t> coeffs() const {
         std::vector<int64_t> out;
-        for (uint64_t i = 0; i < dalo_varintelem_var_count(get()); ++i) {
-            out.push_back(dalo_varintelem_coeff(get(), i, nullptr));
+        for (uint64_t i = 0; i < detail::call(dalo_varintelem_var_count, get()); ++i) {
+            out.push_back(detail::call(dalo_varintelem_coeff, get(), i, nullptr));
         }
         return out;
     }
     // The bit values that encode value.
     std::vector<std::pair<Var, int>> encode(int64_t value) const {
-        const uint64_t n = dalo_varintelem_var_count(get());
+        const uint64_t n = detail::call(dalo_varintelem_var_count, get());
         std::vector<dalo_var> vars(n);
         std::vector<uint64_t> bits(n);
-        dalo_varintelem_decompose(get(), value, vars.data(), bits.data());
+        detail::call(dalo_varintelem_decompose, get(), value, vars.data(), bits.data());
         std::vector<std::pair<Var, int>> out;
         for (uint64_t i = 0; i < n; ++i) out.emplace_back(Var(vars[i]), static_cast<int>(bits[i]));
         return out;
@@ -1012,8 +1071,8 @@ class VarInt : public Expr {
 
 // An array of VarInts over one range.
 inline ExprArray varint(const std::string& name, const Shape& shape, int64_t lo, int64_t hi) {
-    return ExprArray::adopt(
-        dalo_array_varint_create_uniform(name.c_str(), shape.data(), shape.size(), lo, hi));
+    return ExprArray::adopt(detail::call(dalo_array_varint_create_uniform, name.c_str(),
+                                         shape.data(), shape.size(), lo, hi));
 }
 
 // ---- models and solutions ---------------------------------------------------------------
@@ -1026,22 +1085,23 @@ inline dalo_sol* clone_sol(const dalo_sol* s) { return dalo_sol_clone(s); }
 // A compiled, immutable Model of a binary-simplified expression. Copies share it.
 class Model {
   public:
-    explicit Model(const Expr& e) : h_(dalo_model_create(e.get())) {}
-    Model(const Expr& e, double scale) : h_(dalo_model_create_scaled(e.get(), scale)) {}
+    explicit Model(const Expr& e) : h_(detail::call(dalo_model_create, e.get())) {}
+    Model(const Expr& e, double scale)
+        : h_(detail::call(dalo_model_create_scaled, e.get(), scale)) {}
     // Shares a Model handle (the caller keeps its own).
     static Model share(const dalo_model* m) { return Model(dalo_model_clone(m)); }
 
     const dalo_model* get() const { return h_.get(); }
 
-    uint32_t var_count() const { return dalo_model_var_count(get()); }
-    Var var(uint32_t index) const { return Var(dalo_model_var(get(), index)); }
-    bool has(Var v) const { return dalo_model_has(get(), v.id()) != 0; }
-    int64_t constant() const { return dalo_model_constant(get(), nullptr); }
-    uint32_t max_degree() const { return dalo_model_max_degree(get()); }
-    uint64_t term_count(uint32_t d) const { return dalo_model_term_count(get(), d); }
-    uint64_t int_var_count() const { return dalo_model_int_var_count(get()); }
-    uint64_t native_cons_count() const { return dalo_model_native_cons_count(get()); }
-    bool has_remainder() const { return dalo_model_has_remainder(get()) != 0; }
+    uint32_t var_count() const { return detail::call(dalo_model_var_count, get()); }
+    Var var(uint32_t index) const { return Var(detail::call(dalo_model_var, get(), index)); }
+    bool has(Var v) const { return detail::call(dalo_model_has, get(), v.id()) != 0; }
+    int64_t constant() const { return detail::call(dalo_model_constant, get(), nullptr); }
+    uint32_t max_degree() const { return detail::call(dalo_model_max_degree, get()); }
+    uint64_t term_count(uint32_t d) const { return detail::call(dalo_model_term_count, get(), d); }
+    uint64_t int_var_count() const { return detail::call(dalo_model_int_var_count, get()); }
+    uint64_t native_cons_count() const { return detail::call(dalo_model_native_cons_count, get()); }
+    bool has_remainder() const { return detail::call(dalo_model_has_remainder, get()) != 0; }
 
   private:
     explicit Model(dalo_model* m) : h_(m) {}
@@ -1052,9 +1112,9 @@ class Model {
 class Sol {
   public:
     // All bits 0, integer variables at their lower bounds.
-    explicit Sol(const Model& m) : h_(dalo_sol_create(m.get())) {}
+    explicit Sol(const Model& m) : h_(detail::call(dalo_sol_create, m.get())) {}
     // A Sol over a private Model of e (constraints are not attached).
-    static Sol of(const Expr& e) { return adopt(dalo_sol_create_from_expr(e.get())); }
+    static Sol of(const Expr& e) { return adopt(detail::call(dalo_sol_create_from_expr, e.get())); }
     static Sol adopt(dalo_sol* s) {
         Sol out(Adopt{}, s);
         return out;
@@ -1063,43 +1123,46 @@ class Sol {
     const dalo_sol* get() const { return h_.get(); }
     dalo_sol* get() { return h_.get(); }
 
-    Model model() const { return Model::share(dalo_sol_model(get())); }
+    Model model() const { return Model::share(detail::call(dalo_sol_model, get())); }
     // Whether the variable (binary or integer) belongs to the Sol's Model.
     bool has(Var v) const {
-        if (!v.is_int()) return dalo_sol_has(get(), v.id()) != 0;
-        const dalo_model* m = dalo_sol_model(get());
-        for (uint64_t k = 0; k < dalo_model_int_var_count(m); ++k) {
-            if ((dalo_model_int_var_orig(m, k) | DALO_INT_BIT) == v.id()) return true;
+        if (!v.is_int()) return detail::call(dalo_sol_has, get(), v.id()) != 0;
+        const dalo_model* m = detail::call(dalo_sol_model, get());
+        for (uint64_t k = 0; k < detail::call(dalo_model_int_var_count, m); ++k) {
+            if ((detail::call(dalo_model_int_var_orig, m, k) | DALO_INT_BIT) == v.id()) return true;
         }
         return false;
     }
     // Value of a binary variable or literal, or of an integer variable.
     int64_t operator[](Var v) const { return get_value(v); }
     int64_t get_value(Var v) const {
-        return v.is_int() ? dalo_sol_get_int(get(), v.id(), nullptr) : dalo_sol_get(get(), v.id());
+        return v.is_int() ? detail::call(dalo_sol_get_int, get(), v.id(), nullptr)
+                          : detail::call(dalo_sol_get, get(), v.id());
     }
     void set(Var v, int64_t value) {
         if (v.is_int()) {
-            dalo_sol_set_int(get(), v.id(), value);
+            detail::call(dalo_sol_set_int, get(), v.id(), value);
         } else {
-            dalo_sol_set(get(), v.id(), value != 0 ? 1u : 0u);
+            detail::call(dalo_sol_set, get(), v.id(), value != 0 ? 1u : 0u);
         }
     }
-    void flip(Var v) { dalo_sol_flip(get(), v.id()); }
+    void flip(Var v) { detail::call(dalo_sol_flip, get(), v.id()); }
     // The values of an array of variables (0 for one outside the Model).
     IntArray values(const VarArray& vars) const {
-        return IntArray::adopt(dalo_array_int_from_sol(get(), vars.get()));
+        return IntArray::adopt(detail::call(dalo_array_int_from_sol, get(), vars.get()));
     }
 
     // The cached energy; a change since the last computation makes it invalid, and reading
     // it then is fatal: call comp_energy().
-    int64_t energy() const { return dalo_sol_energy(get(), nullptr); }
-    bool energy_valid() const { return dalo_sol_energy_valid(get()) != 0; }
-    int64_t comp_energy() { return dalo_sol_compute_energy(get(), nullptr); }
-    double tts() const { return dalo_sol_tts(get()); }
+    int64_t energy() const { return detail::call(dalo_sol_energy, get(), nullptr); }
+    bool energy_valid() const { return detail::call(dalo_sol_energy_valid, get()) != 0; }
+    int64_t comp_energy() { return detail::call(dalo_sol_compute_energy, get(), nullptr); }
+    double tts() const { return detail::call(dalo_sol_tts, get()); }
     // Value of e under this assignment (declared-constraint penalties included).
-    int64_t eval(const Expr& e) const { return dalo_sol_eval_expr(get(), e.get(), nullptr); }
-    std::string str() const { return dalo_sol_str(get()); }
+    int64_t eval(const Expr& e) const {
+        return detail::call(dalo_sol_eval_expr, get(), e.get(), nullptr);
+    }
+    std::string str() const { return detail::call(dalo_sol_str, get()); }
 
   private:
     struct Adopt {};
@@ -1118,7 +1181,7 @@ inline int64_t VarInt::value(const Sol& s) const {
 }
 
 inline uint64_t Expr::violations(const Sol& sol) const {
-    return dalo_cons_violation_count(get(), sol.get());
+    return detail::call(dalo_cons_violation_count, get(), sol.get());
 }
 
 inline std::ostream& operator<<(std::ostream& os, const Sol& s) { return os << s.str(); }
@@ -1200,28 +1263,30 @@ class Result {
     }
     ~Result() { destroy(); }
 
-    int64_t energy() const { return dalo_brisk_solver_result_energy(r_, nullptr); }
-    double tts() const { return dalo_brisk_solver_result_tts(r_); }
+    int64_t energy() const { return detail::call(dalo_brisk_solver_result_energy, r_, nullptr); }
+    double tts() const { return detail::call(dalo_brisk_solver_result_tts, r_); }
     // The best assignment as a Sol (energy valid).
     const Sol& sol() {
-        if (!best_) best_ = Sol::adopt(dalo_brisk_solver_result_to_sol(r_, model_.get()));
+        if (!best_)
+            best_ = Sol::adopt(detail::call(dalo_brisk_solver_result_to_sol, r_, model_.get()));
         return *best_;
     }
-    uint64_t topk_count() const { return dalo_brisk_solver_result_topk_count(r_); }
+    uint64_t topk_count() const { return detail::call(dalo_brisk_solver_result_topk_count, r_); }
     int64_t topk_energy(uint64_t i) const {
-        return dalo_brisk_solver_result_topk_energy(r_, i, nullptr);
+        return detail::call(dalo_brisk_solver_result_topk_energy, r_, i, nullptr);
     }
     const Sol& topk_sol(uint64_t i) {
         if (topk_.size() < topk_count()) topk_.resize(topk_count());
         if (!topk_.at(i))
-            topk_[i] = Sol::adopt(dalo_brisk_solver_result_topk_to_sol(r_, i, model_.get()));
+            topk_[i] =
+                Sol::adopt(detail::call(dalo_brisk_solver_result_topk_to_sol, r_, i, model_.get()));
         return *topk_[i];
     }
     std::vector<std::pair<std::string, std::string>> info() const {
         std::vector<std::pair<std::string, std::string>> out;
-        for (uint64_t i = 0; i < dalo_brisk_solver_result_info_count(r_); ++i) {
-            out.emplace_back(dalo_brisk_solver_result_info_key(r_, i),
-                             dalo_brisk_solver_result_info_value(r_, i));
+        for (uint64_t i = 0; i < detail::call(dalo_brisk_solver_result_info_count, r_); ++i) {
+            out.emplace_back(detail::call(dalo_brisk_solver_result_info_key, r_, i),
+                             detail::call(dalo_brisk_solver_result_info_value, r_, i));
         }
         return out;
     }
@@ -1251,11 +1316,11 @@ struct IntHint {
     std::vector<uint64_t> bits;
     std::vector<int64_t> ints;
     explicit IntHint(const Sol& s) {
-        const uint64_t words = (dalo_sol_var_count(s.get()) + 63) / 64;
-        const uint64_t* b = dalo_sol_bits(s.get());
+        const uint64_t words = (detail::call(dalo_sol_var_count, s.get()) + 63) / 64;
+        const uint64_t* b = detail::call(dalo_sol_bits, s.get());
         bits.assign(b, b + words);
-        const int64_t* v = dalo_sol_int_vals(s.get());
-        ints.assign(v, v + dalo_sol_int_count(s.get()));
+        const int64_t* v = detail::call(dalo_sol_int_vals, s.get());
+        ints.assign(v, v + detail::call(dalo_sol_int_count, s.get()));
     }
 };
 }  // namespace detail
@@ -1264,7 +1329,7 @@ struct IntHint {
 class BriskSolver {
   public:
     explicit BriskSolver(const Model& m)
-        : model_(m), w_(dalo_brisk_solver_wrapper_create(m.get())) {}
+        : model_(m), w_(detail::call(dalo_brisk_solver_wrapper_create, m.get())) {}
     BriskSolver(const BriskSolver&) = delete;
     BriskSolver& operator=(const BriskSolver&) = delete;
     ~BriskSolver() { dalo_brisk_solver_wrapper_destroy(w_); }
@@ -1272,18 +1337,19 @@ class BriskSolver {
     Result search(const SearchOptions& o = {}) {
         if (o.callback) throw std::invalid_argument("dalo::BriskSolver: callbacks need KELPSolver");
         detail::Params p(o);
-        return Result(dalo_brisk_solver_wrapper_search(w_, p.get(), nullptr), model_);
+        return Result(detail::call(dalo_brisk_solver_wrapper_search, w_, p.get(), nullptr), model_);
     }
     // A search that starts from the assignment of hint.
     Result search(const SearchOptions& o, const Sol& hint) {
         detail::Params p(o);
         if (model_.int_var_count() > 0) {
             detail::IntHint h(hint);
-            return Result(dalo_brisk_solver_wrapper_search_int(w_, p.get(), h.bits.data(),
-                                                               h.ints.data(), h.ints.size()),
+            return Result(detail::call(dalo_brisk_solver_wrapper_search_int, w_, p.get(),
+                                       h.bits.data(), h.ints.data(), h.ints.size()),
                           model_);
         }
-        return Result(dalo_brisk_solver_wrapper_search(w_, p.get(), dalo_sol_bits(hint.get())),
+        return Result(detail::call(dalo_brisk_solver_wrapper_search, w_, p.get(),
+                                   detail::call(dalo_sol_bits, hint.get())),
                       model_);
     }
 
@@ -1295,7 +1361,8 @@ class BriskSolver {
 // Exact minimisation by enumeration (small Models).
 class SweepSolver {
   public:
-    explicit SweepSolver(const Model& m) : model_(m), w_(dalo_sweep_wrapper_create(m.get())) {}
+    explicit SweepSolver(const Model& m)
+        : model_(m), w_(detail::call(dalo_sweep_wrapper_create, m.get())) {}
     SweepSolver(const SweepSolver&) = delete;
     SweepSolver& operator=(const SweepSolver&) = delete;
     ~SweepSolver() { dalo_sweep_wrapper_destroy(w_); }
@@ -1303,7 +1370,7 @@ class SweepSolver {
     Result search(const SearchOptions& o = {}) {
         if (o.callback) throw std::invalid_argument("dalo::SweepSolver: callbacks need KELPSolver");
         detail::Params p(o);
-        return Result(dalo_sweep_wrapper_search(w_, p.get()), model_);
+        return Result(detail::call(dalo_sweep_wrapper_search, w_, p.get()), model_);
     }
 
   private:
@@ -1315,7 +1382,7 @@ class SweepSolver {
 class KelpSolver {
   public:
     explicit KelpSolver(const Model& m, int32_t gpu_mode = 0)
-        : model_(m), w_(dalo_kelp_wrapper_create(m.get(), gpu_mode)) {}
+        : model_(m), w_(detail::call(dalo_kelp_wrapper_create, m.get(), gpu_mode)) {}
     KelpSolver(const KelpSolver&) = delete;
     KelpSolver& operator=(const KelpSolver&) = delete;
     ~KelpSolver() { dalo_kelp_wrapper_destroy(w_); }
@@ -1323,23 +1390,25 @@ class KelpSolver {
     Result search(const SearchOptions& o = {}) {
         install(o);
         detail::Params p(o);
-        return Result(dalo_kelp_wrapper_search(w_, p.get(), nullptr), model_);
+        return Result(detail::call(dalo_kelp_wrapper_search, w_, p.get(), nullptr), model_);
     }
     Result search(const SearchOptions& o, const Sol& hint) {
         install(o);
         detail::Params p(o);
         if (model_.int_var_count() > 0) {
             detail::IntHint h(hint);
-            return Result(dalo_kelp_wrapper_search_int(w_, p.get(), h.bits.data(), h.ints.data(),
-                                                       h.ints.size()),
+            return Result(detail::call(dalo_kelp_wrapper_search_int, w_, p.get(), h.bits.data(),
+                                       h.ints.data(), h.ints.size()),
                           model_);
         }
-        return Result(dalo_kelp_wrapper_search(w_, p.get(), dalo_sol_bits(hint.get())), model_);
+        return Result(detail::call(dalo_kelp_wrapper_search, w_, p.get(),
+                                   detail::call(dalo_sol_bits, hint.get())),
+                      model_);
     }
     // A start assignment for the next or running search.
-    void hint(const Sol& s) { dalo_kelp_wrapper_hint(w_, s.get()); }
+    void hint(const Sol& s) { detail::call(dalo_kelp_wrapper_hint, w_, s.get()); }
     // Asks a running search to stop soon; safe from another thread.
-    void terminate() { dalo_kelp_wrapper_terminate(w_); }
+    void terminate() { detail::call(dalo_kelp_wrapper_terminate, w_); }
 
   private:
     static double forward(void* context, dalo_sol* sol, uint32_t event) {
@@ -1349,8 +1418,8 @@ class KelpSolver {
     }
     void install(const SearchOptions& o) {
         callback_ = o.callback;
-        dalo_kelp_wrapper_set_callback(w_, callback_ ? &KelpSolver::forward : nullptr,
-                                       callback_ ? this : nullptr);
+        detail::call(dalo_kelp_wrapper_set_callback, w_, callback_ ? &KelpSolver::forward : nullptr,
+                     callback_ ? this : nullptr);
     }
     Model model_;
     dalo_kelp_wrapper* w_;
@@ -1359,7 +1428,9 @@ class KelpSolver {
 
 // Facts about this build and machine: "version", "cpu_name", "cpu_threads", "total_ram",
 // "hostname", "compilation_date".
-inline std::string const_str(const std::string& key) { return dalo_const_str(key.c_str()); }
+inline std::string const_str(const std::string& key) {
+    return detail::call(dalo_const_str, key.c_str());
+}
 
 }  // namespace dalo
 
