@@ -278,6 +278,14 @@ int solve(const Options& o) {
     so.progress = progress;
     if (o.solver == "sweep") so.seed.reset();
 
+    // Enumeration covers 2^48 states at most; say which solver to take instead.
+    if (o.solver == "sweep" && model.var_count() > 48) {
+        std::fprintf(stderr,
+                     "dalo: --solver sweep enumerates at most 48 variables and this model has "
+                     "%llu; use --solver brisk or --solver kelp\n",
+                     static_cast<unsigned long long>(model.var_count()));
+        return 2;
+    }
     auto run = [&]() -> dalo::Result {
         Progress shown(progress);
         if (o.solver == "sweep") return dalo::SweepSolver(model).search(so);
@@ -348,8 +356,15 @@ int main(int argc, char** argv) {
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     if (argc < 2) usage_error("no command given");
     const std::string command = argv[1];
-    if (command == "solve") return solve(parse(argc, argv, 2));
-    if (command == "export-lp") return export_lp(parse(argc, argv, 2));
+    // A misuse the library reports is one line and exit 2, like a usage error.
+    try {
+        if (command == "solve") return solve(parse(argc, argv, 2));
+        if (command == "export-lp") return export_lp(parse(argc, argv, 2));
+    } catch (const dalo::error& e) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "%s\n", e.what());
+        return 2;
+    }
     if (command == "info") return info();
     if (command == "--help" || command == "-h" || command == "help") {
         std::fputs(usage().c_str(), stdout);
