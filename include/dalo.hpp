@@ -145,7 +145,6 @@ inline Var var(const std::string& name = "") {
 }
 // A new integer variable over [lo, hi] (lo < hi).
 inline Var int_var(const std::string& name, int64_t lo, int64_t hi) {
-    if (!(lo < hi)) throw std::invalid_argument("dalo::int_var: bounds must satisfy lo < hi");
     return Var(detail::call(dalo_new_int_var, name.c_str(), lo, hi));
 }
 
@@ -487,9 +486,6 @@ inline Expr cons(const Expr& body, int64_t lo, int64_t hi) {
 }
 // Declared constraint: body takes one of the allowed values.
 inline Expr cons(const Expr& body, const equal& allowed) {
-    if (allowed.intervals.empty()) {
-        throw std::invalid_argument("dalo::cons(body, equal=...): the allowed set is empty");
-    }
     std::vector<int64_t> lo, hi;
     for (const auto& [a, b] : allowed.intervals) {
         lo.push_back(a);
@@ -502,11 +498,9 @@ inline Expr cons(const Expr& body, const equal& allowed) {
 inline Expr cons(const Expr& e) { return Expr::adopt(detail::call(dalo_cons_mark, e.get())); }
 // Objective-only penalties |body|^k and max(body, 0)^k, k in {1, 2}.
 inline Expr abs(const Expr& body, int k = 1) {
-    if (k != 1 && k != 2) throw std::invalid_argument("dalo::abs/relu: exponent must be 1 or 2");
     return Expr::adopt(detail::call(dalo_abs_term, body.get(), k));
 }
 inline Expr relu(const Expr& body, int k = 1) {
-    if (k != 1 && k != 2) throw std::invalid_argument("dalo::abs/relu: exponent must be 1 or 2");
     return Expr::adopt(detail::call(dalo_relu_term, body.get(), k));
 }
 // Classic range penalty: a polynomial whose minimum over its slack variables is 0 exactly
@@ -753,7 +747,6 @@ inline VarArray var(const std::string& name, const Shape& shape) {
 }
 // New integer variables over [lo, hi] of the shape.
 inline VarArray int_var(const std::string& name, const Shape& shape, int64_t lo, int64_t hi) {
-    if (!(lo < hi)) throw std::invalid_argument("dalo::int_var: bounds must satisfy lo < hi");
     const dalo_var first =
         detail::call(dalo_new_int_var_array, name.c_str(), shape.data(), shape.size(), lo, hi);
     VarArray out(shape);
@@ -779,18 +772,10 @@ inline IntArray wrap(dalo_array_int* a) { return IntArray::adopt(a); }
 inline TermArray wrap(dalo_array_term* a) { return TermArray::adopt(a); }
 inline ExprArray wrap(dalo_array_expr* a) { return ExprArray::adopt(a); }
 
-template <class A, class B>
-void same_shape(const A& a, const B& b, const char* op) {
-    if (a.shape() != b.shape()) {
-        throw std::invalid_argument(std::string("dalo: Array ") + op + ": shape mismatch " +
-                                    shape_text(a.shape()) + " vs " + shape_text(b.shape()));
-    }
-}
-
 }  // namespace detail
 
 // Element-wise operators: scalar and array right operands of every kind; two arrays must
-// have the same shape (no broadcasting), else std::invalid_argument.
+// have the same shape (no broadcasting), else dalo::error.
 namespace detail {
 using arr_var = VarArray;
 using arr_int = IntArray;
@@ -811,9 +796,8 @@ using arr_expr = ExprArray;
     inline auto operator OP(const detail::arr_##L& a, const Expr& b) {                       \
         return detail::wrap(detail::call(dalo_array_##L##_##NAME##_expr, a.get(), b.get())); \
     }
-#define DALO_FE_PAIR(L, R, OP, NAME, SYM)                                                         \
+#define DALO_FE_PAIR(L, R, OP, NAME)                                                              \
     inline auto operator OP(const detail::arr_##L& a, const detail::arr_##R& b) {                 \
-        detail::same_shape(a, b, SYM);                                                            \
         return detail::wrap(detail::call(dalo_array_##L##_##NAME##_array_##R, a.get(), b.get())); \
     }
 // clang-format off
@@ -821,18 +805,18 @@ using arr_expr = ExprArray;
     DALO_FE_SCALAR(L, +, add)                                                         \
     DALO_FE_SCALAR(L, -, sub)                                                         \
     DALO_FE_SCALAR(L, *, mul)                                                         \
-    DALO_FE_PAIR(L, var, +, add, "+")                                                 \
-    DALO_FE_PAIR(L, int, +, add, "+")                                                 \
-    DALO_FE_PAIR(L, term, +, add, "+")                                                \
-    DALO_FE_PAIR(L, expr, +, add, "+")                                                \
-    DALO_FE_PAIR(L, var, -, sub, "-")                                                 \
-    DALO_FE_PAIR(L, int, -, sub, "-")                                                 \
-    DALO_FE_PAIR(L, term, -, sub, "-")                                                \
-    DALO_FE_PAIR(L, expr, -, sub, "-")                                                \
-    DALO_FE_PAIR(L, var, *, mul, "*")                                                 \
-    DALO_FE_PAIR(L, int, *, mul, "*")                                                 \
-    DALO_FE_PAIR(L, term, *, mul, "*")                                                \
-    DALO_FE_PAIR(L, expr, *, mul, "*")
+    DALO_FE_PAIR(L, var, +, add)                                                 \
+    DALO_FE_PAIR(L, int, +, add)                                                 \
+    DALO_FE_PAIR(L, term, +, add)                                                \
+    DALO_FE_PAIR(L, expr, +, add)                                                \
+    DALO_FE_PAIR(L, var, -, sub)                                                 \
+    DALO_FE_PAIR(L, int, -, sub)                                                 \
+    DALO_FE_PAIR(L, term, -, sub)                                                \
+    DALO_FE_PAIR(L, expr, -, sub)                                                \
+    DALO_FE_PAIR(L, var, *, mul)                                                 \
+    DALO_FE_PAIR(L, int, *, mul)                                                 \
+    DALO_FE_PAIR(L, term, *, mul)                                                \
+    DALO_FE_PAIR(L, expr, *, mul)
 // clang-format on
 DALO_FE_LEFT(var)
 DALO_FE_LEFT(int)
@@ -854,7 +838,7 @@ auto operator*(int64_t k, const Array<K>& a) {
 
 // In place: expression arrays take every operand; integer arrays integers; term arrays
 // integer factors.
-#define DALO_FE_INPLACE(OP, NAME, SYM)                                          \
+#define DALO_FE_INPLACE(OP, NAME)                                               \
     inline ExprArray& operator OP(ExprArray& a, int64_t b) {                    \
         detail::call(dalo_array_expr_##NAME##_eq_int, a.get(), b);              \
         return a;                                                               \
@@ -872,22 +856,18 @@ auto operator*(int64_t k, const Array<K>& a) {
         return a;                                                               \
     }                                                                           \
     inline ExprArray& operator OP(ExprArray& a, const VarArray& b) {            \
-        detail::same_shape(a, b, SYM);                                          \
         detail::call(dalo_array_expr_##NAME##_eq_array_var, a.get(), b.get());  \
         return a;                                                               \
     }                                                                           \
     inline ExprArray& operator OP(ExprArray& a, const IntArray& b) {            \
-        detail::same_shape(a, b, SYM);                                          \
         detail::call(dalo_array_expr_##NAME##_eq_array_int, a.get(), b.get());  \
         return a;                                                               \
     }                                                                           \
     inline ExprArray& operator OP(ExprArray& a, const TermArray& b) {           \
-        detail::same_shape(a, b, SYM);                                          \
         detail::call(dalo_array_expr_##NAME##_eq_array_term, a.get(), b.get()); \
         return a;                                                               \
     }                                                                           \
     inline ExprArray& operator OP(ExprArray& a, const ExprArray& b) {           \
-        detail::same_shape(a, b, SYM);                                          \
         detail::call(dalo_array_expr_##NAME##_eq_array_expr, a.get(), b.get()); \
         return a;                                                               \
     }                                                                           \
@@ -896,13 +876,12 @@ auto operator*(int64_t k, const Array<K>& a) {
         return a;                                                               \
     }                                                                           \
     inline IntArray& operator OP(IntArray& a, const IntArray& b) {              \
-        detail::same_shape(a, b, SYM);                                          \
         detail::call(dalo_array_int_##NAME##_eq_array_int, a.get(), b.get());   \
         return a;                                                               \
     }
-DALO_FE_INPLACE(+=, add, "+=")
-DALO_FE_INPLACE(-=, sub, "-=")
-DALO_FE_INPLACE(*=, mul, "*=")
+DALO_FE_INPLACE(+=, add)
+DALO_FE_INPLACE(-=, sub)
+DALO_FE_INPLACE(*=, mul)
 #undef DALO_FE_INPLACE
 inline TermArray& operator*=(TermArray& a, int64_t k) {
     detail::call(dalo_array_term_mul_eq_int, a.get(), k);
@@ -943,19 +922,15 @@ inline IntArray operator/(IntArray a, int64_t k) { return std::move(a /= k); }
         return ExprArray::adopt(detail::call(dalo_array_##L##_le_int, a.get(), k));              \
     }                                                                                            \
     inline ExprArray operator>=(const detail::arr_##L& a, const IntArray& k) {                   \
-        detail::same_shape(a, k, ">=");                                                          \
         return ExprArray::adopt(detail::call(dalo_array_##L##_ge_array_int, a.get(), k.get()));  \
     }                                                                                            \
     inline ExprArray operator<=(const detail::arr_##L& a, const IntArray& k) {                   \
-        detail::same_shape(a, k, "<=");                                                          \
         return ExprArray::adopt(detail::call(dalo_array_##L##_le_array_int, a.get(), k.get()));  \
     }                                                                                            \
     inline ExprArray between(const detail::arr_##L& a, int64_t lo, int64_t hi) {                 \
         return ExprArray::adopt(detail::call(dalo_array_##L##_between, a.get(), lo, hi));        \
     }                                                                                            \
     inline ExprArray between(const detail::arr_##L& a, const IntArray& lo, const IntArray& hi) { \
-        detail::same_shape(a, lo, "between");                                                    \
-        detail::same_shape(a, hi, "between");                                                    \
         return ExprArray::adopt(                                                                 \
             detail::call(dalo_array_##L##_between_array_int, a.get(), lo.get(), hi.get()));      \
     }
@@ -966,7 +941,6 @@ DALO_FE_COMPARE(expr)
 #undef DALO_FE_COMPARE
 #define DALO_FE_EQ_ARRAY(L)                                                                     \
     inline ExprArray operator==(const detail::arr_##L& a, const IntArray& k) {                  \
-        detail::same_shape(a, k, "==");                                                         \
         return ExprArray::adopt(detail::call(dalo_array_##L##_eq_array_int, a.get(), k.get())); \
     }
 DALO_FE_EQ_ARRAY(var)

@@ -148,20 +148,41 @@ TEST(FrontEnd, ConstraintsModelAndSol) {
     EXPECT_EQ(s.eval(2 * x - y), -1);
 }
 
-TEST(FrontEndErrors, LibraryMessagesNameTheFrontEndOperators) {
+// Each misuse throws dalo::error with the library's line, leaves the objects as they were and
+// keeps no error behind; a search in the same process works afterwards.
+TEST(FrontEndErrors, MisuseThrowsAndChangesNothing) {
     Var x = dalo::var("x"), y = dalo::var("y");
-    Expr declared = x + dalo::cons(x + y, 1, 1);
-    const std::string before = declared.str();
-    try {
-        declared *= Expr(y);
-        ADD_FAILURE() << "no error";
-    } catch (const dalo::error& e) {
-        EXPECT_STREQ(e.what(),
-                     "dalo: dalo::cons: '*= expr' is not allowed on an expression with declared "
-                     "constraints");
+    Expr declared = x + dalo::cons(x + y, 1, 1), e = 2 * x + 3, square = (x + y) * (x + y);
+    VarArray a = dalo::var("a", {2}), wide = dalo::var("w", {60});
+    dalo::Model line(x + y + 0), many(wide.sum());
+    dalo::Sol sol(line);
+    auto state = [&] {
+        return declared.str() + e.str() + a.str() + std::to_string(dalo_var_count()) +
+               std::to_string(dalo_int_var_count()) + sol.str();
+    };
+    const std::pair<const char*, std::function<void()>> rows[] = {
+        {"dalo: int_var: bounds must satisfy lo < hi (got lo = 5, hi = 5)",
+         [] { dalo::int_var("n", 5, 5); }},
+        {"dalo: Indivisible division in Expr constant", [&] { e /= 2; }},
+        {"dalo: Division by zero", [&] { e /= 0; }},
+        {"dalo: dalo::cons: '*= expr' is not allowed on an expression with declared constraints",
+         [&] { declared *= Expr(y); }},
+        {"dalo: dalo_cons_equal: empty allowed-value set",
+         [&] { dalo::cons(x + y, dalo::equal{}); }},
+        {"dalo: Array +: shape mismatch (2) vs (60)", [&] { (void)(a + wide); }},
+        {"dalo: Model: expression not simplified as binary (unsorted/duplicate vars). Call "
+         "simplify_as_binary() first.",
+         [&] { dalo::Model m(square); }},
+        {"dalo: SweepSolver: 60 variables exceed the enumeration limit of 48 (2^48 states)",
+         [&] { dalo::SweepSolver s(many); }},
+    };
+    for (const auto& [message, misuse] : rows) {
+        const std::string before = state();
+        EXPECT_EQ(thrown(misuse), message);
+        EXPECT_EQ(state(), before) << message;
+        EXPECT_EQ(dalo_last_error(), nullptr);
     }
-    EXPECT_EQ(declared.str(), before);
-    EXPECT_EQ(dalo_last_error(), nullptr);
+    EXPECT_EQ(dalo::SweepSolver(line).search().energy(), 0);
 }
 
 TEST(FrontEndArrays, OperatorsMatchTheCMembers) {

@@ -1,6 +1,6 @@
 // The command-line program: each file format on small files with known optima, the format
-// guessed or forced, malformed input as one-line errors with exit status 2, usage errors,
-// LP export and info.
+// guessed or forced, malformed input and misuse as one-line errors with exit status 2, usage
+// errors, LP export and info.
 #include <sys/wait.h>
 #include <unistd.h>
 #include "support/suite.hpp"
@@ -58,6 +58,13 @@ constexpr const char* kBqp = " 2\n 2 2\n 1 1 -1\n 2 2 -1\n 2 3\n 1 1 3\n 2 2 -2\
 // Triplets over indices 7 and 3 (numbered in ascending index order): x3 + x7 - 3 x3 x7.
 constexpr const char* kTriplets = "# a comment\n7 7 1\n3 3 1\n\n3 7 -3\n";
 
+// 49 variables, one more than enumeration covers.
+const std::string kWide = [] {
+    std::string s;
+    for (int i = 0; i < 49; ++i) s += std::to_string(i) + " " + std::to_string(i) + " 1\n";
+    return s;
+}();
+
 const Case kCases[] = {
     {"gset", kGraph, "solve @ --solver sweep", 0,
      "solving @ (gset, 4 variables, 9 terms) with sweep\nenergy -4\ncut 4\n"
@@ -98,6 +105,9 @@ const Case kCases[] = {
     {"huge", "0 1 4294967296\n", "solve @", 2,
      "dalo: @:1: value 4294967296 does not fit a 32-bit coefficient\n"},
     {"neg", "0 -1 4\n", "solve @ --format qubo", 2, "dalo: @:1: negative index -1\n"},
+    {"wide", kWide.c_str(), "solve @ --solver sweep", 2,
+     "solving @ (qubo, 49 variables, 49 terms) with sweep\ndalo: --solver sweep enumerates at "
+     "most 48 variables and this model has 49; use --solver brisk or --solver kelp\n"},
     {"missing", nullptr, "solve /nonexistent/file", 2,
      "dalo: /nonexistent/file: cannot open file\n"},
     // Usage errors print the usage text after the message.
