@@ -600,8 +600,7 @@ class Array {
     explicit Array(const Shape& shape = {}) : a_(Kind::create(shape.data(), shape.size())) {}
     // Takes ownership of an array handle.
     static Array adopt(C* a) {
-        if (a == nullptr)
-            throw std::invalid_argument(std::string("dalo::Array<") + Kind::name + ">: no array");
+        if (a == nullptr) throw error(std::string("dalo::Array<") + Kind::name + ">: no array");
         Array out(Adopt{}, a);
         return out;
     }
@@ -648,7 +647,7 @@ class Array {
     // Elements start[d] .. stop[d] - 1 on each axis (all axes given).
     Array slice(const Shape& start, const Shape& stop) const {
         if (start.size() != ndim() || stop.size() != ndim()) {
-            throw std::invalid_argument("dalo::Array::slice: one start and one stop per axis");
+            throw error("dalo::Array::slice: one start and one stop per axis");
         }
         std::vector<uint8_t> drop(ndim(), 0);
         return adopt(Kind::view(a_, start.data(), stop.data(), drop.data(), ndim()));
@@ -718,8 +717,8 @@ class Array {
     uint64_t flat_of(std::initializer_list<uint64_t> index) const {
         const Shape s = shape();
         if (index.size() != s.size()) {
-            throw std::invalid_argument("dalo::Array: " + std::to_string(index.size()) +
-                                        " indices for shape " + detail::shape_text(s));
+            throw error("dalo::Array: " + std::to_string(index.size()) + " indices for shape " +
+                        detail::shape_text(s));
         }
         uint64_t flat = 0, k = 0;
         for (uint64_t i : index) {
@@ -758,8 +757,8 @@ inline IntArray ints(const std::vector<int32_t>& values, const Shape& shape) {
     uint64_t n = 1;
     for (uint64_t e : shape) n *= e;
     if (n != values.size()) {
-        throw std::invalid_argument("dalo::ints: " + std::to_string(values.size()) +
-                                    " values for shape " + detail::shape_text(shape));
+        throw error("dalo::ints: " + std::to_string(values.size()) + " values for shape " +
+                    detail::shape_text(shape));
     }
     return IntArray::adopt(
         detail::call(dalo_array_int_create_data, values.data(), shape.data(), shape.size()));
@@ -986,14 +985,14 @@ inline Expr quadratic(const VarArray& x, const int32_t* q, int64_t row_stride, i
 inline Expr quadratic(const VarArray& x, const std::vector<int64_t>& q) {
     const uint64_t n = x.size();
     if (q.size() != n * n) {
-        throw std::invalid_argument("dalo::quadratic: " + std::to_string(q.size()) +
-                                    " values for " + std::to_string(n) + " variables");
+        throw error("dalo::quadratic: " + std::to_string(q.size()) + " values for " +
+                    std::to_string(n) + " variables");
     }
     uint64_t wrapped = 0;
     Expr e = quadratic(x, q.data(), static_cast<int64_t>(n), 1, &wrapped);
     if (wrapped != 0) {
-        throw std::invalid_argument("dalo::quadratic: " + std::to_string(wrapped) +
-                                    " coefficients do not fit in 32 bits");
+        throw error("dalo::quadratic: " + std::to_string(wrapped) +
+                    " coefficients do not fit in 32 bits");
     }
     return e;
 }
@@ -1202,7 +1201,7 @@ class Params {
 
   private:
     static std::string to_text(double seconds) {
-        if (!(seconds >= 0)) throw std::invalid_argument("dalo: time_limit must be >= 0");
+        if (!(seconds >= 0)) throw error("dalo: time_limit must be >= 0");
         char buffer[64];
         std::snprintf(buffer, sizeof buffer, "%.17g", seconds);
         return buffer;
@@ -1309,7 +1308,7 @@ class BriskSolver {
     ~BriskSolver() { dalo_brisk_solver_wrapper_destroy(w_); }
 
     Result search(const SearchOptions& o = {}) {
-        if (o.callback) throw std::invalid_argument("dalo::BriskSolver: callbacks need KELPSolver");
+        if (o.callback) throw error("dalo::BriskSolver: callbacks need KELPSolver");
         detail::Params p(o);
         return Result(detail::call(dalo_brisk_solver_wrapper_search, w_, p.get(), nullptr), model_);
     }
@@ -1342,7 +1341,7 @@ class SweepSolver {
     ~SweepSolver() { dalo_sweep_wrapper_destroy(w_); }
 
     Result search(const SearchOptions& o = {}) {
-        if (o.callback) throw std::invalid_argument("dalo::SweepSolver: callbacks need KELPSolver");
+        if (o.callback) throw error("dalo::SweepSolver: callbacks need KELPSolver");
         detail::Params p(o);
         return Result(detail::call(dalo_sweep_wrapper_search, w_, p.get()), model_);
     }

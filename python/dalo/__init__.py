@@ -5,13 +5,24 @@
     f = 2 * x[0] * x[1] - x[2] + dalo.cons(x.sum(), equal=1)
     result = dalo.BriskSolver(dalo.Model(f.simplify_as_binary())).search(time_limit=1.0)
 
-Misuse that the library cannot check before calling it (see the C header) ends the process
-with one "dalo: " line on standard error; the checks this package makes first (shapes,
-bounds, parameter values, unknown keywords) raise ValueError, IndexError or TypeError.
+Errors
+------
+Misuse raises dalo.Error, a ValueError whose text is the library's one-line message
+("dalo: ..."), the same line a C program would see on standard error:
+
+    try:
+        dalo.SweepSolver(model).search()
+    except dalo.Error as e:
+        print(e)   # dalo: SweepSolver: 60 variables exceed the enumeration limit of 48 ...
+
+A failing call changes nothing: the objects involved keep their values and stay usable.
+Indices and axes out of range raise IndexError, operands of the wrong kind and unknown
+keywords TypeError, and a Sol read or written at a variable outside its Model KeyError.
 """
 from . import _core
 from ._core import (  # noqa: F401
     BriskSolver,
+    Error,
     Expr,
     ExprArray,
     IntArray,
@@ -38,7 +49,7 @@ from ._core import (  # noqa: F401
 )
 
 __all__ = [
-    "BriskSolver", "Expr", "ExprArray", "IntArray", "KelpSolver", "Model", "Result", "Sol",
+    "BriskSolver", "Error", "Expr", "ExprArray", "IntArray", "KelpSolver", "Model", "Result", "Sol",
     "SweepSolver", "Term", "TermArray", "Var", "VarArray", "VarInt", "abs", "between", "cons",
     "const_str", "einsum", "int_var", "ints", "quadratic", "relu", "sum", "var", "varint_array",
 ]
@@ -55,7 +66,7 @@ def cons(body, lo=None, hi=None, *, equal=None):
     """
     if equal is not None:
         if lo is not None or hi is not None:
-            raise ValueError("dalo.cons: give either lo/hi or equal=, not both")
+            raise Error("dalo.cons: give either lo/hi or equal=, not both")
         if isinstance(equal, int):
             intervals = [(equal, equal)]
         else:
@@ -70,7 +81,7 @@ def cons(body, lo=None, hi=None, *, equal=None):
     if lo is None and hi is None:
         return _core._cons_mark(body)
     if lo is None or hi is None:
-        raise ValueError("dalo.cons: give both lo and hi (or equal=)")
+        raise Error("dalo.cons: give both lo and hi (or equal=)")
     return _core._cons_range(body, int(lo), int(hi))
 
 

@@ -3,6 +3,8 @@
 #include <atomic>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "constraints/attr_rules.hpp"
 #include "constraints/constructors.hpp"
@@ -80,13 +82,22 @@ void ew_divide(coeff_t& c, int64_t k) {
     }
 }
 
-void ew_divide(TermElem& t, int64_t k) {
-    if (k == -1) {
-        t.coeff = neg_coeff(t.coeff);
-        return;
-    }
+void ew_check_division(const TermElem& t, int64_t k) {
     if (t.coeff % k != 0) fatal("Array<Term> /=: indivisible coefficient");
-    t.coeff = static_cast<coeff_t>(t.coeff / k);
+}
+
+void ew_check_division(const ExprImpl& e, int64_t k) {
+    bool divides = e.constant % k == 0;
+    e.for_each_term([&](const TermImpl& t) { divides = divides && t.coeff % k == 0; });
+    if (divides) return;
+    // The scalar division of a copy refuses it with its own message.
+    ExprImpl copy(e, kAttrPlain);
+    poly_idiv_int(copy, k);
+}
+
+void ew_divide(TermElem& t, int64_t k) {
+    // ew_check_division has accepted every element.
+    t.coeff = static_cast<coeff_t>(k == -1 ? neg_coeff(t.coeff) : t.coeff / k);
 }
 
 void ew_divide(ExprImpl& e, int64_t k) {
@@ -322,6 +333,8 @@ int64_t bound_at(const EwBound& b, uint64_t i, int64_t reachable) {
     return b.array != nullptr ? b.array->data[i] : b.value;
 }
 
+constexpr const char* kCompareDeclared = "== / <= (comparing declared constraints)";
+
 }  // namespace
 
 template <class T>
@@ -335,11 +348,19 @@ ExprArray ew_compare(const ArrayImpl<T>& a, EwBound lo, EwBound hi, bool paralle
                           "Array range constraint: upper-bound array shape mismatch");
     }
     const bool reach = lo.reachable || hi.reachable;
+    // Every refusal, in element order, before the first record or slack variable exists.
+    std::vector<std::pair<int64_t, int64_t>> reached(reach ? a.size() : 0);
+    for (uint64_t i = 0; i < a.size(); ++i) {
+        if constexpr (ew_cat<T> == EwCat::Expr) refuse_if_declared(a.data[i], kCompareDeclared);
+        if (reach) reached[i] = reachable_bounds(ew_as_expr(a.data[i]));
+        const int64_t l = bound_at(lo, i, reach ? reached[i].first : 0);
+        const int64_t h = bound_at(hi, i, reach ? reached[i].second : 0);
+        between_slack_coeffs(l, h);
+    }
     auto make = [&](uint64_t i) {
         decltype(auto) e = ew_as_expr(a.data[i]);
-        refuse_if_declared(e, "== / <= (comparing declared constraints)");
         const std::pair<int64_t, int64_t> r =
-            reach ? reachable_bounds(e) : std::pair<int64_t, int64_t>{0, 0};
+            reach ? reached[i] : std::pair<int64_t, int64_t>{0, 0};
         const int64_t l = bound_at(lo, i, r.first), h = bound_at(hi, i, r.second);
         ExprImpl c = exprexpr_create(between(e, l, h), e);
         exprexpr_set().set_bounds(c.attr & kRecordMask, l, h);

@@ -84,8 +84,11 @@ ExprImpl ew_product(const ExprImpl& a, const ExprImpl& b);
 ExprImpl ew_square(const ExprImpl& a);
 
 // Division by k in place. k = 0 zeroes an integer and is fatal for terms and expressions
-// (checked once per array by ew_check_divisor); k = -1 negates.
+// (checked once per array by ew_check_divisor); k = -1 negates. ew_check_division refuses an
+// element that k does not divide, before any element is divided.
 void ew_check_divisor(EwCat kind, int64_t k);
+void ew_check_division(const TermElem& t, int64_t k);
+void ew_check_division(const ExprImpl& e, int64_t k);
 void ew_divide(coeff_t& c, int64_t k);
 void ew_divide(TermElem& t, int64_t k);
 void ew_divide(ExprImpl& e, int64_t k);
@@ -145,11 +148,13 @@ void ew_element_into(L& l, const R& r) {
 // Right operands: one value for every index, or the elements of a second array.
 template <class T>
 struct EwScalar {
+    static constexpr bool scalar = true;
     const T& value;
     const T& operator[](uint64_t) const { return value; }
 };
 template <class T>
 struct EwElements {
+    static constexpr bool scalar = false;
     const std::vector<T>& data;
     const T& operator[](uint64_t i) const { return data[i]; }
 };
@@ -167,17 +172,55 @@ ArrayImpl<T> ew_generate(const std::vector<uint64_t>& shape, F&& f, bool paralle
     return r;
 }
 
+// Every refusal of the element rule, over the whole array before any element is written, so
+// a refused call leaves its operands and the registries as they were: divisions, and the
+// scale rule's refusal of 0 on declared constraints (attr_scale with 0 creates nothing).
 template <EwOp op, class L, class Right>
-void ew_into(ArrayImpl<L>& a, const Right& right) {
-    if constexpr (op == EwOp::Div) ew_check_divisor(ew_cat<L>, right[0]);
+void ew_check_elements(const ArrayImpl<L>& a, const Right& right) {
+    using R = std::decay_t<decltype(right[0])>;
+    constexpr EwCat left = ew_cat<L>, rhs = ew_cat<R>;
+    if constexpr (op == EwOp::Div) {
+        const int64_t k = right[0];
+        ew_check_divisor(left, k);
+        if constexpr (left != EwCat::Int) {
+            if (k != -1)
+                for_elements(a.size(), [&](uint64_t i) { ew_check_division(a.data[i], k); });
+        }
+    } else if constexpr (op == EwOp::Mul && left == EwCat::Expr && rhs == EwCat::Int) {
+        if (Right::scalar && right[0] != 0) return;
+        for_elements(a.size(), [&](uint64_t i) {
+            if (right[i] == 0) attr_scale(a.data[i], 0);
+        });
+    } else if constexpr (op == EwOp::Mul && left == EwCat::Int && rhs == EwCat::Expr) {
+        if constexpr (Right::scalar) {
+            for (const L& k : a.data) {
+                if (k == 0) return void(attr_scale(right[0], 0));
+            }
+        } else {
+            for_elements(a.size(), [&](uint64_t i) {
+                if (a.data[i] == 0) attr_scale(right[i], 0);
+            });
+        }
+    }
+}
+
+template <EwOp op, class L, class Right>
+void ew_apply(ArrayImpl<L>& a, const Right& right) {
     for_elements(a.size(), [&](uint64_t i) { ew_element_into<op>(a.data[i], right[i]); });
 }
 
 template <EwOp op, class L, class Right>
+void ew_into(ArrayImpl<L>& a, const Right& right) {
+    ew_check_elements<op>(a, right);
+    ew_apply<op>(a, right);
+}
+
+template <EwOp op, class L, class Right>
 auto ew_new(const ArrayImpl<L>& a, const Right& right) {
-    if constexpr (op == EwOp::Div) {  // a copy, then the in-place member
+    ew_check_elements<op>(a, right);
+    if constexpr (op == EwOp::Div) {  // a copy, then the in-place rule
         ArrayImpl<L> r = clone_array(a);
-        ew_into<op>(r, right);
+        ew_apply<op>(r, right);
         return r;
     } else {
         using Res = decltype(ew_element<op>(a.data[0], right[0]));

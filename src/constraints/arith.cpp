@@ -67,8 +67,9 @@ void expr_negate(ExprImpl& e) {
 }
 
 void expr_idiv_int(ExprImpl& e, int64_t k) {
-    e.attr = attr_other(e, AttrOp::Div);
-    poly_idiv_int(e, k);
+    const uint32_t word = attr_other(e, AttrOp::Div);
+    poly_idiv_int(e, k);  // may refuse: the word is taken only once the division is done
+    e.attr = word;
 }
 
 void expr_imul_term(ExprImpl& e, const TermImpl& t, AttrOp op) {

@@ -164,6 +164,8 @@ uint32_t attr_add_expr(ExprImpl& a, const ExprImpl& b, bool in_place) {
 
 uint32_t attr_sub_expr(ExprImpl& a, const ExprImpl& b, bool in_place) {
     if (carries_declared(b.attr)) {
+        // The mix is refused before the negated sum is registered.
+        if (attr_carries(a.attr) && !carries_declared(a.attr)) fatal(kMixed);
         const uint32_t negated_b = attr_scale(b, -1);
         if (!attr_carries(a.attr)) return negated_b;  // the combined record would hold the same
         ExprImpl scaled;

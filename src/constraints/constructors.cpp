@@ -82,19 +82,8 @@ const ExprImpl& exprexpr_body(const ExprImpl& e) {
         "sum).");
 }
 
-ExprImpl between(const ExprImpl& f, int64_t lo, int64_t hi) {
-    if (hi < lo) return ExprImpl();
-    ExprImpl a = plain_value(f);
-    if (hi == lo) {
-        expr_isub_int(a, lo);
-        return expr_sqr(a);
-    }
-    if (hi - 1 == lo) {
-        expr_isub_int(a, lo);
-        ExprImpl b = plain_value(f);
-        expr_isub_int(b, hi);
-        return expr_mul_expr(a, b);
-    }
+std::vector<coeff_t> between_slack_coeffs(int64_t lo, int64_t hi) {
+    if (hi <= lo || hi - 1 == lo) return {};
     // Slack s over [lo, hi - 1]: coefficients 2, 4, 8, ... after a first min(R, 2).
     const uint64_t range = static_cast<uint64_t>(hi) - 1 - static_cast<uint64_t>(lo);
     std::vector<coeff_t> coeffs;
@@ -112,6 +101,23 @@ ExprImpl between(const ExprImpl& f, int64_t lo, int64_t hi) {
         coeffs.push_back(static_cast<coeff_t>(c));
         remaining -= c;
     }
+    return coeffs;
+}
+
+ExprImpl between(const ExprImpl& f, int64_t lo, int64_t hi) {
+    if (hi < lo) return ExprImpl();
+    ExprImpl a = plain_value(f);
+    if (hi == lo) {
+        expr_isub_int(a, lo);
+        return expr_sqr(a);
+    }
+    if (hi - 1 == lo) {
+        expr_isub_int(a, lo);
+        ExprImpl b = plain_value(f);
+        expr_isub_int(b, hi);
+        return expr_mul_expr(a, b);
+    }
+    const std::vector<coeff_t> coeffs = between_slack_coeffs(lo, hi);
     std::string name = "{s" + std::to_string(g_slack_counter.fetch_add(1)) + "}";
     Var bits;
     if (coeffs.size() == 1) {

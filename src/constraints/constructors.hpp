@@ -22,6 +22,9 @@ const ExprImpl& exprexpr_body(const ExprImpl& e);
 
 // Classic range penalty of f over [lo, hi] (plain; zero when hi < lo).
 ExprImpl between(const ExprImpl& f, int64_t lo, int64_t hi);
+// The slack coefficients between(f, lo, hi) uses (none up to hi - lo = 1); fatal when one
+// overflows the coefficient type. Nothing is created, so callers can check before they build.
+std::vector<coeff_t> between_slack_coeffs(int64_t lo, int64_t hi);
 
 // ---- declared constraints (zero polynomial, a declared sum) ----
 

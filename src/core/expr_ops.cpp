@@ -1,6 +1,7 @@
 #include "core/expr_ops.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <numeric>
 #include <string>
@@ -86,6 +87,22 @@ void for_each_coeff(ExprImpl& e, F f) {
     });
 }
 
+// Whether k divides every coefficient; the tail is read in parallel.
+bool divides_all(const ExprImpl& e, int64_t k) {
+    if (e.first.coeff % k != 0) return false;
+    const TermImpl* t = e.terms;
+    std::atomic<bool> all{true};
+    par_for_ranges(e.count, e.count, [t, k, &all](uint64_t b, uint64_t end) {
+        for (uint64_t i = b; i < end; ++i) {
+            if (t[i].coeff % k != 0) {
+                all.store(false, std::memory_order_relaxed);
+                return;
+            }
+        }
+    });
+    return all.load(std::memory_order_relaxed);
+}
+
 // a += b or a -= b.
 void add_expr(ExprImpl& a, const ExprImpl& b, bool subtract) {
     if (&a == &b) {
@@ -145,22 +162,16 @@ void poly_negate(ExprImpl& e) {
 
 void poly_idiv_int(ExprImpl& e, int64_t k) {
     if (k == 0) fatal("Division by zero");
-    if (k == -1) {
-        e.constant = wrap_sub(0, e.constant);
-    } else {
+    if (k != -1) {  // -1 divides everything (and INT64_MIN % -1 would trap)
         if (e.constant % k != 0) fatal("Indivisible division in Expr constant");
-        e.constant /= k;
+        // Every coefficient is checked before any changes, so a refused division leaves e whole.
+        if (!divides_all(e, k)) fatal("Indivisible division in Expr term");
     }
-    std::atomic<bool> indivisible{false};
-    for_each_coeff(e, [k, &indivisible](coeff_t& c) {
-        int64_t v = c;
-        if (v % k != 0) {
-            indivisible.store(true, std::memory_order_relaxed);
-            return;
-        }
+    e.constant = k == -1 ? wrap_sub(0, e.constant) : e.constant / k;
+    for_each_coeff(e, [k](coeff_t& c) {
+        const int64_t v = c;
         c = wrap_coeff(k == -1 ? -v : v / k);
     });
-    if (indivisible.load(std::memory_order_relaxed)) fatal("Indivisible division in Expr term");
 }
 
 void poly_imul_term(ExprImpl& e, const TermImpl& t) {

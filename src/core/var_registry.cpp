@@ -182,6 +182,9 @@ Var IntVarRegistry::add(const char* name, bool single, const uint64_t* shape, ui
         fatal("int_var: bounds must satisfy lo < hi (got lo = " + std::to_string(lo) +
               ", hi = " + std::to_string(hi) + ")");
     }
+    // Checked before an automatic name is drawn, and again under the lock.
+    const uint64_t used = index_count_.load(std::memory_order_acquire);
+    if (single ? used >= kIndexSpace - 1 : !fits(used, count)) fatal(kIntExhausted);
     std::string stored = name_or_auto(name);
     std::lock_guard<std::mutex> lock(mutex_);
     uint64_t first = index_count_.load(std::memory_order_relaxed);

@@ -77,26 +77,27 @@ std::string atom_name(const ModelImpl& m, uint64_t k) {
 
 std::unique_ptr<IlpImpl> ilp_build(const ModelImpl& m, const std::vector<IlpVarInt>& varints,
                                    std::string& error) {
-    error.clear();
     const uint32_t nvars = m.var_count();
     const uint64_t natoms = m.int_count();
 
-    // 1. Native constraints, each record in order.
-    for (uint64_t i = 0; i < m.native_cons.size(); ++i) {
+    // 1. Native constraints, each record in order. The last error changes only once no fatal
+    // test is left.
+    const char* refused = nullptr;
+    for (uint64_t i = 0; i < m.native_cons.size() && refused == nullptr; ++i) {
         native_linear_terms(m, i);  // the two fatal tests
         const NativeCons& c = m.native_cons[i];
         if (c.objective_only != 0) {
-            error = kShapeMessage;
-            return nullptr;
+            refused = kShapeMessage;
+        } else if (c.weight < 0) {
+            refused = kNegativeWeight;
+        } else if (c.exponent != 2) {
+            refused = kShapeMessage;
         }
-        if (c.weight < 0) {
-            error = kNegativeWeight;
-            return nullptr;
-        }
-        if (c.exponent != 2) {
-            error = kShapeMessage;
-            return nullptr;
-        }
+    }
+    error.clear();
+    if (refused != nullptr) {
+        error = refused;
+        return nullptr;
     }
 
     // 2. No integer atom in the remainder.
@@ -325,19 +326,18 @@ void ilp_col_decode(const IlpCol& c, int64_t value, uint8_t* out) {
     Int128 r = Int128{value} - c.offset;
     const size_t n = c.bit_coeffs.size();
     std::vector<size_t> order(n);
-    for (size_t k = 0; k < n; ++k) {
-        order[k] = k;
-        out[k] = 0;
-    }
+    std::vector<uint8_t> bits(n, 0);  // the caller's bytes stay as they are on a refusal
+    for (size_t k = 0; k < n; ++k) order[k] = k;
     std::stable_sort(order.begin(), order.end(),
                      [&](size_t a, size_t b) { return c.bit_coeffs[a] > c.bit_coeffs[b]; });
     for (size_t k : order) {
         if (Int128{c.bit_coeffs[k]} <= r) {
-            out[k] = 1;
+            bits[k] = 1;
             r -= c.bit_coeffs[k];
         }
     }
     if (r != 0) fatal("dalo_ilp_col_decode: integer value out of the encoded range");
+    std::copy(bits.begin(), bits.end(), out);
 }
 
 }  // namespace dalo

@@ -112,18 +112,16 @@ SolImpl::SolImpl(ModelHandle m)
 
 SolImpl::SolImpl(ModelHandle m, int64_t result_energy, PodArray<uint64_t>&& result_bits,
                  double result_tts)
-    : model(std::move(m)),
-      scale(model->scale),
-      bits(std::move(result_bits)),
-      int_vals(model->int_lower),
-      tts(result_tts) {
+    : model(std::move(m)), scale(model->scale), int_vals(model->int_lower), tts(result_tts) {
     // A result whose words were already moved out gives a Sol without words (like one
-    // whose words were stolen); a partial set of words is a caller's fault.
-    if (bits.empty() && word_count(*model) > 0) {
+    // whose words were stolen); a partial set of words is a caller's fault, refused while
+    // the result still holds them.
+    if (result_bits.empty() && word_count(*model) > 0) {
         bits_taken = true;
-    } else if (bits.size() < word_count(*model)) {
+    } else if (result_bits.size() < word_count(*model)) {
         fatal("Sol: solver result holds too few bit words");
     }
+    bits = std::move(result_bits);
     set_energy(result_energy);
 }
 
@@ -165,23 +163,43 @@ void SolImpl::flip(Var id) {
 
 int64_t SolImpl::get_int(Var id) const { return int_vals[atom_index(m(), id, "Sol::get")]; }
 
-void SolImpl::set_int(Var id, int64_t value) {
-    const uint32_t atom = atom_index(m(), id, "Sol::set");
+void SolImpl::check_int_value(uint32_t atom, int64_t value) const {
     const int64_t lo = m().int_lower[atom], hi = m().int_upper[atom];
     if (value < lo || value > hi) {
         fatal("Sol::set: value " + std::to_string(value) +
               " outside the integer variable's bounds [" + std::to_string(lo) + "," +
               std::to_string(hi) + "]");
     }
+}
+
+void SolImpl::set_int(Var id, int64_t value) {
+    const uint32_t atom = atom_index(m(), id, "Sol::set");
+    check_int_value(atom, value);
     int_vals[atom] = value;
     energy_valid = 0;
 }
 
 void SolImpl::set_from(const SolImpl& src) {
+    // Every value is checked, in the order of the copy, before the first one is written.
     const ModelImpl& sm = src.m();
-    for (uint32_t i = 0; i < sm.var_count(); ++i) set(sm.vars[i], src.bit(i));
-    for (uint64_t k = 0; k < sm.int_count(); ++k)
-        set_int(sm.int_var_orig[k] | kIntBit, src.int_vals[k]);
+    std::vector<uint32_t> index(sm.var_count());
+    for (uint32_t i = 0; i < sm.var_count(); ++i) {
+        if (i == 0) src.words();
+        index[i] = binary_index(m(), sm.vars[i], "Sol::set");
+        if (i == 0) words();
+    }
+    std::vector<uint32_t> atom(sm.int_count());
+    for (uint64_t k = 0; k < sm.int_count(); ++k) {
+        atom[k] = atom_index(m(), sm.int_var_orig[k] | kIntBit, "Sol::set");
+        check_int_value(atom[k], src.int_vals[k]);
+    }
+    for (uint32_t i = 0; i < sm.var_count(); ++i) {
+        uint64_t& w = bits[index[i] >> 6];
+        const uint64_t mask = uint64_t{1} << (index[i] & 63);
+        w = src.bit(i) ? (w | mask) : (w & ~mask);
+    }
+    for (uint64_t k = 0; k < sm.int_count(); ++k) int_vals[atom[k]] = src.int_vals[k];
+    if (sm.var_count() > 0 || sm.int_count() > 0) energy_valid = 0;
 }
 
 int64_t SolImpl::energy_of_values() const {

@@ -63,6 +63,8 @@ struct SolImpl {
     const char* str() const;
 
   private:
+    // Fatal unless value lies within the bounds of integer atom `atom`.
+    void check_int_value(uint32_t atom, int64_t value) const;
     uint64_t& word_at(uint32_t index) {
         words();
         return bits[index >> 6];

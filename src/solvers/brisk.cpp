@@ -61,10 +61,15 @@ BriskWrapper::BriskWrapper(ModelHandle m) : model(std::move(m)) {
     solver_type = kSolverType;
     arrays = std::make_unique<TermArrays>(mm);
     const BriskSolverApi& api = brisk_api(solver_type);
+    ConsSink sink = brisk_sink(api, nullptr, solver_type);
+    check_hand_over(mm, sink);
     brisk_register_callback_once(solver_type, api);
     solver = api.create(nullptr, mm.var_count(), mm.max_degree, &mm.constant, arrays->counts.data(),
                         arrays->vars.data(), arrays->coeffs.data());
-    hand_over(mm, brisk_sink(api, solver, solver_type));
+    sink.solver = solver;
+    PluginHandle guard(solver, api.destroy);
+    hand_over(mm, sink);
+    guard.release();
 }
 
 BriskWrapper::~BriskWrapper() {
@@ -117,20 +122,14 @@ SolverResult BriskWrapper::unified_search(const ParamList& params) {
         fatal("BriskSolver: DALO_INT_UNIFIED=1 but brisksolver_" + type +
               " lacks the unified integer engine (rebuild the solver .so)");
     }
-    brisk_register_callback_once(type, api);
-    TermArrays terms(m);
-    void* h = api.create_int(nullptr, m.var_count(), m.int_count(), m.int_lower.data(),
-                             m.int_upper.data(), m.max_degree, &m.constant, terms.counts.data(),
-                             terms.vars.data(), terms.coeffs.data());
-    ConsSink sink = brisk_sink(api, h, type);
+    ConsSink sink = brisk_sink(api, nullptr, type);
     sink.no_set =
         "BriskSolver: this solver .so does not support allowed-set constraints (rebuild it)";
     sink.no_shape =
         "BriskSolver: this solver .so predates dalo::abs/relu (missing "
         "dalo_brisk_solver_set_cons_shape)";
     const std::vector<NativeCons> records = unified_records(m);
-    hand_over(m, sink, &records);
-
+    check_hand_over(m, sink, &records);
     ParamList list;
     for (const auto& [k, v] : params.items()) {
         if (k == "threads") {
@@ -141,6 +140,15 @@ SolverResult BriskWrapper::unified_search(const ParamList& params) {
         }
     }
     if (!list.has("time_limit")) list.add("time_limit", "10.0");
+
+    brisk_register_callback_once(type, api);
+    TermArrays terms(m);
+    void* h = api.create_int(nullptr, m.var_count(), m.int_count(), m.int_lower.data(),
+                             m.int_upper.data(), m.max_degree, &m.constant, terms.counts.data(),
+                             terms.vars.data(), terms.coeffs.data());
+    const PluginHandle guard(h, api.destroy);
+    sink.solver = h;
+    hand_over(m, sink, &records);
     SolutionCells best(m.var_count());
     std::vector<int64_t> values(m.int_count(), 0);
     const auto t0 = Clock::now();
@@ -157,7 +165,6 @@ SolverResult BriskWrapper::unified_search(const ParamList& params) {
     append_plugin_info(api, h, r);
     r.add_info("engine", "integer-unified");
     append_system_info(r.info);
-    api.destroy(h);
     return r;
 }
 

@@ -15,7 +15,8 @@ bool any_nonlinear_body(const ModelImpl& m) {
     return false;
 }
 
-void hand_over(const ModelImpl& m, const ConsSink& sink, const std::vector<NativeCons>* records) {
+void check_hand_over(const ModelImpl& m, const ConsSink& sink,
+                     const std::vector<NativeCons>* records) {
     const std::vector<NativeCons>& list = records != nullptr ? *records : m.native_cons;
     if (!list.empty()) {
         bool shaped = false;
@@ -26,11 +27,22 @@ void hand_over(const ModelImpl& m, const ConsSink& sink, const std::vector<Nativ
     for (const NativeCons& c : list) {
         if (has_nonlinear_body(c)) {
             if (sink.add_nl == nullptr) fatal(sink.no_nl);
+        } else if (!c.allowed.empty()) {
+            if (sink.add_set == nullptr) fatal(sink.no_set);
+        }
+    }
+    if (m.has_remainder && sink.set_remainder == nullptr) fatal(sink.no_remainder);
+}
+
+void hand_over(const ModelImpl& m, const ConsSink& sink, const std::vector<NativeCons>* records) {
+    check_hand_over(m, sink, records);
+    const std::vector<NativeCons>& list = records != nullptr ? *records : m.native_cons;
+    for (const NativeCons& c : list) {
+        if (has_nonlinear_body(c)) {
             sink.add_nl(sink.solver, &c.weight, &c.lower, &c.upper, &c.constant, c.vars.size(),
                         c.vars.data(), c.coeffs.data(), c.nl_coeffs.size(), c.nl_head.data(),
                         c.nl_vars.data(), c.nl_coeffs.data());
         } else if (!c.allowed.empty()) {
-            if (sink.add_set == nullptr) fatal(sink.no_set);
             std::vector<int64_t> lo, hi;
             for (const auto& [a, b] : c.allowed) {
                 lo.push_back(a);
@@ -46,7 +58,6 @@ void hand_over(const ModelImpl& m, const ConsSink& sink, const std::vector<Nativ
             sink.set_shape(sink.solver, c.exponent, c.exponent != 2 ? c.objective_only : 1u);
     }
     if (m.has_remainder) {
-        if (sink.set_remainder == nullptr) fatal(sink.no_remainder);
         sink.set_remainder(sink.solver, &m.remainder_constant, m.remainder_coeffs.size(),
                            m.remainder_head.data(), m.remainder_vars.data(),
                            m.remainder_coeffs.data());

@@ -27,10 +27,32 @@ inline bool default_shape(const NativeCons& c) { return c.exponent == 2 && c.obj
 bool has_nonlinear_body(const NativeCons& c);
 bool any_nonlinear_body(const ModelImpl& m);
 
+// The capability checks of hand_over, in its order. Run before the plug-in creates its
+// solver, so that a refusal leaves no handle behind (the sink's solver may still be null).
+void check_hand_over(const ModelImpl& m, const ConsSink& sink,
+                     const std::vector<NativeCons>* records = nullptr);
+
 // In Model order: the checks first, then each constraint (and its shape), then the remainder.
 // `records` replaces the Model's records when given (rewritten variable words).
 void hand_over(const ModelImpl& m, const ConsSink& sink,
                const std::vector<NativeCons>* records = nullptr);
+
+// A plug-in's solver handle, destroyed unless released: a wrapper that fails half way gives
+// its handle back.
+class PluginHandle {
+  public:
+    PluginHandle(void* handle, void (*destroy)(void*)) : handle_(handle), destroy_(destroy) {}
+    ~PluginHandle() {
+        if (handle_ != nullptr) destroy_(handle_);
+    }
+    PluginHandle(const PluginHandle&) = delete;
+    PluginHandle& operator=(const PluginHandle&) = delete;
+    void release() { handle_ = nullptr; }
+
+  private:
+    void* handle_;
+    void (*destroy_)(void*);
+};
 
 // The records with their variables in one index space: binary variables keep their index,
 // integer atoms become binary count + atom index.

@@ -221,20 +221,28 @@ KelpWrapper::KelpWrapper(ModelHandle m, int32_t mode) : model(std::move(m)), gpu
     arrays = std::make_unique<TermArrays>(mm);
     clock.mark("set tv_ptrs + ca_ptrs (no copy)");
     const uint8_t* flag = reinterpret_cast<const uint8_t*>(&stop);
+    ConsSink sink = gpu ? gpu_sink(api, nullptr) : cpu_sink(api, nullptr);
+    check_hand_over(mm, sink);
     if (!gpu) {
         kelp_register_cpu_callback_once(api, forward);
         solver = api.cpu_solver_create(this, mm.var_count(), mm.max_degree, &mm.constant,
                                        arrays->counts.data(), arrays->vars.data(),
                                        arrays->coeffs.data());
+        PluginHandle guard(solver, api.cpu_solver_destroy);
         if (api.cpu_solver_set_external_stop != nullptr)
             api.cpu_solver_set_external_stop(solver, flag);
-        hand_over(mm, cpu_sink(api, solver));
+        sink.solver = solver;
+        hand_over(mm, sink);
+        guard.release();
     } else {
         kelp_register_gpu_callback_once(api, forward);
         solver = api.solver_create(this, mm.var_count(), mm.max_degree, &mm.constant,
                                    arrays->counts.data(), arrays->vars.data(),
                                    arrays->coeffs.data(), device_argument(mode, has_gpu));
-        hand_over(mm, gpu_sink(api, solver));
+        PluginHandle guard(solver, api.solver_destroy);
+        sink.solver = solver;
+        hand_over(mm, sink);
+        guard.release();
         if (api.solver_set_external_stop != nullptr) api.solver_set_external_stop(solver, flag);
     }
     clock.mark("gpu/cpu_create (DeltaModel + DeviceDeltaModel)");
@@ -331,6 +339,7 @@ SolverResult KelpWrapper::integer_search(const dalo_plugin_pair* params, const u
         api.int_create(m.var_count(), m.int_count(), m.int_lower.data(), m.int_upper.data(),
                        m.max_degree, &m.constant, terms.counts.data(), terms.vars.data(),
                        terms.coeffs.data(), 0, replicas, std::random_device{}());
+    const PluginHandle guard(engine, api.int_destroy);
     for (const NativeCons& c : unified_records(m)) {
         std::vector<int64_t> lo, hi;
         for (const auto& [a, b] : c.allowed) {
@@ -346,9 +355,7 @@ SolverResult KelpWrapper::integer_search(const dalo_plugin_pair* params, const u
     opts.gpu_engine = engine;
     opts.gpu_round = api.int_round2;
     opts.gpu_hint = api.int_hint;
-    SolverResult r = brisk_int_search(m, opts);
-    api.int_destroy(engine);
-    return r;
+    return brisk_int_search(m, opts);
 }
 
 SolverResult KelpWrapper::unified_search(const ParamList& params) {
@@ -361,38 +368,47 @@ SolverResult KelpWrapper::unified_search(const ParamList& params) {
             "engine (rebuild the "
             "solver .so)");
     }
+    ConsSink sink = cpu_sink(api, nullptr);
+    sink.no_shape =
+        "KELPSolver: this kelp .so predates dalo::abs/relu (missing dalo_kelp_cpu_set_cons_shape)";
+    sink.no_set =
+        "KELPSolver: this kelp .so does not support allowed-value set constraints (rebuild it)";
+    const std::vector<NativeCons> records = unified_records(m);
+    check_hand_over(m, sink, &records);
     kelp_register_iv_callback_once(api, forward_iv);
     TermArrays terms(m);
     void* h = api.cpu_solver_create_int(this, m.var_count(), m.int_count(), m.int_lower.data(),
                                         m.int_upper.data(), m.max_degree, &m.constant,
                                         terms.counts.data(), terms.vars.data(), terms.coeffs.data(),
                                         device_argument(gpu_mode, true));
+    const PluginHandle guard(h, api.cpu_solver_destroy);
     if (api.cpu_solver_set_external_stop != nullptr) {
         api.cpu_solver_set_external_stop(h, reinterpret_cast<const uint8_t*>(&stop));
     }
-    ConsSink sink = cpu_sink(api, h);
-    sink.no_shape =
-        "KELPSolver: this kelp .so predates dalo::abs/relu (missing dalo_kelp_cpu_set_cons_shape)";
-    sink.no_set =
-        "KELPSolver: this kelp .so does not support allowed-value set constraints (rebuild it)";
-    const std::vector<NativeCons> records = unified_records(m);
+    sink.solver = h;
     hand_over(m, sink, &records);
 
     ParamList list = params;
     KelpCells best(m.var_count());
     std::vector<int64_t> values(m.int_count(), 0);
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        running_int_solver = h;
-    }
+    // Hints reach the solver only while it searches, also when the search is refused.
+    struct Running {
+        KelpWrapper& w;
+        Running(KelpWrapper& wrapper, void* solver) : w(wrapper) { set(solver); }
+        ~Running() { set(nullptr); }
+        void set(void* solver) {
+            std::lock_guard<std::mutex> lock(w.mutex);
+            w.running_int_solver = solver;
+        }
+    };
     const auto t0 = Clock::now();
-    void* sols =
-        api.cpu_solver_search_int(h, best.record(), m.var_count(), list.pairs(), values.data());
-    const double elapsed = seconds_since(t0);
+    void* sols = nullptr;
     {
-        std::lock_guard<std::mutex> lock(mutex);
-        running_int_solver = nullptr;
+        const Running running(*this, h);
+        sols =
+            api.cpu_solver_search_int(h, best.record(), m.var_count(), list.pairs(), values.data());
     }
+    const double elapsed = seconds_since(t0);
     SolverResult r;
     const dalo_kelp_solution_record& rec = *best.record();
     r.energy = rec.energy;
@@ -405,7 +421,6 @@ SolverResult KelpWrapper::unified_search(const ParamList& params) {
     append_pairs(r, rec.info);
     r.add_info("engine", "integer-unified");
     append_system_info(r.info);
-    api.cpu_solver_destroy(h);
     return r;
 }
 

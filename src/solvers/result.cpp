@@ -17,15 +17,14 @@ SolImpl* make_sol(const ModelHandle& m, energy_t energy, PodArray<uint64_t>&& bi
 
 }  // namespace
 
+// The words leave the result only once the Sol accepts them.
 SolImpl* result_to_sol(SolverResult& r, const ModelHandle& m) {
-    PodArray<uint64_t> bits = std::move(r.bits);
-    return make_sol(m, r.energy, std::move(bits), r.tts, r.int_values);
+    return make_sol(m, r.energy, std::move(r.bits), r.tts, r.int_values);
 }
 
 SolImpl* topk_to_sol(SolverResult& r, uint64_t i, const ModelHandle& m) {
     TopkEntry& e = topk_entry(r, i);
-    PodArray<uint64_t> bits = std::move(e.bits);
-    return make_sol(m, e.energy, std::move(bits), e.tts, e.int_values);
+    return make_sol(m, e.energy, std::move(e.bits), e.tts, e.int_values);
 }
 
 void exchange_bits(PodArray<uint64_t>& bits, dalo_u64_vector* v) {

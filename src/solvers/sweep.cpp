@@ -44,10 +44,15 @@ SweepWrapper::SweepWrapper(ModelHandle m) : model(std::move(m)) {
     }
     arrays = std::make_unique<TermArrays>(mm);
     const SweepSolverApi& api = sweep_api();
+    ConsSink sink = sweep_sink(api, nullptr);
+    check_hand_over(mm, sink);
     sweep_register_callback_once(api);
     solver = api.create(nullptr, mm.var_count(), mm.max_degree, &mm.constant, arrays->counts.data(),
                         arrays->vars.data(), arrays->coeffs.data(), 0xFFFFFFFFu);
-    hand_over(mm, sweep_sink(api, solver));
+    sink.solver = solver;
+    PluginHandle guard(solver, api.destroy);
+    hand_over(mm, sink);
+    guard.release();
 }
 
 SweepWrapper::~SweepWrapper() {

@@ -4,6 +4,7 @@
 #include <mutex>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "constraints/attr_rules.hpp"
@@ -36,6 +37,23 @@ bool has_int_atom(const TermImpl& t) {
     return false;
 }
 
+// The bit coefficients of integer variable `index` (none for a single value); fatal for an
+// unknown variable or a coefficient that overflows. Creates nothing.
+std::vector<uint64_t> checked_coeffs(uint32_t index) {
+    const IntVarRecord* rec = int_var_registry().find(index);
+    if (rec == nullptr) fatal("binarize: unknown integer variable");
+    if (rec->hi <= rec->lo) return {};
+    const uint64_t d = static_cast<uint64_t>(rec->hi) - static_cast<uint64_t>(rec->lo);
+    std::vector<uint64_t> coeffs = encoding_coeffs(d);
+    for (uint64_t c : coeffs) {
+        if (c > static_cast<uint64_t>(std::numeric_limits<coeff_t>::max())) {
+            fatal("binarize: encoding coefficient " + std::to_string(c) +
+                  " overflows coeff_t — use a wider coefficient variant.");
+        }
+    }
+    return coeffs;
+}
+
 }  // namespace
 
 IntEncoding int_var_encoding(uint32_t index) {
@@ -44,18 +62,9 @@ IntEncoding int_var_encoding(uint32_t index) {
     auto& cache = reg.binarization_cache();
     if (auto it = cache.find(index); it != cache.end()) return it->second;
 
-    const IntVarRecord* rec = reg.find(index);
-    if (rec == nullptr) fatal("binarize: unknown integer variable");
+    const std::vector<uint64_t> coeffs = checked_coeffs(index);
     IntEncoding enc;
-    if (rec->hi > rec->lo) {
-        const uint64_t d = static_cast<uint64_t>(rec->hi) - static_cast<uint64_t>(rec->lo);
-        const std::vector<uint64_t> coeffs = encoding_coeffs(d);
-        for (uint64_t c : coeffs) {
-            if (c > static_cast<uint64_t>(std::numeric_limits<coeff_t>::max())) {
-                fatal("binarize: encoding coefficient " + std::to_string(c) +
-                      " overflows coeff_t — use a wider coefficient variant.");
-            }
-        }
+    if (!coeffs.empty()) {
         std::string buffer;
         const std::string base = reg.display_name(index | kIntBit, buffer);
         enc.reserve(coeffs.size());
@@ -75,6 +84,15 @@ ExprImpl expr_binarize(const ExprImpl& e) {
             "then binarize the plain penalty form.");
     }
     if (!expr_has_int_atom(e)) return ExprImpl(e, kAttrPlain);
+    // Every atom is checked before the first bits are made, so a refusal creates none.
+    std::unordered_set<Var> checked;
+    e.for_each_term([&](const TermImpl& t) {
+        const uint32_t d = degree(t);
+        for (uint32_t i = 0; i < d; ++i) {
+            const Var v = var_at(t.vars, i);
+            if (is_int_atom(v) && checked.insert(v).second) checked_coeffs(v & kIndexMask);
+        }
+    });
 
     ExprImpl r(e.constant);
     FactorTable table;

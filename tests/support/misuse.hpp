@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <ostream>
 #include <string>
 
 #include "dalo.h"
@@ -24,6 +25,8 @@ struct MisuseRow {
     const char* message;  // without the "dalo: " prefix
     std::function<Misuse()> make;
 };
+
+inline void PrintTo(const MisuseRow& row, std::ostream* os) { *os << row.label; }
 
 inline std::string registries() {
     return std::to_string(dalo_var_count()) + " binary, " + std::to_string(dalo_int_var_count()) +
