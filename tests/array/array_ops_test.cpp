@@ -432,9 +432,8 @@ void check_compare(const std::string& form, dalo_array_expr* (*fn)(const LA*, B.
         if constexpr (!scalars) {
             if (s == Shape{2, 3}) {
                 dalo_array_int* bad = make(la, lo, {3, 2});
-                const std::string range = "Array range constraint: ";
-                const std::string lower = range + "lower-bound array shape mismatch",
-                                  upper = range + "upper-bound array shape mismatch";
+                const char* lower = "Array range constraint: lower-bound array shape mismatch";
+                const char* upper = "Array range constraint: upper-bound array shape mismatch";
                 if constexpr (one) {
                     EXPECT_FATAL(fn(a, bad), eq   ? "Array == Array<int>: shape mismatch"
                                              : le ? upper
@@ -515,8 +514,6 @@ TEST(ArrayOps, DivisionMessages) {
     ArrayTermPtr terms(dalo_array_term_create_data(tv, &n, 1));
     EXPECT_FATAL(dalo_array_term_div_eq_int(terms.get(), 0), "Array<Term> /=: division by zero");
     EXPECT_FATAL(dalo_array_term_div_int(terms.get(), 0), "Array<Term> /=: division by zero");
-    EXPECT_FATAL(dalo_array_term_div_eq_int(terms.get(), 4),
-                 "Array<Term> /=: indivisible coefficient");
     dalo_expr* declared = dalo_cons_between(ExprPtr(dalo_expr_create_var(x)).get(), 0, 1);
     dalo_expr_iadd_raw_term(declared, 8, &x, 1);
     dalo_expr_iadd_int(declared, 4);  // 8x + 4
@@ -525,7 +522,6 @@ TEST(ArrayOps, DivisionMessages) {
     EXPECT_FATAL(dalo_array_expr_div_int(e.get(), 3), "Indivisible division in Expr constant");
     EXPECT_FATAL(dalo_array_expr_div_eq_int(e.get(), 16), "Indivisible division in Expr constant");
     dalo_array_expr_add_eq_int(e.get(), 12);  // 8x + 16
-    EXPECT_FATAL(dalo_array_expr_div_eq_int(e.get(), 16), "Indivisible division in Expr term");
     // A declared element is divided too (the scalar form refuses it) and becomes plain.
     dalo_array_expr_div_eq_int(e.get(), -8);
     EXPECT_EQ(texts(e.get())[0], "expr -2 " + lin(-1, x) + " @plain");
@@ -549,8 +545,6 @@ TEST(ArrayOps, AttributeWordsOfDeclaredElements) {
               "declared{" + body + " w2 [0,1]; }");
     EXPECT_EQ(attr_at(ArrayExprPtr(dalo_array_expr_negate(a.get())).get(), 0),
               "declared{" + body + " w-1 [0,1]; }");
-    EXPECT_FATAL(dalo_array_expr_mul_int(a.get(), 0),
-                 "dalo::cons: multiplying declared constraints by 0 would silently drop them");
     EXPECT_EQ(attr_at(ArrayExprPtr(dalo_array_expr_sqr(a.get())).get(), 0), "plain");
     ArrayExprPtr shapes(exprs({dalo_abs_term(fx.get(), 1)}));
     dalo_array_expr_mul_eq_int(shapes.get(), 0);  // abs/relu items only: dropped without failure
@@ -568,10 +562,6 @@ TEST(ArrayOps, SumsAndTheArraySumRule) {
     EXPECT_EQ(full_text(ExprPtr(dalo_array_int_sum(big.get())).get()), "expr 4294967294 @plain");
     ExprPtr fx(dalo_expr_create_var(x)), fy(dalo_expr_create_var(y));
     ExprPtr classic(dalo_exprexprelem_create(fx.get(), fx.get()));
-    ArrayExprPtr mixed(exprs({dalo_cons_between(fx.get(), 0, 1), dalo_expr_clone(classic.get())}));
-    EXPECT_FATAL(
-        dalo_array_expr_sum(mixed.get()),
-        "dalo::cons: cannot sum declared and classic penalty-style constraints in one array");
     // Declared: the items of every declared element; plain elements join only the polynomial.
     ArrayExprPtr declared(exprs({dalo_cons_between(fx.get(), 0, 1), dalo_expr_create_var(y),
                                  dalo_cons_between(fy.get(), 2, 3)}));
@@ -634,8 +624,7 @@ TEST(ArrayOps, OneHotDecoding) {
     EXPECT_EQ(shape_of(single.get()), Shape{1});
     EXPECT_EQ(values(single.get()), std::vector<int32_t>{2});
     ArrayIntPtr scalar(ints({1}, {}));
-    EXPECT_EQ(dalo_array_int_onehot_to_int(a.get(), 2), nullptr);
-    EXPECT_EQ(dalo_array_int_onehot_to_int(a.get(), -3), nullptr);
+    for (int64_t axis : {2, -3}) EXPECT_EQ(dalo_array_int_onehot_to_int(a.get(), axis), nullptr);
     EXPECT_EQ(dalo_array_int_onehot_to_int(scalar.get(), 0), nullptr);
 }
 
@@ -661,11 +650,6 @@ TEST(ArrayOps, ComparisonEdgeCases) {
     EXPECT_EQ(std::make_pair(lo, hi), std::make_pair(int64_t{1}, int64_t{9}));
     EXPECT_LT(dalo_test::terms_of(dalo_array_expr_ref(wide.get(), 0)).back().vars.back(),
               dalo_test::terms_of(dalo_array_expr_ref(wide.get(), 1)).back().vars.back());
-    ExprPtr fx(dalo_expr_create_var(dalo_array_var_get(x.get(), 0)));
-    ArrayExprPtr declared(exprs({dalo_cons_between(fx.get(), 0, 1)}));
-    EXPECT_FATAL(dalo_array_expr_eq_int(declared.get(), 1),
-                 "dalo::cons: '== / <= (comparing declared constraints)' is not allowed on an "
-                 "expression with declared constraints");
 }
 
 TEST(ArrayOps, ReduceAndReplace) {

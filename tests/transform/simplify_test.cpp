@@ -40,15 +40,4 @@ TEST_F(SimplifyTest, CanonicalTermOrder) {
     EXPECT_EQ(plain(g), "a*b +a*~b +b*k");
 }
 
-using SimplifyDeathTest = SimplifyTest;
-
-TEST_F(SimplifyDeathTest, SpinRulesRefuseIntegerAtoms) {
-    dalo_var k = dalo_new_int_var("k", 0, 3);
-    ExprPtr e = raw(2, {x, k});
-    EXPECT_FATAL(
-        dalo_expr_simplify_as_spin(e.get()),
-        "simplify_as_spin(): native integer variables (int_var) are not supported (spin rules "
-        "do not apply to integer atoms).");
-}
-
 }  // namespace
