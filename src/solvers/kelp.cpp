@@ -394,11 +394,11 @@ SolverResult KelpWrapper::unified_search(const ParamList& params) {
     // Hints reach the solver only while it searches, also when the search is refused.
     struct Running {
         KelpWrapper& w;
-        Running(KelpWrapper& wrapper, void* solver) : w(wrapper) { set(solver); }
+        Running(KelpWrapper& wrapper, void* searching) : w(wrapper) { set(searching); }
         ~Running() { set(nullptr); }
-        void set(void* solver) {
+        void set(void* searching) {
             std::lock_guard<std::mutex> lock(w.mutex);
-            w.running_int_solver = solver;
+            w.running_int_solver = searching;
         }
     };
     const auto t0 = Clock::now();
