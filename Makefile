@@ -25,7 +25,11 @@ build-tsan: deps
 	@cmake -S . -B build-tsan $(GEN) -DCMAKE_BUILD_TYPE=Debug -DDALO_TSAN=ON $(CMAKE_FLAGS) >/dev/null
 	@cmake --build build-tsan -j $(JOBS)
 
-demo: build
+# Only what the demo runs: the library, its plug-ins, the examples and the program.
+DEMO_TARGETS := dalo_cli expressions qap maxcut
+demo: deps
+	@cmake -S . -B build $(GEN) -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS) >/dev/null
+	@cmake --build build -j $(JOBS) --target $(DEMO_TARGETS)
 	@./build/examples/expressions
 	@./build/tools/dalo solve examples/data/G1 --time-limit 5 --best-known 11624 --quiet \
 	  --out build/G1.assignment
@@ -49,7 +53,7 @@ tsan: test-tsan
 # libFuzzer targets (clang), each run for FUZZ_SECONDS over its seed corpus in tests/fuzz/<name>/;
 # new inputs go to build-fuzz/corpus/<name>/, crashes to build-fuzz/artifacts/.
 FUZZ_SECONDS ?= 30
-FUZZ_TARGETS := einsum ops params_wrapper params_brisk params_kelp params_sweep readers
+FUZZ_TARGETS := einsum ops params_wrapper params_brisk params_kelp params_sweep readers cli
 build-fuzz: deps
 	@CC=clang CXX=clang++ cmake -S . -B build-fuzz $(GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  -DDALO_FUZZ=ON -DDALO_BUILD_TESTS=OFF $(CMAKE_FLAGS) >/dev/null

@@ -1481,8 +1481,10 @@ DALO_API void dalo_ilp_row_bounds(const dalo_ilp* ilp, uint64_t row, int64_t* lo
  * and "c<i>_hi", an MPS file as a range); rows whose sides are both implied are left out.
  * A non-zero objective constant is the objective coefficient of one more column, fixed at 1
  * and named "dalo_constant" (made distinct like the others), since readers disagree on
- * constants in objectives. Return 0, or -1 with the reason in dalo_ilp_last_error() when the
- * file cannot be written. */
+ * constants in objectives; that column is also written when the program has no other. An LP
+ * file without a posted row gets the row "no_rows: 0 COLUMN >= 0" over its first column; an
+ * MPS file's NAME line says FREE, so that no reader takes its lines for fixed columns.
+ * Return 0, or -1 with the reason in dalo_ilp_last_error() when the file cannot be written. */
 DALO_API int dalo_ilp_write_lp(const dalo_ilp* ilp, const char* path);
 DALO_API int dalo_ilp_write_mps(const dalo_ilp* ilp, const char* path);
 

@@ -3,7 +3,8 @@
 set -euo pipefail
 
 packages=(g++ cmake ninja-build make binutils libgtest-dev libgmock-dev libbenchmark-dev libboost-dev
-          coinor-cbc glpk-utils pkg-config python3-venv python3-dev clang libclang-rt-dev)
+          libcli11-dev nlohmann-json3-dev coinor-cbc glpk-utils pkg-config python3-venv python3-dev
+          clang libclang-rt-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

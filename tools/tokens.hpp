@@ -3,10 +3,13 @@
 #pragma once
 
 #include <charconv>
+#include <cmath>
 #include <cstdint>
 #include <istream>
-#include <sstream>
+#include <iterator>
+#include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "readers.hpp"
@@ -15,47 +18,107 @@ namespace dalo_cli {
 
 constexpr int64_t kCoeffLimit = int64_t{1} << 31;
 
-// Whitespace-separated tokens with the line each comes from; '#' starts a comment (in the
-// triplet format, and harmless elsewhere since the other formats have no '#').
-class Tokens {
-  public:
-    Tokens(const std::string& path, std::istream& in) : path_(path) {
-        std::string line;
-        uint64_t number = 0;
-        while (std::getline(in, line)) {
-            ++number;
-            const size_t hash = line.find('#');
-            if (hash != std::string::npos) line.resize(hash);
-            std::istringstream s(line);
-            std::string word;
-            std::vector<std::string> words;
-            while (s >> word) words.push_back(word);
-            if (!words.empty()) lines_.push_back({number, std::move(words)});
+// Text as it appears in a message: bytes outside printable ASCII escaped (and backslashes and
+// the quote character), cut short after `shown` bytes, so that binary garbage stays on one
+// readable line.
+inline std::string printable(std::string_view s, size_t shown, char quote = 0) {
+    constexpr char kHex[] = "0123456789abcdef";
+    std::string out;
+    for (const char c : s.substr(0, shown)) {
+        const auto u = static_cast<unsigned char>(c);
+        if ((quote != 0 && c == quote) || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (u >= 0x20 && u < 0x7f) {
+            out += c;
+        } else {
+            out += "\\x";
+            out += kHex[u >> 4];
+            out += kHex[u & 15];
         }
     }
+    if (s.size() > shown) out += "...";
+    return out;
+}
+
+// A word of the file in quotes.
+inline std::string in_quotes(std::string_view s) { return "'" + printable(s, 24, '\'') + "'"; }
+
+// The file's text, and its words line by line; '#' starts a comment (in the triplet format,
+// and harmless elsewhere: no other text format uses '#', and JSON is read from the text).
+class Tokens {
+  public:
+    Tokens(const std::string& path, std::istream& in)
+        : Tokens(path, std::string(std::istreambuf_iterator<char>(in), {})) {}
+    Tokens(const std::string& path, std::string text) : path_(path), text_(std::move(text)) {
+        const std::string_view all = text_;
+        uint64_t number = 0;
+        for (size_t at = 0; at < all.size();) {
+            size_t end = all.find('\n', at);
+            if (end == std::string_view::npos) end = all.size();
+            std::string_view line = all.substr(at, end - at);
+            at = end + 1;
+            ++number;
+            line = line.substr(0, line.find('#'));
+            const size_t first = words_.size();
+            for (size_t w = 0; w < line.size();) {
+                w = line.find_first_not_of(kSpace, w);
+                if (w == std::string_view::npos) break;
+                const size_t stop = std::min(line.find_first_of(kSpace, w), line.size());
+                words_.push_back(line.substr(w, stop - w));
+                w = stop;
+            }
+            if (words_.size() > first) lines_.push_back({number, first, words_.size() - first});
+        }
+    }
+    // The words point into the text.
+    Tokens(const Tokens&) = delete;
+    Tokens& operator=(const Tokens&) = delete;
+
+    const std::string& path() const { return path_; }
+    const std::string& text() const { return text_; }
     bool empty() const { return lines_.empty(); }
     size_t line_count() const { return lines_.size(); }
     // Words of data line k.
-    const std::vector<std::string>& words(size_t k) const { return lines_[k].words; }
+    std::span<const std::string_view> words(size_t k) const {
+        return {words_.data() + lines_[k].first, lines_[k].count};
+    }
     uint64_t number(size_t k) const { return lines_[k].number; }
 
     [[noreturn]] void fail(size_t k, const std::string& reason) const {
-        throw ReadError{path_ + ":" + std::to_string(number(k)) + ": " + reason};
+        fail_line(number(k), reason);
+    }
+    [[noreturn]] void fail_line(uint64_t line, const std::string& reason) const {
+        throw ReadError{path_ + ":" + std::to_string(line) + ": " + reason};
     }
     [[noreturn]] void fail_file(const std::string& reason) const {
         throw ReadError{path_ + ": " + reason};
     }
     int64_t integer(size_t k, size_t w) const {
-        const std::string& text = words(k)[w];
+        const std::string_view text = words(k)[w];
         int64_t v = 0;
         const char* begin = text.data();
         const char* end = begin + text.size();
         if (*begin == '+') ++begin;
         auto [p, ec] = std::from_chars(begin, end, v);
-        if (ec == std::errc::result_out_of_range) fail(k, "'" + text + "' is out of range");
+        if (ec == std::errc::result_out_of_range) fail(k, in_quotes(text) + " is out of range");
         if (ec != std::errc() || p != end || begin == end)
-            fail(k, "'" + text + "' is not an integer");
+            fail(k, in_quotes(text) + " is not an integer");
         return v;
+    }
+    // An integer, also written as a decimal with an integral value ("3.0", "-2e3"), as
+    // programs that write floating-point coefficients do.
+    int64_t integral(size_t k, size_t w) const {
+        const std::string_view text = words(k)[w];
+        if (text.find_first_of(".eE") == std::string_view::npos) return integer(k, w);
+        double v = 0;
+        const char* begin = text.data() + (text[0] == '+' ? 1 : 0);
+        auto [p, ec] = std::from_chars(begin, text.data() + text.size(), v);
+        if (ec == std::errc::result_out_of_range || (ec == std::errc() && std::fabs(v) >= 0x1p62))
+            fail(k, in_quotes(text) + " is out of range");
+        if (ec != std::errc() || p != text.data() + text.size() || v != std::trunc(v))
+            fail(k, in_quotes(text) + " is not an integer");
+        return static_cast<int64_t>(v);
     }
     // Exactly `count` words on data line k.
     void expect_words(size_t k, size_t count, const char* what) const {
@@ -67,27 +130,37 @@ class Tokens {
     }
 
   private:
+    static constexpr const char* kSpace = " \t\r\v\f";
     struct Line {
         uint64_t number;
-        std::vector<std::string> words;
+        size_t first, count;
     };
     std::string path_;
+    std::string text_;
+    std::vector<std::string_view> words_;
     std::vector<Line> lines_;
 };
 
-inline uint32_t index_in(const Tokens& t, size_t k, size_t w, int64_t n, const char* what) {
+// A 1-based index in 1..n (base 1) or a 0-based one in 0..n-1 (base 0), as a position.
+inline uint32_t index_in(const Tokens& t, size_t k, size_t w, int64_t n, const char* what,
+                         int64_t base = 1) {
     const int64_t v = t.integer(k, w);
-    if (v < 1 || v > n) {
-        t.fail(k, std::string(what) + " " + std::to_string(v) + " outside 1.." + std::to_string(n));
+    if (v < base || v >= n + base) {
+        t.fail(k, std::string(what) + " " + std::to_string(v) + " outside " + std::to_string(base) +
+                      ".." + std::to_string(n + base - 1));
     }
-    return static_cast<uint32_t>(v - 1);
+    return static_cast<uint32_t>(v - base);
+}
+
+inline void check_coefficient(const Tokens& t, size_t k, int64_t v, int64_t scale) {
+    if (v >= kCoeffLimit / scale || v <= -kCoeffLimit / scale) {
+        t.fail(k, "value " + std::to_string(v) + " does not fit a 32-bit coefficient");
+    }
 }
 
 inline int64_t coefficient(const Tokens& t, size_t k, size_t w, int64_t scale) {
     const int64_t v = t.integer(k, w);
-    if (v >= kCoeffLimit / scale || v <= -kCoeffLimit / scale) {
-        t.fail(k, "value " + std::to_string(v) + " does not fit a 32-bit coefficient");
-    }
+    check_coefficient(t, k, v, scale);
     return v;
 }
 
@@ -100,5 +173,12 @@ inline int64_t positive_count(const Tokens& t, size_t k, size_t w, const char* w
     }
     return v;
 }
+
+// The sizes a header announces, checked on data line k before anything is sized by them:
+// n variables (a noun such as "vertices") for `entries` entries (a noun such as "edge"), each
+// touching at most two variables. Refused where more than a million variables could appear in
+// no entry, or where the problem would not fit the memory at hand.
+void check_announced(const Tokens& t, size_t k, uint64_t n, const char* variables, uint64_t entries,
+                     const char* entry);
 
 }  // namespace dalo_cli

@@ -2,7 +2,9 @@
 // the same meaning only in a shared subset, so the files keep to it: the objective constant
 // is a column fixed at 1 (readers disagree on constants in objectives), every column
 // appears in the objective in column order (so readers number the columns alike), and a
-// row whose two sides both need posting becomes a range (MPS) or two rows (LP).
+// row whose two sides both need posting becomes a range (MPS) or two rows (LP). An LP file
+// has at least one column and one row, which some readers require.
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -76,11 +78,14 @@ bool finish(File& file, const char* path, std::string& error) {
     return false;
 }
 
-// Whether the constant column is needed: a constant, or a posted row without entries.
+bool is_posted(const IlpRow& r) { return !(r.lower_implied && r.upper_implied); }
+
+// Whether the constant column is needed: a constant, a posted row without entries, or no
+// other column (an LP objective names at least one column).
 bool needs_constant_column(const IlpImpl& ilp) {
-    if (ilp.obj_constant != 0) return true;
+    if (ilp.obj_constant != 0 || ilp.cols.empty()) return true;
     for (const IlpRow& r : ilp.rows) {
-        if (r.cols.empty() && !(r.lower_implied && r.upper_implied)) return true;
+        if (r.cols.empty() && is_posted(r)) return true;
     }
     return false;
 }
@@ -122,8 +127,13 @@ bool ilp_write_lp(const IlpImpl& ilp, const char* path, std::string& error) {
         std::fprintf(f, " %+lld %s", static_cast<long long>(ilp.obj_constant),
                      ilp.constant_name.c_str());
     }
-    if (ilp.cols.empty() && !constant_col) std::fprintf(f, " 0");
     std::fprintf(f, "\nSubject To\n");
+    // Some readers take no file without a row: a program without one gets a row that
+    // always holds.
+    if (std::none_of(ilp.rows.begin(), ilp.rows.end(), is_posted)) {
+        std::fprintf(f, " no_rows: 0 %s >= 0\n",
+                     (ilp.cols.empty() ? ilp.constant_name : ilp.names[0]).c_str());
+    }
     for (size_t i = 0; i < ilp.rows.size(); ++i) {
         const IlpRow& r = ilp.rows[i];
         const bool post_lo = r.lower_implied == 0, post_hi = r.upper_implied == 0;
@@ -198,7 +208,9 @@ bool ilp_write_mps(const IlpImpl& ilp, const char* path, std::string& error) {
         if (post_lo) posted.push_back({post_hi ? name + "_lo" : name, 'G', r.lower, 0, i});
         if (post_hi) posted.push_back({post_lo ? name + "_hi" : name, 'L', r.upper, 0, i});
     }
-    std::fprintf(f, "NAME dalo\nROWS\n N obj\n");
+    // "FREE" keeps readers that also take fixed-column MPS from reading a line by columns
+    // when its fields happen to fall on them; readers of free MPS alone skip it.
+    std::fprintf(f, "NAME dalo FREE\nROWS\n N obj\n");
     for (const Posted& p : posted) std::fprintf(f, " %c %s\n", p.type, p.name.c_str());
     // Entries by column: one pass over the posted rows.
     std::vector<std::vector<std::pair<size_t, int64_t>>> by_col(ilp.cols.size());

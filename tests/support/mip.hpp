@@ -40,7 +40,8 @@ inline MipAnswer solve_with_cbc(const std::string& model, const std::string& out
     return a;
 }
 
-// GLPK's plain solution file: "s mip ROWS COLS STATUS OBJ" and "j COL VALUE".
+// GLPK's plain solution file: "s mip ROWS COLS STATUS OBJ" ("s bas ROWS COLS PRIMAL DUAL OBJ"
+// when no column is integer) and "j COL VALUE".
 inline MipAnswer solve_with_glpk(const std::string& model, const std::string& format,
                                  const std::string& out) {
     MipAnswer a;
@@ -53,9 +54,11 @@ inline MipAnswer solve_with_glpk(const std::string& model, const std::string& fo
         std::string tag;
         s >> tag;
         if (tag == "s") {
-            std::string kind, rows, cols, status;
-            s >> kind >> rows >> cols >> status >> a.objective;
-            a.optimal = status == "o";
+            std::string kind, rows, cols, status, dual;
+            s >> kind >> rows >> cols >> status;
+            if (kind == "bas") s >> dual;
+            s >> a.objective;
+            a.optimal = kind == "bas" ? status == "f" && dual == "f" : status == "o";
         } else if (tag == "j") {
             long j = 0;
             double value = 0;

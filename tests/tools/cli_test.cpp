@@ -1,13 +1,14 @@
 // The command-line program: each file format on small files with known optima, the format
 // guessed or forced, malformed input and misuse as one-line errors with exit status 2, usage
-// errors, LP export and info.
+// errors and help pages, --json against the text of the same run, conversion, the MIP export
+// with and without --linearize, and info.
 #include <sys/wait.h>
 #include <unistd.h>
 #include "support/suite.hpp"
 
 #include <fstream>
+#include <nlohmann/json.hpp>
 #include <regex>
-#include <sstream>
 
 namespace {
 
@@ -17,30 +18,27 @@ struct Outcome {
 };
 
 Outcome run(const std::string& args) {
-    const std::string command = std::string(DALO_CLI_PATH) + " " + args + " 2>&1";
-    FILE* p = popen(command.c_str(), "r");
-    Outcome r{-1, ""};
-    if (p == nullptr) return r;
+    FILE* p = popen((DALO_CLI_PATH " " + args + " 2>&1").c_str(), "r");
+    if (p == nullptr) return {-1, ""};
+    std::string out;
     char buffer[4096];
-    for (size_t n; (n = fread(buffer, 1, sizeof buffer, p)) > 0;) r.out.append(buffer, n);
+    for (size_t n; (n = fread(buffer, 1, sizeof buffer, p)) > 0;) out.append(buffer, n);
     const int raw = pclose(p);
-    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
-    return r;
+    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw), out};
 }
 
-// text matches pattern, where each "..." in the pattern stands for any text.
+// text matches pattern, where each "..." in the pattern stands for any text: the pieces
+// between them appear in order, the first at the start and the last at the end.
 bool matches(const std::string& text, const std::string& pattern) {
-    const size_t first = pattern.find("...");
-    if (first == std::string::npos) return text == pattern;
-    if (!text.starts_with(pattern.substr(0, first))) return false;
-    size_t at = first, from = first + 3;
+    size_t at = 0, from = 0;
     for (size_t dots; (dots = pattern.find("...", from)) != std::string::npos; from = dots + 3) {
-        at = text.find(pattern.substr(from, dots - from), at);
+        const std::string piece = pattern.substr(from, dots - from);
+        at = from == 0 ? (text.starts_with(piece) ? 0 : std::string::npos) : text.find(piece, at);
         if (at == std::string::npos) return false;
-        at += dots - from;
+        at += piece.size();
     }
     const std::string last = pattern.substr(from);
-    return text.size() >= at + last.size() && text.ends_with(last);
+    return from == 0 ? text == pattern : text.size() >= at + last.size() && text.ends_with(last);
 }
 
 // One invocation. @ stands for the path of a file holding text (or of none where text is
@@ -48,7 +46,8 @@ bool matches(const std::string& text, const std::string& pattern) {
 struct Case {
     const char *name, *text, *args;
     int status;
-    const char *expected, *written = nullptr;
+    std::string expected;
+    const char* written = nullptr;
 };
 
 // A 4-cycle with a chord of weight -1: the best cut takes the four cycle edges (4).
@@ -64,6 +63,12 @@ const std::string kWide = [] {
     for (int i = 0; i < 49; ++i) s += std::to_string(i) + " " + std::to_string(i) + " 1\n";
     return s;
 }();
+
+// What a reader's message ends with when the format was guessed, and a usage error's hint.
+std::string guessed(const std::string& format) {
+    return " (guessed format " + format + "; use --format gset|bqp|qubo|qbsolv|bqm)\n";
+}
+const std::string kSeeSolve = "\nsee 'dalo solve --help'\n";
 
 const Case kCases[] = {
     {"gset", kGraph, "solve @ --solver sweep", 0,
@@ -86,70 +91,194 @@ const Case kCases[] = {
     {"forced", kGraph, "solve @ --format qubo", 2,
      "dalo: @:1: expected 3 numbers (i j value), found 2\n"},
     {"unknown", kGraph, "solve @ --format csv", 2,
-     "dalo: unknown format 'csv' (gset, bqp or qubo)\n"},
+     "dalo: unknown format 'csv' (gset, bqp, qubo, qbsolv or bqm)\n"},
     {"guess", "1 2 3 4\n", "solve @", 2,
      "dalo: @:1: cannot tell the format from 4 numbers on the first line (use "
-     "--format gset|bqp|qubo)\n"},
+     "--format gset|bqp|qubo|qbsolv|bqm)\n"},
     {"instance", kBqp, "solve @ --instance 3", 2,
-     "dalo: @:1: instance 3 requested, the file has 2\n"},
+     "dalo: @:1: instance 3 requested, the file has 2" + guessed("bqp")},
     {"trunc", "3 2\n1 2 1\n2 3\n", "solve @", 2,
-     "dalo: @:3: expected 3 numbers (i j weight), found 2\n"},
-    {"range", "3 2\n1 2 1\n2 9 1\n", "solve @", 2, "dalo: @:3: vertex 9 outside 1..3\n"},
-    {"nan", "3 2\n1 2 1\n2 3 x1\n", "solve @", 2, "dalo: @:3: 'x1' is not an integer\n"},
+     "dalo: @:3: expected 3 numbers (i j weight), found 2" + guessed("gset")},
+    {"range", "3 2\n1 2 1\n2 9 1\n", "solve @", 2,
+     "dalo: @:3: vertex 9 outside 1..3" + guessed("gset")},
+    {"nan", "3 2\n1 2 1\n2 3 x1\n", "solve @", 2,
+     "dalo: @:3: 'x1' is not an integer" + guessed("gset")},
     {"short", "3 5\n1 2 1\n2 3 1\n", "solve @", 2,
-     "dalo: @: expected 5 edges, found 2 (truncated file?)\n"},
-    {"loop", "3 1\n2 2 1\n", "solve @", 2, "dalo: @:2: self loop on vertex 2\n"},
+     "dalo: @: expected 5 edges, found 2 (truncated file?)" + guessed("gset")},
+    {"loop", "3 1\n2 2 1\n", "solve @", 2, "dalo: @:2: self loop on vertex 2" + guessed("gset")},
     {"empty", "\n  \n", "solve @ --format csv", 2, "dalo: @: empty file\n"},
     {"entries", " 1\n 3 2\n 1 1 5\n", "solve @", 2,
-     "dalo: @: instance 1 announces 2 entries, found 1 (truncated file?)\n"},
+     "dalo: @: instance 1 announces 2 entries, found 1 (truncated file?)" + guessed("bqp")},
     {"huge", "0 1 4294967296\n", "solve @", 2,
-     "dalo: @:1: value 4294967296 does not fit a 32-bit coefficient\n"},
+     "dalo: @:1: value 4294967296 does not fit a 32-bit coefficient" + guessed("qubo")},
     {"neg", "0 -1 4\n", "solve @ --format qubo", 2, "dalo: @:1: negative index -1\n"},
+    // Checked before the library is called, so nothing else is printed.
     {"wide", kWide.c_str(), "solve @ --solver sweep", 2,
-     "solving @ (qubo, 49 variables, 49 terms) with sweep\ndalo: --solver sweep enumerates at "
-     "most 48 variables and this model has 49; use --solver brisk or --solver kelp\n"},
+     "dalo: --solver sweep enumerates at most 48 variables and this model has 49; use --solver "
+     "brisk or --solver kelp\n"},
+    {"unwritable", kGraph, "solve @ --out /nonexistent/a", 2,
+     "dalo: /nonexistent/a: cannot write the assignment\n"},
     {"missing", nullptr, "solve /nonexistent/file", 2,
      "dalo: /nonexistent/file: cannot open file\n"},
-    // Usage errors print the usage text after the message.
-    {"nofile", nullptr, "solve", 2, "dalo: no FILE given\nusage:..."},
-    {"threads", nullptr, "solve x --threads 0", 2, "dalo: --threads must be >= 1\nusage:..."},
-    {"number", nullptr, "solve x --time-limit soon", 2,
-     "dalo: --time-limit: 'soon' is not a valid number\nusage:..."},
+    // Usage errors point to the command's help. Numbers are whole and in range: no wrapping of
+    // negative values, no saturation, no trailing text.
+    {"nofile", nullptr, "solve", 2, "dalo: no FILE given" + kSeeSolve},
+    {"noout", nullptr, "export-lp x", 2, "dalo: no OUT given\nsee 'dalo export-lp --help'\n"},
+    {"threads", nullptr, "solve x --threads 0", 2,
+     "dalo: --threads: '0' is not an integer >= 1" + kSeeSolve},
+    {"seed", nullptr, "solve x --seed -1", 2, "dalo: --seed: '-1' is not an integer >= 0\n..."},
+    {"target", nullptr, "solve x --target 9223372036854775808", 2,
+     "dalo: --target: '9223372036854775808' is not an integer\n..."},
+    {"topk", nullptr, "solve x --topk 2k", 2, "dalo: --topk: '2k' is not an integer >= 1\n..."},
+    {"number", nullptr, "solve x --time-limit nan", 2,
+     "dalo: --time-limit: 'nan' is not a number >= 0" + kSeeSolve},
+    {"value", nullptr, "solve x --seed", 2, "dalo: --seed needs a value\n..."},
     {"solver", nullptr, "solve x --solver fast", 2,
-     "dalo: --solver: 'fast' is not one of brisk, sweep, kelp\nusage:..."},
-    {"command", nullptr, "frobnicate", 2, "dalo: unknown command 'frobnicate'\nusage:..."},
+     "dalo: --solver: 'fast' is not one of brisk, sweep, kelp" + kSeeSolve},
+    {"option", nullptr, "convert x y --bogus", 2,
+     "dalo: unknown option --bogus\nsee 'dalo convert --help'\n"},
+    {"extra", nullptr, "solve x y", 2, "dalo: unexpected argument y" + kSeeSolve},
+    {"command", nullptr, "frobnicate", 2,
+     "dalo: unknown command 'frobnicate'\nsee 'dalo --help'\n"},
+    {"nocommand", nullptr, "", 2, "dalo: no command given\nsee 'dalo --help'\n"},
+    // Every help page ends with the exit statuses.
     {"help", nullptr, "--help", 0,
-     "usage: dalo solve FILE...\n  bqp    OR-Library BQP: K, then per instance \"n nnz\" and nnz "
-     "lines \"i j q\";\n         maximises x'Qx (pick...\n  qubo   lines...\n\noptions:\n"
-     "  --format gset|bqp|qubo   file format\n  --instance K...\n"},
-    // A linear model exports; a quadratic one is refused with the reason.
-    {"lin", "1 1 -2\n2 2 3\n", "export-lp @ @.out", 0, "wrote @.out\n",
-     "\\ Integer linear program written by dalo\n..."},
+     "dalo: solve...\nusage: dalo [OPTIONS] COMMAND\n...\n  solve  ...\n  convert...\n"
+     "exit status:\n  0  done\n  1  the model is not an integer linear program (export-lp, or "
+     "convert to .lp or .mps,\n     without --linearize)\n  2  usage error, unreadable or "
+     "malformed file, or a request that cannot be met\n"},
+    {"solvehelp", nullptr, "solve --help", 0,
+     "minimise the QUBO in FILE\nusage: dalo solve [OPTIONS] FILE\n...\n  --solver NAME  ...sweep: "
+     "exhaustive, up to 48 variables\n...\n  --best-known V...\n  --json...\nFILE formats...\n"
+     "  bqp     OR-Library BQP: K, then per instance \"n nnz\" and nnz lines \"i j q\";\n"
+     "          maximises x'Qx (pick...\nexit status:\n  0  done\n...cannot be met\n"},
+    {"version", nullptr, "--version", 0, "dalo ...\n"},
+    // A quadratic model is refused with status 1 and the option that takes it, which then
+    // writes a row per side of the product.
     {"quad", "1 2 -2\n", "export-lp @ @.out", 1,
-     "dalo: @: not an ILP: the objective has a degree-2 term (only free-form...\n"},
+     "dalo: @: not an ILP: the objective has a degree-2 term; --linearize...\n"},
+    {"linearize", "1 2 -2\n", "export-lp @ @.out --linearize", 0, "wrote @.out\n",
+     "...obj: +0 x1 +0 x2 -2 x1_x2\nSubject To\n c0: - 1 x1 + 1 x1_x2 <= 0\n c1: - 1 x2 + 1 x1_x2 "
+     "<= 0\n c2: + 1 x1 + 1 x2 - 1 x1_x2 <= 1\n...Binaries\n x1 x2 x1_x2\nEnd\n"},
+    {"convertlp", kGraph, "convert @ @.out --to lp", 1, "dalo: @: not an ILP: ...--linearize...\n"},
     {"info", nullptr, "info", 0, "version ...\nsolver_type       c32e64\n"},
+};
+
+// A file holding text (none where text is null) for one test, removed with what the test
+// writes beside it.
+struct Scratch {
+    std::string path;
+    Scratch(const std::string& name, const char* text)
+        : path(testing::TempDir() + "dalo_cli_" + std::to_string(getpid()) + "_" + name) {
+        if (text != nullptr) std::ofstream(path) << text;
+    }
+    ~Scratch() {
+        for (const char* suffix : {"", ".out", ".json"}) std::remove((path + suffix).c_str());
+    }
+    std::string at(const std::string& s) const {
+        return std::regex_replace(s, std::regex("@"), path);
+    }
 };
 
 class CliCase : public testing::TestWithParam<Case> {};
 
 TEST_P(CliCase, PrintsTheExpectedOutputAndStatus) {
     const Case& c = GetParam();
-    const std::string path =
-        testing::TempDir() + "dalo_cli_" + std::to_string(getpid()) + "_" + c.name;
-    if (c.text != nullptr) std::ofstream(path) << c.text;
-    auto at = [&](const char* s) { return std::regex_replace(s, std::regex("@"), path); };
-    const Outcome r = run(at(c.args));
+    const Scratch f(c.name, c.text);
+    const Outcome r = run(f.at(c.args));
     EXPECT_EQ(r.status, c.status) << r.out;
-    EXPECT_TRUE(matches(r.out, at(c.expected))) << r.out;
-    if (c.written != nullptr) {
-        std::stringstream written;
-        written << std::ifstream(path + ".out").rdbuf();
-        EXPECT_TRUE(matches(written.str(), c.written)) << written.str();
-    }
-    for (const std::string& p : {path, path + ".out"}) std::remove(p.c_str());
+    EXPECT_TRUE(matches(r.out, f.at(c.expected))) << r.out;
+    const std::string written =
+        c.written ? std::string(
+                        std::istreambuf_iterator<char>(std::ifstream(f.path + ".out").rdbuf()), {})
+                  : "";
+    EXPECT_TRUE(c.written == nullptr || matches(written, c.written)) << written;
 }
 
 INSTANTIATE_TEST_SUITE_P(Cli, CliCase, testing::ValuesIn(kCases),
                          [](const testing::TestParamInfo<Case>& i) { return i.param.name; });
+
+nlohmann::json solve_json(const std::string& args) {
+    const Outcome r = run(args + " --json");
+    EXPECT_EQ(r.status, 0) << r.out;
+    return r.status == 0 ? nlohmann::json::parse(r.out) : nlohmann::json::object();
+}
+
+// [1,0,1] as 101.
+std::string bits(const nlohmann::json& assignment) {
+    return std::regex_replace(assignment.dump(), std::regex("\\D"), "");
+}
+
+// --json and the text describe the same run: the text rebuilt from the object matches it.
+struct JsonCase {
+    const char *name, *text, *args, *labels;
+    int64_t seed;  // -1: none reported
+};
+const JsonCase kJsonCases[] = {
+    {"gset", kGraph, "solve @ --solver sweep --threads 1 --topk 3", "[1,2,3,4]", -1},
+    {"bqp", kBqp, "solve @ --solver sweep --threads 1 --instance 2 --best-known 5", "[1,2]", -1},
+    {"brisk", kTriplets, "solve @ --seed 5 --threads 1 --time-limit 0.2 --quiet --topk 2", "[3,7]",
+     5},
+};
+
+class CliJson : public testing::TestWithParam<JsonCase> {};
+
+TEST_P(CliJson, RendersTheTextOfTheSameRun) {
+    const JsonCase& c = GetParam();
+    const Scratch f(c.name, c.text);
+    const Outcome text = run(f.at(c.args));
+    ASSERT_EQ(text.status, 0) << text.out;
+    const nlohmann::json j = solve_json(f.at(c.args));
+    ASSERT_FALSE(j.empty());
+    auto str = [&](const char* key) {
+        return j[key].is_string() ? j[key].get<std::string>() : j[key].dump();
+    };
+    std::string expected = "solving " + str("instance") + " (" + str("format") + ", " +
+                           str("variables") + " variables, " + str("terms") + " terms) with " +
+                           str("solver") + "\nenergy " + str("energy") + "\n";
+    for (const char* value : {"cut", "value"}) {
+        if (!j.contains(value)) continue;
+        const std::string known =
+            j.contains("best_known") ? " (best known " + str("best_known") + ")" : "";
+        expected += std::string(value) + " " + str(value) + known + "\n";
+    }
+    expected += "time_to_solution ...\nassignment " + bits(j["assignment"]) + "\n";
+    uint64_t k = 0;
+    for (const nlohmann::json& t : j.value("top", nlohmann::json::array()))
+        expected += "top " + std::to_string(++k) + ": energy " + t["energy"].dump() + " " +
+                    bits(t["assignment"]) + "\n";
+    EXPECT_TRUE(matches(text.out, expected)) << text.out << "\n" << j.dump();
+    EXPECT_EQ(j["labels"], nlohmann::json::parse(c.labels));
+    EXPECT_EQ(j["threads"], 1);
+    EXPECT_EQ(j["seed"], c.seed < 0 ? nlohmann::json() : nlohmann::json(c.seed));
+    EXPECT_LE(j["time_to_solution"].get<double>(), j["run_time"].get<double>());
+    EXPECT_EQ(j["info"]["threads"], "1");
+}
+
+INSTANTIATE_TEST_SUITE_P(Cli, CliJson, testing::ValuesIn(kJsonCases),
+                         [](const testing::TestParamInfo<JsonCase>& i) { return i.param.name; });
+
+// A converted file has the energies of the original: all 16 states of the 4-cycle, in order.
+class CliConvert : public testing::TestWithParam<std::string> {};
+
+TEST_P(CliConvert, KeepsEveryEnergy) {
+    const std::string& to = GetParam();
+    const Scratch f("convert_" + to, kGraph);
+    const std::string out = f.path + (to == "json" ? ".json" : ".out");
+    const Outcome r = run("convert " + f.path + " " + out + (to == "json" ? "" : " --to " + to));
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(r.out, "wrote " + out + "\n");
+    auto energies = [](const std::string& path) {
+        std::vector<int64_t> e;
+        const nlohmann::json j = solve_json("solve " + path + " --solver sweep --topk 16");
+        for (const nlohmann::json& t : j["top"]) e.push_back(t["energy"]);
+        return e;
+    };
+    const std::vector<int64_t> original = energies(f.path);
+    EXPECT_EQ(energies(out), original);
+    EXPECT_EQ(original.size(), 16u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cli, CliConvert, testing::Values("gset", "bqp", "qubo", "qbsolv", "json"));
 
 }  // namespace
