@@ -96,6 +96,16 @@ Problem read_gset(const Tokens& t, uint32_t /*instance*/) {
     return p;
 }
 
+// Both formats store half of each quadratic coefficient, so it must be even and its half fit.
+void check_even(const std::string& path, const Problem& p, const Entry& e, const char* holder) {
+    if (e.value % 2 != 0) {
+        throw ReadError{path + ": " + var_name(p, e.i) + "*" + var_name(p, e.j) +
+                        " has the odd coefficient " + std::to_string(e.value) + ", and " + holder +
+                        " holds even ones only"};
+    }
+    check_writable(path, p, e.i, e.j, e.value / 2, 2);
+}
+
 // The graph whose cut is -energy: an edge of weight Q/2 per quadratic coefficient Q, and one
 // to an extra vertex for what the linear coefficients leave over. Cuts do not change when
 // every side flips, so the extra vertex may be taken on side 0, where its edges count x_i.
@@ -104,12 +114,7 @@ void write_gset(std::ostream& out, const Problem& p, const std::string& path) {
     std::vector<int64_t> rest = c.linear;
     std::vector<Entry> edges;
     for (const Entry& e : c.quadratic) {
-        if (e.value % 2 != 0) {
-            throw ReadError{path + ": " + var_name(p, e.i) + "*" + var_name(p, e.j) +
-                            " has the odd coefficient " + std::to_string(e.value) +
-                            ", and a Max-Cut graph holds even ones only"};
-        }
-        check_writable(path, p, e.i, e.j, e.value / 2, 2);
+        check_even(path, p, e, "a Max-Cut graph");
         edges.push_back({e.i, e.j, e.value / 2});
         rest[e.i] = saturating_add(rest[e.i], e.value / 2);
         rest[e.j] = saturating_add(rest[e.j], e.value / 2);
@@ -182,12 +187,7 @@ void write_bqp(std::ostream& out, const Problem& p, const std::string& path) {
         q.push_back({i, i, -c.linear[i]});
     }
     for (const Entry& e : c.quadratic) {
-        if (e.value % 2 != 0) {
-            throw ReadError{path + ": " + var_name(p, e.i) + "*" + var_name(p, e.j) +
-                            " has the odd coefficient " + std::to_string(e.value) +
-                            ", and a BQP file holds even ones only"};
-        }
-        check_writable(path, p, e.i, e.j, e.value / 2, 2);
+        check_even(path, p, e, "a BQP file");
         q.push_back({e.i, e.j, -e.value / 2});
     }
     out << "1\n" << p.n << " " << q.size() << "\n";

@@ -37,7 +37,6 @@ enum class Need : bool { optional, required };
 // Handed to every plug-in that takes it: a plug-in's misuse becomes the library's own.
 void plugin_fail(const char* line) { fatal_raw(line); }
 
-
 // Resolves one entry point into its slot; a missing required one is fatal.
 class Resolver {
   public:

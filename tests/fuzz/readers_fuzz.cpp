@@ -9,11 +9,14 @@
 #include <string>
 #include <vector>
 
+#include "../support/problem_brute.hpp"
 #include "formats.hpp"
 #include "fuzz_util.hpp"
 #include "readers.hpp"
 
 namespace {
+
+using dalo_test::minimum;
 
 // Small, so that announced sizes meet the check and runs stay fast.
 constexpr uint64_t kMemoryLimit = uint64_t{4} << 20;
@@ -27,17 +30,6 @@ std::string written(const dalo_cli::Problem& p, const dalo_cli::FileFormat& f) {
     std::ostringstream out;
     f.write(out, p, "output");
     return out.str();
-}
-
-int64_t minimum(const dalo_cli::Problem& p) {
-    int64_t best = INT64_MAX;
-    for (uint64_t x = 0; x < (uint64_t{1} << p.n); ++x) {
-        int64_t e = 0;
-        for (const dalo_cli::Entry& t : p.entries)
-            e += static_cast<int64_t>((x >> t.i) & (x >> t.j) & 1) * t.value;
-        best = std::min(best, e);
-    }
-    return best;
 }
 
 bool same(const dalo_cli::Coefficients& a, const dalo_cli::Coefficients& b) {

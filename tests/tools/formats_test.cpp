@@ -9,9 +9,12 @@
 
 #include "convert.hpp"
 #include "readers.hpp"
+#include "support/problem_brute.hpp"
 #include "support/suite.hpp"
 
 namespace {
+
+using dalo_test::minimum;
 
 using dalo_cli::FileFormat;
 using dalo_cli::Problem;
@@ -52,16 +55,6 @@ std::string write_error(const Problem& p, const FileFormat& f) {
 }
 
 // The least energy over all assignments, without the constant term.
-int64_t minimum(const Problem& p) {
-    int64_t best = std::numeric_limits<int64_t>::max();
-    for (uint64_t x = 0; x < (uint64_t{1} << p.n); ++x) {
-        int64_t e = 0;
-        for (const dalo_cli::Entry& t : p.entries)
-            e += static_cast<int64_t>((x >> t.i) & (x >> t.j) & 1) * t.value;
-        best = std::min(best, e);
-    }
-    return best;
-}
 
 // p in every writable format: read back (also by guessing) with the same minimum, and written
 // again to the same text.
