@@ -1409,6 +1409,17 @@ DALO_API dalo_expr* dalo_expr_create_quadratic_i64(const dalo_var* x, uint64_t n
 DALO_API dalo_expr* dalo_expr_create_quadratic_i32(const dalo_var* x, uint64_t n, const int32_t* q,
                                                    int64_t row_stride, int64_t col_stride,
                                                    uint64_t* wrapped);
+/* The Model of the same form simplified as binary, equal to dalo_model_create of
+ * dalo_expr_simplify_as_binary of the expression above. Over ascending binary identifiers it
+ * is written from the matrix without term records: one read of the matrix, one write of the
+ * Model's arrays. The caller destroys it with dalo_model_destroy.
+ * Aborts if: x holds an identifier that no variable has. */
+DALO_API dalo_model* dalo_model_create_quadratic_i64(const dalo_var* x, uint64_t n,
+                                                     const int64_t* q, int64_t row_stride,
+                                                     int64_t col_stride, uint64_t* wrapped);
+DALO_API dalo_model* dalo_model_create_quadratic_i32(const dalo_var* x, uint64_t n,
+                                                     const int32_t* q, int64_t row_stride,
+                                                     int64_t col_stride, uint64_t* wrapped);
 
 /* ======================================================================================
  * ILP export

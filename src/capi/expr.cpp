@@ -147,7 +147,7 @@ void dalo_expr_isub_term(dalo_expr* e, const dalo_term* t) try {
 }
 DALO_RECOVER_VOID
 void dalo_expr_iadd_raw_term(dalo_expr* e, int64_t coeff, const dalo_var* vars, uint64_t n) try {
-    expr_iadd_term(*unwrap(e), raw_term(coeff, vars, n));
+    expr_iadd_raw(*unwrap(e), coeff, vars, n);
 }
 DALO_RECOVER_VOID
 void dalo_expr_isub_raw_term(dalo_expr* e, int64_t coeff, const dalo_var* vars, uint64_t n) try {

@@ -1,6 +1,7 @@
 // Quadratic forms from integer matrices.
 #include "core/expr_matrix.hpp"
 #include "capi/handles.hpp"
+#include "model/model.hpp"
 
 using namespace dalo;
 
@@ -19,6 +20,22 @@ dalo_expr* dalo_expr_create_quadratic_i32(const dalo_var* x, uint64_t n, const i
                                           uint64_t* wrapped) try {
     return wrap_new(
         expr_from_matrix(x, n, MatrixView<int32_t>{q, row_stride, col_stride}, wrapped));
+}
+DALO_RECOVER
+
+dalo_model* dalo_model_create_quadratic_i64(const dalo_var* x, uint64_t n, const int64_t* q,
+                                            int64_t row_stride, int64_t col_stride,
+                                            uint64_t* wrapped) try {
+    return wrap(new ModelHandle(
+        model_from_matrix(x, n, MatrixView<int64_t>{q, row_stride, col_stride}, wrapped)));
+}
+DALO_RECOVER
+
+dalo_model* dalo_model_create_quadratic_i32(const dalo_var* x, uint64_t n, const int32_t* q,
+                                            int64_t row_stride, int64_t col_stride,
+                                            uint64_t* wrapped) try {
+    return wrap(new ModelHandle(
+        model_from_matrix(x, n, MatrixView<int32_t>{q, row_stride, col_stride}, wrapped)));
 }
 DALO_RECOVER
 

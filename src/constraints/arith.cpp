@@ -17,6 +17,15 @@ void expr_iadd_term(ExprImpl& e, TermImpl owned) {
     poly_iadd_term(e, owned);
 }
 
+void expr_iadd_raw(ExprImpl& e, int64_t coeff, const Var* vars, uint64_t n) {
+    if (n <= 2 && !attr_carries(e.attr)) {  // the result is plain, and no tail is made
+        e.attr = kAttrPlain;
+        e.append_small(wrap_coeff(coeff), n > 0 ? vars[0] : kNoVar, n > 1 ? vars[1] : kNoVar);
+        return;
+    }
+    expr_iadd_term(e, raw_term(coeff, vars, n));
+}
+
 void expr_iadd_moved(ExprImpl& e, TermImpl owned) {
     e.attr = attr_other(e, AttrOp::SubOrMoved);
     poly_iadd_term(e, owned);

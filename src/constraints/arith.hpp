@@ -16,6 +16,8 @@ void expr_iadd_int(ExprImpl& e, int64_t c);
 void expr_isub_int(ExprImpl& e, int64_t c);
 // Adds a variable or term (owned): joins a classic penalty in place.
 void expr_iadd_term(ExprImpl& e, TermImpl owned);
+// Adds coeff * vars[0] * ... * vars[n - 1]; plain and quadratic appends take a short path.
+void expr_iadd_raw(ExprImpl& e, int64_t coeff, const Var* vars, uint64_t n);
 // Adds a term handed over as parts.
 void expr_iadd_moved(ExprImpl& e, TermImpl owned);
 // Subtracts a variable or term (owned; its coefficient is negated here).

@@ -127,7 +127,7 @@ void ExprImpl::clear_terms() {
     attr = a;
 }
 
-void ExprImpl::append_owned(const TermImpl& t) {
+void ExprImpl::append_slow(const TermImpl& t) {
     if (first.coeff == 0) {
         free_tail(first.vars);
         first = t;

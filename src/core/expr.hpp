@@ -62,7 +62,25 @@ class ExprImpl {
 
     // Appends a term whose tail this expression now owns: into the inline slot when it is
     // empty (the old inline list is released), else at the end of the tail array.
-    void append_owned(const TermImpl& t);
+    void append_owned(const TermImpl& t) {
+        if (first.coeff != 0 && count < capacity) {
+            terms[count++] = t;
+        } else {
+            append_slow(t);
+        }
+    }
+    // The same for a term of degree at most 2, written field by field (no temporary record).
+    void append_small(coeff_t c, Var a, Var b) {
+        if (first.coeff != 0 && count < capacity) {
+            TermImpl& t = terms[count++];
+            t.coeff = c;
+            t.vars.slot0 = a;
+            t.vars.slot1 = b;
+            t.vars.tail = nullptr;
+        } else {
+            append_slow(TermImpl{c, {a, b, nullptr}});
+        }
+    }
     void append_copy(const TermImpl& t) { append_owned(copy_term(t)); }
 
     // Makes room for n more tail terms (exact reservation).
@@ -75,6 +93,7 @@ class ExprImpl {
     void clear_terms();
 
   private:
+    void append_slow(const TermImpl& t);
     void release();
 };
 

@@ -24,9 +24,6 @@ inline bool sum_coeff(int64_t a, int64_t b, coeff_t* out) {
     return over;
 }
 
-// Pairs before row i in the packed upper triangle.
-inline uint64_t row_offset(uint64_t n, uint64_t i) { return i * (2 * n - i - 1) / 2; }
-
 // Pair sums Q[i][j] + Q[j][i] of rows [i0, i1), j > i, into the packed upper triangle, their
 // non-zero counts per row into counts[i]; returns the sums that wrapped. Row i is read
 // along its length, column i down the rows, whose cache lines the next rows read again.
@@ -37,7 +34,7 @@ uint64_t row_sums(MatrixView<T> q, uint64_t n, uint64_t i0, uint64_t i1, coeff_t
     for (uint64_t i = i0; i < i1; ++i) {
         const T* across = q.data + static_cast<int64_t>(i) * q.row;
         const T* down = q.data + static_cast<int64_t>(i) * q.col;
-        coeff_t* out = sums + row_offset(n, i);
+        coeff_t* out = sums + pair_row_offset(n, i);
         uint64_t nonzero = 0;
         for (uint64_t j = i + 1; j < n; ++j) {
             coeff_t c = 0;
@@ -54,33 +51,43 @@ uint64_t row_sums(MatrixView<T> q, uint64_t n, uint64_t i0, uint64_t i1, coeff_t
 using TermBuffer = std::unique_ptr<TermImpl, decltype(&std::free)>;
 
 template <class T>
+PairSums sums_of(uint64_t n, MatrixView<T> q) {
+    PairSums p;
+    if (n == 0) return p;
+    const uint64_t pairs = n * (n - 1) / 2;
+    std::atomic<uint64_t> over{0};
+    // At most half the matrix, in 32 bits.
+    p.sums = std::make_unique_for_overwrite<coeff_t[]>(pairs);
+    p.nonzero.resize(n);
+    const uint64_t bands = (n + kBand - 1) / kBand;
+    par_for_ranges(bands, pairs + n, [&](uint64_t b, uint64_t end) {
+        const uint64_t i0 = b * kBand, i1 = std::min(n, end * kBand);
+        over.fetch_add(row_sums(q, n, i0, i1, p.sums.get(), p.nonzero.data()),
+                       std::memory_order_relaxed);
+    });
+    for (uint64_t i = 0; i < n; ++i) {
+        const int64_t d = q.at(i, i);
+        over.fetch_add(d < INT32_MIN || d > INT32_MAX, std::memory_order_relaxed);
+    }
+    p.wrapped = over.load();
+    return p;
+}
+
+template <class T>
 ExprImpl build(const Var* x, uint64_t n, MatrixView<T> q, uint64_t* wrapped) {
     ExprImpl e;
     if (wrapped != nullptr) *wrapped = 0;
     if (n == 0) return e;
+    const PairSums p = sums_of(n, q);
+    if (wrapped != nullptr) *wrapped = p.wrapped;
     const uint64_t pairs = n * (n - 1) / 2;
-    std::atomic<uint64_t> over{0};
-
-    // Pass 1: the pair sums, packed (at most half the matrix in 32 bits), and the non-zero
-    // ones per row.
-    auto sums = std::make_unique_for_overwrite<coeff_t[]>(pairs);
     std::vector<uint64_t> row_start(n + 1, 0);
-    const uint64_t bands = (n + kBand - 1) / kBand;
-    par_for_ranges(bands, pairs + n, [&](uint64_t b, uint64_t end) {
-        const uint64_t i0 = b * kBand, i1 = std::min(n, end * kBand);
-        over.fetch_add(row_sums(q, n, i0, i1, sums.get(), row_start.data() + 1),
-                       std::memory_order_relaxed);
-    });
-    uint64_t linear = 0;
     for (uint64_t i = 0; i < n; ++i) {
-        const int64_t d = q.at(i, i);
-        linear += static_cast<uint32_t>(d) != 0;
-        over.fetch_add(d < INT32_MIN || d > INT32_MAX, std::memory_order_relaxed);
+        row_start[0] += static_cast<uint32_t>(q.at(i, i)) != 0;
+        row_start[i + 1] = p.nonzero[i];
     }
-    row_start[0] = linear;
     for (uint64_t i = 0; i < n; ++i) row_start[i + 1] += row_start[i];
     const uint64_t total = row_start[n];
-    if (wrapped != nullptr) *wrapped = over.load();
     if (total == 0) return e;
 
     // Pass 2: the terms, every row at its offset. Degrees 1 and 2 own no tails, so the
@@ -95,7 +102,7 @@ ExprImpl build(const Var* x, uint64_t n, MatrixView<T> q, uint64_t* wrapped) {
     par_for_ranges(n, pairs + n, [&](uint64_t b, uint64_t end) {
         for (uint64_t i = b; i < end; ++i) {
             TermImpl* at = out + row_start[i];
-            const coeff_t* row = sums.get() + row_offset(n, i);
+            const coeff_t* row = p.sums.get() + pair_row_offset(n, i);
             const Var xi = x[i];
             for (uint64_t j = i + 1; j < n; ++j) {
                 const coeff_t c = row[j - i - 1];
@@ -109,6 +116,9 @@ ExprImpl build(const Var* x, uint64_t n, MatrixView<T> q, uint64_t* wrapped) {
 }
 
 }  // namespace
+
+PairSums pair_sums(uint64_t n, MatrixView<int64_t> q) { return sums_of(n, q); }
+PairSums pair_sums(uint64_t n, MatrixView<int32_t> q) { return sums_of(n, q); }
 
 ExprImpl expr_from_matrix(const Var* x, uint64_t n, MatrixView<int64_t> q, uint64_t* wrapped) {
     return build(x, n, q, wrapped);

@@ -2,6 +2,8 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <vector>
 
 #include "core/expr.hpp"
 
@@ -18,6 +20,20 @@ struct MatrixView {
         return data[static_cast<int64_t>(i) * row + static_cast<int64_t>(j) * col];
     }
 };
+
+// Pairs before row i in a packed upper triangle of side n.
+inline uint64_t pair_row_offset(uint64_t n, uint64_t i) { return i * (2 * n - i - 1) / 2; }
+
+// The off-diagonal half of a quadratic form: Q[i][j] + Q[j][i] for i < j, wrapped to 32 bits
+// and packed row by row (row i at pair_row_offset(n, i)), the non-zero sums of each row, and
+// how many coefficients did not fit (the diagonal included).
+struct PairSums {
+    std::unique_ptr<coeff_t[]> sums;
+    std::vector<uint64_t> nonzero;
+    uint64_t wrapped = 0;
+};
+PairSums pair_sums(uint64_t n, MatrixView<int64_t> q);
+PairSums pair_sums(uint64_t n, MatrixView<int32_t> q);
 
 // sum_i Q[i][i] x_i + sum_{i<j} (Q[i][j] + Q[j][i]) x_i x_j: x^T Q x when every x_i is
 // binary (x_i * x_i = x_i); an integer atom on the diagonal keeps its square. The linear

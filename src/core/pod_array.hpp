@@ -49,6 +49,17 @@ class PodArray {
         size_ = n;
     }
 
+    // n zeros, from pages the system hands out zeroed where the block is large.
+    static PodArray zeroed(uint64_t n) {
+        PodArray a;
+        if (n == 0) return a;
+        a.data_ = static_cast<T*>(std::calloc(n, sizeof(T)));
+        if (a.data_ == nullptr) throw std::bad_alloc();
+        advise_huge_pages(a.data_, n * sizeof(T));
+        a.size_ = n;
+        return a;
+    }
+
     // Takes over a malloc'd block of n values.
     void adopt(T* p, uint64_t n) {
         std::free(data_);

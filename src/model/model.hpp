@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/expr.hpp"
+#include "core/expr_matrix.hpp"
 #include "core/pod_array.hpp"
 
 namespace dalo {
@@ -85,5 +86,10 @@ ModelHandle model_create(const ExprImpl& e, double scale = 1.0);
 
 // The ModelImpl constructor proper: the constraint list is null on the plain path.
 ModelHandle compile_model(const ExprImpl& e, double scale, const ConstraintListImpl* cons);
+
+// The Model of x^T Q x (the form of expr_from_matrix, simplified as binary), written from the
+// matrix without term records when x holds ascending binary identifiers.
+ModelHandle model_from_matrix(const Var* x, uint64_t n, MatrixView<int64_t> q, uint64_t* wrapped);
+ModelHandle model_from_matrix(const Var* x, uint64_t n, MatrixView<int32_t> q, uint64_t* wrapped);
 
 }  // namespace dalo

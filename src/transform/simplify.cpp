@@ -518,6 +518,7 @@ ExprImpl expr_simplify_as_spin(const ExprImpl& e) {
 ExprImpl expr_simplify_as_binary(const ExprImpl& e) {
     if (e.term_count() == 0) return ExprImpl(e.constant);
     if (already_canonical(e)) return ExprImpl(e, kAttrPlain);
+    if (ExprImpl r; simplify_plain_quadratic(e, &r)) return r;
     const uint64_t n = e.term_count();
     TermList w(n);
     TermImpl* t = w.data();

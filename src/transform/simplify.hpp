@@ -60,6 +60,10 @@ ExprImpl expr_simplify(const ExprImpl& e);
 ExprImpl expr_simplify_as_binary(const ExprImpl& e);
 ExprImpl expr_simplify_as_spin(const ExprImpl& e);
 
+// expr_simplify_as_binary for terms of degree at most 2 over plain binary variables, summed
+// in arrays keyed by variable index; false (result untouched) for any other expression.
+bool simplify_plain_quadratic(const ExprImpl& e, ExprImpl* result);
+
 // Growable array of terms that owns their tails; the input of merge_terms.
 class TermList {
   public:

@@ -4,7 +4,9 @@
 
 #include "support/model_util.hpp"
 
+using dalo_test::arrays_of;
 using dalo_test::ExprPtr;
+using dalo_test::ModelPtr;
 using dalo_test::new_vars;
 using dalo_test::str;
 using dalo_test::Term;
@@ -73,6 +75,38 @@ TEST(QuadraticFormParallel, SameTermsAsARowByRowReferenceAndAsTheSumOfProducts) 
     ExprPtr b(dalo_expr_simplify_as_binary(reversed.get()));
     EXPECT_EQ(terms_of(a.get()), terms_of(b.get()));
     EXPECT_EQ(dalo_expr_term_count(a.get()), expected.size());
+}
+
+// The Model written from the matrix equals the general path's, also for variables that only
+// a column shows, wrapped sums, all-zero matrices and identifiers out of order.
+TEST(QuadraticFormParallel, ModelFromTheMatrixEqualsTheGeneralPath) {
+    std::mt19937_64 rng(3);
+    const uint64_t n = 150;
+    const std::vector<dalo_var> x = new_vars("z", n);
+    for (int round = 0; round < 4; ++round) {
+        std::vector<int32_t> q(n * n, 0);
+        if (round < 3) {
+            for (int32_t& v : q) v = rng() % 4 == 0 ? static_cast<int32_t>(rng() % 9) - 4 : 0;
+        }
+        for (uint64_t i = 0; i < n; i += 7) {
+            for (uint64_t j = 0; j < n; ++j) q[i * n + j] = q[j * n + i] = 0;  // unused
+        }
+        if (round == 1) {
+            for (uint64_t i = 0; i + 1 < n; ++i) q[i * n + i + 1] = INT32_MAX;  // sums wrap
+        }
+        q[3 * n + n - 1] = 5;  // z[n-1] is only in a column
+        std::vector<dalo_var> ids = x;
+        if (round == 2) std::reverse(ids.begin(), ids.end());
+        uint64_t wrapped = 7, expected_wrapped = 7;
+        ModelPtr direct(dalo_model_create_quadratic_i32(ids.data(), n, q.data(), n, 1, &wrapped));
+        ExprPtr e(dalo_expr_create_quadratic_i32(ids.data(), n, q.data(), n, 1, &expected_wrapped));
+        ModelPtr general(dalo_model_create(ExprPtr(dalo_expr_simplify_as_binary(e.get())).get()));
+        EXPECT_EQ(arrays_of(direct.get()), arrays_of(general.get())) << "round " << round;
+        EXPECT_EQ(wrapped, expected_wrapped);
+        for (dalo_var v : x)
+            EXPECT_EQ(dalo_model_var_index(direct.get(), v),
+                      dalo_model_var_index(general.get(), v));
+    }
 }
 
 }  // namespace

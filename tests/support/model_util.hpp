@@ -13,6 +13,27 @@ inline ExprPtr from_terms(int64_t constant, const std::vector<Term>& ts) {
     return e;
 }
 
+// Everything a plain Model holds, comparable as a whole.
+struct ModelArrays {
+    int64_t constant;
+    std::vector<dalo_var> vars;
+    std::vector<std::vector<uint32_t>> words;  // [d - 1]
+    std::vector<std::vector<int32_t>> coeffs;  // [d - 1]
+    bool operator==(const ModelArrays&) const = default;
+};
+inline ModelArrays arrays_of(const dalo_model* m) {
+    ModelArrays a{dalo_model_constant(m, nullptr), {}, {}, {}};
+    for (uint32_t i = 0; i < dalo_model_var_count(m); ++i) a.vars.push_back(dalo_model_var(m, i));
+    for (uint32_t d = 1; d <= dalo_model_max_degree(m); ++d) {
+        const uint64_t n = dalo_model_term_count(m, d);
+        const uint32_t* w = dalo_model_term_vars(m, d);
+        const int32_t* c = dalo_model_coeff_array(m, d);
+        a.words.emplace_back(w, w + d * n);
+        a.coeffs.emplace_back(c, c + n);
+    }
+    return a;
+}
+
 // n consecutive variables of a new array.
 inline std::vector<dalo_var> new_vars(const char* name, uint64_t n) {
     const dalo_var first = dalo_new_var_array(name, &n, 1);

@@ -104,6 +104,50 @@ TEST_F(SimplifyParallel, LargeInputsEqualTheSerialResultTermForTerm) {
     }
 }
 
+// Terms of degree 0 to 2 over plain variables: summed by variable index, not merged as
+// records. Checked against a map of the same sums and against the record path, which a
+// cancelling cubic pair forces on the same input.
+TEST_F(SimplifyParallel, PlainQuadraticMatchesAMapAndTheRecordPath) {
+    struct Shape {
+        uint32_t vars;
+        int64_t terms;
+    };
+    for (const Shape& shape : {Shape{40, 30000}, Shape{5000, 30000}, Shape{3, 50}}) {
+        std::mt19937_64 rng(shape.vars);
+        const std::vector<dalo_var> x = new_vars("r", shape.vars);
+        ExprPtr e(dalo_expr_create_int(-7));
+        std::map<std::vector<dalo_var>, uint32_t> sums;
+        uint64_t constant = static_cast<uint64_t>(-7);
+        for (int64_t k = 0; k < shape.terms; ++k) {
+            std::vector<dalo_var> vs;
+            for (uint64_t d = rng() % 3; d > 0; --d) vs.push_back(x[rng() % shape.vars]);
+            const int64_t c = k % 97 == 0 ? INT32_MAX : static_cast<int64_t>(rng() % 7) - 3;
+            add(e, c, vs);
+            if (vs.empty()) {
+                constant += static_cast<uint64_t>(c);
+                continue;
+            }
+            std::sort(vs.begin(), vs.end());
+            vs.erase(std::unique(vs.begin(), vs.end()), vs.end());
+            sums[vs] += static_cast<uint32_t>(c);
+        }
+        std::vector<Term> want;
+        for (int degree = 1; degree <= 2; ++degree) {
+            for (const auto& [vs, c] : sums) {
+                if (static_cast<int>(vs.size()) == degree && c != 0)
+                    want.push_back(Term{static_cast<int32_t>(c), vs});
+            }
+        }
+        ExprPtr got(dalo_expr_simplify_as_binary(e.get()));
+        EXPECT_EQ(dalo_expr_constant(got.get(), nullptr), static_cast<int64_t>(constant));
+        EXPECT_EQ(terms_of(got.get()), want);
+        add(e, 5, {x[0], x[1], x[2]});
+        add(e, -5, {x[0], x[1], x[2]});
+        ExprPtr general(dalo_expr_simplify_as_binary(e.get()));
+        EXPECT_EQ(terms_of(general.get()), want);
+    }
+}
+
 TEST_F(SimplifyParallel, EverythingCancels) {
     ExprPtr e = large(5, 20000);
     add(e, ExprPtr(dalo_expr_clone_mul_int(e.get(), -1)));

@@ -1,0 +1,127 @@
+// A Model straight from an integer matrix: no term records, the flat arrays written from the
+// pair sums. Over ascending binary identifiers the general path finds the form's terms
+// already in canonical order, so both give the same Model.
+#include <vector>
+
+#include "core/expr_matrix.hpp"
+#include "core/parallel.hpp"
+#include "core/var_registry.hpp"
+#include "model/model.hpp"
+#include "transform/simplify.hpp"
+
+namespace dalo {
+
+namespace {
+
+bool ascending_binary(const Var* x, uint64_t n, uint64_t nvars) {
+    for (uint64_t i = 0; i < n; ++i) {
+        if ((x[i] & (kNegBit | kIntBit)) != 0 || x[i] >= nvars) return false;
+        if (i > 0 && x[i] <= x[i - 1]) return false;
+    }
+    return true;
+}
+
+template <class T>
+ModelHandle build(const Var* x, uint64_t n, MatrixView<T> q, uint64_t* wrapped) {
+    const uint64_t nvars = var_registry().count();
+    if (!ascending_binary(x, n, nvars)) {
+        const ExprImpl e = expr_from_matrix(x, n, q, wrapped);
+        return compile_model(expr_simplify_as_binary(e), 1.0, nullptr);
+    }
+    const PairSums p = pair_sums(n, q);
+    if (wrapped != nullptr) *wrapped = p.wrapped;
+    const coeff_t* sums = p.sums.get();
+
+    // Which positions occur: a non-zero diagonal, row or column. Columns are read only for
+    // positions that nothing else shows.
+    std::vector<uint8_t> occurs(n, 0);
+    uint64_t linear = 0, pairs = 0;
+    std::vector<uint64_t> unseen;
+    for (uint64_t i = 0; i < n; ++i) {
+        const bool diagonal = static_cast<uint32_t>(q.at(i, i)) != 0;
+        linear += diagonal;
+        pairs += p.nonzero[i];
+        occurs[i] = diagonal || p.nonzero[i] > 0;
+        if (!occurs[i]) unseen.push_back(i);
+    }
+    if (linear + pairs == 0) return compile_model(ExprImpl(), 1.0, nullptr);
+    if (unseen.size() > 64) {
+        for (uint64_t i = 0; i < n; ++i) {
+            const coeff_t* row = sums + pair_row_offset(n, i);
+            for (uint64_t j = i + 1; j < n; ++j) occurs[j] |= row[j - i - 1] != 0;
+        }
+    } else {
+        for (uint64_t j : unseen) {
+            for (uint64_t i = 0; i < j && !occurs[j]; ++i)
+                occurs[j] = sums[pair_row_offset(n, i) + (j - i - 1)] != 0;
+        }
+    }
+
+    auto model = std::make_shared<ModelImpl>();
+    ModelImpl& m = *model;
+    std::vector<uint32_t> index(n, kNotInModel);
+    uint64_t count = 0;
+    for (uint64_t i = 0; i < n; ++i) {
+        if (occurs[i]) index[i] = static_cast<uint32_t>(count++);
+    }
+    m.vars.resize_uninitialized(count);
+    m.index_map.resize_uninitialized(nvars);
+    for (uint64_t v = 0; v < nvars; ++v) m.index_map[v] = kNotInModel;
+    for (uint64_t i = 0; i < n; ++i) {
+        if (!occurs[i]) continue;
+        m.vars[index[i]] = x[i];
+        m.index_map[x[i]] = index[i];
+    }
+
+    m.max_degree = pairs > 0 ? 2 : 1;
+    m.term_count.assign(m.max_degree, 0);
+    m.term_count[0] = linear;
+    m.term_vars.resize(m.max_degree);
+    m.coeff_array.resize(m.max_degree);
+    m.term_vars[0].resize_uninitialized(linear);
+    m.coeff_array[0].resize_uninitialized(linear);
+    for (uint64_t i = 0, k = 0; i < n; ++i) {
+        const coeff_t c = static_cast<coeff_t>(static_cast<uint32_t>(q.at(i, i)));
+        if (c == 0) continue;
+        m.term_vars[0][k] = index[i];
+        m.coeff_array[0][k++] = c;
+    }
+    if (pairs > 0) {
+        m.term_count[1] = pairs;
+        m.term_vars[1].resize_uninitialized(2 * pairs);
+        m.coeff_array[1].resize_uninitialized(pairs);
+        std::vector<uint64_t> start(n + 1, 0);
+        for (uint64_t i = 0; i < n; ++i) start[i + 1] = start[i] + p.nonzero[i];
+        uint32_t* words = m.term_vars[1].data();
+        coeff_t* coeffs = m.coeff_array[1].data();
+        par_for_ranges(n, n * (n - 1) / 2, [&](uint64_t b, uint64_t end) {
+            for (uint64_t i = b; i < end; ++i) {
+                const coeff_t* row = sums + pair_row_offset(n, i);
+                uint64_t at = start[i];
+                for (uint64_t j = i + 1; j < n; ++j) {
+                    const coeff_t c = row[j - i - 1];
+                    if (c == 0) continue;
+                    coeffs[at] = c;
+                    words[2 * at] = index[i];
+                    words[2 * at + 1] = index[j];
+                    ++at;
+                }
+            }
+        });
+    }
+    const uint64_t nints = int_var_registry().count();
+    if (nints > 0) m.int_index_map.assign(nints, kNotInModel);
+    return model;
+}
+
+}  // namespace
+
+ModelHandle model_from_matrix(const Var* x, uint64_t n, MatrixView<int64_t> q, uint64_t* wrapped) {
+    return build(x, n, q, wrapped);
+}
+
+ModelHandle model_from_matrix(const Var* x, uint64_t n, MatrixView<int32_t> q, uint64_t* wrapped) {
+    return build(x, n, q, wrapped);
+}
+
+}  // namespace dalo
