@@ -1063,6 +1063,20 @@ class Model {
         : h_(detail::call(dalo_model_create_scaled, e.get(), scale)) {}
     // Shares a Model handle (the caller keeps its own).
     static Model share(const dalo_model* m) { return Model(dalo_model_clone(m)); }
+    // The Model of quadratic(x, q, ...) simplified as binary; over ascending binary
+    // identifiers it is written from the matrix without term records.
+    static Model quadratic(const VarArray& x, const int64_t* q, int64_t row_stride,
+                           int64_t col_stride, uint64_t* wrapped = nullptr) {
+        return Model(detail::call(dalo_model_create_quadratic_i64,
+                                  detail::call(dalo_array_var_data, x.get()), x.size(), q,
+                                  row_stride, col_stride, wrapped));
+    }
+    static Model quadratic(const VarArray& x, const int32_t* q, int64_t row_stride,
+                           int64_t col_stride, uint64_t* wrapped = nullptr) {
+        return Model(detail::call(dalo_model_create_quadratic_i32,
+                                  detail::call(dalo_array_var_data, x.get()), x.size(), q,
+                                  row_stride, col_stride, wrapped));
+    }
 
     const dalo_model* get() const { return h_.get(); }
 

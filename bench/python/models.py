@@ -43,8 +43,7 @@ cut_w = RNG.choice([-1, 1], size=CUT_EDGES)
 # ---- dalo: the Model and the variables it was built from ----
 def dalo_dense():
     x = dalo.var("x", shape=(N_DENSE,))
-    f = dalo.quadratic(x, dense_q)  # x^T Q x, read from the numpy matrix in place
-    return dalo.Model(f.simplify_as_binary()), x
+    return dalo.quadratic_model(x, dense_q), x  # x^T Q x, the Model read from the matrix
 
 
 def dalo_tsp():

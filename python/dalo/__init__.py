@@ -42,6 +42,7 @@ from ._core import (  # noqa: F401
     int_var,
     ints,
     quadratic,
+    quadratic_model,
     relu,
     sum,
     var,
@@ -51,7 +52,7 @@ from ._core import (  # noqa: F401
 __all__ = [
     "BriskSolver", "Error", "Expr", "ExprArray", "IntArray", "KelpSolver", "Model", "Result", "Sol",
     "SweepSolver", "Term", "TermArray", "Var", "VarArray", "VarInt", "abs", "between", "cons",
-    "const_str", "einsum", "int_var", "ints", "quadratic", "relu", "sum", "var", "varint_array",
+    "const_str", "einsum", "int_var", "ints", "quadratic", "quadratic_model", "relu", "sum", "var", "varint_array",
 ]
 
 

@@ -10,6 +10,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "dalo.hpp"
@@ -165,45 +166,52 @@ nb::object to_numpy(const dalo::IntArray& a) {
     return flat.attr("reshape")(shape_tuple(a.shape()));
 }
 
-template <class T>
-Expr quadratic_view(const dalo::VarArray& x, nb::handle arr) {
+// x^T Q x as an Expr, or straight as its Model (R = dalo::Model), from a numpy matrix read
+// in place.
+template <class T, class R>
+R quadratic_view(const dalo::VarArray& x, nb::handle arr, const std::string& name) {
     auto view = nb::cast<nb::ndarray<const T, nb::ndim<2>, nb::device::cpu>>(arr);
     const uint64_t n = x.size();
     if (view.shape(0) != n || view.shape(1) != n) {
-        throw dalo::error("dalo.quadratic: a " + std::to_string(view.shape(0)) + "x" +
+        throw dalo::error(name + ": a " + std::to_string(view.shape(0)) + "x" +
                           std::to_string(view.shape(1)) + " matrix for " + std::to_string(n) +
                           " variables");
     }
     uint64_t wrapped = 0;
-    std::optional<Expr> e;
+    std::optional<R> r;
     {
         nb::gil_scoped_release release;
-        e.emplace(dalo::quadratic(x, view.data(), view.stride(0), view.stride(1), &wrapped));
+        if constexpr (std::is_same_v<R, dalo::Model>) {
+            r.emplace(
+                dalo::Model::quadratic(x, view.data(), view.stride(0), view.stride(1), &wrapped));
+        } else {
+            r.emplace(dalo::quadratic(x, view.data(), view.stride(0), view.stride(1), &wrapped));
+        }
     }
-    if (wrapped != 0) {
-        throw dalo::error("dalo.quadratic: " + std::to_string(wrapped) +
+    if (wrapped != 0)
+        throw dalo::error(name + ": " + std::to_string(wrapped) +
                           " coefficients do not fit in 32 bits");
-    }
-    return std::move(*e);
+    return std::move(*r);
 }
 
-Expr quadratic_from_matrix(const dalo::VarArray& x, nb::handle q) {
+template <class R>
+R quadratic_from_matrix(const dalo::VarArray& x, nb::handle q, const std::string& name) {
     auto np = nb::module_::import_("numpy");
     nb::object arr = np.attr("asarray")(q);
     if (nb::cast<int>(arr.attr("ndim")) != 2)
-        throw dalo::error("dalo.quadratic: the matrix must have two axes");
+        throw dalo::error(name + ": the matrix must have two axes");
     nb::object dtype = arr.attr("dtype");
     const std::string kind = nb::cast<std::string>(dtype.attr("kind"));
     const int64_t itemsize = nb::cast<int64_t>(dtype.attr("itemsize"));
     if (kind != "i" && kind != "u" && kind != "b")
-        throw nb::type_error("dalo.quadratic: an integer matrix is expected");
-    if (kind == "i" && itemsize == 8) return quadratic_view<int64_t>(x, arr);
-    if (kind == "i" && itemsize == 4) return quadratic_view<int32_t>(x, arr);
+        throw nb::type_error((name + ": an integer matrix is expected").c_str());
+    if (kind == "i" && itemsize == 8) return quadratic_view<int64_t, R>(x, arr, name);
+    if (kind == "i" && itemsize == 4) return quadratic_view<int32_t, R>(x, arr, name);
     if (kind == "u" && itemsize == 8 && nb::cast<int64_t>(arr.attr("size")) > 0 &&
         nb::cast<uint64_t>(arr.attr("max")()) > uint64_t{INT64_MAX}) {
-        throw dalo::error("dalo.quadratic: coefficients do not fit in 32 bits");
+        throw dalo::error(name + ": coefficients do not fit in 32 bits");
     }
-    return quadratic_view<int64_t>(x, arr.attr("astype")("int64"));
+    return quadratic_view<int64_t, R>(x, arr.attr("astype")("int64"), name);
 }
 
 // Element-wise operators: the right operand may be a scalar of any kind or an array of any
@@ -603,11 +611,21 @@ NB_MODULE(_core, m) {
     // int32 values.
     m.def(
         "quadratic",
-        [](const dalo::VarArray& x, nb::handle q) { return quadratic_from_matrix(x, q); }, "x"_a,
-        "q"_a,
+        [](const dalo::VarArray& x, nb::handle q) {
+            return quadratic_from_matrix<Expr>(x, q, "dalo.quadratic");
+        },
+        "x"_a, "q"_a,
         "quadratic(x, Q): x^T Q x over the binary variables x (x_i * x_i = x_i) from a square\n"
         "integer matrix, read in place: Q[i, i] x_i and (Q[i, j] + Q[j, i]) x_i x_j for i < j.\n"
         "quadratic(x, i, j, w): sum_k w[k] x[i[k]] x[j[k]] (w[k] x[i[k]] where i[k] == j[k]).");
+    m.def(
+        "quadratic_model",
+        [](const dalo::VarArray& x, nb::handle q) {
+            return quadratic_from_matrix<dalo::Model>(x, q, "dalo.quadratic_model");
+        },
+        "x"_a, "q"_a,
+        "quadratic_model(x, Q): the Model of quadratic(x, Q).simplify_as_binary(), written from\n"
+        "the matrix without building the expression.");
     m.def("between",
           [](nb::handle f, int64_t lo, int64_t hi) { return dalo::between(to_expr(f), lo, hi); });
     m.def("sum", [](nb::iterable items) {

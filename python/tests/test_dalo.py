@@ -123,6 +123,17 @@ def test_quadratic_forms_from_numpy_matrices():
         assert f.eval({x[i]: bits[i] for i in range(5)}) == v @ m @ v
     assert str(f.simplify_as_binary()) == str(
         dalo.einsum("i,ij,j->", x, dalo.ints(m), x)[()].simplify_as_binary())
+    # The Model written from the matrix holds the same variables and energies.
+    direct, general = dalo.quadratic_model(x, m), dalo.Model(f.simplify_as_binary())
+    assert (direct.var_count, direct.max_degree) == (general.var_count, general.max_degree) == (5, 2)
+    for bits in itertools.product((0, 1), repeat=5):
+        sols = [dalo.Sol(direct), dalo.Sol(general)]
+        for s in sols:
+            for i in range(5):
+                s[x[i]] = bits[i]
+        assert sols[0].comp_energy() == sols[1].comp_energy() == np.array(bits) @ m @ np.array(bits)
+    with pytest.raises(ValueError, match="dalo.quadratic_model: a 2x3 matrix for 3 variables"):
+        dalo.quadratic_model(w, np.zeros((2, 3), dtype=np.int64))
 
     with pytest.raises(ValueError, match="a 2x3 matrix for 3 variables"):
         dalo.quadratic(w, np.zeros((2, 3), dtype=np.int64))
