@@ -404,9 +404,9 @@ DALO_API const char* dalo_expr_str(const dalo_expr* e);
  * variable, integer atoms last), terms sorted by degree and then position by position, equal
  * products merged (32-bit wrapping sums), zero terms dropped, variable-free terms folded into
  * the constant; the first term is stored inline. Each function returns a new owned
- * expression and leaves its argument alone. Constraint records travel along: their bodies
- * and free-form penalty are simplified the same way into new records. Large inputs use
- * several threads; the result does not depend on their number.
+ * expression and leaves its argument alone, except the one named in place. Constraint records
+ * travel along: their bodies and free-form penalty are simplified the same way into new records.
+ * Large inputs use several threads; the result does not depend on their number.
  * ==================================================================================== */
 
 /* Plain rules: x*x stays x*x. */
@@ -414,6 +414,10 @@ DALO_API dalo_expr* dalo_expr_simplify(const dalo_expr* e);
 /* Binary rules: x*x = x, ~x = 1 - x, x*~x = 0. Afterwards no term of degree 1 or 2 holds a
  * negated literal and no binary variable repeats within a term; integer atoms may repeat. */
 DALO_API dalo_expr* dalo_expr_simplify_as_binary(const dalo_expr* e);
+/* The same in place: e becomes dalo_expr_simplify_as_binary(e), records carried alike. Terms
+ * of degree at most 2 over plain binary variables are rewritten in e's own term array, with
+ * no second array; other forms cost what the copying function costs. */
+DALO_API void dalo_expr_simplify_as_binary_inplace(dalo_expr* e);
 /* Spin rules: s*s = 1, ~s = -s.
  * Aborts if: a term with a non-zero coefficient holds an integer variable. */
 DALO_API dalo_expr* dalo_expr_simplify_as_spin(const dalo_expr* e);

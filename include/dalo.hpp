@@ -325,8 +325,14 @@ class Expr {
 
     // ---- transforms (each returns a new expression)
     Expr simplify() const { return adopt(detail::call(dalo_expr_simplify, get())); }
-    Expr simplify_as_binary() const {
+    Expr simplify_as_binary() const& {
         return adopt(detail::call(dalo_expr_simplify_as_binary, get()));
+    }
+    // std::move(e).simplify_as_binary() rewrites e's own terms (no copy) and hands them over;
+    // e is left without a handle, as any moved-from Expr: assign to it before using it again.
+    Expr simplify_as_binary() && {
+        detail::call(dalo_expr_simplify_as_binary_inplace, get());
+        return std::move(*this);
     }
     Expr simplify_as_spin() const { return adopt(detail::call(dalo_expr_simplify_as_spin, get())); }
     // 2^D times the expression over spins s = 2x - 1 (D its largest degree).

@@ -2,7 +2,7 @@
 // one process: the same three models, built in alternating runs, warm medians, and the
 // energies of one assignment compared so that both tools hold the same model.
 //
-//   bench/peers/run.sh        (fetches dimod's headers into a benchmark environment)
+//   bench/peers/run.sh [RUNS] [in-place]   (fetches dimod's headers into a benchmark environment)
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -24,6 +24,20 @@ using Cqm = dimod::ConstrainedQuadraticModel<double, int>;
 
 constexpr int kDense = 2000;
 constexpr int kCities = 100;
+
+// With "in-place" on the command line, dalo simplifies the built expressions in place.
+bool g_in_place = false;
+
+// The binary form of e: a new expression, or e itself rewritten in place.
+dalo_expr* binary(dalo_expr* e, std::vector<dalo_expr*>& keep) {
+    keep.push_back(e);
+    if (g_in_place) {
+        dalo_expr_simplify_as_binary_inplace(e);
+        return e;
+    }
+    keep.push_back(dalo_expr_simplify_as_binary(e));
+    return keep.back();
+}
 
 double seconds(const std::function<void()>& f) {
     const auto t0 = Clock::now();
@@ -51,7 +65,8 @@ int64_t dalo_energy(const dalo_model* m, const std::vector<dalo_var>& vars,
 
 struct Case {
     std::string name;
-    std::function<dalo_model*(const struct Case&)> dalo;  // builds; the caller destroys the Model
+    std::function<dalo_model*(const struct Case&, std::vector<dalo_expr*>&)>
+        dalo;  // builds; the caller destroys the Model
     std::function<double(const struct Case&, double*)>
         dimod;                   // builds, stores the build time, returns the energy at bits
     std::vector<dalo_var> vars;  // dalo identifier of peer variable i
@@ -74,19 +89,14 @@ Case dense_square(std::mt19937_64& rng) {
     const uint64_t n = kDense;
     const dalo_var first = dalo_new_var_array("q", &n, 1);
     for (int i = 0; i < kDense; ++i) c.vars.push_back(first + i);
-    c.dalo = [first](const Case&) {
+    c.dalo = [first](const Case&, std::vector<dalo_expr*>& keep) {
         dalo_expr* s = dalo_expr_create();
         for (int i = 0; i < kDense; ++i) {
             const dalo_var v = first + i;
             dalo_expr_iadd_raw_term(s, w[i], &v, 1);
         }
-        dalo_expr* sq = dalo_expr_mul_expr(s, s);
-        dalo_expr* simple = dalo_expr_simplify_as_binary(sq);
-        dalo_model* m = dalo_model_create(simple);
-        dalo_expr_destroy(s);
-        dalo_expr_destroy(sq);
-        dalo_expr_destroy(simple);
-        return m;
+        keep.push_back(s);
+        return dalo_model_create(binary(dalo_expr_mul_expr(s, s), keep));
     };
     c.dimod = [](const Case& c, double* took) {
         const auto t0 = Clock::now();
@@ -110,7 +120,7 @@ Case dense_matrix(std::mt19937_64& rng) {
     const uint64_t n = kDense;
     const dalo_var first = dalo_new_var_array("m", &n, 1);
     for (int i = 0; i < kDense; ++i) c.vars.push_back(first + i);
-    c.dalo = [](const Case& c) {
+    c.dalo = [](const Case& c, std::vector<dalo_expr*>&) {
         return dalo_model_create_quadratic_i64(c.vars.data(), kDense, q.data(), kDense, 1, nullptr);
     };
     c.dimod = [](const Case& c, double* took) {
@@ -132,7 +142,7 @@ Case tsp(std::mt19937_64& rng) {
     const dalo_var first = dalo_new_var_array("t", shape, 2);
     for (int i = 0; i < kCities * kCities; ++i) c.vars.push_back(first + i);
     auto at = [](int city, int step) { return city * kCities + step; };
-    c.dalo = [at](const Case& c) {
+    c.dalo = [at](const Case& c, std::vector<dalo_expr*>& keep) {
         dalo_expr* f = dalo_expr_create();
         for (int a = 0; a < kCities; ++a) {
             for (int b = 0; b < kCities; ++b) {
@@ -156,11 +166,7 @@ Case tsp(std::mt19937_64& rng) {
                 dalo_expr_destroy(row);
             }
         }
-        dalo_expr* simple = dalo_expr_simplify_as_binary(f);
-        dalo_model* m = dalo_model_create(simple);
-        dalo_expr_destroy(f);
-        dalo_expr_destroy(simple);
-        return m;
+        return dalo_model_create(binary(f, keep));
     };
     c.dimod = [at](const Case& c, double* took) {
         const auto t0 = Clock::now();
@@ -195,6 +201,7 @@ Case tsp(std::mt19937_64& rng) {
 
 int main(int argc, char** argv) {
     const int runs = argc > 1 ? std::atoi(argv[1]) : 5;
+    g_in_place = argc > 2 && std::string(argv[2]) == "in-place";
     std::mt19937_64 rng(2026);
     std::vector<Case> cases;
     cases.push_back(dense_square(rng));
@@ -216,7 +223,9 @@ int main(int argc, char** argv) {
         double peer_energy = 0;
         for (int r = 0; r <= runs; ++r) {  // run 0 warms both up and is not counted
             dalo_model* m = nullptr;
-            const double a = seconds([&] { m = c.dalo(c); });
+            std::vector<dalo_expr*> keep;  // destroyed outside the timing, as dimod's models are
+            const double a = seconds([&] { m = c.dalo(c, keep); });
+            for (dalo_expr* e : keep) dalo_expr_destroy(e);
             energy = dalo_energy(m, c.vars, c.bits);
             dalo_model_destroy(m);
             double b = 0;

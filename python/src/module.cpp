@@ -493,7 +493,17 @@ NB_MODULE(_core, m) {
         .def("__pow__", &power)
         .def("sqr", &Expr::sqr)
         .def("simplify", &Expr::simplify)
-        .def("simplify_as_binary", &Expr::simplify_as_binary)
+        .def(
+            "simplify_as_binary",
+            [](nb::handle self, bool inplace) -> nb::object {
+                Expr& e = nb::cast<Expr&>(self);
+                if (!inplace) return nb::cast(e.simplify_as_binary());
+                dalo::detail::call(dalo_expr_simplify_as_binary_inplace, e.get());
+                return nb::borrow(self);
+            },
+            "inplace"_a = false,
+            "The binary canonical form; with inplace=True this Expr becomes it (its own terms are\n"
+            "rewritten, no copy) and is returned.")
         .def("simplify_as_spin", &Expr::simplify_as_spin)
         .def("to_spin", &Expr::to_spin)
         .def("to_binary", &Expr::to_binary)

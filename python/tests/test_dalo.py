@@ -31,6 +31,8 @@ def test_operators_give_the_front_end_texts():
     e *= 2
     assert str(e) == "2*x +2*y +2*z"
     assert str((x * y + y * x - 3 * x + 3 * x).simplify_as_binary()) == "2*x*y"
+    f = x * y + y * x
+    assert f.simplify_as_binary(inplace=True) is f and str(f) == "2*x*y"
     assert (2 * x - 3 * y + 1).pos_sum() == 3
     assert (x * y + 1).eval({x: 1, y: 1}) == 2
     with pytest.raises(ValueError):

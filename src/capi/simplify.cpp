@@ -24,6 +24,12 @@ dalo_expr* dalo_expr_simplify_as_binary(const dalo_expr* e) try {
     return carried(e, expr_simplify_as_binary);
 }
 DALO_RECOVER
+void dalo_expr_simplify_as_binary_inplace(dalo_expr* e) try {
+    const uint32_t word = carry_records(unwrap(e)->attr, expr_simplify_as_binary);
+    expr_simplify_as_binary_inplace(*unwrap(e));
+    unwrap(e)->attr = word;
+}
+DALO_RECOVER_VOID
 dalo_expr* dalo_expr_simplify_as_spin(const dalo_expr* e) try {
     return carried(e, expr_simplify_as_spin);
 }

@@ -17,12 +17,7 @@ void expr_iadd_term(ExprImpl& e, TermImpl owned) {
     poly_iadd_term(e, owned);
 }
 
-void expr_iadd_raw(ExprImpl& e, int64_t coeff, const Var* vars, uint64_t n) {
-    if (n <= 2 && !attr_carries(e.attr)) {  // the result is plain, and no tail is made
-        e.attr = kAttrPlain;
-        e.append_small(wrap_coeff(coeff), n > 0 ? vars[0] : kNoVar, n > 1 ? vars[1] : kNoVar);
-        return;
-    }
+void expr_iadd_raw_general(ExprImpl& e, int64_t coeff, const Var* vars, uint64_t n) {
     expr_iadd_term(e, raw_term(coeff, vars, n));
 }
 

@@ -16,8 +16,17 @@ void expr_iadd_int(ExprImpl& e, int64_t c);
 void expr_isub_int(ExprImpl& e, int64_t c);
 // Adds a variable or term (owned): joins a classic penalty in place.
 void expr_iadd_term(ExprImpl& e, TermImpl owned);
-// Adds coeff * vars[0] * ... * vars[n - 1]; plain and quadratic appends take a short path.
-void expr_iadd_raw(ExprImpl& e, int64_t coeff, const Var* vars, uint64_t n);
+// Adds coeff * vars[0] * ... * vars[n - 1]; terms of degree at most 2 onto a value without
+// records, the commonest append, take a short path inline.
+void expr_iadd_raw_general(ExprImpl& e, int64_t coeff, const Var* vars, uint64_t n);
+inline void expr_iadd_raw(ExprImpl& e, int64_t coeff, const Var* vars, uint64_t n) {
+    if (n <= 2 && !attr_carries(e.attr)) {  // the result is plain, and no tail is made
+        e.attr = kAttrPlain;
+        e.append_small(wrap_coeff(coeff), n > 0 ? vars[0] : kNoVar, n > 1 ? vars[1] : kNoVar);
+    } else {
+        expr_iadd_raw_general(e, coeff, vars, n);
+    }
+}
 // Adds a term handed over as parts.
 void expr_iadd_moved(ExprImpl& e, TermImpl owned);
 // Subtracts a variable or term (owned; its coefficient is negated here).

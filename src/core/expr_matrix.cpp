@@ -57,12 +57,12 @@ PairSums sums_of(uint64_t n, MatrixView<T> q) {
     const uint64_t pairs = n * (n - 1) / 2;
     std::atomic<uint64_t> over{0};
     // At most half the matrix, in 32 bits.
-    p.sums = std::make_unique_for_overwrite<coeff_t[]>(pairs);
+    p.sums.resize_uninitialized(pairs);
     p.nonzero.resize(n);
     const uint64_t bands = (n + kBand - 1) / kBand;
     par_for_ranges(bands, pairs + n, [&](uint64_t b, uint64_t end) {
         const uint64_t i0 = b * kBand, i1 = std::min(n, end * kBand);
-        over.fetch_add(row_sums(q, n, i0, i1, p.sums.get(), p.nonzero.data()),
+        over.fetch_add(row_sums(q, n, i0, i1, p.sums.data(), p.nonzero.data()),
                        std::memory_order_relaxed);
     });
     for (uint64_t i = 0; i < n; ++i) {
@@ -102,7 +102,7 @@ ExprImpl build(const Var* x, uint64_t n, MatrixView<T> q, uint64_t* wrapped) {
     par_for_ranges(n, pairs + n, [&](uint64_t b, uint64_t end) {
         for (uint64_t i = b; i < end; ++i) {
             TermImpl* at = out + row_start[i];
-            const coeff_t* row = p.sums.get() + pair_row_offset(n, i);
+            const coeff_t* row = p.sums.data() + pair_row_offset(n, i);
             const Var xi = x[i];
             for (uint64_t j = i + 1; j < n; ++j) {
                 const coeff_t c = row[j - i - 1];

@@ -2,10 +2,10 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <vector>
 
 #include "core/expr.hpp"
+#include "core/pod_array.hpp"
 
 namespace dalo {
 
@@ -28,7 +28,7 @@ inline uint64_t pair_row_offset(uint64_t n, uint64_t i) { return i * (2 * n - i 
 // and packed row by row (row i at pair_row_offset(n, i)), the non-zero sums of each row, and
 // how many coefficients did not fit (the diagonal included).
 struct PairSums {
-    std::unique_ptr<coeff_t[]> sums;
+    PodArray<coeff_t> sums;
     std::vector<uint64_t> nonzero;
     uint64_t wrapped = 0;
 };

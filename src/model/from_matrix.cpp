@@ -30,7 +30,7 @@ ModelHandle build(const Var* x, uint64_t n, MatrixView<T> q, uint64_t* wrapped) 
     }
     const PairSums p = pair_sums(n, q);
     if (wrapped != nullptr) *wrapped = p.wrapped;
-    const coeff_t* sums = p.sums.get();
+    const coeff_t* sums = p.sums.data();
 
     // Which positions occur: a non-zero diagonal, row or column. Columns are read only for
     // positions that nothing else shows.

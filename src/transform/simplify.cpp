@@ -515,6 +515,13 @@ ExprImpl expr_simplify_as_spin(const ExprImpl& e) {
     return merge_terms(w, e.constant);
 }
 
+void expr_simplify_as_binary_inplace(ExprImpl& e) {
+    if (e.term_count() == 0 || already_canonical(e) || simplify_plain_quadratic_inplace(e)) return;
+    const uint32_t attr = e.attr;
+    e = expr_simplify_as_binary(e);
+    e.attr = attr;
+}
+
 ExprImpl expr_simplify_as_binary(const ExprImpl& e) {
     if (e.term_count() == 0) return ExprImpl(e.constant);
     if (already_canonical(e)) return ExprImpl(e, kAttrPlain);

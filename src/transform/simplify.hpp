@@ -63,6 +63,10 @@ ExprImpl expr_simplify_as_spin(const ExprImpl& e);
 // expr_simplify_as_binary for terms of degree at most 2 over plain binary variables, summed
 // in arrays keyed by variable index; false (result untouched) for any other expression.
 bool simplify_plain_quadratic(const ExprImpl& e, ExprImpl* result);
+// The same written over e's own terms (no second array); false (e untouched) otherwise.
+bool simplify_plain_quadratic_inplace(ExprImpl& e);
+// e replaced by expr_simplify_as_binary(e), in its own array where the form allows.
+void expr_simplify_as_binary_inplace(ExprImpl& e);
 
 // Growable array of terms that owns their tails; the input of merge_terms.
 class TermList {

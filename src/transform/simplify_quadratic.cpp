@@ -1,13 +1,13 @@
 // Binary simplification of the commonest form, terms of degree at most 2 over plain binary
 // variables: coefficients are summed straight from the input into arrays keyed by variable
-// index, so the input is read twice and never copied or sorted as records.
+// index, so the input is read twice and never copied or sorted as records. The passes over
+// the input split it into a few slices with private arrays; 32-bit wrapping sums do not
+// depend on the order of their addends, so every split gives the same result.
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
-#include <memory>
-#include <new>
 #include <vector>
 
+#include "core/parallel.hpp"
 #include "core/pod_array.hpp"
 #include "core/var_registry.hpp"
 #include "transform/simplify.hpp"
@@ -27,6 +27,15 @@ struct Shape {
     uint64_t linear = 0;
     uint64_t pairs = 0;
     int64_t constant = 0;
+
+    void join(const Shape& o) {
+        plain = plain && o.plain;
+        lo = std::min(lo, o.lo);
+        hi = std::max(hi, o.hi);
+        linear += o.linear;
+        pairs += o.pairs;
+        constant = wrap_add(constant, o.constant);
+    }
 };
 
 struct Pair {
@@ -34,201 +43,336 @@ struct Pair {
     uint32_t c;
 };
 
-// Calls f(a, b, c) for every non-zero term of degree 1 (b == a) or 2 (a < b), after the
-// first pass found the expression plain.
-template <class F>
-void for_each_product(const ExprImpl& e, F&& f) {
-    e.for_each_term([&](const TermImpl& t) {
-        if (t.coeff == 0 || t.vars.slot0 == kNoVar) return;
-        const Var a = t.vars.slot0, b = t.vars.slot1;
-        const uint32_t c = static_cast<uint32_t>(t.coeff);
-        if (b == kNoVar || b == a) {
-            f(a, a, c);
-        } else if (a < b) {
-            f(a, b, c);
+// Contiguous slices of the terms, one per thread of the region.
+class Slices {
+  public:
+    explicit Slices(const ExprImpl& e)
+        : e_(e),
+          n_(e.term_count()),
+          count_(n_ > kSerialLimit && !in_parallel_region() ? std::min<uint32_t>(thread_cap(n_), 4)
+                                                            : 1) {}
+    uint32_t count() const { return count_; }
+
+    // body(s) for every slice, in parallel when there are several.
+    template <class Body>
+    void run(Body&& body) const {
+        if (count_ == 1) {
+            body(uint32_t{0});
         } else {
-            f(b, a, c);
+            par_for_impl(count_, n_, [&](uint64_t s) { body(static_cast<uint32_t>(s)); });
+        }
+    }
+    // f(term) for the terms of slice s.
+    template <class F>
+    void for_terms(uint32_t s, F&& f) const {
+        const uint64_t b = n_ * s / count_, end = n_ * (s + 1) / count_;
+        const uint64_t shift = e_.has_inline() ? 1 : 0;
+        for (uint64_t i = b; i < end; ++i) f(i < shift ? e_.first : e_.terms[i - shift]);
+    }
+
+  private:
+    const ExprImpl& e_;
+    const uint64_t n_;
+    const uint32_t count_;
+};
+
+Shape scan(const Slices& slices, uint32_t s, Var nvars, uint32_t* row_count) {
+    Shape sh;
+    slices.for_terms(s, [&](const TermImpl& t) {
+        if (!sh.plain || t.coeff == 0) return;
+        const Var a = t.vars.slot0, b = t.vars.slot1;
+        if (t.vars.tail != nullptr) {
+            sh.plain = false;
+        } else if (a == kNoVar) {
+            sh.plain = b == kNoVar;
+            sh.constant = wrap_add(sh.constant, t.coeff);
+        } else if ((a & kSpecialBits) != 0 || a >= nvars) {
+            sh.plain = false;
+        } else if (b == kNoVar || b == a) {
+            ++sh.linear;
+            sh.lo = std::min(sh.lo, a);
+            sh.hi = std::max(sh.hi, a);
+        } else if ((b & kSpecialBits) != 0 || b >= nvars) {
+            sh.plain = false;
+        } else {
+            ++sh.pairs;
+            const Var u = std::min(a, b), v = std::max(a, b);
+            sh.lo = std::min(sh.lo, u);
+            sh.hi = std::max(sh.hi, v);
+            if (row_count != nullptr) ++row_count[u];
         }
     });
+    return sh;
 }
 
-// The first output term goes inline, the others to the tail array in order.
-class Emitter {
+// The output: position 0 is the inline term, position p > 0 entry p - 1 of the tail. When
+// the input is consumed, the tail is the input's own array, written once the input is read.
+class Output {
   public:
-    Emitter(ExprImpl& r, uint64_t most) : r_(r) {
-        if (most > 1) tail_.resize_uninitialized(most - 1);
-        most_ = most;
+    Output(ExprImpl& r, uint64_t total, bool reuse) : r_(r), total_(total), reuse_(reuse) {
+        if (reuse) {
+            tail_ = r.terms;
+        } else if (total > 1) {
+            fresh_.resize_uninitialized(total - 1);
+            tail_ = fresh_.data();
+        }
     }
-    void put(uint32_t c, Var a, Var b) {
-        TermImpl& t = started_ ? tail_[at_++] : r_.first;
-        started_ = true;
+    void put(uint64_t p, uint32_t c, Var a, Var b) {
+        TermImpl& t = p == 0 ? r_.first : tail_[p - 1];
         t.coeff = static_cast<coeff_t>(c);
         t.vars.slot0 = a;
         t.vars.slot1 = b;
         t.vars.tail = nullptr;
     }
-    // Hands the tail to the expression, shrunk when mostly unused.
-    void finish() {
-        if (at_ == 0) return;
-        uint64_t cap = most_ - 1;
-        TermImpl* p = tail_.release();
-        if (at_ < cap / 2) {
-            if (void* q = std::realloc(p, at_ * sizeof(TermImpl))) {
-                p = static_cast<TermImpl*>(q);
-                cap = at_;
+    void finish(int64_t constant) {
+        r_.constant = constant;
+        if (total_ == 0) r_.first = TermImpl{};
+        const uint64_t used = total_ < 2 ? 0 : total_ - 1;
+        if (!reuse_) {
+            r_.terms = used == 0 ? nullptr : fresh_.release();
+            r_.count = r_.capacity = used;
+            return;
+        }
+        r_.count = used;
+        if (used == 0) {
+            std::free(r_.terms);
+            r_.terms = nullptr;
+            r_.capacity = 0;
+        } else if (used < r_.capacity / 2) {  // a heavily merged result gives memory back
+            if (void* q = std::realloc(r_.terms, used * sizeof(TermImpl))) {
+                r_.terms = static_cast<TermImpl*>(q);
+                r_.capacity = used;
             }
         }
-        r_.terms = p;
-        r_.count = at_;
-        r_.capacity = cap;
     }
 
   private:
     ExprImpl& r_;
-    PodArray<TermImpl> tail_;
-    uint64_t most_ = 0;
-    uint64_t at_ = 0;
-    bool started_ = false;
+    PodArray<TermImpl> fresh_;
+    TermImpl* tail_ = nullptr;
+    uint64_t total_;
+    bool reuse_;
 };
 
-Shape scan(const ExprImpl& e, uint64_t nvars, uint32_t* row_count) {
-    Shape s;
-    s.constant = e.constant;
-    e.for_each_term([&](const TermImpl& t) {
-        if (!s.plain || t.coeff == 0) return;
-        const Var a = t.vars.slot0, b = t.vars.slot1;
-        if (t.vars.tail != nullptr) {
-            s.plain = false;
-        } else if (a == kNoVar) {
-            s.plain = b == kNoVar;
-            s.constant = wrap_add(s.constant, t.coeff);
-        } else if ((a & kSpecialBits) != 0 || a >= nvars) {
-            s.plain = false;
-        } else if (b == kNoVar || b == a) {
-            ++s.linear;
-            s.lo = std::min(s.lo, a);
-            s.hi = std::max(s.hi, a);
-        } else if ((b & kSpecialBits) != 0 || b >= nvars) {
-            s.plain = false;
-        } else {
-            ++s.pairs;
-            const Var u = std::min(a, b), v = std::max(a, b);
-            s.lo = std::min(s.lo, u);
-            s.hi = std::max(s.hi, v);
-            if (row_count != nullptr) ++row_count[u];
-        }
+// Rows [0, rows) in parallel ranges when the work w is large enough.
+template <class Body>
+void over_rows(uint64_t rows, uint64_t w, Body&& body) {
+    par_for_ranges(rows, w, [&](uint64_t b, uint64_t e) {
+        for (uint64_t u = b; u < e; ++u) body(u);
     });
-    return s;
 }
 
 // Few identifiers for many pairs: one cell per ordered pair (a, b) as the term has them, so
 // rows of a product fill row by row; cells (u, v) and (v, u) are added when the terms go
 // out, where the column reads of nearby rows share cache lines.
-ExprImpl dense(const ExprImpl& e, const Shape& s) {
-    const uint64_t k = uint64_t{s.hi} - s.lo + 1;
-    PodArray<uint32_t> lin = PodArray<uint32_t>::zeroed(k);
-    PodArray<uint32_t> cell = PodArray<uint32_t>::zeroed(k * k);
-    uint32_t* sq = cell.data();
-    const Var lo = s.lo;
-    e.for_each_term([&](const TermImpl& t) {
-        if (t.coeff == 0 || t.vars.slot0 == kNoVar) return;
-        const uint64_t a = t.vars.slot0 - lo;
-        const uint32_t c = static_cast<uint32_t>(t.coeff);
-        if (t.vars.slot1 == kNoVar) {
-            lin[a] += c;
-        } else {
-            sq[a * k + (t.vars.slot1 - lo)] += c;
-        }
-    });
-    for (uint64_t u = 0; u < k; ++u) {
-        lin[u] += sq[u * k + u];
-        sq[u * k + u] = 0;
+void dense(const Slices& slices, const Shape& sh, ExprImpl& r, bool reuse) {
+    const uint64_t k = uint64_t{sh.hi} - sh.lo + 1;
+    const Var lo = sh.lo;
+    // Private cells per slice while they stay within the input's own size.
+    const uint32_t copies =
+        k * k * 4 * slices.count() <= 24 * (sh.linear + sh.pairs) ? slices.count() : 1;
+    std::vector<PodArray<uint32_t>> cells(copies), lins(copies);
+    for (uint32_t c = 0; c < copies; ++c) {
+        cells[c] = PodArray<uint32_t>::zeroed(k * k);
+        lins[c] = PodArray<uint32_t>::zeroed(k);
     }
-    uint64_t total = 0;
+    auto accumulate = [&](uint32_t s, uint32_t* sq, uint32_t* lin) {
+        slices.for_terms(s, [&](const TermImpl& t) {
+            if (t.coeff == 0 || t.vars.slot0 == kNoVar) return;
+            const uint64_t a = t.vars.slot0 - lo;
+            const uint32_t c = static_cast<uint32_t>(t.coeff);
+            if (t.vars.slot1 == kNoVar) {
+                lin[a] += c;
+            } else {
+                sq[a * k + (t.vars.slot1 - lo)] += c;
+            }
+        });
+    };
+    if (copies == slices.count()) {
+        slices.run([&](uint32_t s) { accumulate(s, cells[s].data(), lins[s].data()); });
+    } else {
+        for (uint32_t s = 0; s < slices.count(); ++s)
+            accumulate(s, cells[0].data(), lins[0].data());
+    }
+    uint32_t* sq = cells[0].data();
+    uint32_t* lin = lins[0].data();
+    if (copies > 1)
+        over_rows(k, k * k, [&](uint64_t u) {
+            for (uint32_t c = 1; c < copies; ++c) {
+                const uint32_t* other = cells[c].data() + u * k;
+                for (uint64_t v = 0; v < k; ++v) sq[u * k + v] += other[v];
+            }
+        });
     for (uint64_t u = 0; u < k; ++u) {
-        total += lin[u] != 0;
-        for (uint64_t v = u + 1; v < k; ++v) total += sq[u * k + v] + sq[v * k + u] != 0;
+        for (uint32_t c = 1; c < copies; ++c) lin[u] += lins[c][u];
+        lin[u] += sq[u * k + u];
     }
 
-    ExprImpl r(s.constant);
-    Emitter out(r, total);
-    for (uint64_t u = 0; u < k; ++u) {
-        if (lin[u] != 0) out.put(lin[u], lo + static_cast<Var>(u), kNoVar);
+    // Output positions: the linear terms first, then the pairs row by row.
+    std::vector<uint64_t> start(k + 1, 0);
+    for (uint64_t u = 0; u < k; ++u) start[0] += lin[u] != 0;
+    over_rows(k, k * k / 2, [&](uint64_t u) {
+        uint64_t m = 0;
+        for (uint64_t v = u + 1; v < k; ++v) m += sq[u * k + v] + sq[v * k + u] != 0;
+        start[u + 1] = m;
+    });
+    for (uint64_t u = 0; u < k; ++u) start[u + 1] += start[u];
+
+    Output out(r, start[k], reuse);
+    for (uint64_t u = 0, p = 0; u < k; ++u) {
+        if (lin[u] != 0) out.put(p++, lin[u], lo + static_cast<Var>(u), kNoVar);
     }
-    for (uint64_t u = 0; u + 1 < k; ++u) {
+    over_rows(k, k * k / 2, [&](uint64_t u) {
+        uint64_t p = start[u];
         for (uint64_t v = u + 1; v < k; ++v) {
             const uint32_t c = sq[u * k + v] + sq[v * k + u];
-            if (c != 0) out.put(c, lo + static_cast<Var>(u), lo + static_cast<Var>(v));
-        }
-    }
-    out.finish();
-    return r;
-}
-
-// Many identifiers: pairs bucketed by their first variable, each bucket sorted and merged.
-ExprImpl sparse(const ExprImpl& e, const Shape& s, uint64_t nvars, const uint32_t* row_count) {
-    PodArray<uint64_t> start(nvars + 1);
-    start[0] = 0;
-    for (uint64_t u = 0; u < nvars; ++u) start[u + 1] = start[u] + row_count[u];
-    PodArray<uint64_t> fill(nvars);
-    std::memcpy(fill.data(), start.data(), nvars * sizeof(uint64_t));
-    PodArray<Pair> pairs(s.pairs);
-    PodArray<uint32_t> lin = PodArray<uint32_t>::zeroed(nvars);
-    for_each_product(e, [&](Var a, Var b, uint32_t c) {
-        if (a == b) {
-            lin[a] += c;
-        } else {
-            pairs[fill[a]++] = Pair{b, c};
+            if (c != 0) out.put(p++, c, lo + static_cast<Var>(u), lo + static_cast<Var>(v));
         }
     });
-    fill = PodArray<uint64_t>();
+    out.finish(sh.constant);
+}
 
-    ExprImpl r(s.constant);
-    Emitter out(r, s.linear + s.pairs);
-    for (uint64_t u = s.lo; u <= s.hi; ++u) {
-        if (lin[u] != 0) out.put(lin[u], static_cast<Var>(u), kNoVar);
+// Sorts a bucket by variable: nothing to do for one ascending run, a merge for two (rows
+// that two loops of a model fill), a sort otherwise.
+void sort_row(Pair* b, Pair* end) {
+    Pair* mid = b + 1;
+    while (mid < end && mid[-1].v <= mid->v) ++mid;
+    if (mid >= end) return;
+    Pair* p = mid + 1;
+    while (p < end && p[-1].v <= p->v) ++p;
+    auto less = [](const Pair& x, const Pair& y) { return x.v < y.v; };
+    if (p < end) {
+        std::sort(b, end, less);
+        return;
     }
-    lin = PodArray<uint32_t>();
-    for (uint64_t u = s.lo; u <= s.hi; ++u) {
+    // The first run moves aside; the output never passes the unread part of the second.
+    thread_local std::vector<Pair> first;
+    first.assign(b, mid);
+    const Pair* x = first.data();
+    const Pair* x_end = x + first.size();
+    Pair* y = mid;
+    Pair* out = b;
+    while (x < x_end && y < end) *out++ = y->v < x->v ? *y++ : *x++;
+    while (x < x_end) *out++ = *x++;
+}
+
+// Many identifiers: pairs bucketed by their first variable, each bucket sorted when it is
+// out of order and merged in place.
+void sparse(const Slices& slices, const Shape& sh, uint64_t nvars,
+            std::vector<PodArray<uint32_t>>& row_count, ExprImpl& r, bool reuse) {
+    const uint32_t count = slices.count();
+    // Row u of slice s starts at fill[s][u]; rows are laid out in identifier order.
+    PodArray<uint32_t> start(nvars + 1);
+    uint32_t running = 0;
+    for (uint64_t u = 0; u < nvars; ++u) {
+        start[u] = running;
+        for (uint32_t s = 0; s < count; ++s) {
+            const uint32_t c = row_count[s][u];
+            row_count[s][u] = running;
+            running += c;
+        }
+    }
+    start[nvars] = running;
+    PodArray<Pair> pairs(sh.pairs);
+    std::vector<PodArray<uint32_t>> lins(count);
+    for (PodArray<uint32_t>& l : lins) l = PodArray<uint32_t>::zeroed(nvars);
+    slices.run([&](uint32_t s) {
+        uint32_t* fill = row_count[s].data();
+        uint32_t* lin = lins[s].data();
+        Pair* out = pairs.data();
+        slices.for_terms(s, [&](const TermImpl& t) {
+            if (t.coeff == 0 || t.vars.slot0 == kNoVar) return;
+            const Var a = t.vars.slot0, b = t.vars.slot1;
+            const uint32_t c = static_cast<uint32_t>(t.coeff);
+            if (b == kNoVar || b == a) {
+                lin[a] += c;
+            } else if (a < b) {
+                out[fill[a]++] = Pair{b, c};
+            } else {
+                out[fill[b]++] = Pair{a, c};
+            }
+        });
+    });
+
+    // Each row merged at its front; its output count replaces the first slice's fill.
+    uint32_t* kept = row_count[0].data();
+    over_rows(nvars, sh.pairs, [&](uint64_t u) {
         Pair* b = pairs.data() + start[u];
         Pair* end = pairs.data() + start[u + 1];
-        if (b == end) continue;
-        bool ordered = true;
-        for (Pair* p = b + 1; p < end && ordered; ++p) ordered = p[-1].v <= p->v;
-        if (!ordered) std::sort(b, end, [](const Pair& x, const Pair& y) { return x.v < y.v; });
+        sort_row(b, end);
+        Pair* w = b;
         for (Pair* p = b; p < end;) {
             const Var v = p->v;
             uint32_t c = 0;
             for (; p < end && p->v == v; ++p) c += p->c;
-            if (c != 0) out.put(c, static_cast<Var>(u), v);
+            if (c != 0) *w++ = Pair{v, c};
         }
+        kept[u] = static_cast<uint32_t>(w - b);
+    });
+
+    uint32_t* lin = lins[0].data();
+    uint64_t linear = 0;
+    for (uint64_t u = sh.lo; u <= sh.hi; ++u) {
+        for (uint32_t s = 1; s < count; ++s) lin[u] += lins[s][u];
+        linear += lin[u] != 0;
     }
-    out.finish();
-    return r;
+    std::vector<uint64_t> at(nvars + 1, linear);
+    for (uint64_t u = 0; u < nvars; ++u) at[u + 1] = at[u] + kept[u];
+
+    Output out(r, at[nvars], reuse);
+    for (uint64_t u = sh.lo, p = 0; u <= sh.hi; ++u) {
+        if (lin[u] != 0) out.put(p++, lin[u], static_cast<Var>(u), kNoVar);
+    }
+    over_rows(nvars, sh.pairs, [&](uint64_t u) {
+        const Pair* b = pairs.data() + start[u];
+        for (uint64_t i = 0; i < kept[u]; ++i)
+            out.put(at[u] + i, b[i].c, static_cast<Var>(u), b[i].v);
+    });
+    out.finish(sh.constant);
+}
+
+}  // namespace
+
+namespace {
+
+// The result goes to *target: a new expression, or e itself when reuse is set.
+bool simplify(const ExprImpl& e, ExprImpl& target, bool reuse) {
+    const uint64_t n = e.term_count();
+    const uint64_t nvars = var_registry().count();
+    const Slices slices(e);
+    // Row counts and positions fit in 32 bits; the identifier space is far smaller than 2^32.
+    const bool counted = nvars <= 4 * n + 4096 && n < (uint64_t{1} << 32);
+    std::vector<PodArray<uint32_t>> row_count(counted ? slices.count() : 0);
+    for (PodArray<uint32_t>& c : row_count) c = PodArray<uint32_t>::zeroed(nvars);
+    std::vector<Shape> shapes(slices.count());
+    slices.run([&](uint32_t s) {
+        shapes[s] =
+            scan(slices, s, static_cast<Var>(nvars), counted ? row_count[s].data() : nullptr);
+    });
+    Shape sh = shapes[0];
+    for (uint32_t s = 1; s < slices.count(); ++s) sh.join(shapes[s]);
+    sh.constant = wrap_add(sh.constant, e.constant);
+    if (!sh.plain) return false;
+    const uint64_t k = uint64_t{sh.hi} - sh.lo + 1;
+    if (sh.linear + sh.pairs == 0) {
+        target.clear_terms();
+        target.constant = sh.constant;
+    } else if (k * k <= 4 * sh.pairs + 8192) {
+        dense(slices, sh, target, reuse);
+    } else if (counted) {
+        sparse(slices, sh, nvars, row_count, target, reuse);
+    } else {
+        return false;
+    }
+    return true;
 }
 
 }  // namespace
 
 bool simplify_plain_quadratic(const ExprImpl& e, ExprImpl* result) {
-    const uint64_t n = e.term_count();
-    const uint64_t nvars = var_registry().count();
-    const bool counted = nvars <= 4 * n + 4096 && n < (uint64_t{1} << 32);  // row counts fit
-    PodArray<uint32_t> row_count =
-        counted ? PodArray<uint32_t>::zeroed(nvars) : PodArray<uint32_t>();
-    const Shape s = scan(e, nvars, row_count.data());
-    if (!s.plain) return false;
-    if (s.linear + s.pairs == 0) {
-        *result = ExprImpl(s.constant);
-        return true;
-    }
-    const uint64_t k = uint64_t{s.hi} - s.lo + 1;
-    if (k * k <= 4 * s.pairs + 8192) {
-        *result = dense(e, s);
-        return true;
-    }
-    if (!counted) return false;
-    *result = sparse(e, s, nvars, row_count.data());
-    return true;
+    return simplify(e, *result, false);
 }
+
+bool simplify_plain_quadratic_inplace(ExprImpl& e) { return simplify(e, e, true); }
 
 }  // namespace dalo

@@ -106,6 +106,9 @@ TEST(FrontEnd, ValueSemanticsAndTransforms) {
     EXPECT_EQ(e.simplify().str(), c_text(dalo_expr_simplify(e.get())));
     EXPECT_EQ(e.simplify_as_binary().str(), "2*x*y");
     EXPECT_EQ(e.eval({{x, 1}, {y, 1}}), 2);
+    Expr handed = e;  // the consuming form rewrites its own terms and leaves no handle behind
+    EXPECT_EQ(std::move(handed).simplify_as_binary().str(), "2*x*y");
+    EXPECT_EQ(handed.get(), nullptr);  // NOLINT(bugprone-use-after-move): the documented state
     Expr cubic = x * y * z;
     // Auxiliary names differ per call; the shape does not.
     const dalo_test::ExprPtr reduced(dalo_expr_reduce(cubic.get()));

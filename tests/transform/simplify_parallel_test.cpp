@@ -138,14 +138,31 @@ TEST_F(SimplifyParallel, PlainQuadraticMatchesAMapAndTheRecordPath) {
                     want.push_back(Term{static_cast<int32_t>(c), vs});
             }
         }
-        ExprPtr got(dalo_expr_simplify_as_binary(e.get()));
-        EXPECT_EQ(dalo_expr_constant(got.get(), nullptr), static_cast<int64_t>(constant));
-        EXPECT_EQ(terms_of(got.get()), want);
-        add(e, 5, {x[0], x[1], x[2]});
-        add(e, -5, {x[0], x[1], x[2]});
-        ExprPtr general(dalo_expr_simplify_as_binary(e.get()));
-        EXPECT_EQ(terms_of(general.get()), want);
+        // Copying and in place, over the plain form and over the record path.
+        for (int round = 0; round < 2; ++round) {
+            ExprPtr got(dalo_expr_simplify_as_binary(e.get()));
+            ExprPtr same(dalo_expr_clone(e.get()));
+            dalo_expr_simplify_as_binary_inplace(same.get());
+            for (const ExprPtr& r : {std::cref(got), std::cref(same)}) {
+                EXPECT_EQ(dalo_expr_constant(r.get(), nullptr), static_cast<int64_t>(constant));
+                EXPECT_EQ(terms_of(r.get()), want);
+            }
+            add(e, 5, {x[0], x[1], x[2]});
+            add(e, -5, {x[0], x[1], x[2]});
+        }
     }
+    // Declared constraints travel with the in-place form as with the copy.
+    const std::vector<dalo_var> y = new_vars("s", 2);
+    ExprPtr f(dalo_expr_create_var(y[1]));
+    add(f, 3, {y[1], y[0]});
+    add(f, ExprPtr(dalo_cons_between(f.get(), 1, 1)));
+    ExprPtr copy(dalo_expr_simplify_as_binary(f.get()));
+    dalo_expr_simplify_as_binary_inplace(f.get());
+    EXPECT_EQ(str(f.get()), "s[1] +3*s[0]*s[1]");
+    ModelPtr a(dalo_model_create(copy.get())), b(dalo_model_create(f.get()));
+    EXPECT_EQ(arrays_of(a.get()), arrays_of(b.get()));
+    EXPECT_EQ(dalo_model_native_cons_count(b.get()), 1u);
+    EXPECT_EQ(dalo_model_native_cons_count(a.get()), 1u);
 }
 
 TEST_F(SimplifyParallel, EverythingCancels) {
