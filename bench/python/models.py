@@ -51,16 +51,19 @@ def dalo_tsp():
     x = dalo.var("t", shape=(n, n))  # x[c, t]: city c at step t
     nxt = x.slice((0, 1), (n, n)).concat(x.slice((0, 0), (n, 1)), 1)
     f = dalo.einsum("cd,ct,dt->", dalo.ints(dist), x, nxt)[()]
-    f = f + 100 * ((x.sum(axis=0) == 1).sum() + (x.sum(axis=1) == 1).sum())
-    return dalo.Model(f.simplify_as_binary()), x
+    # The one-hot rows as plain penalties 100 (sum - 1)^2, as the other tools build them.
+    rows = [x.sum(axis=0) - 1, x.sum(axis=1) - 1]
+    f += 100 * dalo.sum(r[k].sqr() for r in rows for k in range(n))
+    return dalo.Model(f.simplify_as_binary(inplace=True)), x
 
 
 def dalo_cut():
     x = dalo.var("m", shape=(N_CUT,))
-    i = np.concatenate([cut_i, cut_i, cut_j])
-    j = np.concatenate([cut_j, cut_i, cut_j])
-    w = np.concatenate([2 * cut_w, -cut_w, -cut_w])
-    return dalo.Model(dalo.quadratic(x, i, j, w).simplify_as_binary()), x
+    linear = -(np.bincount(cut_i, cut_w, N_CUT) + np.bincount(cut_j, cut_w, N_CUT)).astype(np.int64)
+    v = np.arange(N_CUT)  # entries with i == j are the linear terms
+    f = dalo.quadratic(x, np.concatenate([v, cut_i]), np.concatenate([v, cut_j]),
+                       np.concatenate([linear, 2 * cut_w]))
+    return dalo.Model(f.simplify_as_binary(inplace=True)), x
 
 
 def dalo_energy(built, a):

@@ -75,8 +75,8 @@ int main(int argc, char** argv) {
     phase("expression", t0);
 
     t0 = Clock::now();
-    dalo_expr* e = dalo_expr_simplify_as_binary(raw);
-    dalo_expr_destroy(raw);
+    dalo_expr* e = raw;  // simplified in its own term array
+    dalo_expr_simplify_as_binary_inplace(e);
     const uint64_t kept = dalo_expr_term_count(e);
     phase("simplified", t0);
 

@@ -7,6 +7,7 @@
 #include <new>
 
 #include <sys/mman.h>
+#include <unistd.h>
 
 #include "core/parallel.hpp"
 #include "core/pod_array.hpp"
@@ -24,15 +25,18 @@ void set_copy_hook(void (*hook)(uint32_t word)) {
 }
 
 // Large arrays are written once, front to back, right after allocation: with 4 KiB pages
-// the page faults cost several times the writes themselves, so the aligned interior of
-// such an array asks for transparent huge pages where the system offers them.
+// the page faults cost several times the writes themselves, so such an array asks for
+// transparent huge pages where the system offers them. The advice covers every page the
+// block touches: advising only part of its mapping would split it in two, and a mapping in
+// pieces cannot grow in place, so realloc would copy it (twice the memory for a moment).
 void advise_huge_pages(void* p, uint64_t bytes) {
 #ifdef MADV_HUGEPAGE
-    constexpr uintptr_t kHuge = uintptr_t{2} << 20;
+    constexpr uint64_t kHuge = uint64_t{2} << 20;
     if (bytes < 4 * kHuge) return;
-    uintptr_t begin = (reinterpret_cast<uintptr_t>(p) + kHuge - 1) & ~(kHuge - 1);
-    uintptr_t end = (reinterpret_cast<uintptr_t>(p) + bytes) & ~(kHuge - 1);
-    if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+    static const uintptr_t page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+    const uintptr_t begin = reinterpret_cast<uintptr_t>(p) & ~(page - 1);
+    const uintptr_t end = (reinterpret_cast<uintptr_t>(p) + bytes + page - 1) & ~(page - 1);
+    madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
 #else
     (void)p;
     (void)bytes;

@@ -18,6 +18,9 @@ namespace {
 
 constexpr Var kSpecialBits = kNegBit | kIntBit;  // kNoVar has both
 
+// A pass over fewer terms than this takes less time on one thread than waking others.
+constexpr uint64_t kParallelTerms = uint64_t{1} << 17;
+
 // What the first pass learns: whether the fast path applies, the identifier range, the
 // number of linear terms (x and x*x) and of pairs, and the constant with the degree-0 terms.
 struct Shape {
@@ -49,8 +52,9 @@ class Slices {
     explicit Slices(const ExprImpl& e)
         : e_(e),
           n_(e.term_count()),
-          count_(n_ > kSerialLimit && !in_parallel_region() ? std::min<uint32_t>(thread_cap(n_), 4)
-                                                            : 1) {}
+          count_(n_ >= kParallelTerms && !in_parallel_region()
+                     ? std::min<uint32_t>(thread_cap(n_), 4)
+                     : 1) {}
     uint32_t count() const { return count_; }
 
     // body(s) for every slice, in parallel when there are several.
@@ -157,6 +161,10 @@ class Output {
 // Rows [0, rows) in parallel ranges when the work w is large enough.
 template <class Body>
 void over_rows(uint64_t rows, uint64_t w, Body&& body) {
+    if (w < kParallelTerms) {
+        for (uint64_t u = 0; u < rows; ++u) body(u);
+        return;
+    }
     par_for_ranges(rows, w, [&](uint64_t b, uint64_t e) {
         for (uint64_t u = b; u < e; ++u) body(u);
     });
@@ -232,52 +240,97 @@ void dense(const Slices& slices, const Shape& sh, ExprImpl& r, bool reuse) {
     out.finish(sh.constant);
 }
 
-// Sorts a bucket by variable: nothing to do for one ascending run, a merge for two (rows
-// that two loops of a model fill), a sort otherwise.
+// Sorts a bucket by variable. Buckets are filled in input order, so they are mostly a few
+// ascending runs (one per loop of the model that fills them): those merge pairwise, in
+// log(runs) passes; a bucket of many runs is sorted.
 void sort_row(Pair* b, Pair* end) {
-    Pair* mid = b + 1;
-    while (mid < end && mid[-1].v <= mid->v) ++mid;
-    if (mid >= end) return;
-    Pair* p = mid + 1;
-    while (p < end && p[-1].v <= p->v) ++p;
+    const uint64_t m = static_cast<uint64_t>(end - b);
+    uint64_t first_descent = 1;
+    while (first_descent < m && b[first_descent - 1].v <= b[first_descent].v) ++first_descent;
+    if (first_descent >= m) return;
+    if (m <= 24) {  // short buckets, the sparse graphs: insertion
+        for (uint64_t i = first_descent; i < m; ++i) {
+            const Pair x = b[i];
+            uint64_t j = i;
+            for (; j > 0 && x.v < b[j - 1].v; --j) b[j] = b[j - 1];
+            b[j] = x;
+        }
+        return;
+    }
+    thread_local std::vector<uint64_t> bounds;
+    bounds.assign(1, 0);
+    for (uint64_t i = 1; i < m; ++i) {
+        if (b[i].v < b[i - 1].v) bounds.push_back(i);
+    }
+    if (bounds.size() == 1) return;
     auto less = [](const Pair& x, const Pair& y) { return x.v < y.v; };
-    if (p < end) {
+    if (bounds.size() > 16) {
         std::sort(b, end, less);
         return;
     }
-    // The first run moves aside; the output never passes the unread part of the second.
-    thread_local std::vector<Pair> first;
-    first.assign(b, mid);
-    const Pair* x = first.data();
-    const Pair* x_end = x + first.size();
-    Pair* y = mid;
-    Pair* out = b;
-    while (x < x_end && y < end) *out++ = y->v < x->v ? *y++ : *x++;
-    while (x < x_end) *out++ = *x++;
+    bounds.push_back(m);
+    thread_local std::vector<Pair> spare;
+    spare.resize(m);
+    Pair* src = b;
+    Pair* dst = spare.data();
+    while (bounds.size() > 2) {
+        uint64_t kept = 1;
+        for (uint64_t r = 0; r + 1 < bounds.size(); r += 2) {
+            const uint64_t lo = bounds[r], mid = bounds[r + 1];
+            const uint64_t hi = r + 2 < bounds.size() ? bounds[r + 2] : mid;
+            std::merge(src + lo, src + mid, src + mid, src + hi, dst + lo, less);
+            bounds[kept++] = hi;
+        }
+        bounds.resize(kept);
+        std::swap(src, dst);
+    }
+    if (src != b) std::copy(src, src + m, b);
 }
 
 // Many identifiers: pairs bucketed by their first variable, each bucket sorted when it is
 // out of order and merged in place.
-void sparse(const Slices& slices, const Shape& sh, uint64_t nvars,
-            std::vector<PodArray<uint32_t>>& row_count, ExprImpl& r, bool reuse) {
+// Row counts per slice over the identifier range [lo, hi], entry u - lo; the first pass
+// counts them when the registry is small enough, this pass otherwise.
+void count_rows(const Slices& slices, const Shape& sh, std::vector<uint32_t*>& rows,
+                std::vector<PodArray<uint32_t>>& own) {
+    const uint64_t k = uint64_t{sh.hi} - sh.lo + 1;
+    const Var lo = sh.lo;
+    own.resize(slices.count());
+    for (uint32_t s = 0; s < slices.count(); ++s) {
+        own[s] = PodArray<uint32_t>::zeroed(k);
+        rows[s] = own[s].data();
+    }
+    slices.run([&](uint32_t s) {
+        uint32_t* count = rows[s];
+        slices.for_terms(s, [&](const TermImpl& t) {
+            const Var a = t.vars.slot0, b = t.vars.slot1;
+            if (t.coeff != 0 && a != kNoVar && b != kNoVar && a != b) ++count[std::min(a, b) - lo];
+        });
+    });
+}
+
+void sparse(const Slices& slices, const Shape& sh, std::vector<uint32_t*>& rows, ExprImpl& r,
+            bool reuse) {
     const uint32_t count = slices.count();
-    // Row u of slice s starts at fill[s][u]; rows are laid out in identifier order.
-    PodArray<uint32_t> start(nvars + 1);
+    const uint64_t k = uint64_t{sh.hi} - sh.lo + 1;
+    const Var lo = sh.lo;
+    // Row u of slice s starts at rows[s][u]; rows are laid out in identifier order.
+    PodArray<uint32_t> start(k + 1);
     uint32_t running = 0;
-    for (uint64_t u = 0; u < nvars; ++u) {
+    for (uint64_t u = 0; u < k; ++u) {
         start[u] = running;
         for (uint32_t s = 0; s < count; ++s) {
-            const uint32_t c = row_count[s][u];
-            row_count[s][u] = running;
+            const uint32_t c = rows[s][u];
+            rows[s][u] = running;
             running += c;
         }
     }
-    start[nvars] = running;
+    start[k] = running;
     PodArray<Pair> pairs(sh.pairs);
     std::vector<PodArray<uint32_t>> lins(count);
-    for (PodArray<uint32_t>& l : lins) l = PodArray<uint32_t>::zeroed(nvars);
+    for (PodArray<uint32_t>& l : lins) l = PodArray<uint32_t>::zeroed(k);
     slices.run([&](uint32_t s) {
-        uint32_t* fill = row_count[s].data();
+        uint32_t* fill = rows[s];
         uint32_t* lin = lins[s].data();
         Pair* out = pairs.data();
         slices.for_terms(s, [&](const TermImpl& t) {
@@ -285,18 +338,18 @@ void sparse(const Slices& slices, const Shape& sh, uint64_t nvars,
             const Var a = t.vars.slot0, b = t.vars.slot1;
             const uint32_t c = static_cast<uint32_t>(t.coeff);
             if (b == kNoVar || b == a) {
-                lin[a] += c;
+                lin[a - lo] += c;
             } else if (a < b) {
-                out[fill[a]++] = Pair{b, c};
+                out[fill[a - lo]++] = Pair{b, c};
             } else {
-                out[fill[b]++] = Pair{a, c};
+                out[fill[b - lo]++] = Pair{a, c};
             }
         });
     });
 
     // Each row merged at its front; its output count replaces the first slice's fill.
-    uint32_t* kept = row_count[0].data();
-    over_rows(nvars, sh.pairs, [&](uint64_t u) {
+    uint32_t* kept = rows[0];
+    over_rows(k, sh.pairs, [&](uint64_t u) {
         Pair* b = pairs.data() + start[u];
         Pair* end = pairs.data() + start[u + 1];
         sort_row(b, end);
@@ -312,21 +365,21 @@ void sparse(const Slices& slices, const Shape& sh, uint64_t nvars,
 
     uint32_t* lin = lins[0].data();
     uint64_t linear = 0;
-    for (uint64_t u = sh.lo; u <= sh.hi; ++u) {
+    for (uint64_t u = 0; u < k; ++u) {
         for (uint32_t s = 1; s < count; ++s) lin[u] += lins[s][u];
         linear += lin[u] != 0;
     }
-    std::vector<uint64_t> at(nvars + 1, linear);
-    for (uint64_t u = 0; u < nvars; ++u) at[u + 1] = at[u] + kept[u];
+    std::vector<uint64_t> at(k + 1, linear);
+    for (uint64_t u = 0; u < k; ++u) at[u + 1] = at[u] + kept[u];
 
-    Output out(r, at[nvars], reuse);
-    for (uint64_t u = sh.lo, p = 0; u <= sh.hi; ++u) {
-        if (lin[u] != 0) out.put(p++, lin[u], static_cast<Var>(u), kNoVar);
+    Output out(r, at[k], reuse);
+    for (uint64_t u = 0, p = 0; u < k; ++u) {
+        if (lin[u] != 0) out.put(p++, lin[u], lo + static_cast<Var>(u), kNoVar);
     }
-    over_rows(nvars, sh.pairs, [&](uint64_t u) {
+    over_rows(k, sh.pairs, [&](uint64_t u) {
         const Pair* b = pairs.data() + start[u];
         for (uint64_t i = 0; i < kept[u]; ++i)
-            out.put(at[u] + i, b[i].c, static_cast<Var>(u), b[i].v);
+            out.put(at[u] + i, b[i].c, lo + static_cast<Var>(u), b[i].v);
     });
     out.finish(sh.constant);
 }
@@ -340,7 +393,8 @@ bool simplify(const ExprImpl& e, ExprImpl& target, bool reuse) {
     const uint64_t n = e.term_count();
     const uint64_t nvars = var_registry().count();
     const Slices slices(e);
-    // Row counts and positions fit in 32 bits; the identifier space is far smaller than 2^32.
+    // The first pass counts rows when the registry is not much larger than the input; row
+    // counts and positions fit in 32 bits.
     const bool counted = nvars <= 4 * n + 4096 && n < (uint64_t{1} << 32);
     std::vector<PodArray<uint32_t>> row_count(counted ? slices.count() : 0);
     for (PodArray<uint32_t>& c : row_count) c = PodArray<uint32_t>::zeroed(nvars);
@@ -359,8 +413,15 @@ bool simplify(const ExprImpl& e, ExprImpl& target, bool reuse) {
         target.constant = sh.constant;
     } else if (k * k <= 4 * sh.pairs + 8192) {
         dense(slices, sh, target, reuse);
-    } else if (counted) {
-        sparse(slices, sh, nvars, row_count, target, reuse);
+    } else if (k <= 4 * n + 4096 && n < (uint64_t{1} << 32)) {
+        std::vector<uint32_t*> rows(slices.count());
+        std::vector<PodArray<uint32_t>> own;
+        if (counted) {
+            for (uint32_t s = 0; s < slices.count(); ++s) rows[s] = row_count[s].data() + sh.lo;
+        } else {
+            count_rows(slices, sh, rows, own);
+        }
+        sparse(slices, sh, rows, target, reuse);
     } else {
         return false;
     }

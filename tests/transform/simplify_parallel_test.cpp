@@ -112,9 +112,10 @@ TEST_F(SimplifyParallel, PlainQuadraticMatchesAMapAndTheRecordPath) {
         uint32_t vars;
         int64_t terms;
     };
-    for (const Shape& shape : {Shape{40, 30000}, Shape{5000, 30000}, Shape{3, 50}}) {
+    for (const Shape& shape :
+         {Shape{40, 30000}, Shape{5000, 30000}, Shape{3, 50}, Shape{2000, 300}}) {
         std::mt19937_64 rng(shape.vars);
-        const std::vector<dalo_var> x = new_vars("r", shape.vars);
+        const std::vector<dalo_var> x = new_vars("r", shape.vars);  // the last: a large registry
         ExprPtr e(dalo_expr_create_int(-7));
         std::map<std::vector<dalo_var>, uint32_t> sums;
         uint64_t constant = static_cast<uint64_t>(-7);
