@@ -583,6 +583,10 @@ DALO_API uint64_t dalo_cons_violation_count(const dalo_expr* e, const dalo_sol* 
 /* Aborts if: the expression is not in binary-simplified form, or a constraint record is
  * unusable (the message says which). */
 DALO_API dalo_model* dalo_model_create(const dalo_expr* e);
+/* The same, and e is destroyed: the caller hands it over. The memory of its terms goes back
+ * to the system while the Model's arrays are written, so the two are never held at once.
+ * e is destroyed whether or not the Model is made. */
+DALO_API dalo_model* dalo_model_create_take(dalo_expr* e);
 /* As dalo_model_create; the scale is accepted and not applied (the Model's scale is 1.0). */
 DALO_API dalo_model* dalo_model_create_scaled(const dalo_expr* e, double scale);
 /* A new handle sharing the Model. */

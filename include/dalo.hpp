@@ -1065,6 +1065,9 @@ inline dalo_sol* clone_sol(const dalo_sol* s) { return dalo_sol_clone(s); }
 class Model {
   public:
     explicit Model(const Expr& e) : h_(detail::call(dalo_model_create, e.get())) {}
+    // Takes e over: its memory goes back while the Model is written; e is left without a
+    // handle, as any moved-from Expr.
+    explicit Model(Expr&& e) : h_(detail::call(dalo_model_create_take, e.release())) {}
     Model(const Expr& e, double scale)
         : h_(detail::call(dalo_model_create_scaled, e.get(), scale)) {}
     // Shares a Model handle (the caller keeps its own).

@@ -1,4 +1,6 @@
 // Model compilation and queries.
+#include <memory>
+
 #include "capi/handles.hpp"
 #include "model/queries.hpp"
 
@@ -22,6 +24,11 @@ extern "C" {
 
 dalo_model* dalo_model_create(const dalo_expr* e) try {
     return new_handle(model_create(*unwrap(e)));
+}
+DALO_RECOVER
+dalo_model* dalo_model_create_take(dalo_expr* e) try {
+    const std::unique_ptr<ExprImpl> owned(unwrap(e));
+    return new_handle(model_create(*owned, 1.0, true));
 }
 DALO_RECOVER
 dalo_model* dalo_model_create_scaled(const dalo_expr* e, double scale) try {

@@ -43,6 +43,18 @@ void advise_huge_pages(void* p, uint64_t bytes) {
 #endif
 }
 
+void release_pages(const void* begin, const void* end) {
+#ifdef MADV_DONTNEED
+    static const uintptr_t page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+    const uintptr_t b = (reinterpret_cast<uintptr_t>(begin) + page - 1) & ~(page - 1);
+    const uintptr_t e = reinterpret_cast<uintptr_t>(end) & ~(page - 1);
+    if (e > b) madvise(reinterpret_cast<void*>(b), e - b, MADV_DONTNEED);
+#else
+    (void)begin;
+    (void)end;
+#endif
+}
+
 TermImpl* realloc_terms(TermImpl* p, uint64_t n) {
     if (n > UINT64_MAX / sizeof(TermImpl)) throw std::bad_alloc();
     void* q = std::realloc(p, n * sizeof(TermImpl));

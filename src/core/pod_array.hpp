@@ -11,8 +11,12 @@
 
 namespace dalo {
 
-// Asks for transparent huge pages over the aligned interior of a large block.
+// Asks for transparent huge pages over a large block.
 void advise_huge_pages(void* p, uint64_t bytes);
+// Gives the whole pages inside [begin, end) back to the system; they read as zeros after.
+// For memory whose contents are dead, so that a pass that consumes an array as it goes
+// holds only what it has not read yet.
+void release_pages(const void* begin, const void* end);
 
 template <class T>
 class PodArray {

@@ -273,6 +273,12 @@ struct TermRows {
         }
     }
 
+    // Gives the pages of a tail row back (its terms are no longer read).
+    void release_row(uint64_t row) const {
+        const uint64_t b = std::min(n, (row - 1) * chunk_size), end = std::min(n, b + chunk_size);
+        release_pages(heap + b, heap + end);
+    }
+
     template <class F>
     void for_terms_of_row(uint64_t row, F&& f) const {
         if (row == 0) {
@@ -387,10 +393,14 @@ std::vector<std::vector<uint64_t>> size_arrays(ModelImpl& m, const std::vector<C
     return offset;
 }
 
-// Phase 1c: each term to its slot; within a degree the input order is kept.
-void place_terms(ModelImpl& m, const TermRows& terms, std::vector<std::vector<uint64_t>>& offset) {
+// Phase 1c: each term to its slot; within a degree the input order is kept. With give_back
+// the caller is done with the expression: the pages of each chunk without tails go back to
+// the system once the chunk is placed, so the input and the Model never add up.
+void place_terms(ModelImpl& m, const TermRows& terms, std::vector<std::vector<uint64_t>>& offset,
+                 bool give_back) {
     const uint32_t max_degree = m.max_degree;
     terms.for_rows([&](uint64_t row) {
+        bool tails = false;
         std::vector<uint64_t>& at = offset[row];
         uint32_t* quad_words = max_degree >= 2 ? m.term_vars[1].data() : nullptr;
         coeff_t* quad_coeffs = max_degree >= 2 ? m.coeff_array[1].data() : nullptr;
@@ -403,6 +413,7 @@ void place_terms(ModelImpl& m, const TermRows& terms, std::vector<std::vector<ui
                 ++q;
                 return;
             }
+            tails = tails || t.vars.tail != nullptr;
             const uint32_t d = degree(t);
             if (d == 0) return;
             const uint64_t p = at[d - 1]++;
@@ -411,6 +422,7 @@ void place_terms(ModelImpl& m, const TermRows& terms, std::vector<std::vector<ui
             for (uint32_t k = 0; k < d; ++k) out[k] = var_at(t.vars, k);
         });
         if (max_degree >= 2) at[1] = q;
+        if (give_back && !tails && row > 0) terms.release_row(row);
     });
 }
 
@@ -514,7 +526,8 @@ void remap_terms(ModelImpl& m, bool plain_words) {
 
 }  // namespace
 
-ModelHandle compile_model(const ExprImpl& input, double /*scale*/, const ConstraintListImpl* cons) {
+ModelHandle compile_model(const ExprImpl& input, double /*scale*/, const ConstraintListImpl* cons,
+                          bool give_back) {
     auto model = std::make_shared<ModelImpl>();
     ModelImpl& m = *model;
     m.scale = 1.0;
@@ -552,7 +565,7 @@ ModelHandle compile_model(const ExprImpl& input, double /*scale*/, const Constra
     // Nothing else to build: no terms, no native records and no free-form penalty.
     if (m.max_degree == 0 && records.empty() && !with_penalty) return model;
 
-    place_terms(m, terms, offset);
+    place_terms(m, terms, offset, give_back && !with_penalty);
     clock.end("Phase 1c (parallel fill flat arrays)");
 
     number_vars(m, var_flags, nvars, terms.cap);
@@ -579,16 +592,16 @@ ModelHandle compile_model(const ExprImpl& input, double /*scale*/, const Constra
     return model;
 }
 
-ModelHandle model_create(const ExprImpl& e, double scale) {
+ModelHandle model_create(const ExprImpl& e, double scale, bool give_back) {
     if (!is_sum_word(e.attr) || !constraint_sum_set().declared(e.attr & kRecordMask)) {
-        return compile_model(e, scale, nullptr);
+        return compile_model(e, scale, nullptr, give_back);
     }
     const ConstraintSumRecord& rec = constraint_sum_set().record(e.attr & kRecordMask);
     ConstraintListImpl list;
     list.items = rec.items;
     if (rec.penalty != nullptr) list.penalty = std::make_unique<ExprImpl>(*rec.penalty, kAttrPlain);
     list.has_penalty = rec.penalty != nullptr;
-    return compile_model(e, scale, &list);
+    return compile_model(e, scale, &list, give_back);
 }
 
 }  // namespace dalo

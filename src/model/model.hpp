@@ -81,11 +81,14 @@ struct ConstraintListImpl {
 };
 
 // Compiles an expression: the constrained path when its word is a declared sum, the plain
-// path otherwise. scale is accepted and not applied.
-ModelHandle model_create(const ExprImpl& e, double scale = 1.0);
+// path otherwise. scale is accepted and not applied. give_back: the caller destroys e right
+// after, so the pages of its terms go back to the system as they are read (e then holds
+// zeros where they were).
+ModelHandle model_create(const ExprImpl& e, double scale = 1.0, bool give_back = false);
 
 // The ModelImpl constructor proper: the constraint list is null on the plain path.
-ModelHandle compile_model(const ExprImpl& e, double scale, const ConstraintListImpl* cons);
+ModelHandle compile_model(const ExprImpl& e, double scale, const ConstraintListImpl* cons,
+                          bool give_back = false);
 
 // The Model of x^T Q x (the form of expr_from_matrix, simplified as binary), written from the
 // matrix without term records when x holds ascending binary identifiers.

@@ -63,8 +63,11 @@ ExprImpl expr_simplify_as_spin(const ExprImpl& e);
 // expr_simplify_as_binary for terms of degree at most 2 over plain binary variables, summed
 // in arrays keyed by variable index; false (result untouched) for any other expression.
 bool simplify_plain_quadratic(const ExprImpl& e, ExprImpl* result);
-// The same written over e's own terms (no second array); false (e untouched) otherwise.
-bool simplify_plain_quadratic_inplace(ExprImpl& e);
+// The same written over e's own terms (no second array); false (e untouched) otherwise. An
+// input of give_back_bytes or more gives its pages back as it is read and its pairs as they
+// go out: the peak stays near the input's own size, for some page faults more.
+inline constexpr uint64_t kGiveBackBytes = uint64_t{256} << 20;
+bool simplify_plain_quadratic_inplace(ExprImpl& e, uint64_t give_back_bytes = kGiveBackBytes);
 // e replaced by expr_simplify_as_binary(e), in its own array where the form allows.
 void expr_simplify_as_binary_inplace(ExprImpl& e);
 

@@ -66,13 +66,22 @@ class Slices {
             par_for_impl(count_, n_, [&](uint64_t s) { body(static_cast<uint32_t>(s)); });
         }
     }
-    // f(term) for the terms of slice s.
+    // f(term) for the terms of slice s. With give_back the terms are read for the last time:
+    // the pages behind them go back to the system block by block.
     template <class F>
-    void for_terms(uint32_t s, F&& f) const {
+    void for_terms(uint32_t s, F&& f, bool give_back = false) const {
         const uint64_t b = n_ * s / count_, end = n_ * (s + 1) / count_;
         const uint64_t shift = e_.has_inline() ? 1 : 0;
-        for (uint64_t i = b; i < end; ++i) f(i < shift ? e_.first : e_.terms[i - shift]);
+        constexpr uint64_t kBlock = uint64_t{1} << 16;
+        for (uint64_t i0 = b; i0 < end; i0 += kBlock) {
+            const uint64_t i1 = std::min(end, i0 + kBlock);
+            for (uint64_t i = i0; i < i1; ++i) f(i < shift ? e_.first : e_.terms[i - shift]);
+            if (give_back && i1 > shift) {
+                release_pages(e_.terms + (i0 > shift ? i0 - shift : 0), e_.terms + (i1 - shift));
+            }
+        }
     }
+    uint64_t bytes() const { return n_ * sizeof(TermImpl); }
 
   private:
     const ExprImpl& e_;
@@ -157,6 +166,16 @@ class Output {
     uint64_t total_;
     bool reuse_;
 };
+
+// body(b, e) over ranges covering rows [0, rows), in parallel when the work w is large.
+template <class Body>
+void over_row_ranges(uint64_t rows, uint64_t w, Body&& body) {
+    if (w < kParallelTerms) {
+        body(uint64_t{0}, rows);
+    } else {
+        par_for_ranges(rows, w, body);
+    }
+}
 
 // Rows [0, rows) in parallel ranges when the work w is large enough.
 template <class Body>
@@ -310,7 +329,7 @@ void count_rows(const Slices& slices, const Shape& sh, std::vector<uint32_t*>& r
 }
 
 void sparse(const Slices& slices, const Shape& sh, std::vector<uint32_t*>& rows, ExprImpl& r,
-            bool reuse) {
+            bool reuse, uint64_t give_back_bytes) {
     const uint32_t count = slices.count();
     const uint64_t k = uint64_t{sh.hi} - sh.lo + 1;
     const Var lo = sh.lo;
@@ -327,24 +346,29 @@ void sparse(const Slices& slices, const Shape& sh, std::vector<uint32_t*>& rows,
     }
     start[k] = running;
     PodArray<Pair> pairs(sh.pairs);
-    std::vector<PodArray<uint32_t>> lins(count);
-    for (PodArray<uint32_t>& l : lins) l = PodArray<uint32_t>::zeroed(k);
+    std::vector<PodArray<uint32_t>> lins(sh.linear > 0 ? count : 1);
+    for (PodArray<uint32_t>& l : lins) l = PodArray<uint32_t>::zeroed(sh.linear > 0 ? k : 0);
+    // A large input consumed in place goes back as it is read, its pairs as they go out.
+    const bool give_back = reuse && slices.bytes() >= give_back_bytes;
     slices.run([&](uint32_t s) {
         uint32_t* fill = rows[s];
-        uint32_t* lin = lins[s].data();
+        uint32_t* lin = lins[sh.linear > 0 ? s : 0].data();
         Pair* out = pairs.data();
-        slices.for_terms(s, [&](const TermImpl& t) {
-            if (t.coeff == 0 || t.vars.slot0 == kNoVar) return;
-            const Var a = t.vars.slot0, b = t.vars.slot1;
-            const uint32_t c = static_cast<uint32_t>(t.coeff);
-            if (b == kNoVar || b == a) {
-                lin[a - lo] += c;
-            } else if (a < b) {
-                out[fill[a - lo]++] = Pair{b, c};
-            } else {
-                out[fill[b - lo]++] = Pair{a, c};
-            }
-        });
+        slices.for_terms(
+            s,
+            [&](const TermImpl& t) {
+                if (t.coeff == 0 || t.vars.slot0 == kNoVar) return;
+                const Var a = t.vars.slot0, b = t.vars.slot1;
+                const uint32_t c = static_cast<uint32_t>(t.coeff);
+                if (b == kNoVar || b == a) {
+                    lin[a - lo] += c;
+                } else if (a < b) {
+                    out[fill[a - lo]++] = Pair{b, c};
+                } else {
+                    out[fill[b - lo]++] = Pair{a, c};
+                }
+            },
+            give_back);
     });
 
     // Each row merged at its front; its output count replaces the first slice's fill.
@@ -364,22 +388,36 @@ void sparse(const Slices& slices, const Shape& sh, std::vector<uint32_t*>& rows,
     });
 
     uint32_t* lin = lins[0].data();
-    uint64_t linear = 0;
-    for (uint64_t u = 0; u < k; ++u) {
+    uint32_t linear = 0;
+    for (uint64_t u = 0; sh.linear > 0 && u < k; ++u) {
         for (uint32_t s = 1; s < count; ++s) lin[u] += lins[s][u];
         linear += lin[u] != 0;
     }
-    std::vector<uint64_t> at(k + 1, linear);
-    for (uint64_t u = 0; u < k; ++u) at[u + 1] = at[u] + kept[u];
+    // Output positions: the linear terms, then each row in turn (in place of the kept counts).
+    uint32_t total = linear;
+    for (uint64_t u = 0; u < k; ++u) {
+        const uint32_t c = kept[u];
+        kept[u] = total;
+        total += c;
+    }
+    uint32_t* at = kept;
 
-    Output out(r, at[k], reuse);
-    for (uint64_t u = 0, p = 0; u < k; ++u) {
+    Output out(r, total, reuse);
+    for (uint64_t u = 0, p = 0; linear > 0 && u < k; ++u) {
         if (lin[u] != 0) out.put(p++, lin[u], lo + static_cast<Var>(u), kNoVar);
     }
-    over_rows(k, sh.pairs, [&](uint64_t u) {
-        const Pair* b = pairs.data() + start[u];
-        for (uint64_t i = 0; i < kept[u]; ++i)
-            out.put(at[u] + i, b[i].c, lo + static_cast<Var>(u), b[i].v);
+    over_row_ranges(k, sh.pairs, [&](uint64_t u0, uint64_t u1) {
+        const Pair* given = pairs.data() + start[u0];
+        for (uint64_t u = u0; u < u1; ++u) {
+            const Pair* b = pairs.data() + start[u];
+            const uint64_t m = (u + 1 < k ? at[u + 1] : total) - at[u];
+            for (uint64_t i = 0; i < m; ++i)
+                out.put(at[u] + i, b[i].c, lo + static_cast<Var>(u), b[i].v);
+            if (give_back && b - given >= 4096) {
+                release_pages(given, b);
+                given = b;
+            }
+        }
     });
     out.finish(sh.constant);
 }
@@ -389,7 +427,7 @@ void sparse(const Slices& slices, const Shape& sh, std::vector<uint32_t*>& rows,
 namespace {
 
 // The result goes to *target: a new expression, or e itself when reuse is set.
-bool simplify(const ExprImpl& e, ExprImpl& target, bool reuse) {
+bool simplify(const ExprImpl& e, ExprImpl& target, bool reuse, uint64_t give_back_bytes) {
     const uint64_t n = e.term_count();
     const uint64_t nvars = var_registry().count();
     const Slices slices(e);
@@ -421,7 +459,7 @@ bool simplify(const ExprImpl& e, ExprImpl& target, bool reuse) {
         } else {
             count_rows(slices, sh, rows, own);
         }
-        sparse(slices, sh, rows, target, reuse);
+        sparse(slices, sh, rows, target, reuse, give_back_bytes);
     } else {
         return false;
     }
@@ -431,9 +469,11 @@ bool simplify(const ExprImpl& e, ExprImpl& target, bool reuse) {
 }  // namespace
 
 bool simplify_plain_quadratic(const ExprImpl& e, ExprImpl* result) {
-    return simplify(e, *result, false);
+    return simplify(e, *result, false, UINT64_MAX);
 }
 
-bool simplify_plain_quadratic_inplace(ExprImpl& e) { return simplify(e, e, true); }
+bool simplify_plain_quadratic_inplace(ExprImpl& e, uint64_t give_back_bytes) {
+    return simplify(e, e, true, give_back_bytes);
+}
 
 }  // namespace dalo

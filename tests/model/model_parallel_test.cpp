@@ -2,6 +2,8 @@
 // terms (ctest reruns the suite with 1, 2 and 7 threads), term order within each degree included.
 #include "support/suite.hpp"
 
+#include "support/model_util.hpp"
+
 using namespace dalo_test;
 
 namespace {
@@ -59,6 +61,19 @@ TEST(ModelParallel, ArraysEqualTheReference) {
     }
     EXPECT_EQ(dalo_model_constant(m, nullptr), dalo_expr_constant(s.get(), nullptr));
     EXPECT_EQ(dalo_model_has_negated_literals(m), 1);
+
+    // Handing the expression over gives the same Model: with tails, which stay until the end,
+    // and with degree-2 terms only, whose pages go back as they are read.
+    ModelPtr taken(dalo_model_create_take(dalo_expr_clone(s.get())));
+    EXPECT_EQ(arrays_of(taken.get()), arrays_of(m));
+    ExprPtr pairs(dalo_expr_create());
+    for (const Term& t : ts) {
+        if (t.vars.size() == 2) build::add(pairs, t.coeff, t.vars);
+    }
+    ModelPtr kept(dalo_model_create(pairs.get()));
+    ModelPtr given(dalo_model_create_take(pairs.release()));
+    EXPECT_EQ(arrays_of(given.get()), arrays_of(kept.get()));
+    EXPECT_GT(dalo_model_term_count(given.get(), 2), 10000u);
     dalo_model_destroy(m);
 }
 
