@@ -42,6 +42,14 @@ Expr to_expr(nb::handle h) {
                              .c_str());
 }
 
+// f(e) for the operand h as an Expr: the Expr itself when h holds one (no copy), else its
+// conversion.
+template <class F>
+decltype(auto) with_expr(nb::handle h, F&& f) {
+    if (nb::isinstance<Expr>(h)) return f(nb::cast<const Expr&>(h));
+    return f(to_expr(h));
+}
+
 // A Python int or an integer scalar such as numpy.int64 (not a numpy array, which also has
 // an index slot).
 bool is_int(nb::handle h) {
@@ -466,15 +474,27 @@ NB_MODULE(_core, m) {
         .def("has", &Expr::has)
         .def("__str__", &Expr::str)
         .def("__repr__", [](const Expr& e) { return "Expr(" + e.str() + ")"; })
-        .def("__add__", [](const Expr& a, nb::handle b) { return a + to_expr(b); })
+        .def("__add__",
+             [](const Expr& a, nb::handle b) {
+                 return with_expr(b, [&](const Expr& x) { return a + x; });
+             })
         .def("__radd__", [](const Expr& a, nb::handle b) { return to_expr(b) + a; })
         .def(
-            "__iadd__", [](Expr& a, nb::handle b) -> Expr& { return a += to_expr(b); },
+            "__iadd__",
+            [](Expr& a, nb::handle b) -> Expr& {
+                return with_expr(b, [&](const Expr& x) -> Expr& { return a += x; });
+            },
             nb::rv_policy::none)
-        .def("__sub__", [](const Expr& a, nb::handle b) { return a - to_expr(b); })
+        .def("__sub__",
+             [](const Expr& a, nb::handle b) {
+                 return with_expr(b, [&](const Expr& x) { return a - x; });
+             })
         .def("__rsub__", [](const Expr& a, nb::handle b) { return to_expr(b) - a; })
         .def(
-            "__isub__", [](Expr& a, nb::handle b) -> Expr& { return a -= to_expr(b); },
+            "__isub__",
+            [](Expr& a, nb::handle b) -> Expr& {
+                return with_expr(b, [&](const Expr& x) -> Expr& { return a -= x; });
+            },
             nb::rv_policy::none)
         .def("__mul__", [](const Expr& a, int64_t k) { return a * k; })
         .def("__mul__", [](const Expr& a, nb::handle b) { return a * to_expr(b); })
@@ -646,7 +666,7 @@ NB_MODULE(_core, m) {
             } else if (nb::isinstance<Term>(h)) {
                 out += nb::cast<const Term&>(h);
             } else {
-                out += to_expr(h);
+                with_expr(h, [&](const Expr& x) { out += x; });
             }
         }
         return out;
