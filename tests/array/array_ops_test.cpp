@@ -4,11 +4,10 @@
 // contains "Parallel" runs the same table above the serial limit.
 #include "support/suite.hpp"
 
-#include <numeric>
 #include <type_traits>
 
 using dalo_test::ArrayExprPtr, dalo_test::ArrayIntPtr, dalo_test::ArrayTermPtr;
-using dalo_test::ExprPtr, dalo_test::TermPtr;
+using dalo_test::count_of, dalo_test::ExprPtr, dalo_test::TermPtr, dalo_test::build::values;
 
 namespace {
 
@@ -149,12 +148,9 @@ class Gen {
     std::vector<dalo_var> pool_;
 };
 
-uint64_t count(const Shape& s) {
-    return std::accumulate(s.begin(), s.end(), uint64_t{1}, std::multiplies<>());
-}
-
 // ---- the four array kinds ----
 
+using Texts = std::pair<std::string, std::string>;
 #define KIND_HELPERS(K, C, ELEM, CONV, READ)                                                     \
     [[maybe_unused]] char kind_of(const dalo_array_##K*) { return C; }                           \
     [[maybe_unused]] Shape shape_of(const dalo_array_##K* a) {                                   \
@@ -171,6 +167,19 @@ uint64_t count(const Shape& s) {
     [[maybe_unused]] std::vector<std::string> texts(const dalo_array_##K* a) {                   \
         std::vector<std::string> out;                                                            \
         for (uint64_t i = 0; i < dalo_array_##K##_size(a); ++i) out.push_back(READ);             \
+        return out;                                                                              \
+    }                                                                                            \
+    /* A copy of the two halves of a joined again, and a, as text; a is released. */             \
+    [[maybe_unused]] Texts rejoined(dalo_array_##K* a) {                                         \
+        const uint64_t n = dalo_array_##K##_size(a), lo[1] = {0}, mid[1] = {n / 2}, hi[1] = {n}; \
+        const uint8_t keep[1] = {0};                                                             \
+        dalo_array_##K* h0 = dalo_array_##K##_view(a, lo, mid, keep, 1);                         \
+        dalo_array_##K* h1 = dalo_array_##K##_view(a, mid, hi, keep, 1);                         \
+        dalo_array_##K* j = dalo_array_##K##_concat(h0, h1, 0);                                  \
+        dalo_array_##K* c = dalo_array_##K##_clone(j);                                           \
+        Texts out{dalo_array_##K##_str(c), ""};                                                  \
+        out.second = dalo_array_##K##_str(a); /* the text buffer is shared */                    \
+        for (dalo_array_##K * p : {h0, h1, j, c, a}) dalo_array_##K##_destroy(p);                \
         return out;                                                                              \
     }
 KIND_HELPERS(var, 'v', dalo_var, x.v, "var " + std::to_string(dalo_array_var_get(a, i)))
@@ -199,7 +208,7 @@ template <class LA>
 std::pair<std::vector<Operand>, LA*> random_array(Gen& g, const Shape& s, int64_t scale = 1,
                                                   bool small = false) {
     std::vector<Operand> xs =
-        g.make_n(kind_of(static_cast<const LA*>(nullptr)), count(s), scale, small);
+        g.make_n(kind_of(static_cast<const LA*>(nullptr)), count_of(s), scale, small);
     return {xs, make(static_cast<const LA*>(nullptr), xs, s)};
 }
 
@@ -271,7 +280,7 @@ void check_binary(const char* op, Ret (*fn)(LP, B), Gen& g, const std::vector<Sh
     const char lk = kind_of(static_cast<const LA*>(nullptr)), rk = kind_of(B{});
     const bool div = std::string(op) == "div";
     for (const Shape& s : shapes) {
-        const uint64_t n = count(s);
+        const uint64_t n = count_of(s);
         const auto [lefts, a] = random_array<LA>(g, s, div && lk != 'i' ? 3 : 1);
         std::vector<Operand> rights = g.make_n(rk, array_right ? n : 1);
         if (div) rights[0] = of_int(lk == 'i' ? g.pick(-3, 3) : g.pick(0, 1) ? 3 : -1);
@@ -376,9 +385,9 @@ void check_vector_sum(dalo_array_expr* (*fn)(const LA*, uint32_t), Gen& g,
         for (uint32_t axis = 0; axis < s.size(); ++axis) {
             Shape rs = s;
             rs.erase(rs.begin() + axis);
-            std::vector<std::vector<Operand>> parts(count(rs));
+            std::vector<std::vector<Operand>> parts(count_of(rs));
             // Flat index (outer, c, inner) goes to (outer, inner); inner spans the later axes.
-            const uint64_t inner = count(Shape(s.begin() + axis + 1, s.end()));
+            const uint64_t inner = count_of(Shape(s.begin() + axis + 1, s.end()));
             for (uint64_t i = 0; i < xs.size(); ++i)
                 parts[i / (s[axis] * inner) * inner + i % inner].push_back(xs[i]);
             std::vector<std::string> want;
@@ -401,7 +410,7 @@ void check_compare(const std::string& form, dalo_array_expr* (*fn)(const LA*, B.
                le = form.rfind("le", 0) == 0, per_element = form.find("array") != std::string::npos;
     auto draw_lo = [&] { return eq ? g.pick(-1, 2) : ge ? g.pick(0, 1) : 0; };
     for (const Shape& s : shapes) {
-        const uint64_t n = count(s);
+        const uint64_t n = count_of(s);
         const auto [xs, a] = random_array<LA>(g, s, 1, true);
         const int64_t k_lo = draw_lo(), k_hi = eq ? k_lo : g.pick(0, 1);
         std::vector<Operand> lo, hi;
@@ -472,11 +481,6 @@ TEST(ArrayOps, EveryTableRowMatchesTheScalarOperations) {
 
 dalo_array_int* ints(std::vector<int32_t> v, Shape s) {
     return dalo_array_int_create_data(v.data(), s.data(), s.size());
-}
-std::vector<int32_t> values(const dalo_array_int* a) {
-    std::vector<int32_t> out(dalo_array_int_size(a));
-    dalo_array_int_to_ints(a, out.data());
-    return out;
 }
 dalo_array_expr* exprs(const std::vector<dalo_expr*>& owned) {
     const uint64_t n = owned.size();
@@ -680,36 +684,14 @@ TEST(ArrayOpsParallel, EveryTableRowMatchesTheScalarOperationsAboveTheSerialLimi
     run_table(g, {{10010}}, {{10010}, {10010, 2}});
 }
 
-// A copy of a's two halves joined again, as text.
-#define VIEW_CONCAT(K)                                                                           \
-    [[maybe_unused]] std::string rejoined(const dalo_array_##K* a) {                             \
-        const uint64_t n = dalo_array_##K##_size(a), lo[1] = {0}, mid[1] = {n / 2}, hi[1] = {n}; \
-        const uint8_t keep[1] = {0};                                                             \
-        dalo_array_##K* h0 = dalo_array_##K##_view(a, lo, mid, keep, 1);                         \
-        dalo_array_##K* h1 = dalo_array_##K##_view(a, mid, hi, keep, 1);                         \
-        dalo_array_##K* j = dalo_array_##K##_concat(h0, h1, 0);                                  \
-        dalo_array_##K* c = dalo_array_##K##_clone(j);                                           \
-        std::string out = dalo_array_##K##_str(c);                                               \
-        for (dalo_array_##K * p : {h0, h1, j, c}) dalo_array_##K##_destroy(p);                   \
-        return out;                                                                              \
-    }                                                                                            \
-    [[maybe_unused]] std::string str_of(const dalo_array_##K* a) { return dalo_array_##K##_str(a); }
-VIEW_CONCAT(var)
-VIEW_CONCAT(int)
-VIEW_CONCAT(term)
-VIEW_CONCAT(expr)
-
 TEST(ArrayOpsParallel, ViewsAndConcatenationOfEveryKindGiveBackTheSource) {
     Gen g(5);
     const Shape s{10010};
-    const auto check = [&](auto* a) {
-        EXPECT_EQ(rejoined(a), str_of(a));
-        destroy(a);
-    };
-    check(random_array<dalo_array_var>(g, s).second);
-    check(random_array<dalo_array_int>(g, s).second);
-    check(random_array<dalo_array_term>(g, s).second);
-    check(random_array<dalo_array_expr>(g, s).second);
+    for (auto [got, want] : {rejoined(random_array<dalo_array_var>(g, s).second),
+                             rejoined(random_array<dalo_array_int>(g, s).second),
+                             rejoined(random_array<dalo_array_term>(g, s).second),
+                             rejoined(random_array<dalo_array_expr>(g, s).second)})
+        EXPECT_EQ(got, want);
 }
 
 TEST(ArrayOpsParallel, ChunkedSumsEqualTheSerialSum) {

@@ -12,15 +12,9 @@ std::vector<uint64_t> shape_of(const dalo_array_int* a) {
 }
 // Takes the array, so that a call's result reads in one line.
 std::string str(dalo_array_int* a) { return dalo_array_int_str(ArrayIntPtr(a).get()); }
-std::vector<int32_t> values(const dalo_array_int* a) {
-    std::vector<int32_t> out(dalo_array_int_size(a));
-    dalo_array_int_to_ints(a, out.data());
-    return out;
-}
 // 0, 1, 2, ... in the given shape.
 dalo_array_int* iota(std::vector<uint64_t> shape) {
-    uint64_t n = 1;
-    for (uint64_t e : shape) n *= e;
+    const uint64_t n = dalo_test::count_of(shape);
     std::vector<int32_t> v(n);
     for (uint64_t i = 0; i < n; ++i) v[i] = static_cast<int32_t>(i);
     return dalo_array_int_create_data(v.data(), shape.data(), shape.size());

@@ -2,15 +2,9 @@
 // parallel modes.
 #include "support/suite.hpp"
 
-#include <numeric>
-
-using dalo_test::ExprPtr, dalo_test::Term, dalo_test::terms_of;
+using dalo_test::count_of, dalo_test::ExprPtr, dalo_test::Term, dalo_test::terms_of;
 
 namespace {
-
-uint64_t count_of(const std::vector<uint64_t>& shape) {
-    return std::accumulate(shape.begin(), shape.end(), uint64_t{1}, std::multiplies<>());
-}
 
 // One operand on the test side: its kind, shape and elements (as terms, and as expressions
 // for products), and the library array.

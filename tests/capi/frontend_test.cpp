@@ -15,19 +15,13 @@ using dalo::Shape;
 using dalo::Term;
 using dalo::Var;
 using dalo::VarArray;
+using dalo_test::thrown;
 
 // The text of a result of the C interface, which the call releases.
 std::string c_text(dalo_expr* e) { return dalo_expr_str(dalo_test::ExprPtr(e).get()); }
 std::string c_text(dalo_term* t) { return dalo_term_str(dalo_test::TermPtr(t).get()); }
 std::string c_text(dalo_array_expr* a) {
     return dalo_array_expr_str(dalo_test::ArrayExprPtr(a).get());
-}
-template <class F>
-std::string thrown(F f) try {
-    f();
-    return "no exception";
-} catch (const std::exception& err) {
-    return err.what();
 }
 
 TEST(FrontEnd, OperatorsMatchTheCFunctions) {

@@ -74,15 +74,11 @@ TEST(ParallelFor, ExtraThreadsJoinThePool) {
 TEST(ParallelFor, ConcurrentCallersTakeTurns) {
     setenv("DALO_NUM_THREADS", "4", 1);
     std::vector<std::vector<uint64_t>> out(4, std::vector<uint64_t>(50'000));
-    std::vector<std::thread> callers;
-    for (int c = 0; c < 4; ++c) {
-        callers.emplace_back([&, c] {
-            for (int rep = 0; rep < 20; ++rep)
-                dalo::par_for_impl(out[c].size(), out[c].size(),
-                                   [&](uint64_t i) { out[c][i] = i * (c + 1) + rep; });
-        });
-    }
-    for (auto& t : callers) t.join();
+    dalo_test::on_threads(4, [&](int c) {
+        for (int rep = 0; rep < 20; ++rep)
+            dalo::par_for_impl(out[c].size(), out[c].size(),
+                               [&](uint64_t i) { out[c][i] = i * (c + 1) + rep; });
+    });
     for (int c = 0; c < 4; ++c)
         for (size_t i = 0; i < out[c].size(); ++i) ASSERT_EQ(out[c][i], i * (c + 1) + 19);
     EXPECT_EQ(dalo::pool_stats().regions, 80u);

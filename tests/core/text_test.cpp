@@ -10,18 +10,14 @@ TEST(Text, ThreadsDoNotOverwriteEachOther) {
     dalo_var x = dalo_new_var("x");
     constexpr int kThreads = 4;
     std::atomic<int> bad{0};
-    std::vector<std::thread> threads;
-    for (int k = 0; k < kThreads; ++k) {
-        threads.emplace_back([k, x, &bad] {
-            ExprPtr e(dalo_expr_create_add_var_int(x, k + 1));
-            std::string want = std::to_string(k + 1) + " +x";
-            const char* mine = dalo_expr_str(e.get());
-            for (int rep = 0; rep < 2000; ++rep) {
-                if (want != mine || want != dalo_expr_str(e.get())) bad++;
-            }
-        });
-    }
-    for (auto& t : threads) t.join();
+    dalo_test::on_threads(kThreads, [x, &bad](int k) {
+        ExprPtr e(dalo_expr_create_add_var_int(x, k + 1));
+        std::string want = std::to_string(k + 1) + " +x";
+        const char* mine = dalo_expr_str(e.get());
+        for (int rep = 0; rep < 2000; ++rep) {
+            if (want != mine || want != dalo_expr_str(e.get())) bad++;
+        }
+    });
     EXPECT_EQ(bad.load(), 0);
 }
 

@@ -1,6 +1,5 @@
 // ILP export: columns, objective, rows and their implied sides, every rejection, decoding,
 // names, and a round trip through two MIP solvers against exhaustive search.
-#include <unistd.h>
 #include "support/suite.hpp"
 
 #include <fstream>
@@ -54,10 +53,6 @@ Row row(const dalo_ilp* p, uint64_t i) {
     }
     dalo_ilp_row_bounds(p, i, &r.lower, &r.upper, &r.lower_implied, &r.upper_implied);
     return r;
-}
-
-std::string scratch(const std::string& name) {
-    return testing::TempDir() + "dalo_ilp_" + std::to_string(getpid()) + "_" + name;
 }
 
 TEST(IlpBuild, PenaltyTermsAreHardRowsKeepingLiteralOrderAndNegation) {

@@ -18,7 +18,6 @@ TEST(Concurrent, SolverFamiliesShareOneModelAcrossHostThreads) {
 
     std::vector<int64_t> found(4, 0);
     std::atomic<int64_t> reads{0};
-    std::vector<std::thread> pool;
     // Two BriskSolver searches race for its plug-in; every reported energy is checked.
     struct Run {
         Family family;
@@ -29,26 +28,23 @@ TEST(Concurrent, SolverFamiliesShareOneModelAcrossHostThreads) {
                         {Family::Kelp, "2", "2"},
                         {Family::Sweep, "2", nullptr},
                         {Family::Brisk, "1", "3"}};
-    for (size_t k = 0; k < 4; ++k) {
-        pool.emplace_back([&, k] {
+    // Threads 4 and 5 read the Model and evaluate Sols meanwhile.
+    on_threads(6, [&](int k) {
+        if (k < 4) {
             std::vector<dalo_param> p = {{"threads", runs[k].threads}};
             if (runs[k].seed != nullptr)
                 p.insert(p.end(), {{"time_limit", "0.3"}, {"seed", runs[k].seed}});
             found[k] = solve(runs[k].family, m.get(), p, nullptr, nullptr, -1).best.energy;
-        });
-    }
-    for (int t = 0; t < 2; ++t) {
-        pool.emplace_back([&] {
-            dalo_sol* s = dalo_sol_create(m.get());
-            for (uint32_t k = 0; k < 200; ++k) {
-                dalo_sol_flip(s, dalo_model_var(m.get(), k % n));
-                EXPECT_GE(dalo_sol_compute_energy(s, nullptr), optimum);
-                reads += static_cast<int64_t>(dalo_model_term_count(m.get(), 2));
-            }
-            dalo_sol_destroy(s);
-        });
-    }
-    for (std::thread& t : pool) t.join();
+            return;
+        }
+        dalo_sol* s = dalo_sol_create(m.get());
+        for (uint32_t i = 0; i < 200; ++i) {
+            dalo_sol_flip(s, dalo_model_var(m.get(), i % n));
+            EXPECT_GE(dalo_sol_compute_energy(s, nullptr), optimum);
+            reads += static_cast<int64_t>(dalo_model_term_count(m.get(), 2));
+        }
+        dalo_sol_destroy(s);
+    });
     for (int k = 0; k < 4; ++k) EXPECT_EQ(found[k], optimum) << "search " << k;
     EXPECT_EQ(reads.load(), 400 * static_cast<int64_t>(dalo_model_term_count(m.get(), 2)));
 }

@@ -56,16 +56,12 @@ TEST(ConstStr, ThreadsHaveTheirOwnBuffers) {
     std::vector<std::string> want;
     for (const char* key : keys) want.emplace_back(dalo_const_str(key));
     std::atomic<int> bad{0};
-    std::vector<std::thread> threads;
-    for (int k = 0; k < kThreads; ++k) {
-        threads.emplace_back([&, k] {
-            const char* mine = dalo_const_str(keys[k]);
-            for (int rep = 0; rep < 2000; ++rep) {
-                if (want[k] != mine || dalo_const_str(keys[k]) != mine) bad++;
-            }
-        });
-    }
-    for (auto& t : threads) t.join();
+    dalo_test::on_threads(kThreads, [&](int k) {
+        const char* mine = dalo_const_str(keys[k]);
+        for (int rep = 0; rep < 2000; ++rep) {
+            if (want[k] != mine || dalo_const_str(keys[k]) != mine) bad++;
+        }
+    });
     EXPECT_EQ(bad.load(), 0);
 }
 

@@ -31,6 +31,13 @@ using BriskPtr = Owned<dalo_brisk_solver_wrapper, dalo_brisk_solver_wrapper_dest
 using SweepPtr = Owned<dalo_sweep_wrapper, dalo_sweep_wrapper_destroy>;
 using KelpPtr = Owned<dalo_kelp_wrapper, dalo_kelp_wrapper_destroy>;
 
+// The number of elements of an array of this shape.
+inline uint64_t count_of(const std::vector<uint64_t>& shape) {
+    uint64_t n = 1;
+    for (uint64_t e : shape) n *= e;
+    return n;
+}
+
 // Builders, outside dalo_test itself so that argument-dependent lookup does not find them
 // (bring them in with `using namespace dalo_test::build;`).
 namespace build {
@@ -45,6 +52,11 @@ inline void add(const ExprPtr& e, const ExprPtr& f) { dalo_expr_iadd_expr(e.get(
 inline ExprPtr binary(const ExprPtr& e) { return ExprPtr(dalo_expr_simplify_as_binary(e.get())); }
 inline ModelPtr model_of(const ExprPtr& e) { return ModelPtr(dalo_model_create(e.get())); }
 inline SolPtr sol_of(const ModelPtr& m) { return SolPtr(dalo_sol_create(m.get())); }
+inline std::vector<int32_t> values(const dalo_array_int* a) {
+    std::vector<int32_t> out(dalo_array_int_size(a));
+    dalo_array_int_to_ints(a, out.data());
+    return out;
+}
 }  // namespace build
 
 }  // namespace dalo_test

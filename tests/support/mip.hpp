@@ -1,6 +1,7 @@
 // Runs the MIP solvers of the distribution on written files and reads their answers back.
 #pragma once
 
+#include <unistd.h>
 #include "support/suite.hpp"
 
 #include <fstream>
@@ -13,6 +14,11 @@ struct MipAnswer {
     double objective = 0;
     std::map<std::string, double> values;  // by column name (CBC) or "#j" (GLPK, 1-based)
 };
+
+// A file name for this process in the test folder.
+inline std::string scratch(const std::string& name) {
+    return testing::TempDir() + "dalo_mip_" + std::to_string(getpid()) + "_" + name;
+}
 
 inline bool run_quiet(const std::string& command) {
     return std::system((command + " > /dev/null 2>&1").c_str()) == 0;

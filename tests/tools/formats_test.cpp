@@ -15,6 +15,7 @@
 namespace {
 
 using dalo_test::minimum;
+using dalo_test::thrown;
 
 using dalo_cli::FileFormat;
 using dalo_cli::Problem;
@@ -31,12 +32,7 @@ std::string guessed(const std::string& format) {
 }
 
 std::string error_of(const std::string& text, const std::string& format) {
-    try {
-        read_text(text, format);
-    } catch (const ReadError& e) {
-        return e.text;
-    }
-    return "(read without error)";
+    return thrown<ReadError>([&] { read_text(text, format); });
 }
 
 std::string written(const Problem& p, const FileFormat& f) {
@@ -46,15 +42,8 @@ std::string written(const Problem& p, const FileFormat& f) {
 }
 
 std::string write_error(const Problem& p, const FileFormat& f) {
-    try {
-        written(p, f);
-    } catch (const ReadError& e) {
-        return e.text;
-    }
-    return "(written)";
+    return thrown<ReadError>([&] { written(p, f); });
 }
-
-// The least energy over all assignments, without the constant term.
 
 // p in every writable format: read back (also by guessing) with the same minimum, and written
 // again to the same text.
@@ -215,12 +204,8 @@ TEST(Formats, GuessesAreNamedAndTokensEscaped) {
               "'\\x7fELF\\x01\\\\\\'' (use --format gset|bqp|qubo|qbsolv|bqm)");
     EXPECT_EQ(error_of("0 1 " + std::string(30, '9') + "\n", "qubo"),
               "f:1: '999999999999999999999999...' is out of range");
-    try {
-        dalo_cli::read_problem(testing::TempDir(), "", 1);
-        ADD_FAILURE() << "a directory was read";
-    } catch (const ReadError& e) {
-        EXPECT_EQ(e.text, testing::TempDir() + ": is a directory");
-    }
+    EXPECT_EQ(thrown<ReadError>([] { dalo_cli::read_problem(testing::TempDir(), "", 1); }),
+              testing::TempDir() + ": is a directory");
 }
 
 // Counts that the content or the memory cannot back are refused before anything is sized.
@@ -271,14 +256,10 @@ TEST(Formats, ConvertWritesTheFormatOfTheExtension) {
     const Problem p = dalo_cli::read_problem(dir + ".out", "", 1);
     EXPECT_EQ(p.format->name, std::string("qbsolv"));
     EXPECT_EQ(minimum(p), -4);
-    try {
-        dalo_cli::convert(dir + ".gset", "", 1, dir + ".xyz", "", false);
-        ADD_FAILURE() << "no format for .xyz";
-    } catch (const ReadError& e) {
-        EXPECT_EQ(e.text, dir +
-                              ".xyz: cannot tell the format from the name (use --to "
-                              "gset|bqp|qubo|qbsolv|bqm|lp|mps)");
-    }
+    const auto xyz = [&] { dalo_cli::convert(dir + ".gset", "", 1, dir + ".xyz", "", false); };
+    EXPECT_EQ(thrown<ReadError>(xyz), dir +
+                                          ".xyz: cannot tell the format from the name (use --to "
+                                          "gset|bqp|qubo|qbsolv|bqm|lp|mps)");
     for (const char* ext : {".gset", ".json", ".out"}) std::remove((dir + ext).c_str());
 }
 

@@ -145,9 +145,7 @@ TEST(ReduceParallelTest, ConcurrentReductionsGetDistinctNames) {
     ExprPtr s(dalo_expr_simplify_as_binary(e.get()));
     const uint64_t before = dalo_var_count();
     std::vector<ExprPtr> out(4);
-    std::vector<std::thread> threads;
-    for (auto& r : out) threads.emplace_back([&r, &e] { r.reset(dalo_expr_reduce(e.get())); });
-    for (std::thread& t : threads) t.join();
+    on_threads(4, [&](int k) { out[k].reset(dalo_expr_reduce(e.get())); });
     // Per call: one name per reduced term, all distinct across the calls.
     std::set<std::string> names;
     for (uint64_t i = before; i < dalo_var_count(); ++i) {

@@ -133,10 +133,7 @@ TEST_F(SubstituteTest, ConcurrentBinarizationSharesTheBits) {
     const uint64_t before = dalo_var_count();
     constexpr int kThreads = 6;
     std::vector<std::string> texts(kThreads);
-    std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t)
-        threads.emplace_back([&, t] { texts[t] = str_take(dalo_expr_binarize(var(n).get())); });
-    for (auto& t : threads) t.join();
+    on_threads(kThreads, [&](int t) { texts[t] = str_take(dalo_expr_binarize(var(n).get())); });
     EXPECT_EQ(dalo_var_count(), before + 7);
     for (const std::string& s : texts) EXPECT_EQ(s, texts[0]);
 }
