@@ -55,20 +55,6 @@ inline int64_t eval_map(const dalo_expr* e, const Values& values) {
     return dalo_expr_eval_map(e, vars.data(), vals.data(), vars.size(), nullptr);
 }
 
-// The value of e computed here, a negated literal reading 1 - x; integer atoms included.
-inline int64_t value_of(const dalo_expr* e, const Values& a) {
-    int64_t total = dalo_expr_constant(e, nullptr);
-    for (const Term& t : terms_of(e)) {
-        int64_t p = t.coeff;
-        for (dalo_var v : t.vars) {
-            const int64_t x = a.at(v & ~DALO_NEG_BIT);
-            p *= (v & DALO_NEG_BIT) ? 1 - x : x;
-        }
-        total += p;
-    }
-    return total;
-}
-
 namespace build {
 inline ExprPtr between(const ExprPtr& body, int64_t lo, int64_t hi) {
     return ExprPtr(dalo_cons_between(body.get(), lo, hi));
