@@ -50,16 +50,13 @@ TEST(BriskPlugin, HintAndProgressLines) {
     for (const char* off : {"0", "false"}) {
         std::vector<dalo_param> quiet = p;
         quiet.push_back({"enable_default_callback", off});
-        testing::internal::CaptureStdout();
-        const Outcome o = solve(Family::Brisk, m.get(), quiet, &hint);
-        EXPECT_EQ(testing::internal::GetCapturedStdout(), "") << off;
+        Outcome o;
+        EXPECT_EQ(stdout_of([&] { o = solve(Family::Brisk, m.get(), quiet, &hint); }), "") << off;
         EXPECT_EQ(o.best.energy, optimum);
         EXPECT_LT(o.seconds, 1.0);
     }
-    testing::internal::CaptureStdout();
     p.insert(p.begin() + 1, {"enable_default_callback", "true"});
-    solve(Family::Brisk, m.get(), p);
-    const std::string lines = testing::internal::GetCapturedStdout();
+    const std::string lines = stdout_of([&] { solve(Family::Brisk, m.get(), p); });
     const std::string last = "Energy = " + target + "\n";
     ASSERT_GE(lines.size(), last.size());
     EXPECT_EQ(lines.substr(lines.size() - last.size()), last);

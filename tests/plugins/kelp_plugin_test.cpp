@@ -135,32 +135,29 @@ struct HandModel {
     const int32_t* coeffs[2] = {lin_coeffs, quad_coeffs};
 };
 
+// A plug-in entry point, with the type its header declares.
+#define KELP_ENTRY(name) gpu_.get<decltype(name)>(#name)
+
 TEST_F(KelpEmulatedTest, IntegerGpuEngineRoundsReturnExactImprovedStatesAndTakeHints) {
-    // The plug-in's own entry points, as its header declares them.
-    using Create = decltype(dalo_kelp_int_create);
-    using AddCons = decltype(dalo_kelp_int_add_cons);
-    using Shape = decltype(dalo_kelp_int_set_cons_shape);
-    using Round = decltype(dalo_kelp_int_round2);
-    using Hint = decltype(dalo_kelp_int_hint);
-    using Destroy = decltype(dalo_kelp_int_destroy);
     const HandModel h;
     // Without a device (none emulated either) the rounds run on the host, with the same promises.
     for (const bool host : {false, true}) {
         SCOPED_TRACE(host ? "host" : "emulated");
         if (host) unsetenv("KELP_EMULATED_DEVICES");
-        void* e = gpu_.get<Create>("dalo_kelp_int_create")(2, 1, h.lower, h.upper, 2, &h.constant,
-                                                           h.counts, h.vars, h.coeffs, 0, 64, 5);
+        void* e = KELP_ENTRY(dalo_kelp_int_create)(2, 1, h.lower, h.upper, 2, &h.constant, h.counts,
+                                                   h.vars, h.coeffs, 0, 64, 5);
         const int64_t w1 = 4, lo1 = 0, hi1 = 1, c1 = 0;
         const uint32_t body1[3] = {0, 1, 2};  // k is word nbin + 0
         const int32_t ones[3] = {1, 1, 1};
-        gpu_.get<AddCons>("dalo_kelp_int_add_cons")(e, &w1, &lo1, &hi1, &c1, 3, body1, ones, 0,
-                                                    nullptr, nullptr, nullptr, 0, nullptr, nullptr);
-        gpu_.get<Shape>("dalo_kelp_int_set_cons_shape")(e, 1, 0);
+        auto* add_cons = KELP_ENTRY(dalo_kelp_int_add_cons);
+        add_cons(e, &w1, &lo1, &hi1, &c1, 3, body1, ones, 0, nullptr, nullptr, nullptr, 0, nullptr,
+                 nullptr);
+        KELP_ENTRY(dalo_kelp_int_set_cons_shape)(e, 1, 0);
         const int64_t w2 = 1, lo2 = -4, hi2 = 2, c2 = 0, set_lo[2] = {-4, 2}, set_hi[2] = {-4, 2};
         const uint32_t body2[1] = {2};
         const int32_t two[1] = {2};
-        gpu_.get<AddCons>("dalo_kelp_int_add_cons")(e, &w2, &lo2, &hi2, &c2, 1, body2, two, 0,
-                                                    nullptr, nullptr, nullptr, 2, set_lo, set_hi);
+        add_cons(e, &w2, &lo2, &hi2, &c2, 1, body2, two, 0, nullptr, nullptr, nullptr, 2, set_lo,
+                 set_hi);
         int64_t optimum = INT64_MAX;
         for (int64_t s = 0; s < 24; ++s)
             optimum = std::min(optimum, HandModel::energy(s & 1, (s >> 1) & 1, s / 4 - 2));
@@ -169,7 +166,7 @@ TEST_F(KelpEmulatedTest, IntegerGpuEngineRoundsReturnExactImprovedStatesAndTakeH
         int64_t ints[8], out_ints[8], energies[8];
         uint8_t improved[8];
         int64_t reached = INT64_MAX;
-        Round* round2 = gpu_.get<Round>("dalo_kelp_int_round2");
+        auto* round2 = KELP_ENTRY(dalo_kelp_int_round2);
         for (int round = 0; round < 20; ++round) {
             for (int s = 0; s < 8; ++s) {
                 bits[s] = rng() & 3;
@@ -179,7 +176,7 @@ TEST_F(KelpEmulatedTest, IntegerGpuEngineRoundsReturnExactImprovedStatesAndTakeH
             // The hinted slot counts as improved whatever its outcome.
             const uint64_t hint_bits = 1;
             const int64_t hint_k = 3;
-            if (hinted) gpu_.get<Hint>("dalo_kelp_int_hint")(e, &hint_bits, &hint_k);
+            if (hinted) KELP_ENTRY(dalo_kelp_int_hint)(e, &hint_bits, &hint_k);
             ASSERT_EQ(round2(e, bits, ints, 8, out_bits, out_ints, energies, improved), 0);
             for (int s = 0; s < 8; ++s) {
                 SCOPED_TRACE(s);
@@ -198,7 +195,7 @@ TEST_F(KelpEmulatedTest, IntegerGpuEngineRoundsReturnExactImprovedStatesAndTakeH
             }
         }
         EXPECT_EQ(reached, optimum);
-        gpu_.get<Destroy>("dalo_kelp_int_destroy")(e);
+        KELP_ENTRY(dalo_kelp_int_destroy)(e);
     }
 }
 

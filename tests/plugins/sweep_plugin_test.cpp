@@ -33,9 +33,9 @@ TEST(SweepPlugin, DefaultCallbackPrintsEachNewBest) {
     const dalo_var x = binaries(10);
     std::mt19937_64 rng(5);
     const ModelPtr m = random_qubo(rng, x, 10, 4);
-    testing::internal::CaptureStdout();
-    const Outcome r = sweep(m.get(), {{"enable_default_callback", "1"}, {"threads", "1"}});
-    const std::string out = testing::internal::GetCapturedStdout();
+    Outcome r;
+    const std::vector<dalo_param> p = {{"enable_default_callback", "1"}, {"threads", "1"}};
+    const std::string out = stdout_of([&] { r = sweep(m.get(), p); });
     std::vector<int64_t> energies;
     for (size_t at = 0; (at = out.find("Energy = ", at)) != std::string::npos;) {
         at += 9;
@@ -45,9 +45,7 @@ TEST(SweepPlugin, DefaultCallbackPrintsEachNewBest) {
     EXPECT_EQ(out.rfind("TTS = ", 0), 0u);
     EXPECT_EQ(energies.back(), r.best.energy);
     for (size_t i = 1; i < energies.size(); ++i) EXPECT_LT(energies[i], energies[i - 1]);
-    testing::internal::CaptureStdout();
-    sweep(m.get(), {{"enable_default_callback", "0"}});
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(stdout_of([&] { sweep(m.get(), {{"enable_default_callback", "0"}}); }), "");
 }
 
 TEST(SweepPluginDeathTest, RefusesTooManyVariables) {

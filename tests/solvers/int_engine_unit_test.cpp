@@ -316,10 +316,10 @@ TEST(IntEngineTest, CallbackEventsAndTimer) {
 
 TEST(IntEngineTest, DefaultCallbackLines) {
     ModelHandle h = mixed_model();
-    testing::internal::CaptureStdout();
-    SolverResult r = search(
-        h, options({{"time_limit", "0.05"}, {"threads", "2"}, {"enable_default_callback", "1"}}));
-    const std::string out = testing::internal::GetCapturedStdout();
+    const IntSearchOpts o =
+        options({{"time_limit", "0.05"}, {"threads", "2"}, {"enable_default_callback", "1"}});
+    SolverResult r;
+    const std::string out = dalo_test::stdout_of([&] { r = search(h, o); });
     const std::regex line(
         "TTS = [0-9]+\\.[0-9]{3}s Energy = (-?[0-9]+) Obj = (-?[0-9]+) Viol = ([0-9]+)/3");
     std::smatch last;  // of the last line, kept alive in text
@@ -341,11 +341,9 @@ TEST(IntEngineTest, DefaultCallbackLines) {
     EXPECT_EQ(std::stoll(last[2]), e.energy - e.penalty);
     EXPECT_EQ(std::stoull(last[3]), e.violated);
     // Without native constraints the line ends after the energy.
-    testing::internal::CaptureStdout();
-    search(
-        ties_model(),
-        options({{"time_limit", "0.02"}, {"threads", "1"}, {"enable_default_callback", "true"}}));
-    const std::string plain = testing::internal::GetCapturedStdout();
+    const IntSearchOpts quiet =
+        options({{"time_limit", "0.02"}, {"threads", "1"}, {"enable_default_callback", "true"}});
+    const std::string plain = dalo_test::stdout_of([&] { search(ties_model(), quiet); });
     EXPECT_TRUE(
         std::regex_search(plain, std::regex("^TTS = [0-9]+\\.[0-9]{3}s Energy = -?[0-9]+\n")));
     EXPECT_EQ(plain.find("Obj"), std::string::npos);

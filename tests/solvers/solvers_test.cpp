@@ -20,20 +20,6 @@ std::vector<std::string> keys(const Outcome& o) {
     return out;
 }
 
-// A host callback that counts its calls and answers 7.5.
-struct CallbackLog {
-    int calls = 0;
-    int64_t last_energy = 0;
-};
-
-double record_callback(void* context, dalo_sol* sol, uint32_t) {
-    auto* log = static_cast<CallbackLog*>(context);
-    ++log->calls;
-    log->last_energy = dalo_sol_energy(sol, nullptr);
-    dalo_sol_destroy(sol);
-    return 7.5;
-}
-
 class SolverTest : public testing::Test {
   protected:
     uint64_t n = 4;
@@ -213,13 +199,14 @@ TEST_F(SolverTest, IntegerEnginesReachThePlugins) {
     // KELPSolver's unified engine forwards integer events.
     use("gpu");
     KelpPtr w(dalo_kelp_wrapper_create(models.back().get(), 0));
-    CallbackLog log;
-    dalo_kelp_wrapper_set_callback(w.get(), record_callback, &log);
+    Events ev;
+    ev.model = models.back().get();
+    dalo_kelp_wrapper_set_callback(w.get(), record_event, &ev);
     o = finish(dalo_kelp_wrapper_search_int(w.get(), nullptr, nullptr, nullptr, 0),
                models.back().get(), std::chrono::steady_clock::now());
     EXPECT_EQ(o["engine"], "integer-unified");
-    EXPECT_EQ(log.calls, 1);
-    EXPECT_EQ(log.last_energy, 0);
+    EXPECT_EQ(ev.energies, std::vector<int64_t>{0});  // one event, as reported and recomputed
+    EXPECT_EQ(ev.recomputed, std::vector<int64_t>{0});
     EXPECT_EQ(o.best.energy, 0);
     unsetenv("DALO_INT_UNIFIED");
     // Its integer GPU engine takes part in GPU mode.

@@ -45,6 +45,14 @@ std::string thrown(F f) {
     return "(nothing thrown)";
 }
 
+// What f prints on standard output.
+template <class F>
+std::string stdout_of(F f) {
+    testing::internal::CaptureStdout();
+    f();
+    return testing::internal::GetCapturedStdout();
+}
+
 // Runs body(0), ..., body(n - 1) on n threads at once and waits for all of them.
 inline void on_threads(int n, const std::function<void(int)>& body) {
     std::vector<std::thread> threads;
