@@ -1,0 +1,133 @@
+// dalo.quadratic and dalo.quadratic_model: quadratic forms from numpy matrices and index
+// arrays, read in place.
+#include <nanobind/nanobind.h>
+#include <nanobind/ndarray.h>
+#include <nanobind/stl/string.h>
+
+#include <optional>
+#include <string>
+#include <type_traits>
+#include <utility>
+#include <vector>
+
+#include "dalo.hpp"
+#include "quadratic.hpp"
+
+namespace nb = nanobind;
+using namespace nb::literals;
+
+namespace {
+
+using dalo::Expr;
+
+// x^T Q x as an Expr, or straight as its Model (R = dalo::Model), from a numpy matrix read
+// in place.
+template <class T, class R>
+R quadratic_view(const dalo::VarArray& x, nb::handle arr, const std::string& name) {
+    auto view = nb::cast<nb::ndarray<const T, nb::ndim<2>, nb::device::cpu>>(arr);
+    const uint64_t n = x.size();
+    if (view.shape(0) != n || view.shape(1) != n) {
+        throw dalo::error(name + ": a " + std::to_string(view.shape(0)) + "x" +
+                          std::to_string(view.shape(1)) + " matrix for " + std::to_string(n) +
+                          " variables");
+    }
+    uint64_t wrapped = 0;
+    std::optional<R> r;
+    {
+        nb::gil_scoped_release release;
+        if constexpr (std::is_same_v<R, dalo::Model>) {
+            r.emplace(
+                dalo::Model::quadratic(x, view.data(), view.stride(0), view.stride(1), &wrapped));
+        } else {
+            r.emplace(dalo::quadratic(x, view.data(), view.stride(0), view.stride(1), &wrapped));
+        }
+    }
+    if (wrapped != 0)
+        throw dalo::error(name + ": " + std::to_string(wrapped) +
+                          " coefficients do not fit in 32 bits");
+    return std::move(*r);
+}
+
+template <class R>
+R quadratic_from_matrix(const dalo::VarArray& x, nb::handle q, const std::string& name) {
+    auto np = nb::module_::import_("numpy");
+    nb::object arr = np.attr("asarray")(q);
+    if (nb::cast<int>(arr.attr("ndim")) != 2)
+        throw dalo::error(name + ": the matrix must have two axes");
+    nb::object dtype = arr.attr("dtype");
+    const std::string kind = nb::cast<std::string>(dtype.attr("kind"));
+    const int64_t itemsize = nb::cast<int64_t>(dtype.attr("itemsize"));
+    if (kind != "i" && kind != "u" && kind != "b")
+        throw nb::type_error((name + ": an integer matrix is expected").c_str());
+    if (kind == "i" && itemsize == 8) return quadratic_view<int64_t, R>(x, arr, name);
+    if (kind == "i" && itemsize == 4) return quadratic_view<int32_t, R>(x, arr, name);
+    if (kind == "u" && itemsize == 8 && nb::cast<int64_t>(arr.attr("size")) > 0 &&
+        nb::cast<uint64_t>(arr.attr("max")()) > uint64_t{INT64_MAX}) {
+        throw dalo::error(name + ": coefficients do not fit in 32 bits");
+    }
+    return quadratic_view<int64_t, R>(x, arr.attr("astype")("int64"), name);
+}
+
+}  // namespace
+
+void bind_quadratic(nb::module_& m) {
+    // sum_k w[k] * x[i[k]] * x[j[k]] (w[k] * x[i[k]] when i[k] == j[k]) from numpy arrays of
+    // flat indexes into x, in one call.
+    m.def(
+        "quadratic",
+        [](const dalo::VarArray& x, nb::handle i, nb::handle j, nb::handle w) {
+            auto np = nb::module_::import_("numpy");
+            auto as64 = [&](nb::handle h) {
+                nb::object a = np.attr("ascontiguousarray")(h, "dtype"_a = "int64");
+                return std::make_pair(
+                    a,
+                    nb::cast<
+                        nb::ndarray<const int64_t, nb::ndim<1>, nb::c_contig, nb::device::cpu>>(a));
+            };
+            auto [io, iv] = as64(i);
+            auto [jo, jv] = as64(j);
+            auto [wo, wv] = as64(w);
+            const size_t n = iv.shape(0);
+            if (jv.shape(0) != n || wv.shape(0) != n)
+                throw dalo::error("dalo.quadratic: i, j and w must have one length");
+            const dalo_var* ids = dalo::detail::call(dalo_array_var_data, x.get());
+            const int64_t size = static_cast<int64_t>(x.size());
+            std::vector<int32_t> coeffs(n);
+            std::vector<uint32_t> degrees(n);
+            std::vector<dalo_var> vars;
+            vars.reserve(2 * n);
+            for (size_t k = 0; k < n; ++k) {
+                const int64_t a = iv.data()[k], b = jv.data()[k], c = wv.data()[k];
+                if (a < 0 || a >= size || b < 0 || b >= size)
+                    throw nb::index_error("dalo.quadratic: index out of range");
+                if (c > INT32_MAX || c < INT32_MIN)
+                    throw dalo::error("dalo.quadratic: coefficients must fit in 32 bits");
+                coeffs[k] = static_cast<int32_t>(c);
+                vars.push_back(ids[a]);
+                if (a != b) vars.push_back(ids[b]);
+                degrees[k] = a != b ? 2u : 1u;
+            }
+            return Expr::adopt(dalo::detail::call(dalo_expr_create_from_bulk, 0, n, coeffs.data(),
+                                                  degrees.data(), vars.data()));
+        },
+        "x"_a, "i"_a, "j"_a, "w"_a);
+    // x^T Q x from an integer matrix, read in place (any strides) when it holds int64 or
+    // int32 values.
+    m.def(
+        "quadratic",
+        [](const dalo::VarArray& x, nb::handle q) {
+            return quadratic_from_matrix<Expr>(x, q, "dalo.quadratic");
+        },
+        "x"_a, "q"_a,
+        "quadratic(x, Q): x^T Q x over the binary variables x (x_i * x_i = x_i) from a square\n"
+        "integer matrix, read in place: Q[i, i] x_i and (Q[i, j] + Q[j, i]) x_i x_j for i < j.\n"
+        "quadratic(x, i, j, w): sum_k w[k] x[i[k]] x[j[k]] (w[k] x[i[k]] where i[k] == j[k]).");
+    m.def(
+        "quadratic_model",
+        [](const dalo::VarArray& x, nb::handle q) {
+            return quadratic_from_matrix<dalo::Model>(x, q, "dalo.quadratic_model");
+        },
+        "x"_a, "q"_a,
+        "quadratic_model(x, Q): the Model of quadratic(x, Q).simplify_as_binary(), written from\n"
+        "the matrix without building the expression.");
+}
