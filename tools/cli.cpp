@@ -411,6 +411,13 @@ struct ExportArgs {
     bool linearize = false;
 };
 
+// The problem file (named `in`), the file to write and the reading options.
+void in_out_options(CLI::App* app, const char* in, ExportArgs& a) {
+    app->add_option(in, a.in.file, "the problem")->required()->type_name("");
+    app->add_option("OUT", a.out, "the file to write")->required()->type_name("");
+    input_options(app, a.in);
+}
+
 constexpr const char* kLinearize =
     "write each product of variables as a new binary one with linear rows (any QUBO exports)";
 
@@ -485,18 +492,14 @@ int run_command(int argc, char** argv) {
     ExportArgs ea;
     CLI::App* export_app = app.add_subcommand(
         "export-lp", "write FILE for MIP solvers: CPLEX-LP, or MPS where OUT ends in .mps");
-    export_app->add_option("FILE", ea.in.file, "the problem")->required()->type_name("");
-    export_app->add_option("OUT", ea.out, "the file to write")->required()->type_name("");
-    input_options(export_app, ea.in);
+    in_out_options(export_app, "FILE", ea);
     export_app->add_flag("--linearize", ea.linearize, kLinearize);
     export_app->footer(formats_footer("FILE formats:"));
 
     ExportArgs ca;
     CLI::App* convert_app = app.add_subcommand(
         "convert", "read IN and write the same problem to OUT in another format");
-    convert_app->add_option("IN", ca.in.file, "the problem")->required()->type_name("");
-    convert_app->add_option("OUT", ca.out, "the file to write")->required()->type_name("");
-    input_options(convert_app, ca.in);
+    in_out_options(convert_app, "IN", ca);
     convert_app
         ->add_option("--to", ca.to,
                      "the format of OUT: one below, lp or mps (default: from OUT's extension)")

@@ -177,14 +177,10 @@ void over_row_ranges(uint64_t rows, uint64_t w, Body&& body) {
     }
 }
 
-// Rows [0, rows) in parallel ranges when the work w is large enough.
+// body(u) for every row, in parallel ranges when the work w is large enough.
 template <class Body>
 void over_rows(uint64_t rows, uint64_t w, Body&& body) {
-    if (w < kParallelTerms) {
-        for (uint64_t u = 0; u < rows; ++u) body(u);
-        return;
-    }
-    par_for_ranges(rows, w, [&](uint64_t b, uint64_t e) {
+    over_row_ranges(rows, w, [&](uint64_t b, uint64_t e) {
         for (uint64_t u = b; u < e; ++u) body(u);
     });
 }
