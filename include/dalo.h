@@ -1428,6 +1428,17 @@ DALO_API dalo_model* dalo_model_create_quadratic_i64(const dalo_var* x, uint64_t
 DALO_API dalo_model* dalo_model_create_quadratic_i32(const dalo_var* x, uint64_t n,
                                                      const int32_t* q, int64_t row_stride,
                                                      int64_t col_stride, uint64_t* wrapped);
+/* The Model of sum_k w[k] x[i[k]] x[j[k]] over count entries (w[k] x[i[k]] where
+ * i[k] == j[k]), i and j positions in x, entries that share a pair in either order adding
+ * up: equal to dalo_model_create of dalo_expr_simplify_as_binary of that sum. Coefficients
+ * wrap to 32 bits; *wrapped, when not NULL, receives how many did not fit. Over ascending
+ * binary identifiers it is written from the entries without term records.
+ * Aborts if: a position is negative or n or more; x holds an identifier that no variable
+ * has. */
+DALO_API dalo_model* dalo_model_create_quadratic_coo(const dalo_var* x, uint64_t n,
+                                                     const int64_t* i, const int64_t* j,
+                                                     const int64_t* w, uint64_t count,
+                                                     uint64_t* wrapped);
 
 /* ======================================================================================
  * ILP export

@@ -1087,6 +1087,15 @@ class Model {
                                   row_stride, col_stride, wrapped));
     }
 
+    // The Model of sum_k w[k] x[i[k]] x[j[k]] (w[k] x[i[k]] where i[k] == j[k]) simplified
+    // as binary, from count entries with positions into x.
+    static Model quadratic(const VarArray& x, const int64_t* i, const int64_t* j, const int64_t* w,
+                           uint64_t count, uint64_t* wrapped = nullptr) {
+        return Model(detail::call(dalo_model_create_quadratic_coo,
+                                  detail::call(dalo_array_var_data, x.get()), x.size(), i, j, w,
+                                  count, wrapped));
+    }
+
     const dalo_model* get() const { return h_.get(); }
 
     uint32_t var_count() const { return detail::call(dalo_model_var_count, get()); }

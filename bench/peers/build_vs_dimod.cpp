@@ -82,21 +82,27 @@ std::vector<int64_t> weights(int n, std::mt19937_64& rng) {
     return w;
 }
 
-// (sum_i w_i x_i)^2: w_i^2 x_i + sum_{i<j} 2 w_i w_j x_i x_j.
-Case dense_square(std::mt19937_64& rng) {
-    Case c{"dense 2,000, square of a sum", {}, {}, {}, {}};
+// (sum_i w_i x_i)^2: w_i^2 x_i + sum_{i<j} 2 w_i w_j x_i x_j, in dalo as the product s * s
+// (4M products) or as the square of s (each pair once).
+Case dense_square(std::mt19937_64& rng, bool square) {
+    Case c{square ? "dense 2,000, dalo_expr_sqr of a sum" : "dense 2,000, square of a sum",
+           {},
+           {},
+           {},
+           {}};
     static std::vector<int64_t> w = weights(kDense, rng);
     const uint64_t n = kDense;
     const dalo_var first = dalo_new_var_array("q", &n, 1);
     for (int i = 0; i < kDense; ++i) c.vars.push_back(first + i);
-    c.dalo = [first](const Case&, std::vector<dalo_expr*>& keep) {
+    c.dalo = [first, square](const Case&, std::vector<dalo_expr*>& keep) {
         dalo_expr* s = dalo_expr_create();
         for (int i = 0; i < kDense; ++i) {
             const dalo_var v = first + i;
             dalo_expr_iadd_raw_term(s, w[i], &v, 1);
         }
         keep.push_back(s);
-        return dalo_model_create(binary(dalo_expr_mul_expr(s, s), keep));
+        return dalo_model_create(
+            binary(square ? dalo_expr_sqr(s) : dalo_expr_mul_expr(s, s), keep));
     };
     c.dimod = [](const Case& c, double* took) {
         const auto t0 = Clock::now();
@@ -204,9 +210,10 @@ int main(int argc, char** argv) {
     g_in_place = argc > 2 && std::string(argv[2]) == "in-place";
     std::mt19937_64 rng(2026);
     std::vector<Case> cases;
-    cases.push_back(dense_square(rng));
+    cases.push_back(dense_square(rng, false));
     cases.push_back(dense_matrix(rng));
     cases.push_back(tsp(rng));
+    cases.push_back(dense_square(rng, true));
     // A feasible tour for the TSP (city k at step (7k + 3) mod 100), random bits elsewhere.
     for (Case& c : cases) {
         c.bits.resize(c.vars.size());

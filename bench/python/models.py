@@ -53,7 +53,9 @@ def dalo_tsp():
     f = dalo.einsum("cd,ct,dt->", dalo.ints(dist), x, nxt)[()]
     # The one-hot rows as plain penalties 100 (sum - 1)^2, as the other tools build them.
     rows = [x.sum(axis=0) - 1, x.sum(axis=1) - 1]
-    f += 100 * dalo.sum(r[k].sqr() for r in rows for k in range(n))
+    penalty = dalo.sum(r[k].sqr() for r in rows for k in range(n))
+    penalty *= 100
+    f += penalty
     return dalo.Model(f.simplify_as_binary(inplace=True)), x
 
 
@@ -61,9 +63,8 @@ def dalo_cut():
     x = dalo.var("m", shape=(N_CUT,))
     linear = -(np.bincount(cut_i, cut_w, N_CUT) + np.bincount(cut_j, cut_w, N_CUT)).astype(np.int64)
     v = np.arange(N_CUT)  # entries with i == j are the linear terms
-    f = dalo.quadratic(x, np.concatenate([v, cut_i]), np.concatenate([v, cut_j]),
-                       np.concatenate([linear, 2 * cut_w]))
-    return dalo.Model(f.simplify_as_binary(inplace=True)), x
+    return dalo.quadratic_model(x, np.concatenate([v, cut_i]), np.concatenate([v, cut_j]),
+                                np.concatenate([linear, 2 * cut_w])), x
 
 
 def dalo_energy(built, a):

@@ -68,6 +68,34 @@ R quadratic_from_matrix(const dalo::VarArray& x, nb::handle q, const std::string
     return quadratic_view<int64_t, R>(x, arr.attr("astype")("int64"), name);
 }
 
+// The (i, j, w) vectors of a sparse form as contiguous int64 arrays, positions checked
+// against x.
+struct Entries {
+    nb::object io, jo, wo;  // keep the converted arrays alive
+    const int64_t *i, *j, *w;
+    size_t n;
+
+    Entries(const dalo::VarArray& x, nb::handle hi, nb::handle hj, nb::handle hw,
+            const std::string& name) {
+        auto np = nb::module_::import_("numpy");
+        using View = nb::ndarray<const int64_t, nb::ndim<1>, nb::c_contig, nb::device::cpu>;
+        auto as64 = [&](nb::handle h, nb::object& keep) {
+            keep = np.attr("ascontiguousarray")(h, "dtype"_a = "int64");
+            return nb::cast<View>(keep);
+        };
+        const View iv = as64(hi, io), jv = as64(hj, jo), wv = as64(hw, wo);
+        n = iv.shape(0);
+        if (jv.shape(0) != n || wv.shape(0) != n)
+            throw dalo::error(name + ": i, j and w must have one length");
+        i = iv.data(), j = jv.data(), w = wv.data();
+        const int64_t size = static_cast<int64_t>(x.size());
+        for (size_t k = 0; k < n; ++k) {
+            if (i[k] < 0 || i[k] >= size || j[k] < 0 || j[k] >= size)
+                throw nb::index_error((name + ": index out of range").c_str());
+        }
+    }
+};
+
 }  // namespace
 
 void bind_quadratic(nb::module_& m) {
@@ -76,30 +104,15 @@ void bind_quadratic(nb::module_& m) {
     m.def(
         "quadratic",
         [](const dalo::VarArray& x, nb::handle i, nb::handle j, nb::handle w) {
-            auto np = nb::module_::import_("numpy");
-            auto as64 = [&](nb::handle h) {
-                nb::object a = np.attr("ascontiguousarray")(h, "dtype"_a = "int64");
-                return std::make_pair(
-                    a,
-                    nb::cast<
-                        nb::ndarray<const int64_t, nb::ndim<1>, nb::c_contig, nb::device::cpu>>(a));
-            };
-            auto [io, iv] = as64(i);
-            auto [jo, jv] = as64(j);
-            auto [wo, wv] = as64(w);
-            const size_t n = iv.shape(0);
-            if (jv.shape(0) != n || wv.shape(0) != n)
-                throw dalo::error("dalo.quadratic: i, j and w must have one length");
+            const Entries e(x, i, j, w, "dalo.quadratic");
+            const size_t n = e.n;
             const dalo_var* ids = dalo::detail::call(dalo_array_var_data, x.get());
-            const int64_t size = static_cast<int64_t>(x.size());
             std::vector<int32_t> coeffs(n);
             std::vector<uint32_t> degrees(n);
             std::vector<dalo_var> vars;
             vars.reserve(2 * n);
             for (size_t k = 0; k < n; ++k) {
-                const int64_t a = iv.data()[k], b = jv.data()[k], c = wv.data()[k];
-                if (a < 0 || a >= size || b < 0 || b >= size)
-                    throw nb::index_error("dalo.quadratic: index out of range");
+                const int64_t a = e.i[k], b = e.j[k], c = e.w[k];
                 if (c > INT32_MAX || c < INT32_MIN)
                     throw dalo::error("dalo.quadratic: coefficients must fit in 32 bits");
                 coeffs[k] = static_cast<int32_t>(c);
@@ -124,10 +137,22 @@ void bind_quadratic(nb::module_& m) {
         "quadratic(x, i, j, w): sum_k w[k] x[i[k]] x[j[k]] (w[k] x[i[k]] where i[k] == j[k]).");
     m.def(
         "quadratic_model",
+        [](const dalo::VarArray& x, nb::handle i, nb::handle j, nb::handle w) {
+            const Entries e(x, i, j, w, "dalo.quadratic_model");
+            uint64_t wrapped = 0;
+            dalo::Model model = dalo::Model::quadratic(x, e.i, e.j, e.w, e.n, &wrapped);
+            if (wrapped != 0)
+                throw dalo::error("dalo.quadratic_model: coefficients must fit in 32 bits");
+            return model;
+        },
+        "x"_a, "i"_a, "j"_a, "w"_a);
+    m.def(
+        "quadratic_model",
         [](const dalo::VarArray& x, nb::handle q) {
             return quadratic_from_matrix<dalo::Model>(x, q, "dalo.quadratic_model");
         },
         "x"_a, "q"_a,
         "quadratic_model(x, Q): the Model of quadratic(x, Q).simplify_as_binary(), written from\n"
-        "the matrix without building the expression.");
+        "the matrix without building the expression.\n"
+        "quadratic_model(x, i, j, w): the same for quadratic(x, i, j, w), from the entries.");
 }

@@ -125,15 +125,22 @@ def test_quadratic_forms_from_numpy_matrices():
         assert f.eval({x[i]: bits[i] for i in range(5)}) == v @ m @ v
     assert str(f.simplify_as_binary()) == str(
         dalo.einsum("i,ij,j->", x, dalo.ints(m), x)[()].simplify_as_binary())
-    # The Model written from the matrix holds the same variables and energies.
-    direct, general = dalo.quadratic_model(x, m), dalo.Model(f.simplify_as_binary())
-    assert (direct.var_count, direct.max_degree) == (general.var_count, general.max_degree) == (5, 2)
+    # The Models written from the matrix and from its entries hold the same variables and
+    # energies.
+    i, j = np.nonzero(m)
+    models = [dalo.quadratic_model(x, m), dalo.quadratic_model(x, i, j, m[i, j]),
+              dalo.Model(f.simplify_as_binary())]
+    assert {(g.var_count, g.max_degree) for g in models} == {(5, 2)}
     for bits in itertools.product((0, 1), repeat=5):
-        sols = [dalo.Sol(direct), dalo.Sol(general)]
+        sols = [dalo.Sol(g) for g in models]
         for s in sols:
-            for i in range(5):
-                s[x[i]] = bits[i]
-        assert sols[0].comp_energy() == sols[1].comp_energy() == np.array(bits) @ m @ np.array(bits)
+            for k in range(5):
+                s[x[k]] = bits[k]
+        assert {s.comp_energy() for s in sols} == {np.array(bits) @ m @ np.array(bits)}
+    with pytest.raises(IndexError, match="dalo.quadratic_model: index out of range"):
+        dalo.quadratic_model(x, [0], [5], [1])
+    with pytest.raises(ValueError, match="dalo.quadratic_model: coefficients must fit in 32 bits"):
+        dalo.quadratic_model(x, [0], [1], [2**31])
     with pytest.raises(ValueError, match="dalo.quadratic_model: a 2x3 matrix for 3 variables"):
         dalo.quadratic_model(w, np.zeros((2, 3), dtype=np.int64))
 

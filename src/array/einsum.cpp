@@ -258,9 +258,44 @@ int64_t int_partial(const Plan& plan, const std::vector<uint64_t>& base, uint64_
     return static_cast<int64_t>(sum);
 }
 
+// Integers times at most two variables, the common contraction: each tuple writes its term
+// field by field, with no variable list to build.
+bool small_partial(const Plan& plan, const std::vector<uint64_t>& base, uint64_t t0, uint64_t t1,
+                   ExprImpl& out) {
+    uint64_t var_at[2] = {0, 0}, int_at[8];
+    uint64_t nv = 0, ni = 0;
+    for (uint64_t k = 0; k < plan.n; ++k) {
+        const EinsumKind kind = plan.inputs[k].kind;
+        if (kind == EinsumKind::Vars && nv < 2) {
+            var_at[nv++] = k;
+        } else if (kind == EinsumKind::Ints && ni < 8) {
+            int_at[ni++] = k;
+        } else {
+            return false;
+        }
+    }
+    const Var* va = nv > 0 ? array_of<VarArray>(plan.inputs[var_at[0]]).data.data() : nullptr;
+    const Var* vb = nv > 1 ? array_of<VarArray>(plan.inputs[var_at[1]]).data.data() : nullptr;
+    const coeff_t* ints[8];
+    for (uint64_t i = 0; i < ni; ++i)
+        ints[i] = array_of<IntArray>(plan.inputs[int_at[i]]).data.data();
+    walk_tuples(plan, base, t0, t1, [&](const uint64_t* off) {
+        coeff_t c = 1;
+        for (uint64_t i = 0; i < ni; ++i) c = mul_coeff(c, ints[i][off[int_at[i]]]);
+        if (c == 0) return;
+        if (nv == 0) {
+            out.constant = wrap_add(out.constant, c);
+        } else {
+            out.append_small(c, va[off[var_at[0]]], nv > 1 ? vb[off[var_at[1]]] : kNoVar);
+        }
+    });
+    return true;
+}
+
 // Expression result without expression inputs: at most one term per tuple.
 void term_partial(const Plan& plan, const std::vector<uint64_t>& base, uint64_t t0, uint64_t t1,
                   ExprImpl& out) {
+    if (small_partial(plan, base, t0, t1, out)) return;
     std::vector<Var> vars;
     walk_tuples(plan, base, t0, t1, [&](const uint64_t* off) {
         coeff_t c = 1;

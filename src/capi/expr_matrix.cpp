@@ -39,4 +39,11 @@ dalo_model* dalo_model_create_quadratic_i32(const dalo_var* x, uint64_t n, const
 }
 DALO_RECOVER
 
+dalo_model* dalo_model_create_quadratic_coo(const dalo_var* x, uint64_t n, const int64_t* i,
+                                            const int64_t* j, const int64_t* w, uint64_t count,
+                                            uint64_t* wrapped) try {
+    return wrap(new ModelHandle(model_from_pairs(x, n, i, j, w, count, wrapped)));
+}
+DALO_RECOVER
+
 }  // extern "C"

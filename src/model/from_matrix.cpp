@@ -1,7 +1,11 @@
 // A Model straight from an integer matrix: no term records, the flat arrays written from the
 // pair sums. Over ascending binary identifiers the general path finds the form's terms
 // already in canonical order, so both give the same Model.
+#include <algorithm>
+#include <string>
 #include <vector>
+
+#include "core/fatal.hpp"
 
 #include "core/expr_matrix.hpp"
 #include "core/parallel.hpp"
@@ -19,6 +23,41 @@ bool ascending_binary(const Var* x, uint64_t n, uint64_t nvars) {
         if (i > 0 && x[i] <= x[i - 1]) return false;
     }
     return true;
+}
+
+// The Model's variables (the positions that occur, in order) and term arrays sized for the
+// linear terms and pairs; returns the model index of each position.
+std::vector<uint32_t> shape_model(ModelImpl& m, const Var* x, uint64_t n,
+                                  const std::vector<uint8_t>& occurs, uint64_t nvars,
+                                  uint64_t linear, uint64_t pairs) {
+    std::vector<uint32_t> index(n, kNotInModel);
+    uint64_t count = 0;
+    for (uint64_t i = 0; i < n; ++i) {
+        if (occurs[i]) index[i] = static_cast<uint32_t>(count++);
+    }
+    m.vars.resize_uninitialized(count);
+    m.index_map.resize_uninitialized(nvars);
+    for (uint64_t v = 0; v < nvars; ++v) m.index_map[v] = kNotInModel;
+    for (uint64_t i = 0; i < n; ++i) {
+        if (!occurs[i]) continue;
+        m.vars[index[i]] = x[i];
+        m.index_map[x[i]] = index[i];
+    }
+    m.max_degree = pairs > 0 ? 2 : 1;
+    m.term_count.assign(m.max_degree, 0);
+    m.term_count[0] = linear;
+    m.term_vars.resize(m.max_degree);
+    m.coeff_array.resize(m.max_degree);
+    m.term_vars[0].resize_uninitialized(linear);
+    m.coeff_array[0].resize_uninitialized(linear);
+    if (pairs > 0) {
+        m.term_count[1] = pairs;
+        m.term_vars[1].resize_uninitialized(2 * pairs);
+        m.coeff_array[1].resize_uninitialized(pairs);
+    }
+    const uint64_t nints = int_var_registry().count();
+    if (nints > 0) m.int_index_map.assign(nints, kNotInModel);
+    return index;
 }
 
 template <class T>
@@ -59,27 +98,7 @@ ModelHandle build(const Var* x, uint64_t n, MatrixView<T> q, uint64_t* wrapped) 
 
     auto model = std::make_shared<ModelImpl>();
     ModelImpl& m = *model;
-    std::vector<uint32_t> index(n, kNotInModel);
-    uint64_t count = 0;
-    for (uint64_t i = 0; i < n; ++i) {
-        if (occurs[i]) index[i] = static_cast<uint32_t>(count++);
-    }
-    m.vars.resize_uninitialized(count);
-    m.index_map.resize_uninitialized(nvars);
-    for (uint64_t v = 0; v < nvars; ++v) m.index_map[v] = kNotInModel;
-    for (uint64_t i = 0; i < n; ++i) {
-        if (!occurs[i]) continue;
-        m.vars[index[i]] = x[i];
-        m.index_map[x[i]] = index[i];
-    }
-
-    m.max_degree = pairs > 0 ? 2 : 1;
-    m.term_count.assign(m.max_degree, 0);
-    m.term_count[0] = linear;
-    m.term_vars.resize(m.max_degree);
-    m.coeff_array.resize(m.max_degree);
-    m.term_vars[0].resize_uninitialized(linear);
-    m.coeff_array[0].resize_uninitialized(linear);
+    const std::vector<uint32_t> index = shape_model(m, x, n, occurs, nvars, linear, pairs);
     for (uint64_t i = 0, k = 0; i < n; ++i) {
         const coeff_t c = static_cast<coeff_t>(static_cast<uint32_t>(q.at(i, i)));
         if (c == 0) continue;
@@ -87,9 +106,6 @@ ModelHandle build(const Var* x, uint64_t n, MatrixView<T> q, uint64_t* wrapped) 
         m.coeff_array[0][k++] = c;
     }
     if (pairs > 0) {
-        m.term_count[1] = pairs;
-        m.term_vars[1].resize_uninitialized(2 * pairs);
-        m.coeff_array[1].resize_uninitialized(pairs);
         std::vector<uint64_t> start(n + 1, 0);
         for (uint64_t i = 0; i < n; ++i) start[i + 1] = start[i] + p.nonzero[i];
         uint32_t* words = m.term_vars[1].data();
@@ -109,8 +125,88 @@ ModelHandle build(const Var* x, uint64_t n, MatrixView<T> q, uint64_t* wrapped) 
             }
         });
     }
-    const uint64_t nints = int_var_registry().count();
-    if (nints > 0) m.int_index_map.assign(nints, kNotInModel);
+    return model;
+}
+
+// sum_k w[k] x[i[k]] x[j[k]] as pairs bucketed by their smaller position: each bucket is
+// sorted and merged, then the Model's arrays are written row by row.
+ModelHandle build_pairs(const Var* x, uint64_t n, const int64_t* I, const int64_t* J,
+                        const int64_t* W, uint64_t count, uint64_t* wrapped) {
+    uint64_t wraps = 0;
+    for (uint64_t k = 0; k < count; ++k) {
+        for (const int64_t p : {I[k], J[k]}) {
+            if (p < 0 || static_cast<uint64_t>(p) >= n) {
+                fatal("Model: position " + std::to_string(p) +
+                      " of a quadratic form is outside its " + std::to_string(n) + " variables");
+            }
+        }
+        wraps += W[k] != static_cast<int64_t>(wrap_coeff(W[k]));
+    }
+    if (wrapped != nullptr) *wrapped = wraps;
+    const uint64_t nvars = var_registry().count();
+    if (!ascending_binary(x, n, nvars)) {
+        ExprImpl e;
+        for (uint64_t k = 0; k < count; ++k) {
+            const coeff_t c = wrap_coeff(W[k]);
+            if (c != 0) e.append_small(c, x[I[k]], I[k] == J[k] ? kNoVar : x[J[k]]);
+        }
+        return compile_model(expr_simplify_as_binary(e), 1.0, nullptr);
+    }
+
+    std::vector<uint32_t> lin(n, 0), start(n + 1, 0);
+    for (uint64_t k = 0; k < count; ++k) {
+        const uint32_t c = static_cast<uint32_t>(W[k]);
+        if (c == 0) continue;
+        if (I[k] == J[k]) {
+            lin[I[k]] += c;
+        } else {
+            ++start[std::min(I[k], J[k]) + 1];
+        }
+    }
+    for (uint64_t u = 0; u < n; ++u) start[u + 1] += start[u];
+    PodArray<RowPair> pairs(start[n]);
+    {
+        std::vector<uint32_t> fill(start.begin(), start.end() - 1);
+        for (uint64_t k = 0; k < count; ++k) {
+            const uint32_t c = static_cast<uint32_t>(W[k]);
+            if (c == 0 || I[k] == J[k]) continue;
+            const auto [u, v] = std::minmax(I[k], J[k]);
+            pairs[fill[u]++] = RowPair{static_cast<Var>(v), c};
+        }
+    }
+    std::vector<uint32_t> kept(n);
+    par_for_ranges(n, start[n] < 100'000 ? 0 : start[n], [&](uint64_t b, uint64_t e) {
+        for (uint64_t u = b; u < e; ++u)
+            kept[u] = merge_row(pairs.data() + start[u], pairs.data() + start[u + 1]);
+    });
+
+    std::vector<uint8_t> occurs(n, 0);
+    uint64_t linear = 0, npairs = 0;
+    for (uint64_t u = 0; u < n; ++u) {
+        linear += lin[u] != 0;
+        npairs += kept[u];
+        occurs[u] |= lin[u] != 0 || kept[u] > 0;
+        for (uint32_t p = 0; p < kept[u]; ++p) occurs[pairs[start[u] + p].v] = 1;
+    }
+    if (linear + npairs == 0) return compile_model(ExprImpl(), 1.0, nullptr);
+    auto model = std::make_shared<ModelImpl>();
+    ModelImpl& m = *model;
+    const std::vector<uint32_t> index = shape_model(m, x, n, occurs, nvars, linear, npairs);
+    for (uint64_t u = 0, k = 0; u < n; ++u) {
+        if (lin[u] == 0) continue;
+        m.term_vars[0][k] = index[u];
+        m.coeff_array[0][k++] = static_cast<coeff_t>(lin[u]);
+    }
+    uint32_t* words = npairs > 0 ? m.term_vars[1].data() : nullptr;
+    coeff_t* coeffs = npairs > 0 ? m.coeff_array[1].data() : nullptr;
+    for (uint64_t u = 0, at = 0; u < n; ++u) {
+        const RowPair* row = pairs.data() + start[u];
+        for (uint32_t p = 0; p < kept[u]; ++p, ++at) {
+            coeffs[at] = static_cast<coeff_t>(row[p].c);
+            words[2 * at] = index[u];
+            words[2 * at + 1] = index[row[p].v];
+        }
+    }
     return model;
 }
 
@@ -122,6 +218,11 @@ ModelHandle model_from_matrix(const Var* x, uint64_t n, MatrixView<int64_t> q, u
 
 ModelHandle model_from_matrix(const Var* x, uint64_t n, MatrixView<int32_t> q, uint64_t* wrapped) {
     return build(x, n, q, wrapped);
+}
+
+ModelHandle model_from_pairs(const Var* x, uint64_t n, const int64_t* i, const int64_t* j,
+                             const int64_t* w, uint64_t count, uint64_t* wrapped) {
+    return build_pairs(x, n, i, j, w, count, wrapped);
 }
 
 }  // namespace dalo

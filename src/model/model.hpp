@@ -94,5 +94,9 @@ ModelHandle compile_model(const ExprImpl& e, double scale, const ConstraintListI
 // matrix without term records when x holds ascending binary identifiers.
 ModelHandle model_from_matrix(const Var* x, uint64_t n, MatrixView<int64_t> q, uint64_t* wrapped);
 ModelHandle model_from_matrix(const Var* x, uint64_t n, MatrixView<int32_t> q, uint64_t* wrapped);
+// The Model of sum_k w[k] x[i[k]] x[j[k]] (w[k] x[i[k]] where i[k] == j[k]) simplified as
+// binary, over positions i and j into x; fatal for a position outside [0, n).
+ModelHandle model_from_pairs(const Var* x, uint64_t n, const int64_t* i, const int64_t* j,
+                             const int64_t* w, uint64_t count, uint64_t* wrapped);
 
 }  // namespace dalo

@@ -68,6 +68,16 @@ bool simplify_plain_quadratic(const ExprImpl& e, ExprImpl* result);
 // go out: the peak stays near the input's own size, for some page faults more.
 inline constexpr uint64_t kGiveBackBytes = uint64_t{256} << 20;
 bool simplify_plain_quadratic_inplace(ExprImpl& e, uint64_t give_back_bytes = kGiveBackBytes);
+// A pair's second variable (or position) and coefficient, bucketed by its first.
+struct RowPair {
+    Var v;
+    uint32_t c;
+};
+// Sorts a bucket by v; cheap when it is already a few ascending runs.
+void sort_row(RowPair* b, RowPair* end);
+// Sorts the bucket, sums equal v (wrapping) and drops zero sums, at the front; returns the
+// number kept.
+uint32_t merge_row(RowPair* b, RowPair* end);
 // e replaced by expr_simplify_as_binary(e), in its own array where the form allows.
 void expr_simplify_as_binary_inplace(ExprImpl& e);
 

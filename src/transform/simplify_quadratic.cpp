@@ -41,10 +41,7 @@ struct Shape {
     }
 };
 
-struct Pair {
-    Var v;
-    uint32_t c;
-};
+using Pair = RowPair;
 
 // Contiguous slices of the terms, one per thread of the region.
 class Slices {
@@ -255,53 +252,6 @@ void dense(const Slices& slices, const Shape& sh, ExprImpl& r, bool reuse) {
     out.finish(sh.constant);
 }
 
-// Sorts a bucket by variable. Buckets are filled in input order, so they are mostly a few
-// ascending runs (one per loop of the model that fills them): those merge pairwise, in
-// log(runs) passes; a bucket of many runs is sorted.
-void sort_row(Pair* b, Pair* end) {
-    const uint64_t m = static_cast<uint64_t>(end - b);
-    uint64_t first_descent = 1;
-    while (first_descent < m && b[first_descent - 1].v <= b[first_descent].v) ++first_descent;
-    if (first_descent >= m) return;
-    if (m <= 24) {  // short buckets, the sparse graphs: insertion
-        for (uint64_t i = first_descent; i < m; ++i) {
-            const Pair x = b[i];
-            uint64_t j = i;
-            for (; j > 0 && x.v < b[j - 1].v; --j) b[j] = b[j - 1];
-            b[j] = x;
-        }
-        return;
-    }
-    thread_local std::vector<uint64_t> bounds;
-    bounds.assign(1, 0);
-    for (uint64_t i = 1; i < m; ++i) {
-        if (b[i].v < b[i - 1].v) bounds.push_back(i);
-    }
-    if (bounds.size() == 1) return;
-    auto less = [](const Pair& x, const Pair& y) { return x.v < y.v; };
-    if (bounds.size() > 16) {
-        std::sort(b, end, less);
-        return;
-    }
-    bounds.push_back(m);
-    thread_local std::vector<Pair> spare;
-    spare.resize(m);
-    Pair* src = b;
-    Pair* dst = spare.data();
-    while (bounds.size() > 2) {
-        uint64_t kept = 1;
-        for (uint64_t r = 0; r + 1 < bounds.size(); r += 2) {
-            const uint64_t lo = bounds[r], mid = bounds[r + 1];
-            const uint64_t hi = r + 2 < bounds.size() ? bounds[r + 2] : mid;
-            std::merge(src + lo, src + mid, src + mid, src + hi, dst + lo, less);
-            bounds[kept++] = hi;
-        }
-        bounds.resize(kept);
-        std::swap(src, dst);
-    }
-    if (src != b) std::copy(src, src + m, b);
-}
-
 // Many identifiers: pairs bucketed by their first variable, each bucket sorted when it is
 // out of order and merged in place.
 // Row counts per slice over the identifier range [lo, hi], entry u - lo; the first pass
@@ -370,17 +320,7 @@ void sparse(const Slices& slices, const Shape& sh, std::vector<uint32_t*>& rows,
     // Each row merged at its front; its output count replaces the first slice's fill.
     uint32_t* kept = rows[0];
     over_rows(k, sh.pairs, [&](uint64_t u) {
-        Pair* b = pairs.data() + start[u];
-        Pair* end = pairs.data() + start[u + 1];
-        sort_row(b, end);
-        Pair* w = b;
-        for (Pair* p = b; p < end;) {
-            const Var v = p->v;
-            uint32_t c = 0;
-            for (; p < end && p->v == v; ++p) c += p->c;
-            if (c != 0) *w++ = Pair{v, c};
-        }
-        kept[u] = static_cast<uint32_t>(w - b);
+        kept[u] = merge_row(pairs.data() + start[u], pairs.data() + start[u + 1]);
     });
 
     uint32_t* lin = lins[0].data();
@@ -463,6 +403,65 @@ bool simplify(const ExprImpl& e, ExprImpl& target, bool reuse, uint64_t give_bac
 }
 
 }  // namespace
+
+// Sorts a bucket by variable. Buckets are filled in input order, so they are mostly a few
+// ascending runs (one per loop of the model that fills them): those merge pairwise, in
+// log(runs) passes; a bucket of many runs is sorted.
+void sort_row(RowPair* b, RowPair* end) {
+    const uint64_t m = static_cast<uint64_t>(end - b);
+    uint64_t first_descent = 1;
+    while (first_descent < m && b[first_descent - 1].v <= b[first_descent].v) ++first_descent;
+    if (first_descent >= m) return;
+    if (m <= 24) {  // short buckets, the sparse graphs: insertion
+        for (uint64_t i = first_descent; i < m; ++i) {
+            const RowPair x = b[i];
+            uint64_t j = i;
+            for (; j > 0 && x.v < b[j - 1].v; --j) b[j] = b[j - 1];
+            b[j] = x;
+        }
+        return;
+    }
+    thread_local std::vector<uint64_t> bounds;
+    bounds.assign(1, 0);
+    for (uint64_t i = 1; i < m; ++i) {
+        if (b[i].v < b[i - 1].v) bounds.push_back(i);
+    }
+    if (bounds.size() == 1) return;
+    auto less = [](const RowPair& x, const RowPair& y) { return x.v < y.v; };
+    if (bounds.size() > 16) {
+        std::sort(b, end, less);
+        return;
+    }
+    bounds.push_back(m);
+    thread_local std::vector<RowPair> spare;
+    spare.resize(m);
+    RowPair* src = b;
+    RowPair* dst = spare.data();
+    while (bounds.size() > 2) {
+        uint64_t kept = 1;
+        for (uint64_t r = 0; r + 1 < bounds.size(); r += 2) {
+            const uint64_t lo = bounds[r], mid = bounds[r + 1];
+            const uint64_t hi = r + 2 < bounds.size() ? bounds[r + 2] : mid;
+            std::merge(src + lo, src + mid, src + mid, src + hi, dst + lo, less);
+            bounds[kept++] = hi;
+        }
+        bounds.resize(kept);
+        std::swap(src, dst);
+    }
+    if (src != b) std::copy(src, src + m, b);
+}
+
+uint32_t merge_row(RowPair* b, RowPair* end) {
+    sort_row(b, end);
+    RowPair* w = b;
+    for (RowPair* p = b; p < end;) {
+        const Var v = p->v;
+        uint32_t c = 0;
+        for (; p < end && p->v == v; ++p) c += p->c;
+        if (c != 0) *w++ = RowPair{v, c};
+    }
+    return static_cast<uint32_t>(w - b);
+}
 
 bool simplify_plain_quadratic(const ExprImpl& e, ExprImpl* result) {
     return simplify(e, *result, false, UINT64_MAX);

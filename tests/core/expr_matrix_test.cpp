@@ -109,4 +109,46 @@ TEST(QuadraticFormParallel, ModelFromTheMatrixEqualsTheGeneralPath) {
     }
 }
 
+// The Model from (i, j, w) entries equals the general path's: duplicates in either order,
+// diagonal entries, sums that cancel or wrap, enough pairs for parallel rows, and
+// identifiers out of order (the record path).
+TEST(QuadraticFormParallel, ModelFromEntriesEqualsTheGeneralPath) {
+    std::mt19937_64 rng(5);
+    const uint64_t n = 300, count = 120'000;
+    const std::vector<dalo_var> x = new_vars("c", n);
+    std::vector<int64_t> i(count), j(count), w(count);
+    for (uint64_t k = 0; k < count; ++k) {
+        i[k] = static_cast<int64_t>(rng() % (n - 10));  // the last ten never occur
+        j[k] = k % 9 == 0 ? i[k] : static_cast<int64_t>(rng() % (n - 10));
+        w[k] = static_cast<int64_t>(rng() % 7) - 3;
+    }
+    i[0] = 4, j[0] = 9, w[0] = int64_t{1} << 33;  // wraps to 0
+    i[1] = 9, j[1] = 4, w[1] = INT32_MAX, i[2] = 4, j[2] = 9, w[2] = INT32_MAX;
+    for (int round = 0; round < 2; ++round) {
+        std::vector<dalo_var> ids = x;
+        if (round == 1) std::reverse(ids.begin(), ids.end());
+        ExprPtr sum(dalo_expr_create());
+        for (uint64_t k = 0; k < count; ++k) {
+            const dalo_var pair[2] = {ids[i[k]], ids[j[k]]};
+            dalo_expr_iadd_raw_term(sum.get(), static_cast<int32_t>(w[k]), pair,
+                                    i[k] == j[k] ? 1 : 2);
+        }
+        uint64_t wrapped = 0;
+        ModelPtr direct(dalo_model_create_quadratic_coo(ids.data(), n, i.data(), j.data(), w.data(),
+                                                        count, &wrapped));
+        ModelPtr general(dalo_model_create(ExprPtr(dalo_expr_simplify_as_binary(sum.get())).get()));
+        EXPECT_EQ(arrays_of(direct.get()), arrays_of(general.get())) << "round " << round;
+        EXPECT_EQ(wrapped, 1u);
+    }
+}
+
+TEST(QuadraticFormDeathTest, EntryPositionsAreChecked) {
+    const std::vector<dalo_var> x = new_vars("d", 3);
+    const int64_t ok = 1, out = 3, negative = -1;
+    EXPECT_DEATH(dalo_model_create_quadratic_coo(x.data(), 3, &ok, &out, &ok, 1, nullptr),
+                 "Model: position 3 of a quadratic form is outside its 3 variables");
+    EXPECT_DEATH(dalo_model_create_quadratic_coo(x.data(), 3, &negative, &ok, &ok, 1, nullptr),
+                 "position -1 of a quadratic form");
+}
+
 }  // namespace
