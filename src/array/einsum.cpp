@@ -373,6 +373,23 @@ void concat_partials(std::vector<ExprImpl>& parts, ExprImpl& out) {
         total += p.term_count();
     }
     if (total == 0) return;
+    if (out.term_count() == 0 && parts[0].has_inline()) {
+        // The first partial's array becomes the result; the others are appended to it.
+        std::swap(out.first, parts[0].first);
+        std::swap(out.terms, parts[0].terms);
+        std::swap(out.count, parts[0].count);
+        std::swap(out.capacity, parts[0].capacity);
+        TermImpl* tail = out.extend(total - out.term_count());
+        for (uint64_t k = 1; k < parts.size(); ++k) {
+            ExprImpl& p = parts[k];
+            if (p.has_inline()) *tail++ = p.first;
+            if (p.count > 0) std::memcpy(tail, p.terms, p.count * sizeof(TermImpl));
+            tail += p.count;
+            p.first = TermImpl{};
+            p.count = 0;
+        }
+        return;
+    }
     std::vector<std::pair<const TermImpl*, uint64_t>> segments;
     std::vector<uint64_t> at;  // first destination index of each segment
     uint64_t next = 0;
