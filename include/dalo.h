@@ -661,6 +661,31 @@ DALO_API int64_t dalo_expr_eval_with_model(const dalo_expr* e, const dalo_model*
                                            const uint64_t* bits, int64_t* out);
 
 /* ======================================================================================
+ * Models as bytes
+ *
+ * A Model travels between processes as bytes: a 32-byte header ("DALOMODL", the format
+ * version, a byte-order mark, the payload length and a 64-bit checksum of the payload), then
+ * the objective arrays, native constraints with their bounds, weights, shapes and allowed
+ * sets, the remainder, and the names of the Model's variables and the names and bounds of
+ * its integer atoms. Every number is little-endian on any host. The receiving process
+ * registers the variables afresh, in model-index order, so model indices, Sols and results
+ * map one to one; the same bytes read twice give two Models over distinct variables.
+ * ==================================================================================== */
+
+/* The bytes of m, malloc'd: the caller releases them with free(); *size receives their
+ * number. Serialising the deserialised Model gives the same bytes. */
+DALO_API uint8_t* dalo_model_serialize(const dalo_model* m, uint64_t* size);
+/* NULL when dalo_model_deserialize accepts the bytes; otherwise why not ("checksum mismatch
+ * (corrupted)", "format version 2 (this library reads version 1)", ...), in a per-thread
+ * buffer valid until the next call on this thread. Never aborts; data may be NULL. */
+DALO_API const char* dalo_model_bytes_problem(const uint8_t* data, uint64_t size);
+/* The Model of the bytes over newly registered variables; the caller destroys it with
+ * dalo_model_destroy.
+ * Aborts if: the bytes are refused ("Model bytes: " and the reason above); nothing has been
+ * registered then. */
+DALO_API dalo_model* dalo_model_deserialize(const uint8_t* data, uint64_t size);
+
+/* ======================================================================================
  * Sol
  *
  * Bits packed 64 per word (model index i in word i / 64, bit i % 64), one 64-bit value per

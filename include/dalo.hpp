@@ -1096,6 +1096,19 @@ class Model {
                                   count, wrapped));
     }
 
+    // The Model's bytes (see dalo_model_serialize), and the Model of such bytes over newly
+    // registered variables; refused bytes throw dalo::error with the reason.
+    std::vector<uint8_t> serialize() const {
+        uint64_t size = 0;
+        uint8_t* p = detail::call(dalo_model_serialize, get(), &size);
+        std::vector<uint8_t> bytes(p, p + size);
+        std::free(p);
+        return bytes;
+    }
+    static Model deserialize(const uint8_t* data, uint64_t size) {
+        return Model(detail::call(dalo_model_deserialize, data, size));
+    }
+
     const dalo_model* get() const { return h_.get(); }
 
     uint32_t var_count() const { return detail::call(dalo_model_var_count, get()); }

@@ -163,6 +163,15 @@ const std::vector<MisuseRow> kRows = {
          auto e = share(raw(5, {x + 1, x}).release(), dalo_expr_destroy);
          return Misuse{[=] { return !dalo_model_create(e.get()); }, [=] { return str(e.get()); }};
      }},
+    {"ModelBytes", "Model bytes: checksum mismatch (corrupted)",
+     [] {
+         uint64_t size = 0;
+         uint8_t* p = dalo_model_serialize(compiled(ones(3)).get(), &size);
+         auto bytes = std::make_shared<std::vector<uint8_t>>(p, p + size);
+         std::free(p);
+         bytes->back() ^= 1;
+         return null_result([=] { return dalo_model_deserialize(bytes->data(), size); });
+     }},
     {"ModelDegree", "dalo_model_term_count: degree out of range",
      [] {
          return null_result([m = compiled(ones(2))] { return dalo_model_term_count(m.get(), 9); });
