@@ -41,6 +41,23 @@ def test_operators_give_the_front_end_texts():
         x + "one"
 
 
+# A scalar Var, Term or Expr compared with an int builds the penalty an array element gets.
+@pytest.mark.parametrize("make", [lambda x: x[0], lambda x: 2 * x[0] * x[1],
+                                  lambda x: x.sum() - 2 * x[3] + 1], ids=["var", "term", "expr"])
+@pytest.mark.parametrize("k", [0, 1, 3])
+def test_scalar_equality_is_the_squared_violation(make, k):
+    x = dalo.var("p", shape=(4,))
+    e = make(x)
+    assert {e: 1}[e] == 1
+    penalties = [100 * (e == k), 100 * (k == e)]
+    for bits in itertools.product((0, 1), repeat=4):
+        values = {x[i]: bits[i] for i in range(4)}
+        violation = dalo.Expr(e).eval(values) - k
+        assert [p.eval(values) for p in penalties] == [100 * violation**2] * 2
+    assert str((e == k).body()) == str(dalo.Expr(e))
+    assert (e == "k") is False and (x[0] == x[0]) is True
+
+
 def test_numpy_round_trips_and_arrays():
     values = np.arange(12, dtype=np.int64).reshape(3, 4) - 5
     a = dalo.ints(values)

@@ -75,6 +75,33 @@ Expr power(const Expr& base, int64_t k) {
     return out;
 }
 
+// x == k, x >= k and x <= k on one Var, Term or Expr: the array forms on a one-element
+// array, so a scalar gets the same classic constraint ((x - k)^2 for ==) as an array element.
+template <class Op>
+nb::object compare(const Expr& e, nb::handle k, Op op) {
+    if (!is_int(k)) return nb::borrow(Py_NotImplemented);
+    dalo::ExprArray a(dalo::Shape{1});
+    a.set(0, e);
+    return nb::cast(op(a, as_int(k)).at(0));
+}
+
+template <class C>
+void bind_compare(C& c) {
+    c.def("__eq__",
+          [](nb::handle a, nb::handle k) {
+              return compare(to_expr(a), k, [](const auto& x, int64_t v) { return x == v; });
+          })
+        .def("__ge__",
+             [](nb::handle a, nb::handle k) {
+                 return compare(to_expr(a), k, [](const auto& x, int64_t v) { return x >= v; });
+             })
+        .def("__le__", [](nb::handle a, nb::handle k) {
+            return compare(to_expr(a), k, [](const auto& x, int64_t v) { return x <= v; });
+        });
+    // Defining == takes the identity hash away; these values stay usable as keys.
+    c.attr("__hash__") = nb::module_::import_("builtins").attr("object").attr("__hash__");
+}
+
 // ---- shapes and arrays ------------------------------------------------------------------
 
 dalo::Shape shape_of(nb::handle shape) {
@@ -377,7 +404,19 @@ NB_MODULE(_core, m) {
         .def("bounds", &Var::bounds)
         .def("__invert__", &Var::operator~)
         .def("__eq__",
-             [](Var a, nb::handle b) { return nb::isinstance<Var>(b) && nb::cast<Var>(b) == a; })
+             [](Var a, nb::handle b) -> nb::object {
+                 if (is_int(b))
+                     return compare(Expr(a), b, [](const auto& x, int64_t v) { return x == v; });
+                 return nb::bool_(nb::isinstance<Var>(b) && nb::cast<Var>(b) == a);
+             })
+        .def("__ge__",
+             [](Var a, nb::handle k) {
+                 return compare(Expr(a), k, [](const auto& x, int64_t v) { return x >= v; });
+             })
+        .def("__le__",
+             [](Var a, nb::handle k) {
+                 return compare(Expr(a), k, [](const auto& x, int64_t v) { return x <= v; });
+             })
         .def("__hash__", [](Var a) { return a.id(); })
         .def("__str__", &Var::name)
         .def("__repr__", [](Var v) { return "Var(" + v.name() + ")"; })
@@ -393,8 +432,9 @@ NB_MODULE(_core, m) {
         .def("__rsub__", [](Var a, nb::handle b) { return to_expr(b) - Expr(a); })
         .def("__pow__", [](Var a, int64_t k) { return power(Expr(a), k); });
 
-    nb::class_<Term>(m, "Term")
-        .def_prop_ro("coeff", &Term::coeff)
+    nb::class_<Term> term(m, "Term");
+    bind_compare(term);
+    term.def_prop_ro("coeff", &Term::coeff)
         .def_prop_ro("degree", &Term::degree)
         .def_prop_ro("vars", &Term::vars)
         .def("__str__", &Term::str)
@@ -411,8 +451,9 @@ NB_MODULE(_core, m) {
         .def("__rsub__", [](const Term& a, nb::handle b) { return to_expr(b) - Expr(a); })
         .def("__pow__", [](const Term& a, int64_t k) { return power(Expr(a), k); });
 
-    nb::class_<Expr>(m, "Expr")
-        .def(nb::init<>())
+    nb::class_<Expr> expr(m, "Expr");
+    bind_compare(expr);
+    expr.def(nb::init<>())
         .def("__init__", [](Expr* self, nb::handle h) { new (self) Expr(to_expr(h)); })
         .def_prop_ro("constant", &Expr::constant)
         .def_prop_ro("term_count", &Expr::term_count)
