@@ -592,6 +592,7 @@ NB_MODULE(_core, m) {
         "relu", [](nb::handle body, int k) { return dalo::relu(to_expr(body), k); }, "body"_a,
         "k"_a = 1);
     bind_quadratic(m);
+    bind_bqm(m);
     m.def("between",
           [](nb::handle f, int64_t lo, int64_t hi) { return dalo::between(to_expr(f), lo, hi); });
     m.def("sum", [](nb::iterable items) {

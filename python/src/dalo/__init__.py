@@ -109,3 +109,12 @@ def _int_array_numpy(self):
 IntArray.to_numpy = _int_array_numpy
 IntArray.__array__ = lambda self, dtype=None, copy=None: (
     _core._to_numpy(self) if dtype is None else _core._to_numpy(self).astype(dtype))
+
+
+# dalo.dimod and its conversions load dimod (the extra dalo[dimod]) only when first used.
+def __getattr__(name):
+    if name in ("dimod", "from_bqm", "to_bqm", "from_cqm"):
+        import importlib
+        module = importlib.import_module(".dimod", __name__)
+        return module if name == "dimod" else getattr(module, name)
+    raise AttributeError(f"module 'dalo' has no attribute {name!r}")
