@@ -1,12 +1,15 @@
-// The array side of the dimod conversions: biases as 64-bit floats scanned and rounded to
-// 32-bit coefficients in one pass each, a Model written from them, and a Model's terms read
-// back as numpy arrays.
+// The array side of the dimod conversions: biases as 64-bit floats rounded to 32-bit
+// coefficients in one pass, a Model written from them, and a Model's terms read back as numpy
+// arrays.
 #include <nanobind/nanobind.h>
 #include <nanobind/ndarray.h>
 #include <nanobind/stl/optional.h>
 
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
+#include <memory>
+#include <new>
 #include <optional>
 #include <vector>
 
@@ -24,41 +27,45 @@ using Indexes = nb::ndarray<const int32_t, nb::ndim<1>, nb::c_contig, nb::device
 // A dense matrix costs n^2 cells: it is the faster way while pairs fill a good part of it.
 bool dense_pays(uint64_t n, uint64_t pairs) { return n <= 4096 && pairs * 16 >= n * n; }
 
-// round(v * scale) as a coefficient, or nothing when it is not finite or does not fit.
-std::optional<int32_t> coefficient(double v, double scale) {
-    const double r = std::nearbyint(v * scale);
-    if (!(std::fabs(r) <= double{INT32_MAX})) return std::nullopt;
-    return static_cast<int32_t>(r);
-}
-
-// Index of the first value that is not finite, else -1; the largest magnitude; whether all
-// values are integers.
-nb::tuple scan(Floats a) {
-    const double* p = a.data();
-    const size_t n = a.shape(0);
+// How one pass over the biases went: the first one that is not finite or does not fit
+// (kind 0 linear, 1 quadratic), the largest magnitude and whether all are integers.
+struct Pass {
+    int64_t status = 0;  // 0 fine, 1 not finite, 2 does not fit
+    int64_t kind = -1, at = -1;
     double top = 0;
     bool integral = true;
-    int64_t bad = -1;
-    {
-        nb::gil_scoped_release release;
-        for (size_t k = 0; k < n; ++k) {
-            const double v = p[k];
-            if (!std::isfinite(v)) {
-                bad = static_cast<int64_t>(k);
-                break;
-            }
-            top = std::fmax(top, std::fabs(v));
-            integral = integral && v == std::nearbyint(v);
+};
+
+// out[k] = round(v[k] * scale). Past a value that does not fit the pass goes on, so that top
+// and integral hold for the whole array.
+void convert(const double* v, uint64_t n, double scale, int32_t* out, int64_t kind, Pass& p) {
+    for (uint64_t k = 0; k < n; ++k) {
+        const double s = v[k] * scale, r = std::nearbyint(s);
+        if (!std::isfinite(s)) {
+            p.status = 1, p.kind = kind, p.at = static_cast<int64_t>(k);
+            return;
+        }
+        p.top = std::fmax(p.top, std::fabs(v[k]));
+        p.integral = p.integral && r == s;
+        if (std::fabs(r) <= double{INT32_MAX}) {
+            out[k] = static_cast<int32_t>(r);
+        } else if (p.status == 0) {
+            p.status = 2, p.kind = kind, p.at = static_cast<int64_t>(k);
         }
     }
-    return nb::make_tuple(bad, top, integral);
 }
 
-// The Model of sum_i lin[i] x[i] + sum_k quad[k] x[irow[k]] x[icol[k]], each bias times
-// scale and rounded; pairs are distinct and off the diagonal, as a BQM holds them. A bias
-// that does not fit gives (None, 0, i) for lin[i] or (None, 1, k) for quad[k].
+// The largest power of two that keeps every coefficient within 2^30.
+double auto_scale(double top) {
+    return top > 0 ? std::exp2(std::floor(std::log2(0x1p30 / top))) : 1.0;
+}
+
+// The Model of sum_i lin[i] x[i] + sum_k quad[k] x[irow[k]] x[icol[k]], each bias times the
+// scale and rounded; without a scale, 1 when every bias is an integer that fits, else
+// auto_scale. Pairs are distinct and off the diagonal, as a BQM holds them. Gives (Model or
+// None, scale, largest magnitude, exact, status, kind, index), with those of Pass.
 nb::tuple build(const dalo::VarArray& x, Floats lin, Indexes irow, Indexes icol, Floats quad,
-                double scale) {
+                std::optional<double> scale) {
     const uint64_t n = x.size(), m = quad.shape(0);
     if (lin.shape(0) != n || irow.shape(0) != m || icol.shape(0) != m)
         throw dalo::error("dalo.from_bqm: the bias arrays disagree in length");
@@ -69,63 +76,52 @@ nb::tuple build(const dalo::VarArray& x, Floats lin, Indexes irow, Indexes icol,
             static_cast<uint64_t>(jp[k]) >= n || ip[k] == jp[k])
             throw nb::index_error("dalo.from_bqm: a pair index is out of range");
     }
-    int64_t bad_kind = -1, bad_at = -1;
+    Pass pass;
+    double used = scale.value_or(1.0);
     std::optional<dalo::Model> model;
     {
         nb::gil_scoped_release release;
-        std::vector<int32_t> diagonal(n);
-        for (uint64_t i = 0; i < n && bad_kind < 0; ++i) {
-            const auto c = coefficient(lin.data()[i], scale);
-            if (!c)
-                bad_kind = 0, bad_at = static_cast<int64_t>(i);
-            else
-                diagonal[i] = *c;
+        std::vector<int32_t> diagonal(n), coeffs(m);
+        auto run = [&] {
+            pass = Pass{};
+            convert(lin.data(), n, used, diagonal.data(), 0, pass);
+            if (pass.status != 1) convert(quad.data(), m, used, coeffs.data(), 1, pass);
+        };
+        run();
+        if (!scale && (pass.status == 2 || (pass.status == 0 && !pass.integral))) {
+            used = auto_scale(pass.top);
+            run();
         }
-        if (bad_kind < 0 && dense_pays(n, m)) {
-            // Upper triangle only: the pair sums read Q[i][j] + Q[j][i].
-            std::vector<int32_t> q(n * n, 0);
-            for (uint64_t i = 0; i < n; ++i) q[i * n + i] = diagonal[i];
-            for (uint64_t k = 0; k < m; ++k) {
-                const auto c = coefficient(quad.data()[k], scale);
-                if (!c) {
-                    bad_kind = 1, bad_at = static_cast<int64_t>(k);
-                    break;
-                }
-                const uint64_t a = static_cast<uint64_t>(ip[k]), b = static_cast<uint64_t>(jp[k]);
-                q[a < b ? a * n + b : b * n + a] = *c;
-            }
-            if (bad_kind < 0) model.emplace(dalo::Model::quadratic(x, q.data(), n, 1));
-        } else if (bad_kind < 0) {
+        if (pass.status == 0 && dense_pays(n, m)) {
+            // Either triangle will do, as the Model adds Q[i][j] and Q[j][i]; rows by irow
+            // keep the writes in BQM order sequential.
+            std::unique_ptr<int32_t, decltype(&std::free)> q(
+                static_cast<int32_t*>(std::calloc(n * n, sizeof(int32_t))), &std::free);
+            if (!q) throw std::bad_alloc();
+            int32_t* cells = q.get();
+            for (uint64_t i = 0; i < n; ++i) cells[i * n + i] = diagonal[i];
+            for (uint64_t k = 0; k < m; ++k)
+                cells[static_cast<uint64_t>(ip[k]) * n + static_cast<uint64_t>(jp[k])] = coeffs[k];
+            model.emplace(dalo::Model::quadratic(x, cells, static_cast<int64_t>(n), 1));
+        } else if (pass.status == 0) {
             const dalo_var* ids = dalo::detail::call(dalo_array_var_data, x.get());
-            std::vector<int32_t> coeffs(n + m);
-            std::vector<uint32_t> degrees(n + m);
-            std::vector<dalo_var> vars;
-            vars.reserve(n + 2 * m);
-            for (uint64_t i = 0; i < n; ++i) {
-                coeffs[i] = diagonal[i];
-                degrees[i] = 1;
-                vars.push_back(ids[i]);
+            std::vector<int32_t> all(n + m);
+            std::vector<uint32_t> degrees(n + m, 2);
+            std::vector<dalo_var> vars(n + 2 * m);
+            for (uint64_t i = 0; i < n; ++i) all[i] = diagonal[i], degrees[i] = 1, vars[i] = ids[i];
+            for (uint64_t k = 0; k < m; ++k) {
+                all[n + k] = coeffs[k];
+                vars[n + 2 * k] = ids[ip[k]];
+                vars[n + 2 * k + 1] = ids[jp[k]];
             }
-            for (uint64_t k = 0; k < m && bad_kind < 0; ++k) {
-                const auto c = coefficient(quad.data()[k], scale);
-                if (!c)
-                    bad_kind = 1, bad_at = static_cast<int64_t>(k);
-                else
-                    coeffs[n + k] = *c;
-                degrees[n + k] = 2;
-                vars.push_back(ids[ip[k]]);
-                vars.push_back(ids[jp[k]]);
-            }
-            if (bad_kind < 0) {
-                dalo_expr* e = dalo::detail::call(dalo_expr_create_from_bulk, 0, n + m,
-                                                  coeffs.data(), degrees.data(), vars.data());
-                dalo::detail::call(dalo_expr_simplify_as_binary_inplace, e);
-                model.emplace(dalo::Expr::adopt(e));
-            }
+            dalo_expr* e = dalo::detail::call(dalo_expr_create_from_bulk, 0, n + m, all.data(),
+                                              degrees.data(), vars.data());
+            dalo::detail::call(dalo_expr_simplify_as_binary_inplace, e);
+            model.emplace(dalo::Expr::adopt(e));
         }
     }
-    if (!model) return nb::make_tuple(nb::none(), bad_kind, bad_at);
-    return nb::make_tuple(std::move(*model), -1, -1);
+    nb::object out = model ? nb::cast(std::move(*model)) : nb::none();
+    return nb::make_tuple(out, used, pass.top, pass.integral, pass.status, pass.kind, pass.at);
 }
 
 template <class T>
@@ -156,7 +152,6 @@ nb::tuple terms(const dalo::Model& m) {
 }  // namespace
 
 void bind_bqm(nb::module_& m) {
-    m.def("_bqm_scan", &scan, "values"_a);
-    m.def("_bqm_model", &build, "x"_a, "lin"_a, "irow"_a, "icol"_a, "quad"_a, "scale"_a);
+    m.def("_bqm_model", &build, "x"_a, "lin"_a, "irow"_a, "icol"_a, "quad"_a, "scale"_a = nb::none());
     m.def("_model_terms", &terms, "model"_a);
 }

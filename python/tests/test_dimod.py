@@ -105,7 +105,7 @@ def test_the_scale_rule_and_biases_that_do_not_fit():
     pair = dimod.BQM({"a": 1}, {("a", ("b", 2)): 2**31}, 0, "BINARY")
     with pytest.raises(ValueError, match=r"pair \(.*'a'.*\) does not fit"):
         dalo.from_bqm(pair, scale=1)
-    with pytest.raises(ValueError, match=r"^dalo: the bias of variable 'b' is not finite$"):
+    with pytest.raises(ValueError, match=r"^dalo.from_bqm: the bias of variable 'b' is not finite$"):
         dalo.from_bqm(dimod.BQM({"a": 1, "b": float("nan")}, {}, 0, "BINARY"))
     model, variables = dalo.from_bqm(dimod.BQM({"a": 0.5, "b": -0.25}, {}, 0, "BINARY"), scale=8)
     assert dalo.to_bqm(model, variables) == dimod.BQM({"a": 0.5, "b": -0.25}, {}, 0, "BINARY")

@@ -90,23 +90,6 @@ def _binary_vectors(bqm):
             np.ascontiguousarray(icol, dtype=np.int32), np.ascontiguousarray(quad), offset)
 
 
-def _scale(lin, quad, scale, name):
-    """The scale and the largest magnitude; name(kind, k) names a bias in messages."""
-    scans = [_core._bqm_scan(lin), _core._bqm_scan(quad)]
-    for (bad, _, _), kind in zip(scans, ("linear", "quadratic")):
-        if bad >= 0:
-            raise ValueError(f"dalo: the bias of {name(kind, bad)} is not finite")
-    top = max(scans[0][1], scans[1][1])
-    if scale is not None:
-        scale = float(scale)
-        if not (scale > 0 and math.isfinite(scale)):
-            raise ValueError("dalo: scale must be a positive finite number")
-        return scale, top
-    if scans[0][2] and scans[1][2] and top <= _INT32:
-        return 1.0, top
-    return (2.0 ** math.floor(math.log2(_TOP / top)) if top > 0 else 1.0), top
-
-
 def _namer(labels, irow, icol):
     def name(kind, k):
         if kind == "linear":
@@ -118,19 +101,20 @@ def _namer(labels, irow, icol):
 def _convert(bqm, scale=None, fresh=True):
     lin, irow, icol, quad, offset = _binary_vectors(bqm)
     name = _namer(bqm.variables, irow, icol)
-    scale, top = _scale(lin, quad, scale, name)
+    if scale is not None and not (float(scale) > 0 and math.isfinite(float(scale))):
+        raise ValueError("dalo.from_bqm: scale must be a positive finite number")
     x = _variables(len(lin), fresh)
     if len(lin) == 0:
-        model = _core.Model(_core.Expr())
+        model, scale, top, exact = _core.Model(_core.Expr()), 1.0, 0.0, True
     else:
-        model, kind, at = _core._bqm_model(x, lin, irow, icol, quad, scale)
-        if model is None:
+        model, scale, top, exact, status, kind, at = _core._bqm_model(
+            x, lin, irow, icol, quad, None if scale is None else float(scale))
+        if status:
             what = name("linear" if kind == 0 else "quadratic", at)
-            raise ValueError(f"dalo.from_bqm: the bias of {what} does not fit in 32 bits "
-                             f"at scale {scale}")
+            problem = "is not finite" if status == 1 else f"does not fit in 32 bits at scale {scale}"
+            raise ValueError(f"dalo.from_bqm: the bias of {what} {problem}")
     variables = VariableMap(list(bqm.variables), x, scale, offset, bqm.vartype)
-    precision = 0.5 / (top * scale) if top > 0 and scale != 1.0 else 0.0
-    return model, variables, precision
+    return model, variables, 0.0 if exact else 0.5 / (top * scale)
 
 
 def from_bqm(bqm, scale=None):
@@ -209,8 +193,7 @@ def from_cqm(cqm, weight=None):
     lin = np.array([objective.linear.get(v, 0.0) for v in labels], dtype=np.float64)
     pairs = list(objective.iter_quadratic())
     quad = np.array([b for _, _, b in pairs], dtype=np.float64)
-    scale, _ = _scale(lin, quad, None, _namer(labels, [index[u] for u, _, _ in pairs],
-                                              [index[v] for _, v, _ in pairs]))
+    scale = _objective_scale(np.concatenate([lin, quad]))
     f = _core.Expr()
     reach = np.zeros(len(labels))
     for k, b in enumerate(lin):
@@ -230,6 +213,17 @@ def from_cqm(cqm, weight=None):
     for name, constraint in cqm.constraints.items():
         f += weight * _declared(constraint, binary, index, name)
     return f, VariableMap(labels, x, scale, float(objective.offset), None)
+
+
+def _objective_scale(values):
+    # The BQM rule: 1 for integers that fit, else the power of two that brings the largest
+    # magnitude to between 2**29 and 2**30.
+    if not np.isfinite(values).all():
+        raise ValueError("dalo.from_cqm: the objective has a bias that is not finite")
+    top = float(np.abs(values).max(initial=0))
+    if top <= _INT32 and (values == np.rint(values)).all():
+        return 1.0
+    return 2.0 ** math.floor(math.log2(_TOP / top))
 
 
 def _fit(value, where):
