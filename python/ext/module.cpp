@@ -87,17 +87,24 @@ nb::object compare(const Expr& e, nb::handle k, Op op) {
 
 template <class C>
 void bind_compare(C& c) {
-    c.def("__eq__",
-          [](nb::handle a, nb::handle k) {
-              return compare(to_expr(a), k, [](const auto& x, int64_t v) { return x == v; });
-          })
-        .def("__ge__",
-             [](nb::handle a, nb::handle k) {
-                 return compare(to_expr(a), k, [](const auto& x, int64_t v) { return x >= v; });
-             })
-        .def("__le__", [](nb::handle a, nb::handle k) {
-            return compare(to_expr(a), k, [](const auto& x, int64_t v) { return x <= v; });
-        });
+    c.def(
+         "__eq__",
+         [](nb::handle a, nb::handle k) {
+             return compare(to_expr(a), k, [](const auto& x, int64_t v) { return x == v; });
+         },
+         nb::sig("def __eq__(self, k: object, /) -> Expr"))
+        .def(
+            "__ge__",
+            [](nb::handle a, nb::handle k) {
+                return compare(to_expr(a), k, [](const auto& x, int64_t v) { return x >= v; });
+            },
+            nb::sig("def __ge__(self, k: int, /) -> Expr"))
+        .def(
+            "__le__",
+            [](nb::handle a, nb::handle k) {
+                return compare(to_expr(a), k, [](const auto& x, int64_t v) { return x <= v; });
+            },
+            nb::sig("def __le__(self, k: int, /) -> Expr"));
     // Defining == takes the identity hash away; these values stay usable as keys.
     c.attr("__hash__") = nb::module_::import_("builtins").attr("object").attr("__hash__");
 }
@@ -223,7 +230,7 @@ nb::object array_op(const dalo::Array<K>& a, nb::handle b, Op op) {
 }
 
 template <class K>
-void bind_array(nb::module_& m, const char* name) {
+nb::class_<dalo::Array<K>> bind_array(nb::module_& m, const char* name) {
     using A = dalo::Array<K>;
     nb::class_<A> c(m, name);
     c.def_prop_ro("shape", [](const A& a) { return shape_tuple(a.shape()); })
@@ -302,6 +309,7 @@ void bind_array(nb::module_& m, const char* name) {
             return nb::cast(dalo::between(a, ints_from(lo), ints_from(hi)));
         });
     c.attr("__hash__") = nb::none();
+    return c;
 }
 
 // ---- solvers ----------------------------------------------------------------------------
@@ -516,6 +524,7 @@ NB_MODULE(_core, m) {
                 return nb::borrow(self);
             },
             "inplace"_a = false,
+            nb::sig("def simplify_as_binary(self, inplace: bool = False) -> Expr"),
             "The binary canonical form; with inplace=True this Expr becomes it (its own terms are\n"
             "rewritten, no copy) and is returned.")
         .def("simplify_as_spin", &Expr::simplify_as_spin)
@@ -550,10 +559,17 @@ NB_MODULE(_core, m) {
         .def("value", &dalo::VarInt::value);
 
     bind_array<Var>(m, "VarArray");
-    bind_array<int64_t>(m, "IntArray");
+    bind_array<int64_t>(m, "IntArray")
+        .def("to_numpy", &to_numpy, "The values as a numpy array of int64.")
+        .def(
+            "__array__",
+            [](const dalo::IntArray& a, nb::handle dtype, nb::handle) {
+                nb::object out = to_numpy(a);
+                return dtype.is_none() ? out : out.attr("astype")(dtype);
+            },
+            "dtype"_a = nb::none(), "copy"_a = nb::none());
     bind_array<Term>(m, "TermArray");
     bind_array<Expr>(m, "ExprArray");
-    m.def("_to_numpy", &to_numpy);
 
     m.def(
         "var",
@@ -561,14 +577,18 @@ NB_MODULE(_core, m) {
             if (shape.is_none()) return nb::cast(dalo::var(name));
             return nb::cast(dalo::var(name, shape_of(shape)));
         },
-        "name"_a = "", "shape"_a = nb::none());
+        "name"_a = "", "shape"_a = nb::none(),
+        nb::sig("def var(name: str = '', shape: int | tuple[int, ...] | None = None) -> Var | "
+                "VarArray"));
     m.def(
         "int_var",
         [](const std::string& name, int64_t lo, int64_t hi, nb::handle shape) -> nb::object {
             if (shape.is_none()) return nb::cast(dalo::int_var(name, lo, hi));
             return nb::cast(dalo::int_var(name, shape_of(shape), lo, hi));
         },
-        "name"_a, "lo"_a, "hi"_a, "shape"_a = nb::none());
+        "name"_a, "lo"_a, "hi"_a, "shape"_a = nb::none(),
+        nb::sig("def int_var(name: str, lo: int, hi: int, shape: int | tuple[int, ...] | None = "
+                "None) -> Var | VarArray"));
     m.def("ints", &ints_from, "values"_a);
     m.def(
         "varint_array",

@@ -101,16 +101,6 @@ def einsum(subscript, *arrays):
     return _core._einsum(subscript, *arrays, out_dim=_output_axes(subscript))
 
 
-def _int_array_numpy(self):
-    """The values as a numpy array of int64."""
-    return _core._to_numpy(self)
-
-
-IntArray.to_numpy = _int_array_numpy
-IntArray.__array__ = lambda self, dtype=None, copy=None: (
-    _core._to_numpy(self) if dtype is None else _core._to_numpy(self).astype(dtype))
-
-
 # dalo.dimod and its conversions load dimod (the extra dalo[dimod]) only when first used.
 def __getattr__(name):
     if name in ("dimod", "from_bqm", "to_bqm", "from_cqm"):
