@@ -71,12 +71,15 @@ fuzz: build-fuzz
 	  grep -E "stat::number_of_executed_units" build-fuzz/$$t.log; \
 	done
 
-# The Python package, built with pip into a virtual environment, and its pytest suite.
+# The Python package, built with pip into a virtual environment, and its pytest suite (the
+# wheel test included). The build tools live in the environment, so the wheel test's build
+# reuses the package's build folder.
 PYTHON ?= python3
 test-python: deps
 	@$(PYTHON) -m venv build-python/venv
-	@build-python/venv/bin/pip install -q --disable-pip-version-check "./python[test]"
-	@cd build-python && venv/bin/python -m pytest -q ../python/tests
+	@build-python/venv/bin/pip install -q --disable-pip-version-check "scikit-build-core>=0.10" "nanobind>=2.0"
+	@build-python/venv/bin/pip install -q --disable-pip-version-check --no-build-isolation "./python[test]"
+	@cd build-python && venv/bin/python -m pytest -q -m "wheel or not wheel" ../python/tests
 
 test: test-release test-asan test-tsan test-python fuzz
 
