@@ -111,7 +111,8 @@ def _convert(bqm, scale=None, fresh=True):
             x, lin, irow, icol, quad, None if scale is None else float(scale))
         if status:
             what = name("linear" if kind == 0 else "quadratic", at)
-            problem = "is not finite" if status == 1 else f"does not fit in 32 bits at scale {scale}"
+            problem = ("is not finite" if status == 1
+                       else f"does not fit in 32 bits at scale {scale}")
             raise ValueError(f"dalo.from_bqm: the bias of {what} {problem}")
     variables = VariableMap(list(bqm.variables), x, scale, offset, bqm.vartype)
     return model, variables, 0.0 if exact else 0.5 / (top * scale)
