@@ -25,7 +25,6 @@ __all__ = ["BriskSampler", "KelpSampler", "SweepSampler", "VariableMap", "from_b
            "from_cqm", "to_bqm"]
 
 _INT32 = 2**31 - 1
-_TOP = 2**30
 
 
 class VariableMap:
@@ -177,7 +176,8 @@ def from_cqm(cqm, weight=None):
     inequalities, discrete one-hot groups), ready for simplify_as_binary() and Model.
 
     Constraint coefficients and right-hand sides must be integers after multiplying by a
-    power of ten up to 10**6 (per constraint); the objective follows the BQM scale rule.
+    power of ten up to 10**6 (per constraint). The objective follows the BQM scale rule, with
+    2**20 in place of 2**30 to leave room for the weights.
     weight multiplies every constraint's penalty; by default it is one more than the largest
     change a single flip can make to the scaled objective, so no violation pays."""
     labels = list(cqm.variables)
@@ -217,14 +217,14 @@ def from_cqm(cqm, weight=None):
 
 
 def _objective_scale(values):
-    # The BQM rule: 1 for integers that fit, else the power of two that brings the largest
-    # magnitude to between 2**29 and 2**30.
+    # The BQM rule with room for the constraint weights: 1 for integers that fit, else the
+    # power of two that brings the largest magnitude to between 2**19 and 2**20.
     if not np.isfinite(values).all():
         raise ValueError("dalo.from_cqm: the objective has a bias that is not finite")
     top = float(np.abs(values).max(initial=0))
     if top <= _INT32 and (values == np.rint(values)).all():
         return 1.0
-    return 2.0 ** math.floor(math.log2(_TOP / top))
+    return 2.0 ** math.floor(math.log2(2**20 / top))
 
 
 def _fit(value, where):
