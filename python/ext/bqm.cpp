@@ -36,23 +36,41 @@ struct Pass {
     bool integral = true;
 };
 
-// out[k] = round(v[k] * scale). Past a value that does not fit the pass goes on, so that top
-// and integral hold for the whole array.
-void convert(const double* v, uint64_t n, double scale, int32_t* out, int64_t kind, Pass& p) {
+// out(k, c) for c = v[k] * scale rounded to the nearest integer (halves away from zero). Past a
+// value that does not fit the pass goes on, so that top and integral hold for the whole array. No
+// libm calls: the loop stays a few instructions a value.
+template <class Sink>
+void convert(const double* v, uint64_t n, double scale, Sink out, int64_t kind, Pass& p) {
+    double top = p.top;
+    bool integral = p.integral;
     for (uint64_t k = 0; k < n; ++k) {
-        const double s = v[k] * scale, r = std::nearbyint(s);
-        if (!std::isfinite(s)) {
-            p.status = 1, p.kind = kind, p.at = static_cast<int64_t>(k);
-            return;
+        const double s = v[k] * scale, size = s < 0 ? -s : s;
+        if (!(size < 0x1p31)) {  // too large, infinite or NaN
+            const bool finite = s == s && size != HUGE_VAL;
+            if (!finite) {
+                p.status = 1, p.kind = kind, p.at = static_cast<int64_t>(k);
+                return;
+            }
+            if (p.status == 0) p.status = 2, p.kind = kind, p.at = static_cast<int64_t>(k);
+            const double a = v[k] < 0 ? -v[k] : v[k];
+            top = a > top ? a : top;
+            integral = false;
+            continue;
         }
-        p.top = std::fmax(p.top, std::fabs(v[k]));
-        p.integral = p.integral && r == s;
-        if (std::fabs(r) <= double{INT32_MAX}) {
-            out[k] = static_cast<int32_t>(r);
-        } else if (p.status == 0) {
-            p.status = 2, p.kind = kind, p.at = static_cast<int64_t>(k);
+        const int64_t t = static_cast<int64_t>(s);  // toward zero
+        const double rest = s - static_cast<double>(t);
+        integral = integral && rest == 0;
+        const int64_t r = t + (rest >= 0.5) - (rest <= -0.5);
+        const double a = v[k] < 0 ? -v[k] : v[k];
+        top = a > top ? a : top;
+        if (r > INT32_MAX || r < -INT32_MAX) {
+            if (p.status == 0) p.status = 2, p.kind = kind, p.at = static_cast<int64_t>(k);
+        } else {
+            out(k, static_cast<int32_t>(r));
         }
     }
+    p.top = top;
+    p.integral = integral;
 }
 
 // The largest power of two that keeps every coefficient within 2^30.
@@ -81,27 +99,40 @@ nb::tuple build(const dalo::VarArray& x, Floats lin, Indexes irow, Indexes icol,
     std::optional<dalo::Model> model;
     {
         nb::gil_scoped_release release;
-        std::vector<int32_t> diagonal(n), coeffs(m);
+        // Dense, the pairs go straight into the matrix: either triangle will do, as the Model
+        // adds Q[i][j] and Q[j][i], and rows by irow keep the writes in BQM order sequential.
+        const bool dense = dense_pays(n, m);
+        std::unique_ptr<int32_t, decltype(&std::free)> q(nullptr, &std::free);
+        if (dense) {
+            q.reset(static_cast<int32_t*>(std::calloc(n * n, sizeof(int32_t))));
+            if (!q) throw std::bad_alloc();
+        }
+        int32_t* cells = q.get();
+        std::vector<int32_t> diagonal(n), coeffs(dense ? 0 : m);
         auto run = [&] {
             pass = Pass{};
-            convert(lin.data(), n, used, diagonal.data(), 0, pass);
-            if (pass.status != 1) convert(quad.data(), m, used, coeffs.data(), 1, pass);
+            convert(
+                lin.data(), n, used, [&](uint64_t i, int32_t c) { diagonal[i] = c; }, 0, pass);
+            if (pass.status == 1) return;
+            if (dense) {
+                convert(
+                    quad.data(), m, used,
+                    [&](uint64_t k, int32_t c) {
+                        cells[static_cast<uint64_t>(ip[k]) * n + static_cast<uint64_t>(jp[k])] = c;
+                    },
+                    1, pass);
+            } else {
+                convert(
+                    quad.data(), m, used, [&](uint64_t k, int32_t c) { coeffs[k] = c; }, 1, pass);
+            }
         };
         run();
         if (!scale && (pass.status == 2 || (pass.status == 0 && !pass.integral))) {
             used = auto_scale(pass.top);
             run();
         }
-        if (pass.status == 0 && dense_pays(n, m)) {
-            // Either triangle will do, as the Model adds Q[i][j] and Q[j][i]; rows by irow
-            // keep the writes in BQM order sequential.
-            std::unique_ptr<int32_t, decltype(&std::free)> q(
-                static_cast<int32_t*>(std::calloc(n * n, sizeof(int32_t))), &std::free);
-            if (!q) throw std::bad_alloc();
-            int32_t* cells = q.get();
+        if (pass.status == 0 && dense) {
             for (uint64_t i = 0; i < n; ++i) cells[i * n + i] = diagonal[i];
-            for (uint64_t k = 0; k < m; ++k)
-                cells[static_cast<uint64_t>(ip[k]) * n + static_cast<uint64_t>(jp[k])] = coeffs[k];
             model.emplace(dalo::Model::quadratic(x, cells, static_cast<int64_t>(n), 1));
         } else if (pass.status == 0) {
             const dalo_var* ids = dalo::detail::call(dalo_array_var_data, x.get());
@@ -152,6 +183,7 @@ nb::tuple terms(const dalo::Model& m) {
 }  // namespace
 
 void bind_bqm(nb::module_& m) {
-    m.def("_bqm_model", &build, "x"_a, "lin"_a, "irow"_a, "icol"_a, "quad"_a, "scale"_a = nb::none());
+    m.def("_bqm_model", &build, "x"_a, "lin"_a, "irow"_a, "icol"_a, "quad"_a,
+          "scale"_a = nb::none());
     m.def("_model_terms", &terms, "model"_a);
 }
