@@ -5,6 +5,7 @@
 #include <nanobind/ndarray.h>
 #include <nanobind/stl/optional.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -36,41 +37,38 @@ struct Pass {
     bool integral = true;
 };
 
-// out(k, c) for c = v[k] * scale rounded to the nearest integer (halves away from zero). Past a
-// value that does not fit the pass goes on, so that top and integral hold for the whole array. No
-// libm calls: the loop stays a few instructions a value.
-template <class Sink>
-void convert(const double* v, uint64_t n, double scale, Sink out, int64_t kind, Pass& p) {
+// out[k] = v[k] * scale rounded to the nearest integer (halves away from zero), with the
+// largest magnitude and whether all were integers into p. The loop has no branches, so it
+// vectorises; only when a value does not fit does a second look find the first one.
+void convert(const double* v, uint64_t n, double scale, int32_t* out, int64_t kind, Pass& p) {
     double top = p.top;
-    bool integral = p.integral;
+    bool fit = true, integral = p.integral;
     for (uint64_t k = 0; k < n; ++k) {
-        const double s = v[k] * scale, size = s < 0 ? -s : s;
-        if (!(size < 0x1p31)) {  // too large, infinite or NaN
-            const bool finite = s == s && size != HUGE_VAL;
-            if (!finite) {
-                p.status = 1, p.kind = kind, p.at = static_cast<int64_t>(k);
-                return;
-            }
-            if (p.status == 0) p.status = 2, p.kind = kind, p.at = static_cast<int64_t>(k);
-            const double a = v[k] < 0 ? -v[k] : v[k];
-            top = a > top ? a : top;
-            integral = false;
-            continue;
-        }
-        const int64_t t = static_cast<int64_t>(s);  // toward zero
-        const double rest = s - static_cast<double>(t);
+        const double s = v[k] * scale;
+        const bool ok = std::fabs(s) <= double{INT32_MAX};  // false for NaN and infinities
+        const double c = ok ? s : 0.0;
+        const int32_t t = static_cast<int32_t>(c);
+        const double rest = c - t;
+        out[k] = t + (rest >= 0.5) - (rest <= -0.5);
+        fit = fit && ok;
         integral = integral && rest == 0;
-        const int64_t r = t + (rest >= 0.5) - (rest <= -0.5);
-        const double a = v[k] < 0 ? -v[k] : v[k];
-        top = a > top ? a : top;
-        if (r > INT32_MAX || r < -INT32_MAX) {
-            if (p.status == 0) p.status = 2, p.kind = kind, p.at = static_cast<int64_t>(k);
-        } else {
-            out(k, static_cast<int32_t>(r));
-        }
+        top = std::max(top, std::fabs(v[k]));
     }
     p.top = top;
     p.integral = integral;
+    if (fit) return;
+    // Not finite first, then too large.
+    for (int status : {1, 2}) {
+        for (uint64_t k = 0; k < n; ++k) {
+            const double s = v[k] * scale;
+            if (status == 1 ? !std::isfinite(s) : !(std::fabs(s) <= double{INT32_MAX})) {
+                if (p.status == 0 || status < p.status)
+                    p.status = status, p.kind = kind, p.at = static_cast<int64_t>(k);
+                p.integral = false;
+                return;
+            }
+        }
+    }
 }
 
 // The largest power of two that keeps every coefficient within 2^30.
@@ -99,32 +97,12 @@ nb::tuple build(const dalo::VarArray& x, Floats lin, Indexes irow, Indexes icol,
     std::optional<dalo::Model> model;
     {
         nb::gil_scoped_release release;
-        // Dense, the pairs go straight into the matrix: either triangle will do, as the Model
-        // adds Q[i][j] and Q[j][i], and rows by irow keep the writes in BQM order sequential.
         const bool dense = dense_pays(n, m);
-        std::unique_ptr<int32_t, decltype(&std::free)> q(nullptr, &std::free);
-        if (dense) {
-            q.reset(static_cast<int32_t*>(std::calloc(n * n, sizeof(int32_t))));
-            if (!q) throw std::bad_alloc();
-        }
-        int32_t* cells = q.get();
-        std::vector<int32_t> diagonal(n), coeffs(dense ? 0 : m);
+        std::vector<int32_t> diagonal(n), coeffs(m);
         auto run = [&] {
             pass = Pass{};
-            convert(
-                lin.data(), n, used, [&](uint64_t i, int32_t c) { diagonal[i] = c; }, 0, pass);
-            if (pass.status == 1) return;
-            if (dense) {
-                convert(
-                    quad.data(), m, used,
-                    [&](uint64_t k, int32_t c) {
-                        cells[static_cast<uint64_t>(ip[k]) * n + static_cast<uint64_t>(jp[k])] = c;
-                    },
-                    1, pass);
-            } else {
-                convert(
-                    quad.data(), m, used, [&](uint64_t k, int32_t c) { coeffs[k] = c; }, 1, pass);
-            }
+            convert(lin.data(), n, used, diagonal.data(), 0, pass);
+            if (pass.status != 1) convert(quad.data(), m, used, coeffs.data(), 1, pass);
         };
         run();
         if (!scale && (pass.status == 2 || (pass.status == 0 && !pass.integral))) {
@@ -132,7 +110,15 @@ nb::tuple build(const dalo::VarArray& x, Floats lin, Indexes irow, Indexes icol,
             run();
         }
         if (pass.status == 0 && dense) {
+            // Either triangle will do, as the Model adds Q[i][j] and Q[j][i]; rows by irow keep
+            // the writes in BQM order sequential.
+            std::unique_ptr<int32_t, decltype(&std::free)> q(
+                static_cast<int32_t*>(std::calloc(n * n, sizeof(int32_t))), &std::free);
+            if (!q) throw std::bad_alloc();
+            int32_t* cells = q.get();
             for (uint64_t i = 0; i < n; ++i) cells[i * n + i] = diagonal[i];
+            for (uint64_t k = 0; k < m; ++k)
+                cells[static_cast<uint64_t>(ip[k]) * n + static_cast<uint64_t>(jp[k])] = coeffs[k];
             model.emplace(dalo::Model::quadratic(x, cells, static_cast<int64_t>(n), 1));
         } else if (pass.status == 0) {
             const dalo_var* ids = dalo::detail::call(dalo_array_var_data, x.get());
