@@ -116,7 +116,8 @@ def test_the_scale_rule_and_biases_that_do_not_fit():
         dalo.from_bqm(dimod.BQM({"a": 1, "b": float("nan")}, {}, 0, "BINARY"))
     model, variables = dalo.from_bqm(dimod.BQM({"a": 0.5, "b": -0.25}, {}, 0, "BINARY"), scale=8)
     assert dalo.to_bqm(model, variables) == dimod.BQM({"a": 0.5, "b": -0.25}, {}, 0, "BINARY")
-    ss = BriskSampler().sample(big, time_limit=0.02, target=-1e12)
+    with pytest.warns(dimod.exceptions.SamplerUnknownArgWarning):
+        ss = BriskSampler().sample(big, time_limit=0.02, target=-1e12, beta_range=(0, 1))
     # At scale 1/4 the small biases round away; a = 0 is what the search can still see.
     assert ss.first.sample["a"] == 0 and ss.info["scale"] == 0.25
 

@@ -317,11 +317,8 @@ class _Sampler(dimod.Sampler):
     def sample(self, bqm, **parameters):
         """A SampleSet of bqm: the best sample, or the num_reads best ones, with energies
         bqm.energies of them. time_limit in seconds, target in the BQM's energy."""
-        params = {**self.defaults, **parameters}
-        unknown = set(params) - set(self.parameters)
-        if unknown:
-            raise TypeError(f"{type(self).__name__}.sample: unknown parameters "
-                            f"{sorted(unknown)}")
+        # As dimod's samplers do, unknown parameters are dropped with a warning.
+        params = {**self.defaults, **self.remove_unknown_kwargs(**parameters)}
         model, variables, precision = _convert(bqm, params.get("scale"), fresh=False)
         rows, info = self._samples(model, variables.vars,
                                    self._options(params, variables.scale, variables.offset))
@@ -334,7 +331,7 @@ class _Sampler(dimod.Sampler):
     def sample_cqm(self, cqm, weight=None, **parameters):
         """A SampleSet of cqm with energies of its objective and the fields is_satisfied
         (per constraint) and is_feasible, as dimod computes them for the samples."""
-        params = {**self.defaults, **parameters}
+        params = {**self.defaults, **self.remove_unknown_kwargs(**parameters)}
         f, variables = from_cqm(cqm, weight)
         model = _core.Model(f.simplify_as_binary())
         options = self._options(params, variables.scale, variables.offset)
