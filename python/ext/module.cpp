@@ -661,8 +661,8 @@ NB_MODULE(_core, m) {
               return nb::cast(dalo::ExprArray::adopt(static_cast<dalo_array_expr*>(r)));
           });
 
-    nb::class_<dalo::Model>(m, "Model")
-        .def(nb::init<const Expr&>(), "expr"_a)
+    auto model = nb::class_<dalo::Model>(m, "Model");
+    model.def(nb::init<const Expr&>(), "expr"_a)
         .def_prop_ro("var_count", &dalo::Model::var_count)
         .def_prop_ro("int_var_count", &dalo::Model::int_var_count)
         .def_prop_ro("constant", &dalo::Model::constant)
@@ -670,8 +670,9 @@ NB_MODULE(_core, m) {
         .def_prop_ro("native_cons_count", &dalo::Model::native_cons_count)
         .def("has", &dalo::Model::has);
 
-    nb::class_<dalo::Sol>(m, "Sol")
-        .def(nb::init<const dalo::Model&>(), "model"_a)
+    auto sol = nb::class_<dalo::Sol>(m, "Sol");
+    bind_transport(model, sol);
+    sol.def(nb::init<const dalo::Model&>(), "model"_a)
         .def(
             "__getitem__",
             [](const dalo::Sol& s, Var v) {

@@ -1,8 +1,12 @@
-// Bindings kept beside the rest of the module: dalo.quadratic and dalo.quadratic_model, and
-// the array side of the dimod conversions.
+// Bindings kept beside the rest of the module: dalo.quadratic and dalo.quadratic_model, the
+// array side of the dimod conversions, and what travels between processes.
 #pragma once
 
 #include <nanobind/nanobind.h>
 
+#include "dalo.hpp"
+
 void bind_quadratic(nanobind::module_& m);
 void bind_bqm(nanobind::module_& m);
+// Model.to_bytes, from_bytes and pickling; Sol.bits, set_bits, int_values, set_int_values.
+void bind_transport(nanobind::class_<dalo::Model>& model, nanobind::class_<dalo::Sol>& sol);
