@@ -6,7 +6,8 @@ For each G-set file (from ../shared/bench/gset, best known values from its best_
 the best cut and the time it was found by `dalo.distributed.portfolio` on a cluster of
 `--workers` single-thread processes, and by one BriskSolver search with that many threads;
 and the round overhead: the part of each round's wall time that is not the workers' search
-(serialisation, gather and hint hand-out), as a share of the round.
+(serialisation, gather and hint hand-out), as a share of the round and per round; and the
+size of the Model's bytes and the time to write them.
 """
 import argparse
 import os
@@ -55,7 +56,7 @@ def main():
                                   dashboard_address=None, host="127.0.0.1") as cluster, \
             distributed.Client(cluster) as client:
         print(f"{'file':6} {'best known':>10} {'cluster cut':>11} {'found s':>8} {'single cut':>10} "
-              f"{'found s':>8} {'overhead':>9}")
+              f"{'found s':>8} {'overhead':>9} {'per round':>9} {'bytes':>8} {'to_bytes':>8}")
         for name in a.files:
             model, known = gset(name), best_known(name)
             target = -known if known is not None else None
@@ -65,10 +66,15 @@ def main():
             wall = time.perf_counter() - started
             searched = [max((w.seconds or 0) for w in rnd) for rnd in r.rounds]
             overhead = 1 - sum(searched) / wall
+            t = time.perf_counter()
+            size = len(model.to_bytes())
+            to_bytes = time.perf_counter() - t
             single = dalo.BriskSolver(model).search(time_limit=a.seconds, seed=a.seed,
                                                     threads=a.workers, target=target)
             print(f"{name:6} {known or '-':>10} {-r.energy:>11} {r.time_found:>8.2f} "
-                  f"{-single.energy:>10} {single.tts:>8.2f} {overhead:>8.1%}", flush=True)
+                  f"{-single.energy:>10} {single.tts:>8.2f} {overhead:>8.1%} "
+                  f"{(wall - sum(searched)) / len(r.rounds) * 1e3:>7.0f}ms {size:>8} "
+                  f"{to_bytes * 1e3:>6.1f}ms", flush=True)
 
 
 if __name__ == "__main__":

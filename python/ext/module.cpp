@@ -613,6 +613,7 @@ NB_MODULE(_core, m) {
         "k"_a = 1);
     bind_quadratic(m);
     bind_bqm(m);
+    bind_readers(m);
     m.def("between",
           [](nb::handle f, int64_t lo, int64_t hi) { return dalo::between(to_expr(f), lo, hi); });
     m.def("sum", [](nb::iterable items) {

@@ -8,5 +8,7 @@
 
 void bind_quadratic(nanobind::module_& m);
 void bind_bqm(nanobind::module_& m);
+// dalo._core._read_problem: the command line's readers.
+void bind_readers(nanobind::module_& m);
 // Model.to_bytes, from_bytes and pickling; Sol.bits, set_bits, int_values, set_int_values.
 void bind_transport(nanobind::class_<dalo::Model>& model, nanobind::class_<dalo::Sol>& sol);

@@ -89,3 +89,25 @@ def test_batches_keep_their_order_and_their_failures(client):
     assert "exceed the enumeration limit of 48" in out[1].error
     for o, (m, x, k) in zip([out[0], out[2], out[3]], built):
         assert o.energy == o.sol.comp_energy() == min(energies(m, x, k))
+
+
+def test_the_command_line_prints_what_dalo_solve_prints(client, tmp_path, capsys):
+    edges = [(1, 2, 1), (2, 3, 1), (3, 4, -1), (4, 5, 1), (5, 1, 1), (1, 3, 1)]
+    path = tmp_path / "tiny.gset"
+    path.write_text("5 6\n" + "".join(f"{i} {j} {w}\n" for i, j, w in edges))
+
+    def cut(bits):
+        return sum(w for i, j, w in edges if bits[i - 1] != bits[j - 1])
+
+    best = max(cut(b) for b in itertools.product((0, 1), repeat=5))
+    argv = ["solve", str(path), "--scheduler", client.scheduler.address, "--time-limit", "1"]
+    assert dd.main(argv + ["--best-known", str(best)]) == 0
+    lines = capsys.readouterr().out.splitlines()
+    assert lines[0].startswith(f"solving {path} (gset, 5 variables, ")
+    assert lines[1:3] == [f"energy {-best}", f"cut {best} (best known {best})"]
+    assert lines[3].startswith("time_to_solution ") and lines[4].startswith("assignment ")
+    assert cut([int(c) for c in lines[4].split()[1]]) == best
+    path.write_text("5 6\n1 2 1\n")
+    assert dd.main(argv) == 2
+    assert capsys.readouterr().err == (f"dalo: {path}: expected 6 edges, found 1 (truncated file?) "
+                                       "(guessed format gset; use --format gset|bqp|qubo|qbsolv|bqm)\n")

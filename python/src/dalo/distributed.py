@@ -7,6 +7,8 @@ batches of Models, one task each.
     r = dalo.distributed.portfolio(model, client, time_limit=60)
     results = dalo.distributed.solve_many(models, client, time_limit=10)
 
+    python -m dalo.distributed solve G22 --scheduler tcp://scheduler:8786 --time-limit 60
+
 Models travel as their bytes (``pickle`` uses ``Model.to_bytes``) and are registered afresh
 on each worker; solutions travel as their values by model index, so every Sol handed back
 belongs to the caller's own Model.
@@ -183,3 +185,82 @@ def solve_many(models: Sequence, client, solver: str = "brisk", progress: bool =
             continue
         out.append(Outcome(r["energy"], _sol(m, r["state"]), r["tts"], r["info"]))
     return out
+
+
+def _file_model(path: str, fmt: str, instance: int):
+    """The Model of a problem file as `dalo solve` builds it, with the problem's facts."""
+    p = _core._read_problem(path, fmt, instance)
+    x = _core.var("x", shape=(max(p["n"], 1),)) if p["n"] else None
+    expr = _core.quadratic(x, p["i"], p["j"], p["w"]) if x is not None else _core.Expr(0)
+    expr = (expr + p["offset"]).simplify_as_binary()
+    return _core.Model(expr), x, expr.term_count, p
+
+
+def main(argv: Optional[Sequence[str]] = None) -> int:
+    """python -m dalo.distributed solve FILE --scheduler ADDRESS: the portfolio on a running
+    cluster, printing what `dalo solve` prints."""
+    import argparse
+    import json
+    import sys
+
+    ap = argparse.ArgumentParser(prog="python -m dalo.distributed",
+                                 description="solve a problem file on a Dask cluster")
+    sub = ap.add_subparsers(dest="command", required=True)
+    s = sub.add_parser("solve", help="minimise the QUBO in FILE with the portfolio")
+    s.add_argument("file", metavar="FILE")
+    s.add_argument("--scheduler", required=True, metavar="ADDRESS",
+                   help="the scheduler, e.g. tcp://10.0.0.1:8786")
+    s.add_argument("--format", default="", help="the file's format (default: sniffed)")
+    s.add_argument("--instance", type=int, default=1, help="instance number in a bqp file")
+    s.add_argument("--solver", default="brisk", choices=["brisk", "kelp"])
+    s.add_argument("--time-limit", type=float, default=10.0, metavar="S")
+    s.add_argument("--rounds", type=int, default=None, help="rounds of the portfolio")
+    s.add_argument("--seed", type=int, default=0)
+    s.add_argument("--threads", type=int, default=1, help="threads per worker")
+    s.add_argument("--best-known", type=int, default=None, metavar="V",
+                   help="best known cut or value: reported, and the search stops there")
+    s.add_argument("--json", action="store_true", help="one JSON object instead of lines")
+    a = ap.parse_args(argv)
+    try:
+        model, x, terms, p = _file_model(a.file, a.format, a.instance)
+    except _core.Error as e:
+        print(str(e) if str(e).startswith("dalo: ") else f"dalo: {e}", file=sys.stderr)
+        return 2
+    if not a.json:
+        print(f"solving {a.file} ({p['format']}, {p['n']} variables, {terms} terms) with "
+              f"{a.solver}", flush=True)
+    target = p["sign"] * a.best_known if a.best_known is not None else None
+    started = time.perf_counter()
+    with _dd.Client(a.scheduler) as client:
+        r = portfolio(model, client, a.time_limit, solver=a.solver, rounds=a.rounds,
+                      threads_per_worker=a.threads, seed=a.seed, target=target)
+    run_time = time.perf_counter() - started
+    bits = "".join("1" if x is not None and r.sol.has(x[k]) and r.sol[x[k]] else "0"
+                   for k in range(p["n"]))
+    if a.json:
+        out = {"instance": a.file, "format": p["format"]}
+        if p["format"] == "bqp":
+            out["instance_number"] = a.instance
+        out.update(variables=p["n"], terms=terms, solver=a.solver, seed=a.seed,
+                   threads=a.threads, energy=r.energy)
+        if p["sign"] != 1:
+            out[p["value_name"]] = p["sign"] * r.energy
+        if a.best_known is not None:
+            out["best_known"] = a.best_known
+        out.update(time_to_solution=r.time_found, run_time=run_time,
+                   assignment=[int(b) for b in bits],
+                   labels=[json.loads(n) for n in p["names"]] if p["names"] else p["labels"],
+                   info=r.info)
+        print(json.dumps(out, separators=(",", ":")))
+        return 0
+    print(f"energy {r.energy}")
+    if p["sign"] != 1:
+        known = f" (best known {a.best_known})" if a.best_known is not None else ""
+        print(f"{p['value_name']} {p['sign'] * r.energy}{known}")
+    print(f"time_to_solution {r.time_found:.3f} s")
+    print(f"assignment {bits}")
+    return 0
+
+
+if __name__ == "__main__":
+    raise SystemExit(main())
