@@ -121,20 +121,13 @@ nb::tuple build(const dalo::VarArray& x, Floats lin, Indexes irow, Indexes icol,
                 cells[static_cast<uint64_t>(ip[k]) * n + static_cast<uint64_t>(jp[k])] = coeffs[k];
             model.emplace(dalo::Model::quadratic(x, cells, static_cast<int64_t>(n), 1));
         } else if (pass.status == 0) {
-            const dalo_var* ids = dalo::detail::call(dalo_array_var_data, x.get());
-            std::vector<int32_t> all(n + m);
-            std::vector<uint32_t> degrees(n + m, 2);
-            std::vector<dalo_var> vars(n + 2 * m);
-            for (uint64_t i = 0; i < n; ++i) all[i] = diagonal[i], degrees[i] = 1, vars[i] = ids[i];
-            for (uint64_t k = 0; k < m; ++k) {
-                all[n + k] = coeffs[k];
-                vars[n + 2 * k] = ids[ip[k]];
-                vars[n + 2 * k + 1] = ids[jp[k]];
-            }
-            dalo_expr* e = dalo::detail::call(dalo_expr_create_from_bulk, 0, n + m, all.data(),
-                                              degrees.data(), vars.data());
-            dalo::detail::call(dalo_expr_simplify_as_binary_inplace, e);
-            model.emplace(dalo::Expr::adopt(e));
+            // The diagonal as entries (i, i), then the pairs: the Model straight from them.
+            std::vector<int64_t> is(n + m), js(n + m), ws(n + m);
+            for (uint64_t i = 0; i < n; ++i)
+                is[i] = js[i] = static_cast<int64_t>(i), ws[i] = diagonal[i];
+            for (uint64_t k = 0; k < m; ++k)
+                is[n + k] = ip[k], js[n + k] = jp[k], ws[n + k] = coeffs[k];
+            model.emplace(dalo::Model::quadratic(x, is.data(), js.data(), ws.data(), n + m));
         }
     }
     nb::object out = model ? nb::cast(std::move(*model)) : nb::none();

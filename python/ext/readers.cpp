@@ -21,7 +21,8 @@ namespace {
 nb::object int64_array(std::vector<int64_t>&& v) {
     auto* owned = new std::vector<int64_t>(std::move(v));
     nb::capsule free(owned, [](void* p) noexcept { delete static_cast<std::vector<int64_t>*>(p); });
-    return nb::cast(nb::ndarray<nb::numpy, int64_t, nb::ndim<1>>(owned->data(), {owned->size()}, free));
+    return nb::cast(
+        nb::ndarray<nb::numpy, int64_t, nb::ndim<1>>(owned->data(), {owned->size()}, free));
 }
 
 }  // namespace
