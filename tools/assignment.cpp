@@ -1,0 +1,164 @@
+#include "assignment.hpp"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cctype>
+#include <fstream>
+
+#include "readers.hpp"
+#include "tokens.hpp"
+
+namespace dalo_cli {
+
+namespace {
+
+bool tsplib_keyword(std::string_view word) {
+    word = word.substr(0, word.find(':'));
+    for (const char* k : {"NAME", "TYPE", "COMMENT", "DIMENSION", "EDGE_WEIGHT_TYPE"}) {
+        if (word == k) return true;
+    }
+    return false;
+}
+
+int64_t largest(const std::vector<int64_t>& v) {
+    int64_t m = 0;
+    for (const int64_t x : v) m = std::max(m, x < 0 ? -x : x);
+    return m;
+}
+
+}  // namespace
+
+std::string assignment_format(const std::string& path, const std::string& format) {
+    if (format == "qap" || format == "tsp") return format;
+    if (!format.empty()) return "";
+    const size_t dot = path.find_last_of("./");
+    std::string ext = dot != std::string::npos && path[dot] == '.' ? path.substr(dot) : "";
+    std::transform(ext.begin(), ext.end(), ext.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    if (ext == ".tsp") return "tsp";
+    if (ext == ".dat") return "qap";
+    // A TSPLIB file under another name starts with one of its keywords.
+    std::ifstream in(path, std::ios::binary);
+    std::string line;
+    while (in && line.find_first_not_of(" \t\r") == std::string::npos) {
+        line.clear();
+        std::getline(in, line);
+        if (line.size() > 4096) return "";
+    }
+    const size_t first = line.find_first_not_of(" \t\r");
+    if (first == std::string::npos) return "";
+    return tsplib_keyword(line.substr(first, line.find_first_of(" \t\r", first) - first)) ? "tsp"
+                                                                                          : "";
+}
+
+Assignment read_assignment(const std::string& path, const std::string& format) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) throw ReadError{path + ": cannot open file"};
+    if (S_ISDIR(st.st_mode)) throw ReadError{path + ": is a directory"};
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw ReadError{path + ": cannot open file"};
+    const Tokens t(path, in);
+    if (in.bad()) throw ReadError{path + ": read error"};
+    if (t.empty()) throw ReadError{path + ": empty file"};
+    Assignment a = format == "qap" ? read_qap(t) : read_tsp(t);
+    // The largest coefficient is a flow times a distance twice over, the largest weight a
+    // row's flows times a distance.
+    const int64_t flow = a.flow.empty() ? 1 : largest(a.flow);
+    int64_t row = 0;
+    for (uint32_t i = 0; i < a.n; ++i) {
+        int64_t s = 0;
+        for (uint32_t j = 0; j < a.n; ++j)
+            s += a.flow.empty() ? 0 : std::abs(a.flow[size_t{i} * a.n + j]);
+        row = std::max(row, s);
+    }
+    const auto limit = static_cast<double>(kCoeffLimit);
+    const double most =
+        2.0 * static_cast<double>(std::max(flow, row)) * static_cast<double>(largest(a.distance));
+    if (most + 1 >= limit) {
+        throw ReadError{path + ": flows up to " + std::to_string(flow) + " and distances up to " +
+                        std::to_string(largest(a.distance)) + " give coefficients past 32 bits"};
+    }
+    return a;
+}
+
+int64_t assignment_cost(const Assignment& a, const std::vector<uint32_t>& order) {
+    const size_t n = a.n;
+    int64_t c = 0;
+    for (size_t i = 0; i < n; ++i) {
+        if (a.flow.empty()) {
+            c += a.distance[order[i] * n + order[(i + 1) % n]];
+            continue;
+        }
+        for (size_t j = 0; j < n; ++j) c += a.flow[i * n + j] * a.distance[order[i] * n + order[j]];
+    }
+    return c;
+}
+
+OneHot one_hot_model(const Assignment& a) {
+    const uint64_t n = a.n;
+    auto ints = [n](const std::vector<int64_t>& v) {
+        return dalo::ints(std::vector<int32_t>(v.begin(), v.end()), {n, n});
+    };
+    OneHot m{dalo::var("x", {n, n}), dalo::Expr(), dalo::Expr(), 0};
+    const dalo::IntArray distance = ints(a.distance);
+    // Emptying row i saves at most its flows both ways times the largest distance (a city's
+    // two tour edges, for a tour).
+    int64_t row = 0;
+    if (a.flow.empty()) {
+        // The step after step t is step t + 1, the first after the last.
+        const dalo::VarArray next = m.x.slice({0, 1}, {n, n}).concat(m.x.slice({0, 0}, {n, 1}), 1);
+        m.cost = dalo::einsum<0>("cd,ct,dt->", distance, m.x, next).at(0);
+        row = 2;
+    } else {
+        m.cost = dalo::einsum<0>("ij,kl,ik,jl->", ints(a.flow), distance, m.x, m.x).at(0);
+        for (uint64_t i = 0; i < n; ++i) {
+            int64_t s = 0;
+            for (uint64_t j = 0; j < n; ++j)
+                s += std::abs(a.flow[i * n + j]) + std::abs(a.flow[j * n + i]);
+            row = std::max(row, s);
+        }
+    }
+    int64_t far = 0;
+    for (const int64_t d : a.distance) far = std::max(far, d < 0 ? -d : d);
+    m.weight = row * far + 1;
+    m.f = m.cost;
+    const dalo::ExprArray rows = m.x.sum(1), cols = m.x.sum(0);
+    for (uint64_t i = 0; i < n; ++i) {
+        m.f += m.weight * dalo::cons(rows.at(i), 1, 1);
+        m.f += m.weight * dalo::cons(cols.at(i), 1, 1);
+    }
+    return m;
+}
+
+Decoded decode(const Assignment& a, const OneHot& m, const dalo::Sol& s) {
+    const uint64_t n = a.n;
+    const dalo::IntArray placed = s.values(m.x);
+    // A permutation lists the location of each facility (row), a tour the city at each step
+    // (column).
+    const bool by_row = a.flow.size() == n * n;
+    std::vector<int64_t> rows(n, 0), cols(n, 0), row_at(n, 0), col_at(n, 0);
+    for (uint64_t i = 0; i < n; ++i) {
+        for (uint64_t p = 0; p < n; ++p) {
+            if (placed.at(i * n + p) == 0) continue;
+            ++rows[i];
+            ++cols[p];
+            row_at[i] = static_cast<int64_t>(p);
+            col_at[p] = static_cast<int64_t>(i);
+        }
+    }
+    Decoded d;
+    d.feasible = true;
+    std::vector<uint32_t> order(n);
+    for (uint64_t i = 0; i < n; ++i) {
+        d.feasible &= rows[i] == 1 && cols[i] == 1;
+        const bool one = (by_row ? rows[i] : cols[i]) == 1;
+        order[i] = static_cast<uint32_t>(by_row ? row_at[i] : col_at[i]);
+        d.order.push_back(one ? order[i] + 1 : 0);
+    }
+    d.violations = m.f.violations(s);
+    d.cost = d.feasible ? assignment_cost(a, order) : s.eval(m.cost);
+    return d;
+}
+
+}  // namespace dalo_cli
