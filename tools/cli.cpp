@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "assignment.hpp"
 #include "convert.hpp"
 #include "dalo.hpp"
 #include "mip.hpp"
@@ -35,7 +36,21 @@ constexpr const char* kExitStatus =
     "  0  done\n"
     "  1  the model is not an integer linear program (export-lp, or convert to .lp or .mps,\n"
     "     without --linearize)\n"
-    "  2  usage error, unreadable or malformed file, or a request that cannot be met";
+    "  2  usage error, unreadable or malformed file, or a request that cannot be met\n"
+    "  3  solve of a qap or tsp file: the best state found breaks a one-hot constraint\n"
+    "     (\"feasible no\")";
+
+constexpr const char* kPermutationFormats =
+    "  qap     QAPLIB: n, the n x n flow matrix A, the n x n distance matrix B; minimises\n"
+    "          sum A[i][j] B[p(i)][p(j)] (for .dat files, else with --format qap)\n"
+    "  tsp     TSPLIB 95 tour problem, EUC_2D, ATT, GEO or EXPLICIT weights (for .tsp files\n"
+    "          and files starting with a TSPLIB keyword); minimises the tour length\n"
+    "  Both solve the one-hot model x[i, p] (facility i at location p, city i at step p) with\n"
+    "  declared row and column constraints, and print \"cost C\", then \"permutation p1 ... pn\"\n"
+    "  (the location of each facility) or \"tour c1 ... cn\" (the city at each step), 1-based,\n"
+    "  and \"feasible yes\"; where the best state breaks a constraint, \"-\" marks the entries\n"
+    "  whose row (column, for a tour) is not one-hot, C is the objective of that state, and\n"
+    "  \"violations K\" and \"feasible no\" follow (exit status 3)\n";
 
 // A usage error; command names the help page that the message points to ("" for the top).
 struct UsageError {
@@ -271,8 +286,8 @@ void solve_options(CLI::App* app, SolveArgs& a) {
                            INT64_MIN, "an integer");
     number_option<int64_t>(
         app, "--best-known", a.best_known,
-        "best known cut or value (gset, bqp): reported, and the search stops there", "V", INT64_MIN,
-        "an integer");
+        "best known cut, value or cost (gset, bqp, qap, tsp): reported, and the search stops there",
+        "V", INT64_MIN, "an integer");
     number_option<uint64_t>(app, "--topk", a.topk, "also print the K best distinct solutions", "K",
                             1, "an integer >= 1");
     app->add_option("--out", a.out, "write the assignment to FILE instead of printing it")
@@ -334,18 +349,143 @@ void print_json(const SolveArgs& a, const Problem& p, const Built& b, dalo::Resu
     std::printf("%s\n", j.dump().c_str());
 }
 
+// Whether --solver sweep cannot enumerate the model (said on standard error).
+bool sweep_refused(const SolveArgs& a, const dalo::Model& model) {
+    if (a.solver != "sweep" || model.var_count() <= kSweepLimit) return false;
+    std::fprintf(stderr,
+                 "dalo: --solver sweep enumerates at most %llu variables and this model has "
+                 "%llu; use --solver brisk or --solver kelp\n",
+                 static_cast<unsigned long long>(kSweepLimit),
+                 static_cast<unsigned long long>(model.var_count()));
+    return true;
+}
+
+// The search with the options given; a best-known value v is the energy sign * v.
+dalo::Result search(const SolveArgs& a, const dalo::Model& model, int64_t sign) {
+    dalo::SearchOptions so;
+    so.time_limit = a.time_limit;
+    if (!so.time_limit && a.solver != "sweep") so.time_limit = 10.0;
+    so.seed = a.solver == "sweep" ? std::nullopt : a.seed;
+    so.threads = a.threads;
+    so.target_energy = a.target;
+    if (a.best_known && !so.target_energy) so.target_energy = sign * *a.best_known;
+    so.topk = a.topk;
+    so.progress = !a.quiet && a.solver != "sweep" && isatty(STDERR_FILENO) != 0;
+    Progress shown(so.progress, a.json);
+    if (a.solver == "sweep") return dalo::SweepSolver(model).search(so);
+    if (a.solver == "kelp") return dalo::KelpSolver(model).search(so);
+    return dalo::BriskSolver(model).search(so);
+}
+
+// The order as printed: 1-based, "-" for a row that is not one-hot.
+std::string order_text(const std::vector<int64_t>& order) {
+    std::string text;
+    for (const int64_t v : order) text += " " + (v == 0 ? std::string("-") : std::to_string(v));
+    return text;
+}
+
+nlohmann::ordered_json order_json(const std::vector<int64_t>& order) {
+    nlohmann::ordered_json j = nlohmann::ordered_json::array();
+    for (const int64_t v : order)
+        j.push_back(v == 0 ? nlohmann::ordered_json() : nlohmann::ordered_json(v));
+    return j;
+}
+
+// A QAPLIB or TSPLIB file: the one-hot model solved, the best state read back as a
+// permutation or a tour; status 3 where it breaks a constraint.
+int solve_assignment(const SolveArgs& a, const Assignment& problem) {
+    const OneHot m = one_hot_model(problem);
+    dalo::Model model(m.f.simplify_as_binary());
+    if (sweep_refused(a, model)) return 2;
+    std::ofstream out;
+    if (!a.out.empty()) out.open(a.out);
+    auto unwritable = [&] {
+        std::fprintf(stderr, "dalo: %s: cannot write the assignment\n", a.out.c_str());
+        return 2;
+    };
+    if (!a.out.empty() && !out) return unwritable();
+    const bool tour = std::string(problem.format) == "tsp";
+    const uint64_t terms = model.term_count(1) + model.term_count(2);
+    if (!a.json) {
+        std::printf(
+            "solving %s (%s, %u %s, %u variables, %llu terms, %u one-hot constraints of "
+            "weight %lld) with %s\n",
+            a.in.file.c_str(), problem.format, problem.n, tour ? "cities" : "facilities",
+            model.var_count(), static_cast<unsigned long long>(terms), 2 * problem.n,
+            static_cast<long long>(m.weight), a.solver.c_str());
+        std::fflush(stdout);
+    }
+    const auto start = std::chrono::steady_clock::now();
+    dalo::Result r = search(a, model, 1);
+    const double run_time =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const dalo::Sol& sol = r.sol();
+    const Decoded d = decode(problem, m, sol);
+    std::string bits;
+    for (uint64_t k = 0; k < m.x.size(); ++k) bits.push_back(sol[m.x.at(k)] != 0 ? '1' : '0');
+    if (!a.out.empty() && !(out << bits << "\n" << std::flush)) return unwritable();
+    const char* order_name = tour ? "tour" : "permutation";
+    const int status = d.feasible ? 0 : 3;
+    if (a.json) {
+        nlohmann::ordered_json j;
+        j["instance"] = a.in.file;
+        j["format"] = problem.format;
+        j["n"] = problem.n;
+        j["variables"] = model.var_count();
+        j["terms"] = terms;
+        j["weight"] = m.weight;
+        j["solver"] = a.solver;
+        j["energy"] = r.energy();
+        j["cost"] = d.cost;
+        if (a.best_known) j["best_known"] = *a.best_known;
+        j[order_name] = order_json(d.order);
+        j["feasible"] = d.feasible;
+        j["violations"] = d.violations;
+        j["time_to_solution"] = r.tts();
+        j["run_time"] = run_time;
+        j["assignment"] = bit_array(bits);
+        if (!a.out.empty()) j["assignment_file"] = a.out;
+        nlohmann::ordered_json top = nlohmann::ordered_json::array();
+        for (uint64_t k = 0; k < r.topk_count(); ++k) {
+            const Decoded t = decode(problem, m, r.topk_sol(k));
+            top.push_back({{"energy", r.topk_energy(k)},
+                           {"cost", t.cost},
+                           {order_name, order_json(t.order)},
+                           {"feasible", t.feasible}});
+        }
+        if (a.topk) j["top"] = std::move(top);
+        nlohmann::ordered_json pairs = nlohmann::ordered_json::object();
+        for (const auto& [k, v] : r.info()) pairs[k] = v;
+        j["info"] = std::move(pairs);
+        std::printf("%s\n", j.dump().c_str());
+        return status;
+    }
+    std::printf("energy %lld\ncost %lld", static_cast<long long>(r.energy()),
+                static_cast<long long>(d.cost));
+    if (a.best_known) std::printf(" (best known %lld)", static_cast<long long>(*a.best_known));
+    std::printf("\ntime_to_solution %.3f s\n%s%s\n", r.tts(), order_name,
+                order_text(d.order).c_str());
+    if (!d.feasible)
+        std::printf("violations %llu\n", static_cast<unsigned long long>(d.violations));
+    std::printf("feasible %s\n", d.feasible ? "yes" : "no");
+    if (!a.out.empty()) std::printf("assignment written to %s\n", a.out.c_str());
+    for (uint64_t k = 0; k < r.topk_count(); ++k) {
+        const Decoded t = decode(problem, m, r.topk_sol(k));
+        std::printf("top %llu: energy %lld cost %lld %s%s feasible %s\n",
+                    static_cast<unsigned long long>(k + 1),
+                    static_cast<long long>(r.topk_energy(k)), static_cast<long long>(t.cost),
+                    order_name, order_text(t.order).c_str(), t.feasible ? "yes" : "no");
+    }
+    return status;
+}
+
 int solve(const SolveArgs& a) {
+    if (const std::string kind = assignment_format(a.in.file, a.in.format); !kind.empty())
+        return solve_assignment(a, read_assignment(a.in.file, kind));
     const Problem p = a.in.read();
     const Built b = build(p);
     dalo::Model model(b.expr);
-    if (a.solver == "sweep" && model.var_count() > kSweepLimit) {
-        std::fprintf(stderr,
-                     "dalo: --solver sweep enumerates at most %llu variables and this model has "
-                     "%llu; use --solver brisk or --solver kelp\n",
-                     static_cast<unsigned long long>(kSweepLimit),
-                     static_cast<unsigned long long>(model.var_count()));
-        return 2;
-    }
+    if (sweep_refused(a, model)) return 2;
     // Opened before the search, which a path that cannot be written would waste.
     std::ofstream out;
     if (!a.out.empty()) out.open(a.out);
@@ -361,23 +501,8 @@ int solve(const SolveArgs& a) {
         std::fflush(stdout);
     }
 
-    dalo::SearchOptions so;
-    so.time_limit = a.time_limit;
-    if (!so.time_limit && a.solver != "sweep") so.time_limit = 10.0;
-    so.seed = a.solver == "sweep" ? std::nullopt : a.seed;
-    so.threads = a.threads;
-    so.target_energy = a.target;
-    if (a.best_known && !so.target_energy) so.target_energy = p.sign * *a.best_known;
-    so.topk = a.topk;
-    so.progress = !a.quiet && a.solver != "sweep" && isatty(STDERR_FILENO) != 0;
-
     const auto start = std::chrono::steady_clock::now();
-    dalo::Result r = [&]() -> dalo::Result {
-        Progress shown(so.progress, a.json);
-        if (a.solver == "sweep") return dalo::SweepSolver(model).search(so);
-        if (a.solver == "kelp") return dalo::KelpSolver(model).search(so);
-        return dalo::BriskSolver(model).search(so);
-    }();
+    dalo::Result r = search(a, model, p.sign);
     const double run_time =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     const std::string bits = assignment(r.sol(), b);
@@ -486,8 +611,9 @@ int run_command(int argc, char** argv) {
     SolveArgs sa;
     CLI::App* solve_app = app.add_subcommand("solve", "minimise the QUBO in FILE");
     solve_options(solve_app, sa);
-    solve_app->footer(
-        formats_footer("FILE formats (guessed from the content unless --format is given):"));
+    solve_app->footer("FILE formats (guessed from the content unless --format is given):\n" +
+                      format_lines() + "\npermutation problems:\n" + kPermutationFormats + "\n" +
+                      kExitStatus);
 
     ExportArgs ea;
     CLI::App* export_app = app.add_subcommand(

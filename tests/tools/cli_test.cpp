@@ -57,6 +57,9 @@ constexpr const char* kBqp = " 2\n 2 2\n 1 1 -1\n 2 2 -1\n 2 3\n 1 1 3\n 2 2 -2\
 // Triplets over indices 7 and 3 (numbered in ascending index order): x3 + x7 - 3 x3 x7.
 constexpr const char* kTriplets = "# a comment\n7 7 1\n3 3 1\n\n3 7 -3\n";
 
+// Facility pairs with flows 1, 2, 3 and distances 5, 1, 2: the best permutation costs 24.
+constexpr const char* kQap3 = "3\n0 1 2\n1 0 3\n2 3 0\n0 5 1\n5 0 2\n1 2 0\n";
+
 // 49 variables, one more than enumeration covers.
 const std::string kWide = [] {
     std::string s;
@@ -146,12 +149,16 @@ const Case kCases[] = {
      "dalo: solve...\nusage: dalo [OPTIONS] COMMAND\n...\n  solve  ...\n  convert...\n"
      "exit status:\n  0  done\n  1  the model is not an integer linear program (export-lp, or "
      "convert to .lp or .mps,\n     without --linearize)\n  2  usage error, unreadable or "
-     "malformed file, or a request that cannot be met\n"},
+     "malformed file, or a request that cannot be met\n  3  solve of a qap or tsp file: the best "
+     "state found breaks a one-hot constraint\n     (\"feasible no\")\n"},
     {"solvehelp", nullptr, "solve --help", 0,
      "minimise the QUBO in FILE\nusage: dalo solve [OPTIONS] FILE\n...\n  --solver NAME  ...sweep: "
      "exhaustive, up to 48 variables\n...\n  --best-known V...\n  --json...\nFILE formats...\n"
      "  bqp     OR-Library BQP: K, then per instance \"n nnz\" and nnz lines \"i j q\";\n"
-     "          maximises x'Qx (pick...\nexit status:\n  0  done\n...cannot be met\n"},
+     "          maximises x'Qx (pick...\n\npermutation problems:\n  qap     QAPLIB...\n  tsp     "
+     "TSPLIB "
+     "95...\n  and \"feasible yes\"...(exit status 3)\n\nexit status:\n  0  done\n...cannot be "
+     "met\n  3  solve...(\"feasible no\")\n"},
     {"version", nullptr, "--version", 0, "dalo ...\n"},
     // A quadratic model is refused with status 1 and the option that takes it, which then
     // writes a row per side of the product.
@@ -162,6 +169,22 @@ const Case kCases[] = {
      "<= 0\n c2: + 1 x1 + 1 x2 - 1 x1_x2 <= 1\n...Binaries\n x1 x2 x1_x2\nEnd\n"},
     {"convertlp", kGraph, "convert @ @.out --to lp", 1, "dalo: @: not an ILP: ...--linearize...\n"},
     {"info", nullptr, "info", 0, "version ...\nsolver_type       c32e64\n"},
+    // Permutation problems, by a TSPLIB keyword or by --format (by extension: permutation_test).
+    {"tsp3",
+     "NAME: t\nTYPE: TSP\nDIMENSION: 3\nEDGE_WEIGHT_TYPE: EXPLICIT\nEDGE_WEIGHT_FORMAT: "
+     "LOWER_ROW\nEDGE_WEIGHT_SECTION\n1\n2 3\nEOF\n",
+     "solve @ --solver sweep --best-known 6", 0,
+     "solving @ (tsp, 3 cities, 9 variables, 18 terms, 6 one-hot constraints of weight 7) with "
+     "sweep\nenergy 6\ncost 6 (best known 6)\ntime_to_solution ...\ntour 3 2 1\nfeasible yes\n"},
+    {"qap3", kQap3, "solve @ --format qap --solver sweep --topk 2", 0,
+     "solving @ (qap, 3 facilities, 9 variables, 18 terms, 6 one-hot constraints of weight 51) "
+     "with sweep\nenergy 24\ncost 24\ntime_to_solution ...\npermutation 2 1 3\nfeasible yes\n"
+     "top 1: energy 24 cost 24 permutation 2 1 3 feasible yes\n"
+     "top 2: energy 26 cost 26 permutation 1 2 3 feasible yes\n"},
+    {"keyword", "DIMENSION: 3\nTYPE: TSP\nEDGE_WEIGHT_TYPE: ATT\nNODE_COORD_SECTION\n1 0 0\n",
+     "solve @", 2, "dalo: @:5: NODE_COORD_SECTION ends after 1 of 3 nodes\n"},
+    {"qaptrunc", "2\n0 1\n1 0\n0 3\n", "solve @ --format qap", 2,
+     "dalo: @:4: the file ends inside the distance matrix: 6 of 8 numbers (truncated file?)\n"},
 };
 
 // A file holding text (none where text is null) for one test, removed with what the test

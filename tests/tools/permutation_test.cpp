@@ -1,6 +1,7 @@
 // QAPLIB and TSPLIB files: each TSPLIB distance rule against distances worked out by hand,
 // every explicit matrix layout, published optima of real files, the one-hot model's energy of
-// every permutation against its cost, and malformed files as exact one-line messages.
+// every permutation against its cost, small instances solved to the brute-force optimum by
+// the program, and malformed files as exact one-line messages.
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -167,13 +168,55 @@ TEST(Permutation, OneHotEnergiesAreTheCostsOfThePermutations) {
     }
 }
 
+int64_t brute_optimum(const Assignment& a) {
+    std::vector<uint32_t> p = identity(a.n);
+    int64_t best = INT64_MAX;
+    do best = std::min(best, dalo_cli::assignment_cost(a, p));
+    while (std::next_permutation(p.begin(), p.end()));
+    return best;
+}
+
+std::string run_cli(const std::string& args) {
+    FILE* p = popen((DALO_CLI_PATH " " + args + " 2>&1").c_str(), "r");
+    std::string out;
+    char buffer[4096];
+    for (size_t n; p != nullptr && (n = fread(buffer, 1, sizeof buffer, p)) > 0;)
+        out.append(buffer, n);
+    if (p != nullptr) pclose(p);
+    return out;
+}
+
+// Random instances of 7 facilities and 8 cities, solved by the program to the optimum over
+// all permutations.
+TEST(Permutation, SmallInstancesAreSolvedToTheBruteForceOptimum) {
+    std::mt19937_64 rng(3);
+    std::string qap = "7\n", tsp =
+                                 "NAME: r\nTYPE: TSP\nDIMENSION: 8\nEDGE_WEIGHT_TYPE: EUC_2D\n"
+                                 "NODE_COORD_SECTION\n";
+    for (int k = 0; k < 2 * 49; ++k) qap += std::to_string(rng() % 10) + (k % 7 == 6 ? "\n" : " ");
+    for (int c = 1; c <= 8; ++c)
+        tsp += std::to_string(c) + " " + std::to_string(rng() % 100) + " " +
+               std::to_string(rng() % 100) + "\n";
+    for (const auto& [ext, text] :
+         {std::pair<std::string, std::string>{".dat", qap}, {".tsp", tsp}}) {
+        const std::string path = testing::TempDir() + "dalo_perm_" + std::to_string(getpid()) + ext;
+        std::ofstream(path) << text;
+        const int64_t best =
+            brute_optimum(dalo_cli::read_assignment(path, ext == ".dat" ? "qap" : "tsp"));
+        const std::string out =
+            run_cli("solve " + path + " --threads 1 --seed 1 --time-limit 1 --quiet");
+        EXPECT_NE(out.find("\ncost " + std::to_string(best) + "\n"), std::string::npos) << out;
+        EXPECT_TRUE(out.ends_with("\nfeasible yes\n")) << out;
+        std::remove(path.c_str());
+    }
+}
+
 const std::string kHead = "TYPE: TSP\nDIMENSION: 3\nEDGE_WEIGHT_TYPE: ";
 const std::string kUpper = kHead + "EXPLICIT\nEDGE_WEIGHT_FORMAT: UPPER_ROW\nEDGE_WEIGHT_SECTION\n";
 const std::string kCoords = kHead + "EUC_2D\nNODE_COORD_SECTION\n";
-const std::string kMalformedTsp[][2] = {
+const std::string kMalformed[][2] = {
     {"TYPE : CVRP\n", "f:1: TYPE 'CVRP' is not a tour problem (TSP or ATSP)"},
     {"DIMENSION: 1\n", "f:1: DIMENSION '1' is not a city count in 2..2000"},
-    {"NAME:\n", "f:1: NAME has no value"},
     {"CAPACITY: 3\n", "f:1: unknown keyword 'CAPACITY'"},
     {"EDGE_WEIGHT_TYPE: EUC_3D\n",
      "f:1: EDGE_WEIGHT_TYPE 'EUC_3D' is not read (EUC_2D, ATT, GEO or EXPLICIT)"},
@@ -182,26 +225,20 @@ const std::string kMalformedTsp[][2] = {
      "UPPER_DIAG_ROW, LOWER_DIAG_ROW, UPPER_COL, LOWER_COL, UPPER_DIAG_COL or LOWER_DIAG_COL)"},
     {"NODE_COORD_SECTION\n", "f:1: NODE_COORD_SECTION before DIMENSION"},
     {kHead + "EUC_2D\n", "f:3: EDGE_WEIGHT_TYPE EUC_2D without NODE_COORD_SECTION"},
-    {kHead + "EXPLICIT\nEOF\n", "f:4: EXPLICIT weights without EDGE_WEIGHT_SECTION"},
-    {kCoords + "1 0 0\n2 1 1\nEOF\n", "f:7: NODE_COORD_SECTION ends after 2 of 3 nodes"},
     {kCoords + "1 0 0\n1 1 1\n", "f:6: node 1 appears twice"},
-    {kCoords + "1 0 0\n2 1 x\n", "f:6: 'x' is not a number"},
-    {kCoords + "1 0 0\n4 1 1\n", "f:6: node 4 outside 1..3"},
+    {kCoords + "1 0 0\n2 1 1\nEOF\n", "f:7: NODE_COORD_SECTION ends after 2 of 3 nodes"},
     {kUpper + "1 2\n", "f:6: EDGE_WEIGHT_SECTION ends after 2 of 3 edge weights (UPPER_ROW of 3)"},
     {kUpper + "1 2\n3 4\n", "f:7: more numbers than the 3 edge weights (UPPER_ROW of 3)"},
     {kUpper + "1 2.5 3\n", "f:6: '2.5' is not an integer"},
-    {kHead + "EUC_2D\nEDGE_WEIGHT_SECTION\n",
-     "f:4: EDGE_WEIGHT_SECTION without EDGE_WEIGHT_TYPE EXPLICIT"},
     {"2\n0 1\n1 0\n0 3\n3\n",
      "f:5: the file ends inside the distance matrix: 7 of 8 numbers (truncated file?)"},
     {"2\n0 1 1 0 0 3 3 0\n9\n", "f:3: more numbers than the 2 matrices of 2 x 2"},
-    {"2\n0 1 x\n", "f:2: 'x' is not an integer"},
     {"0\n", "f:1: size 0: nothing to assign"},
     {"3\n1 2\n", "f:2: the file ends inside the flow matrix: 2 of 18 numbers (truncated file?)"},
 };
 
 TEST(Permutation, MalformedFilesGiveOneExactLine) {
-    for (const auto& [text, expected] : kMalformedTsp) {
+    for (const auto& [text, expected] : kMalformed) {
         const std::string format = text[0] >= '0' && text[0] <= '9' ? "qap" : "tsp";
         EXPECT_EQ(thrown<dalo_cli::ReadError>([&] { read(format, text); }), expected) << text;
     }
