@@ -44,7 +44,8 @@ int main() {
         dalo::BriskSolver(m).search({.time_limit = 5.0, .seed = 1, .target_energy = best});
     const dalo::Sol& s = r.sol();
     const dalo::IntArray placed = s.values(x);
-    bool permutation = f.violations(s) == 0;
+    const uint64_t broken = f.violations(s);
+    bool permutation = broken == 0;
     std::printf("facility -> location:");
     for (uint64_t i = 0; i < n; ++i) {
         int64_t ones = 0, where = -1;
@@ -59,6 +60,12 @@ int main() {
                     static_cast<long long>(where));
     }
     const bool ok = permutation && r.energy() == best;
+    if (!permutation) {
+        // The energy of such a state is no assignment's cost.
+        std::printf(", not a permutation: %llu one-hot constraints broken (energy %lld)\n",
+                    static_cast<unsigned long long>(broken), static_cast<long long>(r.energy()));
+        return 1;
+    }
     std::printf(", cost %lld (optimum %lld) %s\n", static_cast<long long>(r.energy()),
                 static_cast<long long>(best), ok ? "optimal" : "NOT optimal");
     return ok ? 0 : 1;
