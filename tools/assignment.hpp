@@ -1,6 +1,6 @@
-// Permutation problems: QAPLIB quadratic assignment files and TSPLIB 95 travelling-salesman
-// files, read into their matrices, written as one-hot models x[i, p] with declared row and
-// column constraints, and the best state found read back as a permutation or a tour.
+// Permutation problems solved: QAPLIB and TSPLIB files told apart from the QUBO formats and
+// read, written as one-hot models x[i, p] with declared row and column constraints, and the
+// best state found read back as a permutation or a tour.
 #pragma once
 
 #include <cstdint>
@@ -8,23 +8,9 @@
 #include <vector>
 
 #include "dalo.hpp"
+#include "permutation.hpp"
 
 namespace dalo_cli {
-
-class Tokens;
-
-struct Assignment {
-    const char* format = "";        // "qap" or "tsp"
-    uint32_t n = 0;                 // facilities and locations, or cities and steps
-    std::vector<int64_t> flow;      // n x n, row-major (qap only)
-    std::vector<int64_t> distance;  // n x n, row-major; the diagonal of a tour problem is 0
-};
-
-// QAPLIB: n, then the n x n flow and distance matrices, in any layout of whitespace.
-Assignment read_qap(const Tokens& t);
-// TSPLIB 95: the specification part, then NODE_COORD_SECTION (EUC_2D, ATT, GEO) or
-// EDGE_WEIGHT_SECTION (EXPLICIT, every EDGE_WEIGHT_FORMAT of a symmetric matrix).
-Assignment read_tsp(const Tokens& t);
 
 // "qap" or "tsp" where the file holds a permutation problem: named by --format, by the
 // extension (.dat, .tsp) without one, or by a TSPLIB keyword on the first line; else "".

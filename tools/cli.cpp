@@ -395,7 +395,8 @@ nlohmann::ordered_json order_json(const std::vector<int64_t>& order) {
 // permutation or a tour; status 3 where it breaks a constraint.
 int solve_assignment(const SolveArgs& a, const Assignment& problem) {
     const OneHot m = one_hot_model(problem);
-    dalo::Model model(m.f.simplify_as_binary());
+    const dalo::Expr simplified = m.f.simplify_as_binary();
+    dalo::Model model(simplified);
     if (sweep_refused(a, model)) return 2;
     std::ofstream out;
     if (!a.out.empty()) out.open(a.out);
@@ -405,7 +406,7 @@ int solve_assignment(const SolveArgs& a, const Assignment& problem) {
     };
     if (!a.out.empty() && !out) return unwritable();
     const bool tour = std::string(problem.format) == "tsp";
-    const uint64_t terms = model.term_count(1) + model.term_count(2);
+    const uint64_t terms = simplified.term_count();
     if (!a.json) {
         std::printf(
             "solving %s (%s, %u %s, %u variables, %llu terms, %u one-hot constraints of "

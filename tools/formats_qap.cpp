@@ -1,6 +1,6 @@
 // QAPLIB quadratic assignment files: n, then the n x n flow matrix and the n x n distance
 // matrix as whitespace-separated integers; line breaks and blank lines carry no meaning.
-#include "assignment.hpp"
+#include "permutation.hpp"
 #include "tokens.hpp"
 
 namespace dalo_cli {

@@ -1,11 +1,12 @@
 // TSPLIB 95 travelling-salesman files: "KEYWORD : value" lines, then the data sections. The
 // distances follow TSPLIB's own rules exactly, rounding included, since the published optima
 // are tour lengths under them.
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <optional>
 
-#include "assignment.hpp"
+#include "permutation.hpp"
 #include "tokens.hpp"
 
 namespace dalo_cli {
@@ -50,7 +51,8 @@ double real(const Tokens& t, size_t k, size_t w) {
     return v;
 }
 
-int64_t nint(double x) { return static_cast<int64_t>(x + 0.5); }
+// The distances stay doubles, whole numbers, until they are known to fit.
+double nint(double x) { return std::floor(x + 0.5); }
 
 // Latitude or longitude in radians from TSPLIB's DDD.MM form: the integer part is degrees,
 // the fraction minutes.
@@ -60,20 +62,20 @@ double geo_radians(double x) {
     return kPi * (degrees + 5.0 * (x - degrees) / 3.0) / 180.0;
 }
 
-int64_t geo_distance(double lat1, double lon1, double lat2, double lon2) {
+double geo_distance(double lat1, double lon1, double lat2, double lon2) {
     constexpr double kRadius = 6378.388;
     const double q1 = std::cos(lon1 - lon2);
     const double q2 = std::cos(lat1 - lat2);
     const double q3 = std::cos(lat1 + lat2);
-    return static_cast<int64_t>(kRadius * std::acos(0.5 * ((1.0 + q1) * q2 - (1.0 - q1) * q3)) +
-                                1.0);
+    const double c = std::clamp(0.5 * ((1.0 + q1) * q2 - (1.0 - q1) * q3), -1.0, 1.0);
+    return std::trunc(kRadius * std::acos(c) + 1.0);
 }
 
 // Pseudo-Euclidean: rounded to nearest, and up where that lies below the exact value.
-int64_t att_distance(double dx, double dy) {
+double att_distance(double dx, double dy) {
     const double r = std::sqrt((dx * dx + dy * dy) / 10.0);
-    const int64_t t = nint(r);
-    return static_cast<double>(t) < r ? t + 1 : t;
+    const double t = nint(r);
+    return t < r ? t + 1 : t;
 }
 
 // The cells (i, j) of an explicit matrix in the order the format lists them; the COL forms
@@ -240,7 +242,7 @@ Assignment read_tsp(const Tokens& t) {
         for (uint32_t i = 0; i < n; ++i) {
             for (uint32_t j = 0; j < n; ++j) {
                 const double dx = x[i] - x[j], dy = y[i] - y[j];
-                int64_t d = 0;
+                double d = 0;
                 if (h.weight_type == "EUC_2D") {
                     d = nint(std::sqrt(dx * dx + dy * dy));
                 } else if (h.weight_type == "ATT") {
@@ -248,12 +250,12 @@ Assignment read_tsp(const Tokens& t) {
                 } else {
                     d = geo_distance(lat[i], lon[i], lat[j], lon[j]);
                 }
-                if (d >= kCoeffLimit) {
+                if (!(d < static_cast<double>(kCoeffLimit))) {
                     t.fail(h.type_line, "nodes " + std::to_string(i + 1) + " and " +
-                                            std::to_string(j + 1) + " lie " + std::to_string(d) +
-                                            " apart, past a 32-bit coefficient");
+                                            std::to_string(j + 1) +
+                                            " lie too far apart for a 32-bit coefficient");
                 }
-                a.distance[size_t{i} * n + j] = d;
+                a.distance[size_t{i} * n + j] = static_cast<int64_t>(d);
             }
         }
     }

@@ -1,5 +1,5 @@
 // The whole program on a file: the first byte picks a command line, the rest is the file.
-// Whatever the file holds, the program returns 0, 1 or 2, never crashing, throwing, exiting or
+// Whatever the file holds, the program returns 0 to 3, never crashing, throwing, exiting or
 // allocating past the memory limit that the readers plan for. Without the plug-ins (the fuzz
 // targets do not build them) a solve stops at loading one, with status 2.
 #include <unistd.h>
@@ -56,9 +56,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         {"export-lp", in, out + ".lp", "--linearize"},
         {"convert", in, out + ".mps", "--linearize"},
         {"export-lp", in, out + ".lp"},
+        {"solve", in, "--format", "qap"},
+        {"solve", in, "--format", "tsp", "--json"},
     };
-    for (size_t k = 0; k < 3; ++k)
-        commands[k].insert(commands[k].end(), std::begin(quick), std::end(quick));
+    for (std::vector<std::string>& c : commands) {
+        if (c[0] == "solve") c.insert(c.end(), std::begin(quick), std::end(quick));
+    }
     std::vector<std::string> args = {"dalo"};
     const std::vector<std::string>& command = commands[data[0] % commands.size()];
     args.insert(args.end(), command.begin(), command.end());
@@ -66,6 +69,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (std::string& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
     const int status = dalo_cli::run(static_cast<int>(args.size()), argv.data());
-    if (status < 0 || status > 2) dalo_fuzz::fault("exit status " + std::to_string(status));
+    if (status < 0 || status > 3) dalo_fuzz::fault("exit status " + std::to_string(status));
     return 0;
 }
