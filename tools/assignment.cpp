@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cctype>
 #include <fstream>
+#include <iterator>
+#include <sstream>
 
 #include "readers.hpp"
 #include "tokens.hpp"
@@ -37,19 +39,21 @@ std::string assignment_format(const std::string& path, const std::string& format
     std::transform(ext.begin(), ext.end(), ext.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     if (ext == ".tsp") return "tsp";
-    if (ext == ".dat") return "qap";
-    // A TSPLIB file under another name starts with one of its keywords.
+    // The first two lines with words: a TSPLIB file under another name starts with one of its
+    // keywords; a QAPLIB .dat file with n alone, then a matrix row (where a BQP file has
+    // "n nnz"), and other .dat files go to the QUBO formats as before.
     std::ifstream in(path, std::ios::binary);
-    std::string line;
-    while (in && line.find_first_not_of(" \t\r") == std::string::npos) {
-        line.clear();
-        std::getline(in, line);
-        if (line.size() > 4096) return "";
+    std::vector<std::vector<std::string>> lines;
+    for (std::string line; lines.size() < 2 && std::getline(in, line);) {
+        if (line.size() > 65536) break;
+        std::istringstream words(line);
+        std::vector<std::string> w{std::istream_iterator<std::string>(words), {}};
+        if (!w.empty()) lines.push_back(std::move(w));
     }
-    const size_t first = line.find_first_not_of(" \t\r");
-    if (first == std::string::npos) return "";
-    return tsplib_keyword(line.substr(first, line.find_first_of(" \t\r", first) - first)) ? "tsp"
-                                                                                          : "";
+    if (lines.empty()) return ext == ".dat" ? "qap" : "";
+    if (tsplib_keyword(lines[0][0])) return "tsp";
+    const bool qaplib = lines[0].size() == 1 && (lines.size() == 1 || lines[1].size() != 2);
+    return ext == ".dat" && qaplib ? "qap" : "";
 }
 
 Assignment read_assignment(const std::string& path, const std::string& format) {

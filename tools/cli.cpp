@@ -42,7 +42,8 @@ constexpr const char* kExitStatus =
 
 constexpr const char* kPermutationFormats =
     "  qap     QAPLIB: n, the n x n flow matrix A, the n x n distance matrix B; minimises\n"
-    "          sum A[i][j] B[p(i)][p(j)] (for .dat files, else with --format qap)\n"
+    "          sum A[i][j] B[p(i)][p(j)] (for .dat files whose first line holds n alone,\n"
+    "          else with --format qap)\n"
     "  tsp     TSPLIB 95 tour problem, EUC_2D, ATT, GEO or EXPLICIT weights (for .tsp files\n"
     "          and files starting with a TSPLIB keyword); minimises the tour length\n"
     "  Both solve the one-hot model x[i, p] (facility i at location p, city i at step p) with\n"

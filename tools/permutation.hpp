@@ -18,7 +18,7 @@ struct Assignment {
 
 // QAPLIB: n, then the n x n flow and distance matrices, in any layout of whitespace.
 Assignment read_qap(const Tokens& t);
-// TSPLIB 95: the specification part, then NODE_COORD_SECTION (EUC_2D, ATT, GEO) or
+// TSPLIB 95: "KEYWORD : value" lines, then NODE_COORD_SECTION (EUC_2D, ATT, GEO) or
 // EDGE_WEIGHT_SECTION (EXPLICIT, every EDGE_WEIGHT_FORMAT of a symmetric matrix).
 Assignment read_tsp(const Tokens& t);
 

@@ -211,6 +211,22 @@ TEST(Permutation, SmallInstancesAreSolvedToTheBruteForceOptimum) {
     }
 }
 
+// QAPLIB by extension and shape (other .dat files keep their QUBO formats), TSPLIB by
+// extension or by a keyword on the first line.
+TEST(Permutation, FilesAreToldApartFromTheQuboFormats) {
+    const std::string kinds[][3] = {
+        {".dat", "3\n0 1 2\n", "qap"}, {".dat", "1 2 3\n", ""},       {".dat", " 1\n 3 2\n", ""},
+        {".DAT", "\n 1\n", "qap"},     {".txt", "NAME : x\n", "tsp"}, {".tsp", "1 2 3\n", "tsp"},
+    };
+    for (const auto& [ext, text, format] : kinds) {
+        const std::string path = testing::TempDir() + "dalo_kind_" + std::to_string(getpid()) + ext;
+        std::ofstream(path) << text;
+        EXPECT_EQ(dalo_cli::assignment_format(path, ""), format) << text;
+        EXPECT_EQ(dalo_cli::assignment_format(path, "qubo"), "");
+        std::remove(path.c_str());
+    }
+}
+
 const std::string kHead = "TYPE: TSP\nDIMENSION: 3\nEDGE_WEIGHT_TYPE: ";
 const std::string kUpper = kHead + "EXPLICIT\nEDGE_WEIGHT_FORMAT: UPPER_ROW\nEDGE_WEIGHT_SECTION\n";
 const std::string kCoords = kHead + "EUC_2D\nNODE_COORD_SECTION\n";
