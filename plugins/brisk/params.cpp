@@ -66,6 +66,13 @@ constexpr plugin_common::Key<Options> kKeys[] = {
          if (!plugin_common::uint_then_blanks(value, o.best_energy_limit)) bad(key, value);
          o.best_energy_sols = true;
      }},
+    {"search",
+     [](Options& o, const std::string& key, const char* value) {
+         const std::string v = value;
+         if (v != "portfolio" && v != "annealing" && v != "breakout") bad(key, value);
+         o.annealing = v != "breakout";
+         o.breakout = v != "annealing";
+     }},
     {"enable_default_callback",
      [](Options& o, const std::string& key, const char* value) {
          if (plugin_common::is_true(value)) {

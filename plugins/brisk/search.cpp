@@ -1,5 +1,6 @@
-// The search on every thread: annealing runs, each polished by a tabu phase, sharing an elite
-// pool.
+// The search on every thread: episodes of annealing runs, each polished by a tabu phase, and
+// of breakout local search (tabu.hpp), drawn by a portfolio that follows which kind improves
+// the shared elite pool.
 //
 // A run anneals from a start state with temperatures falling geometrically from one where a
 // tenth of the uphill flips pass to one where almost none do. Its best state is then polished
@@ -7,7 +8,9 @@
 // ties at random, tenure about n/100 plus a few random moves) and enters the shared elite pool,
 // which stays spread out: a newcomer close to an entry may only replace that entry.
 // The next run starts from a random state, a crossover of two elite states or an elite state,
-// reheated to a lower start temperature.
+// reheated to a lower start temperature. A breakout episode goes on from where the last one
+// stopped while it keeps improving, else starts from the best point on the path between two
+// elite states, from an elite state or from a random one.
 #include "search.hpp"
 
 #include <algorithm>
@@ -17,14 +20,17 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <thread>
 
 #include "index.hpp"
 #include "keeper.hpp"
+#include "portfolio.hpp"
 #include "rng.hpp"
 #include "scan.hpp"
 #include "state.hpp"
+#include "tabu.hpp"
 
 namespace brisk {
 
@@ -47,6 +53,7 @@ struct Tuning {
     double resweeps = 0.2;      // and its sweeps, as a share
     double polish = 10;         // tabu moves after each run without improvement, times n
     double close_share = 0.01;  // pool entries nearer than this share of n count as alike
+    double breakout = 50;       // flips of a breakout episode, times n
 };
 
 // Whether E(x) = E(not x) for every x: a quadratic Model without constraints where each linear
@@ -87,6 +94,8 @@ struct Shared {
     Found best;
     std::vector<Elite> pool;
     Keeper keeper;
+    Portfolio portfolio;
+    Kind best_kind = Kind::kAnnealing;
 
     std::atomic<uint64_t> flips{0}, moves{0}, restarts{0};
 
@@ -95,7 +104,8 @@ struct Shared {
           o(opts),
           cb(callback),
           start(opts.start),
-          keeper(opts.topk, opts.best_energy_sols, opts.best_energy_limit) {
+          keeper(opts.topk, opts.best_energy_sols, opts.best_energy_limit),
+          portfolio(opts.annealing, opts.breakout) {
         if (!(o.time_limit > 0.0)) {
             deadline = start;
         } else if (o.time_limit > 1e9) {
@@ -127,7 +137,7 @@ struct Shared {
     }
 
     // A state better than every one seen so far (or equal, for the lists).
-    void offer_best(const uint8_t* x, int64_t energy) {
+    void offer_best(const uint8_t* x, int64_t energy, Kind kind = Kind::kAnnealing) {
         std::lock_guard<std::mutex> g(lock);
         const double tts = seconds_since(start);
         if (keeper.active()) {
@@ -136,6 +146,7 @@ struct Shared {
         }
         if (has_best && energy >= best.energy) return;
         has_best = true;
+        best_kind = kind;
         best.energy = energy;
         best.tts = tts;
         best.x.assign(x, x + p.n());
@@ -173,16 +184,20 @@ struct Shared {
 
     // Keeps the pool good and spread out: a state close to a pool entry can only replace that
     // entry (when better), a distant one replaces the worst entry (when better than it).
-    void offer_elite(const uint8_t* x, int64_t energy) {
+    // Returns the share of the pool the state beat when it entered, else 0.
+    double offer_elite(const uint8_t* x, int64_t energy) {
         const uint64_t h = hash_bytes(x, p.n());
         std::lock_guard<std::mutex> g(lock);
+        double beaten = 0;
         for (const Elite& e : pool) {
-            if (e.energy == energy && e.hash == h) return;
+            if (e.energy == energy && e.hash == h) return 0.0;
+            if (e.energy > energy) ++beaten;
         }
         const size_t cap = static_cast<size_t>(tuning.pool_size);
+        beaten /= static_cast<double>(cap);
         if (pool.size() < cap) {
             pool.push_back(Elite{energy, h, std::vector<uint8_t>(x, x + p.n())});
-            return;
+            return beaten;
         }
         size_t near = 0;
         uint64_t dmin = UINT64_MAX;
@@ -201,8 +216,25 @@ struct Shared {
                 return a.energy < b.energy;
             });
         }
-        if (slot->energy <= energy) return;
+        if (slot->energy <= energy) return 0.0;
         *slot = Elite{energy, h, std::vector<uint8_t>(x, x + p.n())};
+        return beaten;
+    }
+
+    // Two distinct pool entries, the second as near to the first as it or its complement is
+    // on a complement-symmetric Model; false when the pool has fewer than two.
+    bool pair(Rng& rng, std::vector<uint8_t>& from, std::vector<uint8_t>& to) {
+        std::lock_guard<std::mutex> g(lock);
+        if (pool.size() < 2) return false;
+        const size_t a = rng.below(pool.size());
+        size_t b = rng.below(pool.size() - 1);
+        if (b >= a) ++b;
+        from = pool[a].x;
+        to = pool[b].x;
+        if (complement_symmetric && distance_raw(from.data(), to.data()) * 2 > to.size()) {
+            for (uint8_t& v : to) v ^= 1;
+        }
+        return true;
     }
 
     // Copies a pool entry (the better of two random ones) into x; false when the pool is empty.
@@ -237,7 +269,7 @@ struct Shared {
     }
 };
 
-class Worker {
+class Worker final : public Sink {
   public:
     Worker(Shared& sh, uint32_t index)
         : sh_(sh),
@@ -273,7 +305,7 @@ class Worker {
             tenure_rand_ = n_ / 4 + 1;
         }
         expiry_.resize(tenure_base_ + tenure_rand_ + 2);
-        anneal_loop();
+        episodes();
         sh_.flips += flips_;
         sh_.moves += moves_;
         sh_.restarts += restarts_;
@@ -363,6 +395,7 @@ class Worker {
             return false;
         }
         moves_ += n_;
+        visits_ += n_;
         return true;
     }
 
@@ -388,47 +421,125 @@ class Worker {
         return true;
     }
 
-    // Annealing runs until the search stops: the first from the start state, later ones from a
-    // random state or from elite states, each run's best polished by tabu search.
-    void anneal_loop() {
+    // Episodes until the search stops, each an annealing run or a stretch of breakout local
+    // search as the portfolio draws them; the first from the start state.
+    void episodes() {
         for (int k = 0; k < 4096; ++k) nlog_[k] = -std::log((k + 0.5) / 4096.0);
         t_cold_ = temperature_for(sh_.tuning.cold);
         t_hot_ = temperature_for(sh_.tuning.hot);
+        double per_flip =
+            static_cast<double>(p_.adj.size() + p_.var_prod.size() + p_.var_mem.size());
+        per_flip = 1.0 + per_flip / static_cast<double>(n_);
+        const bool both = sh_.o.annealing && sh_.o.breakout;
+        // With both kinds, threads start alternately with one and the other.
+        kind_ = both ? (index_ % 2 == 0 ? Kind::kAnnealing : Kind::kBreakout)
+                     : (sh_.o.annealing ? Kind::kAnnealing : Kind::kBreakout);
+        if (sh_.o.breakout) breakout_ = make_breakout(p_, st_, rng_, *this);
+        for (bool first = true;; first = false) {
+            if (!first) {
+                ++restarts_;
+                std::lock_guard<std::mutex> g(sh_.lock);
+                kind_ = sh_.portfolio.choose(rng_.unit());
+            }
+            const Clock::time_point t0 = Clock::now();
+            const uint64_t flips0 = flips_, visits0 = visits_;
+            const int64_t best0 = sh_.best_energy.load(std::memory_order_relaxed);
+            const bool go =
+                kind_ == Kind::kAnnealing ? anneal_episode(first) : breakout_episode(first);
+            if (!go) return;
+            const std::vector<uint8_t>& x =
+                kind_ == Kind::kAnnealing ? phase_best_ : breakout_->best();
+            const int64_t e =
+                kind_ == Kind::kAnnealing ? phase_best_energy_ : breakout_->best_energy();
+            double reward = sh_.offer_elite(x.data(), e);
+            if (e < best0) reward += 3.0;
+            const double work = static_cast<double>(flips_ - flips0) * per_flip *
+                                    (kind_ == Kind::kAnnealing ? 1.5 : 2.0) +
+                                static_cast<double>(visits_ - visits0);
+            std::lock_guard<std::mutex> g(sh_.lock);
+            sh_.portfolio.report(kind_, reward, work, seconds_since(t0));
+            last_ = kind_;
+        }
+    }
+
+    // One annealing run: the first from the start state, later ones from a random state or
+    // from elite states, each but the first polished by tabu search. False when the search
+    // must stop.
+    bool anneal_episode(bool first) {
         const Tuning& t = sh_.tuning;
         const double hot = t_hot_, cold = t_cold_;
         const uint64_t sweeps = static_cast<uint64_t>(t.sweeps);
-        if (!anneal(hot, cold, sweeps)) return;
-        sh_.offer_elite(phase_best_.data(), phase_best_energy_);
-        while (true) {
-            ++restarts_;
+        if (first) return anneal(hot, cold, sweeps);
+        const double r = rng_.unit();
+        if (r < t.p_random) {
+            for (uint32_t i = 0; i < n_; ++i) x_[i] = rng_() & 1;
+            move_to(x_);
+            if (!anneal(hot, cold, sweeps)) return false;
+        } else {
+            if (r < t.p_random + t.p_cross) {
+                if (!sh_.cross(rng_, x_)) sh_.pick_elite(rng_, x_);
+            } else if (!sh_.pick_elite(rng_, x_)) {
+                x_ = phase_best_;
+            }
+            move_to(x_);
+            if (!anneal(hot * t.reheat, cold,
+                        std::max<uint64_t>(
+                            2, static_cast<uint64_t>(t.resweeps * static_cast<double>(sweeps)))))
+                return false;
+        }
+        if (t.polish > 0) {
+            move_to(phase_best_);
+            if (!phase(static_cast<uint64_t>(t.polish * n_))) return false;
+        }
+        return true;
+    }
+
+    // A stretch of breakout local search: on from where the last one stopped while it keeps
+    // improving, else from the path between two elite states, from an elite state or from a
+    // random one. False when the search must stop.
+    bool breakout_episode(bool first) {
+        Breakout& b = *breakout_;
+        const bool resume = !first && last_ == Kind::kBreakout && b.improved();
+        if (!first && !resume) {
             const double r = rng_.unit();
-            if (r < t.p_random) {
+            if (r < 0.5 && sh_.pair(rng_, x_, guide_)) {
+                move_to(x_);
+                relink(st_, guide_.data(), rng_);
+            } else if (r < 0.8 && sh_.pick_elite(rng_, x_)) {
+                move_to(x_);
+            } else {
                 for (uint32_t i = 0; i < n_; ++i) x_[i] = rng_() & 1;
                 move_to(x_);
-                if (!anneal(hot, cold, sweeps)) return;
-            } else {
-                if (r < t.p_random + t.p_cross) {
-                    if (!sh_.cross(rng_, x_)) sh_.pick_elite(rng_, x_);
-                } else if (!sh_.pick_elite(rng_, x_)) {
-                    x_ = phase_best_;
-                }
-                move_to(x_);
-                if (!anneal(hot * t.reheat, cold,
-                            std::max<uint64_t>(2, static_cast<uint64_t>(
-                                                      t.resweeps * static_cast<double>(sweeps)))))
-                    return;
             }
-            if (t.polish > 0) {
-                move_to(phase_best_);
-                if (!phase(static_cast<uint64_t>(t.polish * n_))) return;
-            }
-            sh_.offer_elite(phase_best_.data(), phase_best_energy_);
         }
+        if (!resume) b.restart();
+        const uint64_t before = b.flips();
+        const bool go = b.run(static_cast<uint64_t>(sh_.tuning.breakout * n_));
+        flips_ += b.flips() - before;
+        moves_ += b.flips() - before;
+        return go;
+    }
+
+    bool stop() override { return sh_.should_stop(); }
+    bool lists() override { return sh_.keeper.active(); }
+
+    int64_t bar() override {
+        const int64_t best = sh_.best_energy.load(std::memory_order_relaxed);
+        int64_t b = best == INT64_MIN ? best : best - 1;
+        if (sh_.keeper.active())
+            b = std::max(b, sh_.list_threshold.load(std::memory_order_relaxed));
+        return b;
+    }
+
+    void offer(const uint8_t* x, int64_t e) override {
+        if (e < sh_.best_energy.load(std::memory_order_relaxed)) sh_.offer_best(x, e, kind_);
+        if (sh_.keeper.active() && e <= sh_.list_threshold.load(std::memory_order_relaxed))
+            sh_.offer_list(x, e);
     }
 
     // Offers the current state as a new best when it is one; true when it reached the target.
     void publish(int64_t e) {
-        if (e < sh_.best_energy.load(std::memory_order_relaxed)) sh_.offer_best(st_.x(), e);
+        if (e < sh_.best_energy.load(std::memory_order_relaxed)) sh_.offer_best(st_.x(), e, kind_);
         if (sh_.keeper.active() && e <= sh_.list_threshold.load(std::memory_order_relaxed))
             sh_.offer_list(st_.x(), e);
     }
@@ -545,6 +656,11 @@ class Worker {
     uint64_t tenure_base_ = 0;
     uint64_t tenure_rand_ = 1;
     uint64_t flips_ = 0, moves_ = 0, restarts_ = 0;
+    uint64_t visits_ = 0;  // variables looked at by annealing sweeps
+    std::unique_ptr<Breakout> breakout_;
+    std::vector<uint8_t> guide_;
+    Kind kind_ = Kind::kAnnealing;  // of the episode running
+    Kind last_ = Kind::kAnnealing;  // of the last one finished
 };
 
 }  // namespace
@@ -593,7 +709,17 @@ Outcome search(const Problem& p, const Options& o, const uint64_t* hint, Progres
     out.info.emplace_back("restarts", std::to_string(sh.restarts.load()));
     out.info.emplace_back("seed", std::to_string(o.seed));
     out.info.emplace_back("moves_evaluated", std::to_string(sh.moves.load()));
-    out.info.emplace_back("algorithm", "annealing + tabu polish + elite pool");
+    out.info.emplace_back("algorithm",
+                          "portfolio of annealing and breakout local search + elite pool");
+    out.info.emplace_back("best_found_by",
+                          sh.keeper.active() && p.n() > 0 && p.n() <= kEnumerateBits
+                              ? "enumeration"
+                              : kind_name(sh.best_kind));
+    for (Kind k : {Kind::kAnnealing, Kind::kBreakout}) {
+        char share[32];
+        std::snprintf(share, sizeof share, "%.3f", sh.portfolio.time_share(k));
+        out.info.emplace_back(std::string("cpu_share_") + kind_name(k), share);
+    }
     return out;
 }
 

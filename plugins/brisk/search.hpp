@@ -22,6 +22,9 @@ struct Options {
     bool best_energy_sols = false;
     uint64_t best_energy_limit = 0;  // 0: no limit
     bool default_callback = false;
+    // The searches that may run ("search": portfolio, annealing or breakout).
+    bool annealing = true;
+    bool breakout = true;
     // When the plug-in call began: the time limit counts from here, preparation included.
     Clock::time_point start = Clock::now();
 };

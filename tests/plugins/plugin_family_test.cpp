@@ -27,13 +27,40 @@ struct FamilyCase {
     // count above N, or "*" for any value.
     Info time_info;
     Params time_params = {};
+    Params always = {};  // on every run: the search kind
 };
 
 void PrintTo(const FamilyCase& f, std::ostream* os) { *os << f.name; }
 
 const FamilyCase kFamilies[] = {
     {Family::Brisk, "Brisk", false, true, 2000, 0.02, 77, "flips",
-     Info{{"flips", ">0"}, {"moves_evaluated", ">0"}, {"restarts", "*"}}},
+     Info{{"flips", ">0"}, {"moves_evaluated", ">0"}, {"restarts", "*"}, {"best_found_by", "*"}}},
+    {Family::Brisk,
+     "BriskAnnealing",
+     false,
+     true,
+     2000,
+     0.02,
+     77,
+     "flips",
+     Info{{"best_found_by", "annealing"},
+          {"cpu_share_annealing", "1.000"},
+          {"cpu_share_breakout", "0.000"}},
+     {},
+     Params{{"search", "annealing"}}},
+    {Family::Brisk,
+     "BriskBreakout",
+     false,
+     true,
+     2000,
+     0.02,
+     79,
+     "flips",
+     Info{{"best_found_by", "breakout"},
+          {"cpu_share_annealing", "0.000"},
+          {"cpu_share_breakout", "1.000"}},
+     {},
+     Params{{"search", "breakout"}}},
     {Family::Sweep, "Sweep", true, false, 40, 0.02, 2024, "states",
      Info{{"complete", "0"}, {"cut_short", "time_limit"}, {"states", ">65536"}}},
     {Family::Kelp, "Kelp", false, true, 400, 0.1, 78, "sweeps",
@@ -55,7 +82,10 @@ void expect_info(const Outcome& o, const Info& want) {
 class PluginFamily : public testing::TestWithParam<FamilyCase> {
   protected:
     const FamilyCase& f = GetParam();
-    Outcome run(const dalo_model* m, Params p) { return solve(f.family, m, std::move(p)); }
+    Outcome run(const dalo_model* m, Params p) {
+        p.insert(p.end(), f.always.begin(), f.always.end());
+        return solve(f.family, m, std::move(p));
+    }
 };
 
 TEST_P(PluginFamily, OptimaAndListsMatchBruteForceWithEveryConstraintKind) {
@@ -88,6 +118,13 @@ TEST_P(PluginFamily, OptimaAndListsMatchBruteForceWithEveryConstraintKind) {
         const Outcome o = run(m.get(), p);
         EXPECT_EQ(o.best.energy, all.front().energy);
         EXPECT_LT(o.seconds, 8.0);
+        // The objective alone, higher-order terms and no constraints.
+        const ModelPtr free =
+            build::model_of(build::binary(random_poly(rng, x, n, static_cast<int>(3 * n), 3)));
+        const int64_t free_best = brute_force(free.get()).front().energy;
+        const std::string free_target = std::to_string(free_best);
+        p[0].value = free_target.c_str();
+        EXPECT_EQ(run(free.get(), p).best.energy, free_best);
         if (n < 6 || n > 9) continue;
         // Small Models: the lists are the exact top 7, and every optimal state.
         const Outcome top = run(m.get(), {{"topk_sols", "7"}, {"time_limit", "0.2"}});
@@ -198,6 +235,7 @@ const std::string kSweepKnown =
 const Refusal kRefusals[] = {
     {Family::Brisk, "bogus", "1", "BriskSolver: unknown parameter 'bogus'"},
     {Family::Brisk, "target_energy", "1.5", "BriskSolver: invalid value '1.5' for 'target_energy'"},
+    {Family::Brisk, "search", "tabu", "BriskSolver: invalid value 'tabu' for 'search'"},
     {Family::Brisk, "threads", "0", "BriskSolver: threads must be >= 1."},
     {Family::Brisk, "topk_sols", "0", "BriskSolver: topk_sols must be >= 1."},
     {Family::Kelp, "bogus", "1", "KELPSolver: unknown parameter 'bogus'"},
