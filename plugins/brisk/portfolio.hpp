@@ -17,8 +17,8 @@ inline const char* kind_name(Kind k) { return k == Kind::kAnnealing ? "annealing
 class Portfolio {
   public:
     static constexpr int kKinds = 2;
-    static constexpr double kFloor = 0.1;   // smallest share of a kind that may run
-    static constexpr double kMemory = 0.8;  // weight of the past at each episode of a kind
+    static constexpr double kFloor = 0.1;    // smallest share of a kind that may run
+    static constexpr double kMemory = 0.97;  // weight of the past at each episode of a kind
 
     Portfolio(bool annealing, bool breakout) {
         allowed_[0] = annealing;
@@ -56,8 +56,9 @@ class Portfolio {
 
   private:
     bool allowed_[kKinds] = {true, true};
-    double reward_[kKinds] = {1.0, 1.0};
-    double work_[kKinds] = {1e6, 1e6};
+    // Each kind starts as if a few episodes of average length had earned half a reward.
+    double reward_[kKinds] = {0.5, 0.5};
+    double work_[kKinds] = {1e7, 1e7};
     double seconds_[kKinds] = {0.0, 0.0};
 };
 
