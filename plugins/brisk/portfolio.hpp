@@ -32,9 +32,12 @@ class Portfolio {
         return r < share(Kind::kAnnealing) ? Kind::kAnnealing : Kind::kBreakout;
     }
 
-    // The chance of each kind: rates of reward per work, shares clamped to [floor, 1 - floor].
+    // The chance of each kind: squared rates of reward per work, so that the better kind gets
+    // most of the time, shares clamped to [floor, 1 - floor].
     double share(Kind k) const {
-        const double a = reward_[0] / work_[0], b = reward_[1] / work_[1];
+        double a = reward_[0] / work_[0], b = reward_[1] / work_[1];
+        a *= a;
+        b *= b;
         const double s = a + b > 0 ? a / (a + b) : 0.5;
         const double sa = std::clamp(s, kFloor, 1.0 - kFloor);
         return k == Kind::kAnnealing ? sa : 1.0 - sa;
@@ -56,8 +59,8 @@ class Portfolio {
 
   private:
     bool allowed_[kKinds] = {true, true};
-    // Each kind starts as if a few episodes of average length had earned half a reward.
-    double reward_[kKinds] = {0.5, 0.5};
+    // Each kind starts as if a few episodes of average length had earned a fifth of a reward.
+    double reward_[kKinds] = {0.2, 0.2};
     double work_[kKinds] = {1e7, 1e7};
     double seconds_[kKinds] = {0.0, 0.0};
 };

@@ -186,7 +186,9 @@ struct Shared {
     // entry (when better), a distant one replaces the worst entry (when better than it).
     // Returns how good a newcomer it was: 1 at the top of the pool, 0.3 second, less lower
     // down, 0 when it did not enter.
-    double offer_elite(const uint8_t* x, int64_t energy) {
+    // A full pool takes a state that only improves on others (near_only) in place of its
+    // nearest entry, so that refinements do not crowd out the spread of the pool.
+    double offer_elite(const uint8_t* x, int64_t energy, bool near_only = false) {
         const uint64_t h = hash_bytes(x, p.n());
         std::lock_guard<std::mutex> g(lock);
         double beaten = 0;
@@ -214,7 +216,7 @@ struct Shared {
         const uint64_t close =
             static_cast<uint64_t>(tuning.close_share * static_cast<double>(p.n()));
         Elite* slot = &pool[near];
-        if (dmin > close) {
+        if (dmin > close && !near_only) {
             slot = &*std::max_element(pool.begin(), pool.end(), [](const Elite& a, const Elite& b) {
                 return a.energy < b.energy;
             });
@@ -455,7 +457,7 @@ class Worker final : public Sink {
             const int64_t e =
                 kind_ == Kind::kAnnealing ? phase_best_energy_ : breakout_->best_energy();
             // A new best counts most, then a newcomer near the top of the pool.
-            double reward = sh_.offer_elite(x.data(), e);
+            double reward = sh_.offer_elite(x.data(), e, kind_ == Kind::kBreakout);
             if (e < best0) reward += 1.0;
             const double work = static_cast<double>(flips_ - flips0) * per_flip *
                                     (kind_ == Kind::kAnnealing ? 1.5 : 3.0) +
