@@ -24,6 +24,7 @@
 #include <mutex>
 #include <thread>
 
+#include "gains.hpp"
 #include "index.hpp"
 #include "keeper.hpp"
 #include "portfolio.hpp"
@@ -440,6 +441,8 @@ class Worker final : public Sink {
         kind_ = both ? (index_ % 2 == 0 ? Kind::kAnnealing : Kind::kBreakout)
                      : (sh_.o.annealing ? Kind::kAnnealing : Kind::kBreakout);
         if (sh_.o.breakout) breakout_ = make_breakout(p_, st_, rng_, *this);
+        if (const int64_t range = bucket_range(p_))
+            buckets_ = std::make_unique<BucketIndex>(n_, range);
         for (bool first = true;; first = false) {
             if (!first) {
                 ++restarts_;
@@ -563,19 +566,25 @@ class Worker final : public Sink {
         }
     }
 
-    // One tabu phase from the current state; false when the search must stop.
+    // One tabu phase from the current state, on gain buckets where they apply; false when the
+    // search must stop.
     bool phase(uint64_t limit) {
+        return buckets_ ? phase_on(limit, *buckets_) : phase_on(limit, moves_index_);
+    }
+
+    template <class Index>
+    bool phase_on(uint64_t limit, Index& moves_index) {
         phase_best_energy_ = st_.energy();
         std::copy(st_.x(), st_.x() + n_, phase_best_.begin());
         bool dirty = false;
         uint64_t stall = 0;
         const int64_t* d = st_.delta();
         const bool lists = sh_.keeper.active();
-        moves_index_.reset(d);
+        moves_index.reset(d);
         for (auto& b : expiry_) b.clear();
         const uint64_t slots = expiry_.size();
-        auto changed = [this](uint32_t j, int64_t before, int64_t after) {
-            moves_index_.changed(j, before, after);
+        auto changed = [&moves_index](uint32_t j, int64_t before, int64_t after) {
+            moves_index.changed(j, before, after);
         };
         while (stall < limit) {
             if ((iter_ & 255) == 0 && sh_.should_stop()) {
@@ -584,12 +593,12 @@ class Worker final : public Sink {
             }
             std::vector<uint32_t>& due = expiry_[static_cast<uint64_t>(iter_) % slots];
             for (uint32_t v : due) {
-                if (tabu_[v] == iter_) moves_index_.release(v);
+                if (tabu_[v] == iter_) moves_index.release(v);
             }
             due.clear();
             const int64_t asp = wrap_sub(phase_best_energy_, st_.energy());
             int64_t dmin = 0;
-            uint32_t j = moves_index_.select(asp, rng_, dmin);
+            uint32_t j = moves_index.select(asp, rng_, dmin);
             moves_ += n_;
             if (j == n_) j = static_cast<uint32_t>(rng_.below(n_));
             if (lists) offer_neighbours();
@@ -599,7 +608,7 @@ class Worker final : public Sink {
             }
             const int64_t dj = d[j];
             st_.flip(j, changed);
-            moves_index_.flipped_tabu(j, dj, d[j]);
+            moves_index.flipped_tabu(j, dj, d[j]);
             ++flips_;
             const uint64_t tenure = tenure_base_ + 1 + rng_.below(tenure_rand_);
             tabu_[j] = iter_ + static_cast<int64_t>(tenure);
@@ -652,6 +661,7 @@ class Worker final : public Sink {
     State st_;
     std::vector<int64_t> tabu_;
     MoveIndex moves_index_;
+    std::unique_ptr<BucketIndex> buckets_;
     std::vector<std::vector<uint32_t>> expiry_;  // variables leaving the tabu list, by move
     std::vector<uint8_t> x_;
     std::vector<uint8_t> phase_best_;

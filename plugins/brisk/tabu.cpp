@@ -31,6 +31,7 @@ class Search final : public Breakout {
           index_(index_args...),
           tabu_(st.n(), INT64_MIN),
           best_(st.n(), 0),
+          keys_(st.n(), 0),
           lists_(sink.lists()) {
         const uint64_t n = n_;
         jumps_min_ = std::max<uint64_t>(1, n / 100);
@@ -38,6 +39,7 @@ class Search final : public Breakout {
         tenure_lo_ = std::min<uint64_t>(3, n / 4 + 1);
         tenure_hi_ = std::max<uint64_t>(tenure_lo_, std::min<uint64_t>(n / 10, n / 4 + 1));
         expiry_.resize(tenure_hi_ + 2);
+        for (uint64_t& k : keys_) k = rng_();
         restart();
     }
 
@@ -90,12 +92,13 @@ class Search final : public Breakout {
         if (stall_ > kStallLimit) {
             jumps_ = jumps_max_;
             stall_ = 0;
-        } else if (e == previous_) {
+        } else if (e == previous_ && hash_ == previous_hash_) {
             jumps_ = std::min(jumps_ + 1, jumps_max_);
         } else {
             jumps_ = jumps_min_;
         }
         previous_ = e;
+        previous_hash_ = hash_;
     }
 
     // Best improving flips, tabu or not, until none improves; false when the search must stop.
@@ -139,6 +142,7 @@ class Search final : public Breakout {
         } else {
             index_.changed(j, dj, st_.delta_at(j));
         }
+        hash_ ^= keys_[j];
         ++iter_;
         ++flips_;
         if (lists_ && st_.energy() <= sink_.bar()) sink_.offer(st_.x(), st_.energy());
@@ -154,7 +158,11 @@ class Search final : public Breakout {
     std::vector<uint8_t> best_;
     int64_t best_energy_ = INT64_MAX;
     int64_t previous_ = INT64_MAX;  // energy of the last local optimum
-    double stall_ = 0;              // local optima since the last new best
+    // A hash of the state, kept up to date by each flip (a key per variable), and that of the
+    // last local optimum: equal energies alone would count plateau neighbours as returns.
+    std::vector<uint64_t> keys_;
+    uint64_t hash_ = 0, previous_hash_ = 0;
+    double stall_ = 0;  // local optima since the last new best
     uint64_t jumps_ = 1, jumps_min_ = 1, jumps_max_ = 2;
     uint64_t tenure_lo_ = 1, tenure_hi_ = 1;
     int64_t iter_ = 0;
