@@ -18,6 +18,8 @@ namespace {
 
 // Beyond this the bucket array outgrows the gain of constant-time selection.
 constexpr int64_t kMaxBucketRange = 1 << 12;
+// Candidates a path-relinking step compares at most.
+constexpr uint64_t kSample = 512;
 
 template <class Index>
 class Search final : public Breakout {
@@ -175,13 +177,17 @@ class Search final : public Breakout {
 
 int64_t bucket_range(const Problem& p) {
     if (!p.ccons.empty()) return 0;
+    // Magnitudes beyond the limit count as just beyond it: no overflow at the ends of the ring.
+    auto magnitude = [](int64_t v) {
+        return v < -kMaxBucketRange || v > kMaxBucketRange ? kMaxBucketRange + 1 : std::llabs(v);
+    };
     int64_t range = 0;
     for (uint32_t i = 0; i < p.n(); ++i) {
-        int64_t b = std::llabs(p.lin[i]);
+        int64_t b = magnitude(p.lin[i]);
         for (uint64_t k = p.adj_off[i]; k < p.adj_off[i + 1] && b <= kMaxBucketRange; ++k)
-            b += std::abs(static_cast<int64_t>(p.adj[k].coeff));
+            b += magnitude(p.adj[k].coeff);
         for (uint64_t k = p.var_prod_off[i]; k < p.var_prod_off[i + 1] && b <= kMaxBucketRange; ++k)
-            b += std::llabs(p.products[p.var_prod[k] & ~kNegBit].coeff);
+            b += magnitude(p.products[p.var_prod[k] & ~kNegBit].coeff);
         if (b > kMaxBucketRange) return 0;
         range = std::max(range, b);
     }
@@ -209,7 +215,11 @@ void relink(State& st, const uint8_t* guide, Rng& rng) {
     for (uint64_t step = 1; step <= hi; ++step) {
         uint64_t chosen = 0, ties = 0;
         int64_t dmin = INT64_MAX;
-        for (uint64_t k = 0; k < diff.size(); ++k) {
+        // Long walks compare a random sample of the remaining variables at each step.
+        const bool sample = diff.size() > kSample;
+        const uint64_t looks = sample ? kSample : diff.size();
+        for (uint64_t q = 0; q < looks; ++q) {
+            const uint64_t k = sample ? rng.below(diff.size()) : q;
             const int64_t dk = d[diff[k]];
             if (dk < dmin) {
                 dmin = dk;

@@ -51,7 +51,8 @@ int64_t bucket_range(const Problem& p);
 
 // Walks the state toward `guide`, each step the best flip among the variables where the two
 // still differ, and stops at the best state met at least a third of the way from both ends
-// (the state is left alone when they differ in fewer than three variables).
+// (the state is left alone when they differ in fewer than three variables). On long walks each
+// step compares a random sample of the remaining variables.
 void relink(State& st, const uint8_t* guide, Rng& rng);
 
 }  // namespace brisk
