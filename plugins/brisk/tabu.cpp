@@ -64,8 +64,7 @@ class Search final : public Breakout {
             if (sink_.stop()) return false;
             const double directed =
                 std::max(std::exp(-static_cast<double>(stall_) / kStallLimit), 0.8);
-            perturb(jumps_, jumps_ == jumps_max_ ? 0.0 : directed);
-            if (!descend()) return false;
+            if (!perturb(jumps_, jumps_ == jumps_max_ ? 0.0 : directed) || !descend()) return false;
         }
         at_local_optimum();
         return !sink_.stop();
@@ -114,8 +113,10 @@ class Search final : public Breakout {
         }
     }
 
-    void perturb(uint64_t jumps, double directed) {
+    // L perturbation flips; false when the search must stop.
+    bool perturb(uint64_t jumps, double directed) {
         for (uint64_t k = 0; k < jumps; ++k) {
+            if ((k & 4095) == 4095 && sink_.stop()) return false;
             uint32_t j = n_;
             if (rng_.unit() < directed) {
                 int64_t v = 0;
@@ -124,6 +125,7 @@ class Search final : public Breakout {
             if (j == n_) j = static_cast<uint32_t>(rng_.below(n_));
             flip(j, true);
         }
+        return true;
     }
 
     void flip(uint32_t j, bool tabu) {
