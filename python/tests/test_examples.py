@@ -13,6 +13,7 @@ import coloring  # noqa: E402
 import knapsack  # noqa: E402
 import maxcut  # noqa: E402
 import qap  # noqa: E402
+import tsp  # noqa: E402
 
 
 def test_maxcut_finds_the_petersen_optimum_and_checks_it_exhaustively(capsys):
@@ -57,3 +58,10 @@ def test_qap_reaches_the_optimum_over_all_permutations(capsys):
     assert sorted(where) == list(range(5))
     assert qap.main() == 0
     assert capsys.readouterr().out.endswith(", cost 50 (optimum 50) optimal\n")
+
+
+def test_tsp_reaches_the_shortest_tour(capsys):
+    tour, cost, best, ok = tsp.solve()
+    assert ok and cost == best == tsp.exhaustive_best() and sorted(tour) == list(range(7))
+    assert tsp.main() == 0
+    assert capsys.readouterr().out.endswith(f"length {best} (optimum {best}) optimal\n")
