@@ -4,6 +4,7 @@
 // the input split it into a few slices with private arrays; 32-bit wrapping sums do not
 // depend on the order of their addends, so every split gives the same result.
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <vector>
 
@@ -30,11 +31,21 @@ struct Shape {
     uint64_t linear = 0;
     uint64_t pairs = 0;
     int64_t constant = 0;
+    // Whether the pairs come in strictly ascending (smaller, larger) order, the first and
+    // last pair keys, and the least and largest (pair number - term number) in the slice.
+    bool ordered = true;
+    uint64_t first_key = 0, last_key = 0;
+    int64_t lag_min = INT64_MAX, lag_max = INT64_MIN;
 
     void join(const Shape& o) {
         plain = plain && o.plain;
         lo = std::min(lo, o.lo);
         hi = std::max(hi, o.hi);
+        ordered = ordered && o.ordered && (pairs == 0 || o.pairs == 0 || last_key < o.first_key);
+        if (o.pairs > 0) {
+            if (pairs == 0) first_key = o.first_key;
+            last_key = o.last_key;
+        }
         linear += o.linear;
         pairs += o.pairs;
         constant = wrap_add(constant, o.constant);
@@ -79,6 +90,14 @@ class Slices {
         }
     }
     uint64_t bytes() const { return n_ * sizeof(TermImpl); }
+    uint64_t size() const { return n_; }
+    uint64_t begin(uint32_t s) const { return n_ * s / count_; }
+    bool has_inline() const { return e_.has_inline(); }
+    // Term i in numbering order.
+    const TermImpl& term(uint64_t i) const {
+        const uint64_t shift = e_.has_inline() ? 1 : 0;
+        return i < shift ? e_.first : e_.terms[i - shift];
+    }
 
   private:
     const ExprImpl& e_;
@@ -86,9 +105,11 @@ class Slices {
     const uint32_t count_;
 };
 
-Shape scan(const Slices& slices, uint32_t s, Var nvars, uint32_t* row_count) {
+Shape scan(const Slices& slices, uint32_t s, Var nvars, uint32_t* row_count, uint32_t* lin) {
     Shape sh;
+    int64_t at = -1;  // term number within the slice
     slices.for_terms(s, [&](const TermImpl& t) {
+        ++at;
         if (!sh.plain || t.coeff == 0) return;
         const Var a = t.vars.slot0, b = t.vars.slot1;
         if (t.vars.tail != nullptr) {
@@ -102,11 +123,22 @@ Shape scan(const Slices& slices, uint32_t s, Var nvars, uint32_t* row_count) {
             ++sh.linear;
             sh.lo = std::min(sh.lo, a);
             sh.hi = std::max(sh.hi, a);
+            if (lin != nullptr) {
+                std::atomic_ref<uint32_t>(lin[a]).fetch_add(static_cast<uint32_t>(t.coeff),
+                                                            std::memory_order_relaxed);
+            }
         } else if ((b & kSpecialBits) != 0 || b >= nvars) {
             sh.plain = false;
         } else {
-            ++sh.pairs;
             const Var u = std::min(a, b), v = std::max(a, b);
+            const uint64_t key = (uint64_t{u} << 32) | v;
+            if (sh.pairs == 0) sh.first_key = key;
+            sh.ordered = sh.ordered && (sh.pairs == 0 || sh.last_key < key);
+            sh.last_key = key;
+            const int64_t lag = static_cast<int64_t>(sh.pairs) - at;
+            sh.lag_min = std::min(sh.lag_min, lag);
+            sh.lag_max = std::max(sh.lag_max, lag);
+            ++sh.pairs;
             sh.lo = std::min(sh.lo, u);
             sh.hi = std::max(sh.hi, v);
             if (row_count != nullptr) ++row_count[u];
@@ -163,6 +195,64 @@ class Output {
     uint64_t total_;
     bool reuse_;
 };
+
+bool is_pair(const TermImpl& t) {
+    const Var a = t.vars.slot0, b = t.vars.slot1;
+    return t.coeff != 0 && a != kNoVar && b != kNoVar && a != b;
+}
+
+// Pairs that already come in strictly ascending order (a square or a matrix written row by
+// row, an expression simplified before): the linear sums the scan took, then the pairs as
+// they come, nothing sorted or merged. In place every pair moves once, in the direction
+// that never overwrites one not yet read; false (nothing written) when neither does.
+bool ordered(const Slices& slices, const std::vector<Shape>& shapes, const Shape& sh, uint32_t* lin,
+             ExprImpl& r, bool reuse) {
+    uint64_t linear = 0;
+    for (uint64_t v = sh.lo; sh.linear > 0 && v <= sh.hi; ++v) linear += lin[v] != 0;
+    std::vector<uint64_t> before(shapes.size() + 1, 0);  // pairs before each slice
+    int64_t lag_min = INT64_MAX, lag_max = INT64_MIN;
+    for (uint32_t s = 0; s < shapes.size(); ++s) {
+        before[s + 1] = before[s] + shapes[s].pairs;
+        if (shapes[s].pairs == 0) continue;
+        const int64_t shift =
+            static_cast<int64_t>(before[s]) - static_cast<int64_t>(slices.begin(s));
+        lag_min = std::min(lag_min, shapes[s].lag_min + shift);
+        lag_max = std::max(lag_max, shapes[s].lag_max + shift);
+    }
+    // Pair j goes to tail slot linear + j - 1 from slot (its term number) - inline.
+    const int64_t edge = 1 - (slices.has_inline() ? 1 : 0) - static_cast<int64_t>(linear);
+    const bool backward = reuse && sh.pairs > 0 && lag_min >= edge;
+    if (reuse && sh.pairs > 0 && !backward && lag_max > edge) return false;
+    Output out(r, linear + sh.pairs, reuse);
+    auto move = [&](uint64_t p, const TermImpl& t) {
+        const TermImpl c = t;  // read whole before the slot may be written
+        out.put(p, static_cast<uint32_t>(c.coeff), std::min(c.vars.slot0, c.vars.slot1),
+                std::max(c.vars.slot0, c.vars.slot1));
+    };
+    if (backward) {
+        uint64_t j = sh.pairs;
+        for (uint64_t i = slices.size(); i-- > 0;) {
+            if (is_pair(slices.term(i))) move(linear + --j, slices.term(i));
+        }
+    } else if (reuse) {
+        uint64_t j = 0;
+        for (uint64_t i = 0; i < slices.size(); ++i) {
+            if (is_pair(slices.term(i))) move(linear + j++, slices.term(i));
+        }
+    } else {
+        slices.run([&](uint32_t s) {
+            uint64_t j = before[s];
+            slices.for_terms(s, [&](const TermImpl& t) {
+                if (is_pair(t)) move(linear + j++, t);
+            });
+        });
+    }
+    for (uint64_t v = sh.lo, p = 0; sh.linear > 0 && v <= sh.hi; ++v) {
+        if (lin[v] != 0) out.put(p++, lin[v], static_cast<Var>(v), kNoVar);
+    }
+    out.finish(sh.constant);
+    return true;
+}
 
 // body(b, e) over ranges covering rows [0, rows), in parallel when the work w is large.
 template <class Body>
@@ -372,10 +462,12 @@ bool simplify(const ExprImpl& e, ExprImpl& target, bool reuse, uint64_t give_bac
     const bool counted = nvars <= 4 * n + 4096 && n < (uint64_t{1} << 32);
     std::vector<PodArray<uint32_t>> row_count(counted ? slices.count() : 0);
     for (PodArray<uint32_t>& c : row_count) c = PodArray<uint32_t>::zeroed(nvars);
+    // Linear sums for input already in order, from every slice into one array.
+    PodArray<uint32_t> lin = PodArray<uint32_t>::zeroed(counted ? nvars : 0);
     std::vector<Shape> shapes(slices.count());
     slices.run([&](uint32_t s) {
-        shapes[s] =
-            scan(slices, s, static_cast<Var>(nvars), counted ? row_count[s].data() : nullptr);
+        shapes[s] = scan(slices, s, static_cast<Var>(nvars),
+                         counted ? row_count[s].data() : nullptr, counted ? lin.data() : nullptr);
     });
     Shape sh = shapes[0];
     for (uint32_t s = 1; s < slices.count(); ++s) sh.join(shapes[s]);
@@ -385,6 +477,8 @@ bool simplify(const ExprImpl& e, ExprImpl& target, bool reuse, uint64_t give_bac
     if (sh.linear + sh.pairs == 0) {
         target.clear_terms();
         target.constant = sh.constant;
+    } else if (counted && sh.ordered && ordered(slices, shapes, sh, lin.data(), target, reuse)) {
+        // written
     } else if (k * k <= 4 * sh.pairs + 8192) {
         dense(slices, sh, target, reuse);
     } else if (k <= 4 * n + 4096 && n < (uint64_t{1} << 32)) {

@@ -108,21 +108,48 @@ TEST_F(SimplifyParallel, LargeInputsEqualTheSerialResultTermForTerm) {
 // records. Checked against a map of the same sums and against the record path, which a
 // cancelling cubic pair forces on the same input.
 TEST_F(SimplifyParallel, PlainQuadraticMatchesAMapAndTheRecordPath) {
+    // Random terms, or pairs in ascending order with the linear terms before (1), among (2)
+    // or after them (3), or each before its row of pairs, as a square gives them (4).
     struct Shape {
         uint32_t vars;
         int64_t terms;
+        int order;
     };
     for (const Shape& shape :
-         {Shape{40, 30000}, Shape{5000, 30000}, Shape{3, 50}, Shape{2000, 300}}) {
-        std::mt19937_64 rng(shape.vars);
+         {Shape{30, 600, 1}, Shape{30, 600, 3}, Shape{30, 700, 2}, Shape{40, 900, 4},
+          Shape{600, 200000, 4}, Shape{600, 220000, 2}, Shape{40, 30000, 0}, Shape{5000, 30000, 0},
+          Shape{3, 50, 0}, Shape{2000, 300, 0}}) {
+        std::mt19937_64 rng(shape.vars + shape.order);
         const std::vector<dalo_var> x = new_vars("r", shape.vars);  // the last: a large registry
         ExprPtr e(dalo_expr_create_int(-7));
         std::map<std::vector<dalo_var>, uint32_t> sums;
         uint64_t constant = static_cast<uint64_t>(-7);
+        uint32_t u = 0, v = 0;  // the last ordered pair
         for (int64_t k = 0; k < shape.terms; ++k) {
             std::vector<dalo_var> vs;
-            for (uint64_t d = rng() % 3; d > 0; --d) vs.push_back(x[rng() % shape.vars]);
-            const int64_t c = k % 97 == 0 ? INT32_MAX : static_cast<int64_t>(rng() % 7) - 3;
+            const bool pair = shape.order == 4   ? true
+                              : shape.order == 2 ? rng() % 5 != 0
+                                                 : (shape.order == 1) == (k >= shape.terms / 3);
+            const uint32_t row = u;
+            do {
+                if (++v >= shape.vars) v = ++u + 1;
+            } while (rng() % 3 == 0);
+            if (shape.order == 4 && (k == 0 || u != row) && u < shape.vars) {
+                const int64_t c = 1 + static_cast<int64_t>(rng() % 5);
+                add(e, c, {x[u]});
+                sums[{x[u]}] += static_cast<uint32_t>(c);
+            }
+            if (shape.order == 0) {
+                for (uint64_t d = rng() % 3; d > 0; --d) vs.push_back(x[rng() % shape.vars]);
+            } else if (!pair || v >= shape.vars) {
+                vs.push_back(x[rng() % shape.vars]);
+            } else {
+                vs = {x[u], x[v]};  // either order within a pair
+                if (rng() % 2) std::swap(vs[0], vs[1]);
+            }
+            const int64_t c = shape.order == 4 ? 1 + static_cast<int64_t>(rng() % 3)
+                              : k % 97 == 0    ? INT32_MAX
+                                               : static_cast<int64_t>(rng() % 7) - 3;
             add(e, c, vs);
             if (vs.empty()) {
                 constant += static_cast<uint64_t>(c);
