@@ -211,16 +211,17 @@ int main(int argc, char** argv) {
     std::mt19937_64 rng(2026);
     std::vector<Case> cases;
     cases.push_back(dense_square(rng, false));
+    cases.push_back(dense_square(rng, true));
     cases.push_back(dense_matrix(rng));
     cases.push_back(tsp(rng));
-    cases.push_back(dense_square(rng, true));
     // A feasible tour for the TSP (city k at step (7k + 3) mod 100), random bits elsewhere.
     for (Case& c : cases) {
         c.bits.resize(c.vars.size());
         for (uint8_t& b : c.bits) b = rng() & 1;
     }
-    std::fill(cases[2].bits.begin(), cases[2].bits.end(), 0);
-    for (int k = 0; k < kCities; ++k) cases[2].bits[k * kCities + (7 * k + 3) % kCities] = 1;
+    Case& tour = cases.back();
+    std::fill(tour.bits.begin(), tour.bits.end(), 0);
+    for (int k = 0; k < kCities; ++k) tour.bits[k * kCities + (7 * k + 3) % kCities] = 1;
 
     std::printf("%-42s %10s %10s %8s  energies\n", "model (median of alternating runs)", "dalo s",
                 "dimod s", "ratio");
