@@ -94,7 +94,8 @@ def portfolio(model, client, time_limit: float, solver: str = "brisk",
         raise ValueError("dalo.distributed.portfolio: the sweep solver is exhaustive; use solve_many")
     if time_limit <= 0:
         raise ValueError("dalo.distributed.portfolio: time_limit must be positive")
-    rounds = rounds or max(1, min(10, int(time_limit // 2)))
+    # Rounds of about 10 s: each restart from the elite costs the search its momentum.
+    rounds = rounds or max(1, min(10, round(time_limit / 10)))
     round_time = time_limit / rounds
     workers = sorted(client.scheduler_info()["workers"])
     if not workers:
