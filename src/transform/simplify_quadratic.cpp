@@ -34,6 +34,7 @@ struct Shape {
     // Whether the pairs come in strictly ascending (smaller, larger) order, the first and
     // last pair keys, and the least and largest (pair number - term number) in the slice.
     bool ordered = true;
+    bool normalized = true;  // every pair has its smaller variable first
     uint64_t first_key = 0, last_key = 0;
     int64_t lag_min = INT64_MAX, lag_max = INT64_MIN;
 
@@ -42,6 +43,7 @@ struct Shape {
         lo = std::min(lo, o.lo);
         hi = std::max(hi, o.hi);
         ordered = ordered && o.ordered && (pairs == 0 || o.pairs == 0 || last_key < o.first_key);
+        normalized = normalized && o.normalized;
         if (o.pairs > 0) {
             if (pairs == 0) first_key = o.first_key;
             last_key = o.last_key;
@@ -134,6 +136,7 @@ Shape scan(const Slices& slices, uint32_t s, Var nvars, uint32_t* row_count, uin
             const uint64_t key = (uint64_t{u} << 32) | v;
             if (sh.pairs == 0) sh.first_key = key;
             sh.ordered = sh.ordered && (sh.pairs == 0 || sh.last_key < key);
+            sh.normalized = sh.normalized && a < b;
             sh.last_key = key;
             const int64_t lag = static_cast<int64_t>(sh.pairs) - at;
             sh.lag_min = std::min(sh.lag_min, lag);
@@ -229,7 +232,9 @@ bool ordered(const Slices& slices, const std::vector<Shape>& shapes, const Shape
         out.put(p, static_cast<uint32_t>(c.coeff), std::min(c.vars.slot0, c.vars.slot1),
                 std::max(c.vars.slot0, c.vars.slot1));
     };
-    if (backward) {
+    if (reuse && lag_min == edge && lag_max == edge && sh.normalized) {
+        // Every pair is in its own slot already, as a simplified expression has them.
+    } else if (backward) {
         uint64_t j = sh.pairs;
         for (uint64_t i = slices.size(); i-- > 0;) {
             if (is_pair(slices.term(i))) move(linear + --j, slices.term(i));
