@@ -108,6 +108,14 @@ TEST_F(SimplifyParallel, LargeInputsEqualTheSerialResultTermForTerm) {
 // records. Checked against a map of the same sums and against the record path, which a
 // cancelling cubic pair forces on the same input.
 TEST_F(SimplifyParallel, PlainQuadraticMatchesAMapAndTheRecordPath) {
+    // Pairs in their own slots (a small registry), one written larger variable first.
+    const std::vector<dalo_var> z = new_vars("z", 3);
+    ExprPtr g(dalo_expr_create_var(z[0]));
+    add(g, 3, {z[1]});
+    add(g, 5, {z[1], z[0]});
+    add(g, 7, {z[0], z[2]});
+    dalo_expr_simplify_as_binary_inplace(g.get());
+    EXPECT_EQ(str(g.get()), "z[0] +3*z[1] +5*z[0]*z[1] +7*z[0]*z[2]");
     // Random terms, or pairs in ascending order with the linear terms before (1), among (2)
     // or after them (3), or each before its row of pairs, as a square gives them (4).
     struct Shape {
@@ -175,6 +183,8 @@ TEST_F(SimplifyParallel, PlainQuadraticMatchesAMapAndTheRecordPath) {
                 EXPECT_EQ(dalo_expr_constant(r.get(), nullptr), static_cast<int64_t>(constant));
                 EXPECT_EQ(terms_of(r.get()), want);
             }
+            dalo_expr_simplify_as_binary_inplace(got.get());  // already simplified: unchanged
+            EXPECT_EQ(terms_of(got.get()), want);
             add(e, 5, {x[0], x[1], x[2]});
             add(e, -5, {x[0], x[1], x[2]});
         }
