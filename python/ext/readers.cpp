@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "assignment.hpp"
 #include "dalo.hpp"
 #include "quadratic.hpp"
 #include "readers.hpp"
@@ -25,9 +26,51 @@ nb::object int64_array(std::vector<int64_t>&& v) {
         nb::ndarray<nb::numpy, int64_t, nb::ndim<1>>(owned->data(), {owned->size()}, free));
 }
 
+// A QAPLIB or TSPLIB problem with its one-hot model, as the command line builds it.
+struct Permutation {
+    dalo_cli::Assignment problem;
+    dalo_cli::OneHot model;
+    dalo::Expr simplified;
+};
+
 }  // namespace
 
 void bind_readers(nb::module_& m) {
+    nb::class_<Permutation>(m, "_Permutation")
+        .def_prop_ro("format", [](const Permutation& p) { return std::string(p.problem.format); })
+        .def_prop_ro("n", [](const Permutation& p) { return p.problem.n; })
+        .def_prop_ro("weight", [](const Permutation& p) { return p.model.weight; })
+        .def_prop_ro("terms", [](const Permutation& p) { return p.simplified.term_count(); })
+        .def("model", [](const Permutation& p) { return dalo::Model(p.simplified); })
+        .def("bits",
+             [](const Permutation& p, const dalo::Sol& s) {
+                 std::string bits;
+                 for (uint64_t k = 0; k < p.model.x.size(); ++k)
+                     bits.push_back(s[p.model.x.at(k)] != 0 ? '1' : '0');
+                 return bits;
+             })
+        .def("decode", [](const Permutation& p, const dalo::Sol& s) {
+            const dalo_cli::Decoded d = dalo_cli::decode(p.problem, p.model, s);
+            return nb::make_tuple(d.feasible, d.violations, d.cost, d.order);
+        });
+    m.def(
+        "_read_permutation",
+        [](const std::string& path, const std::string& format) -> nb::object {
+            const std::string kind = dalo_cli::assignment_format(path, format);
+            if (kind.empty()) return nb::none();
+            auto p = std::make_unique<Permutation>();
+            try {
+                p->problem = dalo_cli::read_assignment(path, kind);
+            } catch (const dalo_cli::ReadError& e) {
+                throw dalo::error(e.text);
+            }
+            p->model = dalo_cli::one_hot_model(p->problem);
+            p->simplified = p->model.f.simplify_as_binary();
+            return nb::cast(p.release(), nb::rv_policy::take_ownership);
+        },
+        "path"_a, "format"_a = "",
+        "A QAPLIB or TSPLIB file as `dalo solve` reads it, with its one-hot model; None when the\n"
+        "file holds another format.");
     m.def(
         "_read_problem",
         [](const std::string& path, const std::string& format, uint32_t instance) {

@@ -111,3 +111,15 @@ def test_the_command_line_prints_what_dalo_solve_prints(client, tmp_path, capsys
     assert dd.main(argv) == 2
     assert capsys.readouterr().err == (f"dalo: {path}: expected 6 edges, found 1 (truncated file?) "
                                        "(guessed format gset; use --format gset|bqp|qubo|qbsolv|bqm)\n")
+
+
+def test_the_command_line_solves_a_qaplib_file(client, capsys):
+    nug12 = os.path.join(os.path.dirname(__file__), "..", "..", "tests", "tools", "data", "nug12.dat")
+    argv = ["solve", nug12, "--scheduler", client.scheduler.address, "--time-limit", "4",
+            "--best-known", "578"]
+    assert dd.main(argv) == 0
+    lines = capsys.readouterr().out.splitlines()
+    assert lines[0].startswith(f"solving {nug12} (qap, 12 facilities, 144 variables, ")
+    assert lines[1:3] == ["energy 578", "cost 578 (best known 578)"]
+    assert lines[4].startswith("permutation ") and lines[5] == "feasible yes"
+    assert sorted(int(v) for v in lines[4].split()[1:]) == list(range(1, 13))
