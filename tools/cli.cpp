@@ -256,7 +256,7 @@ std::vector<int> bit_array(const std::string& bits) {
 
 struct SolveArgs {
     Input in;
-    std::string solver = "brisk", out;
+    std::string solver = "brisk", out, search;
     std::optional<double> time_limit;
     std::optional<uint64_t> seed, topk;
     std::optional<uint32_t> threads;
@@ -276,6 +276,16 @@ void solve_options(CLI::App* app, SolveArgs& a) {
                 return s == "brisk" || s == "sweep" || s == "kelp"
                            ? ""
                            : "'" + s + "' is not one of brisk, sweep, kelp";
+            },
+            "", ""));
+    app->add_option("--search", a.search,
+                    "brisk's search: portfolio (default), annealing or breakout")
+        ->type_name("KIND")
+        ->check(CLI::Validator(
+            [](std::string& s) -> std::string {
+                return s == "portfolio" || s == "annealing" || s == "breakout"
+                           ? ""
+                           : "'" + s + "' is not one of portfolio, annealing, breakout";
             },
             "", ""));
     number_option<double>(app, "--time-limit", a.time_limit, "seconds (default 10; sweep: none)",
@@ -372,6 +382,7 @@ dalo::Result search(const SolveArgs& a, const dalo::Model& model, int64_t sign) 
     if (a.best_known && !so.target_energy) so.target_energy = sign * *a.best_known;
     so.topk = a.topk;
     so.progress = !a.quiet && a.solver != "sweep" && isatty(STDERR_FILENO) != 0;
+    if (!a.search.empty() && a.solver == "brisk") so.extra.emplace_back("search", a.search);
     Progress shown(so.progress, a.json);
     if (a.solver == "sweep") return dalo::SweepSolver(model).search(so);
     if (a.solver == "kelp") return dalo::KelpSolver(model).search(so);

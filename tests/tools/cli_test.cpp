@@ -138,6 +138,8 @@ const Case kCases[] = {
     {"value", nullptr, "solve x --seed", 2, "dalo: --seed needs a value\n..."},
     {"solver", nullptr, "solve x --solver fast", 2,
      "dalo: --solver: 'fast' is not one of brisk, sweep, kelp" + kSeeSolve},
+    {"search", nullptr, "solve x --search walk", 2,
+     "dalo: --search: 'walk' is not one of portfolio, annealing, breakout" + kSeeSolve},
     {"option", nullptr, "convert x y --bogus", 2,
      "dalo: unknown option --bogus\nsee 'dalo convert --help'\n"},
     {"extra", nullptr, "solve x y", 2, "dalo: unexpected argument y" + kSeeSolve},
