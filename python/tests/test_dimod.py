@@ -90,6 +90,11 @@ def test_round_trips_and_the_model_energies(vartype):
                 sol[variables[label]] = b
         assert sol.comp_energy() == binary.energy(dict(zip(variables.labels, bits))) \
             - variables.offset
+    # A sparse BQM takes the entries path; the round trip is as exact.
+    sparse = dimod.BinaryQuadraticModel({k: k - 20 for k in range(40)},
+                                        {(k, (7 * k + 3) % 40): k % 5 - 2 for k in range(40)
+                                         if (7 * k + 3) % 40 != k and k % 5 != 2}, 1.5, vartype)
+    assert dalo.to_bqm(*dalo.from_bqm(sparse)) == sparse
     real = random_bqm(6, vartype, "str", True, seed=4)
     model, variables = dalo.from_bqm(real)
     back = dalo.to_bqm(model, variables)

@@ -74,7 +74,9 @@ def _variables(n, fresh):
 
 
 def _binary_vectors(bqm):
-    lin, (irow, icol, quad), offset = bqm.to_numpy_vectors()
+    # In the BQM's own variable order, which the VariableMap keeps; without it dimod sorts
+    # sortable labels.
+    lin, (irow, icol, quad), offset = bqm.to_numpy_vectors(variable_order=list(bqm.variables))
     lin = np.asarray(lin, dtype=np.float64)
     quad = np.asarray(quad, dtype=np.float64)
     offset = float(offset)
