@@ -11,6 +11,8 @@
 // reheated to a lower start temperature. A breakout episode goes on from where the last one
 // stopped while it keeps improving, else starts from the best point on the path between two
 // elite states or from an elite state.
+// Models whose constraints are all one-hot groups are searched by annealing over moves that
+// keep every group satisfied instead (onehot.hpp).
 #include "search.hpp"
 
 #include <algorithm>
@@ -27,6 +29,7 @@
 #include "gains.hpp"
 #include "index.hpp"
 #include "keeper.hpp"
+#include "onehot.hpp"
 #include "portfolio.hpp"
 #include "rng.hpp"
 #include "scan.hpp"
@@ -85,6 +88,8 @@ struct Shared {
     Clock::time_point deadline;
     bool has_deadline = true;
     bool complement_symmetric = false;
+    // One-hot groups whose moves replace the one-flip searches, or null.
+    std::unique_ptr<Groups> groups;
 
     std::atomic<bool> stop{false};
     std::atomic<int64_t> best_energy{INT64_MAX};
@@ -294,9 +299,19 @@ class Worker final : public Sink {
             sh_.offer_best(x_.data(), p_.base);
             return;
         }
-        if (hint != nullptr && index_ == 0) {
+        const bool hinted = hint != nullptr && index_ == 0;
+        if (hinted) {
             for (uint32_t i = 0; i < n_; ++i) x_[i] = (hint[i >> 6] >> (i & 63)) & 1;
-        } else {
+        }
+        if (sh_.groups) {
+            const GroupSearchCounts c =
+                group_search(p_, *sh_.groups, rng_, *this, hinted ? x_.data() : nullptr);
+            sh_.flips += c.applied;
+            sh_.moves += c.proposed;
+            sh_.restarts += c.runs;
+            return;
+        }
+        if (!hinted) {
             for (uint32_t i = 0; i < n_; ++i) x_[i] = rng_() & 1;
         }
         st_.assign(x_.data());
@@ -702,8 +717,10 @@ Outcome search(const Problem& p, const Options& o, const uint64_t* hint, Progres
         sh.flips += (uint64_t{1} << p.n()) - 1;
         sh.moves += uint64_t{1} << p.n();
     } else if (threads == 1) {
+        if (o.annealing && o.breakout) sh.groups = find_groups(p);
         Worker(sh, 0).run(hint);
     } else {
+        if (o.annealing && o.breakout) sh.groups = find_groups(p);
         std::vector<std::thread> pool;
         pool.reserve(threads);
         for (uint32_t w = 0; w < threads; ++w)
@@ -725,8 +742,13 @@ Outcome search(const Problem& p, const Options& o, const uint64_t* hint, Progres
     out.info.emplace_back("restarts", std::to_string(sh.restarts.load()));
     out.info.emplace_back("seed", std::to_string(o.seed));
     out.info.emplace_back("moves_evaluated", std::to_string(sh.moves.load()));
-    out.info.emplace_back("algorithm",
-                          "portfolio of annealing and breakout local search + elite pool");
+    out.info.emplace_back(
+        "algorithm", sh.groups ? "annealing over moves that keep the one-hot groups"
+                               : "portfolio of annealing and breakout local search + elite pool");
+    if (sh.groups) {
+        out.info.emplace_back("one_hot_groups", std::to_string(sh.groups->count));
+        out.info.emplace_back("group_moves", sh.groups->side > 0 ? "exchange" : "swap");
+    }
     out.info.emplace_back("best_found_by",
                           sh.keeper.active() && p.n() > 0 && p.n() <= kEnumerateBits
                               ? "enumeration"
