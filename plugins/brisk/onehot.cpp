@@ -71,6 +71,26 @@ bool as_assignment(const std::vector<RawCons>& cons, const std::vector<uint32_t>
     return true;
 }
 
+// Largest variable count with a dense coupling table (32 MiB).
+constexpr uint64_t kDenseVars = 2896;
+
+void fill_dense(const Problem& p, Groups& g) {
+    const uint64_t n = p.n();
+    if (n > kDenseVars) return;
+    g.dense.assign(n * n, 0);
+    for (uint64_t a = 0; a < n; ++a) {
+        for (uint64_t k = p.adj_off[a]; k < p.adj_off[a + 1]; ++k) {
+            int32_t& c = g.dense[a * n + p.adj[k].var];
+            const int64_t sum = int64_t{c} + p.adj[k].coeff;
+            if (sum < INT32_MIN || sum > INT32_MAX) {
+                g.dense.clear();
+                return;
+            }
+            c = static_cast<int32_t>(sum);
+        }
+    }
+}
+
 }  // namespace
 
 std::unique_ptr<Groups> find_groups(const Problem& p) {
@@ -93,12 +113,16 @@ std::unique_ptr<Groups> find_groups(const Problem& p) {
         if (count[v] == 0) g->free.push_back(v);
         if (count[v] != 0 && count[v] != most) return nullptr;
     }
-    if (most == 2) return as_assignment(cons, in, count, *g) ? std::move(g) : nullptr;
-    g->off.push_back(0);
-    for (const RawCons& c : cons) {
-        g->members.insert(g->members.end(), c.vars.begin(), c.vars.end());
-        g->off.push_back(g->members.size());
+    if (most == 2) {
+        if (!as_assignment(cons, in, count, *g)) return nullptr;
+    } else {
+        g->off.push_back(0);
+        for (const RawCons& c : cons) {
+            g->members.insert(g->members.end(), c.vars.begin(), c.vars.end());
+            g->off.push_back(g->members.size());
+        }
     }
+    fill_dense(p, *g);
     return g;
 }
 
@@ -171,6 +195,7 @@ uint64_t GroupState::neighbourhood() const {
 
 // The coupling of a and b: their neighbour lists are sorted, pieces of one coupling adjacent.
 int64_t GroupState::coupling(uint32_t a, uint32_t b) const {
+    if (!g_.dense.empty()) return g_.dense[uint64_t{a} * p_.n() + b];
     const Neighbour* lo = p_.adj.data() + p_.adj_off[a];
     const Neighbour* hi = p_.adj.data() + p_.adj_off[a + 1];
     const Neighbour* it =

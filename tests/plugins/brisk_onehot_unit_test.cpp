@@ -185,11 +185,16 @@ TEST(BriskOneHot, GroupsFoundOnlyWhereEveryConstraintIsOne) {
 }
 
 TEST(BriskOneHot, MoveChangesMatchExactEnergiesAlongRandomMoves) {
-    for (int shape = 0; shape < 3; ++shape) {
-        Built b = shape == 0 ? assignment(6, 3, 5) : shape == 1 ? tour(6, 6) : choices(5, 3, 7);
-        const Problem& p = b.make(shape == 0 ? 39 : shape == 1 ? 36 : 18);
+    // Couplings read from the dense table (shapes 0 to 2) and from the neighbour lists.
+    for (int shape = 0; shape < 6; ++shape) {
+        Built b = shape % 3 == 0   ? assignment(6, 3, 5)
+                  : shape % 3 == 1 ? tour(6, 6)
+                                   : choices(5, 3, 7);
+        const Problem& p = b.make(shape % 3 == 0 ? 39 : shape % 3 == 1 ? 36 : 18);
         const std::unique_ptr<Groups> g = brisk::find_groups(p);
         ASSERT_TRUE(g);
+        ASSERT_FALSE(g->dense.empty());
+        if (shape >= 3) g->dense.clear();
         GroupState st(p, *g);
         brisk::Rng rng(11);
         st.randomise(rng);
