@@ -74,23 +74,6 @@ bool as_assignment(const std::vector<RawCons>& cons, const std::vector<uint32_t>
 // Largest variable count with a dense coupling table (32 MiB).
 constexpr uint64_t kDenseVars = 2896;
 
-void fill_dense(const Problem& p, Groups& g) {
-    const uint64_t n = p.n();
-    if (n > kDenseVars) return;
-    g.dense.assign(n * n, 0);
-    for (uint64_t a = 0; a < n; ++a) {
-        for (uint64_t k = p.adj_off[a]; k < p.adj_off[a + 1]; ++k) {
-            int32_t& c = g.dense[a * n + p.adj[k].var];
-            const int64_t sum = int64_t{c} + p.adj[k].coeff;
-            if (sum < INT32_MIN || sum > INT32_MAX) {
-                g.dense.clear();
-                return;
-            }
-            c = static_cast<int32_t>(sum);
-        }
-    }
-}
-
 }  // namespace
 
 std::unique_ptr<Groups> find_groups(const Problem& p) {
@@ -122,7 +105,7 @@ std::unique_ptr<Groups> find_groups(const Problem& p) {
             g->off.push_back(g->members.size());
         }
     }
-    fill_dense(p, *g);
+    g->index_couplings(p, kDenseVars);
     return g;
 }
 
@@ -193,17 +176,47 @@ uint64_t GroupState::neighbourhood() const {
     return moves + g_.free.size();
 }
 
-// The coupling of a and b: their neighbour lists are sorted, pieces of one coupling adjacent.
-int64_t GroupState::coupling(uint32_t a, uint32_t b) const {
-    if (!g_.dense.empty()) return g_.dense[uint64_t{a} * p_.n() + b];
-    const Neighbour* lo = p_.adj.data() + p_.adj_off[a];
-    const Neighbour* hi = p_.adj.data() + p_.adj_off[a + 1];
-    const Neighbour* it =
-        std::lower_bound(lo, hi, b, [](const Neighbour& nb, uint32_t v) { return nb.var < v; });
-    int64_t c = 0;
-    for (; it != hi && it->var == b; ++it) c = wrap_add(c, it->coeff);
-    return c;
+void Groups::index_couplings(const Problem& p, uint64_t dense_vars) {
+    const uint64_t n = p.n();
+    dense.clear();
+    keys.clear();
+    values.clear();
+    bool fits = n <= dense_vars;
+    if (fits) {
+        dense.assign(n * n, 0);
+        for (uint64_t a = 0; a < n && fits; ++a) {
+            for (uint64_t k = p.adj_off[a]; k < p.adj_off[a + 1] && fits; ++k) {
+                int32_t& c = dense[a * n + p.adj[k].var];
+                const int64_t sum = int64_t{c} + p.adj[k].coeff;
+                fits = sum >= INT32_MIN && sum <= INT32_MAX;
+                c = static_cast<int32_t>(sum);
+            }
+        }
+        if (fits) return;
+        dense.clear();
+    }
+    uint64_t size = 2;
+    shift = 63;
+    while (size < p.adj.size() + 2) {
+        size *= 2;
+        --shift;
+    }
+    keys.assign(size, ~uint64_t{0});
+    values.assign(size, 0);
+    for (uint32_t a = 0; a < n; ++a) {
+        for (uint64_t k = p.adj_off[a]; k < p.adj_off[a + 1]; ++k) {
+            const uint32_t b = p.adj[k].var;
+            if (b < a) continue;
+            const uint64_t key = (uint64_t{a} << 32) | b;
+            uint64_t h = slot(key);
+            while (keys[h] != key && keys[h] != ~uint64_t{0}) h = (h + 1) & (size - 1);
+            keys[h] = key;
+            values[h] = wrap_add(values[h], p.adj[k].coeff);
+        }
+    }
 }
+
+int64_t GroupState::coupling(uint32_t a, uint32_t b) const { return g_.coupling(a, b, p_.n()); }
 
 int64_t GroupState::exchange_delta(uint32_t r, uint32_t t) const {
     const uint64_t side = g_.side;

@@ -25,9 +25,25 @@ struct Groups {
     std::vector<uint32_t> members;
     std::vector<uint32_t> free;  // variables in no group
     uint64_t count = 0;          // constraints that are groups
-    // Every coupling at a * n + b, on Models small enough and with couplings in 32 bits: a
-    // move reads six of them, and a search of the neighbour lists costs more than the move.
+    // A move reads six couplings, and a search of the neighbour lists would cost more than
+    // the rest of it: every coupling at a * n + b where that table is small and the couplings
+    // fit in 32 bits, else a hash table of the pairs a < b (open addressing, key ~0 empty).
     std::vector<int32_t> dense;
+    std::vector<uint64_t> keys;
+    std::vector<int64_t> values;
+    uint32_t shift = 64;
+
+    // Fills dense or the hash table from the Problem's couplings.
+    void index_couplings(const Problem& p, uint64_t dense_vars);
+    int64_t coupling(uint32_t a, uint32_t b, uint32_t n) const {
+        if (!dense.empty()) return dense[uint64_t{a} * n + b];
+        const uint64_t key = a < b ? (uint64_t{a} << 32) | b : (uint64_t{b} << 32) | a;
+        for (uint64_t h = slot(key);; h = (h + 1) & (keys.size() - 1)) {
+            if (keys[h] == key) return values[h];
+            if (keys[h] == ~uint64_t{0}) return 0;
+        }
+    }
+    uint64_t slot(uint64_t key) const { return (key * 0x9E3779B97F4A7C15ull) >> shift; }
 };
 
 // Null when some constraint is not a one-hot group, the objective has products of degree
