@@ -4,6 +4,8 @@
 #include <cmath>
 #include <numeric>
 
+#include "state.hpp"
+
 namespace brisk {
 
 namespace {
@@ -389,7 +391,14 @@ GroupSearchCounts group_search(const Problem& p, const Groups& g, Rng& rng, Sink
                 sink.offer(st.x(), e);
             }
         }
-        if (out.runs == 0) cold = std::min(temperature(kCold), hot);
+        if (out.runs == 0) {
+            State one(p);
+            one.assign(best.data());
+            const int64_t* d = one.delta();
+            out.weak = std::any_of(d, d + n, [](int64_t v) { return v < 0; });
+            if (out.weak) return out;
+            cold = std::min(temperature(kCold), hot);
+        }
     }
 }
 

@@ -96,9 +96,12 @@ class GroupState {
 
 // Annealing over the moves that keep the groups, from random feasible states and from the
 // best state met, reheated; until the sink says stop. Starts from `start` when it satisfies
-// the groups.
+// the groups. When one flip improves on the first run's best state, the penalty weights are
+// too weak for the groups to hold at the minimum: the search ends with `weak` set, and the
+// caller goes on over all states.
 struct GroupSearchCounts {
     uint64_t proposed = 0, applied = 0, runs = 0;
+    bool weak = false;
 };
 GroupSearchCounts group_search(const Problem& p, const Groups& g, Rng& rng, Sink& sink,
                                const uint8_t* start);

@@ -90,6 +90,7 @@ struct Shared {
     bool complement_symmetric = false;
     // One-hot groups whose moves replace the one-flip searches, or null.
     std::unique_ptr<Groups> groups;
+    std::atomic<bool> weak_groups{false};  // a thread found the weights too weak for them
 
     std::atomic<bool> stop{false};
     std::atomic<int64_t> best_energy{INT64_MAX};
@@ -309,7 +310,8 @@ class Worker final : public Sink {
             sh_.flips += c.applied;
             sh_.moves += c.proposed;
             sh_.restarts += c.runs;
-            return;
+            if (!c.weak) return;
+            sh_.weak_groups = true;
         }
         if (!hinted) {
             for (uint32_t i = 0; i < n_; ++i) x_[i] = rng_() & 1;
@@ -742,12 +744,15 @@ Outcome search(const Problem& p, const Options& o, const uint64_t* hint, Progres
     out.info.emplace_back("restarts", std::to_string(sh.restarts.load()));
     out.info.emplace_back("seed", std::to_string(o.seed));
     out.info.emplace_back("moves_evaluated", std::to_string(sh.moves.load()));
+    const bool grouped = sh.groups && !sh.weak_groups;
     out.info.emplace_back(
-        "algorithm", sh.groups ? "annealing over moves that keep the one-hot groups"
-                               : "portfolio of annealing and breakout local search + elite pool");
+        "algorithm", grouped ? "annealing over moves that keep the one-hot groups"
+                             : "portfolio of annealing and breakout local search + elite pool");
     if (sh.groups) {
         out.info.emplace_back("one_hot_groups", std::to_string(sh.groups->count));
-        out.info.emplace_back("group_moves", sh.groups->side > 0 ? "exchange" : "swap");
+        out.info.emplace_back("group_moves", !grouped              ? "none (weights too weak)"
+                                             : sh.groups->side > 0 ? "exchange"
+                                                                   : "swap");
     }
     out.info.emplace_back("best_found_by",
                           sh.keeper.active() && p.n() > 0 && p.n() <= kEnumerateBits

@@ -24,7 +24,7 @@ struct Built {
     std::vector<int32_t> lin_coeffs, quad_coeffs;
     std::vector<std::vector<uint32_t>> groups;
     std::unique_ptr<Problem> p;
-    int64_t weight = 50;
+    int64_t weight = 1000;
     int32_t coeff = 1;  // of every group member
     int64_t rhs = 1;
 
@@ -240,7 +240,7 @@ TEST(BriskOneHot, SearchReachesTheOptimumAndRepeatsItself) {
             CountingSink sink(400);
             sink.n = p.n();
             brisk::Rng rng(31);
-            brisk::group_search(p, *g, rng, sink, nullptr);
+            EXPECT_FALSE(brisk::group_search(p, *g, rng, sink, nullptr).weak);
             EXPECT_EQ(sink.best, want) << "shape " << shape;
             EXPECT_EQ(p.energy(sink.state.data()), sink.best);
             if (again == 1) {
@@ -249,6 +249,21 @@ TEST(BriskOneHot, SearchReachesTheOptimumAndRepeatsItself) {
             first = sink.state;
         }
     }
+}
+
+TEST(BriskOneHot, WeightsTooWeakForTheGroupsEndTheSearch) {
+    // Weight 1: some flip out of every feasible state pays more than its penalty.
+    Built b = choices(4, 0, 25);
+    b.weight = 1;
+    const Problem& p = b.make(10);
+    const std::unique_ptr<Groups> g = brisk::find_groups(p);
+    ASSERT_TRUE(g);
+    CountingSink sink(1000);
+    sink.n = p.n();
+    brisk::Rng rng(3);
+    const brisk::GroupSearchCounts c = brisk::group_search(p, *g, rng, sink, nullptr);
+    EXPECT_TRUE(c.weak);
+    EXPECT_EQ(c.runs, 0u);
 }
 
 }  // namespace
