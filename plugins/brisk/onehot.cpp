@@ -318,6 +318,14 @@ void apply(GroupState& st, const Move& m) {
     if (m.kind == 3) st.flip(m.a, m.delta);
 }
 
+// Whether one flip lowers the energy of x.
+bool improvable(const Problem& p, const std::vector<uint8_t>& x) {
+    State one(p);
+    one.assign(x.data());
+    const int64_t* d = one.delta();
+    return std::any_of(d, d + p.n(), [](int64_t v) { return v < 0; });
+}
+
 }  // namespace
 
 GroupSearchCounts group_search(const Problem& p, const Groups& g, Rng& rng, Sink& sink,
@@ -331,7 +339,10 @@ GroupSearchCounts group_search(const Problem& p, const Groups& g, Rng& rng, Sink
     if (best_e <= sink.bar()) sink.offer(st.x(), best_e);
     const uint64_t hood = st.neighbourhood();
     const uint64_t structured = hood - g.free.size();
-    if (hood == 0) return out;
+    if (hood == 0) {
+        out.weak = improvable(p, best);
+        return out;
+    }
     const bool lists = sink.lists();
     // The temperature at which a random uphill move from the current state passes with the
     // given mean probability.
@@ -392,10 +403,7 @@ GroupSearchCounts group_search(const Problem& p, const Groups& g, Rng& rng, Sink
             }
         }
         if (out.runs == 0) {
-            State one(p);
-            one.assign(best.data());
-            const int64_t* d = one.delta();
-            out.weak = std::any_of(d, d + n, [](int64_t v) { return v < 0; });
+            out.weak = improvable(p, best);
             if (out.weak) return out;
             cold = std::min(temperature(kCold), hot);
         }
