@@ -279,7 +279,7 @@ namespace {
 constexpr double kHot = 0.3;       // mean acceptance of an uphill move at the start temperature
 constexpr double kCold = 0.002;    // and at the final one, measured at the end of the first run
 constexpr double kReheat = 0.3;    // start temperature of a run from the best state, as a share
-constexpr uint64_t kSweeps = 100;  // moves proposed in a run, times the neighbourhood
+constexpr uint64_t kSweeps = 400;  // moves proposed in a run, times the neighbourhood
 constexpr int kSamples = 1000;     // moves that measure a temperature
 
 struct Move {
