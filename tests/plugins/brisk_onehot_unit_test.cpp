@@ -49,12 +49,19 @@ struct Built {
     }
 };
 
-// side x side cells (variable r * side + c) with row and column groups, then `free` variables;
-// random couplings between every pair.
-Built assignment(uint32_t side, uint32_t free, uint64_t seed) {
-    Built b;
+// Random linear terms and couplings between every pair of the first n variables.
+void couple_all(Built& b, uint32_t n, uint64_t seed) {
     std::mt19937_64 gen(seed);
-    const uint32_t n = side * side + free;
+    for (uint32_t i = 0; i < n; ++i) {
+        b.lin_vars.push_back(i);
+        b.lin_coeffs.push_back(static_cast<int32_t>(gen() % 41) - 20);
+        for (uint32_t j = i + 1; j < n; ++j) b.quad(i, j, static_cast<int32_t>(gen() % 41) - 20);
+    }
+}
+
+// side x side cells (variable r * side + c) with row and column groups.
+Built rows_and_columns(uint32_t side) {
+    Built b;
     for (uint32_t r = 0; r < side; ++r) {
         b.groups.emplace_back();
         b.groups.emplace_back();
@@ -63,21 +70,19 @@ Built assignment(uint32_t side, uint32_t free, uint64_t seed) {
             b.groups[2 * r + 1].push_back(c * side + r);
         }
     }
-    for (uint32_t i = 0; i < n; ++i) {
-        b.lin_vars.push_back(i);
-        b.lin_coeffs.push_back(static_cast<int32_t>(gen() % 41) - 20);
-        for (uint32_t j = i + 1; j < n; ++j) b.quad(i, j, static_cast<int32_t>(gen() % 41) - 20);
-    }
+    return b;
+}
+
+// The cells, then `free` variables, all coupled at random.
+Built assignment(uint32_t side, uint32_t free, uint64_t seed) {
+    Built b = rows_and_columns(side);
+    couple_all(b, side * side + free, seed);
     return b;
 }
 
 // The length of the tour through the cities in step order: city c at step s is c * side + s.
 Built tour(uint32_t side, uint64_t seed) {
-    Built b = assignment(side, 0, seed);
-    b.lin_vars.clear();
-    b.lin_coeffs.clear();
-    b.quad_vars.clear();
-    b.quad_coeffs.clear();
+    Built b = rows_and_columns(side);
     std::mt19937_64 gen(seed);
     for (uint32_t c = 0; c < side; ++c) {
         for (uint32_t d = c + 1; d < side; ++d) {
@@ -91,21 +96,15 @@ Built tour(uint32_t side, uint64_t seed) {
     return b;
 }
 
-// Disjoint groups of sizes 1 to `count` and `free` variables, random couplings.
+// Disjoint groups of sizes 1 to `count`, then `free` variables, all coupled at random.
 Built choices(uint32_t count, uint32_t free, uint64_t seed) {
     Built b;
-    std::mt19937_64 gen(seed);
     uint32_t n = 0;
     for (uint32_t k = 1; k <= count; ++k) {
         b.groups.emplace_back();
         for (uint32_t m = 0; m < k; ++m) b.groups.back().push_back(n++);
     }
-    n += free;
-    for (uint32_t i = 0; i < n; ++i) {
-        b.lin_vars.push_back(i);
-        b.lin_coeffs.push_back(static_cast<int32_t>(gen() % 41) - 20);
-        for (uint32_t j = i + 1; j < n; ++j) b.quad(i, j, static_cast<int32_t>(gen() % 41) - 20);
-    }
+    couple_all(b, n + free, seed);
     return b;
 }
 
