@@ -63,6 +63,40 @@ TEST(BriskPlugin, HintAndProgressLines) {
     EXPECT_EQ(lines.substr(0, 6), "TTS = ");
 }
 
+TEST(BriskPlugin, OneHotAssignmentThroughGroupMovesOrWithoutThem) {
+    // A 4 x 4 assignment with random couplings, rows and columns declared one-hot: weight 200
+    // holds the groups (exchanges, the same state twice with one thread and a seed), weight 1
+    // does not (the one-flip search takes over); both reach the enumerated minimum.
+    const uint32_t side = 4;
+    const dalo_var x = binaries(side * side);
+    std::mt19937_64 rng(41);
+    for (const int64_t weight : {200, 1}) {
+        ExprPtr e(dalo_expr_create());
+        for (uint32_t i = 0; i < side * side; ++i) {
+            for (uint32_t j = i + 1; j < side * side; ++j)
+                add(e, static_cast<int64_t>(rng() % 21) - 10, {x + i, x + j});
+        }
+        for (uint32_t r = 0; r < side; ++r) {
+            ExprPtr row(dalo_expr_create()), col(dalo_expr_create());
+            for (uint32_t c = 0; c < side; ++c) {
+                dalo_expr_iadd_var(row.get(), x + r * side + c);
+                dalo_expr_iadd_var(col.get(), x + c * side + r);
+            }
+            attach(e.get(), dalo_cons_between(row.get(), 1, 1), weight);
+            attach(e.get(), dalo_cons_between(col.get(), 1, 1), weight);
+        }
+        const ModelPtr m = model_of(binary(e));
+        const std::vector<dalo_param> p = {{"time_limit", "0.2"}, {"threads", "1"}, {"seed", "9"}};
+        const Outcome a = solve(Family::Brisk, m.get(), p), b = solve(Family::Brisk, m.get(), p);
+        EXPECT_EQ(a.best.energy, all_energies(m.get()).front().first) << weight;
+        EXPECT_EQ(a["group_moves"], weight == 1 ? "none (weights too weak)" : "exchange");
+        EXPECT_EQ(a["one_hot_groups"], "8");
+        if (weight != 1) {
+            EXPECT_EQ(a.best.bits, b.best.bits);
+        }
+    }
+}
+
 TEST(BriskPluginDeathTest, UnifiedIntegerEngineInformationAndRefusals) {
     setenv("DALO_INT_UNIFIED", "1", 1);
     const dalo_var k = dalo_new_int_var("k", -3, 40);
