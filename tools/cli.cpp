@@ -264,6 +264,20 @@ struct SolveArgs {
     bool quiet = false, json = false;
 };
 
+// Accepts one of the names; the message lists them as the usage errors do.
+CLI::Validator one_of(std::vector<std::string> names) {
+    return CLI::Validator(
+        [names](std::string& s) -> std::string {
+            std::string list;
+            for (const std::string& n : names) {
+                if (n == s) return "";
+                list += (list.empty() ? "" : ", ") + n;
+            }
+            return "'" + s + "' is not one of " + list;
+        },
+        "", "");
+}
+
 void solve_options(CLI::App* app, SolveArgs& a) {
     app->add_option("FILE", a.in.file, "the problem")->required()->type_name("");
     input_options(app, a.in);
@@ -271,23 +285,11 @@ void solve_options(CLI::App* app, SolveArgs& a) {
                     "brisk (default), kelp, or sweep: exhaustive, up to " +
                         std::to_string(kSweepLimit) + " variables")
         ->type_name("NAME")
-        ->check(CLI::Validator(
-            [](std::string& s) -> std::string {
-                return s == "brisk" || s == "sweep" || s == "kelp"
-                           ? ""
-                           : "'" + s + "' is not one of brisk, sweep, kelp";
-            },
-            "", ""));
+        ->check(one_of({"brisk", "sweep", "kelp"}));
     app->add_option("--search", a.search,
                     "brisk's search: portfolio (default), annealing or breakout")
         ->type_name("KIND")
-        ->check(CLI::Validator(
-            [](std::string& s) -> std::string {
-                return s == "portfolio" || s == "annealing" || s == "breakout"
-                           ? ""
-                           : "'" + s + "' is not one of portfolio, annealing, breakout";
-            },
-            "", ""));
+        ->check(one_of({"portfolio", "annealing", "breakout"}));
     number_option<double>(app, "--time-limit", a.time_limit, "seconds (default 10; sweep: none)",
                           "S", 0.0, "a number >= 0");
     number_option<uint64_t>(app, "--seed", a.seed, "random seed", "N", 0, "an integer >= 0");

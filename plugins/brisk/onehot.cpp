@@ -353,19 +353,7 @@ GroupSearchCounts group_search(const Problem& p, const Groups& g, Rng& rng, Sink
             const Move m = draw(st, g, rng, structured, hood);
             if (m.kind != 0 && m.delta > 0) pos.push_back(static_cast<double>(m.delta));
         }
-        if (pos.empty()) return 1.0;
-        auto rate = [&](double t) {
-            double sum = 0.0;
-            for (double v : pos) sum += std::exp(-v / t);
-            return sum / static_cast<double>(pos.size());
-        };
-        double lo = 1e-9, hi = 1.0;
-        while (rate(hi) < acceptance && hi < 1e30) hi *= 2.0;
-        for (int it = 0; it < 100; ++it) {
-            const double mid = std::sqrt(lo * hi);
-            (rate(mid) < acceptance ? lo : hi) = mid;
-        }
-        return hi;
+        return acceptance_temperature(pos, static_cast<double>(pos.size()), acceptance);
     };
     const double hot = temperature(kHot);
     double cold = hot * 1e-3;

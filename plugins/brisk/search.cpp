@@ -359,19 +359,7 @@ class Worker final : public Sink {
         for (uint32_t i = 0; i < n_; ++i) {
             if (d[i] > 0) pos.push_back(static_cast<double>(d[i]));
         }
-        if (pos.empty()) return 1.0;
-        auto rate = [&](double t) {
-            double sum = 0.0;
-            for (double v : pos) sum += std::exp(-v / t);
-            return sum / static_cast<double>(n_);
-        };
-        double lo = 1e-9, hi = 1.0;
-        while (rate(hi) < acceptance && hi < 1e30) hi *= 2.0;
-        for (int it = 0; it < 100; ++it) {
-            const double mid = std::sqrt(lo * hi);
-            (rate(mid) < acceptance ? lo : hi) = mid;
-        }
-        return hi;
+        return acceptance_temperature(pos, static_cast<double>(n_), acceptance);
     }
 
     // One Metropolis sweep over the variables in order at temperature temp. False when the

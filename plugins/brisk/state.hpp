@@ -3,6 +3,7 @@
 // constraint bodies and each constraint member's share of its variable's change.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <vector>
 
@@ -221,5 +222,25 @@ class State {
     std::vector<int64_t> share_;
     int64_t energy_ = 0;
 };
+
+// The temperature at which moves with these uphill changes, among `moves` moves in all (the
+// others free), pass with the given mean probability; 1 when none is uphill. Bisection on a
+// log scale.
+inline double acceptance_temperature(const std::vector<double>& uphill, double moves,
+                                     double acceptance) {
+    if (uphill.empty()) return 1.0;
+    auto rate = [&](double t) {
+        double sum = 0.0;
+        for (double v : uphill) sum += std::exp(-v / t);
+        return sum / moves;
+    };
+    double lo = 1e-9, hi = 1.0;
+    while (rate(hi) < acceptance && hi < 1e30) hi *= 2.0;
+    for (int it = 0; it < 100; ++it) {
+        const double mid = std::sqrt(lo * hi);
+        (rate(mid) < acceptance ? lo : hi) = mid;
+    }
+    return hi;
+}
 
 }  // namespace brisk
