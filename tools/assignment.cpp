@@ -135,6 +135,33 @@ OneHot one_hot_model(const Assignment& a) {
     return m;
 }
 
+dalo::Expr mip_model(const Assignment& a) {
+    if (!a.flow.empty()) return one_hot_model(a).f;
+    // Arc x[i, j] from city i to city j, each city left once and entered once, and a rank u of
+    // the cities after city 0 that every arc between two of them raises by at least one, so
+    // no subtour avoids city 0 (Miller, Tucker and Zemlin).
+    const uint64_t n = a.n;
+    const auto rank = static_cast<int64_t>(n) - 1;
+    const dalo::VarArray x = dalo::var("x", {n, n});
+    const dalo::VarArray u = dalo::int_var("u", {n}, 1, std::max<int64_t>(rank, 1));
+    dalo::Expr f;
+    for (uint64_t i = 0; i < n; ++i) {
+        dalo::Expr out, in;
+        for (uint64_t j = 0; j < n; ++j) {
+            if (j == i) continue;
+            f += dalo::Term(a.distance[i * n + j], x.at(i * n + j));
+            out += x.at(i * n + j);
+            in += x.at(j * n + i);
+            if (i > 0 && j > 0) {
+                f += dalo::cons(u.at(i) - u.at(j) + rank * dalo::Expr(x.at(i * n + j)), 1 - rank,
+                                rank - 1);
+            }
+        }
+        f += dalo::cons(out, 1, 1) + dalo::cons(in, 1, 1);
+    }
+    return f;
+}
+
 Decoded decode(const Assignment& a, const OneHot& m, const dalo::Sol& s) {
     const uint64_t n = a.n;
     const dalo::IntArray placed = s.values(m.x);

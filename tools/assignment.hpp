@@ -32,6 +32,10 @@ struct OneHot {
 };
 OneHot one_hot_model(const Assignment& a);
 
+// The problem for MIP solvers: for a tour the arc formulation (linear, with integer ranks
+// against subtours), for an assignment the one-hot model (quadratic: export it linearized).
+dalo::Expr mip_model(const Assignment& a);
+
 // What a Sol says about the problem.
 struct Decoded {
     bool feasible = false;       // every row and column holds exactly one 1

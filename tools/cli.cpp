@@ -53,6 +53,11 @@ constexpr const char* kPermutationFormats =
     "  whose row (column, for a tour) is not one-hot, C is the objective of that state, and\n"
     "  \"violations K\" and \"feasible no\" follow (exit status 3)\n";
 
+constexpr const char* kPermutationExport =
+    "  qap and tsp files (as solve reads them) write to lp or mps only: a tour as the arc\n"
+    "  formulation (x[i, j] per arc, each city left and entered once, integer ranks u[i]\n"
+    "  against subtours), an assignment as its one-hot model (needs --linearize)\n";
+
 // A usage error; command names the help page that the message points to ("" for the top).
 struct UsageError {
     std::string text, command;
@@ -120,8 +125,9 @@ void input_options(CLI::App* app, Input& in) {
                             "K", 1, "an integer >= 1");
 }
 
-std::string formats_footer(const char* title) {
-    return std::string(title) + "\n" + format_lines() + "\n" + kExitStatus;
+std::string formats_footer(const char* title, const char* permutations) {
+    return std::string(title) + "\n" + format_lines() + "\npermutation problems:\n" + permutations +
+           "\n" + kExitStatus;
 }
 
 // The problem as a binary-simplified expression over variables named by file index.
@@ -562,9 +568,13 @@ constexpr const char* kLinearize =
     "write each product of variables as a new binary one with linear rows (any QUBO exports)";
 
 int export_lp(const ExportArgs& a) {
-    const Problem p = a.in.read();
     const bool mps = a.out.size() >= 4 && a.out.compare(a.out.size() - 4, 4, ".mps") == 0;
-    write_mip(p, a.out, mps ? "mps" : "lp", a.linearize, a.in.file);
+    if (const std::string kind = assignment_format(a.in.file, a.in.format); !kind.empty()) {
+        write_mip(mip_model(read_assignment(a.in.file, kind)).simplify_as_binary(), a.out,
+                  mps ? "mps" : "lp", a.linearize, a.in.file);
+    } else {
+        write_mip(a.in.read(), a.out, mps ? "mps" : "lp", a.linearize, a.in.file);
+    }
     std::printf("wrote %s\n", a.out.c_str());
     return 0;
 }
@@ -635,7 +645,7 @@ int run_command(int argc, char** argv) {
         "export-lp", "write FILE for MIP solvers: CPLEX-LP, or MPS where OUT ends in .mps");
     in_out_options(export_app, "FILE", ea);
     export_app->add_flag("--linearize", ea.linearize, kLinearize);
-    export_app->footer(formats_footer("FILE formats:"));
+    export_app->footer(formats_footer("FILE formats:", kPermutationExport));
 
     ExportArgs ca;
     CLI::App* convert_app = app.add_subcommand(
@@ -646,7 +656,7 @@ int run_command(int argc, char** argv) {
                      "the format of OUT: one below, lp or mps (default: from OUT's extension)")
         ->type_name("NAME");
     convert_app->add_flag("--linearize", ca.linearize, std::string("lp, mps: ") + kLinearize);
-    convert_app->footer(formats_footer("formats:"));
+    convert_app->footer(formats_footer("formats:", kPermutationExport));
 
     CLI::App* info_app = app.add_subcommand("info", "describe this machine and build");
     info_app->footer(kExitStatus);

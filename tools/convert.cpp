@@ -6,6 +6,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "assignment.hpp"
 #include "mip.hpp"
 #include "readers.hpp"
 
@@ -37,6 +38,13 @@ void convert(const std::string& in, const std::string& in_format, uint32_t insta
         throw ReadError{"unknown output format '" + name + "' (" + choices + ")"};
     }
     // Read before anything is written, so that a failed read leaves OUT as it was.
+    if (const std::string kind = assignment_format(in, in_format); !kind.empty()) {
+        if (format != nullptr)
+            throw ReadError{in + ": a " + kind + " file converts to lp or mps only"};
+        write_mip(mip_model(read_assignment(in, kind)).simplify_as_binary(), out, name, linearize,
+                  in);
+        return;
+    }
     const Problem p = read_problem(in, in_format, instance);
     if (format == nullptr) {
         write_mip(p, out, name, linearize, in);

@@ -7,15 +7,15 @@ namespace dalo_cli {
 
 namespace {
 
+// Starts from e itself so that its declared constraints stay, and trades each product for
+// its new variable.
 dalo::Expr linearize(const dalo::Expr& e) {
-    dalo::Expr out(e.constant());
+    dalo::Expr out = e;
     for (uint64_t t = 0; t < e.term_count(); ++t) {
         const dalo::Term term = e.term(t);
         const uint64_t k = term.degree();
-        if (k < 2) {
-            out += term;
-            continue;
-        }
+        if (k < 2) continue;
+        out -= term;
         std::string name;
         dalo::Expr sum;
         for (uint64_t f = 0; f < k; ++f) {

@@ -1,10 +1,12 @@
 // The command line's MIP export: random problems, linearised, solved by CBC and GLPK through
 // both file formats reach the exhaustive minimum; files without rows or columns read in both;
-// the refusals.
+// the refusals; tours and assignments in their MIP forms reach the brute-force optimum.
 #include "support/suite.hpp"
 
 #include <fstream>
+#include <numeric>
 
+#include "assignment.hpp"
 #include "mip.hpp"
 #include "support/mip.hpp"
 
@@ -138,6 +140,45 @@ TEST(MipExport, RefusalsAreOneLine) {
             thrown<dalo_cli::MipError>([&] { write_mip(p, path, format, linearize, source); }),
             text);
     EXPECT_FALSE(std::ifstream(file).good());
+}
+
+TEST(MipExport, ToursAndAssignmentsReachTheBruteForceOptimum) {
+    ASSERT_TRUE(have_mip_solvers());
+    std::mt19937_64 rng(20261208);
+    for (int round = 0; round < 6; ++round) {
+        // Symmetric tours of 3 to 6 cities, then assignments of 3 or 4 facilities.
+        const bool tour = round < 4;
+        const uint32_t n = tour ? 3 + round : 3 + round % 2;
+        dalo_cli::Assignment a;
+        a.n = n;
+        a.distance.assign(n * n, 0);
+        if (!tour) a.flow.assign(n * n, 0);
+        for (uint32_t i = 0; i < n; ++i) {
+            for (uint32_t j = 0; j < n; ++j) {
+                if (j > i) a.distance[i * n + j] = a.distance[j * n + i] = 1 + rng() % 30;
+                if (!tour && i != j) a.flow[i * n + j] = rng() % 6;
+            }
+        }
+        std::vector<uint32_t> order(n);
+        std::iota(order.begin(), order.end(), 0u);
+        int64_t best = INT64_MAX;
+        do best = std::min(best, dalo_cli::assignment_cost(a, order));
+        while (std::next_permutation(order.begin(), order.end()));
+        for (const std::string format : {"lp", "mps"}) {
+            SCOPED_TRACE(std::to_string(round) + " " + format);
+            const std::string file = scratch("perm." + format);
+            write_mip(dalo_cli::mip_model(a).simplify_as_binary(), file, format, !tour);
+            const MipAnswer cbc = solve_with_cbc(file, file + ".cbc"),
+                            glpk = solve_with_glpk(file, format == "lp" ? "lp" : "freemps",
+                                                   file + ".glpk");
+            for (const MipAnswer* m : {&cbc, &glpk}) {
+                EXPECT_TRUE(m->optimal);
+                EXPECT_EQ(std::llround(m->objective), best);
+            }
+            for (const std::string& f : {file, file + ".cbc", file + ".glpk"})
+                std::remove(f.c_str());
+        }
+    }
 }
 
 }  // namespace
