@@ -73,6 +73,74 @@ bool as_assignment(const std::vector<RawCons>& cons, const std::vector<uint32_t>
     return true;
 }
 
+__extension__ typedef __int128 Wide;
+
+int64_t saturate(Wide v) { return v > INT64_MAX ? INT64_MAX : v < 0 ? 0 : static_cast<int64_t>(v); }
+
+// Each grouped variable's bound on what one flip away from a feasible state can gain, against
+// the weight of its groups (count[v] of them: in[0][v], in[1][v]). The variables of one
+// class (a group; in an assignment, a row, and in the second split a column) hold one 1
+// between them, so only the largest (smallest) coupling to v per class can be on; free
+// variables count each on their own. Each split gives a bound; the smaller holds.
+void weigh(const Problem& p, const std::vector<uint32_t> (&in)[2],
+           const std::vector<uint8_t>& count, Groups& g) {
+    const uint32_t n = p.n();
+    const std::vector<RawCons>& cons = p.constraints();
+    std::vector<Wide> q(n, 0), hi(cons.size(), 0), lo(cons.size(), 0);
+    std::vector<uint32_t> touched;
+    std::vector<uint32_t> cls[2] = {in[0], {}};
+    const int splits = g.side > 0 ? 2 : 1;
+    if (g.side > 0) {
+        cls[1].assign(n, 0);
+        for (uint64_t k = 0; k < g.cell.size(); ++k) {
+            if (g.cell[k] == UINT32_MAX) continue;
+            cls[0][g.cell[k]] = static_cast<uint32_t>(k / g.side);
+            cls[1][g.cell[k]] = static_cast<uint32_t>(k % g.side);
+        }
+    }
+    Wide floor = 0, declared = -1;
+    for (uint32_t v = 0; v < n; ++v) {
+        if (count[v] == 0) continue;
+        touched.clear();
+        for (uint64_t k = p.adj_off[v]; k < p.adj_off[v + 1]; ++k) {
+            const uint32_t u = p.adj[k].var;
+            if (q[u] == 0) touched.push_back(u);
+            q[u] += p.adj[k].coeff;
+        }
+        Wide need = -1;
+        for (int side = 0; side < splits; ++side) {
+            // Emptying v's groups saves lin + the couplings on; filling a second member costs
+            // them.
+            Wide gain_off = p.lin[v], gain_on = -Wide{p.lin[v]};
+            for (uint32_t u : touched) {
+                if (count[u] == 0) {
+                    gain_off += std::max<Wide>(q[u], 0);
+                    gain_on -= std::min<Wide>(q[u], 0);
+                } else {
+                    hi[cls[side][u]] = std::max(hi[cls[side][u]], q[u]);
+                    lo[cls[side][u]] = std::min(lo[cls[side][u]], q[u]);
+                }
+            }
+            for (uint32_t u : touched) {
+                if (count[u] == 0) continue;
+                gain_off += hi[cls[side][u]];
+                gain_on -= lo[cls[side][u]];
+                hi[cls[side][u]] = lo[cls[side][u]] = 0;
+            }
+            const Wide bound = std::max(gain_off, gain_on);
+            need = need < 0 ? bound : std::min(need, bound);
+        }
+        for (uint32_t u : touched) q[u] = 0;
+        Wide weight = cons[in[0][v]].weight;
+        if (count[v] == 2) weight += cons[in[1][v]].weight;
+        floor = std::max(floor, need < 0 ? Wide{0} : need / count[v] + 1);
+        declared = declared < 0 ? weight / count[v] : std::min(declared, weight / count[v]);
+        g.weights_hold = g.weights_hold && weight > need;
+    }
+    g.weight_floor = saturate(floor);
+    g.weight_declared = saturate(declared);
+}
+
 // Largest variable count with a dense coupling table (32 MiB).
 constexpr uint64_t kDenseVars = 2896;
 
@@ -108,6 +176,7 @@ std::unique_ptr<Groups> find_groups(const Problem& p) {
         }
     }
     g->index_couplings(p, kDenseVars);
+    weigh(p, in, count, *g);
     return g;
 }
 

@@ -25,6 +25,13 @@ struct Groups {
     std::vector<uint32_t> members;
     std::vector<uint32_t> free;  // variables in no group
     uint64_t count = 0;          // constraints that are groups
+    // The least weight that, given to every group, makes each feasible state beat all of its
+    // one-flip neighbours (which empty a group or fill a second member), from bounds on the
+    // objective's change; and the smallest weight a variable's groups give it in the Model.
+    // Saturated at INT64_MAX.
+    int64_t weight_floor = 0;
+    int64_t weight_declared = 0;
+    bool weights_hold = true;  // every variable's groups together outweigh its own bound
     // A move reads six couplings, and a search of the neighbour lists would cost more than
     // the rest of it: every coupling at a * n + b where that table is small and the couplings
     // fit in 32 bits, else a hash table of the pairs a < b (open addressing, key ~0 empty).

@@ -741,6 +741,10 @@ Outcome search(const Problem& p, const Options& o, const uint64_t* hint, Progres
         out.info.emplace_back("group_moves", !grouped              ? "none (weights too weak)"
                                              : sh.groups->side > 0 ? "exchange"
                                                                    : "swap");
+        out.info.emplace_back("one_hot_weight_declared",
+                              std::to_string(sh.groups->weight_declared));
+        out.info.emplace_back("one_hot_weight_floor", std::to_string(sh.groups->weight_floor));
+        out.info.emplace_back("one_hot_weights", sh.groups->weights_hold ? "hold" : "too weak");
     }
     out.info.emplace_back("best_found_by",
                           sh.keeper.active() && p.n() > 0 && p.n() <= kEnumerateBits
