@@ -106,11 +106,19 @@ kelp::Outcome run(Handle* h, dalo_kelp_solution_record* best, const dalo_plugin_
     best->energy = out.energy;
     best->tts = out.tts;
     pack(out.values, h->model->nbin(), best->bits, best->word_count);
-    set_info(h, best,
-             {"algorithm", "replica exchange", "threads", std::to_string(o.threads), "replicas",
-              std::to_string(o.replicas), "sweeps", std::to_string(out.sweeps), "moves",
-              std::to_string(out.moves), "stopped", out.stopped ? "1" : "0", "device", "cpu",
-              "solver", h->gpu ? "gpu" : "cpu"});
+    std::vector<std::string> info = {"algorithm", "replica exchange",
+                                     "threads",   std::to_string(o.threads),
+                                     "replicas",  std::to_string(o.replicas),
+                                     "sweeps",    std::to_string(out.sweeps),
+                                     "moves",     std::to_string(out.moves),
+                                     "stopped",   out.stopped ? "1" : "0",
+                                     "device",    "cpu",
+                                     "solver",    h->gpu ? "gpu" : "cpu"};
+    if (out.groups > 0) {
+        info.insert(info.end(),
+                    {"one_hot_groups", std::to_string(out.groups), "group_moves", out.group_moves});
+    }
+    set_info(h, best, std::move(info));
     return out;
 }
 

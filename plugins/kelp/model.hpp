@@ -73,6 +73,13 @@ class Model {
     int64_t lo(uint64_t p) const { return lo_[p]; }
     int64_t hi(uint64_t p) const { return hi_[p]; }
     size_t constraint_count() const { return cons_.size(); }
+    const Constraint& constraint(size_t c) const { return cons_[c]; }
+    // Term t: coefficient, owner (-1: objective, else its constraint) and literals.
+    uint64_t term_count() const { return coeff_.size(); }
+    int64_t term_coeff(uint64_t t) const { return coeff_[t]; }
+    int32_t term_owner(uint64_t t) const { return owner_[t]; }
+    const uint32_t* lits_begin(uint64_t t) const { return lits_.data() + begin_[t]; }
+    const uint32_t* lits_end(uint64_t t) const { return lits_.data() + begin_[t + 1]; }
 
     // Builds the per-position occurrence lists once the constraints are known.
     void finish();

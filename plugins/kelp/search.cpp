@@ -5,9 +5,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <thread>
 
 #include "common/stop.hpp"
+#include "groups.hpp"
 #include "rng.hpp"
 
 namespace kelp {
@@ -20,16 +22,12 @@ double since(Clock::time_point t0) {
     return std::chrono::duration<double>(Clock::now() - t0).count();
 }
 
-struct Replica {
-    std::vector<int64_t> v, body;
-    std::vector<int64_t> field;  // quadratic Models: energy change per unit change of each x
-    int64_t e = 0;
-};
-
 struct Shared {
     const Model& m;
     const Options& o;
     Hint& hint;
+    const Groups* groups;  // null: the search runs over every state
+    std::atomic<bool> weak{false};
     std::mutex mutex;
     int64_t best_energy = 0;
     std::vector<int64_t> best;
@@ -41,7 +39,8 @@ struct Shared {
     std::atomic<uint64_t> sweeps{0}, moves{0};
     std::atomic<uint32_t> running{0};
 
-    Shared(const Model& model, const Options& opts, Hint& h) : m(model), o(opts), hint(h) {}
+    Shared(const Model& model, const Options& opts, Hint& h, const Groups* g)
+        : m(model), o(opts), hint(h), groups(g) {}
 
     void offer(const Replica& r) {
         keep(r);
@@ -93,6 +92,7 @@ class Worker {
           beta_(reps_.size(), 1.0) {}
 
     void run(const std::vector<int64_t>* start) {
+        if (sh_.groups != nullptr && !sh_.weak.load() && run_groups(start)) return;
         const uint64_t n = m_.size();
         for (Replica& r : reps_) {
             r.v.resize(n);
@@ -130,6 +130,87 @@ class Worker {
     }
 
   private:
+    // Replica exchange over states that keep the one-hot groups. False when the ladder's first
+    // stall finds its best state improvable by one flip: the weights do not hold the groups at
+    // the minimum, and the search goes on over every state.
+    bool run_groups(const std::vector<int64_t>* start) {
+        const Groups& g = *sh_.groups;
+        for (Replica& r : reps_) place_random(m_, g, rng_, r);
+        if (start != nullptr) take_start(reps_.back(), *start);
+        for (const Replica& r : reps_) sh_.offer(r);
+        const uint64_t hood = g.neighbourhood();
+        Replica mine =
+            *std::min_element(reps_.begin(), reps_.end(),
+                              [](const Replica& a, const Replica& b) { return a.e < b.e; });
+        if (hood == 0) return !weaken(mine);
+        calibrate_groups(g);
+        uint64_t stall = 0;
+        bool checked = false;
+        std::vector<int64_t> taken;
+        while (!sh_.done.load(std::memory_order_relaxed)) {
+            if (sh_.hint.pending() && sh_.hint.take(taken)) take_start(reps_.back(), taken);
+            for (size_t k = 0; k < reps_.size(); ++k) {
+                if (sweep_groups(g, reps_[k], beta_[k], hood) == Ended::cut_short) return true;
+            }
+            sh_.sweeps.fetch_add(reps_.size(), std::memory_order_relaxed);
+            bool improved = false;
+            for (const Replica& r : reps_) {
+                if (r.e < mine.e) {
+                    mine = r;
+                    improved = true;
+                }
+                sh_.offer(r);
+            }
+            exchange();
+            stall = improved ? 0 : stall + 1;
+            if (stall > 64) {
+                if (!checked && weaken(mine)) return false;
+                checked = true;
+                place_random(m_, g, rng_, reps_.front());
+                stall = 0;
+            }
+        }
+        return true;
+    }
+
+    bool weaken(const Replica& r) {
+        if (!improvable(m_, r)) return false;
+        sh_.weak.store(true);
+        return true;
+    }
+
+    // A start or hint that breaks a group is left to the search over every state.
+    void take_start(Replica& r, const std::vector<int64_t>& values) {
+        Replica t = r;
+        for (uint64_t p = 0; p < t.v.size() && p < values.size(); ++p) t.v[p] = values[p];
+        if (place(m_, *sh_.groups, t)) r = std::move(t);
+    }
+
+    Ended sweep_groups(const Groups& g, Replica& r, double beta, uint64_t hood) {
+        const double cut = 40.0 / beta;
+        for (uint64_t k = 0; k < hood; ++k) {
+            if ((k & 1023) == 1023 && sh_.done.load(std::memory_order_relaxed))
+                return Ended::cut_short;
+            const GroupMove mv = draw(g, r, rng_);
+            if (mv.delta > 0 && (static_cast<double>(mv.delta) > cut ||
+                                 rng_.unit() >= std::exp(-beta * static_cast<double>(mv.delta))))
+                continue;
+            kelp::apply(g, r, mv);
+        }
+        sh_.moves.fetch_add(hood, std::memory_order_relaxed);
+        return Ended::in_full;
+    }
+
+    void calibrate_groups(const Groups& g) {
+        std::vector<double> ups;
+        for (int s = 0; s < 4096; ++s) {
+            const GroupMove mv = draw(g, reps_.front(), rng_);
+            if (mv.kind != 0 && mv.delta != 0)
+                ups.push_back(std::fabs(static_cast<double>(mv.delta)));
+        }
+        set_ladder(ups);
+    }
+
     int64_t random_value(uint64_t p) {
         const int64_t lo = m_.lo(p), hi = m_.hi(p);
         const uint64_t span = static_cast<uint64_t>(hi) - static_cast<uint64_t>(lo);
@@ -228,6 +309,10 @@ class Worker {
             const int64_t d = m_.change(r.v.data(), r.body.data(), p, to, nullptr);
             if (d != 0) ups.push_back(std::fabs(static_cast<double>(d)));
         }
+        set_ladder(ups);
+    }
+
+    void set_ladder(std::vector<double>& ups) {
         if (ups.empty()) return;
         std::sort(ups.begin(), ups.end());
         const double hot = std::log(16.0) / ups[ups.size() / 2];
@@ -278,7 +363,8 @@ class Worker {
 
 Outcome search(const Model& m, const Options& o, Hint& hint, const uint8_t* stop, Progress progress,
                void* progress_context) {
-    Shared sh(m, o, hint);
+    const std::unique_ptr<Groups> groups = find_groups(m);
+    Shared sh(m, o, hint, groups.get());
     std::vector<int64_t> start;
     const bool hinted = hint.take(start);
     std::vector<std::thread> pool;
@@ -342,6 +428,12 @@ Outcome search(const Model& m, const Options& o, Hint& hint, const uint8_t* stop
     out.sweeps = sh.sweeps.load();
     out.moves = sh.moves.load();
     out.list.assign(sh.list.begin(), sh.list.end());
+    if (groups != nullptr) {
+        out.groups = groups->count;
+        out.group_moves = sh.weak.load()     ? "none (weights too weak)"
+                          : groups->side > 0 ? "exchange"
+                                             : "swap";
+    }
     return out;
 }
 

@@ -73,6 +73,8 @@ struct Outcome {
     // The k best distinct states seen, or those at the best energy; ascending energy.
     std::vector<std::pair<int64_t, std::vector<int64_t>>> list;
     uint64_t sweeps = 0, moves = 0;
+    uint64_t groups = 0;      // one-hot groups among the constraints (0: not all are)
+    std::string group_moves;  // the moves that kept them, or why none did
 };
 
 Outcome search(const Model& m, const Options& o, Hint& hint, const uint8_t* stop, Progress progress,

@@ -63,62 +63,6 @@ TEST(BriskPlugin, HintAndProgressLines) {
     EXPECT_EQ(lines.substr(0, 6), "TTS = ");
 }
 
-TEST(BriskPlugin, OneHotAssignmentThroughGroupMovesOrWithoutThem) {
-    // A 4 x 4 assignment with random couplings, rows and columns declared one-hot: weight 200
-    // holds the groups (exchanges, the same state twice with one thread and a seed), weight 1
-    // does not (the one-flip search takes over); both reach the enumerated minimum. The
-    // reported weight floor is at least what the permutations and their one-flip neighbours
-    // need.
-    const uint32_t side = 4;
-    const dalo_var x = binaries(side * side);
-    std::mt19937_64 rng(41);
-    for (const int64_t weight : {200, 1}) {
-        ExprPtr e(dalo_expr_create());
-        std::vector<int64_t> q(side * side * side * side, 0);
-        for (uint32_t i = 0; i < side * side; ++i) {
-            for (uint32_t j = i + 1; j < side * side; ++j) {
-                q[i * side * side + j] = static_cast<int64_t>(rng() % 21) - 10;
-                add(e, q[i * side * side + j], {x + i, x + j});
-            }
-        }
-        auto objective = [&](uint32_t s) {
-            int64_t o = 0;
-            for (uint32_t k = 0; k < q.size(); ++k)
-                o += (s >> (k / (side * side)) & 1) && (s >> (k % (side * side)) & 1) ? q[k] : 0;
-            return o;
-        };
-        int64_t most = 0;  // the largest gain of one flip away from a permutation
-        std::vector<uint32_t> perm = {0, 1, 2, 3};
-        do {
-            uint32_t s = 0;
-            for (uint32_t r = 0; r < side; ++r) s |= 1u << (r * side + perm[r]);
-            for (uint32_t v = 0; v < side * side; ++v)
-                most = std::max(most, objective(s) - objective(s ^ (1u << v)));
-        } while (std::next_permutation(perm.begin(), perm.end()));
-        for (uint32_t r = 0; r < side; ++r) {
-            ExprPtr row(dalo_expr_create()), col(dalo_expr_create());
-            for (uint32_t c = 0; c < side; ++c) {
-                dalo_expr_iadd_var(row.get(), x + r * side + c);
-                dalo_expr_iadd_var(col.get(), x + c * side + r);
-            }
-            attach(e.get(), dalo_cons_between(row.get(), 1, 1), weight);
-            attach(e.get(), dalo_cons_between(col.get(), 1, 1), weight);
-        }
-        const ModelPtr m = model_of(binary(e));
-        const std::vector<dalo_param> p = {{"time_limit", "0.2"}, {"threads", "1"}, {"seed", "9"}};
-        const Outcome a = solve(Family::Brisk, m.get(), p), b = solve(Family::Brisk, m.get(), p);
-        EXPECT_EQ(a.best.energy, all_energies(m.get()).front().first) << weight;
-        EXPECT_EQ(a["group_moves"], weight == 1 ? "none (weights too weak)" : "exchange");
-        EXPECT_EQ(a["one_hot_groups"], "8");
-        EXPECT_GT(2 * std::stoll(a["one_hot_weight_floor"]), most);
-        EXPECT_EQ(a["one_hot_weight_declared"], std::to_string(weight));
-        EXPECT_EQ(a["one_hot_weights"], weight == 1 ? "too weak" : "hold");
-        if (weight != 1) {
-            EXPECT_EQ(a.best.bits, b.best.bits);
-        }
-    }
-}
-
 TEST(BriskPluginDeathTest, UnifiedIntegerEngineInformationAndRefusals) {
     setenv("DALO_INT_UNIFIED", "1", 1);
     const dalo_var k = dalo_new_int_var("k", -3, 40);

@@ -207,6 +207,52 @@ TEST_P(PluginFamily, SameAnswersForAnyThreadCount) {
 INSTANTIATE_TEST_SUITE_P(Families, PluginFamily, testing::ValuesIn(kFamilies),
                          [](const auto& p) { return std::string(p.param.name); });
 
+TEST(PluginFamilies, OneHotGroupsThroughGroupMovesOrWithoutThem) {
+    // Random couplings on a 4 x 4 grid with its rows (and its columns: an assignment) declared
+    // one-hot: weight 200 holds the groups (the same state twice with one thread and a seed),
+    // weight 1 does not (the one-flip search takes over); every case reaches the enumerated
+    // minimum through BriskSolver and KELPSolver's CPU search.
+    using namespace dalo_test::build;
+    const uint32_t side = 4;
+    const dalo_var x = binaries(side * side);
+    std::mt19937_64 rng(41);
+    for (const Family f : {Family::Brisk, Family::Kelp}) {
+        for (const bool columns : {true, false}) {
+            for (const int64_t weight : {200, 1}) {
+                ExprPtr e(dalo_expr_create());
+                for (uint32_t i = 0; i < side * side; ++i) {
+                    for (uint32_t j = i + 1; j < side * side; ++j)
+                        add(e, static_cast<int64_t>(rng() % 21) - 10, {x + i, x + j});
+                }
+                for (uint32_t r = 0; r < side; ++r) {
+                    ExprPtr row(dalo_expr_create()), col(dalo_expr_create());
+                    for (uint32_t c = 0; c < side; ++c) {
+                        dalo_expr_iadd_var(row.get(), x + r * side + c);
+                        dalo_expr_iadd_var(col.get(), x + c * side + r);
+                    }
+                    attach(e.get(), dalo_cons_between(row.get(), 1, 1), weight);
+                    if (columns) attach(e.get(), dalo_cons_between(col.get(), 1, 1), weight);
+                }
+                const ModelPtr m = model_of(binary(e));
+                const std::vector<dalo_param> p = {
+                    {"time_limit", "0.2"}, {"threads", "1"}, {"seed", "9"}};
+                const Outcome a = solve(f, m.get(), p), b = solve(f, m.get(), p);
+                const std::string at = std::to_string(static_cast<int>(f)) + " " +
+                                       std::to_string(columns) + " " + std::to_string(weight);
+                EXPECT_EQ(a.best.energy, all_energies(m.get()).front().first) << at;
+                EXPECT_EQ(a["group_moves"], weight == 1 ? "none (weights too weak)"
+                                            : columns   ? "exchange"
+                                                        : "swap")
+                    << at;
+                EXPECT_EQ(a["one_hot_groups"], columns ? "8" : "4") << at;
+                if (weight != 1) {
+                    EXPECT_EQ(a.best.bits, b.best.bits) << at;
+                }
+            }
+        }
+    }
+}
+
 // ---- parameter refusals ----
 
 struct Refusal {
