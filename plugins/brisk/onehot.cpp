@@ -4,6 +4,8 @@
 #include <cmath>
 #include <numeric>
 
+#include "common/assignment.hpp"
+
 #include "state.hpp"
 
 namespace brisk {
@@ -24,53 +26,6 @@ bool is_group(const RawCons& c, std::vector<uint8_t>& seen) {
         if ((c.vars[k] & ~kIndexMask) == 0 && c.vars[k] < seen.size()) seen[c.vars[k]] = 0;
     }
     return ok;
-}
-
-// Rows and columns from groups where every grouped variable lies in exactly two: a 2-colouring
-// of the groups in which every row meets every column once.
-bool as_assignment(const std::vector<RawCons>& cons, const std::vector<uint32_t> (&in)[2],
-                   const std::vector<uint8_t>& count, Groups& g) {
-    const size_t ng = cons.size();
-    if (ng % 2 != 0) return false;
-    const uint32_t side = static_cast<uint32_t>(ng / 2);
-    std::vector<int> colour(ng, -1);
-    std::vector<size_t> queue;
-    for (size_t s = 0; s < ng; ++s) {
-        if (colour[s] >= 0) continue;
-        colour[s] = 0;
-        queue.assign(1, s);
-        while (!queue.empty()) {
-            const size_t a = queue.back();
-            queue.pop_back();
-            for (uint32_t v : cons[a].vars) {
-                const uint32_t b = in[0][v] == a ? in[1][v] : in[0][v];
-                if (colour[b] < 0) {
-                    colour[b] = 1 - colour[a];
-                    queue.push_back(b);
-                } else if (colour[b] == colour[a]) {
-                    return false;
-                }
-            }
-        }
-    }
-    std::vector<uint32_t> index(ng, 0);
-    uint32_t rows = 0, cols = 0;
-    for (size_t s = 0; s < ng; ++s) {
-        if (cons[s].vars.size() != side) return false;
-        index[s] = colour[s] == 0 ? rows++ : cols++;
-    }
-    if (rows != side) return false;
-    g.side = side;
-    g.cell.assign(uint64_t{side} * side, UINT32_MAX);
-    for (uint32_t v = 0; v < count.size(); ++v) {
-        if (count[v] != 2) continue;
-        const uint32_t r = colour[in[0][v]] == 0 ? in[0][v] : in[1][v];
-        const uint32_t c = r == in[0][v] ? in[1][v] : in[0][v];
-        uint32_t& slot = g.cell[uint64_t{index[r]} * side + index[c]];
-        if (slot != UINT32_MAX) return false;
-        slot = v;
-    }
-    return true;
 }
 
 __extension__ typedef __int128 Wide;
@@ -167,7 +122,9 @@ std::unique_ptr<Groups> find_groups(const Problem& p) {
         if (count[v] != 0 && count[v] != most) return nullptr;
     }
     if (most == 2) {
-        if (!as_assignment(cons, in, count, *g)) return nullptr;
+        const auto members = [&](size_t s) -> const std::vector<uint32_t>& { return cons[s].vars; };
+        if (!plugin_common::as_assignment(cons.size(), members, in, count, g->side, g->cell))
+            return nullptr;
     } else {
         g->off.push_back(0);
         for (const RawCons& c : cons) {

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <numeric>
 
+#include "common/assignment.hpp"
+
 namespace kelp {
 
 namespace {
@@ -29,54 +31,6 @@ std::vector<uint32_t> group_members(const Model& m, size_t c, const std::vector<
     for (uint32_t v : out) seen[v] = 0;
     if (!ok) out.clear();
     return out;
-}
-
-// Rows and columns from groups where every grouped variable lies in exactly two: a 2-colouring
-// of the groups in which every row meets every column once.
-bool as_assignment(const std::vector<std::vector<uint32_t>>& cons,
-                   const std::vector<uint32_t> (&in)[2], const std::vector<uint8_t>& count,
-                   Groups& g) {
-    const size_t ng = cons.size();
-    if (ng % 2 != 0) return false;
-    const auto side = static_cast<uint32_t>(ng / 2);
-    std::vector<int> colour(ng, -1);
-    std::vector<size_t> queue;
-    for (size_t s = 0; s < ng; ++s) {
-        if (colour[s] >= 0) continue;
-        colour[s] = 0;
-        queue.assign(1, s);
-        while (!queue.empty()) {
-            const size_t a = queue.back();
-            queue.pop_back();
-            for (uint32_t v : cons[a]) {
-                const uint32_t b = in[0][v] == a ? in[1][v] : in[0][v];
-                if (colour[b] < 0) {
-                    colour[b] = 1 - colour[a];
-                    queue.push_back(b);
-                } else if (colour[b] == colour[a]) {
-                    return false;
-                }
-            }
-        }
-    }
-    std::vector<uint32_t> index(ng, 0);
-    uint32_t rows = 0, cols = 0;
-    for (size_t s = 0; s < ng; ++s) {
-        if (cons[s].size() != side) return false;
-        index[s] = colour[s] == 0 ? rows++ : cols++;
-    }
-    if (rows != side) return false;
-    g.side = side;
-    g.cell.assign(uint64_t{side} * side, UINT32_MAX);
-    for (uint32_t v = 0; v < count.size(); ++v) {
-        if (count[v] != 2) continue;
-        const uint32_t r = colour[in[0][v]] == 0 ? in[0][v] : in[1][v];
-        const uint32_t c = r == in[0][v] ? in[1][v] : in[0][v];
-        uint32_t& slot = g.cell[uint64_t{index[r]} * side + index[c]];
-        if (slot != UINT32_MAX) return false;
-        slot = v;
-    }
-    return true;
 }
 
 // The objective's linear part and pairs; false for negated literals or higher products.
@@ -181,7 +135,8 @@ std::unique_ptr<Groups> find_groups(const Model& m) {
         if (count[v] != 0 && count[v] != most) return nullptr;
     }
     if (most == 2) {
-        if (!as_assignment(cons, in, count, *g)) return nullptr;
+        const auto members = [&](size_t s) -> const std::vector<uint32_t>& { return cons[s]; };
+        if (!plugin_common::as_assignment(nc, members, in, count, g->side, g->cell)) return nullptr;
     } else {
         g->off.push_back(0);
         for (size_t c = 0; c < nc; ++c) {
