@@ -3,6 +3,7 @@
 // refusals, seeds, thread counts and the integer engines.
 #include "support/suite.hpp"
 
+#include <bit>
 #include <ostream>
 
 #include "support/plugin_models.hpp"
@@ -221,9 +222,12 @@ TEST(PluginFamilies, OneHotGroupsThroughGroupMovesOrWithoutThem) {
         for (const bool columns : {true, false}) {
             for (const int64_t weight : {200, 1}) {
                 ExprPtr e(dalo_expr_create());
+                std::vector<int64_t> q(side * side * side * side, 0);
                 for (uint32_t i = 0; i < side * side; ++i) {
-                    for (uint32_t j = i + 1; j < side * side; ++j)
-                        add(e, static_cast<int64_t>(rng() % 21) - 10, {x + i, x + j});
+                    for (uint32_t j = i + 1; j < side * side; ++j) {
+                        q[i * side * side + j] = static_cast<int64_t>(rng() % 21) - 10;
+                        add(e, q[i * side * side + j], {x + i, x + j});
+                    }
                 }
                 for (uint32_t r = 0; r < side; ++r) {
                     ExprPtr row(dalo_expr_create()), col(dalo_expr_create());
@@ -249,6 +253,33 @@ TEST(PluginFamilies, OneHotGroupsThroughGroupMovesOrWithoutThem) {
                 EXPECT_EQ(a["one_hot_groups"], columns ? "8" : "3") << at;
                 if (weight != 1) {
                     EXPECT_EQ(a.best.bits, b.best.bits) << at;
+                }
+                if (f == Family::Brisk) {
+                    // The weight floor beats every one-flip neighbour of every feasible state.
+                    auto objective = [&](uint32_t s) {
+                        int64_t o = 0;
+                        for (uint32_t k = 0; k < q.size(); ++k)
+                            o += (s >> (k / 16) & 1) && (s >> (k % 16) & 1) ? q[k] : 0;
+                        return o;
+                    };
+                    auto ones = [&](uint32_t s, uint32_t mask) { return std::popcount(s & mask); };
+                    const int64_t floor = std::stoll(a["one_hot_weight_floor"]);
+                    bool beats = true;
+                    for (uint32_t s = 0; s < (1u << 16); ++s) {
+                        bool feasible = true;
+                        for (uint32_t r = 0; r < side; ++r) {
+                            if (columns || r + 1 < side) feasible &= ones(s, 0xFu << 4 * r) == 1;
+                            if (columns) feasible &= ones(s, 0x1111u << r) == 1;
+                        }
+                        for (uint32_t v = 0; feasible && v < 16; ++v) {
+                            const int groups = (columns || v / side + 1 < side) + columns;
+                            beats &= groups == 0 ||
+                                     floor * groups > objective(s) - objective(s ^ (1u << v));
+                        }
+                    }
+                    EXPECT_TRUE(beats) << at;
+                    EXPECT_EQ(a["one_hot_weight_declared"], std::to_string(weight)) << at;
+                    EXPECT_EQ(a["one_hot_weights"], weight == 1 ? "too weak" : "hold") << at;
                 }
             }
         }
