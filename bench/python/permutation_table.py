@@ -20,13 +20,11 @@ import re
 import statistics
 import subprocess
 import tempfile
-import time
 
 import numpy as np
 
-from permutations import BENCH, DALO, decode, penalty_bqm
+from permutations import BENCH, DALO, anneal
 from permutations import read as read_euclidean
-from dwave.samplers import SimulatedAnnealingSampler
 
 
 def names():
@@ -65,21 +63,6 @@ def dalo(kind, path, known, seconds, seed):
     out = json.loads(subprocess.run(args, capture_output=True, text=True).stdout)
     return {"cost": out["cost"] if out["feasible"] else None,
             "tts": out["time_to_solution"], "weight": out["weight"]}
-
-
-def anneal(kind, flow, dist, weight, seconds, seed):
-    bqm = penalty_bqm(kind, flow, dist, weight)
-    sampler, best, sweeps = SimulatedAnnealingSampler(), None, 1000
-    end = time.perf_counter() + seconds
-    while time.perf_counter() < end:
-        ss = sampler.sample(bqm, num_reads=10, num_sweeps=sweeps, seed=seed + sweeps)
-        column = [ss.variables.index(v) for v in range(len(dist) ** 2)]
-        for bits in ss.record.sample[:, column]:
-            c = decode(kind, flow, dist, bits)
-            if c is not None and (best is None or c < best):
-                best = c
-        sweeps *= 2
-    return best
 
 
 def cbc(path, short, long):

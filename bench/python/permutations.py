@@ -84,6 +84,23 @@ def decode(kind, flow, dist, bits):
     return int(sum(dist[order[t], order[(t + 1) % n]] for t in range(n)))
 
 
+def anneal(kind, flow, dist, weight, seconds, seed):
+    """The best feasible cost the annealer finds on the penalty QUBO in that time: 10 reads at
+    a time, the sweep count doubling from 1,000."""
+    bqm = penalty_bqm(kind, flow, dist, weight)
+    sampler, best, sweeps = SimulatedAnnealingSampler(), None, 1000
+    end = time.perf_counter() + seconds
+    while time.perf_counter() < end:
+        ss = sampler.sample(bqm, num_reads=10, num_sweeps=sweeps, seed=seed + sweeps)
+        column = [ss.variables.index(v) for v in range(len(dist) ** 2)]
+        for bits in ss.record.sample[:, column]:
+            c = decode(kind, flow, dist, bits)
+            if c is not None and (best is None or c < best):
+                best = c
+        sweeps *= 2
+    return best
+
+
 def main():
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawTextHelpFormatter)
     ap.add_argument("names", nargs="+")
@@ -97,17 +114,7 @@ def main():
                 str(a.seed), "--quiet", "--json"] + (["--format", "qap"] if kind == "qap" else [])
         out = json.loads(subprocess.run(args, capture_output=True, text=True).stdout)
         ours = out["cost"] if out["feasible"] else None
-        bqm = penalty_bqm(kind, flow, dist, out["weight"])
-        sampler, best, sweeps = SimulatedAnnealingSampler(), None, 1000
-        end = time.perf_counter() + a.seconds
-        while time.perf_counter() < end:
-            ss = sampler.sample(bqm, num_reads=10, num_sweeps=sweeps, seed=a.seed + sweeps)
-            column = [ss.variables.index(v) for v in range(len(dist) ** 2)]
-            for bits in ss.record.sample[:, column]:
-                c = decode(kind, flow, dist, bits)
-                if c is not None and (best is None or c < best):
-                    best = c
-            sweeps *= 2
+        best = anneal(kind, flow, dist, out["weight"], a.seconds, a.seed)
         cell = lambda c: "infeasible" if c is None else f"{c} ({100 * (c - known) / known:+.2f}%)"  # noqa: E731
         print(f"{name:9} {known:>10} {cell(ours):>16} {cell(best):>26}", flush=True)
 
