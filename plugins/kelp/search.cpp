@@ -196,6 +196,7 @@ class Worker {
                                  rng_.unit() >= std::exp(-beta * static_cast<double>(mv.delta))))
                 continue;
             kelp::apply(g, r, mv);
+            note(r);
         }
         sh_.moves.fetch_add(hood, std::memory_order_relaxed);
         return Ended::in_full;
@@ -260,9 +261,16 @@ class Worker {
             r.e = wrap_add(r.e, d);
             for (auto* a = m_.adj_begin(p); a != m_.adj_end(p); ++a)
                 r.field[a->first] = wrap_add(r.field[a->first], wrap_mul(a->second, step));
+            note(r);
         }
         sh_.moves.fetch_add(n, std::memory_order_relaxed);
         return Ended::in_full;
+    }
+
+    // Lists see every state a move reaches, not only the replicas at the end of a sweep: on a
+    // loaded machine a short run may finish few sweeps.
+    void note(const Replica& r) {
+        if (listing_ && r.e <= sh_.list_bar.load(std::memory_order_relaxed)) sh_.keep(r);
     }
 
     void set_state(Replica& r, const std::vector<int64_t>& values) {
@@ -289,8 +297,10 @@ class Worker {
             if (to == r.v[p]) continue;
             changes_.clear();
             const int64_t d = m_.change(r.v.data(), r.body.data(), p, to, &changes_);
-            if (d <= 0 || rng_.unit() < std::exp(-beta * static_cast<double>(d)))
+            if (d <= 0 || rng_.unit() < std::exp(-beta * static_cast<double>(d))) {
                 apply(r, p, to, d);
+                note(r);
+            }
         }
         sh_.moves.fetch_add(n, std::memory_order_relaxed);
         return Ended::in_full;
@@ -357,6 +367,7 @@ class Worker {
     std::vector<Replica> reps_;
     std::vector<double> beta_;
     std::vector<std::pair<uint32_t, int64_t>> changes_;
+    const bool listing_ = sh_.o.topk > 0 || sh_.o.best_energy_sols;
 };
 
 }  // namespace
