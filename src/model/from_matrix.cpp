@@ -129,20 +129,42 @@ ModelHandle build(const Var* x, uint64_t n, MatrixView<T> q, uint64_t* wrapped) 
 }
 
 // sum_k w[k] x[i[k]] x[j[k]] as pairs bucketed by their smaller position: each bucket is
-// sorted and merged, then the Model's arrays are written row by row.
+// sorted and merged, then the Model's arrays are written row by row. Large inputs are counted
+// and bucketed in slices, each slice's pairs after the previous slice's in every bucket, so the
+// buckets hold the entries in input order for any thread count.
 ModelHandle build_pairs(const Var* x, uint64_t n, const int64_t* I, const int64_t* J,
                         const int64_t* W, uint64_t count, uint64_t* wrapped) {
-    uint64_t wraps = 0;
-    for (uint64_t k = 0; k < count; ++k) {
-        for (const int64_t p : {I[k], J[k]}) {
-            if (p < 0 || static_cast<uint64_t>(p) >= n) {
-                fatal("Model: position " + std::to_string(p) +
-                      " of a quadratic form is outside its " + std::to_string(n) + " variables");
+    const uint32_t slices = count >= 16384 && count >= n / 2 && !in_parallel_region()
+                                ? std::min<uint32_t>(thread_cap(count), 4)
+                                : 1;
+    auto range = [&](uint64_t s) {
+        return std::pair<uint64_t, uint64_t>{count * s / slices, count * (s + 1) / slices};
+    };
+    auto outside = [&](int64_t p) { return p < 0 || static_cast<uint64_t>(p) >= n; };
+    // Each slice's first entry with a position out of range; the lowest is reported.
+    std::vector<uint64_t> bad(slices, count), wraps(slices, 0);
+    par_for_impl(slices, count, [&](uint64_t s) {
+        const auto [b, e] = range(s);
+        uint64_t w = 0;
+        for (uint64_t k = b; k < e; ++k) {
+            if (outside(I[k]) || outside(J[k])) {
+                bad[s] = k;
+                break;
             }
+            w += W[k] != static_cast<int64_t>(wrap_coeff(W[k]));
         }
-        wraps += W[k] != static_cast<int64_t>(wrap_coeff(W[k]));
+        wraps[s] = w;
+    });
+    const uint64_t first_bad = *std::min_element(bad.begin(), bad.end());
+    if (first_bad < count) {
+        const int64_t p = outside(I[first_bad]) ? I[first_bad] : J[first_bad];
+        fatal("Model: position " + std::to_string(p) + " of a quadratic form is outside its " +
+              std::to_string(n) + " variables");
     }
-    if (wrapped != nullptr) *wrapped = wraps;
+    if (wrapped != nullptr) {
+        *wrapped = 0;
+        for (const uint64_t w : wraps) *wrapped += w;
+    }
     const uint64_t nvars = var_registry().count();
     if (!ascending_binary(x, n, nvars)) {
         ExprImpl e;
@@ -153,29 +175,54 @@ ModelHandle build_pairs(const Var* x, uint64_t n, const int64_t* I, const int64_
         return compile_model(expr_simplify_as_binary(e), 1.0, nullptr);
     }
 
-    std::vector<uint32_t> lin(n, 0), start(n + 1, 0);
-    for (uint64_t k = 0; k < count; ++k) {
-        const uint32_t c = static_cast<uint32_t>(W[k]);
-        if (c == 0) continue;
-        if (I[k] == J[k]) {
-            lin[I[k]] += c;
-        } else {
-            ++start[std::min(I[k], J[k]) + 1];
+    std::vector<PodArray<uint32_t>> fills(slices), lins(slices);
+    for (uint32_t s = 0; s < slices; ++s) {
+        fills[s] = PodArray<uint32_t>::zeroed(n);
+        lins[s] = PodArray<uint32_t>::zeroed(n);
+    }
+    par_for_impl(slices, count, [&](uint64_t s) {
+        uint32_t* rows = fills[s].data();
+        uint32_t* lin = lins[s].data();
+        const auto [b, e] = range(s);
+        for (uint64_t k = b; k < e; ++k) {
+            const uint32_t c = static_cast<uint32_t>(W[k]);
+            if (c == 0) continue;
+            if (I[k] == J[k]) {
+                lin[I[k]] += c;
+            } else {
+                ++rows[std::min(I[k], J[k])];
+            }
+        }
+    });
+    // Bucket u holds slice 0's pairs of u, then slice 1's, and so on.
+    std::vector<uint32_t> start(n + 1, 0);
+    uint32_t running = 0;
+    for (uint64_t u = 0; u < n; ++u) {
+        start[u] = running;
+        for (uint32_t s = 0; s < slices; ++s) {
+            const uint32_t c = fills[s][u];
+            fills[s][u] = running;
+            running += c;
         }
     }
-    for (uint64_t u = 0; u < n; ++u) start[u + 1] += start[u];
+    start[n] = running;
     PodArray<RowPair> pairs(start[n]);
-    {
-        std::vector<uint32_t> fill(start.begin(), start.end() - 1);
-        for (uint64_t k = 0; k < count; ++k) {
+    par_for_impl(slices, count, [&](uint64_t s) {
+        uint32_t* fill = fills[s].data();
+        const auto [b, e] = range(s);
+        for (uint64_t k = b; k < e; ++k) {
             const uint32_t c = static_cast<uint32_t>(W[k]);
             if (c == 0 || I[k] == J[k]) continue;
             const auto [u, v] = std::minmax(I[k], J[k]);
             pairs[fill[u]++] = RowPair{static_cast<Var>(v), c};
         }
+    });
+    uint32_t* lin = lins[0].data();
+    for (uint32_t s = 1; s < slices; ++s) {
+        for (uint64_t u = 0; u < n; ++u) lin[u] += lins[s][u];
     }
     std::vector<uint32_t> kept(n);
-    par_for_ranges(n, start[n] < 100'000 ? 0 : start[n], [&](uint64_t b, uint64_t e) {
+    par_for_ranges(n, slices > 1 ? start[n] : 0, [&](uint64_t b, uint64_t e) {
         for (uint64_t u = b; u < e; ++u)
             kept[u] = merge_row(pairs.data() + start[u], pairs.data() + start[u + 1]);
     });
