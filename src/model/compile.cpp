@@ -207,7 +207,7 @@ struct CountRow {
 
 uint32_t remap_word(const ModelImpl& m, Var w) {
     if (is_int_atom(w)) return m.int_index_map[w & kIndexMask] | kAtomBit;
-    return m.index_map[w & 0x7FFFFFFFu] | (w & kNegBit);
+    return m.index_map[(w & 0x7FFFFFFFu) - m.index_base] | (w & kNegBit);
 }
 
 // Constraint items: linear bodies first, nonlinear after, each in item order.
@@ -430,7 +430,6 @@ void place_terms(ModelImpl& m, const TermRows& terms, std::vector<std::vector<ui
 void number_vars(ModelImpl& m, const Flags& var_flags, uint64_t nvars, uint32_t cap) {
     const uint64_t blocks = nvars == 0 ? 1 : std::min<uint64_t>(4ull * cap, nvars);
     const uint64_t block_size = nvars == 0 ? 0 : (nvars + blocks - 1) / blocks;
-    m.index_map.resize_uninitialized(nvars);
     std::vector<uint64_t> base(blocks + 1, 0);
     const bool par_vars = nvars > kSerialLimit && thread_cap(nvars) >= 2;
     auto over_blocks = [&](auto&& body) {
@@ -448,16 +447,31 @@ void number_vars(ModelImpl& m, const Flags& var_flags, uint64_t nvars, uint32_t 
         base[b + 1] = k;
     });
     for (uint64_t b = 0; b < blocks; ++b) base[b + 1] += base[b];
-    m.vars.resize_uninitialized(base[blocks]);
+    const uint64_t total = base[blocks];
+    m.vars.resize_uninitialized(total);
+    // The map spans [first, last): the first to the last flagged identifier.
+    uint64_t first = 0, last = 0;
+    if (total > 0) {
+        uint64_t b = 0;
+        while (base[b + 1] == 0) ++b;
+        for (first = b * block_size; !flagged[first];) ++first;
+        uint64_t e = blocks - 1;
+        while (base[e + 1] == base[e]) --e;
+        for (last = std::min(nvars, (e + 1) * block_size); !flagged[last - 1];) --last;
+    }
+    m.index_base = static_cast<uint32_t>(first);
+    m.index_map.resize_uninitialized(last - first);
+    uint32_t* map = m.index_map.data();
     over_blocks([&](uint64_t b) {
-        const uint64_t lo = std::min(nvars, b * block_size), hi = std::min(nvars, lo + block_size);
+        const uint64_t lo = std::max(first, std::min(nvars, b * block_size));
+        const uint64_t hi = std::min(last, std::min(nvars, b * block_size + block_size));
         uint64_t k = base[b];
         for (uint64_t v = lo; v < hi; ++v) {
-            if (var_flags.test(v)) {
+            if (flagged[v]) {
                 m.vars[k] = static_cast<uint32_t>(v);
-                m.index_map[v] = static_cast<uint32_t>(k++);
+                map[v - first] = static_cast<uint32_t>(k++);
             } else {
-                m.index_map[v] = kNotInModel;
+                map[v - first] = kNotInModel;
             }
         }
     });
@@ -506,12 +520,13 @@ void attach_remainder(ModelImpl& m, const ExprImpl& remainder) {
 void remap_terms(ModelImpl& m, bool plain_words) {
     const uint32_t max_degree = m.max_degree;
     const uint32_t* index = m.index_map.data();
+    const uint32_t base = m.index_base;
     for (uint32_t d = 0; d < max_degree; ++d) {
         uint32_t* words = m.term_vars[d].data();
         const uint64_t count = m.term_vars[d].size();
         auto remap = [&](uint64_t b, uint64_t end) {
             if (plain_words) {
-                for (uint64_t i = b; i < end; ++i) words[i] = index[words[i]];
+                for (uint64_t i = b; i < end; ++i) words[i] = index[words[i] - base];
             } else {
                 for (uint64_t i = b; i < end; ++i) words[i] = remap_word(m, words[i]);
             }

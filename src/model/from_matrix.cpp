@@ -28,21 +28,18 @@ bool ascending_binary(const Var* x, uint64_t n, uint64_t nvars) {
 // The Model's variables (the positions that occur, in order) and term arrays sized for the
 // linear terms and pairs; returns the model index of each position.
 std::vector<uint32_t> shape_model(ModelImpl& m, const Var* x, uint64_t n,
-                                  const std::vector<uint8_t>& occurs, uint64_t nvars,
-                                  uint64_t linear, uint64_t pairs) {
+                                  const std::vector<uint8_t>& occurs, uint64_t linear,
+                                  uint64_t pairs) {
     std::vector<uint32_t> index(n, kNotInModel);
     uint64_t count = 0;
     for (uint64_t i = 0; i < n; ++i) {
         if (occurs[i]) index[i] = static_cast<uint32_t>(count++);
     }
     m.vars.resize_uninitialized(count);
-    m.index_map.resize_uninitialized(nvars);
-    for (uint64_t v = 0; v < nvars; ++v) m.index_map[v] = kNotInModel;
     for (uint64_t i = 0; i < n; ++i) {
-        if (!occurs[i]) continue;
-        m.vars[index[i]] = x[i];
-        m.index_map[x[i]] = index[i];
+        if (occurs[i]) m.vars[index[i]] = x[i];
     }
+    m.map_vars();
     m.max_degree = pairs > 0 ? 2 : 1;
     m.term_count.assign(m.max_degree, 0);
     m.term_count[0] = linear;
@@ -98,7 +95,7 @@ ModelHandle build(const Var* x, uint64_t n, MatrixView<T> q, uint64_t* wrapped) 
 
     auto model = std::make_shared<ModelImpl>();
     ModelImpl& m = *model;
-    const std::vector<uint32_t> index = shape_model(m, x, n, occurs, nvars, linear, pairs);
+    const std::vector<uint32_t> index = shape_model(m, x, n, occurs, linear, pairs);
     for (uint64_t i = 0, k = 0; i < n; ++i) {
         const coeff_t c = static_cast<coeff_t>(static_cast<uint32_t>(q.at(i, i)));
         if (c == 0) continue;
@@ -238,7 +235,7 @@ ModelHandle build_pairs(const Var* x, uint64_t n, const int64_t* I, const int64_
     if (linear + npairs == 0) return compile_model(ExprImpl(), 1.0, nullptr);
     auto model = std::make_shared<ModelImpl>();
     ModelImpl& m = *model;
-    const std::vector<uint32_t> index = shape_model(m, x, n, occurs, nvars, linear, npairs);
+    const std::vector<uint32_t> index = shape_model(m, x, n, occurs, linear, npairs);
     for (uint64_t u = 0, k = 0; u < n; ++u) {
         if (lin[u] == 0) continue;
         m.term_vars[0][k] = index[u];

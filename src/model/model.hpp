@@ -35,8 +35,12 @@ struct NativeCons {
 };
 
 struct ModelImpl {
-    PodArray<uint32_t> vars;       // model index -> variable identifier, ascending
-    PodArray<uint32_t> index_map;  // variable index -> model index or kNotInModel
+    PodArray<uint32_t> vars;  // model index -> variable identifier, ascending
+    // Variable index - index_base -> model index or kNotInModel. The map spans the Model's
+    // first to last variable only, so its size never depends on how many variables the
+    // process has made.
+    PodArray<uint32_t> index_map;
+    uint32_t index_base = 0;
     int64_t constant = 0;
     uint32_t max_degree = 0;
     std::vector<uint64_t> term_count;            // [d - 1]
@@ -59,8 +63,17 @@ struct ModelImpl {
 
     // Model index of a binary identifier (bit 31 ignored), or kNotInModel.
     uint32_t index_of(Var id) const {
-        const uint32_t v = id & 0x7FFFFFFFu;
+        const uint32_t v = (id & 0x7FFFFFFFu) - index_base;
         return v < index_map.size() ? index_map[v] : kNotInModel;
+    }
+    // index_map and index_base from vars.
+    void map_vars() {
+        const uint32_t n = var_count();
+        index_base = n > 0 ? vars[0] : 0;
+        const uint64_t span = n > 0 ? uint64_t{vars[n - 1]} - index_base + 1 : 0;
+        index_map.resize_uninitialized(span);
+        for (uint64_t v = 0; v < span; ++v) index_map[v] = kNotInModel;
+        for (uint32_t i = 0; i < n; ++i) index_map[vars[i] - index_base] = i;
     }
     // Atom position of an integer identifier, or kNotInModel.
     uint32_t atom_of(Var id) const {

@@ -337,10 +337,7 @@ ModelHandle model_deserialize(const uint8_t* data, uint64_t size) {
     m.vars.resize_uninitialized(c->names.size());
     for (size_t i = 0; i < c->names.size(); ++i)
         m.vars[i] = var_registry().new_var(c->names[i].c_str());
-    const uint64_t nvars = var_registry().count();
-    m.index_map.resize_uninitialized(nvars);
-    for (uint64_t v = 0; v < nvars; ++v) m.index_map[v] = kNotInModel;
-    for (uint32_t i = 0; i < m.var_count(); ++i) m.index_map[m.vars[i]] = i;
+    m.map_vars();
     for (size_t a = 0; a < c->int_names.size(); ++a) {
         const Var id =
             int_var_registry().new_int_var(c->int_names[a].c_str(), m.int_lower[a], m.int_upper[a]);

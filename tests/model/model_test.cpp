@@ -51,6 +51,10 @@ TEST_F(ModelTest, DenseIndicesAndFlatArrays) {
     EXPECT_EQ(dalo_model_has(m.get(), x4), 0);
     dalo_var later = dalo_new_var("later");  // beyond the registry at compile time
     EXPECT_EQ(dalo_model_var_index(m.get(), later), 0xFFFFFFFFu);
+    // Identifiers on either side of a Model's first and last variables.
+    ModelPtr inner(dalo_model_create(binary(raw(5, {x2, x3}, 2)).get()));
+    for (const auto& [v, index] : {std::pair{x0, ~0u}, {x1, ~0u}, {x2, 0u}, {x3, 1u}, {x4, ~0u}})
+        EXPECT_EQ(dalo_model_var_index(inner.get(), v), index);
     EXPECT_EQ(dalo_model_max_degree(m.get()), 2u);
     EXPECT_EQ(words(m.get(), 1), (std::vector<uint32_t>{0}));
     EXPECT_EQ(words(m.get(), 2), (std::vector<uint32_t>{1, 2}));
