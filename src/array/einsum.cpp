@@ -240,6 +240,48 @@ void walk_tuples(const Plan& plan, const std::vector<uint64_t>& base, uint64_t t
     }
 }
 
+// Calls g(offsets, len, steps) for runs of the tuples [t0, t1) along the last label: the run
+// holds len tuples, the r-th at offsets[k] + r * steps[k].
+template <class G>
+void walk_runs(const Plan& plan, const std::vector<uint64_t>& base, uint64_t t0, uint64_t t1,
+               G&& g) {
+    if (t0 >= t1) return;
+    const uint64_t m = plan.sum_ext.size();
+    std::vector<uint64_t> step(plan.n, 0);
+    if (m == 0) {
+        g(base.data(), t1 - t0, step.data());
+        return;
+    }
+    const uint64_t last = m - 1;
+    for (uint64_t k = 0; k < plan.n; ++k) step[k] = plan.sum_at(k, last);
+    std::vector<uint64_t> coord(m);
+    uint64_t rest = t0;
+    for (uint64_t q = m; q-- > 0;) {
+        coord[q] = rest % plan.sum_ext[q];
+        rest /= plan.sum_ext[q];
+    }
+    std::vector<uint64_t> off(base);
+    for (uint64_t k = 0; k < plan.n; ++k) {
+        for (uint64_t q = 0; q < m; ++q) off[k] += coord[q] * plan.sum_at(k, q);
+    }
+    for (uint64_t t = t0;;) {
+        const uint64_t len = std::min(plan.sum_ext[last] - coord[last], t1 - t);
+        g(off.data(), len, step.data());
+        t += len;
+        if (t >= t1) return;
+        // The last label starts over and the labels before it carry.
+        for (uint64_t k = 0; k < plan.n; ++k) off[k] -= coord[last] * step[k];
+        coord[last] = 0;
+        for (uint64_t q = last; q-- > 0;) {
+            ++coord[q];
+            for (uint64_t k = 0; k < plan.n; ++k) off[k] += plan.sum_at(k, q);
+            if (coord[q] < plan.sum_ext[q]) break;
+            for (uint64_t k = 0; k < plan.n; ++k) off[k] -= coord[q] * plan.sum_at(k, q);
+            coord[q] = 0;
+        }
+    }
+}
+
 template <class A>
 const A& array_of(const EinsumInput& in) {
     return *static_cast<const A*>(in.array);
@@ -279,14 +321,26 @@ bool small_partial(const Plan& plan, const std::vector<uint64_t>& base, uint64_t
     const coeff_t* ints[8];
     for (uint64_t i = 0; i < ni; ++i)
         ints[i] = array_of<IntArray>(plan.inputs[int_at[i]]).data.data();
-    walk_tuples(plan, base, t0, t1, [&](const uint64_t* off) {
-        coeff_t c = 1;
-        for (uint64_t i = 0; i < ni; ++i) c = mul_coeff(c, ints[i][off[int_at[i]]]);
-        if (c == 0) return;
-        if (nv == 0) {
-            out.constant = wrap_add(out.constant, c);
-        } else {
-            out.append_small(c, va[off[var_at[0]]], nv > 1 ? vb[off[var_at[1]]] : kNoVar);
+    // Along a run each operand moves by a fixed step: pointers that advance, no offsets.
+    walk_runs(plan, base, t0, t1, [&](const uint64_t* off, uint64_t len, const uint64_t* step) {
+        const coeff_t* in[8];
+        uint64_t in_step[8];
+        for (uint64_t i = 0; i < ni; ++i) {
+            in[i] = ints[i] + off[int_at[i]];
+            in_step[i] = step[int_at[i]];
+        }
+        const Var* a = nv > 0 ? va + off[var_at[0]] : nullptr;
+        const Var* b = nv > 1 ? vb + off[var_at[1]] : nullptr;
+        const uint64_t sa = nv > 0 ? step[var_at[0]] : 0, sb = nv > 1 ? step[var_at[1]] : 0;
+        for (uint64_t r = 0; r < len; ++r) {
+            coeff_t c = 1;
+            for (uint64_t i = 0; i < ni; ++i) c = mul_coeff(c, in[i][r * in_step[i]]);
+            if (c == 0) continue;
+            if (nv == 0) {
+                out.constant = wrap_add(out.constant, c);
+            } else {
+                out.append_small(c, a[r * sa], nv > 1 ? b[r * sb] : kNoVar);
+            }
         }
     });
     return true;
