@@ -1070,6 +1070,11 @@ class Model {
     explicit Model(Expr&& e) : h_(detail::call(dalo_model_create_take, e.release())) {}
     Model(const Expr& e, double scale)
         : h_(detail::call(dalo_model_create_scaled, e.get(), scale)) {}
+    // The Model of e.simplify_as_binary(), e left as it is; a quadratic form goes from the
+    // simplification straight to the Model's arrays.
+    static Model simplified(const Expr& e) {
+        return Model(detail::call(dalo_model_create_simplified, e.get()));
+    }
     // Shares a Model handle (the caller keeps its own).
     static Model share(const dalo_model* m) { return Model(dalo_model_clone(m)); }
     // The Model of quadratic(x, q, ...) simplified as binary; over ascending binary

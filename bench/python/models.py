@@ -56,7 +56,7 @@ def dalo_tsp():
     penalty = dalo.sum(r[k].sqr() for r in rows for k in range(n))
     penalty *= 100
     f += penalty
-    return dalo.Model(f.simplify_as_binary(inplace=True)), x
+    return dalo.Model.simplified(f), x  # simplified on the way, no simplified copy of f
 
 
 def dalo_cut():

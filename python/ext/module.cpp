@@ -664,6 +664,15 @@ NB_MODULE(_core, m) {
 
     auto model = nb::class_<dalo::Model>(m, "Model");
     model.def(nb::init<const Expr&>(), "expr"_a)
+        .def_static(
+            "simplified",
+            [](const Expr& e) {
+                nb::gil_scoped_release release;
+                return dalo::Model::simplified(e);
+            },
+            "expr"_a,
+            "Model.simplified(f): the Model of f.simplify_as_binary(), f left as it is; a\n"
+            "quadratic form goes from the simplification straight to the Model's arrays.")
         .def_prop_ro("var_count", &dalo::Model::var_count)
         .def_prop_ro("int_var_count", &dalo::Model::int_var_count)
         .def_prop_ro("constant", &dalo::Model::constant)

@@ -142,11 +142,11 @@ def test_quadratic_forms_from_numpy_matrices():
         assert f.eval({x[i]: bits[i] for i in range(5)}) == v @ m @ v
     assert str(f.simplify_as_binary()) == str(
         dalo.einsum("i,ij,j->", x, dalo.ints(m), x)[()].simplify_as_binary())
-    # The Models written from the matrix and from its entries hold the same variables and
-    # energies.
+    # The Models written from the matrix, from its entries and from f simplified on the way
+    # hold the same variables and energies.
     i, j = np.nonzero(m)
     models = [dalo.quadratic_model(x, m), dalo.quadratic_model(x, i, j, m[i, j]),
-              dalo.Model(f.simplify_as_binary())]
+              dalo.Model(f.simplify_as_binary()), dalo.Model.simplified(f)]
     assert {(g.var_count, g.max_degree) for g in models} == {(5, 2)}
     for bits in itertools.product((0, 1), repeat=5):
         sols = [dalo.Sol(g) for g in models]

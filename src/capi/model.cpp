@@ -31,6 +31,10 @@ dalo_model* dalo_model_create_take(dalo_expr* e) try {
     return new_handle(model_create(*owned, 1.0, true));
 }
 DALO_RECOVER
+dalo_model* dalo_model_create_simplified(const dalo_expr* e) try {
+    return new_handle(model_of_simplified(*unwrap(e)));
+}
+DALO_RECOVER
 dalo_model* dalo_model_create_scaled(const dalo_expr* e, double scale) try {
     return new_handle(model_create(*unwrap(e), scale));
 }

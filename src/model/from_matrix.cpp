@@ -7,6 +7,7 @@
 
 #include "core/fatal.hpp"
 
+#include "constraints/carry.hpp"
 #include "core/expr_matrix.hpp"
 #include "core/parallel.hpp"
 #include "core/var_registry.hpp"
@@ -27,9 +28,10 @@ bool ascending_binary(const Var* x, uint64_t n, uint64_t nvars) {
 
 // The Model's variables (the positions that occur, in order) and term arrays sized for the
 // linear terms and pairs; returns the model index of each position.
+// Position i is identifier x[i], or first + i without x.
 std::vector<uint32_t> shape_model(ModelImpl& m, const Var* x, uint64_t n,
                                   const std::vector<uint8_t>& occurs, uint64_t linear,
-                                  uint64_t pairs) {
+                                  uint64_t pairs, Var first = 0) {
     std::vector<uint32_t> index(n, kNotInModel);
     uint64_t count = 0;
     for (uint64_t i = 0; i < n; ++i) {
@@ -37,7 +39,7 @@ std::vector<uint32_t> shape_model(ModelImpl& m, const Var* x, uint64_t n,
     }
     m.vars.resize_uninitialized(count);
     for (uint64_t i = 0; i < n; ++i) {
-        if (occurs[i]) m.vars[index[i]] = x[i];
+        if (occurs[i]) m.vars[index[i]] = x != nullptr ? x[i] : first + static_cast<Var>(i);
     }
     m.map_vars();
     m.max_degree = pairs > 0 ? 2 : 1;
@@ -55,6 +57,44 @@ std::vector<uint32_t> shape_model(ModelImpl& m, const Var* x, uint64_t n,
     const uint64_t nints = int_var_registry().count();
     if (nints > 0) m.int_index_map.assign(nints, kNotInModel);
     return index;
+}
+
+// The Model of merged rows over positions 0 .. n - 1 (identifier x[u], or first + u without
+// x): lin[u] (none without lin), and pairs[start[u] .. start[u] + kept[u]) whose v is the
+// partner's position plus v_offset, ascending.
+ModelHandle model_from_rows(const Var* x, Var first, uint64_t n, const uint32_t* lin,
+                            const RowPair* pairs, const uint32_t* start, const uint32_t* kept,
+                            Var v_offset, int64_t constant) {
+    std::vector<uint8_t> occurs(n, 0);
+    uint64_t linear = 0, npairs = 0;
+    for (uint64_t u = 0; u < n; ++u) {
+        const bool l = lin != nullptr && lin[u] != 0;
+        linear += l;
+        npairs += kept[u];
+        occurs[u] |= l || kept[u] > 0;
+        for (uint32_t p = 0; p < kept[u]; ++p) occurs[pairs[start[u] + p].v - v_offset] = 1;
+    }
+    if (linear + npairs == 0) return compile_model(ExprImpl(constant), 1.0, nullptr);
+    auto model = std::make_shared<ModelImpl>();
+    ModelImpl& m = *model;
+    m.constant = constant;
+    const std::vector<uint32_t> index = shape_model(m, x, n, occurs, linear, npairs, first);
+    for (uint64_t u = 0, k = 0; lin != nullptr && u < n; ++u) {
+        if (lin[u] == 0) continue;
+        m.term_vars[0][k] = index[u];
+        m.coeff_array[0][k++] = static_cast<coeff_t>(lin[u]);
+    }
+    uint32_t* words = npairs > 0 ? m.term_vars[1].data() : nullptr;
+    coeff_t* coeffs = npairs > 0 ? m.coeff_array[1].data() : nullptr;
+    for (uint64_t u = 0, at = 0; u < n; ++u) {
+        const RowPair* row = pairs + start[u];
+        for (uint32_t p = 0; p < kept[u]; ++p, ++at) {
+            coeffs[at] = static_cast<coeff_t>(row[p].c);
+            words[2 * at] = index[u];
+            words[2 * at + 1] = index[row[p].v - v_offset];
+        }
+    }
+    return model;
 }
 
 template <class T>
@@ -224,34 +264,7 @@ ModelHandle build_pairs(const Var* x, uint64_t n, const int64_t* I, const int64_
             kept[u] = merge_row(pairs.data() + start[u], pairs.data() + start[u + 1]);
     });
 
-    std::vector<uint8_t> occurs(n, 0);
-    uint64_t linear = 0, npairs = 0;
-    for (uint64_t u = 0; u < n; ++u) {
-        linear += lin[u] != 0;
-        npairs += kept[u];
-        occurs[u] |= lin[u] != 0 || kept[u] > 0;
-        for (uint32_t p = 0; p < kept[u]; ++p) occurs[pairs[start[u] + p].v] = 1;
-    }
-    if (linear + npairs == 0) return compile_model(ExprImpl(), 1.0, nullptr);
-    auto model = std::make_shared<ModelImpl>();
-    ModelImpl& m = *model;
-    const std::vector<uint32_t> index = shape_model(m, x, n, occurs, linear, npairs);
-    for (uint64_t u = 0, k = 0; u < n; ++u) {
-        if (lin[u] == 0) continue;
-        m.term_vars[0][k] = index[u];
-        m.coeff_array[0][k++] = static_cast<coeff_t>(lin[u]);
-    }
-    uint32_t* words = npairs > 0 ? m.term_vars[1].data() : nullptr;
-    coeff_t* coeffs = npairs > 0 ? m.coeff_array[1].data() : nullptr;
-    for (uint64_t u = 0, at = 0; u < n; ++u) {
-        const RowPair* row = pairs.data() + start[u];
-        for (uint32_t p = 0; p < kept[u]; ++p, ++at) {
-            coeffs[at] = static_cast<coeff_t>(row[p].c);
-            words[2 * at] = index[u];
-            words[2 * at + 1] = index[row[p].v];
-        }
-    }
-    return model;
+    return model_from_rows(x, 0, n, lin, pairs.data(), start.data(), kept.data(), 0, 0);
 }
 
 }  // namespace
@@ -267,6 +280,22 @@ ModelHandle model_from_matrix(const Var* x, uint64_t n, MatrixView<int32_t> q, u
 ModelHandle model_from_pairs(const Var* x, uint64_t n, const int64_t* i, const int64_t* j,
                              const int64_t* w, uint64_t count, uint64_t* wrapped) {
     return build_pairs(x, n, i, j, w, count, wrapped);
+}
+
+ModelHandle model_of_simplified(const ExprImpl& e) {
+    if (e.attr == kAttrPlain) {
+        QuadraticRows rows;
+        ExprImpl r;
+        if (simplify_plain_quadratic_rows(e, &rows, &r)) {
+            if (!rows.filled) return compile_model(r, 1.0, nullptr);
+            return model_from_rows(
+                nullptr, rows.lo, rows.k, rows.lin.size() > 0 ? rows.lin.data() : nullptr,
+                rows.pairs.data(), rows.start.data(), rows.kept.data(), rows.lo, rows.constant);
+        }
+    }
+    ExprImpl s = expr_simplify_as_binary(e);
+    s.attr = carry_records(e.attr, expr_simplify_as_binary);
+    return model_create(s);
 }
 
 }  // namespace dalo

@@ -111,5 +111,9 @@ ModelHandle model_from_matrix(const Var* x, uint64_t n, MatrixView<int32_t> q, u
 // binary, over positions i and j into x; fatal for a position outside [0, n).
 ModelHandle model_from_pairs(const Var* x, uint64_t n, const int64_t* i, const int64_t* j,
                              const int64_t* w, uint64_t count, uint64_t* wrapped);
+// The Model of e simplified as binary, its constraint records carried: equal to model_create
+// of the simplified expression. A plain quadratic form goes from the simplification's rows to
+// the Model's arrays, with no simplified expression between.
+ModelHandle model_of_simplified(const ExprImpl& e);
 
 }  // namespace dalo

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "core/expr.hpp"
+#include "core/pod_array.hpp"
 #include "core/term.hpp"
 
 namespace dalo {
@@ -73,6 +74,21 @@ struct RowPair {
     Var v;
     uint32_t c;
 };
+// A plain quadratic form's simplification as merged rows over the identifiers lo .. lo + k - 1:
+// lin[u] sums the linear terms of lo + u (no entries when there are none), and
+// pairs[start[u] .. start[u] + kept[u]) are its pairs with larger identifiers v, ascending,
+// none of them zero.
+struct QuadraticRows {
+    bool filled = false;
+    Var lo = 0;
+    uint64_t k = 0;
+    int64_t constant = 0;
+    PodArray<uint32_t> lin, start, kept;
+    PodArray<RowPair> pairs;
+};
+// expr_simplify_as_binary(e) for a plain quadratic form: as rows (rows->filled) when it takes
+// the bucketed path, else written to *result; false (both untouched) for any other expression.
+bool simplify_plain_quadratic_rows(const ExprImpl& e, QuadraticRows* rows, ExprImpl* result);
 // Sorts a bucket by v; cheap when it is already a few ascending runs.
 void sort_row(RowPair* b, RowPair* end);
 // Sorts the bucket, sums equal v (wrapping) and drops zero sums, at the front; returns the

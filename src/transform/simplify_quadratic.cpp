@@ -370,7 +370,7 @@ void count_rows(const Slices& slices, const Shape& sh, std::vector<uint32_t*>& r
 }
 
 void sparse(const Slices& slices, const Shape& sh, std::vector<uint32_t*>& rows, ExprImpl& r,
-            bool reuse, uint64_t give_back_bytes) {
+            bool reuse, uint64_t give_back_bytes, QuadraticRows* rows_out) {
     const uint32_t count = slices.count();
     const uint64_t k = uint64_t{sh.hi} - sh.lo + 1;
     const Var lo = sh.lo;
@@ -424,6 +424,18 @@ void sparse(const Slices& slices, const Shape& sh, std::vector<uint32_t*>& rows,
         for (uint32_t s = 1; s < count; ++s) lin[u] += lins[s][u];
         linear += lin[u] != 0;
     }
+    if (rows_out != nullptr) {
+        rows_out->filled = true;
+        rows_out->lo = lo;
+        rows_out->k = k;
+        rows_out->constant = sh.constant;
+        rows_out->kept = PodArray<uint32_t>(k);
+        std::memcpy(rows_out->kept.data(), kept, k * sizeof(uint32_t));
+        rows_out->start = std::move(start);
+        rows_out->pairs = std::move(pairs);
+        if (sh.linear > 0) rows_out->lin = std::move(lins[0]);
+        return;
+    }
     // Output positions: the linear terms, then each row in turn (in place of the kept counts).
     uint32_t total = linear;
     for (uint64_t u = 0; u < k; ++u) {
@@ -458,7 +470,8 @@ void sparse(const Slices& slices, const Shape& sh, std::vector<uint32_t*>& rows,
 namespace {
 
 // The result goes to *target: a new expression, or e itself when reuse is set.
-bool simplify(const ExprImpl& e, ExprImpl& target, bool reuse, uint64_t give_back_bytes) {
+bool simplify(const ExprImpl& e, ExprImpl& target, bool reuse, uint64_t give_back_bytes,
+              QuadraticRows* rows_out = nullptr) {
     const uint64_t n = e.term_count();
     const uint64_t nvars = var_registry().count();
     const Slices slices(e);
@@ -494,7 +507,7 @@ bool simplify(const ExprImpl& e, ExprImpl& target, bool reuse, uint64_t give_bac
         } else {
             count_rows(slices, sh, rows, own);
         }
-        sparse(slices, sh, rows, target, reuse, give_back_bytes);
+        sparse(slices, sh, rows, target, reuse, give_back_bytes, rows_out);
     } else {
         return false;
     }
@@ -564,6 +577,10 @@ uint32_t merge_row(RowPair* b, RowPair* end) {
 
 bool simplify_plain_quadratic(const ExprImpl& e, ExprImpl* result) {
     return simplify(e, *result, false, UINT64_MAX);
+}
+
+bool simplify_plain_quadratic_rows(const ExprImpl& e, QuadraticRows* rows, ExprImpl* result) {
+    return simplify(e, *result, false, UINT64_MAX, rows);
 }
 
 bool simplify_plain_quadratic_inplace(ExprImpl& e, uint64_t give_back_bytes) {

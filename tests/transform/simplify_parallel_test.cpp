@@ -183,6 +183,10 @@ TEST_F(SimplifyParallel, PlainQuadraticMatchesAMapAndTheRecordPath) {
                 EXPECT_EQ(dalo_expr_constant(r.get(), nullptr), static_cast<int64_t>(constant));
                 EXPECT_EQ(terms_of(r.get()), want);
             }
+            // Straight to a Model: the Model of the simplified form.
+            ModelPtr fused(dalo_model_create_simplified(e.get()));
+            EXPECT_EQ(arrays_of(fused.get()),
+                      arrays_of(ModelPtr(dalo_model_create(got.get())).get()));
             dalo_expr_simplify_as_binary_inplace(got.get());  // already simplified: unchanged
             EXPECT_EQ(terms_of(got.get()), want);
             add(e, 5, {x[0], x[1], x[2]});
@@ -195,12 +199,15 @@ TEST_F(SimplifyParallel, PlainQuadraticMatchesAMapAndTheRecordPath) {
     add(f, 3, {y[1], y[0]});
     add(f, ExprPtr(dalo_cons_between(f.get(), 1, 1)));
     ExprPtr copy(dalo_expr_simplify_as_binary(f.get()));
+    ModelPtr fused(dalo_model_create_simplified(f.get()));
     dalo_expr_simplify_as_binary_inplace(f.get());
     EXPECT_EQ(str(f.get()), "s[1] +3*s[0]*s[1]");
     ModelPtr a(dalo_model_create(copy.get())), b(dalo_model_create(f.get()));
     EXPECT_EQ(arrays_of(a.get()), arrays_of(b.get()));
     EXPECT_EQ(dalo_model_native_cons_count(b.get()), 1u);
     EXPECT_EQ(dalo_model_native_cons_count(a.get()), 1u);
+    EXPECT_EQ(arrays_of(fused.get()), arrays_of(a.get()));
+    EXPECT_EQ(dalo_model_native_cons_count(fused.get()), 1u);
 }
 
 TEST_F(SimplifyParallel, EverythingCancels) {
