@@ -184,15 +184,15 @@ def main():
     if set(args.skip) - set(TOOLS):
         ap.error(f"unknown tools {sorted(set(args.skip) - set(TOOLS))}")
     tools = [t for t, (module, _) in TOOLS.items() if module is not None and t not in args.skip]
-    print(f"median build seconds: dalo and dimod {args.runs} runs each, alternating, after one "
+    print(f"median build milliseconds: dalo and dimod {args.runs} runs each, alternating, after one "
           f"untimed warm-up; PyQUBO {args.pyqubo_runs} run(s), no warm-up, last for each model; "
           f"tools: {', '.join(tools)}")
-    print(f"{'model':34} {'dalo s':>8} {'PyQUBO s':>9} {'dimod s':>8} {'dalo/dimod':>11} "
+    print(f"{'model':34} {'dalo ms':>8} {'PyQUBO ms':>9} {'dimod ms':>8} {'dalo/dimod':>11} "
           f"{'PyQUBO/dalo':>12}  check")
     for name, shape, builders in MODELS:
         t, checked = measure(name, shape, builders, tools, args.runs, args.pyqubo_runs)
         d, p, m = t.get("dalo"), t.get("pyqubo"), t.get("dimod")
-        cell = lambda s, w: f"{s:{w}.3f}" if s is not None else f"{'-':>{w}}"
+        cell = lambda s, w: f"{1e3 * s:{w}.2f}" if s is not None else f"{'-':>{w}}"
         ratio = lambda a, b: f"{a / b:.2f}x" if a is not None and b else "-"
         check = "same energies" if checked else "not cross-checked"
         print(f"{name:34} {cell(d, 8)} {cell(p, 9)} {cell(m, 8)} {ratio(d, m):>11} "

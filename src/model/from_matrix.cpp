@@ -178,9 +178,20 @@ ModelHandle build_pairs(const Var* x, uint64_t n, const int64_t* I, const int64_
         return std::pair<uint64_t, uint64_t>{count * s / slices, count * (s + 1) / slices};
     };
     auto outside = [&](int64_t p) { return p < 0 || static_cast<uint64_t>(p) >= n; };
-    // Each slice's first entry with a position out of range; the lowest is reported.
+    const uint64_t nvars = var_registry().count();
+    const bool direct = ascending_binary(x, n, nvars);
+    // One pass per slice checks the positions, counts the wrapped coefficients and, for the
+    // direct path, sums the linear terms and counts each row's pairs. Each slice stops at its
+    // first position out of range; the lowest is reported.
     std::vector<uint64_t> bad(slices, count), wraps(slices, 0);
+    std::vector<PodArray<uint32_t>> fills(slices), lins(slices);
+    for (uint32_t s = 0; direct && s < slices; ++s) {
+        fills[s] = PodArray<uint32_t>::zeroed(n);
+        lins[s] = PodArray<uint32_t>::zeroed(n);
+    }
     par_for_impl(slices, count, [&](uint64_t s) {
+        uint32_t* rows = fills[s].data();
+        uint32_t* lin = lins[s].data();
         const auto [b, e] = range(s);
         uint64_t w = 0;
         for (uint64_t k = b; k < e; ++k) {
@@ -189,6 +200,13 @@ ModelHandle build_pairs(const Var* x, uint64_t n, const int64_t* I, const int64_
                 break;
             }
             w += W[k] != static_cast<int64_t>(wrap_coeff(W[k]));
+            const uint32_t c = static_cast<uint32_t>(W[k]);
+            if (!direct || c == 0) continue;
+            if (I[k] == J[k]) {
+                lin[I[k]] += c;
+            } else {
+                ++rows[std::min(I[k], J[k])];
+            }
         }
         wraps[s] = w;
     });
@@ -202,8 +220,7 @@ ModelHandle build_pairs(const Var* x, uint64_t n, const int64_t* I, const int64_
         *wrapped = 0;
         for (const uint64_t w : wraps) *wrapped += w;
     }
-    const uint64_t nvars = var_registry().count();
-    if (!ascending_binary(x, n, nvars)) {
+    if (!direct) {
         ExprImpl e;
         for (uint64_t k = 0; k < count; ++k) {
             const coeff_t c = wrap_coeff(W[k]);
@@ -211,26 +228,6 @@ ModelHandle build_pairs(const Var* x, uint64_t n, const int64_t* I, const int64_
         }
         return compile_model(expr_simplify_as_binary(e), 1.0, nullptr);
     }
-
-    std::vector<PodArray<uint32_t>> fills(slices), lins(slices);
-    for (uint32_t s = 0; s < slices; ++s) {
-        fills[s] = PodArray<uint32_t>::zeroed(n);
-        lins[s] = PodArray<uint32_t>::zeroed(n);
-    }
-    par_for_impl(slices, count, [&](uint64_t s) {
-        uint32_t* rows = fills[s].data();
-        uint32_t* lin = lins[s].data();
-        const auto [b, e] = range(s);
-        for (uint64_t k = b; k < e; ++k) {
-            const uint32_t c = static_cast<uint32_t>(W[k]);
-            if (c == 0) continue;
-            if (I[k] == J[k]) {
-                lin[I[k]] += c;
-            } else {
-                ++rows[std::min(I[k], J[k])];
-            }
-        }
-    });
     // Bucket u holds slice 0's pairs of u, then slice 1's, and so on.
     std::vector<uint32_t> start(n + 1, 0);
     uint32_t running = 0;
