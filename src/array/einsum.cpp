@@ -209,26 +209,25 @@ bool bases_of(const Plan& plan, uint64_t o, std::vector<uint64_t>& base) {
     return true;
 }
 
-// Calls f(offsets) for the tuples [t0, t1) in row-major order, the last label fastest.
-template <class F>
-void walk_tuples(const Plan& plan, const std::vector<uint64_t>& base, uint64_t t0, uint64_t t1,
-                 F&& f) {
-    if (t0 >= t1) return;
-    uint64_t m = plan.sum_ext.size();
-    std::vector<uint64_t> coord(m);
-    uint64_t rest = t0;
-    for (uint64_t q = m; q-- > 0;) {
-        coord[q] = rest % plan.sum_ext[q];
-        rest /= plan.sum_ext[q];
+// One tuple of the summed labels: its coordinates and each operand's offset.
+struct Cursor {
+    const Plan& plan;
+    std::vector<uint64_t> coord, off;
+
+    Cursor(const Plan& p, const std::vector<uint64_t>& base, uint64_t t)
+        : plan(p), coord(p.sum_ext.size()), off(base) {
+        const uint64_t m = coord.size();
+        for (uint64_t q = m; q-- > 0;) {
+            coord[q] = t % plan.sum_ext[q];
+            t /= plan.sum_ext[q];
+        }
+        for (uint64_t k = 0; k < plan.n; ++k) {
+            for (uint64_t q = 0; q < m; ++q) off[k] += coord[q] * plan.sum_at(k, q);
+        }
     }
-    std::vector<uint64_t> off(base);
-    for (uint64_t k = 0; k < plan.n; ++k) {
-        for (uint64_t q = 0; q < m; ++q) off[k] += coord[q] * plan.sum_at(k, q);
-    }
-    for (uint64_t t = t0;;) {
-        f(off.data());
-        if (++t == t1) return;
-        uint64_t q = m - 1;
+    // The next tuple in row-major order, the last label fastest.
+    void next() {
+        uint64_t q = coord.size() - 1;
         for (;;) {
             ++coord[q];
             for (uint64_t k = 0; k < plan.n; ++k) off[k] += plan.sum_at(k, q);
@@ -237,6 +236,26 @@ void walk_tuples(const Plan& plan, const std::vector<uint64_t>& base, uint64_t t
             coord[q] = 0;
             --q;
         }
+    }
+    // The tuple len steps on along the last label, at most to the end of its run.
+    void skip(uint64_t len) {
+        const uint64_t q = coord.size() - 1;
+        coord[q] += len - 1;
+        for (uint64_t k = 0; k < plan.n; ++k) off[k] += (len - 1) * plan.sum_at(k, q);
+        next();
+    }
+};
+
+// Calls f(offsets) for the tuples [t0, t1) in row-major order, the last label fastest.
+template <class F>
+void walk_tuples(const Plan& plan, const std::vector<uint64_t>& base, uint64_t t0, uint64_t t1,
+                 F&& f) {
+    if (t0 >= t1) return;
+    Cursor c(plan, base, t0);
+    for (uint64_t t = t0;;) {
+        f(c.off.data());
+        if (++t == t1) return;
+        c.next();
     }
 }
 
@@ -252,33 +271,14 @@ void walk_runs(const Plan& plan, const std::vector<uint64_t>& base, uint64_t t0,
         g(base.data(), t1 - t0, step.data());
         return;
     }
-    const uint64_t last = m - 1;
-    for (uint64_t k = 0; k < plan.n; ++k) step[k] = plan.sum_at(k, last);
-    std::vector<uint64_t> coord(m);
-    uint64_t rest = t0;
-    for (uint64_t q = m; q-- > 0;) {
-        coord[q] = rest % plan.sum_ext[q];
-        rest /= plan.sum_ext[q];
-    }
-    std::vector<uint64_t> off(base);
-    for (uint64_t k = 0; k < plan.n; ++k) {
-        for (uint64_t q = 0; q < m; ++q) off[k] += coord[q] * plan.sum_at(k, q);
-    }
+    for (uint64_t k = 0; k < plan.n; ++k) step[k] = plan.sum_at(k, m - 1);
+    Cursor c(plan, base, t0);
     for (uint64_t t = t0;;) {
-        const uint64_t len = std::min(plan.sum_ext[last] - coord[last], t1 - t);
-        g(off.data(), len, step.data());
+        const uint64_t len = std::min(plan.sum_ext[m - 1] - c.coord[m - 1], t1 - t);
+        g(c.off.data(), len, step.data());
         t += len;
         if (t >= t1) return;
-        // The last label starts over and the labels before it carry.
-        for (uint64_t k = 0; k < plan.n; ++k) off[k] -= coord[last] * step[k];
-        coord[last] = 0;
-        for (uint64_t q = last; q-- > 0;) {
-            ++coord[q];
-            for (uint64_t k = 0; k < plan.n; ++k) off[k] += plan.sum_at(k, q);
-            if (coord[q] < plan.sum_ext[q]) break;
-            for (uint64_t k = 0; k < plan.n; ++k) off[k] -= coord[q] * plan.sum_at(k, q);
-            coord[q] = 0;
-        }
+        c.skip(len);
     }
 }
 
