@@ -2,7 +2,8 @@
 // one process: the same three models, built in alternating runs, warm medians, and the
 // energies of one assignment compared so that both tools hold the same model.
 //
-//   bench/peers/run.sh [RUNS] [in-place]   (fetches dimod's headers into a benchmark environment)
+//   bench/peers/run.sh [RUNS] [in-place|simplified]   (fetches dimod's headers into a benchmark
+//   environment)
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -25,18 +26,21 @@ using Cqm = dimod::ConstrainedQuadraticModel<double, int>;
 constexpr int kDense = 2000;
 constexpr int kCities = 100;
 
-// With "in-place" on the command line, dalo simplifies the built expressions in place.
-bool g_in_place = false;
+// With "in-place" on the command line, dalo simplifies the built expressions in place; with
+// "simplified" it compiles them through dalo_model_create_simplified, which writes the Model
+// from the simplification without a simplified expression.
+bool g_in_place = false, g_simplified = false;
 
-// The binary form of e: a new expression, or e itself rewritten in place.
-dalo_expr* binary(dalo_expr* e, std::vector<dalo_expr*>& keep) {
+// The Model of e's binary form, from a new expression or from e itself rewritten in place.
+dalo_model* model_of(dalo_expr* e, std::vector<dalo_expr*>& keep) {
     keep.push_back(e);
+    if (g_simplified) return dalo_model_create_simplified(e);
     if (g_in_place) {
         dalo_expr_simplify_as_binary_inplace(e);
-        return e;
+        return dalo_model_create(e);
     }
     keep.push_back(dalo_expr_simplify_as_binary(e));
-    return keep.back();
+    return dalo_model_create(keep.back());
 }
 
 double seconds(const std::function<void()>& f) {
@@ -101,8 +105,7 @@ Case dense_square(std::mt19937_64& rng, bool square) {
             dalo_expr_iadd_raw_term(s, w[i], &v, 1);
         }
         keep.push_back(s);
-        return dalo_model_create(
-            binary(square ? dalo_expr_sqr(s) : dalo_expr_mul_expr(s, s), keep));
+        return model_of(square ? dalo_expr_sqr(s) : dalo_expr_mul_expr(s, s), keep);
     };
     c.dimod = [](const Case& c, double* took) {
         const auto t0 = Clock::now();
@@ -172,7 +175,7 @@ Case tsp(std::mt19937_64& rng) {
                 dalo_expr_destroy(row);
             }
         }
-        return dalo_model_create(binary(f, keep));
+        return model_of(f, keep);
     };
     c.dimod = [at](const Case& c, double* took) {
         const auto t0 = Clock::now();
@@ -208,6 +211,7 @@ Case tsp(std::mt19937_64& rng) {
 int main(int argc, char** argv) {
     const int runs = argc > 1 ? std::atoi(argv[1]) : 5;
     g_in_place = argc > 2 && std::string(argv[2]) == "in-place";
+    g_simplified = argc > 2 && std::string(argv[2]) == "simplified";
     std::mt19937_64 rng(2026);
     std::vector<Case> cases;
     cases.push_back(dense_square(rng, false));

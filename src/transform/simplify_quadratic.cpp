@@ -259,6 +259,44 @@ bool ordered(const Slices& slices, const std::vector<Shape>& shapes, const Shape
     return true;
 }
 
+// The same pairs as rows: each slice copies its pairs to their place, the rows' starts come
+// from the scan's row counts.
+void ordered_rows(const Slices& slices, const std::vector<Shape>& shapes, const Shape& sh,
+                  const uint32_t* lin, const std::vector<PodArray<uint32_t>>& row_count,
+                  QuadraticRows& out) {
+    const uint64_t k = uint64_t{sh.hi} - sh.lo + 1;
+    out.filled = true;
+    out.lo = sh.lo;
+    out.k = k;
+    out.constant = sh.constant;
+    out.kept = PodArray<uint32_t>(k);
+    out.start = PodArray<uint32_t>(k + 1);
+    uint32_t running = 0;
+    for (uint64_t u = 0; u < k; ++u) {
+        uint32_t c = 0;
+        for (const PodArray<uint32_t>& r : row_count) c += r[sh.lo + u];
+        out.start[u] = running;
+        out.kept[u] = c;
+        running += c;
+    }
+    out.start[k] = running;
+    std::vector<uint64_t> before(shapes.size() + 1, 0);
+    for (uint32_t s = 0; s < shapes.size(); ++s) before[s + 1] = before[s] + shapes[s].pairs;
+    out.pairs = PodArray<RowPair>(sh.pairs);
+    slices.run([&](uint32_t s) {
+        RowPair* to = out.pairs.data() + before[s];
+        slices.for_terms(s, [&](const TermImpl& t) {
+            if (is_pair(t))
+                *to++ =
+                    RowPair{std::max(t.vars.slot0, t.vars.slot1), static_cast<uint32_t>(t.coeff)};
+        });
+    });
+    if (sh.linear > 0) {
+        out.lin = PodArray<uint32_t>(k);
+        std::memcpy(out.lin.data(), lin + sh.lo, k * sizeof(uint32_t));
+    }
+}
+
 // body(b, e) over ranges covering rows [0, rows), in parallel when the work w is large.
 template <class Body>
 void over_row_ranges(uint64_t rows, uint64_t w, Body&& body) {
@@ -280,7 +318,8 @@ void over_rows(uint64_t rows, uint64_t w, Body&& body) {
 // Few identifiers for many pairs: one cell per ordered pair (a, b) as the term has them, so
 // rows of a product fill row by row; cells (u, v) and (v, u) are added when the terms go
 // out, where the column reads of nearby rows share cache lines.
-void dense(const Slices& slices, const Shape& sh, ExprImpl& r, bool reuse) {
+void dense(const Slices& slices, const Shape& sh, ExprImpl& r, bool reuse,
+           QuadraticRows* rows_out) {
     const uint64_t k = uint64_t{sh.hi} - sh.lo + 1;
     const Var lo = sh.lo;
     // Private cells per slice while they stay within the input's own size.
@@ -333,6 +372,30 @@ void dense(const Slices& slices, const Shape& sh, ExprImpl& r, bool reuse) {
     });
     for (uint64_t u = 0; u < k; ++u) start[u + 1] += start[u];
 
+    if (rows_out != nullptr && start[k] - start[0] < (uint64_t{1} << 32)) {
+        QuadraticRows& q = *rows_out;
+        q.filled = true;
+        q.lo = lo;
+        q.k = k;
+        q.constant = sh.constant;
+        q.start = PodArray<uint32_t>(k + 1);
+        q.kept = PodArray<uint32_t>(k);
+        for (uint64_t u = 0; u < k; ++u) {
+            q.start[u] = static_cast<uint32_t>(start[u] - start[0]);
+            q.kept[u] = static_cast<uint32_t>(start[u + 1] - start[u]);
+        }
+        q.start[k] = static_cast<uint32_t>(start[k] - start[0]);
+        q.pairs = PodArray<RowPair>(start[k] - start[0]);
+        over_rows(k, k * k / 2, [&](uint64_t u) {
+            RowPair* to = q.pairs.data() + q.start[u];
+            for (uint64_t v = u + 1; v < k; ++v) {
+                const uint32_t c = sq[u * k + v] + sq[v * k + u];
+                if (c != 0) *to++ = RowPair{lo + static_cast<Var>(v), c};
+            }
+        });
+        q.lin = std::move(lins[0]);
+        return;
+    }
     Output out(r, start[k], reuse);
     for (uint64_t u = 0, p = 0; u < k; ++u) {
         if (lin[u] != 0) out.put(p++, lin[u], lo + static_cast<Var>(u), kNoVar);
@@ -495,10 +558,12 @@ bool simplify(const ExprImpl& e, ExprImpl& target, bool reuse, uint64_t give_bac
     if (sh.linear + sh.pairs == 0) {
         target.clear_terms();
         target.constant = sh.constant;
+    } else if (counted && sh.ordered && rows_out != nullptr) {
+        ordered_rows(slices, shapes, sh, lin.data(), row_count, *rows_out);
     } else if (counted && sh.ordered && ordered(slices, shapes, sh, lin.data(), target, reuse)) {
         // written
     } else if (k * k <= 4 * sh.pairs + 8192) {
-        dense(slices, sh, target, reuse);
+        dense(slices, sh, target, reuse, rows_out);
     } else if (k <= 4 * n + 4096 && n < (uint64_t{1} << 32)) {
         std::vector<uint32_t*> rows(slices.count());
         std::vector<PodArray<uint32_t>> own;
