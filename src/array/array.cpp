@@ -181,7 +181,11 @@ DALO_ARRAY_INSTANTIATE(ExprImpl)
 VarArray new_var_array_of(const char* name, const uint64_t* shape, uint64_t ndim) {
     VarArray a(ndim == 0 ? std::vector<uint64_t>{} : std::vector<uint64_t>(shape, shape + ndim));
     const Var first = var_registry().new_var_array(name, shape, ndim);
-    for_elements(a.size(), [&](uint64_t i) { a.data[i] = first + static_cast<Var>(i); });
+    // A store per element: below a few million waking the pool costs more than the stores.
+    par_for_ranges(a.size(), a.size() < (uint64_t{1} << 22) ? 0 : a.size(),
+                   [&](uint64_t b, uint64_t e) {
+                       for (uint64_t i = b; i < e; ++i) a.data[i] = first + static_cast<Var>(i);
+                   });
     return a;
 }
 
