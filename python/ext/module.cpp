@@ -666,10 +666,7 @@ NB_MODULE(_core, m) {
     model.def(nb::init<const Expr&>(), "expr"_a)
         .def_static(
             "simplified",
-            [](const Expr& e) {
-                nb::gil_scoped_release release;
-                return dalo::Model::simplified(e);
-            },
+            [](const Expr& e) { return dalo::Model::simplified(e); },
             "expr"_a,
             "Model.simplified(f): the Model of f.simplify_as_binary(), f left as it is; a\n"
             "quadratic form goes from the simplification straight to the Model's arrays.")
