@@ -665,9 +665,7 @@ NB_MODULE(_core, m) {
     auto model = nb::class_<dalo::Model>(m, "Model");
     model.def(nb::init<const Expr&>(), "expr"_a)
         .def_static(
-            "simplified",
-            [](const Expr& e) { return dalo::Model::simplified(e); },
-            "expr"_a,
+            "simplified", [](const Expr& e) { return dalo::Model::simplified(e); }, "expr"_a,
             "Model.simplified(f): the Model of f.simplify_as_binary(), f left as it is; a\n"
             "quadratic form goes from the simplification straight to the Model's arrays.")
         .def_prop_ro("var_count", &dalo::Model::var_count)

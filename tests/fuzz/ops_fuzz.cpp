@@ -301,6 +301,24 @@ void Run::check() {
     if (cons_ != nullptr) dalo_expr_iadd_expr(f, cons_);
     dalo_expr* bin = dalo_expr_simplify_as_binary(f);
     dalo_model* m = dalo_model_create(bin);
+    // The Model written straight from the simplification is the same Model.
+    dalo_model* fused = dalo_model_create_simplified(f);
+    bool same = dalo_model_var_count(fused) == dalo_model_var_count(m) &&
+                dalo_model_max_degree(fused) == dalo_model_max_degree(m) &&
+                dalo_model_constant(fused, nullptr) == dalo_model_constant(m, nullptr) &&
+                dalo_model_native_cons_count(fused) == dalo_model_native_cons_count(m);
+    for (uint32_t i = 0; same && i < dalo_model_var_count(m); ++i)
+        same = dalo_model_var(fused, i) == dalo_model_var(m, i);
+    for (uint32_t d = 1; same && d <= dalo_model_max_degree(m); ++d) {
+        const uint64_t count = dalo_model_term_count(m, d);
+        same = dalo_model_term_count(fused, d) == count &&
+               std::equal(dalo_model_term_vars(m, d), dalo_model_term_vars(m, d) + d * count,
+                          dalo_model_term_vars(fused, d)) &&
+               std::equal(dalo_model_coeff_array(m, d), dalo_model_coeff_array(m, d) + count,
+                          dalo_model_coeff_array(fused, d));
+    }
+    dalo_model_destroy(fused);
+    if (!same) dalo_fuzz::fault("dalo_model_create_simplified gives another Model");
     const uint64_t items = cons_ == nullptr ? 0 : dalo_cons_item_count(f);
     if (items != recs_.size()) dalo_fuzz::fault("item count " + std::to_string(items));
     struct Item {
