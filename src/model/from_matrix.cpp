@@ -229,17 +229,9 @@ ModelHandle build_pairs(const Var* x, uint64_t n, const int64_t* I, const int64_
         return compile_model(expr_simplify_as_binary(e), 1.0, nullptr);
     }
     // Bucket u holds slice 0's pairs of u, then slice 1's, and so on.
-    std::vector<uint32_t> start(n + 1, 0);
-    uint32_t running = 0;
-    for (uint64_t u = 0; u < n; ++u) {
-        start[u] = running;
-        for (uint32_t s = 0; s < slices; ++s) {
-            const uint32_t c = fills[s][u];
-            fills[s][u] = running;
-            running += c;
-        }
-    }
-    start[n] = running;
+    std::vector<uint32_t*> rows(slices);
+    for (uint32_t s = 0; s < slices; ++s) rows[s] = fills[s].data();
+    const PodArray<uint32_t> start = slice_row_starts(rows.data(), slices, n);
     PodArray<RowPair> pairs(start[n]);
     par_for_impl(slices, count, [&](uint64_t s) {
         uint32_t* fill = fills[s].data();

@@ -89,6 +89,9 @@ struct QuadraticRows {
 // expr_simplify_as_binary(e) for a plain quadratic form: as rows (rows->filled) when it takes
 // the bucketed path, else written to *result; false (both untouched) for any other expression.
 bool simplify_plain_quadratic_rows(const ExprImpl& e, QuadraticRows* rows, ExprImpl* result);
+// Row starts for buckets filled by slices: rows[s][u] holds slice s's count for row u and
+// becomes where its pairs of u go, after the slices before it; returns the k + 1 row starts.
+PodArray<uint32_t> slice_row_starts(uint32_t* const* rows, uint32_t slices, uint64_t k);
 // Sorts a bucket by v; cheap when it is already a few ascending runs.
 void sort_row(RowPair* b, RowPair* end);
 // Sorts the bucket, sums equal v (wrapping) and drops zero sums, at the front; returns the

@@ -438,17 +438,7 @@ void sparse(const Slices& slices, const Shape& sh, std::vector<uint32_t*>& rows,
     const uint64_t k = uint64_t{sh.hi} - sh.lo + 1;
     const Var lo = sh.lo;
     // Row u of slice s starts at rows[s][u]; rows are laid out in identifier order.
-    PodArray<uint32_t> start(k + 1);
-    uint32_t running = 0;
-    for (uint64_t u = 0; u < k; ++u) {
-        start[u] = running;
-        for (uint32_t s = 0; s < count; ++s) {
-            const uint32_t c = rows[s][u];
-            rows[s][u] = running;
-            running += c;
-        }
-    }
-    start[k] = running;
+    PodArray<uint32_t> start = slice_row_starts(rows.data(), count, k);
     PodArray<Pair> pairs(sh.pairs);
     std::vector<PodArray<uint32_t>> lins(sh.linear > 0 ? count : 1);
     for (PodArray<uint32_t>& l : lins) l = PodArray<uint32_t>::zeroed(sh.linear > 0 ? k : 0);
@@ -642,6 +632,21 @@ uint32_t merge_row(RowPair* b, RowPair* end) {
 
 bool simplify_plain_quadratic(const ExprImpl& e, ExprImpl* result) {
     return simplify(e, *result, false, UINT64_MAX);
+}
+
+PodArray<uint32_t> slice_row_starts(uint32_t* const* rows, uint32_t slices, uint64_t k) {
+    PodArray<uint32_t> start(k + 1);
+    uint32_t running = 0;
+    for (uint64_t u = 0; u < k; ++u) {
+        start[u] = running;
+        for (uint32_t s = 0; s < slices; ++s) {
+            const uint32_t c = rows[s][u];
+            rows[s][u] = running;
+            running += c;
+        }
+    }
+    start[k] = running;
+    return start;
 }
 
 bool simplify_plain_quadratic_rows(const ExprImpl& e, QuadraticRows* rows, ExprImpl* result) {
