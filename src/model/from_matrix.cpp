@@ -174,6 +174,7 @@ ModelHandle build_pairs(const Var* x, uint64_t n, const int64_t* I, const int64_
     const uint32_t slices = count >= 16384 && count >= n / 2 && !in_parallel_region()
                                 ? std::min<uint32_t>(thread_cap(count), 4)
                                 : 1;
+    const uint64_t work = slices > 1 ? count : 0;  // one slice stays on the calling thread
     auto range = [&](uint64_t s) {
         return std::pair<uint64_t, uint64_t>{count * s / slices, count * (s + 1) / slices};
     };
@@ -189,7 +190,7 @@ ModelHandle build_pairs(const Var* x, uint64_t n, const int64_t* I, const int64_
         fills[s] = PodArray<uint32_t>::zeroed(n);
         lins[s] = PodArray<uint32_t>::zeroed(n);
     }
-    par_for_impl(slices, count, [&](uint64_t s) {
+    par_for_impl(slices, work, [&](uint64_t s) {
         uint32_t* rows = fills[s].data();
         uint32_t* lin = lins[s].data();
         const auto [b, e] = range(s);
@@ -233,7 +234,7 @@ ModelHandle build_pairs(const Var* x, uint64_t n, const int64_t* I, const int64_
     for (uint32_t s = 0; s < slices; ++s) rows[s] = fills[s].data();
     const PodArray<uint32_t> start = slice_row_starts(rows.data(), slices, n);
     PodArray<RowPair> pairs(start[n]);
-    par_for_impl(slices, count, [&](uint64_t s) {
+    par_for_impl(slices, work, [&](uint64_t s) {
         uint32_t* fill = fills[s].data();
         const auto [b, e] = range(s);
         for (uint64_t k = b; k < e; ++k) {
