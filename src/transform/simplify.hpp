@@ -85,6 +85,13 @@ struct QuadraticRows {
     int64_t constant = 0;
     PodArray<uint32_t> lin, start, kept;
     PodArray<RowPair> pairs;
+
+    void open(Var first, uint64_t rows, int64_t c) {
+        filled = true;
+        lo = first;
+        k = rows;
+        constant = c;
+    }
 };
 // expr_simplify_as_binary(e) for a plain quadratic form: as rows (rows->filled) when it takes
 // the bucketed path, else written to *result; false (both untouched) for any other expression.

@@ -265,10 +265,7 @@ void ordered_rows(const Slices& slices, const std::vector<Shape>& shapes, const 
                   const uint32_t* lin, const std::vector<PodArray<uint32_t>>& row_count,
                   QuadraticRows& out) {
     const uint64_t k = uint64_t{sh.hi} - sh.lo + 1;
-    out.filled = true;
-    out.lo = sh.lo;
-    out.k = k;
-    out.constant = sh.constant;
+    out.open(sh.lo, k, sh.constant);
     out.kept = PodArray<uint32_t>(k);
     out.start = PodArray<uint32_t>(k + 1);
     uint32_t running = 0;
@@ -374,10 +371,7 @@ void dense(const Slices& slices, const Shape& sh, ExprImpl& r, bool reuse,
 
     if (rows_out != nullptr && start[k] - start[0] < (uint64_t{1} << 32)) {
         QuadraticRows& q = *rows_out;
-        q.filled = true;
-        q.lo = lo;
-        q.k = k;
-        q.constant = sh.constant;
+        q.open(lo, k, sh.constant);
         q.start = PodArray<uint32_t>(k + 1);
         q.kept = PodArray<uint32_t>(k);
         for (uint64_t u = 0; u < k; ++u) {
@@ -478,10 +472,7 @@ void sparse(const Slices& slices, const Shape& sh, std::vector<uint32_t*>& rows,
         linear += lin[u] != 0;
     }
     if (rows_out != nullptr) {
-        rows_out->filled = true;
-        rows_out->lo = lo;
-        rows_out->k = k;
-        rows_out->constant = sh.constant;
+        rows_out->open(lo, k, sh.constant);
         rows_out->kept = PodArray<uint32_t>(k);
         std::memcpy(rows_out->kept.data(), kept, k * sizeof(uint32_t));
         rows_out->start = std::move(start);
