@@ -1,8 +1,9 @@
 // Breakout local search after the description of Benlic and Hao: the perturbation strength L
 // starts at a hundredth of n, grows by one each time the descent returns to the local optimum
 // it left, and jumps to a tenth of n (random flips) after a long run of local optima without a
-// new best. A perturbation flip is the best non-tabu one (tenure drawn from 3 to n/10) with a
-// probability that falls from 1 toward 0.8 as that run grows, a random one otherwise.
+// new best. A perturbation is directed, each flip the best non-tabu one (tenure drawn from 3 to
+// n/10), with a chance that falls from 1 toward 0.8 as that run grows; otherwise it flips the
+// variables left unmoved longest or random ones, even odds.
 #include "tabu.hpp"
 
 #include <algorithm>
@@ -34,6 +35,8 @@ class Search final : public Breakout {
           tabu_(st.n(), INT64_MIN),
           best_(st.n(), 0),
           keys_(st.n(), 0),
+          older_(st.n() + 1),
+          newer_(st.n() + 1),
           lists_(sink.lists()) {
         const uint64_t n = n_;
         jumps_min_ = std::max<uint64_t>(1, n / 100);
@@ -42,6 +45,11 @@ class Search final : public Breakout {
         tenure_hi_ = std::max<uint64_t>(tenure_lo_, std::min<uint64_t>(n / 10, n / 4 + 1));
         expiry_.resize(tenure_hi_ + 2);
         for (uint64_t& k : keys_) k = rng_();
+        // Variables by the move that last flipped them, a ring through the sentinel n.
+        for (uint32_t v = 0; v <= n_; ++v) {
+            newer_[v] = v == n_ ? 0 : v + 1;
+            older_[v] = v == 0 ? n_ : v - 1;
+        }
         restart();
     }
 
@@ -64,7 +72,9 @@ class Search final : public Breakout {
             if (sink_.stop()) return false;
             const double directed =
                 std::max(std::exp(-static_cast<double>(stall_) / kStallLimit), 0.8);
-            if (!perturb(jumps_, jumps_ == jumps_max_ ? 0.0 : directed) || !descend()) return false;
+            if (!perturb(jumps_, jumps_ == jumps_max_ ? Kick::kRandom : kick(directed)) ||
+                !descend())
+                return false;
         }
         at_local_optimum();
         return !sink_.stop();
@@ -113,14 +123,25 @@ class Search final : public Breakout {
         }
     }
 
+    enum class Kick { kDirected, kRecency, kRandom };
+
+    // Directed with the given chance, else flips of the longest unmoved variables or random
+    // flips, even odds.
+    Kick kick(double directed) {
+        if (rng_.unit() < directed) return Kick::kDirected;
+        return rng_() & 1 ? Kick::kRecency : Kick::kRandom;
+    }
+
     // L perturbation flips; false when the search must stop.
-    bool perturb(uint64_t jumps, double directed) {
+    bool perturb(uint64_t jumps, Kick kind) {
         for (uint64_t k = 0; k < jumps; ++k) {
             if ((k & 4095) == 4095 && sink_.stop()) return false;
             uint32_t j = n_;
-            if (rng_.unit() < directed) {
+            if (kind == Kick::kDirected) {
                 int64_t v = 0;
                 j = index_.select(wrap_sub(best_energy_, st_.energy()), rng_, v);
+            } else if (kind == Kick::kRecency) {
+                j = newer_[n_];
             }
             if (j == n_) j = static_cast<uint32_t>(rng_.below(n_));
             flip(j, true);
@@ -147,6 +168,13 @@ class Search final : public Breakout {
             index_.changed(j, dj, st_.delta_at(j));
         }
         hash_ ^= keys_[j];
+        // j becomes the most recently moved variable.
+        newer_[older_[j]] = newer_[j];
+        older_[newer_[j]] = older_[j];
+        older_[j] = older_[n_];
+        newer_[older_[n_]] = j;
+        older_[n_] = j;
+        newer_[j] = n_;
         ++iter_;
         ++flips_;
         if (lists_ && st_.energy() <= sink_.bar()) sink_.offer(st_.x(), st_.energy());
@@ -166,6 +194,7 @@ class Search final : public Breakout {
     // last local optimum: equal energies alone would count plateau neighbours as returns.
     std::vector<uint64_t> keys_;
     uint64_t hash_ = 0, previous_hash_ = 0;
+    std::vector<uint32_t> older_, newer_;  // the ring by last move; newer_[n] is the oldest
     double stall_ = 0;  // local optima since the last new best
     uint64_t jumps_ = 1, jumps_min_ = 1, jumps_max_ = 2;
     uint64_t tenure_lo_ = 1, tenure_hi_ = 1;
