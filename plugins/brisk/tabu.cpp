@@ -195,7 +195,7 @@ class Search final : public Breakout {
     std::vector<uint64_t> keys_;
     uint64_t hash_ = 0, previous_hash_ = 0;
     std::vector<uint32_t> older_, newer_;  // the ring by last move; newer_[n] is the oldest
-    double stall_ = 0;  // local optima since the last new best
+    double stall_ = 0;                     // local optima since the last new best
     uint64_t jumps_ = 1, jumps_min_ = 1, jumps_max_ = 2;
     uint64_t tenure_lo_ = 1, tenure_hi_ = 1;
     int64_t iter_ = 0;

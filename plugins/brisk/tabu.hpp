@@ -1,7 +1,8 @@
 // Breakout local search over one-flip moves: steepest descent to a local optimum, then a
 // perturbation whose strength grows while the search keeps falling back into the same local
 // optimum and whose moves are mostly the best non-tabu ones, else those of the variables
-// left unmoved longest or random ones, more often the longer no new best is found. Also the path relinking that starts it between two elite states.
+// left unmoved longest or random ones, more often the longer no new best is found. Also the
+// path relinking that starts it between two elite states.
 #pragma once
 
 #include <cstdint>
