@@ -607,6 +607,24 @@ ModelHandle compile_model(const ExprImpl& input, double /*scale*/, const Constra
     return model;
 }
 
+bool declared_without_penalty(uint32_t word) {
+    if (!is_sum_word(word) || !constraint_sum_set().declared(word & kRecordMask)) return false;
+    return constraint_sum_set().record(word & kRecordMask).penalty == nullptr;
+}
+
+std::vector<NativeCons> declared_native_records(uint32_t word) {
+    ConstraintListImpl list;
+    list.items = constraint_sum_set().record(word & kRecordMask).items;
+    std::vector<BodyItem> linear, nonlinear;
+    split_bodies(list, linear, nonlinear);
+    return native_records(linear, nonlinear);
+}
+
+void attach_native_records(ModelImpl& m, std::vector<NativeCons> records) {
+    remap_records(m, records);
+    m.native_cons = std::move(records);
+}
+
 ModelHandle model_create(const ExprImpl& e, double scale, bool give_back) {
     if (!is_sum_word(e.attr) || !constraint_sum_set().declared(e.attr & kRecordMask)) {
         return compile_model(e, scale, nullptr, give_back);

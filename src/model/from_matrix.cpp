@@ -61,10 +61,13 @@ std::vector<uint32_t> shape_model(ModelImpl& m, const Var* x, uint64_t n,
 
 // The Model of merged rows over positions 0 .. n - 1 (identifier x[u], or first + u without
 // x): lin[u] (none without lin), and pairs[start[u] .. start[u] + kept[u]) whose v is the
-// partner's position plus v_offset, ascending.
+// partner's position plus v_offset, ascending. Native records (in identifiers, without x)
+// join it; null when one names an integer atom or a variable outside the rows, or when the
+// rows are empty.
 ModelHandle model_from_rows(const Var* x, Var first, uint64_t n, const uint32_t* lin,
                             const RowPair* pairs, const uint32_t* start, const uint32_t* kept,
-                            Var v_offset, int64_t constant) {
+                            Var v_offset, int64_t constant,
+                            std::vector<NativeCons>* records = nullptr) {
     std::vector<uint8_t> occurs(n, 0);
     uint64_t linear = 0, npairs = 0;
     for (uint64_t u = 0; u < n; ++u) {
@@ -74,7 +77,20 @@ ModelHandle model_from_rows(const Var* x, Var first, uint64_t n, const uint32_t*
         occurs[u] |= l || kept[u] > 0;
         for (uint32_t p = 0; p < kept[u]; ++p) occurs[pairs[start[u] + p].v - v_offset] = 1;
     }
-    if (linear + npairs == 0) return compile_model(ExprImpl(constant), 1.0, nullptr);
+    for (uint64_t r = 0; records != nullptr && r < records->size(); ++r) {
+        const NativeCons& c = (*records)[r];
+        for (const std::vector<uint32_t>* words : {&c.vars, &c.nl_vars}) {
+            for (const Var w : *words) {
+                const Var v = w & 0x7FFFFFFFu;
+                if (is_int_atom(w) || v < first || v - first >= n) return nullptr;
+                occurs[v - first] = 1;
+            }
+        }
+    }
+    if (linear + npairs == 0) {
+        if (records != nullptr) return nullptr;
+        return compile_model(ExprImpl(constant), 1.0, nullptr);
+    }
     auto model = std::make_shared<ModelImpl>();
     ModelImpl& m = *model;
     m.constant = constant;
@@ -94,6 +110,7 @@ ModelHandle model_from_rows(const Var* x, Var first, uint64_t n, const uint32_t*
             words[2 * at + 1] = index[row[p].v - v_offset];
         }
     }
+    if (records != nullptr) attach_native_records(m, std::move(*records));
     return model;
 }
 
@@ -273,18 +290,26 @@ ModelHandle model_from_pairs(const Var* x, uint64_t n, const int64_t* i, const i
 }
 
 ModelHandle model_of_simplified(const ExprImpl& e) {
-    if (e.attr == kAttrPlain) {
-        QuadraticRows rows;
-        ExprImpl r;
-        if (simplify_plain_quadratic_rows(e, &rows, &r)) {
-            if (!rows.filled) return compile_model(r, 1.0, nullptr);
-            return model_from_rows(
-                nullptr, rows.lo, rows.k, rows.lin.size() > 0 ? rows.lin.data() : nullptr,
-                rows.pairs.data(), rows.start.data(), rows.kept.data(), rows.lo, rows.constant);
-        }
+    // A plain quadratic objective, alone or with declared constraints, goes by its rows. The
+    // objective is simplified before the records are carried, as on the general path, so
+    // that a fault in either is reported in the same order.
+    const bool declared = declared_without_penalty(e.attr);
+    QuadraticRows rows;
+    ExprImpl r;
+    const bool fused =
+        (e.attr == kAttrPlain || declared) && simplify_plain_quadratic_rows(e, &rows, &r);
+    const uint32_t word = carry_records(e.attr, expr_simplify_as_binary);
+    if (fused && rows.filled) {
+        std::vector<NativeCons> records;
+        if (declared) records = declared_native_records(word);
+        ModelHandle m = model_from_rows(nullptr, rows.lo, rows.k,
+                                        rows.lin.size() > 0 ? rows.lin.data() : nullptr,
+                                        rows.pairs.data(), rows.start.data(), rows.kept.data(),
+                                        rows.lo, rows.constant, declared ? &records : nullptr);
+        if (m != nullptr) return m;
     }
-    ExprImpl s = expr_simplify_as_binary(e);
-    s.attr = carry_records(e.attr, expr_simplify_as_binary);
+    ExprImpl s = fused && !rows.filled ? std::move(r) : expr_simplify_as_binary(e);
+    s.attr = word;
     return model_create(s);
 }
 

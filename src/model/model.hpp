@@ -103,6 +103,15 @@ ModelHandle model_create(const ExprImpl& e, double scale = 1.0, bool give_back =
 ModelHandle compile_model(const ExprImpl& e, double scale, const ConstraintListImpl* cons,
                           bool give_back = false);
 
+// Whether word is a sum of declared constraints with no free-form penalty.
+bool declared_without_penalty(uint32_t word);
+// The native records of such a word in variable identifiers, validated as compilation
+// validates them.
+std::vector<NativeCons> declared_native_records(uint32_t word);
+// Records in variable identifiers, remapped to m's words and attached to m; every variable
+// they name is in m.
+void attach_native_records(ModelImpl& m, std::vector<NativeCons> records);
+
 // The Model of x^T Q x (the form of expr_from_matrix, simplified as binary), written from the
 // matrix without term records when x holds ascending binary identifiers.
 ModelHandle model_from_matrix(const Var* x, uint64_t n, MatrixView<int64_t> q, uint64_t* wrapped);

@@ -9,14 +9,6 @@ namespace {
 
 using namespace dalo_test;
 
-std::vector<uint8_t> bytes_of(const dalo_model* m) {
-    uint64_t size = 0;
-    uint8_t* p = dalo_model_serialize(m, &size);
-    std::vector<uint8_t> out(p, p + size);
-    std::free(p);
-    return out;
-}
-
 // Sol energies over every binary assignment and every integer value, in one fixed order of
 // model indices and atoms; with the variable names.
 std::vector<std::string> energies(const dalo_model* m) {

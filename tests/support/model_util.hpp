@@ -34,6 +34,15 @@ inline ModelArrays arrays_of(const dalo_model* m) {
     return a;
 }
 
+// The Model's bytes: equal bytes are equal Models, native constraints and all.
+inline std::vector<uint8_t> bytes_of(const dalo_model* m) {
+    uint64_t size = 0;
+    uint8_t* p = dalo_model_serialize(m, &size);
+    std::vector<uint8_t> out(p, p + size);
+    std::free(p);
+    return out;
+}
+
 // n consecutive variables of a new array.
 inline std::vector<dalo_var> new_vars(const char* name, uint64_t n) {
     const dalo_var first = dalo_new_var_array(name, &n, 1);

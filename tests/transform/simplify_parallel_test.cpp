@@ -210,6 +210,41 @@ TEST_F(SimplifyParallel, PlainQuadraticMatchesAMapAndTheRecordPath) {
     EXPECT_EQ(dalo_model_native_cons_count(fused.get()), 1u);
 }
 
+// A sparse objective with declared constraints goes from its rows to the Model; bodies over
+// a variable outside the objective or over an integer variable take the general path. Both
+// give the Model of the simplified expression, byte for byte.
+TEST_F(SimplifyParallel, DeclaredConstraintsJoinTheRowsModel) {
+    std::mt19937_64 rng(7);
+    const std::vector<dalo_var> x = new_vars("d", 3000);
+    const dalo_var outside = new_vars("o", 1)[0];
+    const dalo_var level = dalo_new_int_var("n", 0, 5);
+    ExprPtr objective(dalo_expr_create_int(4));
+    for (int k = 0; k < 20000; ++k) {
+        const dalo_var a = x[rng() % 3000], b = x[rng() % 3000];
+        if (a != x[1500] && b != x[1500])
+            add(objective, static_cast<int64_t>(rng() % 9) - 4, {a, b});
+    }
+    ExprPtr row(dalo_expr_create());
+    for (int k = 0; k < 10; ++k) add(row, 1, {x[k]});
+    ExprPtr quadratic(dalo_expr_clone(row.get()));
+    add(quadratic, 2, {x[20], x[1]});
+    add(quadratic, 1, {x[1500] | DALO_NEG_BIT});  // in no objective term
+    for (const dalo_var extra : {dalo_var{0}, outside, level}) {
+        ExprPtr f(dalo_expr_clone(objective.get()));
+        add(f, ExprPtr(dalo_cons_between(row.get(), 1, 1)));
+        add(f, ExprPtr(dalo_cons_between(quadratic.get(), 0, 2)));
+        if (extra != 0) {
+            ExprPtr body(dalo_expr_clone(row.get()));
+            add(body, 3, {extra});
+            add(f, ExprPtr(dalo_cons_between(body.get(), 2, 4)));
+        }
+        ModelPtr fused(dalo_model_create_simplified(f.get()));
+        ModelPtr general(dalo_model_create(ExprPtr(dalo_expr_simplify_as_binary(f.get())).get()));
+        EXPECT_EQ(bytes_of(fused.get()), bytes_of(general.get()));
+        EXPECT_EQ(dalo_model_native_cons_count(fused.get()), extra != 0 ? 3u : 2u);
+    }
+}
+
 TEST_F(SimplifyParallel, EverythingCancels) {
     ExprPtr e = large(5, 20000);
     add(e, ExprPtr(dalo_expr_clone_mul_int(e.get(), -1)));
