@@ -59,24 +59,70 @@ std::vector<uint32_t> shape_model(ModelImpl& m, const Var* x, uint64_t n,
     return index;
 }
 
+// Merged rows whose pairs are pairs[start[u] .. start[u] + kept[u]), each v the partner's
+// position plus v_offset, ascending.
+struct RowPairs {
+    const RowPair* pairs;
+    const uint32_t* start;
+    const uint32_t* kept;
+    Var v_offset;
+
+    // f(pair number, u, v, c) over the pairs in row order, u and v positions.
+    template <class F>
+    void each(uint64_t n, F&& f) const {
+        for (uint64_t u = 0, at = 0; u < n; ++u) {
+            const RowPair* row = pairs + start[u];
+            for (uint32_t p = 0; p < kept[u]; ++p, ++at) f(at, u, row[p].v - v_offset, row[p].c);
+        }
+    }
+    template <class F>
+    void each_parallel(uint64_t n, F&& f) const {
+        each(n, f);
+    }
+};
+
+// Rows whose pairs are still the pair terms of an ordered source (see QuadraticRows); the
+// slices of the source write their pairs side by side.
+struct SourcePairs {
+    const QuadraticRows& rows;
+
+    template <class F>
+    void each(uint64_t, F&& f) const {
+        for (uint32_t s = 0; s + 1 < rows.term_begin.size(); ++s) slice(s, f);
+    }
+    template <class F>
+    void each_parallel(uint64_t, F&& f) const {
+        const uint64_t slices = rows.term_begin.size() - 1;
+        par_for_impl(slices, slices > 1 ? rows.pairs_before[slices] : 0,
+                     [&](uint64_t s) { slice(static_cast<uint32_t>(s), f); });
+    }
+    template <class F>
+    void slice(uint32_t s, F& f) const {
+        rows.for_source_pairs(
+            s, [&](uint64_t at, Var u, Var v, uint32_t c) { f(at, u - rows.lo, v - rows.lo, c); });
+    }
+};
+
 // The Model of merged rows over positions 0 .. n - 1 (identifier x[u], or first + u without
-// x): lin[u] (none without lin), and pairs[start[u] .. start[u] + kept[u]) whose v is the
-// partner's position plus v_offset, ascending. Native records (in identifiers, without x)
-// join it; null when one names an integer atom or a variable outside the rows, or when the
-// rows are empty.
+// x): lin[u] (none without lin), kept[u] pairs in row u, and the pairs themselves. Native
+// records (in identifiers, without x) join it; null when one names an integer atom or a
+// variable outside the rows, or when the rows are empty.
+template <class Pairs>
 ModelHandle model_from_rows(const Var* x, Var first, uint64_t n, const uint32_t* lin,
-                            const RowPair* pairs, const uint32_t* start, const uint32_t* kept,
-                            Var v_offset, int64_t constant,
+                            const uint32_t* kept, const Pairs& pairs, int64_t constant,
                             std::vector<NativeCons>* records = nullptr) {
     std::vector<uint8_t> occurs(n, 0);
     uint64_t linear = 0, npairs = 0;
+    bool all = true;  // every position has a linear term or a row
     for (uint64_t u = 0; u < n; ++u) {
         const bool l = lin != nullptr && lin[u] != 0;
         linear += l;
         npairs += kept[u];
-        occurs[u] |= l || kept[u] > 0;
-        for (uint32_t p = 0; p < kept[u]; ++p) occurs[pairs[start[u] + p].v - v_offset] = 1;
+        occurs[u] = l || kept[u] > 0;
+        all = all && occurs[u];
     }
+    // A position that only ever comes second in its pairs shows in no row.
+    if (!all) pairs.each(n, [&](uint64_t, uint64_t, uint64_t v, uint32_t) { occurs[v] = 1; });
     for (uint64_t r = 0; records != nullptr && r < records->size(); ++r) {
         const NativeCons& c = (*records)[r];
         for (const std::vector<uint32_t>* words : {&c.vars, &c.nl_vars}) {
@@ -102,14 +148,11 @@ ModelHandle model_from_rows(const Var* x, Var first, uint64_t n, const uint32_t*
     }
     uint32_t* words = npairs > 0 ? m.term_vars[1].data() : nullptr;
     coeff_t* coeffs = npairs > 0 ? m.coeff_array[1].data() : nullptr;
-    for (uint64_t u = 0, at = 0; u < n; ++u) {
-        const RowPair* row = pairs + start[u];
-        for (uint32_t p = 0; p < kept[u]; ++p, ++at) {
-            coeffs[at] = static_cast<coeff_t>(row[p].c);
-            words[2 * at] = index[u];
-            words[2 * at + 1] = index[row[p].v - v_offset];
-        }
-    }
+    pairs.each_parallel(n, [&](uint64_t at, uint64_t u, uint64_t v, uint32_t c) {
+        coeffs[at] = static_cast<coeff_t>(c);
+        words[2 * at] = index[u];
+        words[2 * at + 1] = index[v];
+    });
     if (records != nullptr) attach_native_records(m, std::move(*records));
     return model;
 }
@@ -271,7 +314,8 @@ ModelHandle build_pairs(const Var* x, uint64_t n, const int64_t* I, const int64_
             kept[u] = merge_row(pairs.data() + start[u], pairs.data() + start[u + 1]);
     });
 
-    return model_from_rows(x, 0, n, lin, pairs.data(), start.data(), kept.data(), 0, 0);
+    return model_from_rows(x, 0, n, lin, kept.data(),
+                           RowPairs{pairs.data(), start.data(), kept.data(), 0}, 0);
 }
 
 }  // namespace
@@ -302,10 +346,15 @@ ModelHandle model_of_simplified(const ExprImpl& e) {
     if (fused && rows.filled) {
         std::vector<NativeCons> records;
         if (declared) records = declared_native_records(word);
-        ModelHandle m = model_from_rows(nullptr, rows.lo, rows.k,
-                                        rows.lin.size() > 0 ? rows.lin.data() : nullptr,
-                                        rows.pairs.data(), rows.start.data(), rows.kept.data(),
-                                        rows.lo, rows.constant, declared ? &records : nullptr);
+        const uint32_t* lin = rows.lin.size() > 0 ? rows.lin.data() : nullptr;
+        std::vector<NativeCons>* with = declared ? &records : nullptr;
+        ModelHandle m = rows.source != nullptr
+                            ? model_from_rows(nullptr, rows.lo, rows.k, lin, rows.kept.data(),
+                                              SourcePairs{rows}, rows.constant, with)
+                            : model_from_rows(nullptr, rows.lo, rows.k, lin, rows.kept.data(),
+                                              RowPairs{rows.pairs.data(), rows.start.data(),
+                                                       rows.kept.data(), rows.lo},
+                                              rows.constant, with);
         if (m != nullptr) return m;
     }
     ExprImpl s = fused && !rows.filled ? std::move(r) : expr_simplify_as_binary(e);

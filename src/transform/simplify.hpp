@@ -2,8 +2,10 @@
 // the rotated-identifier key, equal products merged, zero terms dropped.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <utility>
+#include <vector>
 
 #include "core/expr.hpp"
 #include "core/pod_array.hpp"
@@ -85,6 +87,24 @@ struct QuadraticRows {
     int64_t constant = 0;
     PodArray<uint32_t> lin, start, kept;
     PodArray<RowPair> pairs;
+    // Pairs that came in strictly ascending order stay where they are: pairs is empty and
+    // the rows' pairs are the pair terms of source, in term order. Slice s of its terms,
+    // [term_begin[s], term_begin[s + 1]), holds pairs pairs_before[s] onwards.
+    const ExprImpl* source = nullptr;
+    std::vector<uint64_t> term_begin, pairs_before;
+
+    // f(pair number, u, v, c) for the pairs of the source's slice s, u < v identifiers.
+    template <class F>
+    void for_source_pairs(uint32_t s, F&& f) const {
+        const uint64_t shift = source->has_inline() ? 1 : 0;
+        uint64_t at = pairs_before[s];
+        for (uint64_t i = term_begin[s]; i < term_begin[s + 1]; ++i) {
+            const TermImpl& t = i < shift ? source->first : source->terms[i - shift];
+            const Var a = t.vars.slot0, b = t.vars.slot1;
+            if (t.coeff == 0 || a == kNoVar || b == kNoVar || a == b) continue;
+            f(at++, std::min(a, b), std::max(a, b), static_cast<uint32_t>(t.coeff));
+        }
+    }
 
     void open(Var first, uint64_t rows, int64_t c) {
         filled = true;
@@ -95,6 +115,7 @@ struct QuadraticRows {
 };
 // expr_simplify_as_binary(e) for a plain quadratic form: as rows (rows->filled) when it takes
 // the bucketed path, else written to *result; false (both untouched) for any other expression.
+// Rows with a source read e's terms: e outlives them unchanged.
 bool simplify_plain_quadratic_rows(const ExprImpl& e, QuadraticRows* rows, ExprImpl* result);
 // Row starts for buckets filled by slices: rows[s][u] holds slice s's count for row u and
 // becomes where its pairs of u go, after the slices before it; returns the k + 1 row starts.

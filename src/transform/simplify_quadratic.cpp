@@ -91,6 +91,7 @@ class Slices {
             }
         }
     }
+    const ExprImpl& expr() const { return e_; }
     uint64_t bytes() const { return n_ * sizeof(TermImpl); }
     uint64_t size() const { return n_; }
     uint64_t begin(uint32_t s) const { return n_ * s / count_; }
@@ -259,8 +260,8 @@ bool ordered(const Slices& slices, const std::vector<Shape>& shapes, const Shape
     return true;
 }
 
-// The same pairs as rows: each slice copies its pairs to their place, the rows' starts come
-// from the scan's row counts.
+// The same pairs as rows, left in the input: the rows' starts come from the scan's row
+// counts, and each slice's first pair number from the pairs of the slices before it.
 void ordered_rows(const Slices& slices, const std::vector<Shape>& shapes, const Shape& sh,
                   const uint32_t* lin, const std::vector<PodArray<uint32_t>>& row_count,
                   QuadraticRows& out) {
@@ -277,17 +278,13 @@ void ordered_rows(const Slices& slices, const std::vector<Shape>& shapes, const 
         running += c;
     }
     out.start[k] = running;
-    std::vector<uint64_t> before(shapes.size() + 1, 0);
-    for (uint32_t s = 0; s < shapes.size(); ++s) before[s + 1] = before[s] + shapes[s].pairs;
-    out.pairs = PodArray<RowPair>(sh.pairs);
-    slices.run([&](uint32_t s) {
-        RowPair* to = out.pairs.data() + before[s];
-        slices.for_terms(s, [&](const TermImpl& t) {
-            if (is_pair(t))
-                *to++ =
-                    RowPair{std::max(t.vars.slot0, t.vars.slot1), static_cast<uint32_t>(t.coeff)};
-        });
-    });
+    out.source = &slices.expr();
+    out.term_begin.assign(shapes.size() + 1, slices.size());
+    out.pairs_before.assign(shapes.size() + 1, 0);
+    for (uint32_t s = 0; s < shapes.size(); ++s) {
+        out.term_begin[s] = slices.begin(s);
+        out.pairs_before[s + 1] = out.pairs_before[s] + shapes[s].pairs;
+    }
     if (sh.linear > 0) {
         out.lin = PodArray<uint32_t>(k);
         std::memcpy(out.lin.data(), lin + sh.lo, k * sizeof(uint32_t));
