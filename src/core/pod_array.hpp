@@ -18,6 +18,12 @@ void advise_huge_pages(void* p, uint64_t bytes);
 // holds only what it has not read yet.
 void release_pages(const void* begin, const void* end);
 
+// malloc, calloc and free for large flat arrays: a freed block may wait in a small cache for
+// the next request of about its size (see blocks.cpp). Every block is a malloc block.
+void* block_alloc(uint64_t bytes);
+void* block_calloc(uint64_t bytes);
+void block_free(void* p);
+
 template <class T>
 class PodArray {
     static_assert(std::is_trivially_copyable_v<T>);
@@ -38,18 +44,17 @@ class PodArray {
         std::swap(size_, o.size_);
         return *this;
     }
-    ~PodArray() { std::free(data_); }
+    ~PodArray() { block_free(data_); }
 
     // Replaces the contents with n uninitialised values.
     void resize_uninitialized(uint64_t n) {
-        std::free(data_);
+        block_free(data_);
         data_ = nullptr;
         size_ = 0;
         if (n == 0) return;
         if (n > UINT64_MAX / sizeof(T)) throw std::bad_alloc();
-        data_ = static_cast<T*>(std::malloc(n * sizeof(T)));
+        data_ = static_cast<T*>(block_alloc(n * sizeof(T)));
         if (data_ == nullptr) throw std::bad_alloc();
-        advise_huge_pages(data_, n * sizeof(T));
         size_ = n;
     }
 
@@ -57,16 +62,16 @@ class PodArray {
     static PodArray zeroed(uint64_t n) {
         PodArray a;
         if (n == 0) return a;
-        a.data_ = static_cast<T*>(std::calloc(n, sizeof(T)));
+        if (n > UINT64_MAX / sizeof(T)) throw std::bad_alloc();
+        a.data_ = static_cast<T*>(block_calloc(n * sizeof(T)));
         if (a.data_ == nullptr) throw std::bad_alloc();
-        advise_huge_pages(a.data_, n * sizeof(T));
         a.size_ = n;
         return a;
     }
 
     // Takes over a malloc'd block of n values.
     void adopt(T* p, uint64_t n) {
-        std::free(data_);
+        block_free(data_);
         data_ = p;
         size_ = p == nullptr ? 0 : n;
     }

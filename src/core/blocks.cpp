@@ -1,0 +1,156 @@
+// Blocks larger than malloc ever keeps for reuse (it maps and unmaps those each time) wait,
+// once freed by the library, in a small cache and serve the next request of about their
+// size. A build repeated in a loop then writes into pages the process already has: a fresh
+// block's pages are faulted in and zeroed by the system on first touch, which costs more than
+// writing them. The cache is bounded and holds only plain malloc blocks, so whoever ends up
+// with one may still free() it. Sanitizer builds skip it, so that a use after free stays
+// visible.
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
+#include "core/pod_array.hpp"
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define DALO_BLOCK_CACHE 0
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define DALO_BLOCK_CACHE 0
+#endif
+#endif
+#if !defined(DALO_BLOCK_CACHE) && defined(__GLIBC__)
+#define DALO_BLOCK_CACHE 1
+#endif
+#if !defined(DALO_BLOCK_CACHE)
+#define DALO_BLOCK_CACHE 0
+#endif
+
+namespace dalo {
+
+#if DALO_BLOCK_CACHE
+namespace {
+
+constexpr uint64_t kMinBlock = (uint64_t{32} << 20) + 1;  // malloc reuses smaller ones itself
+constexpr uint64_t kMaxBlock = uint64_t{128} << 20;       // larger ones go back at once
+constexpr uint64_t kMaxCached = uint64_t{128} << 20;      // all cached blocks together
+constexpr int kSlots = 4;
+
+struct Cache {
+    std::mutex lock;
+    void* block[kSlots] = {};
+    uint64_t size[kSlots] = {};
+    uint64_t age[kSlots] = {};  // when it came in; the oldest goes first
+    uint64_t clock = 0;
+    uint64_t total = 0;
+};
+
+Cache& cache() {
+    static Cache* c = new Cache;  // never destroyed: blocks may be freed during exit
+    return *c;
+}
+
+}  // namespace
+
+void* block_alloc(uint64_t bytes) {
+    if (bytes >= kMinBlock && bytes <= kMaxBlock) {
+        Cache& c = cache();
+        std::lock_guard<std::mutex> g(c.lock);
+        int best = -1;
+        for (int s = 0; s < kSlots; ++s) {
+            // A block at most twice the request, so that little of it lies idle.
+            if (c.block[s] == nullptr || c.size[s] < bytes || c.size[s] > 2 * bytes) continue;
+            if (best < 0 || c.size[s] < c.size[best]) best = s;
+        }
+        if (best >= 0) {
+            void* p = c.block[best];
+            c.total -= c.size[best];
+            c.block[best] = nullptr;
+            return p;
+        }
+    }
+    void* p = std::malloc(bytes);
+    if (p != nullptr) advise_huge_pages(p, bytes);
+    return p;
+}
+
+void* block_calloc(uint64_t bytes) {
+    if (bytes < kMinBlock || bytes > kMaxBlock) {
+        void* p = std::calloc(bytes, 1);
+        if (p != nullptr) advise_huge_pages(p, bytes);
+        return p;
+    }
+    void* p = block_alloc(bytes);
+    if (p != nullptr) std::memset(p, 0, bytes);
+    return p;
+}
+
+void block_free(void* p) {
+    if (p == nullptr) return;
+    const uint64_t bytes = malloc_usable_size(p);
+    if (bytes < kMinBlock || bytes > kMaxBlock) {
+        std::free(p);
+        return;
+    }
+    void* out = p;  // freed after the lock is let go
+    {
+        Cache& c = cache();
+        std::lock_guard<std::mutex> g(c.lock);
+        while (c.total + bytes > kMaxCached) {
+            int oldest = -1;
+            for (int s = 0; s < kSlots; ++s) {
+                if (c.block[s] != nullptr && (oldest < 0 || c.age[s] < c.age[oldest])) oldest = s;
+            }
+            if (oldest < 0) break;
+            std::free(c.block[oldest]);
+            c.total -= c.size[oldest];
+            c.block[oldest] = nullptr;
+        }
+        int slot = -1, oldest = -1;
+        for (int s = 0; s < kSlots && slot < 0; ++s) {
+            if (c.block[s] == nullptr)
+                slot = s;
+            else if (oldest < 0 || c.age[s] < c.age[oldest])
+                oldest = s;
+        }
+        if (slot < 0) {  // every slot taken: the oldest block makes room
+            std::free(c.block[oldest]);
+            c.total -= c.size[oldest];
+            slot = oldest;
+        }
+        if (c.total + bytes <= kMaxCached) {
+            c.block[slot] = p;
+            c.size[slot] = bytes;
+            c.age[slot] = ++c.clock;
+            c.total += bytes;
+            out = nullptr;
+        } else {
+            c.block[slot] = nullptr;
+        }
+    }
+    std::free(out);
+}
+
+#else
+
+void* block_alloc(uint64_t bytes) {
+    void* p = std::malloc(bytes);
+    if (p != nullptr) advise_huge_pages(p, bytes);
+    return p;
+}
+
+void* block_calloc(uint64_t bytes) {
+    void* p = std::calloc(bytes, 1);
+    if (p != nullptr) advise_huge_pages(p, bytes);
+    return p;
+}
+
+void block_free(void* p) { std::free(p); }
+
+#endif
+
+}  // namespace dalo
