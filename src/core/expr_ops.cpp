@@ -48,13 +48,14 @@ void append_all(ExprImpl& a, const ExprImpl& b, bool negate) {
     // The rest of b is contiguous in its tail array.
     const TermImpl* src = b.has_inline() ? (k == 0 ? nullptr : b.terms + (k - 1)) : b.terms + k;
     uint64_t rest = n - k;
+    // Room for all of it at once, so that the array moves at most once. Geometric growth:
+    // many small additions in a row must not copy the array each time.
+    if (a.count + rest > a.capacity) a.reserve_more(std::max(rest, a.capacity));
     if (src == nullptr) {  // b's inline term first, then its whole tail
         a.append_owned(negate ? negated(copy_term(b.first)) : copy_term(b.first));
         src = b.terms;
         rest -= 1;
     }
-    // Geometric growth: many small additions in a row must not copy the array each time.
-    if (a.count + rest > a.capacity) a.reserve_more(std::max(rest, a.capacity));
     copy_terms(a.terms + a.count, src, rest, negate);
     a.count += rest;
 }
