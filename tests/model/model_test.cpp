@@ -153,6 +153,29 @@ TEST_F(ModelTest, FreeFormPenaltyBecomesTermsAndRemainder) {
     EXPECT_EQ(vec(dalo_model_remainder_coeffs(m.get()), 2), (std::vector<int32_t>{-1, 1}));
 }
 
+// Builds large enough for their arrays to be reused from one build to the next, of sizes
+// that grow and shrink: every Model holds exactly its own square.
+TEST(ModelBlocks, LargeBuildsInARowHoldExactArrays) {
+    for (const uint64_t n : {2000u, 2600u, 1500u, 2000u}) {
+        const std::vector<dalo_var> x = new_vars("b", n);
+        ExprPtr sum(dalo_expr_create());
+        for (uint64_t i = 0; i < n; ++i) add(sum, 1 + static_cast<int64_t>(i % 5), {x[i]});
+        const ModelArrays a = arrays_of(
+            ModelPtr(dalo_model_create_simplified(ExprPtr(dalo_expr_sqr(sum.get())).get())).get());
+        ASSERT_EQ(a.vars.size(), n);
+        ASSERT_EQ(a.coeffs[1].size(), n * (n - 1) / 2);
+        for (uint64_t i = 0, at = 0; i < n; ++i) {
+            const int32_t wi = 1 + static_cast<int32_t>(i % 5);
+            ASSERT_EQ(a.coeffs[0][i], wi * wi);
+            for (uint64_t j = i + 1; j < n; ++j, ++at) {
+                ASSERT_EQ(a.words[1][2 * at], i);
+                ASSERT_EQ(a.words[1][2 * at + 1], j);
+                ASSERT_EQ(a.coeffs[1][at], 2 * wi * (1 + static_cast<int32_t>(j % 5)));
+            }
+        }
+    }
+}
+
 TEST_F(ModelTest, BitVectorEvaluation) {
     ExprPtr e = raw(3, {x0, x2}, 1);
     add(e, -5, {x1});
