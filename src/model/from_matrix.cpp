@@ -75,26 +75,16 @@ struct RowPairs {
             for (uint32_t p = 0; p < kept[u]; ++p, ++at) f(at, u, row[p].v - v_offset, row[p].c);
         }
     }
-    template <class F>
-    void each_parallel(uint64_t n, F&& f) const {
-        each(n, f);
-    }
 };
 
-// Rows whose pairs are still the pair terms of an ordered source (see QuadraticRows); the
-// slices of the source write their pairs side by side.
+// Rows whose pairs are still the pair terms of an ordered source (see QuadraticRows), slice
+// by slice.
 struct SourcePairs {
     const QuadraticRows& rows;
 
     template <class F>
     void each(uint64_t, F&& f) const {
         for (uint32_t s = 0; s + 1 < rows.term_begin.size(); ++s) slice(s, f);
-    }
-    template <class F>
-    void each_parallel(uint64_t, F&& f) const {
-        const uint64_t slices = rows.term_begin.size() - 1;
-        par_for_impl(slices, slices > 1 ? rows.pairs_before[slices] : 0,
-                     [&](uint64_t s) { slice(static_cast<uint32_t>(s), f); });
     }
     template <class F>
     void slice(uint32_t s, F& f) const {
@@ -148,7 +138,9 @@ ModelHandle model_from_rows(const Var* x, Var first, uint64_t n, const uint32_t*
     }
     uint32_t* words = npairs > 0 ? m.term_vars[1].data() : nullptr;
     coeff_t* coeffs = npairs > 0 ? m.coeff_array[1].data() : nullptr;
-    pairs.each_parallel(n, [&](uint64_t at, uint64_t u, uint64_t v, uint32_t c) {
+    // One thread writes the pairs: two threads writing fresh pages side by side took longer
+    // in a process that had built large models before.
+    pairs.each(n, [&](uint64_t at, uint64_t u, uint64_t v, uint32_t c) {
         coeffs[at] = static_cast<coeff_t>(c);
         words[2 * at] = index[u];
         words[2 * at + 1] = index[v];
