@@ -588,9 +588,10 @@ DALO_API dalo_model* dalo_model_create(const dalo_expr* e);
  * e is destroyed whether or not the Model is made. */
 DALO_API dalo_model* dalo_model_create_take(dalo_expr* e);
 /* The Model of dalo_expr_simplify_as_binary(e), equal to dalo_model_create of that
- * expression; e is left as it is. A form of degree at most 2 over plain binary variables goes
- * from the simplification straight to the Model's arrays, with no simplified expression in
- * between. Aborts if: a constraint record is unusable (the message says which). */
+ * expression; e is left as it is. A form of degree at most 2 over plain binary variables,
+ * alone or with declared constraints (no free-form penalty), goes from the simplification
+ * straight to the Model's arrays, with no simplified expression in between.
+ * Aborts if: a constraint record is unusable (the message says which). */
 DALO_API dalo_model* dalo_model_create_simplified(const dalo_expr* e);
 /* As dalo_model_create; the scale is accepted and not applied (the Model's scale is 1.0). */
 DALO_API dalo_model* dalo_model_create_scaled(const dalo_expr* e, double scale);
