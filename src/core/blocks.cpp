@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <utility>
+#include <vector>
 
 #if defined(__GLIBC__)
 #include <malloc.h>
@@ -32,6 +34,17 @@
 
 namespace dalo {
 
+namespace {
+
+// A block straight from malloc, with the huge-page advice for a large one.
+void* fresh(uint64_t bytes, bool zero) {
+    void* p = zero ? std::calloc(bytes, 1) : std::malloc(bytes);
+    if (p != nullptr) advise_huge_pages(p, bytes);
+    return p;
+}
+
+}  // namespace
+
 #if DALO_BLOCK_CACHE
 namespace {
 
@@ -54,10 +67,12 @@ Cache& cache() {
     return *c;
 }
 
+bool cached_size(uint64_t bytes) { return bytes >= kMinBlock && bytes <= kMaxBlock; }
+
 }  // namespace
 
 void* block_alloc(uint64_t bytes) {
-    if (bytes >= kMinBlock && bytes <= kMaxBlock) {
+    if (cached_size(bytes)) {
         Cache& c = cache();
         std::lock_guard<std::mutex> g(c.lock);
         int best = -1;
@@ -67,23 +82,15 @@ void* block_alloc(uint64_t bytes) {
             if (best < 0 || c.size[s] < c.size[best]) best = s;
         }
         if (best >= 0) {
-            void* p = c.block[best];
             c.total -= c.size[best];
-            c.block[best] = nullptr;
-            return p;
+            return std::exchange(c.block[best], nullptr);
         }
     }
-    void* p = std::malloc(bytes);
-    if (p != nullptr) advise_huge_pages(p, bytes);
-    return p;
+    return fresh(bytes, false);
 }
 
 void* block_calloc(uint64_t bytes) {
-    if (bytes < kMinBlock || bytes > kMaxBlock) {
-        void* p = std::calloc(bytes, 1);
-        if (p != nullptr) advise_huge_pages(p, bytes);
-        return p;
-    }
+    if (!cached_size(bytes)) return fresh(bytes, true);
     void* p = block_alloc(bytes);
     if (p != nullptr) std::memset(p, 0, bytes);
     return p;
@@ -92,63 +99,42 @@ void* block_calloc(uint64_t bytes) {
 void block_free(void* p) {
     if (p == nullptr) return;
     const uint64_t bytes = malloc_usable_size(p);
-    if (bytes < kMinBlock || bytes > kMaxBlock) {
+    if (!cached_size(bytes)) {
         std::free(p);
         return;
     }
-    void* out = p;  // freed after the lock is let go
+    std::vector<void*> out;  // freed after the lock is let go
     {
         Cache& c = cache();
         std::lock_guard<std::mutex> g(c.lock);
-        while (c.total + bytes > kMaxCached) {
-            int oldest = -1;
+        // The oldest blocks make room, in the total and in the slots.
+        for (;;) {
+            int free_slot = -1, oldest = -1;
             for (int s = 0; s < kSlots; ++s) {
-                if (c.block[s] != nullptr && (oldest < 0 || c.age[s] < c.age[oldest])) oldest = s;
+                if (c.block[s] == nullptr) {
+                    free_slot = s;
+                } else if (oldest < 0 || c.age[s] < c.age[oldest]) {
+                    oldest = s;
+                }
             }
-            if (oldest < 0) break;
-            std::free(c.block[oldest]);
+            if (free_slot >= 0 && c.total + bytes <= kMaxCached) {
+                c.block[free_slot] = p;
+                c.size[free_slot] = bytes;
+                c.age[free_slot] = ++c.clock;
+                c.total += bytes;
+                break;
+            }
+            out.push_back(std::exchange(c.block[oldest], nullptr));
             c.total -= c.size[oldest];
-            c.block[oldest] = nullptr;
-        }
-        int slot = -1, oldest = -1;
-        for (int s = 0; s < kSlots && slot < 0; ++s) {
-            if (c.block[s] == nullptr)
-                slot = s;
-            else if (oldest < 0 || c.age[s] < c.age[oldest])
-                oldest = s;
-        }
-        if (slot < 0) {  // every slot taken: the oldest block makes room
-            std::free(c.block[oldest]);
-            c.total -= c.size[oldest];
-            slot = oldest;
-        }
-        if (c.total + bytes <= kMaxCached) {
-            c.block[slot] = p;
-            c.size[slot] = bytes;
-            c.age[slot] = ++c.clock;
-            c.total += bytes;
-            out = nullptr;
-        } else {
-            c.block[slot] = nullptr;
         }
     }
-    std::free(out);
+    for (void* q : out) std::free(q);
 }
 
 #else
 
-void* block_alloc(uint64_t bytes) {
-    void* p = std::malloc(bytes);
-    if (p != nullptr) advise_huge_pages(p, bytes);
-    return p;
-}
-
-void* block_calloc(uint64_t bytes) {
-    void* p = std::calloc(bytes, 1);
-    if (p != nullptr) advise_huge_pages(p, bytes);
-    return p;
-}
-
+void* block_alloc(uint64_t bytes) { return fresh(bytes, false); }
+void* block_calloc(uint64_t bytes) { return fresh(bytes, true); }
 void block_free(void* p) { std::free(p); }
 
 #endif

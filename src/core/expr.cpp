@@ -58,8 +58,12 @@ void release_pages(const void* begin, const void* end) {
 TermImpl* realloc_terms(TermImpl* p, uint64_t n) {
     if (n > UINT64_MAX / sizeof(TermImpl)) throw std::bad_alloc();
     // A new array may come from the block cache; a growing one is realloc's.
-    void* q =
-        p == nullptr ? block_alloc(n * sizeof(TermImpl)) : std::realloc(p, n * sizeof(TermImpl));
+    if (p == nullptr) {
+        void* q = block_alloc(n * sizeof(TermImpl));
+        if (q == nullptr) throw std::bad_alloc();
+        return static_cast<TermImpl*>(q);
+    }
+    void* q = std::realloc(p, n * sizeof(TermImpl));
     if (q == nullptr) throw std::bad_alloc();
     advise_huge_pages(q, n * sizeof(TermImpl));
     return static_cast<TermImpl*>(q);

@@ -77,19 +77,14 @@ struct RowPairs {
     }
 };
 
-// Rows whose pairs are still the pair terms of an ordered source (see QuadraticRows), slice
-// by slice.
+// Rows whose pairs are still the pair terms of an ordered source (see QuadraticRows).
 struct SourcePairs {
     const QuadraticRows& rows;
 
     template <class F>
     void each(uint64_t, F&& f) const {
-        for (uint32_t s = 0; s + 1 < rows.term_begin.size(); ++s) slice(s, f);
-    }
-    template <class F>
-    void slice(uint32_t s, F& f) const {
         rows.for_source_pairs(
-            s, [&](uint64_t at, Var u, Var v, uint32_t c) { f(at, u - rows.lo, v - rows.lo, c); });
+            [&](uint64_t at, Var u, Var v, uint32_t c) { f(at, u - rows.lo, v - rows.lo, c); });
     }
 };
 

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <utility>
-#include <vector>
 
 #include "core/expr.hpp"
 #include "core/pod_array.hpp"
@@ -87,23 +86,19 @@ struct QuadraticRows {
     int64_t constant = 0;
     PodArray<uint32_t> lin, start, kept;
     PodArray<RowPair> pairs;
-    // Pairs that came in strictly ascending order stay where they are: pairs is empty and
-    // the rows' pairs are the pair terms of source, in term order. Slice s of its terms,
-    // [term_begin[s], term_begin[s + 1]), holds pairs pairs_before[s] onwards.
+    // Pairs that came in strictly ascending order stay where they are: pairs and start are
+    // empty and the rows' pairs are the pair terms of source, in term order.
     const ExprImpl* source = nullptr;
-    std::vector<uint64_t> term_begin, pairs_before;
 
-    // f(pair number, u, v, c) for the pairs of the source's slice s, u < v identifiers.
+    // f(pair number, u, v, c) for the source's pairs in order, u < v identifiers.
     template <class F>
-    void for_source_pairs(uint32_t s, F&& f) const {
-        const uint64_t shift = source->has_inline() ? 1 : 0;
-        uint64_t at = pairs_before[s];
-        for (uint64_t i = term_begin[s]; i < term_begin[s + 1]; ++i) {
-            const TermImpl& t = i < shift ? source->first : source->terms[i - shift];
+    void for_source_pairs(F&& f) const {
+        uint64_t at = 0;
+        source->for_each_term([&](const TermImpl& t) {
             const Var a = t.vars.slot0, b = t.vars.slot1;
-            if (t.coeff == 0 || a == kNoVar || b == kNoVar || a == b) continue;
+            if (t.coeff == 0 || a == kNoVar || b == kNoVar || a == b) return;
             f(at++, std::min(a, b), std::max(a, b), static_cast<uint32_t>(t.coeff));
-        }
+        });
     }
 
     void open(Var first, uint64_t rows, int64_t c) {

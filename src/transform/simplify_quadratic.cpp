@@ -260,31 +260,19 @@ bool ordered(const Slices& slices, const std::vector<Shape>& shapes, const Shape
     return true;
 }
 
-// The same pairs as rows, left in the input: the rows' starts come from the scan's row
-// counts, and each slice's first pair number from the pairs of the slices before it.
-void ordered_rows(const Slices& slices, const std::vector<Shape>& shapes, const Shape& sh,
-                  const uint32_t* lin, const std::vector<PodArray<uint32_t>>& row_count,
-                  QuadraticRows& out) {
+// The same pairs as rows, left in the input: each row's count comes from the scan's row
+// counts.
+void ordered_rows(const Slices& slices, const Shape& sh, const uint32_t* lin,
+                  const std::vector<PodArray<uint32_t>>& row_count, QuadraticRows& out) {
     const uint64_t k = uint64_t{sh.hi} - sh.lo + 1;
     out.open(sh.lo, k, sh.constant);
     out.kept = PodArray<uint32_t>(k);
-    out.start = PodArray<uint32_t>(k + 1);
-    uint32_t running = 0;
     for (uint64_t u = 0; u < k; ++u) {
         uint32_t c = 0;
         for (const PodArray<uint32_t>& r : row_count) c += r[sh.lo + u];
-        out.start[u] = running;
         out.kept[u] = c;
-        running += c;
     }
-    out.start[k] = running;
     out.source = &slices.expr();
-    out.term_begin.assign(shapes.size() + 1, slices.size());
-    out.pairs_before.assign(shapes.size() + 1, 0);
-    for (uint32_t s = 0; s < shapes.size(); ++s) {
-        out.term_begin[s] = slices.begin(s);
-        out.pairs_before[s + 1] = out.pairs_before[s] + shapes[s].pairs;
-    }
     if (sh.linear > 0) {
         out.lin = PodArray<uint32_t>(k);
         std::memcpy(out.lin.data(), lin + sh.lo, k * sizeof(uint32_t));
@@ -537,7 +525,7 @@ bool simplify(const ExprImpl& e, ExprImpl& target, bool reuse, uint64_t give_bac
         target.clear_terms();
         target.constant = sh.constant;
     } else if (counted && sh.ordered && rows_out != nullptr) {
-        ordered_rows(slices, shapes, sh, lin.data(), row_count, *rows_out);
+        ordered_rows(slices, sh, lin.data(), row_count, *rows_out);
     } else if (counted && sh.ordered && ordered(slices, shapes, sh, lin.data(), target, reuse)) {
         // written
     } else if (k * k <= 4 * sh.pairs + 8192) {
