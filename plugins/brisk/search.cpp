@@ -52,7 +52,7 @@ struct Tuning {
     double pool_size = 16;      // elite states kept
     double hot = 0.1;           // mean acceptance of an uphill flip at the start temperature
     double cold = 0.0003;       // and at the final one
-    double sweeps = 3000;       // sweeps of a run from a random state (Max-Cut Models)
+    double sweeps = 6000;       // sweeps of a run from a random state (Max-Cut Models)
     double reheat = 0.5;        // start temperature of a run from elite states, as a share
     double resweeps = 0.2;      // and its sweeps, as a share
     double polish = 10;         // tabu moves after each run without improvement, times n
@@ -123,8 +123,9 @@ struct Shared {
         }
         if (keeper.active()) list_threshold = INT64_MAX;
         complement_symmetric = symmetric_under_complement(prob);
-        // Max-Cut Models (G22) need the longer anneal and polish, and their runs from elite
-        // states do best as short warm reruns; on the others (bqp) shorter runs with a short
+        // Max-Cut Models need the longer anneal and polish (sparse planar and random graphs
+        // gain the most from the slow cooling), and their runs from elite states do best as
+        // short warm reruns; on the others (bqp) shorter runs with a short
         // polish, and so more of them, reach the best states sooner.
         if (!complement_symmetric) {
             tuning.sweeps = 500;
