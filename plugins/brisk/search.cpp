@@ -125,8 +125,8 @@ struct Shared {
         complement_symmetric = symmetric_under_complement(prob);
         // Max-Cut Models need the longer anneal and polish (sparse planar and random graphs
         // gain the most from the slow cooling), and their runs from elite states do best as
-        // short warm reruns; on the others (bqp) shorter runs with a short
-        // polish, and so more of them, reach the best states sooner.
+        // short warm reruns; on the others (bqp) shorter runs with a short polish, and so
+        // more of them, reach the best states sooner.
         if (!complement_symmetric) {
             tuning.sweeps = 500;
             tuning.polish = 3;
