@@ -1470,6 +1470,15 @@ DALO_API dalo_model* dalo_model_create_quadratic_coo(const dalo_var* x, uint64_t
                                                      const int64_t* i, const int64_t* j,
                                                      const int64_t* w, uint64_t count,
                                                      uint64_t* wrapped);
+/* The same with a linear part: the Model of sum_u linear[u] x[u] plus the entries above,
+ * linear holding n coefficients (NULL for none). A form kept as a linear vector and pair
+ * vectors needs no diagonal entries appended to its pairs. Coefficients wrap to 32 bits;
+ * *wrapped counts those of linear too.
+ * Aborts if: as dalo_model_create_quadratic_coo. */
+DALO_API dalo_model* dalo_model_create_quadratic_vectors(const dalo_var* x, uint64_t n,
+                                                         const int64_t* linear, const int64_t* i,
+                                                         const int64_t* j, const int64_t* w,
+                                                         uint64_t count, uint64_t* wrapped);
 
 /* ======================================================================================
  * ILP export

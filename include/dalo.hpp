@@ -1100,6 +1100,14 @@ class Model {
                                   detail::call(dalo_array_var_data, x.get()), x.size(), i, j, w,
                                   count, wrapped));
     }
+    // The same plus sum_u linear[u] x[u], linear holding x.size() coefficients.
+    static Model quadratic(const VarArray& x, const int64_t* linear, const int64_t* i,
+                           const int64_t* j, const int64_t* w, uint64_t count,
+                           uint64_t* wrapped = nullptr) {
+        return Model(detail::call(dalo_model_create_quadratic_vectors,
+                                  detail::call(dalo_array_var_data, x.get()), x.size(), linear, i,
+                                  j, w, count, wrapped));
+    }
 
     // The Model's bytes (see dalo_model_serialize), and the Model of such bytes over newly
     // registered variables; refused bytes throw dalo::error with the reason.

@@ -62,9 +62,7 @@ def dalo_tsp():
 def dalo_cut():
     x = dalo.var("m", shape=(N_CUT,))
     linear = -(np.bincount(cut_i, cut_w, N_CUT) + np.bincount(cut_j, cut_w, N_CUT)).astype(np.int64)
-    v = np.arange(N_CUT)  # entries with i == j are the linear terms
-    return dalo.quadratic_model(x, np.concatenate([v, cut_i]), np.concatenate([v, cut_j]),
-                                np.concatenate([linear, 2 * cut_w])), x
+    return dalo.quadratic_model(x, cut_i, cut_j, 2 * cut_w, linear=linear), x
 
 
 def dalo_energy(built, a):

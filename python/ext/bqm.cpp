@@ -121,13 +121,10 @@ nb::tuple build(const dalo::VarArray& x, Floats lin, Indexes irow, Indexes icol,
                 cells[static_cast<uint64_t>(ip[k]) * n + static_cast<uint64_t>(jp[k])] = coeffs[k];
             model.emplace(dalo::Model::quadratic(x, cells, static_cast<int64_t>(n), 1));
         } else if (pass.status == 0) {
-            // The diagonal as entries (i, i), then the pairs: the Model straight from them.
-            std::vector<int64_t> is(n + m), js(n + m), ws(n + m);
-            for (uint64_t i = 0; i < n; ++i)
-                is[i] = js[i] = static_cast<int64_t>(i), ws[i] = diagonal[i];
-            for (uint64_t k = 0; k < m; ++k)
-                is[n + k] = ip[k], js[n + k] = jp[k], ws[n + k] = coeffs[k];
-            model.emplace(dalo::Model::quadratic(x, is.data(), js.data(), ws.data(), n + m));
+            // The diagonal as the linear vector, then the pairs: the Model straight from them.
+            std::vector<int64_t> ls(diagonal.begin(), diagonal.end()), is(m), js(m), ws(m);
+            for (uint64_t k = 0; k < m; ++k) is[k] = ip[k], js[k] = jp[k], ws[k] = coeffs[k];
+            model.emplace(dalo::Model::quadratic(x, ls.data(), is.data(), js.data(), ws.data(), m));
         }
     }
     nb::object out = model ? nb::cast(std::move(*model)) : nb::none();

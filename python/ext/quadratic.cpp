@@ -68,6 +68,14 @@ R quadratic_from_matrix(const dalo::VarArray& x, nb::handle q, const std::string
     return quadratic_view<int64_t, R>(x, arr.attr("astype")("int64"), name);
 }
 
+using Int64Vector = nb::ndarray<const int64_t, nb::ndim<1>, nb::c_contig, nb::device::cpu>;
+
+// h as a contiguous int64 vector, converted when it is not one; keep holds the array.
+Int64Vector as_int64_vector(nb::handle h, nb::object& keep) {
+    keep = nb::module_::import_("numpy").attr("ascontiguousarray")(h, "dtype"_a = "int64");
+    return nb::cast<Int64Vector>(keep);
+}
+
 // The (i, j, w) vectors of a sparse form as contiguous int64 arrays, positions checked
 // against x.
 struct Entries {
@@ -77,13 +85,8 @@ struct Entries {
 
     Entries(const dalo::VarArray& x, nb::handle hi, nb::handle hj, nb::handle hw,
             const std::string& name) {
-        auto np = nb::module_::import_("numpy");
-        using View = nb::ndarray<const int64_t, nb::ndim<1>, nb::c_contig, nb::device::cpu>;
-        auto as64 = [&](nb::handle h, nb::object& keep) {
-            keep = np.attr("ascontiguousarray")(h, "dtype"_a = "int64");
-            return nb::cast<View>(keep);
-        };
-        const View iv = as64(hi, io), jv = as64(hj, jo), wv = as64(hw, wo);
+        const Int64Vector iv = as_int64_vector(hi, io), jv = as_int64_vector(hj, jo),
+                          wv = as_int64_vector(hw, wo);
         n = iv.shape(0);
         if (jv.shape(0) != n || wv.shape(0) != n)
             throw dalo::error(name + ": i, j and w must have one length");
@@ -137,15 +140,27 @@ void bind_quadratic(nb::module_& m) {
         "quadratic(x, i, j, w): sum_k w[k] x[i[k]] x[j[k]] (w[k] x[i[k]] where i[k] == j[k]).");
     m.def(
         "quadratic_model",
-        [](const dalo::VarArray& x, nb::handle i, nb::handle j, nb::handle w) {
-            const Entries e(x, i, j, w, "dalo.quadratic_model");
+        [](const dalo::VarArray& x, nb::handle i, nb::handle j, nb::handle w, nb::handle linear) {
+            const std::string name = "dalo.quadratic_model";
+            const Entries e(x, i, j, w, name);
+            nb::object lo;
+            const int64_t* l = nullptr;
+            if (!linear.is_none()) {
+                const auto lv = as_int64_vector(linear, lo);
+                if (lv.shape(0) != x.size())
+                    throw dalo::error(name + ": linear must have one entry per variable");
+                l = lv.data();
+            }
             uint64_t wrapped = 0;
-            dalo::Model model = dalo::Model::quadratic(x, e.i, e.j, e.w, e.n, &wrapped);
-            if (wrapped != 0)
-                throw dalo::error("dalo.quadratic_model: coefficients must fit in 32 bits");
-            return model;
+            std::optional<dalo::Model> model;
+            {
+                nb::gil_scoped_release release;
+                model.emplace(dalo::Model::quadratic(x, l, e.i, e.j, e.w, e.n, &wrapped));
+            }
+            if (wrapped != 0) throw dalo::error(name + ": coefficients must fit in 32 bits");
+            return std::move(*model);
         },
-        "x"_a, "i"_a, "j"_a, "w"_a);
+        "x"_a, "i"_a, "j"_a, "w"_a, "linear"_a = nb::none());
     m.def(
         "quadratic_model",
         [](const dalo::VarArray& x, nb::handle q) {
@@ -154,5 +169,6 @@ void bind_quadratic(nb::module_& m) {
         "x"_a, "q"_a,
         "quadratic_model(x, Q): the Model of quadratic(x, Q).simplify_as_binary(), written from\n"
         "the matrix without building the expression.\n"
-        "quadratic_model(x, i, j, w): the same for quadratic(x, i, j, w), from the entries.");
+        "quadratic_model(x, i, j, w, linear=None): the same for quadratic(x, i, j, w), from the\n"
+        "entries, plus linear[u] x[u] for a vector linear of one coefficient per variable.");
 }

@@ -145,7 +145,9 @@ def test_quadratic_forms_from_numpy_matrices():
     # The Models written from the matrix, from its entries and from f simplified on the way
     # hold the same variables and energies.
     i, j = np.nonzero(m)
+    off = i != j  # the diagonal once more, as a linear vector
     models = [dalo.quadratic_model(x, m), dalo.quadratic_model(x, i, j, m[i, j]),
+              dalo.quadratic_model(x, i[off], j[off], m[i, j][off], linear=np.diag(m)),
               dalo.Model(f.simplify_as_binary()), dalo.Model.simplified(f)]
     assert {(g.var_count, g.max_degree) for g in models} == {(5, 2)}
     for bits in itertools.product((0, 1), repeat=5):
@@ -158,6 +160,10 @@ def test_quadratic_forms_from_numpy_matrices():
         dalo.quadratic_model(x, [0], [5], [1])
     with pytest.raises(ValueError, match="dalo.quadratic_model: coefficients must fit in 32 bits"):
         dalo.quadratic_model(x, [0], [1], [2**31])
+    with pytest.raises(ValueError, match="dalo.quadratic_model: coefficients must fit in 32 bits"):
+        dalo.quadratic_model(x, [], [], [], linear=[0, 0, 2**31, 0, 0])
+    with pytest.raises(ValueError, match="linear must have one entry per variable"):
+        dalo.quadratic_model(x, [0], [1], [1], linear=[1, 2])
     with pytest.raises(ValueError, match="dalo.quadratic_model: a 2x3 matrix for 3 variables"):
         dalo.quadratic_model(w, np.zeros((2, 3), dtype=np.int64))
 

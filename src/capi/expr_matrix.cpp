@@ -42,7 +42,15 @@ DALO_RECOVER
 dalo_model* dalo_model_create_quadratic_coo(const dalo_var* x, uint64_t n, const int64_t* i,
                                             const int64_t* j, const int64_t* w, uint64_t count,
                                             uint64_t* wrapped) try {
-    return wrap(new ModelHandle(model_from_pairs(x, n, i, j, w, count, wrapped)));
+    return wrap(new ModelHandle(model_from_pairs(x, n, nullptr, i, j, w, count, wrapped)));
+}
+DALO_RECOVER
+
+dalo_model* dalo_model_create_quadratic_vectors(const dalo_var* x, uint64_t n,
+                                                const int64_t* linear, const int64_t* i,
+                                                const int64_t* j, const int64_t* w, uint64_t count,
+                                                uint64_t* wrapped) try {
+    return wrap(new ModelHandle(model_from_pairs(x, n, linear, i, j, w, count, wrapped)));
 }
 DALO_RECOVER
 

@@ -1,7 +1,7 @@
-// Blocks larger than malloc ever keeps for reuse (it maps and unmaps those each time) wait,
-// once freed by the library, in a small cache and serve the next request of about their
-// size. A build repeated in a loop then writes into pages the process already has: a fresh
-// block's pages are faulted in and zeroed by the system on first touch, which costs more than
+// Blocks of 64 KiB and more wait, once freed by the library, in a small cache and serve the
+// next request of about their size: malloc hands such blocks back to the system on free. A
+// build repeated in a loop then writes into pages the process already has: a fresh block's
+// pages are faulted in and zeroed by the system on first touch, which costs more than
 // writing them. The cache is bounded and holds only plain malloc blocks, so whoever ends up
 // with one may still free() it. Sanitizer builds skip it, so that a use after free stays
 // visible.
@@ -48,10 +48,16 @@ void* fresh(uint64_t bytes, bool zero) {
 #if DALO_BLOCK_CACHE
 namespace {
 
-constexpr uint64_t kMinBlock = (uint64_t{32} << 20) + 1;  // malloc reuses smaller ones itself
-constexpr uint64_t kMaxBlock = uint64_t{128} << 20;       // larger ones go back at once
-constexpr uint64_t kMaxCached = uint64_t{128} << 20;      // all cached blocks together
-constexpr int kSlots = 4;
+// Two tiers, so that the many middle-sized arrays of small builds do not push out the few
+// large ones. Middle-sized blocks come from the heap or from their own mapping, and both go
+// back to the system when freed (a heap trimmed at its top, a mapping unmapped): a loop of
+// small builds would fault in every page of every array again.
+struct Tier {
+    uint64_t min_block, max_block, max_cached;
+};
+constexpr Tier kMiddle{uint64_t{64} << 10, uint64_t{32} << 20, uint64_t{32} << 20};
+constexpr Tier kLarge{(uint64_t{32} << 20) + 1, uint64_t{128} << 20, uint64_t{128} << 20};
+constexpr int kSlots = 8;
 
 struct Cache {
     std::mutex lock;
@@ -62,35 +68,41 @@ struct Cache {
     uint64_t total = 0;
 };
 
-Cache& cache() {
-    static Cache* c = new Cache;  // never destroyed: blocks may be freed during exit
-    return *c;
+// The tier's cache for a block of this size, or null when blocks of this size go straight to
+// malloc and free.
+Cache* cache_for(uint64_t bytes) {
+    static Cache* middle = new Cache;  // never destroyed: blocks may be freed during exit
+    static Cache* large = new Cache;
+    if (bytes >= kLarge.min_block && bytes <= kLarge.max_block) return large;
+    if (bytes >= kMiddle.min_block && bytes <= kMiddle.max_block) return middle;
+    return nullptr;
 }
 
-bool cached_size(uint64_t bytes) { return bytes >= kMinBlock && bytes <= kMaxBlock; }
+uint64_t max_cached(uint64_t bytes) {
+    return bytes >= kLarge.min_block ? kLarge.max_cached : kMiddle.max_cached;
+}
 
 }  // namespace
 
 void* block_alloc(uint64_t bytes) {
-    if (cached_size(bytes)) {
-        Cache& c = cache();
-        std::lock_guard<std::mutex> g(c.lock);
+    if (Cache* c = cache_for(bytes)) {
+        std::lock_guard<std::mutex> g(c->lock);
         int best = -1;
         for (int s = 0; s < kSlots; ++s) {
             // A block at most twice the request, so that little of it lies idle.
-            if (c.block[s] == nullptr || c.size[s] < bytes || c.size[s] > 2 * bytes) continue;
-            if (best < 0 || c.size[s] < c.size[best]) best = s;
+            if (c->block[s] == nullptr || c->size[s] < bytes || c->size[s] > 2 * bytes) continue;
+            if (best < 0 || c->size[s] < c->size[best]) best = s;
         }
         if (best >= 0) {
-            c.total -= c.size[best];
-            return std::exchange(c.block[best], nullptr);
+            c->total -= c->size[best];
+            return std::exchange(c->block[best], nullptr);
         }
     }
     return fresh(bytes, false);
 }
 
 void* block_calloc(uint64_t bytes) {
-    if (!cached_size(bytes)) return fresh(bytes, true);
+    if (cache_for(bytes) == nullptr) return fresh(bytes, true);
     void* p = block_alloc(bytes);
     if (p != nullptr) std::memset(p, 0, bytes);
     return p;
@@ -99,36 +111,38 @@ void* block_calloc(uint64_t bytes) {
 void block_free(void* p) {
     if (p == nullptr) return;
     const uint64_t bytes = malloc_usable_size(p);
-    if (!cached_size(bytes)) {
+    Cache* c = cache_for(bytes);
+    if (c == nullptr) {
         std::free(p);
         return;
     }
-    std::vector<void*> out;  // freed after the lock is let go
+    const uint64_t limit = max_cached(bytes);
+    void* out[kSlots];  // freed after the lock is let go
+    int evicted = 0;
     {
-        Cache& c = cache();
-        std::lock_guard<std::mutex> g(c.lock);
+        std::lock_guard<std::mutex> g(c->lock);
         // The oldest blocks make room, in the total and in the slots.
         for (;;) {
             int free_slot = -1, oldest = -1;
             for (int s = 0; s < kSlots; ++s) {
-                if (c.block[s] == nullptr) {
+                if (c->block[s] == nullptr) {
                     free_slot = s;
-                } else if (oldest < 0 || c.age[s] < c.age[oldest]) {
+                } else if (oldest < 0 || c->age[s] < c->age[oldest]) {
                     oldest = s;
                 }
             }
-            if (free_slot >= 0 && c.total + bytes <= kMaxCached) {
-                c.block[free_slot] = p;
-                c.size[free_slot] = bytes;
-                c.age[free_slot] = ++c.clock;
-                c.total += bytes;
+            if (free_slot >= 0 && c->total + bytes <= limit) {
+                c->block[free_slot] = p;
+                c->size[free_slot] = bytes;
+                c->age[free_slot] = ++c->clock;
+                c->total += bytes;
                 break;
             }
-            out.push_back(std::exchange(c.block[oldest], nullptr));
-            c.total -= c.size[oldest];
+            out[evicted++] = std::exchange(c->block[oldest], nullptr);
+            c->total -= c->size[oldest];
         }
     }
-    for (void* q : out) std::free(q);
+    for (int i = 0; i < evicted; ++i) std::free(out[i]);
 }
 
 #else

@@ -216,8 +216,8 @@ ModelHandle build(const Var* x, uint64_t n, MatrixView<T> q, uint64_t* wrapped) 
 // sorted and merged, then the Model's arrays are written row by row. Large inputs are counted
 // and bucketed in slices, each slice's pairs after the previous slice's in every bucket, so the
 // buckets hold the entries in input order for any thread count.
-ModelHandle build_pairs(const Var* x, uint64_t n, const int64_t* I, const int64_t* J,
-                        const int64_t* W, uint64_t count, uint64_t* wrapped) {
+ModelHandle build_pairs(const Var* x, uint64_t n, const int64_t* L, const int64_t* I,
+                        const int64_t* J, const int64_t* W, uint64_t count, uint64_t* wrapped) {
     const uint32_t slices = count >= 16384 && count >= n / 2 && !in_parallel_region()
                                 ? std::min<uint32_t>(thread_cap(count), 4)
                                 : 1;
@@ -267,9 +267,15 @@ ModelHandle build_pairs(const Var* x, uint64_t n, const int64_t* I, const int64_
     if (wrapped != nullptr) {
         *wrapped = 0;
         for (const uint64_t w : wraps) *wrapped += w;
+        for (uint64_t u = 0; L != nullptr && u < n; ++u)
+            *wrapped += L[u] != static_cast<int64_t>(wrap_coeff(L[u]));
     }
     if (!direct) {
         ExprImpl e;
+        for (uint64_t u = 0; L != nullptr && u < n; ++u) {
+            const coeff_t c = wrap_coeff(L[u]);
+            if (c != 0) e.append_small(c, x[u], kNoVar);
+        }
         for (uint64_t k = 0; k < count; ++k) {
             const coeff_t c = wrap_coeff(W[k]);
             if (c != 0) e.append_small(c, x[I[k]], I[k] == J[k] ? kNoVar : x[J[k]]);
@@ -295,6 +301,7 @@ ModelHandle build_pairs(const Var* x, uint64_t n, const int64_t* I, const int64_
     for (uint32_t s = 1; s < slices; ++s) {
         for (uint64_t u = 0; u < n; ++u) lin[u] += lins[s][u];
     }
+    for (uint64_t u = 0; L != nullptr && u < n; ++u) lin[u] += static_cast<uint32_t>(L[u]);
     std::vector<uint32_t> kept(n);
     par_for_ranges(n, slices > 1 ? start[n] : 0, [&](uint64_t b, uint64_t e) {
         for (uint64_t u = b; u < e; ++u)
@@ -315,9 +322,10 @@ ModelHandle model_from_matrix(const Var* x, uint64_t n, MatrixView<int32_t> q, u
     return build(x, n, q, wrapped);
 }
 
-ModelHandle model_from_pairs(const Var* x, uint64_t n, const int64_t* i, const int64_t* j,
-                             const int64_t* w, uint64_t count, uint64_t* wrapped) {
-    return build_pairs(x, n, i, j, w, count, wrapped);
+ModelHandle model_from_pairs(const Var* x, uint64_t n, const int64_t* linear, const int64_t* i,
+                             const int64_t* j, const int64_t* w, uint64_t count,
+                             uint64_t* wrapped) {
+    return build_pairs(x, n, linear, i, j, w, count, wrapped);
 }
 
 ModelHandle model_of_simplified(const ExprImpl& e) {

@@ -116,10 +116,11 @@ void attach_native_records(ModelImpl& m, std::vector<NativeCons> records);
 // matrix without term records when x holds ascending binary identifiers.
 ModelHandle model_from_matrix(const Var* x, uint64_t n, MatrixView<int64_t> q, uint64_t* wrapped);
 ModelHandle model_from_matrix(const Var* x, uint64_t n, MatrixView<int32_t> q, uint64_t* wrapped);
-// The Model of sum_k w[k] x[i[k]] x[j[k]] (w[k] x[i[k]] where i[k] == j[k]) simplified as
-// binary, over positions i and j into x; fatal for a position outside [0, n).
-ModelHandle model_from_pairs(const Var* x, uint64_t n, const int64_t* i, const int64_t* j,
-                             const int64_t* w, uint64_t count, uint64_t* wrapped);
+// The Model of sum_u linear[u] x[u] + sum_k w[k] x[i[k]] x[j[k]] (w[k] x[i[k]] where
+// i[k] == j[k]) simplified as binary, over positions i and j into x (linear may be null);
+// fatal for a position outside [0, n).
+ModelHandle model_from_pairs(const Var* x, uint64_t n, const int64_t* linear, const int64_t* i,
+                             const int64_t* j, const int64_t* w, uint64_t count, uint64_t* wrapped);
 // The Model of e simplified as binary, its constraint records carried: equal to model_create
 // of the simplified expression. A plain quadratic form goes from the simplification's rows to
 // the Model's arrays, with no simplified expression between.

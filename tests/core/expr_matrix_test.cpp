@@ -109,9 +109,9 @@ TEST(QuadraticFormParallel, ModelFromTheMatrixEqualsTheGeneralPath) {
     }
 }
 
-// The Model from (i, j, w) entries equals the general path's: duplicates in either order,
-// diagonal entries, sums that cancel or wrap, enough pairs for parallel rows, and
-// identifiers out of order (the record path).
+// The Model from (i, j, w) entries, with and without a linear vector, equals the general
+// path's: duplicates in either order, diagonal entries, sums that cancel or wrap, enough
+// pairs for parallel rows, and identifiers out of order (the record path).
 TEST(QuadraticFormParallel, ModelFromEntriesEqualsTheGeneralPath) {
     std::mt19937_64 rng(5);
     const uint64_t n = 300, count = 120'000;
@@ -124,21 +124,32 @@ TEST(QuadraticFormParallel, ModelFromEntriesEqualsTheGeneralPath) {
     }
     i[0] = 4, j[0] = 9, w[0] = int64_t{1} << 33;  // wraps to 0
     i[1] = 9, j[1] = 4, w[1] = INT32_MAX, i[2] = 4, j[2] = 9, w[2] = INT32_MAX;
-    for (int round = 0; round < 2; ++round) {
+    std::vector<int64_t> linear(n);
+    for (uint64_t u = 0; u < n; ++u) linear[u] = static_cast<int64_t>(rng() % 5) - 2;
+    linear[n - 1] = 3;                   // a position only the linear vector names
+    linear[7] = (int64_t{1} << 32) - 1;  // wraps to -1
+    for (int round = 0; round < 4; ++round) {
         std::vector<dalo_var> ids = x;
-        if (round == 1) std::reverse(ids.begin(), ids.end());
+        if (round % 2 == 1) std::reverse(ids.begin(), ids.end());
+        const bool with_linear = round >= 2;
         ExprPtr sum(dalo_expr_create());
+        for (uint64_t u = 0; with_linear && u < n; ++u)
+            dalo_expr_iadd_raw_term(sum.get(), static_cast<int32_t>(linear[u]), &ids[u], 1);
         for (uint64_t k = 0; k < count; ++k) {
             const dalo_var pair[2] = {ids[i[k]], ids[j[k]]};
             dalo_expr_iadd_raw_term(sum.get(), static_cast<int32_t>(w[k]), pair,
                                     i[k] == j[k] ? 1 : 2);
         }
         uint64_t wrapped = 0;
-        ModelPtr direct(dalo_model_create_quadratic_coo(ids.data(), n, i.data(), j.data(), w.data(),
-                                                        count, &wrapped));
+        ModelPtr direct(with_linear
+                            ? dalo_model_create_quadratic_vectors(ids.data(), n, linear.data(),
+                                                                  i.data(), j.data(), w.data(),
+                                                                  count, &wrapped)
+                            : dalo_model_create_quadratic_coo(ids.data(), n, i.data(), j.data(),
+                                                              w.data(), count, &wrapped));
         ModelPtr general(dalo_model_create(ExprPtr(dalo_expr_simplify_as_binary(sum.get())).get()));
         EXPECT_EQ(arrays_of(direct.get()), arrays_of(general.get())) << "round " << round;
-        EXPECT_EQ(wrapped, 1u);
+        EXPECT_EQ(wrapped, with_linear ? 2u : 1u);
     }
 }
 
