@@ -1,5 +1,7 @@
 #include "core/parallel.hpp"
 
+#include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdlib>
 #include <exception>
@@ -58,6 +60,31 @@ std::atomic<uint64_t> g_extra_threads{0};
 // destructors) run on the caller alone.
 std::atomic<bool> g_pool_down{false};
 
+// How long a worker, or the caller of a region, polls before it sleeps: a build runs its
+// regions back to back, and waking a sleeping thread costs more than a short region.
+constexpr auto kPollTime = std::chrono::microseconds(50);
+
+inline void cpu_relax() {
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#elif defined(__aarch64__)
+    asm volatile("yield");
+#endif
+}
+
+// Polls until done() holds or the poll time is up; whether it holds.
+template <class Done>
+bool poll(Done&& done) {
+    const auto end = std::chrono::steady_clock::now() + kPollTime;
+    for (;;) {
+        for (int i = 0; i < 64; ++i) {
+            if (done()) return true;
+            cpu_relax();
+        }
+        if (std::chrono::steady_clock::now() >= end) return done();
+    }
+}
+
 class WorkerPool {
   public:
     explicit WorkerPool(uint32_t workers) : worker_count_(workers) {
@@ -96,6 +123,7 @@ class WorkerPool {
         }
         wake_.notify_all();
         caller_part();
+        poll([this] { return active_.load(std::memory_order_acquire) == 0; });
         std::unique_lock<std::mutex> lock(state_lock_);
         done_.wait(lock, [this] { return active_ == 0; });
         task_ = nullptr;
@@ -104,9 +132,12 @@ class WorkerPool {
   private:
     void worker_loop() {
         uint64_t served = 0;
-        std::unique_lock<std::mutex> lock(state_lock_);
         for (;;) {
-            if (stop_) return;
+            poll([&] {
+                return stop_.load(std::memory_order_acquire) ||
+                       generation_.load(std::memory_order_acquire) != served;
+            });
+            std::unique_lock<std::mutex> lock(state_lock_);
             wake_.wait(lock, [&] { return stop_ || generation_ != served; });
             if (stop_) return;
             served = generation_;
@@ -125,9 +156,10 @@ class WorkerPool {
     std::condition_variable wake_;
     std::condition_variable done_;
     std::function<void()> task_;
-    uint32_t active_ = 0;
-    uint64_t generation_ = 0;
-    unsigned char stop_ = 0;
+    // Written under state_lock_; read without it while polling.
+    std::atomic<uint32_t> active_{0};
+    std::atomic<uint64_t> generation_{0};
+    std::atomic<unsigned char> stop_{0};
 };
 
 std::atomic<bool> g_pool_created{false};
