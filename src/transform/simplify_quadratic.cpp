@@ -110,9 +110,14 @@ class Slices {
 
 Shape scan(const Slices& slices, uint32_t s, Var nvars, uint32_t* row_count, uint32_t* lin) {
     Shape sh;
-    int64_t at = -1;  // term number within the slice
+    // Pair numbers grow by one per pair and term numbers by one per term, so (pair number -
+    // term number) never grows: its largest value is at the first pair, its least at the last.
+    uint64_t at = 0, first_at = 0, last_at = 0;
+    uint64_t pairs = 0, last_key = 0;  // every pair key is at least 1
+    Var lo = kNoVar, hi = 0;
+    bool ordered = true, normalized = true;
     slices.for_terms(s, [&](const TermImpl& t) {
-        ++at;
+        const uint64_t here = at++;
         if (!sh.plain || t.coeff == 0) return;
         const Var a = t.vars.slot0, b = t.vars.slot1;
         if (t.vars.tail != nullptr) {
@@ -124,8 +129,8 @@ Shape scan(const Slices& slices, uint32_t s, Var nvars, uint32_t* row_count, uin
             sh.plain = false;
         } else if (b == kNoVar || b == a) {
             ++sh.linear;
-            sh.lo = std::min(sh.lo, a);
-            sh.hi = std::max(sh.hi, a);
+            lo = std::min(lo, a);
+            hi = std::max(hi, a);
             if (lin != nullptr) {
                 std::atomic_ref<uint32_t>(lin[a]).fetch_add(static_cast<uint32_t>(t.coeff),
                                                             std::memory_order_relaxed);
@@ -135,19 +140,30 @@ Shape scan(const Slices& slices, uint32_t s, Var nvars, uint32_t* row_count, uin
         } else {
             const Var u = std::min(a, b), v = std::max(a, b);
             const uint64_t key = (uint64_t{u} << 32) | v;
-            if (sh.pairs == 0) sh.first_key = key;
-            sh.ordered = sh.ordered && (sh.pairs == 0 || sh.last_key < key);
-            sh.normalized = sh.normalized && a < b;
-            sh.last_key = key;
-            const int64_t lag = static_cast<int64_t>(sh.pairs) - at;
-            sh.lag_min = std::min(sh.lag_min, lag);
-            sh.lag_max = std::max(sh.lag_max, lag);
-            ++sh.pairs;
-            sh.lo = std::min(sh.lo, u);
-            sh.hi = std::max(sh.hi, v);
+            if (pairs == 0) {
+                sh.first_key = key;
+                first_at = here;
+            }
+            last_at = here;
+            ordered &= last_key < key;
+            normalized &= a < b;
+            last_key = key;
+            ++pairs;
+            lo = std::min(lo, u);
+            hi = std::max(hi, v);
             if (row_count != nullptr) ++row_count[u];
         }
     });
+    sh.lo = lo;
+    sh.hi = hi;
+    sh.pairs = pairs;
+    sh.ordered = ordered;
+    sh.normalized = normalized;
+    sh.last_key = last_key;
+    if (pairs > 0) {
+        sh.lag_max = -static_cast<int64_t>(first_at);
+        sh.lag_min = static_cast<int64_t>(pairs - 1) - static_cast<int64_t>(last_at);
+    }
     return sh;
 }
 
