@@ -118,8 +118,28 @@ Shape scan(const Slices& slices, uint32_t s, Var nvars, uint32_t* row_count, uin
     bool ordered = true, normalized = true;
     slices.for_terms(s, [&](const TermImpl& t) {
         const uint64_t here = at++;
-        if (!sh.plain || t.coeff == 0) return;
         const Var a = t.vars.slot0, b = t.vars.slot1;
+        // Every identifier below nvars is a plain binary variable: no special bits.
+        const bool pair =
+            (t.vars.tail == nullptr) & (a < nvars) & (b < nvars) & (a != b) & (t.coeff != 0);
+        if (pair && sh.plain) {
+            const Var u = std::min(a, b), v = std::max(a, b);
+            const uint64_t key = (uint64_t{u} << 32) | v;
+            if (pairs == 0) {
+                sh.first_key = key;
+                first_at = here;
+            }
+            last_at = here;
+            ordered &= last_key < key;
+            normalized &= a < b;
+            last_key = key;
+            ++pairs;
+            lo = std::min(lo, u);
+            hi = std::max(hi, v);
+            if (row_count != nullptr) ++row_count[u];
+            return;
+        }
+        if (!sh.plain || t.coeff == 0) return;
         if (t.vars.tail != nullptr) {
             sh.plain = false;
         } else if (a == kNoVar) {
@@ -135,23 +155,8 @@ Shape scan(const Slices& slices, uint32_t s, Var nvars, uint32_t* row_count, uin
                 std::atomic_ref<uint32_t>(lin[a]).fetch_add(static_cast<uint32_t>(t.coeff),
                                                             std::memory_order_relaxed);
             }
-        } else if ((b & kSpecialBits) != 0 || b >= nvars) {
-            sh.plain = false;
         } else {
-            const Var u = std::min(a, b), v = std::max(a, b);
-            const uint64_t key = (uint64_t{u} << 32) | v;
-            if (pairs == 0) {
-                sh.first_key = key;
-                first_at = here;
-            }
-            last_at = here;
-            ordered &= last_key < key;
-            normalized &= a < b;
-            last_key = key;
-            ++pairs;
-            lo = std::min(lo, u);
-            hi = std::max(hi, v);
-            if (row_count != nullptr) ++row_count[u];
+            sh.plain = false;  // an integer atom or a negated literal in a pair
         }
     });
     sh.lo = lo;
