@@ -37,6 +37,9 @@ struct Shape {
     bool normalized = true;  // every pair has its smaller variable first
     uint64_t first_key = 0, last_key = 0;
     int64_t lag_min = INT64_MAX, lag_max = INT64_MIN;
+    // The range of the first slot over the terms with a variable in it: the rows of the cells
+    // that the slice writes on the dense path. Not joined.
+    Var first_lo = kNoVar, first_hi = 0;
 
     void join(const Shape& o) {
         plain = plain && o.plain;
@@ -114,7 +117,7 @@ Shape scan(const Slices& slices, uint32_t s, Var nvars, uint32_t* row_count, uin
     // term number) never grows: its largest value is at the first pair, its least at the last.
     uint64_t at = 0, first_at = 0, last_at = 0;
     uint64_t pairs = 0, last_key = 0;  // every pair key is at least 1
-    Var lo = kNoVar, hi = 0;
+    Var lo = kNoVar, hi = 0, first_lo = kNoVar, first_hi = 0;
     bool ordered = true, normalized = true;
     slices.for_terms(s, [&](const TermImpl& t) {
         const uint64_t here = at++;
@@ -136,6 +139,8 @@ Shape scan(const Slices& slices, uint32_t s, Var nvars, uint32_t* row_count, uin
             ++pairs;
             lo = std::min(lo, u);
             hi = std::max(hi, v);
+            first_lo = std::min(first_lo, a);
+            first_hi = std::max(first_hi, a);
             if (row_count != nullptr) ++row_count[u];
             return;
         }
@@ -151,6 +156,8 @@ Shape scan(const Slices& slices, uint32_t s, Var nvars, uint32_t* row_count, uin
             ++sh.linear;
             lo = std::min(lo, a);
             hi = std::max(hi, a);
+            first_lo = std::min(first_lo, a);
+            first_hi = std::max(first_hi, a);
             if (lin != nullptr) {
                 std::atomic_ref<uint32_t>(lin[a]).fetch_add(static_cast<uint32_t>(t.coeff),
                                                             std::memory_order_relaxed);
@@ -161,6 +168,8 @@ Shape scan(const Slices& slices, uint32_t s, Var nvars, uint32_t* row_count, uin
     });
     sh.lo = lo;
     sh.hi = hi;
+    sh.first_lo = first_lo;
+    sh.first_hi = first_hi;
     sh.pairs = pairs;
     sh.ordered = ordered;
     sh.normalized = normalized;
@@ -321,18 +330,26 @@ void over_rows(uint64_t rows, uint64_t w, Body&& body) {
 // Few identifiers for many pairs: one cell per ordered pair (a, b) as the term has them, so
 // rows of a product fill row by row; cells (u, v) and (v, u) are added when the terms go
 // out, where the column reads of nearby rows share cache lines.
-void dense(const Slices& slices, const Shape& sh, ExprImpl& r, bool reuse,
-           QuadraticRows* rows_out) {
+void dense(const Slices& slices, const std::vector<Shape>& shapes, const Shape& sh, ExprImpl& r,
+           bool reuse, QuadraticRows* rows_out) {
     const uint64_t k = uint64_t{sh.hi} - sh.lo + 1;
     const Var lo = sh.lo;
-    // Private cells per slice while they stay within the input's own size.
-    const uint32_t copies =
-        k * k * 4 * slices.count() <= 24 * (sh.linear + sh.pairs) ? slices.count() : 1;
-    std::vector<PodArray<uint32_t>> cells(copies), lins(copies);
-    for (uint32_t c = 0; c < copies; ++c) {
-        cells[c] = PodArray<uint32_t>::zeroed(k * k);
-        lins[c] = PodArray<uint32_t>::zeroed(k);
+    // Slices that write disjoint rows, as the halves of a product do, share one set of cells;
+    // others get private cells while those stay within the input's own size.
+    bool disjoint = slices.count() > 1;
+    for (uint32_t a = 0; a < shapes.size(); ++a) {
+        for (uint32_t b = a + 1; b < shapes.size(); ++b) {
+            const Shape &x = shapes[a], &y = shapes[b];
+            if (x.first_lo <= x.first_hi && y.first_lo <= y.first_hi && x.first_lo <= y.first_hi &&
+                y.first_lo <= x.first_hi)
+                disjoint = false;
+        }
     }
+    const uint32_t copies =
+        !disjoint && k * k * 4 * slices.count() <= 24 * (sh.linear + sh.pairs) ? slices.count() : 1;
+    std::vector<PodArray<uint32_t>> cells(copies), lins(disjoint ? slices.count() : copies);
+    for (uint32_t c = 0; c < copies; ++c) cells[c] = PodArray<uint32_t>::zeroed(k * k);
+    for (PodArray<uint32_t>& l : lins) l = PodArray<uint32_t>::zeroed(k);
     auto accumulate = [&](uint32_t s, uint32_t* sq, uint32_t* lin) {
         slices.for_terms(s, [&](const TermImpl& t) {
             if (t.coeff == 0 || t.vars.slot0 == kNoVar) return;
@@ -345,7 +362,9 @@ void dense(const Slices& slices, const Shape& sh, ExprImpl& r, bool reuse,
             }
         });
     };
-    if (copies == slices.count()) {
+    if (disjoint) {
+        slices.run([&](uint32_t s) { accumulate(s, cells[0].data(), lins[s].data()); });
+    } else if (copies == slices.count()) {
         slices.run([&](uint32_t s) { accumulate(s, cells[s].data(), lins[s].data()); });
     } else {
         for (uint32_t s = 0; s < slices.count(); ++s)
@@ -361,7 +380,7 @@ void dense(const Slices& slices, const Shape& sh, ExprImpl& r, bool reuse,
             }
         });
     for (uint64_t u = 0; u < k; ++u) {
-        for (uint32_t c = 1; c < copies; ++c) lin[u] += lins[c][u];
+        for (uint32_t c = 1; c < lins.size(); ++c) lin[u] += lins[c][u];
         lin[u] += sq[u * k + u];
     }
 
@@ -550,7 +569,7 @@ bool simplify(const ExprImpl& e, ExprImpl& target, bool reuse, uint64_t give_bac
     } else if (counted && sh.ordered && ordered(slices, shapes, sh, lin.data(), target, reuse)) {
         // written
     } else if (k * k <= 4 * sh.pairs + 8192) {
-        dense(slices, sh, target, reuse, rows_out);
+        dense(slices, shapes, sh, target, reuse, rows_out);
     } else if (k <= 4 * n + 4096 && n < (uint64_t{1} << 32)) {
         std::vector<uint32_t*> rows(slices.count());
         std::vector<PodArray<uint32_t>> own;
