@@ -384,12 +384,18 @@ void dense(const Slices& slices, const std::vector<Shape>& shapes, const Shape& 
         lin[u] += sq[u * k + u];
     }
 
-    // Output positions: the linear terms first, then the pairs row by row.
+    // Cell (u, v), u < v, becomes the pair's sum over both orders, in place: row u writes
+    // only its own upper cells and reads the lower ones, which nothing writes. The output
+    // then reads each row's upper cells in order.
     std::vector<uint64_t> start(k + 1, 0);
     for (uint64_t u = 0; u < k; ++u) start[0] += lin[u] != 0;
     over_rows(k, k * k / 2, [&](uint64_t u) {
         uint64_t m = 0;
-        for (uint64_t v = u + 1; v < k; ++v) m += sq[u * k + v] + sq[v * k + u] != 0;
+        uint32_t* row = sq + u * k;
+        for (uint64_t v = u + 1; v < k; ++v) {
+            row[v] += sq[v * k + u];
+            m += row[v] != 0;
+        }
         start[u + 1] = m;
     });
     for (uint64_t u = 0; u < k; ++u) start[u + 1] += start[u];
@@ -407,9 +413,9 @@ void dense(const Slices& slices, const std::vector<Shape>& shapes, const Shape& 
         q.pairs = PodArray<RowPair>(start[k] - start[0]);
         over_rows(k, k * k / 2, [&](uint64_t u) {
             RowPair* to = q.pairs.data() + q.start[u];
+            const uint32_t* row = sq + u * k;
             for (uint64_t v = u + 1; v < k; ++v) {
-                const uint32_t c = sq[u * k + v] + sq[v * k + u];
-                if (c != 0) *to++ = RowPair{lo + static_cast<Var>(v), c};
+                if (row[v] != 0) *to++ = RowPair{lo + static_cast<Var>(v), row[v]};
             }
         });
         q.lin = std::move(lins[0]);
@@ -421,9 +427,10 @@ void dense(const Slices& slices, const std::vector<Shape>& shapes, const Shape& 
     }
     over_rows(k, k * k / 2, [&](uint64_t u) {
         uint64_t p = start[u];
+        const uint32_t* row = sq + u * k;
         for (uint64_t v = u + 1; v < k; ++v) {
-            const uint32_t c = sq[u * k + v] + sq[v * k + u];
-            if (c != 0) out.put(p++, c, lo + static_cast<Var>(u), lo + static_cast<Var>(v));
+            if (row[v] != 0)
+                out.put(p++, row[v], lo + static_cast<Var>(u), lo + static_cast<Var>(v));
         }
     });
     out.finish(sh.constant);
