@@ -60,6 +60,8 @@ constexpr Tier kLarge{(uint64_t{32} << 20) + 1, uint64_t{128} << 20, uint64_t{12
 constexpr int kSlots = 8;
 
 struct Cache {
+    explicit Cache(uint64_t most) : max_cached(most) {}
+    const uint64_t max_cached;  // the tier's blocks together
     std::mutex lock;
     void* block[kSlots] = {};
     uint64_t size[kSlots] = {};
@@ -71,15 +73,12 @@ struct Cache {
 // The tier's cache for a block of this size, or null when blocks of this size go straight to
 // malloc and free.
 Cache* cache_for(uint64_t bytes) {
-    static Cache* middle = new Cache;  // never destroyed: blocks may be freed during exit
-    static Cache* large = new Cache;
+    // Never destroyed: blocks may be freed during exit.
+    static Cache* middle = new Cache(kMiddle.max_cached);
+    static Cache* large = new Cache(kLarge.max_cached);
     if (bytes >= kLarge.min_block && bytes <= kLarge.max_block) return large;
     if (bytes >= kMiddle.min_block && bytes <= kMiddle.max_block) return middle;
     return nullptr;
-}
-
-uint64_t max_cached(uint64_t bytes) {
-    return bytes >= kLarge.min_block ? kLarge.max_cached : kMiddle.max_cached;
 }
 
 }  // namespace
@@ -116,7 +115,6 @@ void block_free(void* p) {
         std::free(p);
         return;
     }
-    const uint64_t limit = max_cached(bytes);
     void* out[kSlots];  // freed after the lock is let go
     int evicted = 0;
     {
@@ -131,7 +129,7 @@ void block_free(void* p) {
                     oldest = s;
                 }
             }
-            if (free_slot >= 0 && c->total + bytes <= limit) {
+            if (free_slot >= 0 && c->total + bytes <= c->max_cached) {
                 c->block[free_slot] = p;
                 c->size[free_slot] = bytes;
                 c->age[free_slot] = ++c->clock;
