@@ -94,6 +94,19 @@ class Slices {
             }
         }
     }
+    // f(begin, end, number of *begin) over contiguous runs of the terms of slice s, in order,
+    // until f returns false.
+    template <class F>
+    void for_ranges(uint32_t s, F&& f) const {
+        uint64_t b = n_ * s / count_;
+        const uint64_t end = n_ * (s + 1) / count_;
+        if (b < end && e_.has_inline() && b == 0) {
+            if (!f(&e_.first, &e_.first + 1, uint64_t{0})) return;
+            b = 1;
+        }
+        const uint64_t shift = e_.has_inline() ? 1 : 0;
+        if (b < end) f(e_.terms + (b - shift), e_.terms + (end - shift), b);
+    }
     const ExprImpl& expr() const { return e_; }
     uint64_t bytes() const { return n_ * sizeof(TermImpl); }
     uint64_t size() const { return n_; }
@@ -111,40 +124,80 @@ class Slices {
     const uint32_t count_;
 };
 
-Shape scan(const Slices& slices, uint32_t s, Var nvars, uint32_t* row_count, uint32_t* lin) {
-    Shape sh;
-    // Pair numbers grow by one per pair and term numbers by one per term, so (pair number -
-    // term number) never grows: its largest value is at the first pair, its least at the last.
-    uint64_t at = 0, first_at = 0, last_at = 0;
-    uint64_t pairs = 0, last_key = 0;  // every pair key is at least 1
+// The running values of the first pass over the plain pairs.
+struct PairScan {
+    uint64_t pairs = 0, first_at = 0, last_at = 0, first_key = 0, last_key = 0;
     Var lo = kNoVar, hi = 0, first_lo = kNoVar, first_hi = 0;
     bool ordered = true, normalized = true;
-    slices.for_terms(s, [&](const TermImpl& t) {
-        const uint64_t here = at++;
-        const Var a = t.vars.slot0, b = t.vars.slot1;
+    // Consecutive pairs often share their row (the rows of a product): a row's count runs
+    // in a register, not as a chain of loads and stores to one address.
+    Var row = 0;
+    uint32_t run = 0;
+};
+
+// Folds the plain pairs at the front of [p, end), term numbers from `at` on, into r; returns
+// the first term that is not one. The values live in locals, out of reach of the row-count
+// stores.
+template <bool kCounted>
+const TermImpl* pair_run(const TermImpl* p, const TermImpl* end, uint64_t at, Var nvars,
+                         uint32_t* row_count, PairScan& r) {
+    const TermImpl* const from = p;
+    uint64_t last_key = r.last_key;
+    Var lo = r.lo, hi = r.hi, first_lo = r.first_lo, first_hi = r.first_hi, row = r.row;
+    uint32_t run = r.run;
+    bool ordered = r.ordered, normalized = r.normalized;
+    for (; p < end; ++p) {
+        const Var a = p->vars.slot0, b = p->vars.slot1;
         // Every identifier below nvars is a plain binary variable: no special bits.
-        const bool pair =
-            (t.vars.tail == nullptr) & (a < nvars) & (b < nvars) & (a != b) & (t.coeff != 0);
-        if (pair && sh.plain) {
-            const Var u = std::min(a, b), v = std::max(a, b);
-            const uint64_t key = (uint64_t{u} << 32) | v;
-            if (pairs == 0) {
-                sh.first_key = key;
-                first_at = here;
+        if ((p->vars.tail != nullptr) | (a >= nvars) | (b >= nvars) | (a == b) | (p->coeff == 0))
+            break;
+        const Var u = std::min(a, b), v = std::max(a, b);
+        const uint64_t key = (uint64_t{u} << 32) | v;
+        ordered &= last_key < key;
+        normalized &= a < b;
+        last_key = key;
+        lo = std::min(lo, u);
+        hi = std::max(hi, v);
+        first_lo = std::min(first_lo, a);
+        first_hi = std::max(first_hi, a);
+        if constexpr (kCounted) {
+            if (u != row) {
+                if (run > 0) row_count[row] += run;
+                row = u;
+                run = 0;
             }
-            last_at = here;
-            ordered &= last_key < key;
-            normalized &= a < b;
-            last_key = key;
-            ++pairs;
-            lo = std::min(lo, u);
-            hi = std::max(hi, v);
-            first_lo = std::min(first_lo, a);
-            first_hi = std::max(first_hi, a);
-            if (row_count != nullptr) ++row_count[u];
-            return;
+            ++run;
         }
-        if (!sh.plain || t.coeff == 0) return;
+    }
+    const uint64_t m = static_cast<uint64_t>(p - from);
+    if (m == 0) return p;
+    if (r.pairs == 0) {
+        r.first_at = at;
+        r.first_key = (uint64_t{std::min(from->vars.slot0, from->vars.slot1)} << 32) |
+                      std::max(from->vars.slot0, from->vars.slot1);
+    }
+    r.last_at = at + m - 1;
+    r.pairs += m;
+    r.last_key = last_key;
+    r.lo = lo;
+    r.hi = hi;
+    r.first_lo = first_lo;
+    r.first_hi = first_hi;
+    r.row = row;
+    r.run = run;
+    r.ordered = ordered;
+    r.normalized = normalized;
+    return p;
+}
+
+Shape scan(const Slices& slices, uint32_t s, Var nvars, uint32_t* row_count, uint32_t* lin) {
+    Shape sh;
+    PairScan r;
+    // A term that is neither a plain pair nor skipped: a linear term or a constant keeps the
+    // fast path, anything else ends it.
+    auto other = [&](const TermImpl& t) {
+        const Var a = t.vars.slot0, b = t.vars.slot1;
+        if (t.coeff == 0) return;
         if (t.vars.tail != nullptr) {
             sh.plain = false;
         } else if (a == kNoVar) {
@@ -154,10 +207,10 @@ Shape scan(const Slices& slices, uint32_t s, Var nvars, uint32_t* row_count, uin
             sh.plain = false;
         } else if (b == kNoVar || b == a) {
             ++sh.linear;
-            lo = std::min(lo, a);
-            hi = std::max(hi, a);
-            first_lo = std::min(first_lo, a);
-            first_hi = std::max(first_hi, a);
+            r.lo = std::min(r.lo, a);
+            r.hi = std::max(r.hi, a);
+            r.first_lo = std::min(r.first_lo, a);
+            r.first_hi = std::max(r.first_hi, a);
             if (lin != nullptr) {
                 std::atomic_ref<uint32_t>(lin[a]).fetch_add(static_cast<uint32_t>(t.coeff),
                                                             std::memory_order_relaxed);
@@ -165,18 +218,37 @@ Shape scan(const Slices& slices, uint32_t s, Var nvars, uint32_t* row_count, uin
         } else {
             sh.plain = false;  // an integer atom or a negated literal in a pair
         }
+    };
+    // Nothing of the shape is used once the fast path is ruled out, so the pass stops there.
+    slices.for_ranges(s, [&](const TermImpl* p, const TermImpl* end, uint64_t at) {
+        while (p < end && sh.plain) {
+            const TermImpl* q = row_count != nullptr
+                                    ? pair_run<true>(p, end, at, nvars, row_count, r)
+                                    : pair_run<false>(p, end, at, nvars, nullptr, r);
+            at += static_cast<uint64_t>(q - p);
+            if (q == end) break;
+            other(*q);
+            p = q + 1;
+            ++at;
+        }
+        return sh.plain;
     });
-    sh.lo = lo;
-    sh.hi = hi;
-    sh.first_lo = first_lo;
-    sh.first_hi = first_hi;
-    sh.pairs = pairs;
-    sh.ordered = ordered;
-    sh.normalized = normalized;
-    sh.last_key = last_key;
-    if (pairs > 0) {
-        sh.lag_max = -static_cast<int64_t>(first_at);
-        sh.lag_min = static_cast<int64_t>(pairs - 1) - static_cast<int64_t>(last_at);
+    if (row_count != nullptr && r.run > 0) row_count[r.row] += r.run;
+    sh.lo = r.lo;
+    sh.hi = r.hi;
+    sh.first_lo = r.first_lo;
+    sh.first_hi = r.first_hi;
+    sh.pairs = r.pairs;
+    sh.ordered = r.ordered;
+    sh.normalized = r.normalized;
+    sh.last_key = r.last_key;
+    sh.first_key = r.first_key;
+    if (r.pairs > 0) {
+        // Pair numbers grow by one per pair and term numbers by one per term, so (pair
+        // number - term number) never grows: its largest value is at the first pair, its
+        // least at the last.
+        sh.lag_max = -static_cast<int64_t>(r.first_at);
+        sh.lag_min = static_cast<int64_t>(r.pairs - 1) - static_cast<int64_t>(r.last_at);
     }
     return sh;
 }
