@@ -124,6 +124,27 @@ class Slices {
     const uint32_t count_;
 };
 
+// Dense cells filled during the first pass, on a guess taken from the first terms of every
+// slice that the whole input spans their identifier range and calls for the dense path (a
+// product, the square of a sum): the pass that would fill them afterwards is saved. Cell
+// (a, b) is row a - lo, column b - lo, as the term has them. A slice writes only the rows of
+// its band, so that slices share the cells; a pair of another row waits in the slice's spill
+// list. A term outside the range, or a spill list grown too long, ends the guess for the
+// slice, and the input takes its usual path.
+struct Guess {
+    Var lo = 0;
+    uint64_t k = 0;  // 0: no guess
+    PodArray<uint32_t> cells;
+    uint32_t* sq = nullptr;  // cells.data(), written by the slices
+};
+struct SliceGuess {
+    bool live = false;
+    Var band_lo = 0, band_hi = 0;  // the rows (first slots) this slice writes
+    PodArray<uint32_t> lin;
+    std::vector<std::pair<uint64_t, uint32_t>> spill;  // (cell, coefficient)
+    uint64_t spill_cap = 0;
+};
+
 // The running values of the first pass over the plain pairs.
 struct PairScan {
     uint64_t pairs = 0, first_at = 0, last_at = 0, first_key = 0, last_key = 0;
@@ -138,10 +159,13 @@ struct PairScan {
 // Folds the plain pairs at the front of [p, end), term numbers from `at` on, into r; returns
 // the first term that is not one. The values live in locals, out of reach of the row-count
 // stores.
-template <bool kCounted>
+template <bool kCounted, bool kGuess>
 const TermImpl* pair_run(const TermImpl* p, const TermImpl* end, uint64_t at, Var nvars,
-                         uint32_t* row_count, PairScan& r) {
+                         uint32_t* row_count, PairScan& r, const Guess& g, SliceGuess& sg) {
     const TermImpl* const from = p;
+    const Var glo = g.lo, band_lo = sg.band_lo, band_width = sg.band_hi - sg.band_lo;
+    const uint64_t k = g.k;
+    uint32_t* const cells = g.sq;
     uint64_t last_key = r.last_key;
     Var lo = r.lo, hi = r.hi, first_lo = r.first_lo, first_hi = r.first_hi, row = r.row;
     uint32_t run = r.run;
@@ -151,6 +175,17 @@ const TermImpl* pair_run(const TermImpl* p, const TermImpl* end, uint64_t at, Va
         // Every identifier below nvars is a plain binary variable: no special bits.
         if ((p->vars.tail != nullptr) | (a >= nvars) | (b >= nvars) | (a == b) | (p->coeff == 0))
             break;
+        if constexpr (kGuess) {
+            const uint64_t ra = a - glo, rb = b - glo;  // wraps below lo
+            if ((ra >= k) | (rb >= k)) break;
+            const uint32_t c = static_cast<uint32_t>(p->coeff);
+            if (a - band_lo <= band_width) {
+                cells[ra * k + rb] += c;
+            } else {
+                if (sg.spill.size() >= sg.spill_cap) break;
+                sg.spill.emplace_back(ra * k + rb, c);
+            }
+        }
         const Var u = std::min(a, b), v = std::max(a, b);
         const uint64_t key = (uint64_t{u} << 32) | v;
         ordered &= last_key < key;
@@ -190,7 +225,13 @@ const TermImpl* pair_run(const TermImpl* p, const TermImpl* end, uint64_t at, Va
     return p;
 }
 
-Shape scan(const Slices& slices, uint32_t s, Var nvars, uint32_t* row_count, uint32_t* lin) {
+bool is_plain_pair(const TermImpl& t, Var nvars) {
+    const Var a = t.vars.slot0, b = t.vars.slot1;
+    return t.vars.tail == nullptr && a < nvars && b < nvars && a != b && t.coeff != 0;
+}
+
+Shape scan(const Slices& slices, uint32_t s, Var nvars, uint32_t* row_count, uint32_t* lin,
+           const Guess& g, SliceGuess& sg) {
     Shape sh;
     PairScan r;
     // A term that is neither a plain pair nor skipped: a linear term or a constant keeps the
@@ -215,6 +256,13 @@ Shape scan(const Slices& slices, uint32_t s, Var nvars, uint32_t* row_count, uin
                 std::atomic_ref<uint32_t>(lin[a]).fetch_add(static_cast<uint32_t>(t.coeff),
                                                             std::memory_order_relaxed);
             }
+            if (sg.live) {
+                if (a - g.lo < g.k) {
+                    sg.lin[a - g.lo] += static_cast<uint32_t>(t.coeff);
+                } else {
+                    sg.live = false;
+                }
+            }
         } else {
             sh.plain = false;  // an integer atom or a negated literal in a pair
         }
@@ -222,11 +270,23 @@ Shape scan(const Slices& slices, uint32_t s, Var nvars, uint32_t* row_count, uin
     // Nothing of the shape is used once the fast path is ruled out, so the pass stops there.
     slices.for_ranges(s, [&](const TermImpl* p, const TermImpl* end, uint64_t at) {
         while (p < end && sh.plain) {
-            const TermImpl* q = row_count != nullptr
-                                    ? pair_run<true>(p, end, at, nvars, row_count, r)
-                                    : pair_run<false>(p, end, at, nvars, nullptr, r);
+            const TermImpl* q;
+            if (sg.live) {
+                q = row_count != nullptr
+                        ? pair_run<true, true>(p, end, at, nvars, row_count, r, g, sg)
+                        : pair_run<false, true>(p, end, at, nvars, nullptr, r, g, sg);
+            } else {
+                q = row_count != nullptr
+                        ? pair_run<true, false>(p, end, at, nvars, row_count, r, g, sg)
+                        : pair_run<false, false>(p, end, at, nvars, nullptr, r, g, sg);
+            }
             at += static_cast<uint64_t>(q - p);
             if (q == end) break;
+            if (sg.live && is_plain_pair(*q, nvars)) {  // the guess ends here
+                sg.live = false;
+                p = q;
+                continue;
+            }
             other(*q);
             p = q + 1;
             ++at;
@@ -251,6 +311,64 @@ Shape scan(const Slices& slices, uint32_t s, Var nvars, uint32_t* row_count, uin
         sh.lag_min = static_cast<int64_t>(r.pairs - 1) - static_cast<int64_t>(r.last_at);
     }
     return sh;
+}
+
+// Sets up the guess of dense cells when the first terms of every slice are plain, out of
+// order (so the whole input is), span a range of identifiers whose cells fit the dense path's
+// bound at their share of pairs, and start their slices' rows in ascending order (so that the
+// slices take rows as bands). Leaves g.k = 0 otherwise.
+void guess(const Slices& slices, Var nvars, Guess& g, std::vector<SliceGuess>& sg) {
+    constexpr uint64_t kSample = 2048;
+    const uint32_t count = slices.count();
+    if (slices.size() < 8 * kSample) return;
+    Var lo = kNoVar, hi = 0;
+    uint64_t seen = 0, pairs = 0, last_key = 0;
+    bool ordered = true;
+    std::vector<Var> first_row(count, kNoVar);
+    for (uint32_t s = 0; s < count; ++s) {
+        const uint64_t b = slices.begin(s), e = s + 1 < count ? slices.begin(s + 1) : slices.size();
+        for (uint64_t i = b; i < std::min(e, b + kSample); ++i) {
+            const TermImpl& t = slices.term(i);
+            const Var a = t.vars.slot0, c = t.vars.slot1;
+            if (t.coeff == 0) continue;
+            ++seen;
+            if (t.vars.tail != nullptr) return;
+            if (a == kNoVar) {
+                if (c != kNoVar) return;
+                continue;
+            }
+            if (a >= nvars || (c != kNoVar && c >= nvars)) return;
+            lo = std::min(lo, a);
+            hi = std::max(hi, a);
+            if (c == kNoVar || c == a) continue;
+            lo = std::min(lo, c);
+            hi = std::max(hi, c);
+            const uint64_t key = (uint64_t{std::min(a, c)} << 32) | std::max(a, c);
+            ordered = ordered && last_key < key;
+            last_key = key;
+            ++pairs;
+            if (first_row[s] == kNoVar) first_row[s] = a;
+        }
+    }
+    if (pairs == 0 || ordered) return;
+    const uint64_t k = uint64_t{hi} - lo + 1;
+    const uint64_t expected = slices.size() / seen * pairs;
+    if (k * k > 4 * expected + 8192) return;
+    for (uint32_t s = 0; s < count; ++s) {
+        if (first_row[s] == kNoVar || (s > 0 && first_row[s] <= first_row[s - 1])) return;
+    }
+    g.lo = lo;
+    g.k = k;
+    g.cells = PodArray<uint32_t>::zeroed(k * k);
+    g.sq = g.cells.data();
+    for (uint32_t s = 0; s < count; ++s) {
+        SliceGuess& x = sg[s];
+        x.live = true;
+        x.band_lo = s == 0 ? 0 : first_row[s];
+        x.band_hi = s + 1 < count ? first_row[s + 1] - 1 : kNoVar;
+        x.lin = PodArray<uint32_t>::zeroed(k);
+        x.spill_cap = std::max<uint64_t>(4096, slices.size() / count / 16);
+    }
 }
 
 // The output: position 0 is the inline term, position p > 0 entry p - 1 of the tail. When
@@ -399,6 +517,9 @@ void over_rows(uint64_t rows, uint64_t w, Body&& body) {
     });
 }
 
+void dense_out(const Shape& sh, uint32_t* sq, PodArray<uint32_t> linear, ExprImpl& r, bool reuse,
+               QuadraticRows* rows_out);
+
 // Few identifiers for many pairs: one cell per ordered pair (a, b) as the term has them, so
 // rows of a product fill row by row; cells (u, v) and (v, u) are added when the terms go
 // out, where the column reads of nearby rows share cache lines.
@@ -443,7 +564,6 @@ void dense(const Slices& slices, const std::vector<Shape>& shapes, const Shape& 
             accumulate(s, cells[0].data(), lins[0].data());
     }
     uint32_t* sq = cells[0].data();
-    uint32_t* lin = lins[0].data();
     if (copies > 1)
         over_rows(k, k * k, [&](uint64_t u) {
             for (uint32_t c = 1; c < copies; ++c) {
@@ -452,9 +572,18 @@ void dense(const Slices& slices, const std::vector<Shape>& shapes, const Shape& 
             }
         });
     for (uint64_t u = 0; u < k; ++u) {
-        for (uint32_t c = 1; c < lins.size(); ++c) lin[u] += lins[c][u];
-        lin[u] += sq[u * k + u];
+        for (uint32_t c = 1; c < lins.size(); ++c) lins[0][u] += lins[c][u];
     }
+    dense_out(sh, sq, std::move(lins[0]), r, reuse, rows_out);
+}
+
+// The dense path's output from its cells and linear sums.
+void dense_out(const Shape& sh, uint32_t* sq, PodArray<uint32_t> linear, ExprImpl& r, bool reuse,
+               QuadraticRows* rows_out) {
+    const uint64_t k = uint64_t{sh.hi} - sh.lo + 1;
+    const Var lo = sh.lo;
+    uint32_t* lin = linear.data();
+    for (uint64_t u = 0; u < k; ++u) lin[u] += sq[u * k + u];
 
     // Cell (u, v), u < v, becomes the pair's sum over both orders, in place: row u writes
     // only its own upper cells and reads the lower ones, which nothing writes. The output
@@ -490,7 +619,7 @@ void dense(const Slices& slices, const std::vector<Shape>& shapes, const Shape& 
                 if (row[v] != 0) *to++ = RowPair{lo + static_cast<Var>(v), row[v]};
             }
         });
-        q.lin = std::move(lins[0]);
+        q.lin = std::move(linear);
         return;
     }
     Output out(r, start[k], reuse);
@@ -628,21 +757,38 @@ bool simplify(const ExprImpl& e, ExprImpl& target, bool reuse, uint64_t give_bac
     const bool counted = nvars <= 4 * n + 4096 && n < (uint64_t{1} << 32);
     std::vector<PodArray<uint32_t>> row_count(counted ? slices.count() : 0);
     for (PodArray<uint32_t>& c : row_count) c = PodArray<uint32_t>::zeroed(nvars);
-    // Linear sums for input already in order, from every slice into one array.
-    PodArray<uint32_t> lin = PodArray<uint32_t>::zeroed(counted ? nvars : 0);
+    Guess g;
+    std::vector<SliceGuess> sg(slices.count());
+    guess(slices, static_cast<Var>(nvars), g, sg);
+    // Linear sums for input already in order, from every slice into one array; input that
+    // is out of order is known to be when there is a guess.
+    const bool sums = counted && g.k == 0;
+    PodArray<uint32_t> lin = PodArray<uint32_t>::zeroed(sums ? nvars : 0);
     std::vector<Shape> shapes(slices.count());
     slices.run([&](uint32_t s) {
-        shapes[s] = scan(slices, s, static_cast<Var>(nvars),
-                         counted ? row_count[s].data() : nullptr, counted ? lin.data() : nullptr);
+        shapes[s] =
+            scan(slices, s, static_cast<Var>(nvars), counted ? row_count[s].data() : nullptr,
+                 sums ? lin.data() : nullptr, g, sg[s]);
     });
     Shape sh = shapes[0];
     for (uint32_t s = 1; s < slices.count(); ++s) sh.join(shapes[s]);
     sh.constant = wrap_add(sh.constant, e.constant);
     if (!sh.plain) return false;
     const uint64_t k = uint64_t{sh.hi} - sh.lo + 1;
+    bool guessed = g.k > 0 && sh.lo == g.lo && k == g.k;
+    for (const SliceGuess& x : sg) guessed = guessed && x.live;
     if (sh.linear + sh.pairs == 0) {
         target.clear_terms();
         target.constant = sh.constant;
+    } else if (guessed) {
+        uint32_t* sq = g.sq;
+        for (uint32_t s = 0; s < sg.size(); ++s) {
+            for (const auto& [cell, c] : sg[s].spill) sq[cell] += c;
+            if (s > 0) {
+                for (uint64_t u = 0; u < k; ++u) sg[0].lin[u] += sg[s].lin[u];
+            }
+        }
+        dense_out(sh, sq, std::move(sg[0].lin), target, reuse, rows_out);
     } else if (counted && sh.ordered && rows_out != nullptr) {
         ordered_rows(slices, sh, lin.data(), row_count, *rows_out);
     } else if (counted && sh.ordered && ordered(slices, shapes, sh, lin.data(), target, reuse)) {
