@@ -77,6 +77,22 @@ struct RowPairs {
     }
 };
 
+// Rows whose pairs are the nonzero upper cells of a dense array (see QuadraticRows).
+struct CellPairs {
+    const uint32_t* cells;
+    uint64_t k;
+
+    template <class F>
+    void each(uint64_t, F&& f) const {
+        for (uint64_t u = 0, at = 0; u < k; ++u) {
+            const uint32_t* row = cells + u * k;
+            for (uint64_t v = u + 1; v < k; ++v) {
+                if (row[v] != 0) f(at++, u, v, row[v]);
+            }
+        }
+    }
+};
+
 // Rows whose pairs are still the pair terms of an ordered source (see QuadraticRows).
 struct SourcePairs {
     const QuadraticRows& rows;
@@ -343,13 +359,16 @@ ModelHandle model_of_simplified(const ExprImpl& e) {
         if (declared) records = declared_native_records(word);
         const uint32_t* lin = rows.lin.size() > 0 ? rows.lin.data() : nullptr;
         std::vector<NativeCons>* with = declared ? &records : nullptr;
-        ModelHandle m = rows.source != nullptr
-                            ? model_from_rows(nullptr, rows.lo, rows.k, lin, rows.kept.data(),
-                                              SourcePairs{rows}, rows.constant, with)
-                            : model_from_rows(nullptr, rows.lo, rows.k, lin, rows.kept.data(),
-                                              RowPairs{rows.pairs.data(), rows.start.data(),
-                                                       rows.kept.data(), rows.lo},
-                                              rows.constant, with);
+        const uint32_t* kept = rows.kept.data();
+        ModelHandle m =
+            rows.source != nullptr ? model_from_rows(nullptr, rows.lo, rows.k, lin, kept,
+                                                     SourcePairs{rows}, rows.constant, with)
+            : rows.cells.size() > 0
+                ? model_from_rows(nullptr, rows.lo, rows.k, lin, kept,
+                                  CellPairs{rows.cells.data(), rows.k}, rows.constant, with)
+                : model_from_rows(nullptr, rows.lo, rows.k, lin, kept,
+                                  RowPairs{rows.pairs.data(), rows.start.data(), kept, rows.lo},
+                                  rows.constant, with);
         if (m != nullptr) return m;
     }
     ExprImpl s = fused && !rows.filled ? std::move(r) : expr_simplify_as_binary(e);

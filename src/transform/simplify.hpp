@@ -89,6 +89,9 @@ struct QuadraticRows {
     // Pairs that came in strictly ascending order stay where they are: pairs and start are
     // empty and the rows' pairs are the pair terms of source, in term order.
     const ExprImpl* source = nullptr;
+    // Pairs summed in dense cells stay there: pairs is empty, and row u's pairs are the
+    // nonzero cells (u, v) of the k-by-k array, v > u, in order.
+    PodArray<uint32_t> cells;
 
     // f(pair number, u, v, c) for the source's pairs in order, u < v identifiers.
     template <class F>

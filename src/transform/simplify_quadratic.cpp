@@ -517,8 +517,8 @@ void over_rows(uint64_t rows, uint64_t w, Body&& body) {
     });
 }
 
-void dense_out(const Shape& sh, uint32_t* sq, PodArray<uint32_t> linear, ExprImpl& r, bool reuse,
-               QuadraticRows* rows_out);
+void dense_out(const Shape& sh, PodArray<uint32_t> cells, PodArray<uint32_t> linear, ExprImpl& r,
+               bool reuse, QuadraticRows* rows_out);
 
 // Few identifiers for many pairs: one cell per ordered pair (a, b) as the term has them, so
 // rows of a product fill row by row; cells (u, v) and (v, u) are added when the terms go
@@ -574,12 +574,13 @@ void dense(const Slices& slices, const std::vector<Shape>& shapes, const Shape& 
     for (uint64_t u = 0; u < k; ++u) {
         for (uint32_t c = 1; c < lins.size(); ++c) lins[0][u] += lins[c][u];
     }
-    dense_out(sh, sq, std::move(lins[0]), r, reuse, rows_out);
+    dense_out(sh, std::move(cells[0]), std::move(lins[0]), r, reuse, rows_out);
 }
 
 // The dense path's output from its cells and linear sums.
-void dense_out(const Shape& sh, uint32_t* sq, PodArray<uint32_t> linear, ExprImpl& r, bool reuse,
-               QuadraticRows* rows_out) {
+void dense_out(const Shape& sh, PodArray<uint32_t> cells, PodArray<uint32_t> linear, ExprImpl& r,
+               bool reuse, QuadraticRows* rows_out) {
+    uint32_t* sq = cells.data();
     const uint64_t k = uint64_t{sh.hi} - sh.lo + 1;
     const Var lo = sh.lo;
     uint32_t* lin = linear.data();
@@ -604,21 +605,9 @@ void dense_out(const Shape& sh, uint32_t* sq, PodArray<uint32_t> linear, ExprImp
     if (rows_out != nullptr && start[k] - start[0] < (uint64_t{1} << 32)) {
         QuadraticRows& q = *rows_out;
         q.open(lo, k, sh.constant);
-        q.start = PodArray<uint32_t>(k + 1);
         q.kept = PodArray<uint32_t>(k);
-        for (uint64_t u = 0; u < k; ++u) {
-            q.start[u] = static_cast<uint32_t>(start[u] - start[0]);
-            q.kept[u] = static_cast<uint32_t>(start[u + 1] - start[u]);
-        }
-        q.start[k] = static_cast<uint32_t>(start[k] - start[0]);
-        q.pairs = PodArray<RowPair>(start[k] - start[0]);
-        over_rows(k, k * k / 2, [&](uint64_t u) {
-            RowPair* to = q.pairs.data() + q.start[u];
-            const uint32_t* row = sq + u * k;
-            for (uint64_t v = u + 1; v < k; ++v) {
-                if (row[v] != 0) *to++ = RowPair{lo + static_cast<Var>(v), row[v]};
-            }
-        });
+        for (uint64_t u = 0; u < k; ++u) q.kept[u] = static_cast<uint32_t>(start[u + 1] - start[u]);
+        q.cells = std::move(cells);
         q.lin = std::move(linear);
         return;
     }
@@ -788,7 +777,7 @@ bool simplify(const ExprImpl& e, ExprImpl& target, bool reuse, uint64_t give_bac
                 for (uint64_t u = 0; u < k; ++u) sg[0].lin[u] += sg[s].lin[u];
             }
         }
-        dense_out(sh, sq, std::move(sg[0].lin), target, reuse, rows_out);
+        dense_out(sh, std::move(g.cells), std::move(sg[0].lin), target, reuse, rows_out);
     } else if (counted && sh.ordered && rows_out != nullptr) {
         ordered_rows(slices, sh, lin.data(), row_count, *rows_out);
     } else if (counted && sh.ordered && ordered(slices, shapes, sh, lin.data(), target, reuse)) {
