@@ -1,8 +1,13 @@
 // Products and squares: the result array is allocated once with the exact term count and
 // filled in place, rows of the longer operand on up to 8 threads.
+#include <cstddef>
 #include <cstdlib>
 #include <new>
 #include <vector>
+
+#if defined(__x86_64__) && defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "core/expr_ops.hpp"
 #include "core/parallel.hpp"
@@ -10,6 +15,29 @@
 namespace dalo {
 
 namespace {
+
+// A product larger than the caches is written with stores that bypass them: it is read back
+// from memory anyway, and a plain store first reads each line it writes. Elsewhere, and for
+// smaller products, plain stores.
+constexpr uint64_t kStreamBytes = uint64_t{16} << 20;
+
+#if defined(__x86_64__) && defined(__SSE2__)
+static_assert(offsetof(TermImpl, vars) == 8 && offsetof(VarList, slot1) == 4 &&
+              offsetof(VarList, tail) == 8 && sizeof(TermImpl) == 24);
+inline void stream_term(TermImpl* out, coeff_t c, Var a, Var b) {
+    long long* d = reinterpret_cast<long long*>(out);
+    _mm_stream_si64(d, static_cast<long long>(static_cast<uint32_t>(c)));
+    _mm_stream_si64(d + 1, static_cast<long long>((uint64_t{b} << 32) | a));
+    _mm_stream_si64(d + 2, 0);
+}
+// Makes the streamed stores visible before the threads join.
+inline void stream_fence() { _mm_sfence(); }
+#else
+inline void stream_term(TermImpl* out, coeff_t c, Var a, Var b) {
+    *out = TermImpl{c, {a, b, nullptr}};
+}
+inline void stream_fence() {}
+#endif
 
 // Fills a product term in place; only terms of degree 3 or more allocate.
 inline void put_product(TermImpl& out, coeff_t coeff, const VarList& a, const VarList& b) {
@@ -71,11 +99,14 @@ struct Operand {
 
 // out[k] = (xc * b_j) with the variables of x then those of b_j, for j = jb + k < je.
 inline void product_row(TermImpl* out, coeff_t xc, const VarList& x, const Operand& b, uint64_t jb,
-                        uint64_t je) {
+                        uint64_t je, bool stream = false) {
     if (b.linear && x.slot1 == kNoVar) {
         const coeff_t* bc = b.coeff.data();
         const Var* bv = b.var.data();
-        if (x.slot0 != kNoVar) {
+        if (x.slot0 != kNoVar && stream) {
+            const Var xs = x.slot0;
+            for (uint64_t j = jb; j < je; ++j) stream_term(out++, mul_coeff(xc, bc[j]), xs, bv[j]);
+        } else if (x.slot0 != kNoVar) {
             const Var xs = x.slot0;
             for (uint64_t j = jb; j < je; ++j)
                 *out++ = TermImpl{mul_coeff(xc, bc[j]), {xs, bv[j], nullptr}};
@@ -113,18 +144,22 @@ ExprImpl poly_mul(const ExprImpl& a, const ExprImpl& b) {
     out += head_a;
 
     const bool parallel = na * nb > kSerialLimit;
+    const bool stream = total * sizeof(TermImpl) >= kStreamBytes;
     if (na >= nb) {
         own_threads_rows(na, parallel, [&](uint64_t begin, uint64_t end) {
             for (uint64_t i = begin; i < end; ++i) {
-                product_row(out + i * nb, ta.at[i]->coeff, ta.at[i]->vars, tb, 0, nb);
+                product_row(out + i * nb, ta.at[i]->coeff, ta.at[i]->vars, tb, 0, nb, stream);
             }
+            if (stream) stream_fence();
         });
     } else {
         // Rows of b are the work units; each unit writes a column band of every row of a.
         own_threads_rows(nb, parallel, [&](uint64_t begin, uint64_t end) {
             for (uint64_t i = 0; i < na; ++i) {
-                product_row(out + i * nb + begin, ta.at[i]->coeff, ta.at[i]->vars, tb, begin, end);
+                product_row(out + i * nb + begin, ta.at[i]->coeff, ta.at[i]->vars, tb, begin, end,
+                            stream);
             }
+            if (stream) stream_fence();
         });
     }
     buf.give_to(r, total);
@@ -142,6 +177,7 @@ ExprImpl poly_sqr(const ExprImpl& a) {
     TermBuffer buf(total);
     TermImpl* out = buf.data;
     const coeff_t two_c = wrap_coeff(wrap_mul(2, c));
+    const bool stream = total * sizeof(TermImpl) >= kStreamBytes;
     own_threads_rows(n, n * (n - 1) >= 20'000, [&](uint64_t begin, uint64_t end) {
         for (uint64_t i = begin; i < end; ++i) {
             const TermImpl& x = *ta.at[i];
@@ -152,8 +188,9 @@ ExprImpl poly_sqr(const ExprImpl& a) {
                 row->vars = copy_vars(x.vars);
                 ++row;
             }
-            product_row(row, mul_coeff(2, x.coeff), x.vars, ta, i + 1, n);
+            product_row(row, mul_coeff(2, x.coeff), x.vars, ta, i + 1, n, stream);
         }
+        if (stream) stream_fence();
     });
     buf.give_to(r, total);
     return r;

@@ -76,6 +76,26 @@ TEST_F(ExprParallel, SquareEqualsReference) {
     }
 }
 
+// Products of linear expressions too large for the caches, written past them.
+TEST_F(ExprParallel, LargeLinearProductsEqualReference) {
+    std::vector<Term> a, b;
+    for (uint32_t i = 0; i < 1200; ++i)
+        a.push_back(Term{static_cast<int64_t>(rng() % 2001) - 1000, {pool[i % 40]}});
+    a[0].coeff = 9;
+    b.assign(a.begin(), a.begin() + 600);
+    ExprPtr ea = from_terms(0, a), eb = from_terms(0, b);
+    std::vector<Term> want;
+    for (const Term& s : a)
+        for (const Term& t : b) want.push_back(product(1, s, t));
+    EXPECT_EQ(terms_of(ExprPtr(dalo_expr_mul_expr(ea.get(), eb.get())).get()), want);
+    want.clear();
+    for (size_t i = 0; i < a.size(); ++i) {
+        want.push_back(product(1, a[i], a[i]));
+        for (size_t j = i + 1; j < a.size(); ++j) want.push_back(product(2, a[i], a[j]));
+    }
+    EXPECT_EQ(terms_of(ExprPtr(dalo_expr_sqr(ea.get())).get()), want);
+}
+
 TEST_F(ExprParallel, BulkEqualsTermByTerm) {
     std::vector<Term> ts = random_terms(30000);
     std::vector<int32_t> coeffs;
