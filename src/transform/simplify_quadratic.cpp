@@ -159,13 +159,10 @@ struct PairScan {
 // Folds the plain pairs at the front of [p, end), term numbers from `at` on, into r; returns
 // the first term that is not one. The values live in locals, out of reach of the row-count
 // stores.
-template <bool kCounted, bool kGuess>
+template <bool kCounted>
 const TermImpl* pair_run(const TermImpl* p, const TermImpl* end, uint64_t at, Var nvars,
-                         uint32_t* row_count, PairScan& r, const Guess& g, SliceGuess& sg) {
+                         uint32_t* row_count, PairScan& r) {
     const TermImpl* const from = p;
-    const Var glo = g.lo, band_lo = sg.band_lo, band_width = sg.band_hi - sg.band_lo;
-    const uint64_t k = g.k;
-    uint32_t* const cells = g.sq;
     uint64_t last_key = r.last_key;
     Var lo = r.lo, hi = r.hi, first_lo = r.first_lo, first_hi = r.first_hi, row = r.row;
     uint32_t run = r.run;
@@ -175,17 +172,6 @@ const TermImpl* pair_run(const TermImpl* p, const TermImpl* end, uint64_t at, Va
         // Every identifier below nvars is a plain binary variable: no special bits.
         if ((p->vars.tail != nullptr) | (a >= nvars) | (b >= nvars) | (a == b) | (p->coeff == 0))
             break;
-        if constexpr (kGuess) {
-            const uint64_t ra = a - glo, rb = b - glo;  // wraps below lo
-            if ((ra >= k) | (rb >= k)) break;
-            const uint32_t c = static_cast<uint32_t>(p->coeff);
-            if (a - band_lo <= band_width) {
-                cells[ra * k + rb] += c;
-            } else {
-                if (sg.spill.size() >= sg.spill_cap) break;
-                sg.spill.emplace_back(ra * k + rb, c);
-            }
-        }
         const Var u = std::min(a, b), v = std::max(a, b);
         const uint64_t key = (uint64_t{u} << 32) | v;
         ordered &= last_key < key;
@@ -222,6 +208,29 @@ const TermImpl* pair_run(const TermImpl* p, const TermImpl* end, uint64_t at, Va
     r.run = run;
     r.ordered = ordered;
     r.normalized = normalized;
+    return p;
+}
+
+// The plain pairs at the front of [p, end) into the guessed cells; returns the first term that
+// is not one or lies outside the guess. Nothing else is tracked: the range is the guess's
+// (its ends come from terms of the input), the input is out of order, and a guess takes the
+// place of row counts.
+const TermImpl* guess_run(const TermImpl* p, const TermImpl* end, const Guess& g, SliceGuess& sg) {
+    const Var glo = g.lo, band_lo = sg.band_lo, band_width = sg.band_hi - sg.band_lo;
+    const uint64_t k = g.k;
+    uint32_t* const cells = g.sq;
+    for (; p < end; ++p) {
+        // The range lies below the registry's count: no special bits.
+        const uint64_t a = p->vars.slot0 - glo, b = p->vars.slot1 - glo;  // wrap below lo
+        if ((p->vars.tail != nullptr) | (a >= k) | (b >= k) | (a == b) | (p->coeff == 0)) break;
+        const uint32_t c = static_cast<uint32_t>(p->coeff);
+        if (p->vars.slot0 - band_lo <= band_width) {
+            cells[a * k + b] += c;
+        } else {
+            if (sg.spill.size() >= sg.spill_cap) break;
+            sg.spill.emplace_back(a * k + b, c);
+        }
+    }
     return p;
 }
 
@@ -267,18 +276,23 @@ Shape scan(const Slices& slices, uint32_t s, Var nvars, uint32_t* row_count, uin
             sh.plain = false;  // an integer atom or a negated literal in a pair
         }
     };
+    if (sg.live) {
+        r.lo = r.first_lo = g.lo;
+        r.hi = r.first_hi = static_cast<Var>(g.lo + g.k - 1);
+        r.ordered = false;
+    }
     // Nothing of the shape is used once the fast path is ruled out, so the pass stops there.
     slices.for_ranges(s, [&](const TermImpl* p, const TermImpl* end, uint64_t at) {
         while (p < end && sh.plain) {
             const TermImpl* q;
             if (sg.live) {
-                q = row_count != nullptr
-                        ? pair_run<true, true>(p, end, at, nvars, row_count, r, g, sg)
-                        : pair_run<false, true>(p, end, at, nvars, nullptr, r, g, sg);
+                q = guess_run(p, end, g, sg);
+                if (q > p && r.pairs == 0) r.first_at = at;
+                if (q > p) r.last_at = at + static_cast<uint64_t>(q - p) - 1;
+                r.pairs += static_cast<uint64_t>(q - p);
             } else {
-                q = row_count != nullptr
-                        ? pair_run<true, false>(p, end, at, nvars, row_count, r, g, sg)
-                        : pair_run<false, false>(p, end, at, nvars, nullptr, r, g, sg);
+                q = row_count != nullptr ? pair_run<true>(p, end, at, nvars, row_count, r)
+                                         : pair_run<false>(p, end, at, nvars, nullptr, r);
             }
             at += static_cast<uint64_t>(q - p);
             if (q == end) break;
@@ -743,21 +757,20 @@ bool simplify(const ExprImpl& e, ExprImpl& target, bool reuse, uint64_t give_bac
     const Slices slices(e);
     // The first pass counts rows when the registry is not much larger than the input; row
     // counts and positions fit in 32 bits.
-    const bool counted = nvars <= 4 * n + 4096 && n < (uint64_t{1} << 32);
-    std::vector<PodArray<uint32_t>> row_count(counted ? slices.count() : 0);
-    for (PodArray<uint32_t>& c : row_count) c = PodArray<uint32_t>::zeroed(nvars);
+    // With a guess, the input is out of order and the dense path likely: no row counts.
     Guess g;
     std::vector<SliceGuess> sg(slices.count());
     guess(slices, static_cast<Var>(nvars), g, sg);
-    // Linear sums for input already in order, from every slice into one array; input that
-    // is out of order is known to be when there is a guess.
-    const bool sums = counted && g.k == 0;
-    PodArray<uint32_t> lin = PodArray<uint32_t>::zeroed(sums ? nvars : 0);
+    const bool counted = nvars <= 4 * n + 4096 && n < (uint64_t{1} << 32) && g.k == 0;
+    std::vector<PodArray<uint32_t>> row_count(counted ? slices.count() : 0);
+    for (PodArray<uint32_t>& c : row_count) c = PodArray<uint32_t>::zeroed(nvars);
+    // Linear sums for input already in order, from every slice into one array.
+    PodArray<uint32_t> lin = PodArray<uint32_t>::zeroed(counted ? nvars : 0);
     std::vector<Shape> shapes(slices.count());
     slices.run([&](uint32_t s) {
         shapes[s] =
             scan(slices, s, static_cast<Var>(nvars), counted ? row_count[s].data() : nullptr,
-                 sums ? lin.data() : nullptr, g, sg[s]);
+                 counted ? lin.data() : nullptr, g, sg[s]);
     });
     Shape sh = shapes[0];
     for (uint32_t s = 1; s < slices.count(); ++s) sh.join(shapes[s]);
