@@ -143,6 +143,7 @@ struct SliceGuess {
     PodArray<uint32_t> lin;
     std::vector<std::pair<uint64_t, uint32_t>> spill;  // (cell, coefficient)
     uint64_t spill_cap = 0;
+    uint64_t until = 0;  // the term number where the guess ended; rows are counted from there
 };
 
 // The running values of the first pass over the plain pairs.
@@ -298,10 +299,13 @@ Shape scan(const Slices& slices, uint32_t s, Var nvars, uint32_t* row_count, uin
             if (q == end) break;
             if (sg.live && is_plain_pair(*q, nvars)) {  // the guess ends here
                 sg.live = false;
+                sg.until = at;
                 p = q;
                 continue;
             }
+            const bool live = sg.live;
             other(*q);
+            if (live && !sg.live) sg.until = at;
             p = q + 1;
             ++at;
         }
@@ -757,20 +761,20 @@ bool simplify(const ExprImpl& e, ExprImpl& target, bool reuse, uint64_t give_bac
     const Slices slices(e);
     // The first pass counts rows when the registry is not much larger than the input; row
     // counts and positions fit in 32 bits.
-    // With a guess, the input is out of order and the dense path likely: no row counts.
+    const bool counted = nvars <= 4 * n + 4096 && n < (uint64_t{1} << 32);
+    std::vector<PodArray<uint32_t>> row_count(counted ? slices.count() : 0);
+    for (PodArray<uint32_t>& c : row_count) c = PodArray<uint32_t>::zeroed(nvars);
+    // A guess means input out of order: no linear sums for the ordered path, and rows are
+    // counted only once the guess ends, the terms before that point after the first pass.
     Guess g;
     std::vector<SliceGuess> sg(slices.count());
     guess(slices, static_cast<Var>(nvars), g, sg);
-    const bool counted = nvars <= 4 * n + 4096 && n < (uint64_t{1} << 32) && g.k == 0;
-    std::vector<PodArray<uint32_t>> row_count(counted ? slices.count() : 0);
-    for (PodArray<uint32_t>& c : row_count) c = PodArray<uint32_t>::zeroed(nvars);
-    // Linear sums for input already in order, from every slice into one array.
-    PodArray<uint32_t> lin = PodArray<uint32_t>::zeroed(counted ? nvars : 0);
+    PodArray<uint32_t> lin = PodArray<uint32_t>::zeroed(counted && g.k == 0 ? nvars : 0);
     std::vector<Shape> shapes(slices.count());
     slices.run([&](uint32_t s) {
         shapes[s] =
             scan(slices, s, static_cast<Var>(nvars), counted ? row_count[s].data() : nullptr,
-                 counted ? lin.data() : nullptr, g, sg[s]);
+                 counted && g.k == 0 ? lin.data() : nullptr, g, sg[s]);
     });
     Shape sh = shapes[0];
     for (uint32_t s = 1; s < slices.count(); ++s) sh.join(shapes[s]);
@@ -779,6 +783,19 @@ bool simplify(const ExprImpl& e, ExprImpl& target, bool reuse, uint64_t give_bac
     const uint64_t k = uint64_t{sh.hi} - sh.lo + 1;
     bool guessed = g.k > 0 && sh.lo == g.lo && k == g.k;
     for (const SliceGuess& x : sg) guessed = guessed && x.live;
+    if (g.k > 0 && !guessed && counted) {
+        slices.run([&](uint32_t s) {
+            const uint64_t from = slices.begin(s);
+            const uint64_t to =
+                sg[s].live ? (s + 1 < slices.count() ? slices.begin(s + 1) : n) : sg[s].until;
+            uint32_t* rows = row_count[s].data();
+            for (uint64_t i = from; i < to; ++i) {
+                const TermImpl& t = slices.term(i);
+                if (is_plain_pair(t, static_cast<Var>(nvars)))
+                    ++rows[std::min(t.vars.slot0, t.vars.slot1)];
+            }
+        });
+    }
     if (sh.linear + sh.pairs == 0) {
         target.clear_terms();
         target.constant = sh.constant;

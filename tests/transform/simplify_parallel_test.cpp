@@ -119,19 +119,22 @@ TEST_F(SimplifyParallel, PlainQuadraticMatchesAMapAndTheRecordPath) {
     // Random terms, or pairs in ascending order with the linear terms before (1), among (2)
     // or after them (3), or each before its row of pairs, as a square gives them (4), or row
     // by row as a product writes them, x[i] times every x[j] (5), the same with one variable
-    // more, in a linear term a quarter of the way and in the last pair (6). The shapes after
-    // the one over 70,000 variables see a registry far larger than themselves.
+    // more, in a linear term a quarter of the way and in the last pair (6), or each x[i] times
+    // the next eight, in descending order (7). The shapes after the one over 70,000 variables
+    // see a registry far larger than themselves.
     struct Shape {
         uint32_t vars;
         int64_t terms;
         int order;
     };
     for (const Shape& shape :
-         {Shape{30, 600, 1}, Shape{30, 600, 3}, Shape{30, 700, 2}, Shape{40, 900, 4},
-          Shape{600, 200000, 4}, Shape{600, 220000, 2}, Shape{40, 30000, 0}, Shape{5000, 30000, 0},
-          Shape{3, 50, 0}, Shape{400, 160000, 5}, Shape{397, 150000, 5}, Shape{401, 160000, 6},
-          Shape{40, 140000, 0}, Shape{2000, 300, 0}, Shape{70000, 300, 0}, Shape{30, 600, 1},
-          Shape{40, 900, 4}, Shape{30, 700, 2}, Shape{5000, 30000, 0}}) {
+         {Shape{30, 600, 1},       Shape{30, 600, 3},     Shape{30, 700, 2},
+          Shape{40, 900, 4},       Shape{600, 200000, 4}, Shape{600, 220000, 2},
+          Shape{40, 30000, 0},     Shape{5000, 30000, 0}, Shape{3, 50, 0},
+          Shape{400, 160000, 5},   Shape{397, 150000, 5}, Shape{401, 160000, 6},
+          Shape{19000, 150000, 7}, Shape{40, 140000, 0},  Shape{2000, 300, 0},
+          Shape{70000, 300, 0},    Shape{30, 600, 1},     Shape{40, 900, 4},
+          Shape{30, 700, 2},       Shape{5000, 30000, 0}}) {
         std::mt19937_64 rng(shape.vars + shape.order);
         const std::vector<dalo_var> x = new_vars("r", shape.vars);  // the last: a large registry
         ExprPtr e(dalo_expr_create_int(-7));
@@ -152,7 +155,9 @@ TEST_F(SimplifyParallel, PlainQuadraticMatchesAMapAndTheRecordPath) {
                 add(e, c, {x[u]});
                 sums[{x[u]}] += static_cast<uint32_t>(c);
             }
-            if (shape.order >= 5) {
+            if (shape.order == 7) {
+                vs = {x[k / 8], x[k / 8 + 8 - k % 8]};
+            } else if (shape.order >= 5) {
                 const uint32_t n = shape.order == 5 ? shape.vars : shape.vars - 1;
                 vs = {x[k / n], x[k % n]};
                 if (shape.order == 6 && k == shape.terms / 4) vs = {x[n]};
