@@ -112,20 +112,25 @@ class WorkerPool {
         return generation_;
     }
 
-    // Hands the task to every worker, runs it on the caller too, and waits for all of them.
+    // Offers the task to every worker, runs it on the caller too, and waits for the workers
+    // that took it up. Once the caller's part is done the region closes: a worker that wakes
+    // later skips it, so that a short region never waits for a sleeping thread. Every task
+    // pulls its chunks from a shared counter, so any set of participants completes it.
     void run(const std::function<void()>& task, const std::function<void()>& caller_part) {
         std::lock_guard<std::mutex> region(region_lock_);
         {
             std::lock_guard<std::mutex> lock(state_lock_);
             task_ = task;
-            active_ = worker_count_;
             ++generation_;
+            entry_.store(static_cast<uint64_t>(generation_) << 32, std::memory_order_release);
         }
         wake_.notify_all();
         caller_part();
-        poll([this] { return active_.load(std::memory_order_acquire) == 0; });
+        entry_.fetch_or(kClosed, std::memory_order_acq_rel);
+        auto idle = [this] { return (entry_.load(std::memory_order_acquire) & kInside) == 0; };
+        poll(idle);
         std::unique_lock<std::mutex> lock(state_lock_);
-        done_.wait(lock, [this] { return active_ == 0; });
+        done_.wait(lock, idle);
         task_ = nullptr;
     }
 
@@ -143,9 +148,21 @@ class WorkerPool {
             served = generation_;
             std::function<void()> task = task_;
             lock.unlock();
+            if (!enter(served)) continue;
             task();
             lock.lock();
-            if (--active_ == 0) done_.notify_one();
+            if ((entry_.fetch_sub(1, std::memory_order_acq_rel) & kInside) == 1) {
+                done_.notify_one();
+            }
+        }
+    }
+
+    // Joins the region of this generation while it is open.
+    bool enter(uint64_t generation) {
+        uint64_t e = entry_.load(std::memory_order_acquire);
+        for (;;) {
+            if ((e >> 32) != (generation & 0xFFFFFFFFu) || (e & kClosed) != 0) return false;
+            if (entry_.compare_exchange_weak(e, e + 1, std::memory_order_acq_rel)) return true;
         }
     }
 
@@ -156,8 +173,12 @@ class WorkerPool {
     std::condition_variable wake_;
     std::condition_variable done_;
     std::function<void()> task_;
+    // The open region: its generation (low 32 bits) above, the closed bit, and the number of
+    // workers inside it.
+    static constexpr uint64_t kClosed = uint64_t{1} << 31;
+    static constexpr uint64_t kInside = kClosed - 1;
+    std::atomic<uint64_t> entry_{0};
     // Written under state_lock_; read without it while polling.
-    std::atomic<uint32_t> active_{0};
     std::atomic<uint64_t> generation_{0};
     std::atomic<unsigned char> stop_{0};
 };
