@@ -879,7 +879,17 @@ void sort_row(RowPair* b, RowPair* end) {
 }
 
 uint32_t merge_row(RowPair* b, RowPair* end) {
-    sort_row(b, end);
+    const uint64_t m = static_cast<uint64_t>(end - b);
+    if (m <= 24) {  // short rows, the sparse graphs: insertion, here rather than in a call
+        for (uint64_t i = 1; i < m; ++i) {
+            const RowPair x = b[i];
+            uint64_t j = i;
+            for (; j > 0 && x.v < b[j - 1].v; --j) b[j] = b[j - 1];
+            b[j] = x;
+        }
+    } else {
+        sort_row(b, end);
+    }
     RowPair* w = b;
     for (RowPair* p = b; p < end;) {
         const Var v = p->v;
