@@ -9,6 +9,7 @@
 #include "constraints/attr_rules.hpp"
 #include "constraints/constructors.hpp"
 #include "constraints/registry.hpp"
+#include "core/expr_ops.hpp"
 #include "core/fatal.hpp"
 #include "transform/bounds.hpp"
 
@@ -36,14 +37,13 @@ void ew_check_shapes(const char* symbol, const std::vector<uint64_t>& a,
     }
 }
 
+// The terms go as one block, not one by one: a sum of large expressions is a copy.
 void ew_add_expr(ExprImpl& e, const ExprImpl& x, bool negate) {
-    if (&e == &x) {
-        const ExprImpl copy(x, kAttrPlain);
-        ew_add_expr(e, copy, negate);
-        return;
+    if (negate) {
+        poly_isub_expr(e, x);
+    } else {
+        poly_iadd_expr(e, x);
     }
-    e.constant = negate ? wrap_sub(e.constant, x.constant) : wrap_add(e.constant, x.constant);
-    x.for_each_term([&](const TermImpl& t) { ew_add(e, t, negate); });
 }
 
 namespace {
