@@ -2,6 +2,7 @@
 // pair sums. Over ascending binary identifiers the general path finds the form's terms
 // already in canonical order, so both give the same Model.
 #include <algorithm>
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -107,11 +108,13 @@ struct SourcePairs {
 // The Model of merged rows over positions 0 .. n - 1 (identifier x[u], or first + u without
 // x): lin[u] (none without lin), kept[u] pairs in row u, and the pairs themselves. Native
 // records (in identifiers, without x) join it; null when one names an integer atom or a
-// variable outside the rows, or when the rows are empty.
+// variable outside the rows, or when the rows are empty. A caller that marked second[v] for
+// every position that comes second in a kept pair saves a pass over the pairs.
 template <class Pairs>
 ModelHandle model_from_rows(const Var* x, Var first, uint64_t n, const uint32_t* lin,
                             const uint32_t* kept, const Pairs& pairs, int64_t constant,
-                            std::vector<NativeCons>* records = nullptr) {
+                            std::vector<NativeCons>* records = nullptr,
+                            const uint8_t* second = nullptr) {
     std::vector<uint8_t> occurs(n, 0);
     uint64_t linear = 0, npairs = 0;
     bool all = true;  // every position has a linear term or a row
@@ -123,7 +126,11 @@ ModelHandle model_from_rows(const Var* x, Var first, uint64_t n, const uint32_t*
         all = all && occurs[u];
     }
     // A position that only ever comes second in its pairs shows in no row.
-    if (!all) pairs.each(n, [&](uint64_t, uint64_t, uint64_t v, uint32_t) { occurs[v] = 1; });
+    if (!all && second != nullptr) {
+        for (uint64_t v = 0; v < n; ++v) occurs[v] |= second[v];
+    } else if (!all) {
+        pairs.each(n, [&](uint64_t, uint64_t, uint64_t v, uint32_t) { occurs[v] = 1; });
+    }
     for (uint64_t r = 0; records != nullptr && r < records->size(); ++r) {
         const NativeCons& c = (*records)[r];
         for (const std::vector<uint32_t>* words : {&c.vars, &c.nl_vars}) {
@@ -318,14 +325,21 @@ ModelHandle build_pairs(const Var* x, uint64_t n, const int64_t* L, const int64_
         for (uint64_t u = 0; u < n; ++u) lin[u] += lins[s][u];
     }
     for (uint64_t u = 0; L != nullptr && u < n; ++u) lin[u] += static_cast<uint32_t>(L[u]);
+    // Each row is merged, and its partners are marked while it is at hand.
     std::vector<uint32_t> kept(n);
+    std::vector<uint8_t> second(n, 0);
     par_for_ranges(n, slices > 1 ? start[n] : 0, [&](uint64_t b, uint64_t e) {
-        for (uint64_t u = b; u < e; ++u)
-            kept[u] = merge_row(pairs.data() + start[u], pairs.data() + start[u + 1]);
+        for (uint64_t u = b; u < e; ++u) {
+            RowPair* row = pairs.data() + start[u];
+            kept[u] = merge_row(row, pairs.data() + start[u + 1]);
+            for (uint32_t p = 0; p < kept[u]; ++p)
+                std::atomic_ref<uint8_t>(second[row[p].v]).store(1, std::memory_order_relaxed);
+        }
     });
 
     return model_from_rows(x, 0, n, lin, kept.data(),
-                           RowPairs{pairs.data(), start.data(), kept.data(), 0}, 0);
+                           RowPairs{pairs.data(), start.data(), kept.data(), 0}, 0, nullptr,
+                           second.data());
 }
 
 }  // namespace
