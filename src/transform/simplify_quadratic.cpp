@@ -12,15 +12,13 @@
 #include "core/pod_array.hpp"
 #include "core/var_registry.hpp"
 #include "transform/simplify.hpp"
+#include "transform/slices.hpp"
 
 namespace dalo {
 
 namespace {
 
 constexpr Var kSpecialBits = kNegBit | kIntBit;  // kNoVar has both
-
-// A pass over fewer terms than this takes less time on one thread than waking others.
-constexpr uint64_t kParallelTerms = uint64_t{1} << 17;
 
 // What the first pass learns: whether the fast path applies, the identifier range, the
 // number of linear terms (x and x*x) and of pairs, and the constant with the degree-0 terms.
@@ -58,71 +56,6 @@ struct Shape {
 };
 
 using Pair = RowPair;
-
-// Contiguous slices of the terms, one per thread of the region.
-class Slices {
-  public:
-    explicit Slices(const ExprImpl& e)
-        : e_(e),
-          n_(e.term_count()),
-          count_(n_ >= kParallelTerms && !in_parallel_region()
-                     ? std::min<uint32_t>(thread_cap(n_), 4)
-                     : 1) {}
-    uint32_t count() const { return count_; }
-
-    // body(s) for every slice, in parallel when there are several.
-    template <class Body>
-    void run(Body&& body) const {
-        if (count_ == 1) {
-            body(uint32_t{0});
-        } else {
-            par_for_impl(count_, n_, [&](uint64_t s) { body(static_cast<uint32_t>(s)); });
-        }
-    }
-    // f(term) for the terms of slice s. With give_back the terms are read for the last time:
-    // the pages behind them go back to the system block by block.
-    template <class F>
-    void for_terms(uint32_t s, F&& f, bool give_back = false) const {
-        const uint64_t b = n_ * s / count_, end = n_ * (s + 1) / count_;
-        const uint64_t shift = e_.has_inline() ? 1 : 0;
-        constexpr uint64_t kBlock = uint64_t{1} << 16;
-        for (uint64_t i0 = b; i0 < end; i0 += kBlock) {
-            const uint64_t i1 = std::min(end, i0 + kBlock);
-            for (uint64_t i = i0; i < i1; ++i) f(i < shift ? e_.first : e_.terms[i - shift]);
-            if (give_back && i1 > shift) {
-                release_pages(e_.terms + (i0 > shift ? i0 - shift : 0), e_.terms + (i1 - shift));
-            }
-        }
-    }
-    // f(begin, end, number of *begin) over contiguous runs of the terms of slice s, in order,
-    // until f returns false.
-    template <class F>
-    void for_ranges(uint32_t s, F&& f) const {
-        uint64_t b = n_ * s / count_;
-        const uint64_t end = n_ * (s + 1) / count_;
-        if (b < end && e_.has_inline() && b == 0) {
-            if (!f(&e_.first, &e_.first + 1, uint64_t{0})) return;
-            b = 1;
-        }
-        const uint64_t shift = e_.has_inline() ? 1 : 0;
-        if (b < end) f(e_.terms + (b - shift), e_.terms + (end - shift), b);
-    }
-    const ExprImpl& expr() const { return e_; }
-    uint64_t bytes() const { return n_ * sizeof(TermImpl); }
-    uint64_t size() const { return n_; }
-    uint64_t begin(uint32_t s) const { return n_ * s / count_; }
-    bool has_inline() const { return e_.has_inline(); }
-    // Term i in numbering order.
-    const TermImpl& term(uint64_t i) const {
-        const uint64_t shift = e_.has_inline() ? 1 : 0;
-        return i < shift ? e_.first : e_.terms[i - shift];
-    }
-
-  private:
-    const ExprImpl& e_;
-    const uint64_t n_;
-    const uint32_t count_;
-};
 
 // Dense cells filled during the first pass, on a guess taken from the first terms of every
 // slice that the whole input spans their identifier range and calls for the dense path (a
@@ -831,92 +764,8 @@ bool simplify(const ExprImpl& e, ExprImpl& target, bool reuse, uint64_t give_bac
 
 }  // namespace
 
-// Sorts a bucket by variable. Buckets are filled in input order, so they are mostly a few
-// ascending runs (one per loop of the model that fills them): those merge pairwise, in
-// log(runs) passes; a bucket of many runs is sorted.
-void sort_row(RowPair* b, RowPair* end) {
-    const uint64_t m = static_cast<uint64_t>(end - b);
-    uint64_t first_descent = 1;
-    while (first_descent < m && b[first_descent - 1].v <= b[first_descent].v) ++first_descent;
-    if (first_descent >= m) return;
-    if (m <= 24) {  // short buckets, the sparse graphs: insertion
-        for (uint64_t i = first_descent; i < m; ++i) {
-            const RowPair x = b[i];
-            uint64_t j = i;
-            for (; j > 0 && x.v < b[j - 1].v; --j) b[j] = b[j - 1];
-            b[j] = x;
-        }
-        return;
-    }
-    thread_local std::vector<uint64_t> bounds;
-    bounds.assign(1, 0);
-    for (uint64_t i = 1; i < m; ++i) {
-        if (b[i].v < b[i - 1].v) bounds.push_back(i);
-    }
-    if (bounds.size() == 1) return;
-    auto less = [](const RowPair& x, const RowPair& y) { return x.v < y.v; };
-    if (bounds.size() > 16) {
-        std::sort(b, end, less);
-        return;
-    }
-    bounds.push_back(m);
-    thread_local std::vector<RowPair> spare;
-    spare.resize(m);
-    RowPair* src = b;
-    RowPair* dst = spare.data();
-    while (bounds.size() > 2) {
-        uint64_t kept = 1;
-        for (uint64_t r = 0; r + 1 < bounds.size(); r += 2) {
-            const uint64_t lo = bounds[r], mid = bounds[r + 1];
-            const uint64_t hi = r + 2 < bounds.size() ? bounds[r + 2] : mid;
-            std::merge(src + lo, src + mid, src + mid, src + hi, dst + lo, less);
-            bounds[kept++] = hi;
-        }
-        bounds.resize(kept);
-        std::swap(src, dst);
-    }
-    if (src != b) std::copy(src, src + m, b);
-}
-
-uint32_t merge_row(RowPair* b, RowPair* end) {
-    const uint64_t m = static_cast<uint64_t>(end - b);
-    if (m <= 24) {  // short rows, the sparse graphs: insertion, here rather than in a call
-        for (uint64_t i = 1; i < m; ++i) {
-            const RowPair x = b[i];
-            uint64_t j = i;
-            for (; j > 0 && x.v < b[j - 1].v; --j) b[j] = b[j - 1];
-            b[j] = x;
-        }
-    } else {
-        sort_row(b, end);
-    }
-    RowPair* w = b;
-    for (RowPair* p = b; p < end;) {
-        const Var v = p->v;
-        uint32_t c = 0;
-        for (; p < end && p->v == v; ++p) c += p->c;
-        if (c != 0) *w++ = RowPair{v, c};
-    }
-    return static_cast<uint32_t>(w - b);
-}
-
 bool simplify_plain_quadratic(const ExprImpl& e, ExprImpl* result) {
     return simplify(e, *result, false, UINT64_MAX);
-}
-
-PodArray<uint32_t> slice_row_starts(uint32_t* const* rows, uint32_t slices, uint64_t k) {
-    PodArray<uint32_t> start(k + 1);
-    uint32_t running = 0;
-    for (uint64_t u = 0; u < k; ++u) {
-        start[u] = running;
-        for (uint32_t s = 0; s < slices; ++s) {
-            const uint32_t c = rows[s][u];
-            rows[s][u] = running;
-            running += c;
-        }
-    }
-    start[k] = running;
-    return start;
 }
 
 bool simplify_plain_quadratic_rows(const ExprImpl& e, QuadraticRows* rows, ExprImpl* result) {
