@@ -83,21 +83,41 @@ Cache* cache_for(uint64_t bytes) {
 
 }  // namespace
 
-void* block_alloc(uint64_t bytes) {
-    if (Cache* c = cache_for(bytes)) {
-        std::lock_guard<std::mutex> g(c->lock);
-        int best = -1;
-        for (int s = 0; s < kSlots; ++s) {
-            // A block at most twice the request, so that little of it lies idle.
-            if (c->block[s] == nullptr || c->size[s] < bytes || c->size[s] > 2 * bytes) continue;
-            if (best < 0 || c->size[s] < c->size[best]) best = s;
-        }
-        if (best >= 0) {
-            c->total -= c->size[best];
-            return std::exchange(c->block[best], nullptr);
-        }
+namespace {
+
+// A cached block of about this size, or null.
+void* take_cached(uint64_t bytes) {
+    Cache* c = cache_for(bytes);
+    if (c == nullptr) return nullptr;
+    std::lock_guard<std::mutex> g(c->lock);
+    int best = -1;
+    for (int s = 0; s < kSlots; ++s) {
+        // A block at most twice the request, so that little of it lies idle.
+        if (c->block[s] == nullptr || c->size[s] < bytes || c->size[s] > 2 * bytes) continue;
+        if (best < 0 || c->size[s] < c->size[best]) best = s;
     }
+    if (best < 0) return nullptr;
+    c->total -= c->size[best];
+    return std::exchange(c->block[best], nullptr);
+}
+
+}  // namespace
+
+void* block_alloc(uint64_t bytes) {
+    if (void* p = take_cached(bytes)) return p;
     return fresh(bytes, false);
+}
+
+void* block_realloc(void* p, uint64_t used, uint64_t bytes) {
+    if (p != nullptr && malloc_usable_size(p) >= bytes) return p;
+    if (void* q = take_cached(bytes)) {
+        if (used > 0) std::memcpy(q, p, used);
+        block_free(p);
+        return q;
+    }
+    void* q = std::realloc(p, bytes);
+    if (q != nullptr) advise_huge_pages(q, bytes);
+    return q;
 }
 
 void* block_calloc(uint64_t bytes) {
@@ -148,6 +168,11 @@ void block_free(void* p) {
 void* block_alloc(uint64_t bytes) { return fresh(bytes, false); }
 void* block_calloc(uint64_t bytes) { return fresh(bytes, true); }
 void block_free(void* p) { std::free(p); }
+void* block_realloc(void* p, uint64_t, uint64_t bytes) {
+    void* q = std::realloc(p, bytes);
+    if (q != nullptr) advise_huge_pages(q, bytes);
+    return q;
+}
 
 #endif
 

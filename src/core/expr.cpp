@@ -55,17 +55,11 @@ void release_pages(const void* begin, const void* end) {
 #endif
 }
 
-TermImpl* realloc_terms(TermImpl* p, uint64_t n) {
+TermImpl* realloc_terms(TermImpl* p, uint64_t n, uint64_t used) {
     if (n > UINT64_MAX / sizeof(TermImpl)) throw std::bad_alloc();
-    // A new array may come from the block cache; a growing one is realloc's.
-    if (p == nullptr) {
-        void* q = block_alloc(n * sizeof(TermImpl));
-        if (q == nullptr) throw std::bad_alloc();
-        return static_cast<TermImpl*>(q);
-    }
-    void* q = std::realloc(p, n * sizeof(TermImpl));
+    void* q = p == nullptr ? block_alloc(n * sizeof(TermImpl))
+                           : block_realloc(p, used * sizeof(TermImpl), n * sizeof(TermImpl));
     if (q == nullptr) throw std::bad_alloc();
-    advise_huge_pages(q, n * sizeof(TermImpl));
     return static_cast<TermImpl*>(q);
 }
 
@@ -102,7 +96,7 @@ ExprImpl::ExprImpl(const ExprImpl& other, uint32_t word)
     : constant(other.constant), capacity(0), count(0), terms(nullptr), attr(word) {
     if (other.has_inline()) first = copy_term(other.first);
     if (other.count == 0) return;
-    terms = realloc_terms(nullptr, other.count);
+    terms = realloc_terms(nullptr, other.count, 0);
     capacity = other.count;
     copy_terms(terms, other.terms, other.count, false);
     count = other.count;
@@ -158,7 +152,7 @@ void ExprImpl::append_slow(const TermImpl& t) {
     if (count == capacity) {
         uint64_t cap = capacity == 0 ? 4 : capacity * 2;
         try {
-            terms = realloc_terms(terms, cap);
+            terms = realloc_terms(terms, cap, count);
         } catch (...) {
             TermImpl lost = t;
             free_tail(lost.vars);
@@ -177,7 +171,7 @@ void ExprImpl::reserve_more(uint64_t n) {
     if (count > 0 && capacity / 2 <= UINT64_MAX - capacity) {
         want = std::max(want, capacity + capacity / 2);
     }
-    terms = realloc_terms(terms, want);
+    terms = realloc_terms(terms, want, count);
     capacity = want;
 }
 

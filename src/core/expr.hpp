@@ -97,8 +97,8 @@ class ExprImpl {
     void release();
 };
 
-// (Re)allocates a term array of n entries; throws std::bad_alloc.
-TermImpl* realloc_terms(TermImpl* p, uint64_t n);
+// (Re)allocates a term array of n entries, keeping its first `used`; throws std::bad_alloc.
+TermImpl* realloc_terms(TermImpl* p, uint64_t n, uint64_t used);
 
 // Deep copies n terms into uninitialised storage, negating coefficients when asked; runs in
 // parallel above the serial limit.

@@ -92,7 +92,7 @@ ExprImpl build(const Var* x, uint64_t n, MatrixView<T> q, uint64_t* wrapped) {
 
     // Pass 2: the terms, every row at its offset. Degrees 1 and 2 own no tails, so the
     // buffer is plain memory until the expression takes it.
-    TermBuffer terms(realloc_terms(nullptr, total), &std::free);
+    TermBuffer terms(realloc_terms(nullptr, total, 0), &std::free);
     TermImpl* out = terms.get();
     for (uint64_t i = 0, k = 0; i < n; ++i) {
         const coeff_t c = static_cast<coeff_t>(static_cast<uint32_t>(q.at(i, i)));

@@ -58,7 +58,7 @@ inline void put_product(TermImpl& out, coeff_t coeff, const VarList& a, const Va
 struct TermBuffer {
     TermImpl* data = nullptr;
     explicit TermBuffer(uint64_t n) {
-        if (n > 0) data = realloc_terms(nullptr, n);
+        if (n > 0) data = realloc_terms(nullptr, n, 0);
     }
     ~TermBuffer() { std::free(data); }
     TermBuffer(const TermBuffer&) = delete;

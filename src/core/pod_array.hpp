@@ -23,6 +23,9 @@ void release_pages(const void* begin, const void* end);
 void* block_alloc(uint64_t bytes);
 void* block_calloc(uint64_t bytes);
 void block_free(void* p);
+// realloc that moves the first `used` bytes into a cached block when one fits, so that a
+// growing array lands in pages the process already has.
+void* block_realloc(void* p, uint64_t used, uint64_t bytes);
 
 template <class T>
 class PodArray {

@@ -24,7 +24,7 @@ inline bool is_negated(Var v) { return (v & kNegBit) != 0; }
 // ---- work list ----
 
 TermList::TermList(uint64_t capacity) {
-    if (capacity > 0) data_ = realloc_terms(nullptr, capacity);
+    if (capacity > 0) data_ = realloc_terms(nullptr, capacity, 0);
     capacity_ = capacity;
 }
 
@@ -67,7 +67,7 @@ TermImpl* TermList::release_buffer(uint64_t keep) {
 void TermList::push_back(const TermImpl& t) {
     if (size_ == capacity_) {
         uint64_t cap = capacity_ < 4 ? 4 : capacity_ * 2;
-        data_ = realloc_terms(data_, cap);
+        data_ = realloc_terms(data_, cap, size_);
         capacity_ = cap;
     }
     data_[size_++] = t;

@@ -395,7 +395,7 @@ ExprImpl expr_replace_plain(const ExprImpl& e, const SubstMap& m) {
     ExprImpl r(static_cast<energy_t>(constant));
     if (total == 0) return r;
     if (total > 1) {
-        r.terms = realloc_terms(nullptr, total - 1);
+        r.terms = realloc_terms(nullptr, total - 1, 0);
         r.capacity = total - 1;
     }
     try {
