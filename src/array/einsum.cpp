@@ -493,13 +493,12 @@ void split_sum(const Plan& plan, uint32_t threads, std::vector<Out>& result, Com
     std::vector<uint64_t> base;
     for (uint64_t o = 0; o < plan.n_out; ++o) {
         if (!bases_of(plan, o, base)) continue;
+        // One part per thread, in tuple order: the pool may run any of them on any thread.
         std::vector<Out> parts(threads);
-        std::atomic<uint32_t> counter{0};
-        detail::run_own_threads(threads, [&] {
-            uint32_t t = counter.fetch_add(1);
-            uint64_t t0 = plan.n_sum * t / threads;
-            uint64_t t1 = plan.n_sum * (t + 1) / threads;
-            compute(base, t0, t1, parts[t]);
+        par_for_ranges(threads, plan.n_sum, [&](uint64_t begin, uint64_t end) {
+            for (uint64_t t = begin; t < end; ++t) {
+                compute(base, plan.n_sum * t / threads, plan.n_sum * (t + 1) / threads, parts[t]);
+            }
         });
         combine(parts, result[o]);
     }
@@ -549,7 +548,9 @@ std::variant<IntArray, ExprArray> einsum(const char* subscript, uint64_t n,
     if (split) {
         auto compute = [&](const std::vector<uint64_t>& base, uint64_t t0, uint64_t t1,
                            ExprImpl& part) {
-            if (!plan.has_expr && t1 - t0 > 1) part.reserve_more(t1 - t0 - 1);
+            // The first part has room for every tuple, so that the others append to it in place.
+            const uint64_t room = t0 == 0 ? plan.n_sum : t1 - t0;
+            if (!plan.has_expr && room > 1) part.reserve_more(room - 1);
             expr_range(plan, base, t0, t1, part);
         };
         split_sum(plan, threads, out.data, compute, concat_partials);
