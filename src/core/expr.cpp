@@ -67,8 +67,10 @@ void copy_terms(TermImpl* dst, const TermImpl* src, uint64_t n, bool negate) {
     // Tails are nulled in the first pass, so the destination stays releasable if a later
     // tail allocation throws; the second pass runs only when some term has a tail.
     std::atomic<bool> any_tail{false};
+    const bool tails = tails_made();
     par_for_ranges(n, n, [&](uint64_t b, uint64_t e) {
         std::memcpy(dst + b, src + b, (e - b) * sizeof(TermImpl));
+        if (!tails && !negate) return;
         bool seen = false;
         for (uint64_t i = b; i < e; ++i) {
             seen |= dst[i].vars.tail != nullptr;
@@ -123,7 +125,7 @@ void ExprImpl::release() {
     free_tail(first.vars);
     if (terms != nullptr) {
         TermImpl* t = terms;
-        par_for_ranges(count, count, [t](uint64_t b, uint64_t e) {
+        par_for_ranges(tails_made() ? count : 0, count, [t](uint64_t b, uint64_t e) {
             for (uint64_t i = b; i < e; ++i) {
                 if (t[i].vars.tail != nullptr) std::free(t[i].vars.tail);
             }

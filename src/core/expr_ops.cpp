@@ -16,6 +16,7 @@ TermImpl moved_term(int64_t coeff, uint64_t packed, Var* tail) {
     TermImpl t{wrap_coeff(coeff), {kNoVar, kNoVar, tail}};
     unpack_slots(packed, t.vars);
     normalize_moved(t.vars);
+    if (t.vars.tail != nullptr) note_tail();
     return t;
 }
 

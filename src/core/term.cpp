@@ -1,11 +1,28 @@
 #include "core/term.hpp"
 
+#include <atomic>
 #include <cstdlib>
 #include <new>
 
 namespace dalo {
 
+namespace {
+
+// Set before the first tail exists; a thread that is handed a term with a tail sees it set,
+// since the handover orders the store before the thread's own reads.
+std::atomic<bool> g_tails_made{false};
+
+}  // namespace
+
+void note_tail() {
+    if (!g_tails_made.load(std::memory_order_relaxed))
+        g_tails_made.store(true, std::memory_order_relaxed);
+}
+
+bool tails_made() { return g_tails_made.load(std::memory_order_relaxed); }
+
 Var* alloc_tail(uint64_t entries) {
+    note_tail();
     void* p = std::malloc(entries * sizeof(Var));
     if (p == nullptr) throw std::bad_alloc();
     return static_cast<Var*>(p);
@@ -41,6 +58,7 @@ void push_var(VarList& v, Var id) {
         v.slot1 = id;
         return;
     }
+    note_tail();
     uint32_t d = degree(v);
     // realloc keeps the block when it already has room, whatever size the caller gave it.
     void* p = std::realloc(v.tail, tail_entries(d + 1) * sizeof(Var));

@@ -73,6 +73,12 @@ inline uint64_t tail_entries(uint32_t d) { return d & ~1u; }
 
 // Allocates a tail of `entries` identifiers; throws std::bad_alloc.
 Var* alloc_tail(uint64_t entries);
+// Whether this process has allocated a tail. Until it has, no term holds one, and the walks
+// that free or copy tails (over every term of an array) have nothing to do: a program that
+// builds quadratic forms only never makes one.
+bool tails_made();
+// Records that a tail exists that did not come from alloc_tail (one a caller handed over).
+void note_tail();
 inline void free_tail(VarList& v) {
     std::free(v.tail);
     v.tail = nullptr;

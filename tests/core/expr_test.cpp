@@ -53,6 +53,11 @@ TEST_F(ExprTest, Constructors) {
 }
 
 TEST_F(ExprTest, MovedTermsAndTails) {
+    {
+        // The process's first tail is handed over: releasing the expression frees it.
+        ExprPtr first(dalo_expr_create_move_term(1, pack(x, y), nullptr, 0));
+        dalo_expr_iadd_move_term(first.get(), 3, pack(y, z), malloc_tail({x}));
+    }
     ExprPtr e(dalo_expr_create_move_term(2, pack(x, y), malloc_tail({z, w}), 7));
     EXPECT_EQ(str(e.get()), "7 +2*x*y*z*w");
     dalo_expr_iadd_move_term(e.get(), 3, pack(y, z), malloc_tail({x}));
