@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <atomic>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "core/fatal.hpp"
@@ -156,13 +157,33 @@ ModelHandle model_from_rows(const Var* x, Var first, uint64_t n, const uint32_t*
     }
     uint32_t* words = npairs > 0 ? m.term_vars[1].data() : nullptr;
     coeff_t* coeffs = npairs > 0 ? m.coeff_array[1].data() : nullptr;
-    // One thread writes the pairs: two threads writing fresh pages side by side took longer
-    // in a process that had built large models before.
-    pairs.each(n, [&](uint64_t at, uint64_t u, uint64_t v, uint32_t c) {
+    constexpr uint64_t kParallelWritePairs = uint64_t{4} << 20;  // 32 MiB of pair words
+    auto put = [&](uint64_t at, uint64_t u, uint64_t v, uint32_t c) {
         coeffs[at] = static_cast<coeff_t>(c);
         words[2 * at] = index[u];
         words[2 * at + 1] = index[v];
-    });
+    };
+    if constexpr (std::is_same_v<Pairs, RowPairs>) {
+        // Rows in parallel ranges, from the prefix of their kept counts, while the Model's
+        // arrays are of a size that the block cache serves: the threads then write pages the
+        // process already has. Larger arrays are fresh pages, which one thread faults in
+        // faster than two side by side.
+        if (npairs > kSerialLimit && npairs <= kParallelWritePairs && !in_parallel_region()) {
+            std::vector<uint64_t> at(n + 1, 0);
+            for (uint64_t u = 0; u < n; ++u) at[u + 1] = at[u] + kept[u];
+            par_for_ranges(n, npairs, [&](uint64_t b, uint64_t e) {
+                for (uint64_t u = b; u < e; ++u) {
+                    const RowPair* row = pairs.pairs + pairs.start[u];
+                    for (uint32_t p = 0; p < kept[u]; ++p)
+                        put(at[u] + p, u, row[p].v - pairs.v_offset, row[p].c);
+                }
+            });
+        } else {
+            pairs.each(n, put);
+        }
+    } else {
+        pairs.each(n, put);
+    }
     if (records != nullptr) attach_native_records(m, std::move(*records));
     return model;
 }
