@@ -5,6 +5,7 @@
 // writing them. The cache is bounded and holds only plain malloc blocks, so whoever ends up
 // with one may still free() it. Sanitizer builds skip it, so that a use after free stays
 // visible.
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -16,6 +17,7 @@
 #include <malloc.h>
 #endif
 
+#include "core/parallel.hpp"
 #include "core/pod_array.hpp"
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
@@ -111,7 +113,13 @@ void* block_alloc(uint64_t bytes) {
 void* block_realloc(void* p, uint64_t used, uint64_t bytes) {
     if (p != nullptr && malloc_usable_size(p) >= bytes) return p;
     if (void* q = take_cached(bytes)) {
-        if (used > 0) std::memcpy(q, p, used);
+        // Large arrays are copied on the worker threads too: the copy is all the growth costs.
+        constexpr uint64_t kChunk = uint64_t{256} << 10;
+        par_for_ranges((used + kChunk - 1) / kChunk, used / 64, [&](uint64_t b, uint64_t e) {
+            const uint64_t from = b * kChunk, to = std::min(used, e * kChunk);
+            std::memcpy(static_cast<char*>(q) + from, static_cast<const char*>(p) + from,
+                        to - from);
+        });
         block_free(p);
         return q;
     }
