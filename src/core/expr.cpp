@@ -63,6 +63,14 @@ TermImpl* realloc_terms(TermImpl* p, uint64_t n, uint64_t used) {
     return static_cast<TermImpl*>(q);
 }
 
+void free_term_tails(const TermImpl* t, uint64_t n) {
+    par_for_ranges(tails_made() ? n : 0, n, [t](uint64_t b, uint64_t e) {
+        for (uint64_t i = b; i < e; ++i) {
+            if (t[i].vars.tail != nullptr) std::free(t[i].vars.tail);
+        }
+    });
+}
+
 void copy_terms(TermImpl* dst, const TermImpl* src, uint64_t n, bool negate) {
     // Tails are nulled in the first pass, so the destination stays releasable if a later
     // tail allocation throws; the second pass runs only when some term has a tail.
@@ -124,12 +132,7 @@ void ExprImpl::swap(ExprImpl& other) noexcept {
 void ExprImpl::release() {
     free_tail(first.vars);
     if (terms != nullptr) {
-        TermImpl* t = terms;
-        par_for_ranges(tails_made() ? count : 0, count, [t](uint64_t b, uint64_t e) {
-            for (uint64_t i = b; i < e; ++i) {
-                if (t[i].vars.tail != nullptr) std::free(t[i].vars.tail);
-            }
-        });
+        free_term_tails(terms, count);
         block_free(terms);
     }
     first = TermImpl{};

@@ -100,6 +100,10 @@ class ExprImpl {
 // (Re)allocates a term array of n entries, keeping its first `used`; throws std::bad_alloc.
 TermImpl* realloc_terms(TermImpl* p, uint64_t n, uint64_t used);
 
+// Frees the tails of n terms, in parallel above the serial limit; nothing to walk until the
+// process has made a tail.
+void free_term_tails(const TermImpl* t, uint64_t n);
+
 // Deep copies n terms into uninitialised storage, negating coefficients when asked; runs in
 // parallel above the serial limit.
 void copy_terms(TermImpl* dst, const TermImpl* src, uint64_t n, bool negate);

@@ -69,13 +69,18 @@ struct RowPairs {
     const uint32_t* kept;
     Var v_offset;
 
-    // f(pair number, u, v, c) over the pairs in row order, u and v positions.
+    // f(pair number, u, v, c) over the pairs of rows [b, e) in row order, u and v positions;
+    // the first pair is number `at`.
     template <class F>
-    void each(uint64_t n, F&& f) const {
-        for (uint64_t u = 0, at = 0; u < n; ++u) {
+    void each_of_rows(uint64_t b, uint64_t e, uint64_t at, F&& f) const {
+        for (uint64_t u = b; u < e; ++u) {
             const RowPair* row = pairs + start[u];
             for (uint32_t p = 0; p < kept[u]; ++p, ++at) f(at, u, row[p].v - v_offset, row[p].c);
         }
+    }
+    template <class F>
+    void each(uint64_t n, F&& f) const {
+        each_of_rows(0, n, 0, f);
     }
 };
 
@@ -171,13 +176,8 @@ ModelHandle model_from_rows(const Var* x, Var first, uint64_t n, const uint32_t*
         if (npairs > kSerialLimit && npairs <= kParallelWritePairs && !in_parallel_region()) {
             std::vector<uint64_t> at(n + 1, 0);
             for (uint64_t u = 0; u < n; ++u) at[u + 1] = at[u] + kept[u];
-            par_for_ranges(n, npairs, [&](uint64_t b, uint64_t e) {
-                for (uint64_t u = b; u < e; ++u) {
-                    const RowPair* row = pairs.pairs + pairs.start[u];
-                    for (uint32_t p = 0; p < kept[u]; ++p)
-                        put(at[u] + p, u, row[p].v - pairs.v_offset, row[p].c);
-                }
-            });
+            par_for_ranges(n, npairs,
+                           [&](uint64_t b, uint64_t e) { pairs.each_of_rows(b, e, at[b], put); });
         } else {
             pairs.each(n, put);
         }

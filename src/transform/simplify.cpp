@@ -29,12 +29,7 @@ TermList::TermList(uint64_t capacity) {
 }
 
 TermList::~TermList() {
-    TermImpl* t = data_;
-    par_for_ranges(tails_made() ? size_ : 0, size_, [t](uint64_t b, uint64_t e) {
-        for (uint64_t i = b; i < e; ++i) {
-            if (t[i].vars.tail != nullptr) std::free(t[i].vars.tail);
-        }
-    });
+    free_term_tails(data_, size_);
     std::free(data_);
 }
 
