@@ -91,11 +91,13 @@ struct Entries {
         if (jv.shape(0) != n || wv.shape(0) != n)
             throw dalo::error(name + ": i, j and w must have one length");
         i = iv.data(), j = jv.data(), w = wv.data();
-        const int64_t size = static_cast<int64_t>(x.size());
-        for (size_t k = 0; k < n; ++k) {
-            if (i[k] < 0 || i[k] >= size || j[k] < 0 || j[k] >= size)
-                throw nb::index_error((name + ": index out of range").c_str());
-        }
+        // One branch-free pass: a negative position wraps above the size.
+        const uint64_t size = x.size();
+        bool outside = false;
+        for (size_t k = 0; k < n; ++k)
+            outside |=
+                (static_cast<uint64_t>(i[k]) >= size) | (static_cast<uint64_t>(j[k]) >= size);
+        if (outside) throw nb::index_error((name + ": index out of range").c_str());
     }
 };
 

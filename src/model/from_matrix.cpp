@@ -73,9 +73,12 @@ struct RowPairs {
     // the first pair is number `at`.
     template <class F>
     void each_of_rows(uint64_t b, uint64_t e, uint64_t at, F&& f) const {
+        const RowPair* const ps = pairs;  // locals: f's stores would reload the members
+        const uint32_t *const st = start, *const kp = kept;
+        const Var off = v_offset;
         for (uint64_t u = b; u < e; ++u) {
-            const RowPair* row = pairs + start[u];
-            for (uint32_t p = 0; p < kept[u]; ++p, ++at) f(at, u, row[p].v - v_offset, row[p].c);
+            const RowPair* row = ps + st[u];
+            for (uint32_t p = 0, m = kp[u]; p < m; ++p, ++at) f(at, u, row[p].v - off, row[p].c);
         }
     }
     template <class F>
@@ -163,10 +166,10 @@ ModelHandle model_from_rows(const Var* x, Var first, uint64_t n, const uint32_t*
     uint32_t* words = npairs > 0 ? m.term_vars[1].data() : nullptr;
     coeff_t* coeffs = npairs > 0 ? m.coeff_array[1].data() : nullptr;
     constexpr uint64_t kParallelWritePairs = uint64_t{4} << 20;  // 32 MiB of pair words
-    auto put = [&](uint64_t at, uint64_t u, uint64_t v, uint32_t c) {
+    auto put = [words, coeffs, ix = index.data()](uint64_t at, uint64_t u, uint64_t v, uint32_t c) {
         coeffs[at] = static_cast<coeff_t>(c);
-        words[2 * at] = index[u];
-        words[2 * at + 1] = index[v];
+        words[2 * at] = ix[u];
+        words[2 * at + 1] = ix[v];
     };
     if constexpr (std::is_same_v<Pairs, RowPairs>) {
         // Rows in parallel ranges, from the prefix of their kept counts, while the Model's
@@ -281,23 +284,26 @@ ModelHandle build_pairs(const Var* x, uint64_t n, const int64_t* L, const int64_
         fills[s] = PodArray<uint32_t>::zeroed(n);
         lins[s] = PodArray<uint32_t>::zeroed(n);
     }
+    // The loops read the inputs through locals: stores into the row arrays would otherwise
+    // reload every captured pointer per entry.
     par_for_impl(slices, work, [&](uint64_t s) {
         uint32_t* rows = fills[s].data();
         uint32_t* lin = lins[s].data();
+        const int64_t *is = I, *js = J, *ws = W;
         const auto [b, e] = range(s);
         uint64_t w = 0;
         for (uint64_t k = b; k < e; ++k) {
-            if (outside(I[k]) || outside(J[k])) {
+            if (outside(is[k]) || outside(js[k])) {
                 bad[s] = k;
                 break;
             }
-            w += W[k] != static_cast<int64_t>(wrap_coeff(W[k]));
-            const uint32_t c = static_cast<uint32_t>(W[k]);
+            w += ws[k] != static_cast<int64_t>(wrap_coeff(ws[k]));
+            const uint32_t c = static_cast<uint32_t>(ws[k]);
             if (!direct || c == 0) continue;
-            if (I[k] == J[k]) {
-                lin[I[k]] += c;
+            if (is[k] == js[k]) {
+                lin[is[k]] += c;
             } else {
-                ++rows[std::min(I[k], J[k])];
+                ++rows[std::min(is[k], js[k])];
             }
         }
         wraps[s] = w;
@@ -333,12 +339,14 @@ ModelHandle build_pairs(const Var* x, uint64_t n, const int64_t* L, const int64_
     PodArray<RowPair> pairs(start[n]);
     par_for_impl(slices, work, [&](uint64_t s) {
         uint32_t* fill = fills[s].data();
+        RowPair* out = pairs.data();
+        const int64_t *is = I, *js = J, *ws = W;
         const auto [b, e] = range(s);
         for (uint64_t k = b; k < e; ++k) {
-            const uint32_t c = static_cast<uint32_t>(W[k]);
-            if (c == 0 || I[k] == J[k]) continue;
-            const auto [u, v] = std::minmax(I[k], J[k]);
-            pairs[fill[u]++] = RowPair{static_cast<Var>(v), c};
+            const uint32_t c = static_cast<uint32_t>(ws[k]);
+            if (c == 0 || is[k] == js[k]) continue;
+            const auto [u, v] = std::minmax(is[k], js[k]);
+            out[fill[u]++] = RowPair{static_cast<Var>(v), c};
         }
     });
     uint32_t* lin = lins[0].data();
