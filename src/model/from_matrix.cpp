@@ -93,13 +93,19 @@ struct CellPairs {
     uint64_t k;
 
     template <class F>
-    void each(uint64_t, F&& f) const {
-        for (uint64_t u = 0, at = 0; u < k; ++u) {
-            const uint32_t* row = cells + u * k;
-            for (uint64_t v = u + 1; v < k; ++v) {
+    void each_of_rows(uint64_t b, uint64_t e, uint64_t at, F&& f) const {
+        const uint32_t* const all = cells;
+        const uint64_t width = k;
+        for (uint64_t u = b; u < e; ++u) {
+            const uint32_t* row = all + u * width;
+            for (uint64_t v = u + 1; v < width; ++v) {
                 if (row[v] != 0) f(at++, u, v, row[v]);
             }
         }
+    }
+    template <class F>
+    void each(uint64_t, F&& f) const {
+        each_of_rows(0, k, 0, f);
     }
 };
 
@@ -171,7 +177,7 @@ ModelHandle model_from_rows(const Var* x, Var first, uint64_t n, const uint32_t*
         words[2 * at] = ix[u];
         words[2 * at + 1] = ix[v];
     };
-    if constexpr (std::is_same_v<Pairs, RowPairs>) {
+    if constexpr (!std::is_same_v<Pairs, SourcePairs>) {
         // Rows in parallel ranges, from the prefix of their kept counts, while the Model's
         // arrays are of a size that the block cache serves: the threads then write pages the
         // process already has. Larger arrays are fresh pages, which one thread faults in
