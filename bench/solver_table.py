@@ -1,14 +1,16 @@
 #!/usr/bin/env python3
 """Time to the best known value over several seeds: every G-set file and every OR-Library
-BQP instance in ../shared/bench, through `dalo solve` (BriskSolver, 2 threads, stopping at the
-best known value).
+BQP instance in ../shared/bench, through `dalo solve` (BriskSolver, 2 threads unless --threads
+says otherwise, stopping at the best known value).
 
     bench/solver_table.py [--seeds 10] [--cap 10] [--long-cap 60] [--long G55,G60]
-        [--only G22,bqp250] [--raw FILE]
+        [--only G22,bqp250] [--threads 2] [--raw FILE]
 
 Files named in --long get the long cap. Each row gives the seeds that reached the best known
 value, the median and worst time to it (a seed that missed counts as the cap), the median and
-worst value found, and the median flips per second. Raw results go to FILE as JSON lines.
+worst value found, and the median flips per second. Raw results go to FILE as JSON lines. With
+--threads 1 a seed repeats its search exactly, so two plug-ins compare without the scatter of
+thread timing.
 """
 import argparse
 import json
@@ -39,8 +41,8 @@ def cases(best, only):
                 yield name, [path, "--format", "bqp", "--instance", str(k)], best[name]
 
 
-def run(args, bk, cap, seed):
-    out = subprocess.run([DALO, "solve", *args, "--threads", "2", "--time-limit", str(cap),
+def run(args, bk, cap, seed, threads):
+    out = subprocess.run([DALO, "solve", *args, "--threads", str(threads), "--time-limit", str(cap),
                           "--seed", str(seed), "--best-known", str(bk), "--quiet", "--json"],
                          capture_output=True, text=True, check=True).stdout
     d = json.loads(out)
@@ -58,6 +60,7 @@ def main():
     ap.add_argument("--long-cap", type=float, default=60.0)
     ap.add_argument("--long", default="G55,G60")
     ap.add_argument("--only", default="")
+    ap.add_argument("--threads", type=int, default=2)
     ap.add_argument("--raw", default=os.devnull)
     a = ap.parse_args()
     only = [o for o in a.only.split(",") if o]
@@ -70,9 +73,9 @@ def main():
         if only and not any(name == o or name.startswith(o + ".") for o in only):
             continue
         cap = a.long_cap if name in longs else a.cap
-        runs = [run(args, bk, cap, seed) for seed in range(1, a.seeds + 1)]
+        runs = [run(args, bk, cap, seed, a.threads) for seed in range(1, a.seeds + 1)]
         for seed, r in enumerate(runs, 1):
-            raw.write(json.dumps({"name": name, "seed": seed, "cap": cap, **r}) + "\n")
+            raw.write(json.dumps({"name": name, "seed": seed, "cap": cap, "threads": a.threads, **r}) + "\n")
         raw.flush()
         times = sorted(r["tts"] if r["hit"] else cap for r in runs)
         values = sorted((r["value"] for r in runs), reverse=True)
