@@ -15,7 +15,7 @@ with --threads cores: give it J times that many.
 
 `table` prints a row per graph (reference and the runs behind it, seeds at the reference, the
 median and worst time to it with a miss counted as the cap, the median and worst value) and a
-row per family and size (graphs at the reference in at least 9 of 10 seeds).
+row per family and size (graphs at the reference in at least 90% of the seeds).
 """
 import argparse
 import collections
@@ -127,7 +127,7 @@ def table(a, runs):
         family = g.rsplit("-", 1)[0]
         met[family][0] += hits * 10 >= 9 * len(rows)
         met[family][1] += 1
-    print("\n| family | graphs at the reference in at least 9 of 10 seeds |\n|---|---|")
+    print("\n| family | graphs at the reference in at least 90% of the seeds |\n|---|---|")
     for family, (good, total) in met.items():
         print(f"| {family} | {good}/{total} |")
 
