@@ -20,17 +20,14 @@ import os
 import statistics
 import subprocess
 
-ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..")
-BENCH = os.path.join(ROOT, "..", "shared", "bench")
-DALO = os.path.join(ROOT, "build", "tools", "dalo")
+from solver_table import BENCH, DALO, known
 
 
 def target_of(graph):
     path, _, value = graph.rpartition(":")
     if path and value.lstrip("-").isdigit():
         return path, int(value)
-    rows = open(os.path.join(BENCH, "best_known.tsv")).read().splitlines()[1:]
-    best = {r.split("\t")[0]: int(r.split("\t")[3]) for r in rows}
+    best = known()
     name = os.path.basename(graph)
     if name not in best:
         raise SystemExit(f"ab.py: no target for {graph}: write it as {graph}:VALUE")
